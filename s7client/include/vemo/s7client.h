@@ -1,0 +1,125 @@
+/*
+ * VEMO S7 client library: public interface.
+ *
+ * A procedural client for the object-based protocol of S7-1200 and S7-1500
+ * controllers. One handle (`vemoc_s7_client`) stands for one connection to one
+ * controller at a time. Every operation returns an unsigned 8-bit result code
+ * (`S7_OK` is 0) and hands results back through out-parameters. The library
+ * keeps no message texts, takes no locks, starts no threads and throws no
+ * exceptions; a handle must be used by one thread at a time.
+ *
+ * Usable from C and C++.
+ */
+#ifndef VEMO_S7CLIENT_H
+#define VEMO_S7CLIENT_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Result codes of the client operations. Numbered once, never reused. */
+enum {
+    S7_OK = 0,
+    S7_ERR_ARGUMENT = 1,        /* a required pointer is null, port 0, empty item list */
+    S7_ERR_NO_MEMORY = 2,       /* an allocation through the hooks failed */
+    S7_ERR_CONNECT = 3,         /* host did not resolve, or no address accepted TCP */
+    S7_ERR_TIMEOUT = 4,         /* a single wait for the socket exceeded the time-out */
+    S7_ERR_PROTOCOL = 5,        /* the controller sent something malformed or unexpected */
+    S7_ERR_TLS = 6,             /* TLS-start refused, handshake failed, or TLS layer failure */
+    S7_ERR_TRANSPORT = 7,       /* peer closed during connect, socket error, frame too large */
+    S7_ERR_EXPLORE = 8,         /* an explore request was answered with an error */
+    S7_ERR_NOT_CONNECTED = 9,   /* handle not connected, or controller closed TLS */
+    S7_ERR_ENCODE = 10,         /* request did not fit its buffer, malformed identifier list */
+    S7_ERR_SESSION = 11,        /* session set-up or limits request rejected */
+    S7_ERR_SESSION_LEVEL = 12,  /* the controller's session level is 4 or more */
+    S7_ERR_READ = 13,           /* a read was answered with an error or with no values */
+    /* 14 and 15 are not used. */
+    S7_ERR_TOO_MANY_ITEMS = 16  /* more item addresses than the controller's limit */
+};
+
+/* Connection states of a handle. */
+enum {
+    S7_CLIENT_DISCONNECTED = 0,
+    S7_CLIENT_CONNECTING = 1,
+    S7_CLIENT_CONNECTED = 2
+};
+
+/*
+ * Returns the name of a result code ("S7_ERR_TLS"), or "S7_ERR_UNKNOWN" for a
+ * number that names no code. The text is static; for tools and log lines.
+ */
+const char* s7_result_name(uint8_t code);
+
+/*
+ * Allocation hooks. Every block the library allocates - handles, transport
+ * and TLS objects, request and response buffers, values - comes from
+ * `alloc`/`realloc` and goes back through `free`, each called with `context`
+ * as its first argument. `realloc` with a null block behaves as `alloc`;
+ * `free` accepts a null block.
+ */
+typedef struct s7_alloc_hooks {
+    void* (*alloc)(void* context, size_t size);
+    void* (*realloc)(void* context, void* block, size_t size);
+    void (*free)(void* context, void* block);
+    void* context;
+} s7_alloc_hooks;
+
+/*
+ * Replaces the process-wide hook table; null restores the default table
+ * (malloc, realloc, free). The table is used by pointer and must outlive
+ * every block allocated through it. Call it only while no handle exists:
+ * a block must be freed through the table that allocated it.
+ */
+void s7_set_alloc_hooks(const s7_alloc_hooks* hooks);
+
+/* The client handle; its fields are private to the library. */
+typedef struct vemoc_s7_client vemoc_s7_client;
+
+/* A new disconnected handle, or null when memory runs out. Release it with
+ * vemoc_s7_client_free. */
+vemoc_s7_client* vemoc_s7_client_new(void);
+
+/* Disconnects, then releases the handle. Null is allowed. */
+void vemoc_s7_client_free(vemoc_s7_client* client);
+
+/*
+ * Connects to the controller at `host` (dotted IPv4, IPv6 or a host name) and
+ * `port`. Closes whatever an earlier connection left open first. Every single
+ * wait for the socket is bounded by `timeout_ms`; the whole connect can take
+ * several multiples of it (each resolved address, each send and receive).
+ *
+ * Returns S7_OK, or: S7_ERR_ARGUMENT (null handle or host, port 0; the handle
+ * is not touched), S7_ERR_NO_MEMORY, S7_ERR_CONNECT, S7_ERR_TIMEOUT,
+ * S7_ERR_PROTOCOL, S7_ERR_TLS, S7_ERR_TRANSPORT, S7_ERR_SESSION,
+ * S7_ERR_SESSION_LEVEL. On any failure the handle is left disconnected and
+ * can be connected again.
+ */
+uint8_t vemoc_s7_client_connect(vemoc_s7_client* client, const char* host,
+                                uint16_t port, uint32_t timeout_ms);
+
+/* Closes the connection and releases everything it holds; nothing is sent
+ * to the controller. Null is allowed. Keeps the controller type text and the
+ * limits of the last connection. */
+void vemoc_s7_client_disconnect(vemoc_s7_client* client);
+
+/* The connection state (S7_CLIENT_*); S7_CLIENT_DISCONNECTED for null. */
+uint8_t vemoc_s7_client_get_state(const vemoc_s7_client* client);
+
+/* The controller type text of the last successful set-up (NUL-terminated,
+ * empty before the first connect). Owned by the handle, valid while it
+ * lives. The handle must not be null. */
+const char* vemoc_s7_client_get_plc_type(const vemoc_s7_client* client);
+
+/* Stores the largest number of items one read request may carry.
+ * S7_ERR_ARGUMENT for null arguments, S7_ERR_NOT_CONNECTED unless connected. */
+uint8_t vemoc_s7_client_get_max_read_items(const vemoc_s7_client* client,
+                                           uint32_t* max_read_items);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VEMO_S7CLIENT_H */
