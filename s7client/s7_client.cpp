@@ -1,0 +1,112 @@
+#include "s7_client.h"
+
+#include "s7_memory.h"
+
+#include <cstring>
+
+extern "C" {
+
+const char* s7_result_name(uint8_t code) {
+    switch (code) {
+    case S7_OK: return "S7_OK";
+    case S7_ERR_ARGUMENT: return "S7_ERR_ARGUMENT";
+    case S7_ERR_NO_MEMORY: return "S7_ERR_NO_MEMORY";
+    case S7_ERR_CONNECT: return "S7_ERR_CONNECT";
+    case S7_ERR_TIMEOUT: return "S7_ERR_TIMEOUT";
+    case S7_ERR_PROTOCOL: return "S7_ERR_PROTOCOL";
+    case S7_ERR_TLS: return "S7_ERR_TLS";
+    case S7_ERR_TRANSPORT: return "S7_ERR_TRANSPORT";
+    case S7_ERR_EXPLORE: return "S7_ERR_EXPLORE";
+    case S7_ERR_NOT_CONNECTED: return "S7_ERR_NOT_CONNECTED";
+    case S7_ERR_ENCODE: return "S7_ERR_ENCODE";
+    case S7_ERR_SESSION: return "S7_ERR_SESSION";
+    case S7_ERR_SESSION_LEVEL: return "S7_ERR_SESSION_LEVEL";
+    case S7_ERR_READ: return "S7_ERR_READ";
+    case S7_ERR_TOO_MANY_ITEMS: return "S7_ERR_TOO_MANY_ITEMS";
+    default: return "S7_ERR_UNKNOWN";
+    }
+}
+
+uint8_t s7_client_from_transport(uint8_t transport_code) {
+    switch (transport_code) {
+    case S7_ISO_OK: return S7_OK;
+    case S7_ISO_ARGUMENT: return S7_ERR_ARGUMENT;
+    case S7_ISO_CONNECT: return S7_ERR_CONNECT;
+    case S7_ISO_TIMEOUT: return S7_ERR_TIMEOUT;
+    case S7_ISO_MALFORMED: return S7_ERR_PROTOCOL;
+    default: return S7_ERR_TRANSPORT;
+    }
+}
+
+vemoc_s7_client* vemoc_s7_client_new(void) {
+    return static_cast<vemoc_s7_client*>(s7_calloc(sizeof(vemoc_s7_client)));
+}
+
+void vemoc_s7_client_disconnect(vemoc_s7_client* client) {
+    if (client == nullptr) {
+        return;
+    }
+    s7_iso_transport_free(client->transport);
+    client->transport = nullptr;
+    s7_socket_free(client->socket);
+    client->socket = nullptr;
+    client->state = S7_CLIENT_DISCONNECTED;
+}
+
+void vemoc_s7_client_free(vemoc_s7_client* client) {
+    if (client == nullptr) {
+        return;
+    }
+    vemoc_s7_client_disconnect(client);
+    s7_free(client);
+}
+
+uint8_t vemoc_s7_client_connect(vemoc_s7_client* client, const char* host, uint16_t port, uint32_t timeout_ms) {
+    if (client == nullptr || host == nullptr || port == 0) {
+        return S7_ERR_ARGUMENT;
+    }
+    vemoc_s7_client_disconnect(client);
+    client->state = S7_CLIENT_CONNECTING;
+
+    uint8_t rc = S7_OK;
+    client->socket = s7_socket_new();
+    if (client->socket == nullptr) {
+        rc = S7_ERR_NO_MEMORY;
+        goto out;
+    }
+    client->transport = s7_iso_transport_new(client->socket);
+    if (client->transport == nullptr) {
+        rc = S7_ERR_NO_MEMORY;
+        goto out;
+    }
+    rc = s7_client_from_transport(s7_iso_connect(client->transport, host, port, timeout_ms));
+    if (rc != S7_OK) {
+        goto out;
+    }
+    client->timeout_ms = timeout_ms;
+
+out:
+    if (rc != S7_OK) {
+        vemoc_s7_client_disconnect(client);
+    }
+    return rc;
+}
+
+uint8_t vemoc_s7_client_get_state(const vemoc_s7_client* client) {
+    return client != nullptr ? client->state : static_cast<uint8_t>(S7_CLIENT_DISCONNECTED);
+}
+
+const char* vemoc_s7_client_get_plc_type(const vemoc_s7_client* client) { return client->plc_type; }
+
+uint8_t vemoc_s7_client_get_max_read_items(const vemoc_s7_client* client, uint32_t* max_read_items) {
+    if (client == nullptr || max_read_items == nullptr) {
+        return S7_ERR_ARGUMENT;
+    }
+    if (client->state != S7_CLIENT_CONNECTED) {
+        return S7_ERR_NOT_CONNECTED;
+    }
+    *max_read_items = client->max_read_items;
+    return S7_OK;
+}
+
+} // extern "C"

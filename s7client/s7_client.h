@@ -1,0 +1,41 @@
+/*
+ * Client handle: the connection's owner.
+ *
+ * The handle owns the socket slot, the transport over it and everything
+ * stacked on top; connect builds the stack from the bottom, disconnect tears
+ * it down. The layers borrow the one below them and never release it.
+ */
+#ifndef S7_CLIENT_H
+#define S7_CLIENT_H
+
+#include <vemo/s7client.h>
+
+#include "s7_iso.h"
+#include "s7_socket.h"
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+enum { S7_PLC_TYPE_CAPACITY = 256 };
+
+struct vemoc_s7_client {
+    s7_socket* socket;            /* owned; null when disconnected */
+    s7_iso_transport* transport;  /* owned; borrows socket */
+    uint8_t state;                /* S7_CLIENT_* */
+    uint32_t max_read_items;      /* items one read request may carry */
+    uint32_t aux_item_limit;      /* second limit the controller reports */
+    uint32_t timeout_ms;          /* of the last successful connect */
+    char plc_type[S7_PLC_TYPE_CAPACITY];
+};
+
+/* Transport code to client code, for the transport steps of connect. */
+uint8_t s7_client_from_transport(uint8_t transport_code);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

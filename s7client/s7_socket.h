@@ -1,0 +1,85 @@
+/*
+ * Socket layer: one stream socket with time-outs.
+ *
+ * Owns the socket slot (`s7_socket`) and every call into the platform's
+ * socket API; everything above it sees only these operations and their
+ * codes. Every wait for the socket is bounded by the time-out passed in,
+ * in milliseconds; no operation bounds the sum of its waits.
+ *
+ * The implementation is the platform file of the library (POSIX here); a
+ * port to another socket API replaces that one file.
+ */
+#ifndef S7_SOCKET_H
+#define S7_SOCKET_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(_WIN32)
+typedef uintptr_t s7_socket_handle;
+#else
+typedef int s7_socket_handle;
+#endif
+
+/* Socket-layer result codes. */
+enum {
+    S7_SOCK_OK = 0,
+    S7_SOCK_ARGUMENT = 1, /* null slot or buffer, null host, port 0 */
+    S7_SOCK_RESOLVE = 2,  /* the host did not resolve */
+    S7_SOCK_CONNECT = 3,  /* no resolved address accepted the connection */
+    S7_SOCK_TIMEOUT = 4,  /* not ready within the time-out, or would block */
+    S7_SOCK_CLOSED = 5,   /* no socket in the slot, or the peer closed */
+    S7_SOCK_ERROR = 6     /* any other socket error, including a failed wait */
+};
+
+enum s7_socket_direction { S7_SOCKET_READ = 0, S7_SOCKET_WRITE = 1 };
+
+/* A heap cell holding one socket handle, or the invalid value. */
+typedef struct s7_socket {
+    s7_socket_handle handle;
+} s7_socket;
+
+/* The platform's invalid-socket value. */
+s7_socket_handle s7_socket_invalid(void);
+
+/* A new empty slot; starts the platform socket layer on first use. Null
+ * when it cannot start or memory runs out. */
+s7_socket* s7_socket_new(void);
+
+/* Closes the socket if one is open and releases the slot. Null allowed. */
+void s7_socket_free(s7_socket* slot);
+
+/* Closes the socket in the slot, if any, and leaves the slot empty. */
+void s7_socket_close(s7_socket* slot);
+
+/* Waits until the socket is ready for the direction: 0 ready, 4 time-out,
+ * 6 error. A time-out of 0 polls once. */
+uint8_t s7_socket_wait(s7_socket_handle handle, enum s7_socket_direction direction, uint32_t timeout_ms);
+
+/* Resolves host (any family) and connects to the first address that
+ * accepts, each attempt waiting up to the time-out. On 0 the slot holds the
+ * connected, non-blocking socket with TCP_NODELAY set. */
+uint8_t s7_socket_connect(s7_socket* slot, const char* host, uint16_t port, uint32_t timeout_ms);
+
+struct addrinfo;
+/* The address loop of s7_socket_connect over an already resolved list:
+ * tries each address in order; when all fail, the code of the last attempt
+ * that set one decides (3 when none did). */
+uint8_t s7_socket_connect_list(s7_socket* slot, const struct addrinfo* list, uint32_t timeout_ms);
+
+/* Receives exactly len bytes. *received (may be null) always holds the
+ * count received so far. 0 only when all len bytes arrived. */
+uint8_t s7_socket_recv_exact(s7_socket* slot, void* buffer, uint32_t len, uint32_t* received, uint32_t timeout_ms);
+
+/* Sends all len bytes; 0 only when all were sent. A peer that closed gives
+ * a code, never a signal. */
+uint8_t s7_socket_send_all(s7_socket* slot, const void* data, uint32_t len, uint32_t timeout_ms);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

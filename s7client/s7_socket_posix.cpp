@@ -1,0 +1,238 @@
+// Socket layer on POSIX sockets.
+//
+// Two choices differ from a select()-based design on purpose: waits use
+// poll(), which has no FD_SETSIZE limit (select writes past its fd_set for
+// descriptors >= 1024), and sends use MSG_NOSIGNAL, so a controller that
+// closed the connection gives a result code instead of killing the process
+// with SIGPIPE.
+#include "s7_socket.h"
+
+#include "s7_memory.h"
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr s7_socket_handle kInvalid = -1;
+
+bool wouldBlock(int err) { return err == EWOULDBLOCK || err == EAGAIN || err == EINPROGRESS; }
+
+// A controller that resets the connection has closed it, just as one that
+// sends FIN: both end the conversation, neither is a local fault.
+
+void closeHandle(s7_socket_handle h) {
+    if (h != kInvalid) {
+        ::close(h);
+    }
+}
+
+bool setNonBlocking(s7_socket_handle h) {
+    int flags = ::fcntl(h, F_GETFL, 0);
+    return flags >= 0 && ::fcntl(h, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+bool setNoDelay(s7_socket_handle h) {
+    int one = 1;
+    return ::setsockopt(h, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) == 0;
+}
+
+} // namespace
+
+extern "C" {
+
+s7_socket_handle s7_socket_invalid(void) { return kInvalid; }
+
+s7_socket* s7_socket_new(void) {
+    // POSIX sockets need no process-wide start-up.
+    auto* slot = static_cast<s7_socket*>(s7_malloc(sizeof(s7_socket)));
+    if (slot != nullptr) {
+        slot->handle = kInvalid;
+    }
+    return slot;
+}
+
+void s7_socket_close(s7_socket* slot) {
+    if (slot != nullptr) {
+        closeHandle(slot->handle);
+        slot->handle = kInvalid;
+    }
+}
+
+void s7_socket_free(s7_socket* slot) {
+    if (slot != nullptr) {
+        s7_socket_close(slot);
+        s7_free(slot);
+    }
+}
+
+uint8_t s7_socket_wait(s7_socket_handle handle, enum s7_socket_direction direction, uint32_t timeout_ms) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    pollfd pfd{};
+    pfd.fd = handle;
+    pfd.events = direction == S7_SOCKET_READ ? POLLIN : POLLOUT;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const int wait = left <= 0 ? 0 : (left > INT_MAX ? INT_MAX : static_cast<int>(left));
+        const int rc = ::poll(&pfd, 1, wait);
+        if (rc > 0) {
+            // Error and hang-up states count as ready: the following
+            // recv/send/getsockopt reports what happened.
+            return S7_SOCK_OK;
+        }
+        if (rc == 0) {
+            return S7_SOCK_TIMEOUT;
+        }
+        if (errno != EINTR) {
+            return S7_SOCK_ERROR;
+        }
+        // A signal interrupted the wait: wait for the rest of the time-out.
+    }
+}
+
+uint8_t s7_socket_connect_list(s7_socket* slot, const struct addrinfo* list, uint32_t timeout_ms) {
+    if (slot == nullptr) {
+        return S7_SOCK_ARGUMENT;
+    }
+    s7_socket_close(slot);
+    uint8_t pending = S7_SOCK_CONNECT;
+    for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
+        s7_socket_handle h = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
+        if (h == kInvalid) {
+            continue;
+        }
+        if (!setNonBlocking(h)) {
+            closeHandle(h);
+            continue;
+        }
+        int rc = ::connect(h, ai->ai_addr, ai->ai_addrlen);
+        if (rc != 0 && (wouldBlock(errno) || errno == EINTR)) {
+            // The connection completes in the background; an interrupted
+            // connect does too.
+            const uint8_t waited = s7_socket_wait(h, S7_SOCKET_WRITE, timeout_ms);
+            if (waited != S7_SOCK_OK) {
+                pending = waited;
+                closeHandle(h);
+                continue;
+            }
+            int err = 0;
+            socklen_t len = sizeof err;
+            if (::getsockopt(h, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
+                pending = S7_SOCK_CONNECT;
+                closeHandle(h);
+                continue;
+            }
+            rc = 0;
+        }
+        if (rc != 0) {
+            closeHandle(h);
+            continue;
+        }
+        // Requests and replies are small frames that wait for each other:
+        // never hold one back to coalesce it with the next.
+        if (!setNoDelay(h)) {
+            closeHandle(h);
+            return S7_SOCK_ERROR;
+        }
+        slot->handle = h;
+        return S7_SOCK_OK;
+    }
+    return pending;
+}
+
+uint8_t s7_socket_connect(s7_socket* slot, const char* host, uint16_t port, uint32_t timeout_ms) {
+    if (slot == nullptr || host == nullptr || port == 0) {
+        return S7_SOCK_ARGUMENT;
+    }
+    s7_socket_close(slot);
+
+    char service[16];
+    std::snprintf(service, sizeof service, "%u", static_cast<unsigned>(port));
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo* list = nullptr;
+    if (::getaddrinfo(host, service, &hints, &list) != 0 || list == nullptr) {
+        return S7_SOCK_RESOLVE;
+    }
+    const uint8_t rc = s7_socket_connect_list(slot, list, timeout_ms);
+    ::freeaddrinfo(list);
+    return rc;
+}
+
+uint8_t s7_socket_recv_exact(s7_socket* slot, void* buffer, uint32_t len, uint32_t* received, uint32_t timeout_ms) {
+    if (slot == nullptr || buffer == nullptr) {
+        return S7_SOCK_ARGUMENT;
+    }
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    uint32_t got = 0;
+    uint8_t rc = S7_SOCK_OK;
+    while (got < len) {
+        if (slot->handle == kInvalid) {
+            rc = S7_SOCK_CLOSED;
+            break;
+        }
+        rc = s7_socket_wait(slot->handle, S7_SOCKET_READ, timeout_ms);
+        if (rc != S7_SOCK_OK) {
+            break;
+        }
+        const ssize_t n = ::recv(slot->handle, bytes + got, len - got, 0);
+        if (n > 0) {
+            got += static_cast<uint32_t>(n);
+            continue;
+        }
+        if (n == 0) {
+            rc = S7_SOCK_CLOSED;
+            break;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        rc = wouldBlock(errno) ? S7_SOCK_TIMEOUT : (errno == ECONNRESET ? S7_SOCK_CLOSED : S7_SOCK_ERROR);
+        break;
+    }
+    if (received != nullptr) {
+        *received = got;
+    }
+    return rc;
+}
+
+uint8_t s7_socket_send_all(s7_socket* slot, const void* data, uint32_t len, uint32_t timeout_ms) {
+    if (slot == nullptr || data == nullptr) {
+        return S7_SOCK_ARGUMENT;
+    }
+    if (slot->handle == kInvalid) {
+        return S7_SOCK_CLOSED;
+    }
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    uint32_t sent = 0;
+    while (sent < len) {
+        const uint8_t rc = s7_socket_wait(slot->handle, S7_SOCKET_WRITE, timeout_ms);
+        if (rc != S7_SOCK_OK) {
+            return rc;
+        }
+        const ssize_t n = ::send(slot->handle, bytes + sent, len - sent, MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += static_cast<uint32_t>(n);
+        } else if (n == 0) {
+            return S7_SOCK_CLOSED;
+        } else if (!wouldBlock(errno) && errno != EINTR) {
+            return (errno == EPIPE || errno == ECONNRESET) ? S7_SOCK_CLOSED : S7_SOCK_ERROR;
+        }
+    }
+    return S7_SOCK_OK;
+}
+
+} // extern "C"
