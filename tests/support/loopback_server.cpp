@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -61,9 +63,13 @@ LoopbackServer::LoopbackServer(Script script, const std::string& address, uint16
     if (!script) {
         return;
     }
-    thread_ = std::thread([fd = listenFd_, script = std::move(script)] {
-        pollfd pfd{fd, POLLIN, 0};
-        if (::poll(&pfd, 1, 10000) <= 0) {
+    if (::pipe2(stopPipe_, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    thread_ = std::thread([fd = listenFd_, stop = stopPipe_[0], script = std::move(script)] {
+        // Waits for the client, or for the server's end when none comes.
+        pollfd pfd[2] = {{fd, POLLIN, 0}, {stop, POLLIN, 0}};
+        if (::poll(pfd, 2, 10000) <= 0 || (pfd[0].revents & POLLIN) == 0) {
             return;
         }
         int conn = ::accept(fd, nullptr, nullptr);
@@ -76,9 +82,15 @@ LoopbackServer::LoopbackServer(Script script, const std::string& address, uint16
 }
 
 LoopbackServer::~LoopbackServer() {
+    if (stopPipe_[1] >= 0) {
+        const char wake = 1;
+        (void)!::write(stopPipe_[1], &wake, 1);
+    }
     join();
-    if (listenFd_ >= 0) {
-        ::close(listenFd_);
+    for (int fd : {listenFd_, stopPipe_[0], stopPipe_[1]}) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
     }
 }
 

@@ -28,7 +28,8 @@ public:
 
     uint16_t port() const { return port_; }
 
-    // Waits for the script to end.
+    // Waits for the script to end. A server that has not accepted yet keeps
+    // waiting for its client; the destructor stops it instead.
     void join();
 
     // Helpers for scripts. readExact returns fewer bytes when the peer
@@ -40,6 +41,7 @@ public:
 
 private:
     int listenFd_ = -1;
+    int stopPipe_[2] = {-1, -1};
     uint16_t port_ = 0;
     std::thread thread_;
 };

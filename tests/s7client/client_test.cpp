@@ -1,0 +1,213 @@
+// The client handle's life: argument checks, the codes connect gives for
+// each way the transport can fail, reconnecting, and memory: every block
+// goes back through the hooks, also when an allocation fails midway.
+#include <vemo/s7client.h>
+
+#include "s7_client.h"
+
+#include "../support/alloc_hooks.h"
+#include "../support/loopback_server.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+using vemo::test::Bytes;
+using vemo::test::CountingAllocator;
+using vemo::test::LoopbackServer;
+
+constexpr uint32_t kTimeoutMs = 3000;
+
+Bytes confirm() { return {0x03, 0x00, 0x00, 0x0B, 0x06, 0xD0, 0x00, 0x01, 0x00, 0x01, 0x00}; }
+
+// A controller that confirms the connection request, then waits until the
+// client goes away; reports whether it saw the client close.
+struct ConfirmingPeer {
+    ConfirmingPeer()
+        : server([this](int fd) {
+              request = LoopbackServer::readExact(fd, 36);
+              LoopbackServer::writeAll(fd, confirm());
+              closedByClient = LoopbackServer::waitForClose(fd, 10000);
+          }) {}
+    Bytes request;
+    bool closedByClient = false;
+    LoopbackServer server;
+};
+
+TEST(ClientHandle, NewHandleIsDisconnectedAndEmpty) {
+    vemoc_s7_client* c = vemoc_s7_client_new();
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(vemoc_s7_client_get_state(c), S7_CLIENT_DISCONNECTED);
+    EXPECT_STREQ(vemoc_s7_client_get_plc_type(c), "");
+    uint32_t items = 5;
+    EXPECT_EQ(vemoc_s7_client_get_max_read_items(c, &items), S7_ERR_NOT_CONNECTED);
+    EXPECT_EQ(vemoc_s7_client_get_max_read_items(c, nullptr), S7_ERR_ARGUMENT);
+    EXPECT_EQ(vemoc_s7_client_get_max_read_items(nullptr, &items), S7_ERR_ARGUMENT);
+    EXPECT_EQ(items, 5u);
+    vemoc_s7_client_disconnect(c);
+    vemoc_s7_client_disconnect(nullptr);
+    vemoc_s7_client_free(c);
+    vemoc_s7_client_free(nullptr);
+}
+
+TEST(ClientConnect, InvalidArgumentsTouchNothing) {
+    ConfirmingPeer peer;
+    vemoc_s7_client* c = vemoc_s7_client_new();
+    ASSERT_EQ(vemoc_s7_client_connect(c, "127.0.0.1", peer.server.port(), kTimeoutMs), S7_OK);
+    const uint8_t state = vemoc_s7_client_get_state(c);
+    s7_socket* const socket = c->socket;
+
+    EXPECT_EQ(vemoc_s7_client_connect(nullptr, "127.0.0.1", 102, kTimeoutMs), S7_ERR_ARGUMENT);
+    EXPECT_EQ(vemoc_s7_client_connect(c, nullptr, 102, kTimeoutMs), S7_ERR_ARGUMENT);
+    EXPECT_EQ(vemoc_s7_client_connect(c, "127.0.0.1", 0, kTimeoutMs), S7_ERR_ARGUMENT);
+
+    EXPECT_EQ(vemoc_s7_client_get_state(c), state);
+    EXPECT_EQ(c->socket, socket) << "the open connection must survive invalid arguments";
+    vemoc_s7_client_free(c);
+    peer.server.join();
+    EXPECT_TRUE(peer.closedByClient);
+}
+
+TEST(ClientConnect, TransportFailuresGiveClientCodesAndLeaveTheHandleDisconnected) {
+    struct Case {
+        const char* rule;
+        LoopbackServer::Script script; // null: nothing listens
+        bool listening;
+        uint8_t expected;
+    };
+    auto replyWith = [](Bytes reply) {
+        return [reply](int fd) {
+            LoopbackServer::readExact(fd, 36);
+            LoopbackServer::writeAll(fd, reply);
+            LoopbackServer::waitForClose(fd);
+        };
+    };
+    const Case cases[] = {
+        {"nothing listens: connect failed", nullptr, false, S7_ERR_CONNECT},
+        {"listener never answers: time-out", nullptr, true, S7_ERR_TIMEOUT},
+        {"a data frame instead of the confirm: protocol", replyWith({0x03, 0x00, 0x00, 0x08, 0x02, 0xF0, 0x80, 0x00}),
+         true, S7_ERR_PROTOCOL},
+        {"a bad TPKT header: protocol", replyWith({0x04, 0x00, 0x00, 0x10}), true, S7_ERR_PROTOCOL},
+        {"a data frame too large for the confirm buffer: transport",
+         replyWith([] {
+             Bytes f = {0x03, 0x00, 0x00, 107, 0x02, 0xF0, 0x80};
+             f.resize(107, 0);
+             return f;
+         }()),
+         true, S7_ERR_TRANSPORT},
+        {"peer closes instead of confirming: transport", [](int fd) { LoopbackServer::readExact(fd, 36); }, true,
+         S7_ERR_TRANSPORT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rule);
+        uint16_t port = vemo::test::unusedPort();
+        std::unique_ptr<LoopbackServer> server;
+        if (c.listening) {
+            server = std::make_unique<LoopbackServer>(c.script);
+            port = server->port();
+        }
+        vemoc_s7_client* client = vemoc_s7_client_new();
+        EXPECT_EQ(vemoc_s7_client_connect(client, "127.0.0.1", port, 300), c.expected);
+        EXPECT_EQ(vemoc_s7_client_get_state(client), S7_CLIENT_DISCONNECTED);
+        EXPECT_EQ(client->socket, nullptr);
+        EXPECT_EQ(client->transport, nullptr);
+        vemoc_s7_client_free(client);
+    }
+}
+
+TEST(ClientConnect, HostThatDoesNotResolveIsAConnectFailure) {
+    vemoc_s7_client* c = vemoc_s7_client_new();
+    EXPECT_EQ(vemoc_s7_client_connect(c, "no-such-host.invalid", 102, kTimeoutMs), S7_ERR_CONNECT);
+    vemoc_s7_client_free(c);
+}
+
+TEST(ClientConnect, ConnectingAgainClosesTheOldConnectionFirst) {
+    ConfirmingPeer first;
+    ConfirmingPeer second;
+    vemoc_s7_client* c = vemoc_s7_client_new();
+    ASSERT_EQ(vemoc_s7_client_connect(c, "127.0.0.1", first.server.port(), kTimeoutMs), S7_OK);
+    ASSERT_EQ(vemoc_s7_client_connect(c, "localhost", second.server.port(), kTimeoutMs), S7_OK);
+    first.server.join();
+    EXPECT_TRUE(first.closedByClient);
+    EXPECT_EQ(first.request.size(), 36u);
+
+    vemoc_s7_client_disconnect(c);
+    second.server.join();
+    EXPECT_TRUE(second.closedByClient);
+    EXPECT_EQ(c->socket, nullptr);
+    vemoc_s7_client_free(c);
+}
+
+TEST(ClientMemory, LifecycleLeavesNoBlockBehind) {
+    CountingAllocator hooks;
+    {
+        ConfirmingPeer peer;
+        vemoc_s7_client* c = vemoc_s7_client_new();
+        ASSERT_NE(c, nullptr);
+        EXPECT_GT(hooks.live(), 0u);
+        ASSERT_EQ(vemoc_s7_client_connect(c, "127.0.0.1", peer.server.port(), kTimeoutMs), S7_OK);
+        vemoc_s7_client_disconnect(c);
+        vemoc_s7_client_free(c);
+    }
+    EXPECT_EQ(hooks.live(), 0u);
+    EXPECT_GT(hooks.calls(), 2u) << "the handle, the socket slot and the transport all come from the hooks";
+}
+
+TEST(ClientMemory, EveryAllocationFailureIsReportedAndLeavesNothing) {
+    CountingAllocator hooks;
+    // Fail the first allocation of connect, then the second, ... until
+    // connect runs through without hitting the failure.
+    for (size_t n = 1;; ++n) {
+        SCOPED_TRACE(n);
+        ConfirmingPeer peer;
+        vemoc_s7_client* c = vemoc_s7_client_new();
+        ASSERT_NE(c, nullptr);
+        hooks.failFrom(n);
+        const uint8_t rc = vemoc_s7_client_connect(c, "127.0.0.1", peer.server.port(), kTimeoutMs);
+        const bool reached = hooks.calls() >= n;
+        hooks.failFrom(0);
+        if (reached) {
+            EXPECT_EQ(rc, S7_ERR_NO_MEMORY);
+            EXPECT_EQ(vemoc_s7_client_get_state(c), S7_CLIENT_DISCONNECTED);
+        }
+        vemoc_s7_client_free(c);
+        EXPECT_EQ(hooks.live(), 0u);
+        if (!reached) {
+            EXPECT_EQ(rc, S7_OK);
+            EXPECT_GT(n, 2u);
+            break;
+        }
+    }
+
+    hooks.failFrom(1);
+    EXPECT_EQ(vemoc_s7_client_new(), nullptr);
+    hooks.failFrom(0);
+}
+
+TEST(ResultNames, EveryCodeHasItsName) {
+    const std::pair<uint8_t, const char*> names[] = {
+        {0, "S7_OK"},          {1, "S7_ERR_ARGUMENT"},      {2, "S7_ERR_NO_MEMORY"},     {3, "S7_ERR_CONNECT"},
+        {4, "S7_ERR_TIMEOUT"}, {5, "S7_ERR_PROTOCOL"},      {6, "S7_ERR_TLS"},           {7, "S7_ERR_TRANSPORT"},
+        {8, "S7_ERR_EXPLORE"}, {9, "S7_ERR_NOT_CONNECTED"}, {10, "S7_ERR_ENCODE"},       {11, "S7_ERR_SESSION"},
+        {12, "S7_ERR_SESSION_LEVEL"}, {13, "S7_ERR_READ"},  {16, "S7_ERR_TOO_MANY_ITEMS"}, {14, "S7_ERR_UNKNOWN"},
+        {15, "S7_ERR_UNKNOWN"},       {255, "S7_ERR_UNKNOWN"},
+    };
+    for (auto [code, name] : names) {
+        EXPECT_STREQ(s7_result_name(code), name) << int(code);
+    }
+}
+
+TEST(ClientCodes, TransportCodesTranslate) {
+    const std::pair<uint8_t, uint8_t> table[] = {{0, S7_OK},           {1, S7_ERR_ARGUMENT},  {2, S7_ERR_CONNECT},
+                                                 {3, S7_ERR_TIMEOUT},  {4, S7_ERR_TRANSPORT}, {5, S7_ERR_TRANSPORT},
+                                                 {6, S7_ERR_PROTOCOL}, {7, S7_ERR_TRANSPORT}, {8, S7_ERR_TRANSPORT},
+                                                 {99, S7_ERR_TRANSPORT}};
+    for (auto [iso, client] : table) {
+        EXPECT_EQ(s7_client_from_transport(iso), client) << int(iso);
+    }
+}
+
+} // namespace
