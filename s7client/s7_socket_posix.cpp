@@ -10,7 +10,6 @@
 #include "s7_memory.h"
 
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstdio>
 
@@ -20,6 +19,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -35,6 +35,14 @@ void closeHandle(s7_socket_handle h) {
     if (h != kInvalid) {
         ::close(h);
     }
+}
+
+// Milliseconds of the monotonic clock (the C++ clocks would tie the
+// library to the C++ runtime, and C programs link it too).
+int64_t monotonicMs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
 bool setNonBlocking(s7_socket_handle h) {
@@ -77,13 +85,12 @@ void s7_socket_free(s7_socket* slot) {
 }
 
 uint8_t s7_socket_wait(s7_socket_handle handle, enum s7_socket_direction direction, uint32_t timeout_ms) {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    const int64_t deadline = monotonicMs() + timeout_ms;
     pollfd pfd{};
     pfd.fd = handle;
     pfd.events = direction == S7_SOCKET_READ ? POLLIN : POLLOUT;
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const int64_t left = deadline - monotonicMs();
         const int wait = left <= 0 ? 0 : (left > INT_MAX ? INT_MAX : static_cast<int>(left));
         const int rc = ::poll(&pfd, 1, wait);
         if (rc > 0) {

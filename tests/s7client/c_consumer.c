@@ -1,0 +1,66 @@
+/* A C program against the public header: proves that the header is plain
+ * C and that the library links into a C program. Exits non-zero on the
+ * first broken promise. */
+#include <vemo/s7client.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static size_t live_blocks;
+
+static void* count_alloc(void* context, size_t size) {
+    (void)context;
+    void* block = malloc(size);
+    if (block != NULL) {
+        ++live_blocks;
+    }
+    return block;
+}
+
+static void* count_realloc(void* context, void* block, size_t size) {
+    (void)context;
+    void* moved = realloc(block, size);
+    if (moved != NULL && block == NULL) {
+        ++live_blocks;
+    }
+    return moved;
+}
+
+static void count_free(void* context, void* block) {
+    (void)context;
+    if (block != NULL) {
+        --live_blocks;
+    }
+    free(block);
+}
+
+#define CHECK(cond)                                                   \
+    do {                                                              \
+        if (!(cond)) {                                                \
+            fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #cond); \
+            return 1;                                                 \
+        }                                                             \
+    } while (0)
+
+int main(void) {
+    static const s7_alloc_hooks hooks = {count_alloc, count_realloc, count_free, NULL};
+    s7_set_alloc_hooks(&hooks);
+
+    vemoc_s7_client* client = vemoc_s7_client_new();
+    CHECK(client != NULL);
+    CHECK(live_blocks == 1);
+    CHECK(vemoc_s7_client_get_state(client) == S7_CLIENT_DISCONNECTED);
+    CHECK(vemoc_s7_client_connect(client, NULL, 102, 1000) == S7_ERR_ARGUMENT);
+    CHECK(vemoc_s7_client_connect(client, "127.0.0.1", 0, 1000) == S7_ERR_ARGUMENT);
+    uint32_t items = 0;
+    CHECK(vemoc_s7_client_get_max_read_items(client, &items) == S7_ERR_NOT_CONNECTED);
+    CHECK(strcmp(s7_result_name(S7_ERR_TLS), "S7_ERR_TLS") == 0);
+    CHECK(strcmp(vemoc_s7_client_get_plc_type(client), "") == 0);
+    vemoc_s7_client_free(client);
+    CHECK(live_blocks == 0);
+
+    s7_set_alloc_hooks(NULL);
+    puts("C consumer: ok");
+    return 0;
+}
