@@ -190,8 +190,9 @@ TEST(VlqRoundTrip, SizeFunctionsEqualBytesWrittenAndValuesReadBack) {
         for (uint64_t delta : {uint64_t{0}, uint64_t{1}}) {
             values.push_back(static_cast<int64_t>(p + delta));
             values.push_back(static_cast<int64_t>(p - delta));
-            values.push_back(-static_cast<int64_t>(p + delta));
-            values.push_back(-static_cast<int64_t>(p - delta));
+            // Negated in unsigned arithmetic: -(2^63) has no signed negation.
+            values.push_back(static_cast<int64_t>(0 - (p + delta)));
+            values.push_back(static_cast<int64_t>(0 - (p - delta)));
         }
     }
     // A spread of values from a fixed linear congruential sequence.
