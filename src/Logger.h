@@ -1,0 +1,66 @@
+// Console logging: one coloured line per call, on standard output for the
+// levels Trace to Warn and on standard error for Error and Fatal.
+//
+//   Logger::log(LogLevel::Trace, "Loaded SVG asset '{}' ({}x{})", name, w, h);
+//
+// writes
+//
+//   ESC[90m2026-12-06 18:42:55.123456 [TRACE] <calling function> Loaded ...ESC[0m
+//
+// The format string is checked at compile time; the calling function is
+// taken from the call site automatically. There is no filtering and no
+// configuration, and logging never throws into the caller.
+#pragma once
+
+#include <fmt/format.h>
+
+#include <cstdint>
+#include <source_location>
+#include <string>
+#include <string_view>
+
+namespace vemo {
+
+// Values above Fatal are written as Fatal.
+enum class LogLevel : std::uint8_t {
+    Trace = 0,
+    Debug = 1,
+    Info = 2,
+    Warn = 3,
+    Error = 4,
+    Fatal = 5,
+};
+
+// The call site of a log call. Converting from a LogLevel captures the
+// caller's source location, because default arguments are evaluated where
+// the conversion happens: in the caller's expression.
+struct LogContext {
+    // Deliberately implicit: call sites write just the level.
+    LogContext(LogLevel lvl, std::source_location loc = std::source_location::current())
+        : level(lvl), location(loc) {}
+
+    LogLevel level;
+    std::source_location location;
+};
+
+class Logger {
+public:
+    template <typename... Args>
+    static void log(LogContext context, fmt::format_string<Args...> format, Args&&... args) noexcept {
+        // fmt 9 takes the arguments as lvalues; named parameters are lvalues.
+        logFormatted(context, format, fmt::make_format_args(args...));
+    }
+
+    // Writes one line for `level` with `location` between angle brackets.
+    static void write(LogLevel level, std::string_view location, std::string_view message);
+
+    // "YYYY-MM-DD HH:MM:SS.uuuuuu" in the machine's local time zone, or
+    // "Invalid time" when the instant cannot be shown.
+    static std::string formatTimestamp(std::int64_t nanosecondsSinceEpoch);
+
+private:
+    static void logFormatted(const LogContext& context, fmt::string_view format,
+                             fmt::format_args args) noexcept;
+};
+
+}  // namespace vemo
