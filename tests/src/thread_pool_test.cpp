@@ -218,6 +218,17 @@ TEST(ThreadPoolShutdown, DestructorJoinsAfterDraining) {
     EXPECT_EQ(ran.load(), 200);
 }
 
+TEST(ThreadPoolShutdown, EveryIdleWorkerWakesUpAndLeaves) {
+    // Workers asleep on an empty queue must all be woken by the stop; one
+    // left asleep would hang the join (and this test, until its time-out).
+    ThreadPool pool;
+    pool.init(4);
+    // Give the workers time to fall asleep; nothing is measured.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    pool.shutdown();
+    EXPECT_EQ(messageOf<std::runtime_error>([&] { pool.submit([] {}); }), "ThreadPool is stopped");
+}
+
 TEST(ThreadPoolShutdown, TasksOfAPoolThatNeverStartedAreDestroyedUnrun) {
     bool ran = false;
     auto marker = std::make_shared<int>(0);

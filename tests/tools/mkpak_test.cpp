@@ -169,6 +169,14 @@ TEST(ShippedAssets, BuildWritesEveryAssetTheProgramLooksUp) {
     const auto font = pak.find("fonts/montserrat-font/MontserratMedium.ttf");
     ASSERT_TRUE(font.has_value());
     EXPECT_EQ(std::string(font->data.begin(), font->data.end()), readAll(VEMO_FONT_FILE));
+
+    // The font's licence travels with it whenever the system has the text.
+    const char* licence = "/usr/share/doc/fonts-lato/copyright";
+    if (fs::exists(licence)) {
+        const auto text = pak.find("licenses/fonts-lato.txt");
+        ASSERT_TRUE(text.has_value());
+        EXPECT_EQ(std::string(text->data.begin(), text->data.end()), readAll(licence));
+    }
 }
 
 }  // namespace
