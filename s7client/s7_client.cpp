@@ -46,10 +46,16 @@ void vemoc_s7_client_disconnect(vemoc_s7_client* client) {
     if (client == nullptr) {
         return;
     }
+    // Top of the stack first: each layer borrows the one below it. Nothing
+    // is sent: no closure alert, no end of session.
+    s7_tls_channel_free(client->tls);
+    client->tls = nullptr;
     s7_iso_transport_free(client->transport);
     client->transport = nullptr;
     s7_socket_free(client->socket);
     client->socket = nullptr;
+    s7_session_free(client->session);
+    client->session = nullptr;
     client->state = S7_CLIENT_DISCONNECTED;
 }
 
@@ -69,6 +75,7 @@ uint8_t vemoc_s7_client_connect(vemoc_s7_client* client, const char* host, uint1
     client->state = S7_CLIENT_CONNECTING;
 
     uint8_t rc = S7_OK;
+    s7_tls_start_result tlsStart{};
     client->socket = s7_socket_new();
     if (client->socket == nullptr) {
         rc = S7_ERR_NO_MEMORY;
@@ -81,6 +88,25 @@ uint8_t vemoc_s7_client_connect(vemoc_s7_client* client, const char* host, uint1
     }
     rc = s7_client_from_transport(s7_iso_connect(client->transport, host, port, timeout_ms));
     if (rc != S7_OK) {
+        goto out;
+    }
+    // A failed send is the transport's code; any trouble with the reply
+    // comes back as "malformed" and so as a protocol error.
+    rc = s7_client_from_transport(s7_tls_start(client->transport, timeout_ms, &tlsStart));
+    if (rc != S7_OK) {
+        goto out;
+    }
+    if (tlsStart.error != 0) {
+        rc = S7_ERR_TLS;
+        goto out;
+    }
+    client->tls = s7_tls_channel_new(client->transport);
+    if (client->tls == nullptr) {
+        rc = S7_ERR_NO_MEMORY;
+        goto out;
+    }
+    if (s7_tls_handshake(client->tls, timeout_ms) != S7_TLS_OK) {
+        rc = S7_ERR_TLS;
         goto out;
     }
     client->timeout_ms = timeout_ms;

@@ -10,8 +10,10 @@
 
 #include <vemo/s7client.h>
 
+#include "s7_exchange.h"
 #include "s7_iso.h"
 #include "s7_socket.h"
+#include "s7_tls.h"
 
 #include <stdint.h>
 
@@ -24,6 +26,8 @@ enum { S7_PLC_TYPE_CAPACITY = 256 };
 struct vemoc_s7_client {
     s7_socket* socket;            /* owned; null when disconnected */
     s7_iso_transport* transport;  /* owned; borrows socket */
+    s7_tls_channel* tls;          /* owned; borrows transport */
+    s7_session* session;          /* owned; borrows tls */
     uint8_t state;                /* S7_CLIENT_* */
     uint32_t max_read_items;      /* items one read request may carry */
     uint32_t aux_item_limit;      /* second limit the controller reports */

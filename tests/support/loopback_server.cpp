@@ -144,6 +144,10 @@ bool LoopbackServer::waitForClose(int fd, int timeoutMs) {
     }
 }
 
+int listenSocket(const std::string& address, uint16_t port, int backlog, uint16_t& boundPort) {
+    return listenOn(address, port, backlog, boundPort);
+}
+
 uint16_t unusedPort() {
     uint16_t port = 0;
     int fd = listenOn("127.0.0.1", 0, 1, port);

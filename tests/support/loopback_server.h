@@ -49,4 +49,9 @@ private:
 // A port on which nothing listens (bound once, then released).
 uint16_t unusedPort();
 
+// A listening TCP socket on address:port (port 0 = any free port) for peers
+// that accept connections themselves; boundPort receives the port. Throws
+// std::runtime_error on failure.
+int listenSocket(const std::string& address, uint16_t port, int backlog, uint16_t& boundPort);
+
 } // namespace vemo::test

@@ -1,0 +1,267 @@
+#include "s7_exchange.h"
+
+#include "s7_cursor.h"
+#include "s7_memory.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr uint8_t kRequestMarker = 0x31;
+constexpr uint8_t kResponseMarker = 0x32;
+constexpr uint8_t kTlsStartVersion = 1;
+constexpr uint64_t kTlsStartErrorBit = 0x4000000000000000ull;
+
+// The TLS-start reply must at least hold its frame head and the fixed part
+// of the response header before the return value.
+constexpr uint32_t kTlsStartMinReply = 11;
+
+bool usesCounterA(uint16_t functionCode) {
+    switch (functionCode) {
+    case 1226:
+    case 1236:
+    case 1266:
+    case 1346:
+    case 1404: return true;
+    default: return false;
+    }
+}
+
+uint16_t nextSequence(s7_session* session) {
+    // 0 marks the TLS-start request; a session's requests never carry it.
+    session->sequence = session->sequence == 0xFFFF ? uint16_t{1} : static_cast<uint16_t>(session->sequence + 1);
+    return session->sequence;
+}
+
+uint8_t fromTls(uint8_t tlsCode) {
+    switch (tlsCode) {
+    case S7_TLS_OK: return S7_OK;
+    case S7_TLS_ARGUMENT: return S7_ERR_ARGUMENT;
+    case S7_TLS_TIMEOUT: return S7_ERR_TIMEOUT;
+    case S7_TLS_CLOSED: return S7_ERR_NOT_CONNECTED;
+    case S7_TLS_FAILED: return S7_ERR_TLS;
+    default: return S7_ERR_TRANSPORT;
+    }
+}
+
+uint16_t readU16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+
+uint8_t sendRequest(s7_session* session, const s7_request* request, uint32_t timeout_ms) {
+    uint8_t frame[S7_FRAME_SEND_BUFFER];
+    uint32_t headerPending = S7_REQUEST_HEADER_SIZE;
+    uint32_t remaining = request->length;
+    const uint8_t* body = request->data;
+    while (remaining != 0) {
+        // 64 bits: a body near 4 GiB plus the header must not wrap.
+        const uint64_t total = uint64_t{remaining} + headerPending;
+        const uint32_t len = total < S7_FRAME_MAX_SEND_DATA ? static_cast<uint32_t>(total) : uint32_t{S7_FRAME_MAX_SEND_DATA};
+        const uint32_t bodyBytes = len - headerPending;
+        remaining -= bodyBytes;
+
+        s7_cursor c{frame, frame + sizeof frame};
+        s7_write_u8(&c, S7_FRAME_START);
+        s7_write_u8(&c, request->version);
+        s7_write_u16(&c, static_cast<uint16_t>(len));
+        if (headerPending != 0) {
+            s7_write_u8(&c, kRequestMarker);
+            s7_write_u16(&c, 0);
+            s7_write_u16(&c, request->function_code);
+            s7_write_u16(&c, 0);
+            s7_write_u16(&c, nextSequence(session));
+            s7_write_u32(&c, session->session_id);
+            headerPending = 0;
+        }
+        s7_write_bytes(&c, body, bodyBytes);
+        body += bodyBytes;
+        if (remaining == 0) {
+            const uint8_t trailer[S7_FRAME_TRAILER_SIZE] = {S7_FRAME_START, request->version, 0, 0};
+            s7_write_bytes(&c, trailer, sizeof trailer);
+        }
+        const auto frameLen = static_cast<uint32_t>(c.cur - frame);
+        const uint8_t rc = s7_tls_write(session->tls, frame, frameLen, timeout_ms);
+        if (rc != S7_TLS_OK) {
+            return fromTls(rc);
+        }
+    }
+    return S7_OK;
+}
+
+// Appends one frame's data to the response; the block grows to exactly the
+// new length.
+uint8_t append(s7_response* response, const uint8_t* data, uint32_t len) {
+    if (uint64_t{response->length} + len > S7_RESPONSE_MAX_SIZE) {
+        return S7_ERR_PROTOCOL;
+    }
+    const uint32_t newLength = response->length + len;
+    auto* grown = static_cast<uint8_t*>(s7_realloc(response->data, newLength));
+    if (grown == nullptr) {
+        return S7_ERR_NO_MEMORY;
+    }
+    std::memcpy(grown + response->length, data, len);
+    response->data = grown;
+    response->length = newLength;
+    return S7_OK;
+}
+
+uint8_t receiveResponse(s7_session* session, uint8_t version, s7_response* response, uint32_t timeout_ms) {
+    uint8_t buffer[S7_FRAME_RECEIVE_BUFFER];
+    uint32_t filled = 0;
+    uint32_t frames = 0;
+    for (;;) {
+        while (filled >= S7_FRAME_HEAD_SIZE) {
+            if (buffer[0] != S7_FRAME_START || buffer[1] != version) {
+                return S7_ERR_PROTOCOL;
+            }
+            const uint32_t len = readU16(buffer + 2);
+            if (len > S7_FRAME_MAX_RECEIVE_DATA) {
+                return S7_ERR_PROTOCOL;
+            }
+            if (filled < len + S7_FRAME_HEAD_SIZE + S7_FRAME_TRAILER_SIZE) {
+                break;
+            }
+            const uint8_t* next = buffer + S7_FRAME_HEAD_SIZE + len;
+            if (next[0] != S7_FRAME_START || next[1] != version) {
+                return S7_ERR_PROTOCOL;
+            }
+            if (frames == S7_RESPONSE_MAX_FRAMES) {
+                return S7_ERR_PROTOCOL;
+            }
+            ++frames;
+            if (len > 0) {
+                const uint8_t rc = append(response, buffer + S7_FRAME_HEAD_SIZE, len);
+                if (rc != S7_OK) {
+                    return rc;
+                }
+            }
+            if (next[2] == 0 && next[3] == 0) {
+                // The trailer: the response is complete. Anything behind it
+                // belongs to no request and is dropped.
+                return S7_OK;
+            }
+            const uint32_t consumed = S7_FRAME_HEAD_SIZE + len;
+            std::memmove(buffer, buffer + consumed, filled - consumed);
+            filled -= consumed;
+        }
+        if (filled == sizeof buffer) {
+            return S7_ERR_PROTOCOL;
+        }
+        int32_t got = 0;
+        const uint8_t rc = s7_tls_read(session->tls, buffer + filled, sizeof buffer - filled, &got, timeout_ms);
+        if (rc != S7_TLS_OK) {
+            return fromTls(rc);
+        }
+        filled += static_cast<uint32_t>(got);
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+const uint8_t s7_tls_start_request[S7_TLS_START_SIZE] = {
+    0x72, 0x01, 0x00, 0x12,                   // frame start, version 1, 18 data bytes
+    0x31, 0x00, 0x00, 0x05, 0xB3, 0x00, 0x00, // request, function 1459
+    0x00, 0x00,                               // sequence number 0
+    0x00, 0x00, 0x00, 0x00,                   // session id 0
+    0x30, 0x00, 0x00, 0x00, 0x00,             // body: TLS start, target object 0
+    0x72, 0x01, 0x00, 0x00};                  // trailer
+
+s7_session* s7_session_new(s7_tls_channel* tls) {
+    if (tls == nullptr) {
+        return nullptr;
+    }
+    auto* session = static_cast<s7_session*>(s7_calloc(sizeof(s7_session)));
+    if (session == nullptr) {
+        return nullptr;
+    }
+    session->tls = tls;
+    session->session_id = S7_SESSION_INITIAL_ID;
+    return session;
+}
+
+void s7_session_free(s7_session* session) { s7_free(session); }
+
+uint32_t s7_session_next_counter(s7_session* session, uint16_t function_code) {
+    if (session == nullptr) {
+        return 0;
+    }
+    // Unsigned arithmetic: 0xFFFFFFFF is followed by 0.
+    uint32_t& counter = usesCounterA(function_code) ? session->counter_a : session->counter_b;
+    counter += 1;
+    return counter;
+}
+
+void s7_response_clear(s7_response* response) {
+    if (response == nullptr) {
+        return;
+    }
+    s7_free(response->data);
+    response->data = nullptr;
+    response->length = 0;
+}
+
+uint8_t s7_exchange(s7_session* session, const s7_request* request, s7_response* response, uint32_t timeout_ms) {
+    if (response != nullptr) {
+        s7_response_clear(response);
+    }
+    if (session == nullptr || request == nullptr || response == nullptr || request->data == nullptr ||
+        request->length == 0) {
+        return S7_ERR_ARGUMENT;
+    }
+    if (session->broken != 0 || session->tls == nullptr) {
+        return S7_ERR_NOT_CONNECTED;
+    }
+    uint8_t rc = sendRequest(session, request, timeout_ms);
+    if (rc == S7_OK) {
+        rc = receiveResponse(session, request->version, response, timeout_ms);
+    }
+    if (rc != S7_OK) {
+        session->broken = 1;
+        s7_response_clear(response);
+    }
+    return rc;
+}
+
+uint8_t s7_tls_start_parse_reply(const uint8_t* payload, uint32_t len, s7_tls_start_result* result) {
+    if (payload == nullptr || result == nullptr) {
+        return S7_ISO_ARGUMENT;
+    }
+    if (len < kTlsStartMinReply || payload[0] != S7_FRAME_START || payload[1] != kTlsStartVersion) {
+        return S7_ISO_MALFORMED;
+    }
+    // The header and return value lie between the frame head and the
+    // trailer; the frame's own length field is not trusted.
+    auto* start = const_cast<uint8_t*>(payload);
+    s7_cursor c{start + S7_FRAME_HEAD_SIZE, start + len - S7_FRAME_TRAILER_SIZE};
+    uint8_t marker = 0;
+    uint16_t function = 0;
+    uint64_t value = 0;
+    if (s7_read_u8(&c, &marker) != S7_CODEC_OK || marker != kResponseMarker || s7_skip(&c, 2) != S7_CODEC_OK ||
+        s7_read_u16(&c, &function) != S7_CODEC_OK || function != S7_FN_TLS_START ||
+        s7_skip(&c, 5) != S7_CODEC_OK || s7_read_vlq64(&c, &value) != S7_CODEC_OK) {
+        return S7_ISO_MALFORMED;
+    }
+    result->return_value = value;
+    result->error = (value & kTlsStartErrorBit) != 0 ? 1 : 0;
+    return S7_ISO_OK;
+}
+
+uint8_t s7_tls_start(s7_iso_transport* transport, uint32_t timeout_ms, s7_tls_start_result* result) {
+    if (transport == nullptr || result == nullptr) {
+        return S7_ISO_ARGUMENT;
+    }
+    uint8_t rc = s7_iso_write_frame(transport, s7_tls_start_request, sizeof s7_tls_start_request, timeout_ms);
+    if (rc != S7_ISO_OK) {
+        return rc;
+    }
+    uint8_t reply[S7_TLS_START_SIZE];
+    uint32_t len = 0;
+    // Whatever goes wrong with the reply - a time-out, a closed connection,
+    // a frame too long for the buffer - means the controller did not agree.
+    if (s7_iso_read_frame(transport, reply, sizeof reply, &len, timeout_ms) != S7_ISO_OK) {
+        return S7_ISO_MALFORMED;
+    }
+    return s7_tls_start_parse_reply(reply, len, result);
+}
+
+} // extern "C"

@@ -1,0 +1,143 @@
+/*
+ * Request/response exchange: protocol frames over the TLS channel, the
+ * protocol session, and the clear-text TLS-start step before TLS.
+ *
+ * A request is a body under a function code. The exchange puts the 13-byte
+ * request header in front, cuts the message into frames of at most 987 data
+ * bytes (0x72, version, u16 length, data), closes the last frame with the
+ * 4-byte trailer (0x72, version, 0, 0) and writes each frame with one TLS
+ * write; it reassembles the response frames the same way. Requests are
+ * strictly sequential: one request, its whole response, then the next.
+ *
+ * The session borrows the TLS channel; the TLS-start step borrows the
+ * transport. Responses are owned by the caller and released with
+ * s7_response_clear.
+ */
+#ifndef S7_EXCHANGE_H
+#define S7_EXCHANGE_H
+
+#include "s7_iso.h"
+#include "s7_tls.h"
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Function codes of the requests this library sends. */
+enum {
+    S7_FN_EXPLORE = 1211,
+    S7_FN_CREATE_OBJECT = 1226,
+    S7_FN_SET_VALUES = 1346,
+    S7_FN_READ_VARIABLES = 1356,
+    S7_FN_GET_ATTRIBUTE = 1414,
+    S7_FN_TLS_START = 1459
+};
+
+enum {
+    S7_FRAME_START = 0x72,
+    S7_FRAME_HEAD_SIZE = 4,        /* 0x72, version, u16 data length */
+    S7_FRAME_TRAILER_SIZE = 4,     /* 0x72, version, 0, 0 */
+    S7_REQUEST_HEADER_SIZE = 13,
+    S7_SESSION_INITIAL_ID = 288,   /* until session set-up assigns one */
+    /* Data bytes of one outgoing frame; with head and trailer the largest
+     * frame written is 995 bytes. */
+    S7_FRAME_MAX_SEND_DATA = 987,
+    S7_FRAME_SEND_BUFFER = S7_FRAME_HEAD_SIZE + S7_FRAME_MAX_SEND_DATA + S7_FRAME_TRAILER_SIZE,
+    /* Data bytes of one incoming frame: the frame, its data and the next
+     * frame's head (or the trailer) must fit the 1982-byte receive buffer. */
+    S7_FRAME_MAX_RECEIVE_DATA = 1974,
+    S7_FRAME_RECEIVE_BUFFER = S7_FRAME_HEAD_SIZE + S7_FRAME_MAX_RECEIVE_DATA + S7_FRAME_TRAILER_SIZE,
+    /* A response longer than this, or cut into more frames, is refused:
+     * no answer of the controller comes near either. */
+    S7_RESPONSE_MAX_FRAMES = 16384,
+    S7_RESPONSE_MAX_SIZE = 0x1000000,
+    /* The TLS-start request and the buffer its reply is read into. */
+    S7_TLS_START_SIZE = 26
+};
+
+typedef struct s7_session {
+    s7_tls_channel* tls;  /* borrowed */
+    uint32_t session_id;  /* written into every request header */
+    uint32_t counter_a;   /* function codes 1226, 1236, 1266, 1346, 1404 */
+    uint32_t counter_b;   /* every other function code */
+    uint16_t sequence;    /* of the last request sent; never 0 after the first */
+    /* Set when an exchange failed after its request went out: the rest of
+     * that response may still be on its way, so the stream can no longer
+     * be matched to requests. Every later exchange is refused. */
+    uint8_t broken;
+} s7_session;
+
+typedef struct s7_request {
+    const uint8_t* data;    /* the body */
+    uint32_t length;        /* body length, at least 1 */
+    uint16_t function_code; /* S7_FN_* */
+    uint8_t version;        /* protocol version byte of every frame, 1 or 2 */
+} s7_request;
+
+/* The reassembled data of a response, owned by the caller; both fields are
+ * zero when it holds nothing. */
+typedef struct s7_response {
+    uint8_t* data;
+    uint32_t length;
+} s7_response;
+
+/* The TLS-start reply's return value, and whether it reports an error
+ * (bit 62 set). */
+typedef struct s7_tls_start_result {
+    uint64_t return_value;
+    uint8_t error;
+} s7_tls_start_result;
+
+/* A new session over the channel (borrowed): id 288, counters and sequence
+ * number 0. Null when memory runs out or the channel is null. */
+s7_session* s7_session_new(s7_tls_channel* tls);
+
+/* Releases the record only; nothing is sent. Null allowed. */
+void s7_session_free(s7_session* session);
+
+/* Advances the counter of the function code (counter A for 1226, 1236,
+ * 1266, 1346 and 1404, counter B for the rest; 0xFFFFFFFF is followed by 0)
+ * and returns the new value. A request builder calls it once per request
+ * that carries a counter. 0 for a null session. */
+uint32_t s7_session_next_counter(s7_session* session, uint16_t function_code);
+
+/* Releases the response's block and leaves it empty. Null allowed. */
+void s7_response_clear(s7_response* response);
+
+/*
+ * Sends the request and reads its whole response. `response` must be empty
+ * or hold an earlier response, which is released first; on 0 it holds the
+ * response data (possibly none), on any failure it is empty. Every single
+ * wait for the socket is bounded by timeout_ms.
+ *
+ * Returns S7_OK, or S7_ERR_ARGUMENT (null arguments, a body of 0 bytes),
+ * S7_ERR_NO_MEMORY, S7_ERR_TIMEOUT, S7_ERR_PROTOCOL (bad framing),
+ * S7_ERR_TLS, S7_ERR_TRANSPORT, S7_ERR_NOT_CONNECTED (the controller closed
+ * the connection, or an earlier exchange of the session failed midway).
+ */
+uint8_t s7_exchange(s7_session* session, const s7_request* request, s7_response* response, uint32_t timeout_ms);
+
+/*
+ * The clear-text step that switches the connection to TLS: sends the fixed
+ * 26-byte TLS-start request in one data frame and reads the reply frame.
+ * Returns the transport code of a failed send, 6 for any problem with the
+ * reply (it cannot be read, a time-out included, is longer than 26 bytes or
+ * is not a TLS-start reply), or 0 with *result filled in.
+ */
+uint8_t s7_tls_start(s7_iso_transport* transport, uint32_t timeout_ms, s7_tls_start_result* result);
+
+/* Checks a TLS-start reply payload and reads its return value: 0 with
+ * *result filled in, 6 when it is not a TLS-start reply, 1 for null
+ * arguments. */
+uint8_t s7_tls_start_parse_reply(const uint8_t* payload, uint32_t len, s7_tls_start_result* result);
+
+/* The fixed TLS-start request. */
+extern const uint8_t s7_tls_start_request[S7_TLS_START_SIZE];
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,111 @@
+/*
+ * TLS channel: TLS 1.3 with its records carried in COTP data frames.
+ *
+ * Owns the TLS engine's connection state and configuration. Borrows the ISO
+ * transport below it (or, when created without one, owns a transport of its
+ * own). Every TLS record the engine sends becomes the payload of one data
+ * frame; the engine's reads are served from one received frame at a time.
+ * The request/response exchange is the only user of read and write.
+ *
+ * The engine stays inside s7_tls.cpp: this header names its objects only as
+ * opaque pointers, so nothing above the channel depends on the engine's
+ * headers.
+ */
+#ifndef S7_TLS_H
+#define S7_TLS_H
+
+#include "s7_iso.h"
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* TLS-layer result codes. 4 is not used. */
+enum {
+    S7_TLS_OK = 0,
+    S7_TLS_ARGUMENT = 1,
+    S7_TLS_TIMEOUT = 2, /* a transport wait timed out during the call */
+    S7_TLS_CLOSED = 3,  /* the controller closed the connection */
+    S7_TLS_FAILED = 5   /* any other failure; read/write before the handshake */
+};
+
+/* What the two frame callbacks return besides byte counts: the engine's
+ * "try again" for reading and for writing, and a fatal transport problem. */
+enum {
+    S7_TLS_WANT_READ = -0x6900,
+    S7_TLS_WANT_WRITE = -0x6880,
+    S7_TLS_INTERNAL_ERROR = -0x6C00
+};
+
+enum {
+    /* One received data frame's payload must fit here. */
+    S7_TLS_RECEIVE_CAPACITY = 32768,
+    /* The largest TLS 1.3 record: 5-byte header, 2^14 bytes of plaintext
+     * plus 256 bytes of expansion. Outgoing records are assembled here when
+     * the engine hands one over in pieces. */
+    S7_TLS_RECORD_MAX = 5 + 16384 + 256
+};
+
+/* Opaque engine objects. */
+struct ssl_ctx_st;
+struct ssl_st;
+struct bio_method_st;
+
+typedef struct s7_tls_channel {
+    s7_iso_transport* transport; /* borrowed, unless owns_transport */
+    uint8_t owns_transport;
+    uint8_t established;         /* the handshake has completed */
+    uint8_t timed_out;           /* a transport wait timed out in the current engine call */
+    uint32_t timeout_ms;         /* for every transport wait of the current call */
+    uint8_t receive_buffer[S7_TLS_RECEIVE_CAPACITY];
+    uint32_t buffered_length;    /* payload bytes of the frame in receive_buffer */
+    uint32_t read_offset;        /* of those, already handed to the engine */
+    uint8_t end_of_stream;       /* the controller closed the connection */
+    struct ssl_ctx_st* config;   /* used by this channel's context only */
+    struct ssl_st* context;
+    struct bio_method_st* frame_io; /* the frame callbacks as the engine sees them */
+    uint8_t send_buffer[S7_TLS_RECORD_MAX];
+    uint32_t send_pending;       /* bytes of an incomplete outgoing record */
+} s7_tls_channel;
+
+/* A configured channel ready for the handshake, over the given transport
+ * (borrowed) or, with null, over a new transport that the channel owns.
+ * Null on any failure: memory, or a configuration the engine refused. */
+s7_tls_channel* s7_tls_channel_new(s7_iso_transport* transport);
+
+/* Releases the engine state, an owned transport and the channel. Sends
+ * nothing. Null allowed. */
+void s7_tls_channel_free(s7_tls_channel* channel);
+
+/* Runs the TLS 1.3 handshake. The controller's certificate is not verified.
+ * 0, 1 (null channel), 2 (a transport wait timed out), 5 (anything else). */
+uint8_t s7_tls_handshake(s7_tls_channel* channel, uint32_t timeout_ms);
+
+/* Reads decrypted bytes: on 0, *count is between 1 and capacity. *count is
+ * set to 0 first whenever count is not null. 1 for null arguments or a
+ * capacity of 0; 5 before the handshake (the socket is not touched); 3 when
+ * the controller closed the connection; 2 on a time-out; 5 otherwise. */
+uint8_t s7_tls_read(s7_tls_channel* channel, uint8_t* buffer, uint32_t capacity, int32_t* count,
+                    uint32_t timeout_ms);
+
+/* Writes all len bytes (data may be null when len is 0). 0 only when every
+ * byte was accepted; 1, 2 and 5 as for read. */
+uint8_t s7_tls_write(s7_tls_channel* channel, const uint8_t* data, uint32_t len, uint32_t timeout_ms);
+
+/* The frame callbacks the engine calls; exposed for tests. `context` is the
+ * channel. recv serves the buffered frame, reading one new frame when it is
+ * empty: a byte count, 0 at the end of the stream, S7_TLS_WANT_READ for an
+ * empty frame or (with timed_out set) a time-out, S7_TLS_INTERNAL_ERROR for
+ * anything else. send writes the bytes as one data frame: the full length,
+ * S7_TLS_WANT_WRITE (with timed_out set) or S7_TLS_INTERNAL_ERROR. */
+int s7_tls_bio_recv(void* context, uint8_t* buffer, size_t len);
+int s7_tls_bio_send(void* context, const uint8_t* bytes, size_t len);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
