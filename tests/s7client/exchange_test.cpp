@@ -4,6 +4,7 @@
 // steps 6 to 8 with their codes.
 #include "s7_client.h"
 #include "s7_exchange.h"
+#include "s7_memory.h"
 
 #include "../support/alloc_hooks.h"
 #include "../support/tls_peer.h"
@@ -12,10 +13,14 @@
 
 #include <chrono>
 #include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace {
 
 using vemo::test::Bytes;
+using vemo::test::CountingAllocator;
 using vemo::test::PeerReply;
 using vemo::test::PeerStep;
 using vemo::test::TlsPeer;
@@ -99,6 +104,474 @@ TEST(Exchange, RoundTripSendsTheHeaderAndBodyAndReturnsTheResponseData) {
                                                     {0x34, 0x00, 0x00, 0x00, 0x01, 0xAA}})),
                                    trailer(2)});
     EXPECT_EQ(peer.log().messages[0].bytes, expected) << "header: 0x31, function 1356, sequence 1, session 288";
+}
+
+
+// The data of each frame of a message, checking that only the last frame
+// is followed by the trailer.
+std::vector<Bytes> framesOf(const Bytes& message, uint8_t version) {
+    std::vector<Bytes> frames;
+    size_t pos = 0;
+    while (pos + 4 <= message.size()) {
+        EXPECT_EQ(message[pos], 0x72);
+        EXPECT_EQ(message[pos + 1], version);
+        const size_t len = (size_t{message[pos + 2]} << 8) | message[pos + 3];
+        if (!frames.empty() && len == 0 && pos + 4 == message.size()) {
+            return frames; // the trailer
+        }
+        frames.emplace_back(message.begin() + static_cast<long>(pos + 4),
+                            message.begin() + static_cast<long>(std::min(message.size(), pos + 4 + len)));
+        pos += 4 + len;
+    }
+    ADD_FAILURE() << "no trailer at the end";
+    return frames;
+}
+
+Bytes requestHeader(uint16_t function, uint16_t sequence, uint32_t sessionId) {
+    return {0x31,
+            0x00,
+            0x00,
+            static_cast<uint8_t>(function >> 8),
+            static_cast<uint8_t>(function),
+            0x00,
+            0x00,
+            static_cast<uint8_t>(sequence >> 8),
+            static_cast<uint8_t>(sequence),
+            static_cast<uint8_t>(sessionId >> 24),
+            static_cast<uint8_t>(sessionId >> 16),
+            static_cast<uint8_t>(sessionId >> 8),
+            static_cast<uint8_t>(sessionId)};
+}
+
+const Bytes kOkResponse = concat({frame(2, {0x32, 0x00}), trailer(2)});
+
+TEST(Exchange, RequestIsCutIntoFramesOfAtMost987DataBytesEachOneTlsWrite) {
+    struct Case {
+        const char* rule;
+        size_t bodyLength;
+        std::vector<size_t> frameLengths;
+        std::vector<size_t> writeSizes; // plaintext of each TLS record
+    };
+    const Case cases[] = {
+        {"header and body of 987 bytes: one frame, trailer in the same write", 974, {987}, {995}},
+        {"988 bytes: 987, then 1 with the trailer", 975, {987, 1}, {991, 9}},
+        {"a body of 2000 bytes: 987, 987, 39", 2000, {987, 987, 39}, {991, 991, 47}},
+        {"a small body", 5, {18}, {26}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rule);
+        TlsPeerOptions options;
+        options.replies = {PeerReply::tls(kOkResponse)};
+        TlsPeer peer(options);
+        const Bytes body = counting(c.bodyLength, 0x40);
+        {
+            Link link(peer.port());
+            ASSERT_EQ(link.rc, S7_OK);
+            s7_response response{};
+            ASSERT_EQ(link.exchange(body, response, S7_FN_EXPLORE), S7_OK);
+            s7_response_clear(&response);
+        }
+        peer.join();
+        ASSERT_EQ(peer.log().messages.size(), 1u);
+        const auto& message = peer.log().messages[0];
+        const std::vector<Bytes> frames = framesOf(message.bytes, 2);
+        std::vector<size_t> lengths;
+        Bytes data;
+        for (const Bytes& f : frames) {
+            lengths.push_back(f.size());
+            data.insert(data.end(), f.begin(), f.end());
+        }
+        EXPECT_EQ(lengths, c.frameLengths);
+        EXPECT_EQ(data, concat({requestHeader(S7_FN_EXPLORE, 1, 288), body}));
+        EXPECT_EQ(message.recordSizes, c.writeSizes);
+    }
+}
+
+TEST(Exchange, ResponseIsReassembledHoweverItArrives) {
+    const Bytes ten = counting(10, 0x30);
+    const Bytes big1 = counting(1974, 1);
+    const Bytes big2 = counting(1974, 2);
+    struct Case {
+        const char* rule;
+        PeerReply reply;
+        Bytes expected;
+    };
+    const Case cases[] = {
+        {"one frame in one read", PeerReply::tls(concat({frame(2, ten), trailer(2)})), ten},
+        {"the same frame byte by byte", PeerReply::singleByteRecords(concat({frame(2, ten), trailer(2)})), ten},
+        {"frames of 1974 bytes fill the receive buffer exactly",
+         PeerReply::tls(concat({frame(2, big1), frame(2, big2), frame(2, ten), trailer(2)})),
+         concat({big1, big2, ten})},
+        {"a frame without data", PeerReply::tls(concat({frame(2, {}), frame(2, ten), trailer(2)})), ten},
+        {"bytes behind the trailer are dropped", PeerReply::tls(concat({frame(2, ten), trailer(2), {1, 2, 3}})),
+         ten},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rule);
+        TlsPeerOptions options;
+        options.replies = {c.reply};
+        TlsPeer peer(options);
+        Link link(peer.port());
+        ASSERT_EQ(link.rc, S7_OK);
+        s7_response response{};
+        ASSERT_EQ(link.exchange({0x34, 0, 0, 0, 0}, response), S7_OK);
+        EXPECT_EQ(asBytes(response), c.expected);
+        s7_response_clear(&response);
+    }
+}
+
+TEST(Exchange, MalformedResponseIsAProtocolErrorAndEndsTheSession) {
+    const Bytes ten = counting(10);
+    Bytes tooLong = frame(2, Bytes(1975, 0));
+    struct Case {
+        const char* rule;
+        Bytes reply;
+    };
+    const Case cases[] = {
+        {"version byte 1 to a version-2 request", concat({frame(1, ten), trailer(1)})},
+        {"a frame that does not start with 0x72", concat({{0x73, 0x02, 0x00, 0x0A}, ten, trailer(2)})},
+        {"a frame of 1975 data bytes", concat({tooLong, trailer(2)})},
+        {"no frame head after the data", concat({frame(2, ten), {0x00, 0x02, 0x00, 0x00}})},
+        {"the next head with another version", concat({frame(2, ten), trailer(1)})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rule);
+        TlsPeerOptions options;
+        options.replies = {PeerReply::tls(c.reply), PeerReply::tls(kOkResponse)};
+        TlsPeer peer(options);
+        {
+            Link link(peer.port());
+            ASSERT_EQ(link.rc, S7_OK);
+            s7_response response{};
+            EXPECT_EQ(link.exchange({0x34, 0, 0, 0, 0}, response), S7_ERR_PROTOCOL);
+            EXPECT_EQ(response.data, nullptr);
+            EXPECT_EQ(response.length, 0u);
+            // What is left of the bad response may still arrive: the session
+            // must not take it for the answer to the next request.
+            EXPECT_EQ(link.exchange({0x34, 0, 0, 0, 0}, response), S7_ERR_NOT_CONNECTED);
+        }
+        peer.join();
+        EXPECT_EQ(peer.log().messages.size(), 1u) << "the refused request was not sent";
+    }
+}
+
+TEST(Exchange, ResponseLimitsOnFramesAndSize) {
+    struct Case {
+        const char* rule;
+        size_t fullFrames; // frames of frameData bytes, then one of lastData
+        size_t frameData;
+        size_t lastData;
+        uint8_t expected;
+    };
+    std::vector<Case> cases = {
+        {"16384 frames are taken", 16383, 1, 1, S7_OK},
+        {"16385 frames are refused", 16384, 1, 1, S7_ERR_PROTOCOL},
+    };
+#if !defined(__SANITIZE_ADDRESS__)
+    // 16 MiB through TLS; the sanitizer's realloc copies every growth, which
+    // makes this minutes there instead of a fraction of a second.
+    cases.push_back({"16 MiB are taken", 8499, 1974, 190, S7_OK});
+    cases.push_back({"a byte more is refused", 8499, 1974, 191, S7_ERR_PROTOCOL});
+#endif
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rule);
+        Bytes reply;
+        reply.reserve((c.fullFrames + 1) * (c.frameData + 4) + 8);
+        const Bytes full = frame(2, Bytes(c.frameData, 0x5A));
+        for (size_t i = 0; i < c.fullFrames; ++i) {
+            reply.insert(reply.end(), full.begin(), full.end());
+        }
+        const Bytes last = concat({frame(2, Bytes(c.lastData, 0xA5)), trailer(2)});
+        reply.insert(reply.end(), last.begin(), last.end());
+        TlsPeerOptions options;
+        options.replies = {PeerReply::tls(std::move(reply))};
+        TlsPeer peer(options);
+        Link link(peer.port());
+        ASSERT_EQ(link.rc, S7_OK);
+        s7_response response{};
+        EXPECT_EQ(link.exchange({0x34, 0, 0, 0, 0}, response), c.expected);
+        EXPECT_EQ(response.length, c.expected == S7_OK ? c.fullFrames * c.frameData + c.lastData : 0u);
+        s7_response_clear(&response);
+    }
+}
+
+TEST(Exchange, FailuresOfTheConnectionDuringAnExchange) {
+    struct Case {
+        const char* rule;
+        std::optional<PeerReply> reply; // none: the peer never answers
+        uint8_t expected;
+    };
+    const Case cases[] = {
+        {"the controller drops the connection", PeerReply::close(), S7_ERR_NOT_CONNECTED},
+        {"the controller closes TLS", PeerReply::closeNotify(), S7_ERR_NOT_CONNECTED},
+        {"the controller stops answering", std::nullopt, S7_ERR_TIMEOUT},
+        {"a frame too large for the TLS receive buffer", PeerReply::rawFrame(Bytes(32769, 0)), S7_ERR_TLS},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rule);
+        TlsPeerOptions options;
+        if (c.reply) {
+            options.replies = {*c.reply};
+        }
+        TlsPeer peer(options);
+        Link link(peer.port());
+        ASSERT_EQ(link.rc, S7_OK);
+        s7_response response{};
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(link.exchange({0x34, 0, 0, 0, 0}, response, S7_FN_READ_VARIABLES, 2, 300), c.expected);
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        if (c.expected == S7_ERR_TIMEOUT) {
+            EXPECT_GE(elapsed, std::chrono::milliseconds(250));
+            EXPECT_LT(elapsed, std::chrono::milliseconds(2000)) << "about one time-out, not more";
+        }
+        EXPECT_EQ(response.data, nullptr);
+        EXPECT_EQ(link.exchange({0x34, 0, 0, 0, 0}, response), S7_ERR_NOT_CONNECTED);
+    }
+}
+
+TEST(Exchange, ArgumentsAreCheckedAndAnEarlierResponseReleased) {
+    CountingAllocator hooks;
+    TlsPeer peer;
+    {
+        Link link(peer.port());
+        ASSERT_EQ(link.rc, S7_OK);
+        const size_t before = hooks.live();
+        const Bytes body = {0x34, 0, 0, 0, 0};
+        const s7_request request{body.data(), 5, S7_FN_EXPLORE, 2};
+        const s7_request empty{body.data(), 0, S7_FN_EXPLORE, 2};
+        const s7_request noData{nullptr, 5, S7_FN_EXPLORE, 2};
+        s7_response response{};
+        response.data = static_cast<uint8_t*>(s7_malloc(16));
+        response.length = 16;
+        EXPECT_EQ(s7_exchange(link.session, &noData, &response, kTimeoutMs), S7_ERR_ARGUMENT);
+        EXPECT_EQ(response.data, nullptr);
+        EXPECT_EQ(response.length, 0u);
+        EXPECT_EQ(hooks.live(), before) << "the earlier response was released";
+        EXPECT_EQ(s7_exchange(nullptr, &request, &response, kTimeoutMs), S7_ERR_ARGUMENT);
+        EXPECT_EQ(s7_exchange(link.session, nullptr, &response, kTimeoutMs), S7_ERR_ARGUMENT);
+        EXPECT_EQ(s7_exchange(link.session, &request, nullptr, kTimeoutMs), S7_ERR_ARGUMENT);
+        EXPECT_EQ(s7_exchange(link.session, &empty, &response, kTimeoutMs), S7_ERR_ARGUMENT);
+        EXPECT_EQ(link.session->sequence, 0) << "nothing was sent";
+        s7_response_clear(nullptr);
+    }
+    peer.join();
+    EXPECT_TRUE(peer.log().messages.empty());
+    EXPECT_EQ(hooks.live(), 0u);
+}
+
+TEST(Exchange, EveryAllocationFailureIsReportedAndLeavesNothing) {
+    CountingAllocator hooks;
+    const Bytes reply =
+        concat({frame(2, counting(300)), frame(2, counting(300)), frame(2, counting(300)), trailer(2)});
+    for (size_t n = 1;; ++n) {
+        SCOPED_TRACE(n);
+        TlsPeerOptions options;
+        options.replies = {PeerReply::tls(reply)};
+        TlsPeer peer(options);
+        Link link(peer.port());
+        ASSERT_EQ(link.rc, S7_OK);
+        const size_t before = hooks.live();
+        s7_response response{};
+        hooks.failFrom(n);
+        const uint8_t rc = link.exchange(counting(1500), response);
+        const bool reached = hooks.calls() >= n;
+        hooks.failFrom(0);
+        EXPECT_EQ(hooks.live(), before + (response.data != nullptr ? 1 : 0));
+        if (!reached) {
+            EXPECT_EQ(rc, S7_OK);
+            EXPECT_EQ(response.length, 900u);
+            EXPECT_GT(n, 4u) << "two frames sent, three grown";
+            s7_response_clear(&response);
+            break;
+        }
+        // A frame that cannot be allocated fails the TLS write; a response
+        // that cannot grow is out of memory.
+        EXPECT_TRUE(rc == S7_ERR_NO_MEMORY || rc == S7_ERR_TLS) << int(rc);
+        EXPECT_EQ(response.data, nullptr);
+    }
+}
+
+TEST(Session, StartsAtId288AndCountsWithItsWrapRules) {
+    EXPECT_EQ(s7_session_new(nullptr), nullptr);
+    s7_tls_channel* channel = s7_tls_channel_new(nullptr);
+    s7_session* session = s7_session_new(channel);
+    ASSERT_NE(session, nullptr);
+    EXPECT_EQ(session->tls, channel);
+    EXPECT_EQ(session->session_id, 288u);
+    EXPECT_EQ(session->counter_a, 0u);
+    EXPECT_EQ(session->counter_b, 0u);
+    EXPECT_EQ(session->sequence, 0);
+
+    struct Case {
+        uint16_t function;
+        bool counterA;
+    };
+    const Case cases[] = {{1226, true},  {1236, true},  {1266, true},  {1346, true},  {1404, true},
+                          {1211, false}, {1356, false}, {1414, false}, {1459, false}, {0, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.function);
+        const uint32_t a = session->counter_a;
+        const uint32_t b = session->counter_b;
+        const uint32_t got = s7_session_next_counter(session, c.function);
+        EXPECT_EQ(got, (c.counterA ? a : b) + 1);
+        EXPECT_EQ(session->counter_a, c.counterA ? a + 1 : a);
+        EXPECT_EQ(session->counter_b, c.counterA ? b : b + 1);
+    }
+    session->counter_a = 0xFFFFFFFF;
+    EXPECT_EQ(s7_session_next_counter(session, S7_FN_CREATE_OBJECT), 0u) << "counter A after 0xFFFFFFFF";
+    session->counter_b = 0xFFFFFFFE;
+    EXPECT_EQ(s7_session_next_counter(session, S7_FN_READ_VARIABLES), 0xFFFFFFFFu);
+    EXPECT_EQ(s7_session_next_counter(session, S7_FN_READ_VARIABLES), 0u);
+    EXPECT_EQ(s7_session_next_counter(nullptr, S7_FN_READ_VARIABLES), 0u);
+    s7_session_free(session);
+    s7_session_free(nullptr);
+    s7_tls_channel_free(channel);
+}
+
+TEST(Session, SequenceNumberAfter0xFFFFIsOneAndTheIdIsTheSessions) {
+    TlsPeerOptions options;
+    options.replies = {PeerReply::tls(kOkResponse), PeerReply::tls(kOkResponse)};
+    TlsPeer peer(options);
+    {
+        Link link(peer.port());
+        ASSERT_EQ(link.rc, S7_OK);
+        link.session->sequence = 0xFFFE;
+        link.session->session_id = 0x12345678;
+        s7_response response{};
+        ASSERT_EQ(link.exchange({0x34, 0, 0, 0, 0}, response), S7_OK);
+        EXPECT_EQ(link.session->sequence, 0xFFFF);
+        ASSERT_EQ(link.exchange({0x34, 0, 0, 0, 0}, response), S7_OK);
+        EXPECT_EQ(link.session->sequence, 1);
+        s7_response_clear(&response);
+    }
+    peer.join();
+    ASSERT_EQ(peer.log().messages.size(), 2u);
+    const Bytes& first = peer.log().messages[0].bytes;
+    const Bytes& second = peer.log().messages[1].bytes;
+    EXPECT_EQ(Bytes(first.begin() + 4, first.begin() + 17), requestHeader(S7_FN_READ_VARIABLES, 0xFFFF, 0x12345678));
+    EXPECT_EQ(Bytes(second.begin() + 4, second.begin() + 17), requestHeader(S7_FN_READ_VARIABLES, 1, 0x12345678));
+}
+
+TEST(TlsStart, ReplyParserChecksTheReplyAndReadsBit62) {
+    auto reply = [](Bytes afterFunction) {
+        return concat({{0x72, 0x01, 0x00, 0x00, 0x32, 0x00, 0x00, 0x05, 0xB3}, afterFunction, trailer(1)});
+    };
+    Bytes wrongStart = reply({0, 0, 0, 0, 0x30, 0x00});
+    wrongStart[0] = 0x73;
+    Bytes wrongVersion = reply({0, 0, 0, 0, 0x30, 0x00});
+    wrongVersion[1] = 0x02;
+    struct Case {
+        const char* rule;
+        Bytes payload;
+        uint8_t expected;
+        uint64_t value;
+        uint8_t error;
+    };
+    const Case cases[] = {
+        {"return value 0; the frame's length field (0 here) is not compared", reply({0, 0, 0, 0, 0x30, 0x00}),
+         S7_ISO_OK, 0, 0},
+        {"a return value without bit 62 is no error", reply({0, 0, 0, 0, 0x30, 0x85, 0x00}), S7_ISO_OK, 0x280, 0},
+        {"bit 62 set reports an error",
+         reply({0, 0, 0, 0, 0x30, 0xA0, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x00}), S7_ISO_OK,
+         0x4000000000000000ull, 1},
+        {"bit 63 alone is not the error bit",
+         reply({0, 0, 0, 0, 0x30, 0xC0, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x00}), S7_ISO_OK,
+         0x8000000000000000ull, 0},
+        {"first byte not 0x72", wrongStart, S7_ISO_MALFORMED, 0, 0},
+        {"version 2", wrongVersion, S7_ISO_MALFORMED, 0, 0},
+        {"request marker instead of response marker",
+         {0x72, 0x01, 0x00, 0x0B, 0x31, 0x00, 0x00, 0x05, 0xB3, 0, 0, 0, 0, 0x30, 0x00, 0x72, 0x01, 0x00, 0x00},
+         S7_ISO_MALFORMED, 0, 0},
+        {"function code other than 1459",
+         {0x72, 0x01, 0x00, 0x0B, 0x32, 0x00, 0x00, 0x05, 0xB2, 0, 0, 0, 0, 0x30, 0x00, 0x72, 0x01, 0x00, 0x00},
+         S7_ISO_MALFORMED, 0, 0},
+        {"cut short before the return value", reply({0, 0, 0, 0, 0x30}), S7_ISO_MALFORMED, 0, 0},
+        {"return value running into the trailer", reply({0, 0, 0, 0, 0x30, 0x81}), S7_ISO_MALFORMED, 0, 0},
+        {"fewer than 11 bytes", {0x72, 0x01, 0x00, 0x00, 0x32, 0x00, 0x00, 0x05, 0xB3, 0x00}, S7_ISO_MALFORMED, 0,
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rule);
+        s7_tls_start_result result{99, 99};
+        EXPECT_EQ(s7_tls_start_parse_reply(c.payload.data(), static_cast<uint32_t>(c.payload.size()), &result),
+                  c.expected);
+        if (c.expected == S7_ISO_OK) {
+            EXPECT_EQ(result.return_value, c.value);
+            EXPECT_EQ(result.error, c.error);
+        } else {
+            EXPECT_EQ(result.return_value, 99u) << "no output on failure";
+        }
+    }
+    s7_tls_start_result result{};
+    EXPECT_EQ(s7_tls_start_parse_reply(nullptr, 0, &result), S7_ISO_ARGUMENT);
+    EXPECT_EQ(s7_tls_start_parse_reply(s7_tls_start_request, 26, nullptr), S7_ISO_ARGUMENT);
+}
+
+TEST(ConnectTls, StepsSixToEightAgainstGoodAndBadControllers) {
+    auto with = [](auto change) {
+        TlsPeerOptions o;
+        change(o);
+        return o;
+    };
+    auto replying = [&](Bytes payload) { return with([&](TlsPeerOptions& o) { o.tlsStartReply = payload; }); };
+    Bytes thirty = TlsPeerOptions::okTlsStartReply();
+    thirty.insert(thirty.end() - 4, 11, 0x00);
+    Bytes wrongStart = TlsPeerOptions::okTlsStartReply();
+    wrongStart[0] = 0x73;
+    Bytes wrongFunction = TlsPeerOptions::okTlsStartReply();
+    wrongFunction[8] = 0xB4;
+    const Bytes cutShort = {0x72, 0x01, 0x00, 0x07, 0x32, 0x00, 0x00, 0x05, 0xB3, 0x00, 0x00};
+    Bytes nonZero = TlsPeerOptions::okTlsStartReply();
+    nonZero[14] = 0x05;
+    struct Case {
+        const char* rule;
+        TlsPeerOptions options;
+        uint8_t expected;
+    };
+    const Case cases[] = {
+        {"a well-formed controller", {}, S7_OK},
+        {"a return value without bit 62 is accepted", replying(nonZero), S7_OK},
+        {"an expired certificate is accepted", with([](TlsPeerOptions& o) { o.expiredCertificate = true; }), S7_OK},
+        {"a TLS-start reply of 30 bytes", replying(thirty), S7_ERR_PROTOCOL},
+        {"a TLS-start reply with the wrong first byte", replying(wrongStart), S7_ERR_PROTOCOL},
+        {"a TLS-start reply for another function", replying(wrongFunction), S7_ERR_PROTOCOL},
+        {"a TLS-start reply cut short", replying(cutShort), S7_ERR_PROTOCOL},
+        {"no TLS-start reply: the peer closes", with([](TlsPeerOptions& o) { o.closeAt = PeerStep::TlsStart; }),
+         S7_ERR_PROTOCOL},
+        {"no TLS-start reply: time-out", with([](TlsPeerOptions& o) { o.silentAt = PeerStep::TlsStart; }),
+         S7_ERR_PROTOCOL},
+        {"a TLS 1.2 server", with([](TlsPeerOptions& o) { o.tls12Only = true; }), S7_ERR_TLS},
+        {"a server with other suites",
+         with([](TlsPeerOptions& o) { o.cipherSuites = "TLS_CHACHA20_POLY1305_SHA256"; }), S7_ERR_TLS},
+        {"the peer closes in the handshake", with([](TlsPeerOptions& o) { o.closeAt = PeerStep::Handshake; }),
+         S7_ERR_TLS},
+        {"a handshake that times out", with([](TlsPeerOptions& o) { o.silentAt = PeerStep::Handshake; }),
+         S7_ERR_TLS},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rule);
+        TlsPeer peer(c.options);
+        {
+            vemoc_s7_client* client = vemoc_s7_client_new();
+            EXPECT_EQ(vemoc_s7_client_connect(client, "127.0.0.1", peer.port(), 300), c.expected);
+            if (c.expected == S7_OK) {
+                ASSERT_NE(client->tls, nullptr);
+                EXPECT_EQ(client->tls->established, 1);
+                EXPECT_EQ(client->tls->transport, client->transport) << "the channel borrows the handle's transport";
+            } else {
+                EXPECT_EQ(vemoc_s7_client_get_state(client), S7_CLIENT_DISCONNECTED);
+                EXPECT_EQ(client->tls, nullptr);
+                EXPECT_EQ(client->transport, nullptr);
+                EXPECT_EQ(client->socket, nullptr);
+            }
+            vemoc_s7_client_free(client);
+        }
+        peer.join();
+        EXPECT_EQ(peer.log().tlsStartRequest, Bytes(s7_tls_start_request, s7_tls_start_request + 26));
+    }
+    const Bytes fixed = {0x72, 0x01, 0x00, 0x12, 0x31, 0x00, 0x00, 0x05, 0xB3, 0x00, 0x00, 0x00, 0x00,
+                         0x00, 0x00, 0x00, 0x00, 0x30, 0x00, 0x00, 0x00, 0x00, 0x72, 0x01, 0x00, 0x00};
+    EXPECT_EQ(Bytes(s7_tls_start_request, s7_tls_start_request + 26), fixed);
 }
 
 } // namespace
