@@ -1,0 +1,643 @@
+// UiToolkit tests of the UI toolkit: real windows on SDL's offscreen video
+// driver with the software renderer, input injected through SDL's queue.
+
+#include <SDL.h>
+#include <gtest/gtest.h>
+#include <imgui.h>
+#include <imgui_stdlib.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+#include "vemo/ui/ui.h"
+
+namespace ui = vemo::ui;
+
+namespace {
+
+std::vector<std::uint8_t> readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path.string());
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Pixels of a texture with some opacity.
+int opaquePixels(const ui::Texture& texture) {
+    int count = 0;
+    for (int y = 0; y < texture.getHeight(); ++y) {
+        for (int x = 0; x < texture.getWidth(); ++x) {
+            if (texture.pixel(x, y).a() > 0) ++count;
+        }
+    }
+    return count;
+}
+
+class UiToolkit : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Never open a real window from a test.
+        setenv("SDL_VIDEODRIVER", "offscreen", 1);
+        auto context = ui::RenderContext::create(ui::RenderBackend::Software, "vemo-ui-test");
+        context.selectDevice(0);
+        context.initialize();
+        app_ = std::make_unique<ui::Application>(std::move(context), "vemo-ui-test");
+        window_ = ui::Application::createWindow("test", 400, 300, ui::WindowFlag::Default);
+        window_->setClearColor(0xFF101010u);
+        const auto bytes = readFile(VEMO_UI_TEST_FONT);
+        font_ = std::make_unique<ui::Font>(bytes.data(), bytes.size(), 0);
+    }
+
+    void TearDown() override {
+        app_.reset();
+        font_.reset();
+    }
+
+    ui::Widget* root() const { return window_->getRootWidget(); }
+    void frames(int n) { app_->runFrames(n); }
+
+    std::unique_ptr<ui::Application> app_;
+    ui::Window* window_ = nullptr;
+    std::unique_ptr<ui::Font> font_;
+};
+
+// ---- Stack layout -------------------------------------------------------------
+
+struct ChildSpec {
+    ui::Vec2 preferred;
+    ui::Vec2 min{};
+    ui::Vec2 max{ui::kUnbounded, ui::kUnbounded};
+};
+
+struct Box {
+    float x, y, w, h;
+};
+
+struct StackCase {
+    const char* name;
+    int orientation;  // -1: left unset
+    int distribution;
+    int alignment;
+    ui::Vec2 size;
+    ui::Vec4 padding;
+    float spacing;
+    std::vector<ChildSpec> children;
+    std::vector<Box> expected;
+};
+
+// A horizontal 300 x 100 stack with padding 5 and spacing 10 has an inner
+// area of 290 x 90 starting at (5, 5); three children of 50, 60 and 40 wide
+// use 150 + 20 = 170 of it, leaving 120.
+const std::vector<ChildSpec> kThree = {{{50, 20}}, {{60, 30}}, {{40, 10}}};
+const ui::Vec4 kPad{5, 5, 5, 5};
+
+const StackCase kStackCases[] = {
+    {"StartPacksAtLeft", 0, 0, 0, {300, 100}, kPad, 10, kThree,
+     {{5, 5, 50, 20}, {65, 5, 60, 30}, {135, 5, 40, 10}}},
+    {"CenterSplitsFreeSpace", 0, 1, 0, {300, 100}, kPad, 10, kThree,
+     {{65, 5, 50, 20}, {125, 5, 60, 30}, {195, 5, 40, 10}}},
+    {"EndPacksAtRight", 0, 2, 0, {300, 100}, kPad, 10, kThree,
+     {{125, 5, 50, 20}, {185, 5, 60, 30}, {255, 5, 40, 10}}},
+    {"SpaceBetweenTouchesBothEnds", 0, 3, 0, {300, 100}, kPad, 10, kThree,
+     {{5, 5, 50, 20}, {125, 5, 60, 30}, {255, 5, 40, 10}}},
+    {"SpaceAroundHalvesOuterGaps", 0, 4, 0, {300, 100}, kPad, 10, kThree,
+     {{25, 5, 50, 20}, {125, 5, 60, 30}, {235, 5, 40, 10}}},
+    {"SpaceEvenlySharesAllGaps", 0, 5, 0, {300, 100}, kPad, 10, kThree,
+     {{35, 5, 50, 20}, {125, 5, 60, 30}, {225, 5, 40, 10}}},
+    // Fill: 270 to share; the fixed 4-wide divider and the child capped at
+    // 100 keep their limits, the unbounded one takes the rest.
+    {"FillRespectsMinAndMax", 0, 6, 0, {300, 100}, kPad, 10,
+     {{{0, 20}, {}, {100, ui::kUnbounded}}, {{0, 20}, {4, 0}, {4, ui::kUnbounded}}, {{0, 20}}},
+     {{5, 5, 100, 20}, {115, 5, 4, 20}, {129, 5, 166, 20}}},
+    // Fill from preferred sizes too large for the space: both shrink equally,
+    // the one with a minimum stops there.
+    {"FillShrinksDownToMin", 0, 6, 0, {200, 50}, {}, 0,
+     {{{150, 10}, {120, 0}}, {{150, 10}}},
+     {{0, 0, 120, 10}, {120, 0, 80, 10}}},
+    {"AlignCenterAcross", 0, 0, 1, {300, 100}, kPad, 10, kThree,
+     {{5, 40, 50, 20}, {65, 35, 60, 30}, {135, 45, 40, 10}}},
+    {"AlignEndAcross", 0, 0, 2, {300, 100}, kPad, 10, kThree,
+     {{5, 75, 50, 20}, {65, 65, 60, 30}, {135, 85, 40, 10}}},
+    // Stretch: full inner height, except where a max height caps it.
+    {"AlignStretchWithinMax", 0, 0, 3, {300, 100}, kPad, 10,
+     {{{50, 20}}, {{60, 30}, {}, {ui::kUnbounded, 40}}},
+     {{5, 5, 50, 90}, {65, 5, 60, 40}}},
+    // Unset orientation stacks top to bottom: the main window's root stack
+    // (fill, stretch) with a 50-high top bar above the content row.
+    {"UnsetOrientationIsVerticalFill", -1, 6, 3, {1200, 800}, {}, 0,
+     {{{0, 50}, {}, {1200, 50}}, {{}}},
+     {{0, 0, 1200, 50}, {0, 50, 1200, 750}}},
+    {"VerticalStartWithPadding", 1, 0, 0, {100, 300}, kPad, 10, kThree,
+     {{5, 5, 50, 20}, {5, 35, 60, 30}, {5, 75, 40, 10}}},
+};
+
+void PrintTo(const StackCase& c, std::ostream* os) { *os << c.name; }
+
+class UiStackLayout : public UiToolkit, public ::testing::WithParamInterface<StackCase> {};
+
+TEST_P(UiStackLayout, PlacesChildren) {
+    const StackCase& c = GetParam();
+    auto* stack = new ui::Stack(root());
+    if (c.orientation >= 0) stack->setOrientation(c.orientation);
+    stack->setDistribution(c.distribution);
+    stack->setAlignment(c.alignment);
+    stack->setPadding(c.padding);
+    stack->setSpacing(c.spacing);
+    stack->setPreferredSize(c.size);
+    std::vector<ui::Widget*> children;
+    for (const ChildSpec& spec : c.children) {
+        auto* child = new ui::Rectangle(stack);
+        child->setMinSize(spec.min);
+        child->setMaxSize(spec.max);
+        child->setPreferredSize(spec.preferred);
+        children.push_back(child);
+    }
+
+    frames(1);
+
+    ASSERT_EQ(children.size(), c.expected.size());
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        SCOPED_TRACE("child " + std::to_string(i));
+        const ui::Vec2 p = children[i]->getPosition();
+        const ui::Vec2 s = children[i]->getActualSize();
+        EXPECT_FLOAT_EQ(p.x, c.expected[i].x);
+        EXPECT_FLOAT_EQ(p.y, c.expected[i].y);
+        EXPECT_FLOAT_EQ(s.x, c.expected[i].w);
+        EXPECT_FLOAT_EQ(s.y, c.expected[i].h);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ui, UiStackLayout, ::testing::ValuesIn(kStackCases),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(UiToolkit, StackHiddenChildTakesNoSpaceAndUnknownValuesAreRefused) {
+    auto* stack = new ui::Stack(root());
+    stack->setOrientation(0);
+    stack->setPreferredSize({200, 20});
+    auto* a = new ui::Rectangle(stack);
+    a->setPreferredSize({30, 10});
+    auto* hidden = new ui::Rectangle(stack);
+    hidden->setPreferredSize({50, 10});
+    hidden->setVisible(false);
+    auto* b = new ui::Rectangle(stack);
+    b->setPreferredSize({30, 10});
+    frames(1);
+    EXPECT_FLOAT_EQ(b->getPosition().x, 30.0f);
+
+    EXPECT_THROW(stack->setDistribution(7), std::invalid_argument);
+    EXPECT_THROW(stack->setAlignment(4), std::invalid_argument);
+    EXPECT_THROW(stack->setOrientation(2), std::invalid_argument);
+    EXPECT_EQ(stack->getDistribution(), ui::Stack::Distribution::Start);
+}
+
+TEST_F(UiToolkit, ResizedIsCalledWhenTheLayoutChangesTheSize) {
+    struct Probe : ui::Widget {
+        using ui::Widget::Widget;
+        void resized() override { sizes.push_back(getActualSize()); }
+        std::vector<ui::Vec2> sizes;
+    };
+    auto* stack = new ui::Stack(root());
+    stack->setDistribution(6);
+    stack->setAlignment(3);
+    stack->setPreferredSize({100, 100});
+    auto* probe = new Probe(stack);
+    frames(2);
+    stack->setPreferredSize({100, 250});
+    frames(1);
+    ASSERT_EQ(probe->sizes.size(), 2u);
+    EXPECT_EQ(probe->sizes[0], (ui::Vec2{100, 100}));
+    EXPECT_EQ(probe->sizes[1], (ui::Vec2{100, 250}));
+}
+
+// ---- Main-thread dispatch, tick callbacks, lifetime -----------------------------------
+
+TEST_F(UiToolkit, DispatchFromAnotherThreadRunsOnTheUiThreadInOrder) {
+    const std::thread::id uiThread = std::this_thread::get_id();
+    constexpr int kCount = 200;
+    std::vector<int> order;
+    std::atomic<int> offThread{0};
+
+    // Safety net: a broken wake-up or queue must fail the test, not hang it.
+    int framesLeft = 600;
+    ui::Application::registerTickCallback(this, [&] {
+        if (--framesLeft == 0) ui::Application::quit();
+    });
+
+    std::thread worker([&] {
+        for (int i = 0; i < kCount; ++i) {
+            ui::Application::dispatchToMainThread([&, i] {
+                order.push_back(i);
+                if (std::this_thread::get_id() != uiThread) ++offThread;
+                if (i == kCount - 1) ui::Application::quit();
+            });
+        }
+    });
+    app_->run();
+    worker.join();
+
+    ASSERT_EQ(order.size(), static_cast<std::size_t>(kCount));
+    for (int i = 0; i < kCount; ++i) EXPECT_EQ(order[static_cast<std::size_t>(i)], i);
+    EXPECT_EQ(offThread.load(), 0);
+    EXPECT_GT(framesLeft, 0) << "the loop had to be stopped by the safety net";
+}
+
+TEST_F(UiToolkit, ThrowingDispatchedCallableKeepsTheRestQueuedInOrder) {
+    std::vector<int> ran;
+    ui::Application::dispatchToMainThread([&] { ran.push_back(1); });
+    ui::Application::dispatchToMainThread([] { throw std::runtime_error("boom"); });
+    ui::Application::dispatchToMainThread([&] { ran.push_back(3); });
+    EXPECT_THROW(frames(1), std::runtime_error);
+    EXPECT_EQ(ran, (std::vector<int>{1}));
+    ui::Application::dispatchToMainThread([&] { ran.push_back(4); });
+    frames(1);
+    EXPECT_EQ(ran, (std::vector<int>{1, 3, 4}));
+}
+
+TEST_F(UiToolkit, TickCallbacksRunOncePerFrameUntilUnregistered) {
+    int a = 0;
+    int b = 0;
+    int keyA = 0;
+    int keyB = 0;
+    ui::Application::registerTickCallback(&keyA, [&] { ++a; });
+    ui::Application::registerTickCallback(&keyB, [&] {
+        if (++b == 2) ui::Application::unregisterTickCallback(&keyB);  // from inside itself
+    });
+    frames(3);
+    EXPECT_EQ(a, 3);
+    EXPECT_EQ(b, 2);
+    ui::Application::registerTickCallback(&keyA, [&] { a += 10; });  // same key replaces
+    frames(1);
+    EXPECT_EQ(a, 13);
+    ui::Application::unregisterTickCallback(&keyA);
+    frames(1);
+    EXPECT_EQ(a, 13);
+}
+
+TEST_F(UiToolkit, FrameTimeIsReportedInMicroseconds) {
+    auto* widget = new ui::Widget(root());
+    frames(1);
+    EXPECT_EQ(widget->getWindowContext().frameTime, 0u) << "no previous frame";
+    SDL_Delay(20);
+    frames(1);
+    EXPECT_GE(widget->getWindowContext().frameTime, 20000u);
+    EXPECT_EQ(widget->getWindowContext().frameNumber, 1u);
+}
+
+TEST_F(UiToolkit, LifetimeExpiresWithTheWidgetAndItsParent) {
+    static_assert(std::is_same_v<decltype(std::declval<ui::Widget&>().lifetime()), std::weak_ptr<void>>);
+    auto* own = new ui::Rectangle(root());
+    const std::weak_ptr<void> ownToken = own->lifetime();
+    auto* parent = new ui::Stack(root());
+    auto* child = new ui::Rectangle(parent);
+    const std::weak_ptr<void> childToken = child->lifetime();
+
+    EXPECT_FALSE(ownToken.expired());
+    delete own;
+    EXPECT_TRUE(ownToken.expired());
+    EXPECT_EQ(root()->getChildren().size(), 1u) << "a deleted widget leaves its parent";
+
+    EXPECT_FALSE(childToken.expired());
+    delete parent;
+    EXPECT_TRUE(childToken.expired()) << "a parent destroys the children it owns";
+}
+
+// ---- Buttons and scrolling ---------------------------------------------------------
+
+TEST_F(UiToolkit, ButtonClicksCallBackOnceUnlessLocked) {
+    auto* button = new ui::Button(root(), {20, 20}, {100, 40});
+    button->getText()->setFont(*font_);
+    button->getText()->setText("Connect");
+    int clicks = 0;
+    button->setOnClick([&] { ++clicks; });
+    frames(1);
+
+    window_->injectClick(70, 40);
+    frames(1);
+    EXPECT_EQ(clicks, 1);
+
+    button->setLocked(true);
+    window_->injectClick(70, 40);
+    frames(1);
+    EXPECT_EQ(clicks, 1) << "a locked button ignores the click";
+    EXPECT_EQ(button->currentColor(), button->getLockedColor());
+
+    button->setLocked(false);
+    // Pressed on the button, released elsewhere: no click.
+    window_->injectMouseButton(70, 40, ui::MouseButton::Left, true);
+    window_->injectMouseMove(300, 250);
+    window_->injectMouseButton(300, 250, ui::MouseButton::Left, false);
+    frames(1);
+    EXPECT_EQ(clicks, 1);
+
+    // A click on the button's text counts as a click on the button.
+    const ui::Vec2 text = button->getText()->getWorldPosition() + button->getText()->getActualSize() * 0.5f;
+    window_->injectClick(text.x, text.y);
+    frames(1);
+    EXPECT_EQ(clicks, 2);
+}
+
+TEST_F(UiToolkit, ScrollViewScrollsWithTheWheelAndClipsItsContent) {
+    auto* view = new ui::ScrollView(root());
+    view->setPosition({0, 0});
+    view->setPreferredSize({100, 100});
+    auto* content = new ui::Rectangle(view);
+    content->setColor(0xFF0000FFu);  // red
+    content->setPreferredSize({100, 300});
+    frames(1);
+    EXPECT_FLOAT_EQ(view->getMaxScroll(), 200.0f);
+
+    window_->injectMouseMove(50, 50);
+    window_->injectMouseWheel(0, -1);  // one notch down
+    frames(1);
+    EXPECT_FLOAT_EQ(view->getScrollOffset(), ui::ScrollView::kWheelStep);
+    EXPECT_FLOAT_EQ(content->getWorldPosition().y, -ui::ScrollView::kWheelStep);
+
+    for (int i = 0; i < 10; ++i) window_->injectMouseWheel(0, -1);
+    frames(1);
+    EXPECT_FLOAT_EQ(view->getScrollOffset(), 200.0f) << "clamped at the end";
+
+    EXPECT_EQ(window_->readPixel(20, 50), ui::Color(0xFF0000FFu)) << "content inside the view";
+    EXPECT_EQ(window_->readPixel(20, 150), ui::Color(0xFF101010u)) << "content below the view is clipped";
+    EXPECT_NE(window_->readPixel(97, 50), ui::Color(0xFF0000FFu)) << "scroll bar at the right edge";
+}
+
+// ---- ImGui panels -------------------------------------------------------------------
+
+struct Field {
+    std::string text;
+    ImVec2 center{};
+    bool buttonClicked = false;
+    ImVec2 buttonCenter{};
+};
+
+ui::ImGuiPanel* makeFieldPanel(ui::Widget* parent, ui::Vec2 position, Field& field, const ui::Font& font) {
+    auto* panel = new ui::ImGuiPanel(parent);
+    panel->setPosition(position);
+    panel->setPreferredSize({300, 80});
+    panel->setDefaultFont(font, 16.0f);
+    panel->setBuildImGuiFunction([&field] {
+        ImGui::SetNextItemWidth(200.0f);
+        ImGui::InputText("##field", &field.text);
+        field.center = ImVec2((ImGui::GetItemRectMin().x + ImGui::GetItemRectMax().x) / 2,
+                              (ImGui::GetItemRectMin().y + ImGui::GetItemRectMax().y) / 2);
+        if (ImGui::Button("OK")) field.buttonClicked = true;
+        field.buttonCenter = ImVec2((ImGui::GetItemRectMin().x + ImGui::GetItemRectMax().x) / 2,
+                                    (ImGui::GetItemRectMin().y + ImGui::GetItemRectMax().y) / 2);
+    });
+    return panel;
+}
+
+TEST_F(UiToolkit, ImGuiPanelTakesClicksAndTypedTextWhenFocused) {
+    Field first;
+    Field second;
+    auto* a = makeFieldPanel(root(), {10, 10}, first, *font_);
+    auto* b = makeFieldPanel(root(), {10, 150}, second, *font_);
+    frames(2);
+    EXPECT_NE(a->getImGuiContext(), b->getImGuiContext());
+
+    // A click on the panel's ImGui button (panel coordinates + panel position).
+    window_->injectClick(10 + first.buttonCenter.x, 10 + first.buttonCenter.y);
+    frames(2);
+    EXPECT_TRUE(first.buttonClicked);
+    EXPECT_FALSE(second.buttonClicked);
+
+    // Focus the first field and type.
+    window_->injectClick(10 + first.center.x, 10 + first.center.y);
+    frames(2);
+    EXPECT_EQ(window_->focusedWidget(), a);
+    window_->injectText("192.168.0.1");
+    frames(2);
+    EXPECT_EQ(first.text, "192.168.0.1");
+    EXPECT_EQ(second.text, "") << "text goes to the focused panel only";
+
+    // Keys go to the focused panel too: backspace removes the last character.
+    window_->injectKeyPress(SDL_SCANCODE_BACKSPACE);
+    frames(2);
+    EXPECT_EQ(first.text, "192.168.0.");
+
+    // Clicking outside every panel takes the focus away: typing then does nothing.
+    window_->injectClick(380, 120);
+    frames(2);
+    EXPECT_EQ(window_->focusedWidget(), nullptr);
+    window_->injectText("x");
+    frames(2);
+    EXPECT_EQ(first.text, "192.168.0.");
+    EXPECT_EQ(second.text, "");
+}
+
+// ---- Resources -------------------------------------------------------------------
+
+TEST(UiResources, IconsAndLoadingImageRasteriseToNonEmptyTextures) {
+    for (const char* name : {"vemo.svg", "folder.svg", "tag.svg", "remove.svg"}) {
+        SCOPED_TRACE(name);
+        const auto bytes = readFile(std::filesystem::path(VEMO_UI_TEST_ICONS) / name);
+        const ui::SVG svg(bytes.data(), bytes.size());
+        const ui::Texture texture = svg.createTexture(64, 48);
+        EXPECT_EQ(texture.getWidth(), 64);
+        EXPECT_EQ(texture.getHeight(), 48);
+        EXPECT_GT(opaquePixels(texture), 48 * 48 / 20) << "the icon draws something";
+        EXPECT_EQ(texture.pixel(2, 24).a(), 0) << "a square icon is centred in a wider texture";
+    }
+    const auto png = readFile(VEMO_UI_TEST_LOADING_PNG);
+    const ui::Texture loading(png.data(), png.size());
+    EXPECT_GT(loading.getWidth(), 0);
+    EXPECT_GT(loading.getHeight(), 0);
+    EXPECT_GT(opaquePixels(loading), 0);
+}
+
+TEST(UiResources, InlineImagesDecode) {
+    // A 2 x 1 PNG: one opaque red pixel, one transparent one.
+    const std::uint8_t png[] = {
+        0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44, 0x52,
+        0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x01, 0x08, 0x06, 0x00, 0x00, 0x00, 0xF4, 0x22, 0x7F,
+        0x8A, 0x00, 0x00, 0x00, 0x0F, 0x49, 0x44, 0x41, 0x54, 0x78, 0x9C, 0x63, 0xF8, 0xCF, 0xC0, 0x00,
+        0x44, 0x0C, 0x0C, 0x00, 0x0C, 0xFC, 0x01, 0xFF, 0x5C, 0xFD, 0x14, 0x95, 0x00, 0x00, 0x00, 0x00,
+        0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+    const ui::Texture texture(png, sizeof png);
+    EXPECT_EQ(texture.getWidth(), 2);
+    EXPECT_EQ(texture.getHeight(), 1);
+    EXPECT_EQ(texture.pixel(0, 0), ui::Color::rgba(255, 0, 0, 255));
+
+    const char svgText[] =
+        "<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 10 10'>"
+        "<rect x='0' y='0' width='5' height='10' fill='#00ff00'/></svg>";
+    const ui::Texture half = ui::SVG(svgText, sizeof svgText - 1).createTexture(20, 20);
+    EXPECT_EQ(half.pixel(2, 10), ui::Color::rgba(0, 255, 0, 255)) << "left half filled";
+    EXPECT_EQ(half.pixel(17, 10).a(), 0) << "right half empty";
+}
+
+TEST(UiResources, BadInputRaisesResourceExceptionWithItsCode) {
+    const char garbage[] = "definitely not an image";
+    const char svgText[] = "<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 1 1'/>";
+    struct Case {
+        const char* name;
+        std::function<void()> call;
+        std::int32_t code;
+    };
+    const Case cases[] = {
+        {"texture from garbage", [&] { ui::Texture(garbage, sizeof garbage); }, ui::ResourceException::DecodeFailed},
+        {"texture from nothing", [] { ui::Texture(nullptr, 0); }, ui::ResourceException::EmptyData},
+        {"font from garbage", [&] { ui::Font(garbage, sizeof garbage, 0); }, ui::ResourceException::DecodeFailed},
+        {"svg of size zero", [&] { ui::SVG(svgText, sizeof svgText - 1).createTexture(0, 10); },
+         ui::ResourceException::InvalidSize},
+        {"svg too large", [&] { ui::SVG(svgText, sizeof svgText - 1).createTexture(10, 100000); },
+         ui::ResourceException::InvalidSize},
+        {"empty svg", [] { ui::SVG("", 0); }, ui::ResourceException::EmptyData},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        try {
+            c.call();
+            ADD_FAILURE() << "no exception";
+        } catch (const ui::ResourceException& e) {
+            EXPECT_EQ(e.code(), c.code) << e.what();
+        }
+    }
+}
+
+TEST(UiRenderContext, SoftwareBackendOffersTheSoftwareRendererOnly) {
+    setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    auto context = ui::RenderContext::create(ui::RenderBackend::Software, "x");
+    const auto devices = context.listDevices();
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].name, "software");
+    try {
+        context.selectDevice(1);
+        ADD_FAILURE() << "no exception";
+    } catch (const ui::RenderException& e) {
+        EXPECT_EQ(e.code(), ui::RenderException::DeviceOutOfRange);
+    }
+    EXPECT_THROW(ui::RenderContext::create(7, "x"), ui::RenderException);
+
+    ui::Application app(std::move(context), "x");
+    try {
+        ui::Application second(ui::RenderContext::create(ui::RenderBackend::Software, "y"), "y");
+        ADD_FAILURE() << "no exception";
+    } catch (const ui::RenderException& e) {
+        EXPECT_EQ(e.code(), ui::RenderException::SecondApplication);
+    }
+    EXPECT_EQ(ui::Application::createWindow("w", 50, 50, 0)->rendererName(), "software");
+}
+
+// ---- The screenshot -----------------------------------------------------------------
+
+TEST_F(UiToolkit, ScreenshotShowsStackTextsButtonPanelWithTableAndIcon) {
+    window_->setSize(480, 360);
+    const ui::Color background = 0xFF101010u;
+    const ui::Color accent = 0xFFDC5825u;  // RGBA (37, 88, 220, 255)
+
+    const auto iconBytes = readFile(std::filesystem::path(VEMO_UI_TEST_ICONS) / "vemo.svg");
+    const ui::Texture icon = ui::SVG(iconBytes.data(), iconBytes.size()).createTexture(256, 256);
+
+    auto* page = new ui::Stack(root());
+    page->setPreferredSize({480, 360});
+    page->setPadding({16, 16, 16, 16});
+    page->setSpacing(12);
+
+    auto* header = new ui::Stack(page);
+    header->setOrientation(0);
+    header->setAlignment(1);
+    header->setSpacing(16);
+    auto* logo = new ui::Rectangle(header);
+    logo->setPreferredSize({64, 64});
+    logo->setColor(0x00000000u);
+    logo->setTexture(&icon);
+    auto* titles = new ui::Stack(header);
+    auto* title = new ui::TextElement(titles, "VEMO S7 Browser");
+    title->setFont(*font_);
+    title->setFontSize(24);
+    title->setColor(0xFFF0F0F0u);
+    auto* subtitle = new ui::TextElement(titles, "PLC-Status: CONNECTED");
+    subtitle->setFont(*font_);
+    subtitle->setColor(0xFF32C832u);
+
+    auto* button = new ui::Button(page, {}, {140, 28});
+    button->setBackgroundColor(accent);
+    button->getText()->setFont(*font_);
+    button->getText()->setFontSize(18);
+    button->getText()->setColor(0xFFF0F0F0u);
+    button->getText()->setText("Connect");
+
+    auto* panel = new ui::ImGuiPanel(page);
+    panel->setPreferredSize({448, 150});
+    panel->setDefaultFont(*font_, 16.8f);
+    panel->setBuildImGuiFunction([] {
+        const ImGuiTableFlags flags = ImGuiTableFlags_Resizable | ImGuiTableFlags_RowBg | ImGuiTableFlags_Borders;
+        if (ImGui::BeginTable("Variables", 3, flags)) {
+            ImGui::TableSetupColumn("Name", ImGuiTableColumnFlags_WidthStretch, 1.5f);
+            ImGui::TableSetupColumn("Type", ImGuiTableColumnFlags_WidthFixed, 96.0f);
+            ImGui::TableSetupColumn("Value", ImGuiTableColumnFlags_WidthStretch, 1.0f);
+            ImGui::TableHeadersRow();
+            const char* rows[][3] = {{"DB1.Motor.Speed", "REAL", "1450.5"},
+                                     {"DB1.Motor.Running", "BOOL", "true"},
+                                     {"DB2.Counter", "DINT", "-42"}};
+            for (const auto& row : rows) {
+                ImGui::TableNextRow();
+                for (int column = 0; column < 3; ++column) {
+                    ImGui::TableSetColumnIndex(column);
+                    ImGui::TextUnformatted(row[column]);
+                }
+            }
+            ImGui::EndTable();
+        }
+    });
+
+    frames(2);
+    const std::filesystem::path shot = std::filesystem::path(VEMO_UI_TEST_OUTPUT_DIR) / "toolkit_screenshot.png";
+    std::filesystem::remove(shot);
+    window_->saveScreenshot(shot.string());
+
+    const auto bytes = readFile(shot);
+    const ui::Texture image(bytes.data(), bytes.size());
+    ASSERT_EQ(image.getWidth(), 480);
+    ASSERT_EQ(image.getHeight(), 360);
+
+    // Button: its corner region is the accent colour; its text is light.
+    const ui::Vec2 b = button->getWorldPosition();
+    EXPECT_EQ(b, (ui::Vec2{16, 16 + 64 + 12}));
+    EXPECT_EQ(image.pixel(static_cast<int>(b.x) + 3, static_cast<int>(b.y) + 3), accent);
+    auto lightPixelsIn = [&](const ui::Widget* w) {
+        const ui::Vec2 p = w->getWorldPosition();
+        const ui::Vec2 s = w->getActualSize();
+        int count = 0;
+        for (int y = static_cast<int>(p.y); y < static_cast<int>(p.y + s.y); ++y) {
+            for (int x = static_cast<int>(p.x); x < static_cast<int>(p.x + s.x); ++x) {
+                const ui::Color c = image.pixel(x, y);
+                if (c.r() > 200 && c.g() > 200 && c.b() > 200) ++count;
+            }
+        }
+        return count;
+    };
+    EXPECT_GT(lightPixelsIn(button->getText()), 20) << "button text drawn";
+    EXPECT_GT(lightPixelsIn(title), 50) << "title text drawn";
+
+    // Title text sits right of the 64-wide logo, vertically centred against it.
+    EXPECT_FLOAT_EQ(title->getWorldPosition().x, 16 + 64 + 16);
+    EXPECT_EQ(image.pixel(470, 350), background) << "empty corner keeps the clear colour";
+
+    // The icon is drawn: some pixel inside the logo differs from the background.
+    int iconPixels = 0;
+    for (int y = 16; y < 80; ++y) {
+        for (int x = 16; x < 80; ++x) iconPixels += image.pixel(x, y) == background ? 0 : 1;
+    }
+    EXPECT_GT(iconPixels, 64 * 64 / 10);
+
+    // The panel's table: header row and cell texts change its pixels.
+    const ui::Vec2 p = panel->getWorldPosition();
+    int panelPixels = 0;
+    for (int y = static_cast<int>(p.y); y < static_cast<int>(p.y) + 100; ++y) {
+        for (int x = static_cast<int>(p.x); x < static_cast<int>(p.x) + 448; ++x) {
+            panelPixels += image.pixel(x, y) == background ? 0 : 1;
+        }
+    }
+    EXPECT_GT(panelPixels, 2000);
+    std::cout << "screenshot: " << shot.string() << "\n";
+}
+
+}  // namespace

@@ -1,0 +1,69 @@
+// A widget that hosts its own Dear ImGui context. Each frame it runs the
+// build function inside one borderless ImGui window that covers the panel,
+// and draws the result clipped to the panel (and to any scrolling container
+// around it).
+//
+// Input: mouse moves, buttons and the wheel reach the panel under the mouse
+// (in panel coordinates); a press inside the panel gives it the keyboard
+// focus, and keys and typed text go to the focused panel only. A panel that
+// loses the focus deactivates its active input field. Wheel events are also
+// passed on to the parent, so a ScrollView around the panel scrolls.
+//
+// Every panel has its own font atlas. Without setDefaultFont it uses ImGui's
+// built-in font.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "vemo/ui/Widget.h"
+
+#include <imgui.h>
+
+namespace vemo::ui {
+
+class Font;
+
+class ImGuiPanel : public Widget {
+public:
+    explicit ImGuiPanel(Widget* parent);
+    ~ImGuiPanel() override;
+
+    // The panel's context. It is not left current by the panel's own calls;
+    // make it current (ImGui::SetCurrentContext) before using ImGui on it
+    // outside the build function.
+    ImGuiContext* getImGuiContext() const;
+
+    // Called every frame while the panel is visible, with the panel's context
+    // current, between ImGui::Begin and ImGui::End of the panel's window.
+    void setBuildImGuiFunction(std::function<void()> build);
+
+    // Rebuilds the panel's font atlas with this font at the pixel size.
+    // glyphRanges: ImGui's zero-terminated list of code point pairs; null
+    // gives the toolkit's default (Basic Latin, Latin-1, general punctuation
+    // and the euro sign). The font must outlive the panel. Null font: ImGui's
+    // built-in font.
+    void setDefaultFont(const Font* font, float size, const ImWchar* glyphRanges = nullptr);
+    void setDefaultFont(const Font& font, float size, const ImWchar* glyphRanges = nullptr) {
+        setDefaultFont(&font, size, glyphRanges);
+    }
+    static const ImWchar* defaultGlyphRanges();
+
+    // The draw data of the last frame built (null before the first).
+    const ImDrawData* lastDrawData() const;
+
+    void update() override;
+    void draw(Renderer* renderer, float parentX, float parentY) override;
+    bool onMouseButton(const MouseButtonEvent& event) override;
+    bool onMouseWheel(Vec2 position, float dx, float dy) override;
+    bool onKey(const KeyEvent& event) override;
+    bool onTextInput(const std::string& utf8) override;
+    void onFocusChanged(bool focused) override;
+    bool acceptsFocus() const override { return true; }
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace vemo::ui
