@@ -1,0 +1,66 @@
+/*
+ * VEMO S7 client library: item addresses and variable reads.
+ *
+ * An item address names one readable variable of the controller: the object
+ * that holds it, the attribute that holds its storage and a path of further
+ * identifiers down to the variable. vemoc_s7_client_read reads the values of
+ * a list of addresses in one request.
+ *
+ * Usable from C and C++.
+ */
+#ifndef VEMO_S7READ_H
+#define VEMO_S7READ_H
+
+#include <vemo/s7client.h>
+#include <vemo/s7value.h>
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* A plain record: start from all zero, set the two identifiers, push the
+ * path entries, release with s7_item_address_release. */
+typedef struct s7_item_address {
+    uint32_t object_id;    /* the object holding the variable (a data block's identifier) */
+    uint32_t attribute_id; /* the attribute holding the variable's storage */
+    uint32_t* path;        /* owned; further identifiers down to the variable */
+    uint32_t path_count;
+} s7_item_address;
+
+/* Appends one path identifier. 1 for a null address or a full path, 2 when
+ * memory runs out (the address is then unchanged). */
+uint8_t s7_item_address_push(s7_item_address* address, uint32_t id);
+
+/* Deep copy into *copy, which is written only on success (0). 1 for null
+ * arguments, 2 when memory runs out. */
+uint8_t s7_item_address_copy(const s7_item_address* address, s7_item_address* copy);
+
+/* Frees the path and zeroes the record. Null is allowed. */
+void s7_item_address_release(s7_item_address* address);
+
+/*
+ * Reads the values of `count` variables in one request.
+ *
+ * On success (S7_OK) *values is an array of `count` values in the order the
+ * controller lists them; the caller releases each with s7_value_free and the
+ * array with s7_free. *values is set to null first and written only on
+ * success; a read either delivers every value or none.
+ *
+ * Codes: S7_ERR_ARGUMENT (null handle, items or output, count 0),
+ * S7_ERR_NOT_CONNECTED, S7_ERR_TOO_MANY_ITEMS (more than the controller's
+ * item limit; nothing is sent), S7_ERR_READ (the controller answered with an
+ * error, with a per-item error, or with another number of values than
+ * items), S7_ERR_PROTOCOL (a malformed answer), S7_ERR_NO_MEMORY,
+ * S7_ERR_ENCODE, and the exchange's S7_ERR_TIMEOUT, S7_ERR_TLS,
+ * S7_ERR_TRANSPORT, S7_ERR_NOT_CONNECTED.
+ */
+uint8_t vemoc_s7_client_read(vemoc_s7_client* client, const s7_item_address* const* items, uint32_t count,
+                             s7_value*** values);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VEMO_S7READ_H */

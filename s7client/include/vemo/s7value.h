@@ -1,0 +1,200 @@
+/*
+ * VEMO S7 client library: controller values.
+ *
+ * Everything the controller sends or receives as data - a tag's value, an
+ * attribute of an object, a member of a structured attribute - is an
+ * `s7_value`: a value type, a flag byte and a payload held in one of five
+ * storage kinds (scalar, byte run, array, structure, packed structure).
+ * Values are opaque; build them with the constructors, look into them with
+ * the getters and release them with s7_value_free, which frees everything
+ * below them.
+ *
+ * The value type identifiers are the wire encoding's own numbering; they are
+ * not the data types the controller shows for its variables.
+ *
+ * Usable from C and C++.
+ */
+#ifndef VEMO_S7VALUE_H
+#define VEMO_S7VALUE_H
+
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Value type identifiers; for an array, the element type. 22 and 24 to 255
+ * are not supported. */
+enum {
+    S7_TYPE_NULL = 0,
+    S7_TYPE_BOOL = 1,
+    S7_TYPE_U8 = 2,
+    S7_TYPE_U16 = 3,
+    S7_TYPE_U32 = 4,
+    S7_TYPE_U64 = 5,
+    S7_TYPE_I8 = 6,
+    S7_TYPE_I16 = 7,
+    S7_TYPE_I32 = 8,
+    S7_TYPE_I64 = 9,
+    S7_TYPE_BITS8 = 10,
+    S7_TYPE_BITS16 = 11,
+    S7_TYPE_BITS32 = 12,
+    S7_TYPE_BITS64 = 13,
+    S7_TYPE_F32 = 14,
+    S7_TYPE_F64 = 15,
+    S7_TYPE_U64_ALT = 16,
+    S7_TYPE_I64_ALT = 17,
+    S7_TYPE_ID32 = 18,
+    S7_TYPE_ID_VLQ = 19,
+    S7_TYPE_BLOB = 20,
+    S7_TYPE_STRING = 21,
+    S7_TYPE_STRUCT = 23
+};
+
+/* Flag bytes that make a value an array. */
+enum {
+    S7_FLAG_ARRAY = 0x10,       /* elements keyed by position */
+    S7_FLAG_ARRAY_KEYED = 0x20, /* elements carry a key */
+    S7_FLAG_ARRAY_OTHER = 0x40  /* can be built, is refused when read */
+};
+
+/* Storage kinds. */
+enum {
+    S7_STORE_SCALAR = 0,
+    S7_STORE_BYTES = 1,
+    S7_STORE_ARRAY = 2,
+    S7_STORE_STRUCT = 3,
+    S7_STORE_PACKED = 4
+};
+
+typedef struct s7_value s7_value;
+
+/*
+ * Constructors. Each returns a new value owned by the caller, or null when
+ * memory runs out. The flag byte is 0 except for arrays.
+ */
+s7_value* s7_value_new_null(void);
+s7_value* s7_value_new_bool(uint8_t v); /* non-zero is stored as true */
+s7_value* s7_value_new_u8(uint8_t v);
+s7_value* s7_value_new_u16(uint16_t v);
+s7_value* s7_value_new_u32(uint32_t v);
+s7_value* s7_value_new_u64(uint64_t v);
+s7_value* s7_value_new_i8(int8_t v);
+s7_value* s7_value_new_i16(int16_t v);
+s7_value* s7_value_new_i32(int32_t v);
+s7_value* s7_value_new_i64(int64_t v);
+s7_value* s7_value_new_bits8(uint8_t v);
+s7_value* s7_value_new_bits16(uint16_t v);
+s7_value* s7_value_new_bits32(uint32_t v);
+s7_value* s7_value_new_bits64(uint64_t v);
+s7_value* s7_value_new_f32(float v);
+s7_value* s7_value_new_f64(double v);
+s7_value* s7_value_new_u64_alt(uint64_t v);
+s7_value* s7_value_new_i64_alt(int64_t v);
+s7_value* s7_value_new_id32(uint32_t v);
+s7_value* s7_value_new_id_vlq(uint32_t v);
+/* Copies `length` bytes; no block is kept for length 0. Null for a non-zero
+ * length with a null source. */
+s7_value* s7_value_new_blob(const void* data, uint32_t length);
+/* Copies `length` bytes and adds a terminating 0. Null for a non-zero length
+ * with a null source. */
+s7_value* s7_value_new_string(const char* text, uint32_t length);
+/* A structure with the given identifier and no members. */
+s7_value* s7_value_new_struct(uint32_t struct_id);
+/* A packed structure: identifier, the 64-bit word that follows it, its
+ * flags and a copy of the undecoded member bytes. */
+s7_value* s7_value_new_packed(uint32_t struct_id, uint64_t packed_id64, uint32_t packed_flags,
+                              const void* data, uint32_t length);
+/* An empty array of `element_type`; null unless `flag` is one of the
+ * S7_FLAG_ARRAY* values. */
+s7_value* s7_value_new_array(uint8_t element_type, uint8_t flag);
+
+/* Releases the value and everything it owns. Null is allowed. */
+void s7_value_free(s7_value* value);
+
+uint8_t s7_value_type(const s7_value* value);  /* 0 for null */
+uint8_t s7_value_flags(const s7_value* value); /* 0 for null */
+void s7_value_set_flags(s7_value* value, uint8_t flags);
+bool s7_value_is_array(const s7_value* value);
+bool s7_value_is_struct(const s7_value* value);
+bool s7_value_is_packed(const s7_value* value);
+
+/*
+ * Typed getters: 0 on success, 1 when the output or value is null, the
+ * value's type is not the getter's, its storage is not scalar or its flag
+ * byte marks an array. No conversion between types; the output is written
+ * only on success.
+ */
+uint8_t s7_value_get_bool(const s7_value* value, bool* out);
+uint8_t s7_value_get_u8(const s7_value* value, uint8_t* out);
+uint8_t s7_value_get_u16(const s7_value* value, uint16_t* out);
+uint8_t s7_value_get_u32(const s7_value* value, uint32_t* out);
+uint8_t s7_value_get_u64(const s7_value* value, uint64_t* out);
+uint8_t s7_value_get_i8(const s7_value* value, int8_t* out);
+uint8_t s7_value_get_i16(const s7_value* value, int16_t* out);
+uint8_t s7_value_get_i32(const s7_value* value, int32_t* out);
+uint8_t s7_value_get_i64(const s7_value* value, int64_t* out);
+uint8_t s7_value_get_bits8(const s7_value* value, uint8_t* out);
+uint8_t s7_value_get_bits16(const s7_value* value, uint16_t* out);
+uint8_t s7_value_get_bits32(const s7_value* value, uint32_t* out);
+uint8_t s7_value_get_bits64(const s7_value* value, uint64_t* out);
+uint8_t s7_value_get_f32(const s7_value* value, float* out);
+uint8_t s7_value_get_f64(const s7_value* value, double* out);
+uint8_t s7_value_get_u64_alt(const s7_value* value, uint64_t* out);
+uint8_t s7_value_get_i64_alt(const s7_value* value, int64_t* out);
+uint8_t s7_value_get_id32(const s7_value* value, uint32_t* out);
+uint8_t s7_value_get_id_vlq(const s7_value* value, uint32_t* out);
+
+/* The byte block of a blob or string and its length (a string's length
+ * without its terminating 0). The value keeps ownership. 1 unless the value
+ * has that type and holds a byte run. */
+uint8_t s7_value_get_blob(const s7_value* value, const uint8_t** data, uint32_t* length);
+uint8_t s7_value_get_string(const s7_value* value, const char** text, uint32_t* length);
+
+/* Arrays. Elements are borrowed from the array. */
+uint32_t s7_array_count(const s7_value* value); /* 0 when not an array */
+uint8_t s7_array_at(const s7_value* value, uint32_t index, const s7_value** out);
+uint8_t s7_array_entry_at(const s7_value* value, uint32_t index, uint32_t* key, const s7_value** out);
+/* Adds an element to an array of flag S7_FLAG_ARRAY with key = current
+ * count. The array takes the element on success (0); on failure the caller
+ * keeps it: 1 for a null argument, a value that is no such array, an element
+ * of another type or a full list; 2 when memory runs out. */
+uint8_t s7_array_append(s7_value* array, s7_value* element);
+/* The same for the other array flags, with the given key. */
+uint8_t s7_array_put(s7_value* array, uint32_t key, s7_value* element);
+
+/* Structures. Members are borrowed from the structure. */
+uint32_t s7_struct_count(const s7_value* value); /* 0 when not a structure */
+uint32_t s7_struct_id(const s7_value* value);    /* structure or packed; else 0 */
+/* Replaces the member with `key` (freeing the old one) or appends it. The
+ * structure takes the member on success; 1 when the target is no structure,
+ * the member is null or the list is full, 2 when memory runs out. */
+uint8_t s7_struct_set(s7_value* structure, uint32_t key, s7_value* member);
+uint8_t s7_struct_member_at(const s7_value* structure, uint32_t index, uint32_t* key, const s7_value** out);
+uint8_t s7_struct_find(const s7_value* structure, uint32_t key, const s7_value** out);
+/* The parts of a packed structure; the data stays the value's. Any output
+ * may be null. 1 unless the value is packed. */
+uint8_t s7_packed_get(const s7_value* value, uint32_t* struct_id, uint64_t* packed_id64, uint32_t* packed_flags,
+                      const uint8_t** data, uint32_t* length);
+
+/*
+ * The text of a controller string that arrives as an array of S7_TYPE_U8:
+ * element 0 the capacity, element 1 the current length, then the
+ * characters. The copy stops at the length or at the last element. On
+ * success *text is a NUL-terminated block the caller releases with s7_free.
+ * 1 for a null argument or a value that is not an array of S7_TYPE_U8; 10 for
+ * an element that is not a scalar S7_TYPE_U8; 2 when memory runs out.
+ */
+uint8_t s7_value_string_chars(const s7_value* value, char** text);
+
+/* Releases a block the library handed out (such as a string_chars text or
+ * the value array of a read). Null is allowed. */
+void s7_free(void* block);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VEMO_S7VALUE_H */

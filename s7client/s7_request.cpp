@@ -1,0 +1,566 @@
+#include "s7_request.h"
+
+#include "s7_memory.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr uint64_t kU32Max = 0xFFFFFFFFu;
+
+// Room for the first entries of the response lists; doubled when full. Each
+// entry has taken input bytes, so the room stays in proportion to the body.
+constexpr uint32_t kReadListInitialCapacity = 8;
+constexpr uint32_t kExploreInitialCapacity = 16;
+
+// The three bytes between the object identifier and the attribute of a
+// get-attribute body, and the word that precedes its counter.
+constexpr uint8_t kGetAttributeMarker[] = {0x20, 0x04, 0x01};
+constexpr uint16_t kGetAttributeCount = 1;
+
+// Header of every response: first byte, two bytes, function code, two
+// bytes, sequence number.
+constexpr uint32_t kResponseHeaderSize = 9;
+
+// A body under construction: the size pass has been made, the block is
+// allocated, the writes go through `c`.
+struct Writer {
+    uint8_t* data = nullptr;
+    s7_cursor c{};
+
+    uint8_t open(uint64_t size) {
+        if (size == 0 || size > kU32Max) {
+            return S7_ERR_ENCODE;
+        }
+        data = static_cast<uint8_t*>(s7_malloc(static_cast<size_t>(size)));
+        if (data == nullptr) {
+            return S7_ERR_NO_MEMORY;
+        }
+        c = s7_cursor{data, data + size};
+        return S7_OK;
+    }
+
+    // Hands the body over when every write succeeded; frees it otherwise.
+    uint8_t close(uint8_t codecResult, s7_body* body) {
+        if (codecResult != S7_CODEC_OK) {
+            s7_free(data);
+            data = nullptr;
+            return S7_ERR_ENCODE;
+        }
+        body->data = data;
+        body->length = static_cast<uint32_t>(c.cur - data);
+        data = nullptr;
+        return S7_OK;
+    }
+};
+
+// Decoder failures inside a response: running out of memory is reported as
+// such, anything else means the controller sent something malformed.
+uint8_t fromCodec(uint8_t rc) { return rc == S7_CODEC_ARGUMENT ? S7_ERR_NO_MEMORY : S7_ERR_PROTOCOL; }
+
+// Grows parallel arrays by doubling; false when memory runs out.
+template <typename A, typename B>
+bool growPair(A** a, B** b, uint32_t count, uint32_t* capacity) {
+    if (count < *capacity) {
+        return true;
+    }
+    if (*capacity > kU32Max / 2) {
+        return false;
+    }
+    const uint32_t grown = *capacity == 0 ? kReadListInitialCapacity : *capacity * 2;
+    auto* movedA = static_cast<A*>(s7_realloc(*a, size_t{grown} * sizeof(A)));
+    if (movedA == nullptr) {
+        return false;
+    }
+    *a = movedA;
+    auto* movedB = static_cast<B*>(s7_realloc(*b, size_t{grown} * sizeof(B)));
+    if (movedB == nullptr) {
+        return false;
+    }
+    *b = movedB;
+    *capacity = grown;
+    return true;
+}
+
+// Opens a cursor over a response and checks its header's function code.
+uint8_t openResponse(const uint8_t* data, uint32_t length, uint16_t functionCode, s7_cursor* c) {
+    if (data == nullptr || length == 0) {
+        return S7_ERR_PROTOCOL;
+    }
+    *c = s7_cursor{const_cast<uint8_t*>(data), const_cast<uint8_t*>(data) + length};
+    s7_response_header header{};
+    const uint8_t rc = s7_read_response_header(c, &header);
+    if (rc != S7_OK) {
+        return rc;
+    }
+    return header.function_code == functionCode ? S7_OK : S7_ERR_PROTOCOL;
+}
+
+uint8_t parseReadBody(s7_cursor* c, s7_read_result* r) {
+    if (s7_read_u8(c, &r->first_byte) != S7_CODEC_OK || s7_read_vlq64(c, &r->return_value) != S7_CODEC_OK) {
+        return S7_ERR_PROTOCOL;
+    }
+    uint32_t valueRoom = 0;
+    for (;;) {
+        uint32_t item = 0;
+        if (s7_read_vlq32(c, &item) != S7_CODEC_OK) {
+            return S7_ERR_PROTOCOL;
+        }
+        if (item == 0) {
+            break;
+        }
+        s7_value* value = nullptr;
+        const uint8_t rc = s7_decode_value(c, &value);
+        if (rc != S7_CODEC_OK) {
+            return fromCodec(rc);
+        }
+        if (!growPair(&r->values, &r->value_items, r->value_count, &valueRoom)) {
+            s7_value_free(value);
+            return S7_ERR_NO_MEMORY;
+        }
+        r->values[r->value_count] = value;
+        r->value_items[r->value_count] = item;
+        ++r->value_count;
+    }
+    uint32_t errorRoom = 0;
+    for (;;) {
+        uint32_t item = 0;
+        if (s7_read_vlq32(c, &item) != S7_CODEC_OK) {
+            return S7_ERR_PROTOCOL;
+        }
+        if (item == 0) {
+            break;
+        }
+        uint64_t code = 0;
+        if (s7_read_vlq64(c, &code) != S7_CODEC_OK) {
+            return S7_ERR_PROTOCOL;
+        }
+        if (!growPair(&r->error_codes, &r->error_items, r->error_count, &errorRoom)) {
+            return S7_ERR_NO_MEMORY;
+        }
+        r->error_codes[r->error_count] = code;
+        r->error_items[r->error_count] = item;
+        ++r->error_count;
+    }
+    return s7_read_vlq32(c, &r->final_field) == S7_CODEC_OK ? S7_OK : S7_ERR_PROTOCOL;
+}
+
+uint8_t parseExploreBody(s7_cursor* c, s7_explore_result* r) {
+    if (s7_read_u8(c, &r->first_byte) != S7_CODEC_OK || s7_read_vlq64(c, &r->return_value) != S7_CODEC_OK ||
+        s7_read_u32(c, &r->head_word) != S7_CODEC_OK || s7_read_vlq32(c, &r->head_vlq) != S7_CODEC_OK) {
+        return S7_ERR_PROTOCOL;
+    }
+    uint32_t room = 0;
+    // The byte after the head and after each object decides: another object
+    // while it is 0xA1, the end of the list otherwise. It must be there.
+    for (;;) {
+        if (s7_remaining(c) == 0) {
+            return S7_ERR_PROTOCOL;
+        }
+        if (*c->cur != S7_TAG_OBJECT_START) {
+            return S7_OK;
+        }
+        s7_object* object = nullptr;
+        const uint8_t rc = s7_read_object(c, &object);
+        if (rc != S7_CODEC_OK) {
+            return fromCodec(rc);
+        }
+        if (r->object_count == room) {
+            const uint32_t grown = room == 0 ? kExploreInitialCapacity : room * 2;
+            auto* moved = static_cast<s7_object**>(
+                room <= kU32Max / 2 ? s7_realloc(r->objects, size_t{grown} * sizeof(s7_object*)) : nullptr);
+            if (moved == nullptr) {
+                s7_object_free(object);
+                return S7_ERR_NO_MEMORY;
+            }
+            r->objects = moved;
+            room = grown;
+        }
+        r->objects[r->object_count++] = object;
+    }
+}
+
+uint8_t parseCreateBody(s7_cursor* c, s7_create_result* r) {
+    if (s7_read_u8(c, &r->first_byte) != S7_CODEC_OK || s7_read_vlq64(c, &r->return_value) != S7_CODEC_OK) {
+        return S7_ERR_PROTOCOL;
+    }
+    uint8_t n = 0;
+    if (s7_read_u8(c, &n) != S7_CODEC_OK) {
+        return S7_ERR_ENCODE;
+    }
+    if (n != 0) {
+        r->object_ids = static_cast<uint32_t*>(s7_malloc(size_t{n} * sizeof(uint32_t)));
+        if (r->object_ids == nullptr) {
+            return S7_ERR_NO_MEMORY;
+        }
+    }
+    for (uint32_t i = 0; i < n; ++i) {
+        uint64_t id = 0;
+        if (s7_read_vlq64(c, &id) != S7_CODEC_OK || id > kU32Max) {
+            return S7_ERR_ENCODE;
+        }
+        r->object_ids[r->object_id_count++] = static_cast<uint32_t>(id);
+    }
+    if (s7_remaining(c) == 0 || *c->cur != S7_TAG_OBJECT_START) {
+        return S7_ERR_PROTOCOL;
+    }
+    const uint8_t rc = s7_read_object(c, &r->object);
+    return rc == S7_CODEC_OK ? uint8_t{S7_OK} : fromCodec(rc);
+}
+
+uint8_t parseAttributeBody(s7_cursor* c, s7_attribute_result* r) {
+    if (s7_read_u8(c, &r->first_byte) != S7_CODEC_OK || s7_read_vlq64(c, &r->return_value) != S7_CODEC_OK ||
+        s7_skip(c, 1) != S7_CODEC_OK) {
+        return S7_ERR_PROTOCOL;
+    }
+    const uint8_t rc = s7_decode_value(c, &r->value);
+    if (rc != S7_CODEC_OK) {
+        return fromCodec(rc);
+    }
+    return s7_read_vlq32(c, &r->final_field) == S7_CODEC_OK ? S7_OK : S7_ERR_PROTOCOL;
+}
+
+// Sends a built body and hands back the response; the body is freed.
+uint8_t exchangeBody(s7_session* session, s7_body* body, uint16_t functionCode, uint8_t version,
+                     uint32_t timeoutMs, s7_response* response) {
+    const s7_request request{body->data, body->length, functionCode, version};
+    const uint8_t rc = s7_exchange(session, &request, response, timeoutMs);
+    s7_body_free(body);
+    return rc;
+}
+
+} // namespace
+
+extern "C" {
+
+uint8_t s7_read_response_header(s7_cursor* c, s7_response_header* header) {
+    if (c == nullptr || header == nullptr) {
+        return S7_ERR_ARGUMENT;
+    }
+    if (s7_remaining(c) < kResponseHeaderSize) {
+        return S7_ERR_PROTOCOL;
+    }
+    s7_response_header h{};
+    uint8_t rc = s7_read_u8(c, &h.first_byte);
+    if (rc == S7_CODEC_OK) rc = s7_skip(c, 2);
+    if (rc == S7_CODEC_OK) rc = s7_read_u16(c, &h.function_code);
+    if (rc == S7_CODEC_OK) rc = s7_skip(c, 2);
+    if (rc == S7_CODEC_OK) rc = s7_read_u16(c, &h.sequence);
+    if (rc != S7_CODEC_OK) {
+        return S7_ERR_PROTOCOL;
+    }
+    *header = h;
+    return S7_OK;
+}
+
+void s7_body_free(s7_body* body) {
+    if (body != nullptr) {
+        s7_free(body->data);
+        *body = s7_body{};
+    }
+}
+
+void s7_read_result_free(s7_read_result* result) {
+    if (result == nullptr) {
+        return;
+    }
+    for (uint32_t i = 0; i < result->value_count; ++i) {
+        s7_value_free(result->values[i]);
+    }
+    s7_free(result->values);
+    s7_free(result->value_items);
+    s7_free(result->error_codes);
+    s7_free(result->error_items);
+    *result = s7_read_result{};
+}
+
+void s7_explore_result_free(s7_explore_result* result) {
+    if (result == nullptr) {
+        return;
+    }
+    for (uint32_t i = 0; i < result->object_count; ++i) {
+        s7_object_free(result->objects[i]);
+    }
+    s7_free(result->objects);
+    *result = s7_explore_result{};
+}
+
+void s7_attribute_result_free(s7_attribute_result* result) {
+    if (result == nullptr) {
+        return;
+    }
+    s7_value_free(result->value);
+    *result = s7_attribute_result{};
+}
+
+void s7_create_result_free(s7_create_result* result) {
+    if (result == nullptr) {
+        return;
+    }
+    s7_free(result->object_ids);
+    s7_object_free(result->object);
+    *result = s7_create_result{};
+}
+
+// ---------------------------------------------------------------- builders
+
+uint8_t s7_build_read_request(const s7_item_address* const* items, uint32_t count, bool with_counter,
+                              uint32_t counter, s7_body* body) {
+    if (items == nullptr || body == nullptr || count == 0) {
+        return S7_ERR_ARGUMENT;
+    }
+    uint64_t fields = 0;
+    uint64_t addressBytes = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (items[i] == nullptr) {
+            return S7_ERR_ARGUMENT;
+        }
+        fields += uint64_t{items[i]->path_count} + 4;
+        addressBytes += s7_item_address_size(items[i]);
+    }
+    const uint64_t size = 1 + 4 + uint64_t{s7_vlq_size(count)} + s7_vlq_size(fields) + addressBytes +
+                          s7_request_tail_size() + (with_counter ? s7_vlq_size(counter) : 0) + 4;
+    Writer w;
+    uint8_t rc = w.open(size);
+    if (rc != S7_OK) {
+        return rc;
+    }
+    rc = s7_write_u8(&w.c, S7_BODY_REQUEST);
+    if (rc == S7_CODEC_OK) rc = s7_write_u32(&w.c, 0);
+    if (rc == S7_CODEC_OK) rc = s7_write_vlq64(&w.c, count);
+    if (rc == S7_CODEC_OK) rc = s7_write_vlq64(&w.c, fields);
+    for (uint32_t i = 0; rc == S7_CODEC_OK && i < count; ++i) {
+        rc = s7_write_item_address(&w.c, items[i]);
+    }
+    if (rc == S7_CODEC_OK) rc = s7_write_request_tail(&w.c);
+    if (rc == S7_CODEC_OK && with_counter) rc = s7_write_vlq64(&w.c, counter);
+    if (rc == S7_CODEC_OK) rc = s7_write_u32(&w.c, 0);
+    return w.close(rc, body);
+}
+
+uint8_t s7_build_get_attribute_request(uint32_t object_id, uint32_t attribute_id, bool with_counter,
+                                       uint32_t counter, s7_body* body) {
+    if (body == nullptr) {
+        return S7_ERR_ARGUMENT;
+    }
+    const uint64_t size = 1 + 4 + sizeof kGetAttributeMarker + uint64_t{s7_vlq_size(attribute_id)} +
+                          s7_request_tail_size() + 2 + (with_counter ? s7_vlq_size(counter) : 0) + 4;
+    Writer w;
+    uint8_t rc = w.open(size);
+    if (rc != S7_OK) {
+        return rc;
+    }
+    rc = s7_write_u8(&w.c, S7_BODY_REQUEST);
+    if (rc == S7_CODEC_OK) rc = s7_write_u32(&w.c, object_id);
+    if (rc == S7_CODEC_OK) rc = s7_write_bytes(&w.c, kGetAttributeMarker, sizeof kGetAttributeMarker);
+    if (rc == S7_CODEC_OK) rc = s7_write_vlq64(&w.c, attribute_id);
+    if (rc == S7_CODEC_OK) rc = s7_write_request_tail(&w.c);
+    if (rc == S7_CODEC_OK) rc = s7_write_u16(&w.c, kGetAttributeCount);
+    if (rc == S7_CODEC_OK && with_counter) rc = s7_write_vlq64(&w.c, counter);
+    if (rc == S7_CODEC_OK) rc = s7_write_u32(&w.c, 0);
+    return w.close(rc, body);
+}
+
+uint8_t s7_build_create_object_request(const s7_create_request* request, bool with_counter, uint32_t counter,
+                                       s7_body* body) {
+    if (request == nullptr || request->value == nullptr || request->object == nullptr || body == nullptr) {
+        return S7_ERR_ARGUMENT;
+    }
+    const uint32_t valueSize = s7_value_size(request->value);
+    const uint32_t objectSize = s7_object_size(request->object);
+    if (valueSize == 0 || objectSize == 0) {
+        return S7_ERR_ENCODE;
+    }
+    const uint64_t size =
+        uint64_t{valueSize} + objectSize + 13 + (with_counter ? s7_vlq_size(counter) : 0);
+    Writer w;
+    uint8_t rc = w.open(size);
+    if (rc != S7_OK) {
+        return rc;
+    }
+    rc = s7_write_u8(&w.c, S7_BODY_CREATE);
+    if (rc == S7_CODEC_OK) rc = s7_write_u32(&w.c, request->target_id);
+    if (rc == S7_CODEC_OK) rc = s7_encode_value(&w.c, request->value);
+    if (rc == S7_CODEC_OK) rc = s7_write_u32(&w.c, 0);
+    if (rc == S7_CODEC_OK && with_counter) rc = s7_write_vlq64(&w.c, counter);
+    if (rc == S7_CODEC_OK) rc = s7_write_object(&w.c, request->object);
+    if (rc == S7_CODEC_OK) rc = s7_write_u32(&w.c, 0);
+    return w.close(rc, body);
+}
+
+uint8_t s7_build_explore_request(const s7_explore_request* request, bool with_counter, uint32_t counter,
+                                 s7_body* body) {
+    if (request == nullptr || body == nullptr || (request->attribute_count != 0 && request->attribute_ids == nullptr)) {
+        return S7_ERR_ARGUMENT;
+    }
+    uint64_t size = 8 + uint64_t{s7_vlq_size(request->explore_id)} + 1 + s7_vlq_size(request->attribute_count) +
+                    (with_counter ? s7_vlq_size(counter) : 0) + 5;
+    if (request->filter != nullptr) {
+        const uint32_t filterSize = s7_value_size(request->filter);
+        if (filterSize == 0) {
+            return S7_ERR_ENCODE;
+        }
+        size += 1 + uint64_t{filterSize};
+    }
+    for (uint32_t i = 0; i < request->attribute_count; ++i) {
+        size += s7_vlq_size(request->attribute_ids[i]);
+    }
+    Writer w;
+    uint8_t rc = w.open(size);
+    if (rc != S7_OK) {
+        return rc;
+    }
+    rc = s7_write_u8(&w.c, S7_BODY_REQUEST);
+    if (rc == S7_CODEC_OK) rc = s7_write_u32(&w.c, request->root);
+    if (rc == S7_CODEC_OK) rc = s7_write_vlq64(&w.c, request->explore_id);
+    if (rc == S7_CODEC_OK) rc = s7_write_u8(&w.c, request->option_a == 1 ? 1 : 0);
+    if (rc == S7_CODEC_OK) rc = s7_write_u8(&w.c, 1);
+    if (rc == S7_CODEC_OK) rc = s7_write_u8(&w.c, request->option_b == 1 ? 1 : 0);
+    if (rc == S7_CODEC_OK && request->filter != nullptr) {
+        rc = s7_write_u8(&w.c, 1);
+        if (rc == S7_CODEC_OK) rc = s7_encode_value(&w.c, request->filter);
+    }
+    if (rc == S7_CODEC_OK) rc = s7_write_u8(&w.c, 0);
+    if (rc == S7_CODEC_OK) rc = s7_write_vlq64(&w.c, request->attribute_count);
+    for (uint32_t i = 0; rc == S7_CODEC_OK && i < request->attribute_count; ++i) {
+        rc = s7_write_vlq64(&w.c, request->attribute_ids[i]);
+    }
+    if (rc == S7_CODEC_OK && with_counter) rc = s7_write_vlq64(&w.c, counter);
+    if (rc == S7_CODEC_OK) rc = s7_write_u32(&w.c, 0);
+    if (rc == S7_CODEC_OK) rc = s7_write_u8(&w.c, 0);
+    return w.close(rc, body);
+}
+
+// ---------------------------------------------------------------- parsers
+
+uint8_t s7_parse_read_response(const uint8_t* data, uint32_t length, s7_read_result* result) {
+    if (result == nullptr) {
+        return S7_ERR_ARGUMENT;
+    }
+    *result = s7_read_result{};
+    s7_cursor c{};
+    uint8_t rc = openResponse(data, length, S7_FN_READ_VARIABLES, &c);
+    if (rc == S7_OK) {
+        rc = parseReadBody(&c, result);
+    }
+    if (rc != S7_OK) {
+        s7_read_result_free(result);
+    }
+    return rc;
+}
+
+uint8_t s7_parse_attribute_response(const uint8_t* data, uint32_t length, s7_attribute_result* result) {
+    if (result == nullptr) {
+        return S7_ERR_ARGUMENT;
+    }
+    *result = s7_attribute_result{};
+    s7_cursor c{};
+    uint8_t rc = openResponse(data, length, S7_FN_GET_ATTRIBUTE, &c);
+    if (rc == S7_OK) {
+        rc = parseAttributeBody(&c, result);
+    }
+    if (rc != S7_OK) {
+        s7_attribute_result_free(result);
+    }
+    return rc;
+}
+
+uint8_t s7_parse_create_response(const uint8_t* data, uint32_t length, s7_create_result* result) {
+    if (result == nullptr) {
+        return S7_ERR_ARGUMENT;
+    }
+    *result = s7_create_result{};
+    s7_cursor c{};
+    uint8_t rc = openResponse(data, length, S7_FN_CREATE_OBJECT, &c);
+    if (rc == S7_OK) {
+        rc = parseCreateBody(&c, result);
+    }
+    if (rc != S7_OK) {
+        s7_create_result_free(result);
+    }
+    return rc;
+}
+
+uint8_t s7_parse_explore_response(const uint8_t* data, uint32_t length, s7_explore_result* result) {
+    if (result == nullptr) {
+        return S7_ERR_ARGUMENT;
+    }
+    *result = s7_explore_result{};
+    s7_cursor c{};
+    uint8_t rc = openResponse(data, length, S7_FN_EXPLORE, &c);
+    if (rc == S7_OK) {
+        rc = parseExploreBody(&c, result);
+    }
+    if (rc != S7_OK) {
+        s7_explore_result_free(result);
+    }
+    return rc;
+}
+
+// ---------------------------------------------------------------- operations
+
+uint8_t s7_read_variables(s7_session* session, const s7_item_address* const* items, uint32_t count,
+                          uint8_t version, bool with_counter, uint32_t timeout_ms, s7_read_result* result) {
+    if (session == nullptr || result == nullptr) {
+        return S7_ERR_ARGUMENT;
+    }
+    *result = s7_read_result{};
+    s7_body body{};
+    s7_response response{};
+    const uint32_t counter = with_counter ? s7_session_next_counter(session, S7_FN_READ_VARIABLES) : 0;
+    uint8_t rc = s7_build_read_request(items, count, with_counter, counter, &body);
+    if (rc == S7_OK) rc = exchangeBody(session, &body, S7_FN_READ_VARIABLES, version, timeout_ms, &response);
+    if (rc == S7_OK) rc = s7_parse_read_response(response.data, response.length, result);
+    s7_response_clear(&response);
+    return rc;
+}
+
+uint8_t s7_get_attribute(s7_session* session, uint32_t object_id, uint32_t attribute_id, uint8_t version,
+                         bool with_counter, uint32_t timeout_ms, s7_attribute_result* result) {
+    if (session == nullptr || result == nullptr) {
+        return S7_ERR_ARGUMENT;
+    }
+    *result = s7_attribute_result{};
+    s7_body body{};
+    s7_response response{};
+    const uint32_t counter = with_counter ? s7_session_next_counter(session, S7_FN_GET_ATTRIBUTE) : 0;
+    uint8_t rc = s7_build_get_attribute_request(object_id, attribute_id, with_counter, counter, &body);
+    if (rc == S7_OK) rc = exchangeBody(session, &body, S7_FN_GET_ATTRIBUTE, version, timeout_ms, &response);
+    if (rc == S7_OK) rc = s7_parse_attribute_response(response.data, response.length, result);
+    s7_response_clear(&response);
+    return rc;
+}
+
+uint8_t s7_create_object(s7_session* session, const s7_create_request* request, uint8_t version,
+                         bool with_counter, uint32_t timeout_ms, s7_create_result* result) {
+    if (session == nullptr || result == nullptr) {
+        return S7_ERR_ARGUMENT;
+    }
+    *result = s7_create_result{};
+    s7_body body{};
+    s7_response response{};
+    const uint32_t counter = with_counter ? s7_session_next_counter(session, S7_FN_CREATE_OBJECT) : 0;
+    uint8_t rc = s7_build_create_object_request(request, with_counter, counter, &body);
+    if (rc == S7_OK) rc = exchangeBody(session, &body, S7_FN_CREATE_OBJECT, version, timeout_ms, &response);
+    if (rc == S7_OK) rc = s7_parse_create_response(response.data, response.length, result);
+    s7_response_clear(&response);
+    return rc;
+}
+
+uint8_t s7_explore(s7_session* session, const s7_explore_request* request, uint8_t version, bool with_counter,
+                   uint32_t timeout_ms, s7_explore_result* result) {
+    if (session == nullptr || result == nullptr) {
+        return S7_ERR_ARGUMENT;
+    }
+    *result = s7_explore_result{};
+    s7_body body{};
+    s7_response response{};
+    const uint32_t counter = with_counter ? s7_session_next_counter(session, S7_FN_EXPLORE) : 0;
+    uint8_t rc = s7_build_explore_request(request, with_counter, counter, &body);
+    if (rc == S7_OK) rc = exchangeBody(session, &body, S7_FN_EXPLORE, version, timeout_ms, &response);
+    if (rc == S7_OK) rc = s7_parse_explore_response(response.data, response.length, result);
+    s7_response_clear(&response);
+    return rc;
+}
+
+} // extern "C"

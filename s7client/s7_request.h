@@ -1,0 +1,159 @@
+/*
+ * Request layer: the object requests of the protocol - read variables, get
+ * attribute, create object, explore - as body builders, response parsers and
+ * the operations that send them through the exchange.
+ *
+ * Builders work in two passes: they add up the exact body length, allocate
+ * once through the memory layer and write. Parsers check the response header
+ * (function code) and build a complete result or nothing. Borrows the value
+ * and object layers for what the bodies carry and the exchange layer for
+ * sending; all results are released with their own free function.
+ *
+ * Result codes are the client codes of <vemo/s7client.h>.
+ */
+#ifndef S7_REQUEST_H
+#define S7_REQUEST_H
+
+#include <vemo/s7read.h>
+
+#include "s7_cursor.h"
+#include "s7_exchange.h"
+#include "s7_object.h"
+#include "s7_value.h"
+
+#include <stdbool.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The first byte of the bodies. */
+enum {
+    S7_BODY_REQUEST = 0x34,
+    S7_BODY_CREATE = 0x36
+};
+
+/* The first 9 bytes of every response. */
+typedef struct s7_response_header {
+    uint8_t first_byte; /* kept, not tested */
+    uint16_t function_code;
+    uint16_t sequence; /* kept, not compared */
+} s7_response_header;
+
+/* Reads the response header. S7_ERR_ARGUMENT for null arguments,
+ * S7_ERR_PROTOCOL when it is cut short; *header is written only on success. */
+uint8_t s7_read_response_header(s7_cursor* c, s7_response_header* header);
+
+/* A request body built by the builders below; released with s7_body_free. */
+typedef struct s7_body {
+    uint8_t* data;
+    uint32_t length;
+} s7_body;
+
+void s7_body_free(s7_body* body);
+
+typedef struct s7_read_result {
+    uint64_t return_value;
+    uint8_t first_byte;
+    uint32_t final_field;
+    uint64_t* error_codes;   /* parallel to error_items */
+    uint32_t* error_items;
+    uint32_t error_count;
+    s7_value** values;       /* owned; parallel to value_items */
+    uint32_t* value_items;
+    uint32_t value_count;
+} s7_read_result;
+
+typedef struct s7_explore_request {
+    uint32_t root;
+    uint32_t explore_id;
+    uint8_t option_a;
+    uint8_t option_b;
+    const uint32_t* attribute_ids; /* not owned */
+    const s7_value* filter;        /* optional, not owned */
+    uint32_t attribute_count;
+} s7_explore_request;
+
+typedef struct s7_explore_result {
+    uint64_t return_value;
+    uint8_t first_byte;
+    uint32_t head_vlq;
+    uint32_t head_word;
+    uint32_t object_count;
+    s7_object** objects; /* owned */
+} s7_explore_result;
+
+typedef struct s7_attribute_result {
+    uint64_t return_value;
+    uint32_t final_field;
+    uint8_t first_byte;
+    s7_value* value; /* owned */
+} s7_attribute_result;
+
+typedef struct s7_create_request {
+    uint32_t target_id;
+    const s7_value* value;   /* not owned */
+    const s7_object* object; /* not owned */
+} s7_create_request;
+
+typedef struct s7_create_result {
+    uint8_t first_byte;
+    uint64_t return_value;
+    uint32_t* object_ids; /* owned */
+    uint32_t object_id_count;
+    s7_object* object; /* owned */
+} s7_create_result;
+
+/* Each frees everything the result owns and zeroes it; null allowed. */
+void s7_read_result_free(s7_read_result* result);
+void s7_explore_result_free(s7_explore_result* result);
+void s7_attribute_result_free(s7_attribute_result* result);
+void s7_create_result_free(s7_create_result* result);
+
+/*
+ * Body builders. `counter` is written (as an unsigned VLQ) only when
+ * `with_counter` is set; the operations take it from the session. On
+ * success *body holds exactly the body; S7_ERR_ARGUMENT for null or empty
+ * input, S7_ERR_NO_MEMORY, S7_ERR_ENCODE when something cannot be written.
+ */
+uint8_t s7_build_read_request(const s7_item_address* const* items, uint32_t count, bool with_counter,
+                              uint32_t counter, s7_body* body);
+uint8_t s7_build_get_attribute_request(uint32_t object_id, uint32_t attribute_id, bool with_counter,
+                                       uint32_t counter, s7_body* body);
+uint8_t s7_build_create_object_request(const s7_create_request* request, bool with_counter, uint32_t counter,
+                                       s7_body* body);
+uint8_t s7_build_explore_request(const s7_explore_request* request, bool with_counter, uint32_t counter,
+                                 s7_body* body);
+
+/*
+ * Response parsers over a whole response (header and body). The result is
+ * zeroed first and filled only on success. S7_ERR_PROTOCOL for an empty or
+ * malformed response or another function code, S7_ERR_NO_MEMORY when memory
+ * runs out; the create-object reply gives S7_ERR_ENCODE for a malformed
+ * identifier list.
+ */
+uint8_t s7_parse_read_response(const uint8_t* data, uint32_t length, s7_read_result* result);
+uint8_t s7_parse_attribute_response(const uint8_t* data, uint32_t length, s7_attribute_result* result);
+uint8_t s7_parse_create_response(const uint8_t* data, uint32_t length, s7_create_result* result);
+uint8_t s7_parse_explore_response(const uint8_t* data, uint32_t length, s7_explore_result* result);
+
+/*
+ * The operations: build, exchange with `version` and `timeout_ms`, parse.
+ * With `with_counter` the session's counter of the function code advances
+ * and goes into the body. Exchange codes pass through unchanged.
+ */
+uint8_t s7_read_variables(s7_session* session, const s7_item_address* const* items, uint32_t count,
+                          uint8_t version, bool with_counter, uint32_t timeout_ms, s7_read_result* result);
+uint8_t s7_get_attribute(s7_session* session, uint32_t object_id, uint32_t attribute_id, uint8_t version,
+                         bool with_counter, uint32_t timeout_ms, s7_attribute_result* result);
+uint8_t s7_create_object(s7_session* session, const s7_create_request* request, uint8_t version,
+                         bool with_counter, uint32_t timeout_ms, s7_create_result* result);
+uint8_t s7_explore(s7_session* session, const s7_explore_request* request, uint8_t version, bool with_counter,
+                   uint32_t timeout_ms, s7_explore_result* result);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
