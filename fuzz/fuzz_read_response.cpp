@@ -1,0 +1,70 @@
+// Parses the input as the body of a read response (behind a fixed header)
+// or of a get-attribute response; every value handed out must encode to the
+// size it announces.
+#include "s7_request.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+std::vector<uint8_t> withHeader(uint16_t functionCode, const uint8_t* data, size_t size) {
+    const uint8_t head[9] = {0x32, 0x00, 0x00, static_cast<uint8_t>(functionCode >> 8),
+                             static_cast<uint8_t>(functionCode), 0x00, 0x00, 0x00, 0x01};
+    std::vector<uint8_t> b(sizeof head + size);
+    std::memcpy(b.data(), head, sizeof head);
+    if (size != 0) {
+        std::memcpy(b.data() + sizeof head, data, size);
+    }
+    return b;
+}
+
+void checkEncodes(const s7_value* v) {
+    const uint32_t size = s7_value_size(v);
+    if (size == 0) {
+        return;
+    }
+    std::vector<uint8_t> out(size);
+    s7_cursor c{out.data(), out.data() + out.size()};
+    if (s7_encode_value(&c, v) != S7_CODEC_OK || c.cur != c.end) {
+        std::abort();
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    const bool attribute = (data[0] & 1) != 0;
+    ++data;
+    --size;
+    if (attribute) {
+        const std::vector<uint8_t> response = withHeader(S7_FN_GET_ATTRIBUTE, data, size);
+        s7_attribute_result result{};
+        if (s7_parse_attribute_response(response.data(), static_cast<uint32_t>(response.size()), &result) == S7_OK) {
+            checkEncodes(result.value);
+        } else if (result.value != nullptr) {
+            std::abort();
+        }
+        s7_attribute_result_free(&result);
+        return 0;
+    }
+    const std::vector<uint8_t> response = withHeader(S7_FN_READ_VARIABLES, data, size);
+    s7_read_result result{};
+    if (s7_parse_read_response(response.data(), static_cast<uint32_t>(response.size()), &result) == S7_OK) {
+        for (uint32_t i = 0; i < result.value_count; ++i) {
+            if (result.value_items[i] == 0) {
+                std::abort(); // item number 0 ends the list
+            }
+            checkEncodes(result.values[i]);
+        }
+    } else if (result.values != nullptr || result.value_count != 0 || result.error_count != 0) {
+        std::abort();
+    }
+    s7_read_result_free(&result);
+    return 0;
+}
