@@ -28,51 +28,11 @@ uint32_t recordSize(const uint8_t* header) {
 
 s7_tls_channel* channelOf(BIO* bio) { return static_cast<s7_tls_channel*>(BIO_get_data(bio)); }
 
-// Controllers were built against a client that sends every TLS record in a
-// data frame of its own, while the engine hands several records (or, in
-// principle, part of one) to a single BIO write. The write therefore cuts
-// at the record headers; a trailing piece of a record waits in send_buffer
-// for the rest. A failed send leaves the channel unusable, so nothing that
-// was cut up is ever retried.
 int frameBioWrite(BIO* bio, const char* data, size_t len, size_t* written) {
     BIO_clear_retry_flags(bio);
     *written = 0;
-    s7_tls_channel* ch = channelOf(bio);
-    const auto* p = reinterpret_cast<const uint8_t*>(data);
-    size_t left = len;
-    int rc = 0;
-    while (left > 0 && rc >= 0) {
-        if (ch->send_pending == 0 && left >= kRecordHeaderSize && recordSize(p) <= left) {
-            const uint32_t size = recordSize(p);
-            if (size > S7_TLS_RECORD_MAX) {
-                rc = S7_TLS_INTERNAL_ERROR;
-                break;
-            }
-            rc = s7_tls_bio_send(ch, p, size);
-            p += size;
-            left -= size;
-            continue;
-        }
-        uint32_t target = kRecordHeaderSize;
-        if (ch->send_pending >= kRecordHeaderSize) {
-            target = recordSize(ch->send_buffer);
-            if (target > S7_TLS_RECORD_MAX) {
-                rc = S7_TLS_INTERNAL_ERROR;
-                break;
-            }
-        }
-        const size_t take = left < target - ch->send_pending ? left : target - ch->send_pending;
-        std::memcpy(ch->send_buffer + ch->send_pending, p, take);
-        ch->send_pending += static_cast<uint32_t>(take);
-        p += take;
-        left -= take;
-        if (ch->send_pending >= kRecordHeaderSize && ch->send_pending == recordSize(ch->send_buffer)) {
-            rc = s7_tls_bio_send(ch, ch->send_buffer, ch->send_pending);
-            ch->send_pending = 0;
-        }
-    }
+    const int rc = s7_tls_send_records(channelOf(bio), reinterpret_cast<const uint8_t*>(data), len);
     if (rc < 0) {
-        ch->send_pending = 0;
         if (rc == S7_TLS_WANT_WRITE) {
             BIO_set_retry_write(bio);
         }
@@ -253,6 +213,53 @@ int s7_tls_bio_send(void* context, const uint8_t* bytes, size_t len) {
     }
     if (rc != S7_ISO_OK) {
         return S7_TLS_INTERNAL_ERROR;
+    }
+    return static_cast<int>(len);
+}
+
+// Controllers were built against a client that sends every TLS record in
+// a data frame of its own, while the engine hands several records (or, in
+// principle, part of one) to a single write. The write therefore cuts at
+// the record headers; a trailing piece of a record waits in send_buffer for
+// the rest. A failed send leaves the channel unusable, so nothing that was
+// cut up is ever sent again.
+int s7_tls_send_records(void* context, const uint8_t* bytes, size_t len) {
+    auto* ch = static_cast<s7_tls_channel*>(context);
+    if (ch == nullptr || bytes == nullptr || len > INT_MAX) {
+        return S7_TLS_INTERNAL_ERROR;
+    }
+    const uint8_t* p = bytes;
+    size_t left = len;
+    int rc = 0;
+    while (left > 0 && rc >= 0) {
+        if (ch->send_pending == 0 && left >= kRecordHeaderSize && recordSize(p) <= left) {
+            const uint32_t size = recordSize(p);
+            rc = size > S7_TLS_RECORD_MAX ? S7_TLS_INTERNAL_ERROR : s7_tls_bio_send(ch, p, size);
+            p += size;
+            left -= size;
+            continue;
+        }
+        // Assemble the header first, then the rest of the record.
+        const uint32_t target =
+            ch->send_pending < kRecordHeaderSize ? kRecordHeaderSize : recordSize(ch->send_buffer);
+        const size_t take = left < target - ch->send_pending ? left : target - ch->send_pending;
+        std::memcpy(ch->send_buffer + ch->send_pending, p, take);
+        ch->send_pending += static_cast<uint32_t>(take);
+        p += take;
+        left -= take;
+        if (ch->send_pending >= kRecordHeaderSize) {
+            const uint32_t size = recordSize(ch->send_buffer);
+            if (size > S7_TLS_RECORD_MAX) {
+                rc = S7_TLS_INTERNAL_ERROR;
+            } else if (ch->send_pending == size) {
+                rc = s7_tls_bio_send(ch, ch->send_buffer, size);
+                ch->send_pending = 0;
+            }
+        }
+    }
+    if (rc < 0) {
+        ch->send_pending = 0;
+        return rc;
     }
     return static_cast<int>(len);
 }

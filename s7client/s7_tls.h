@@ -104,6 +104,13 @@ uint8_t s7_tls_write(s7_tls_channel* channel, const uint8_t* data, uint32_t len,
 int s7_tls_bio_recv(void* context, uint8_t* buffer, size_t len);
 int s7_tls_bio_send(void* context, const uint8_t* bytes, size_t len);
 
+/* What the engine's writes go through: sends the bytes one TLS record per
+ * data frame with s7_tls_bio_send. An incomplete record at the end waits in
+ * the channel for the rest. Returns len, or the send callback's negative
+ * code (the waiting piece is then dropped; the channel is unusable after a
+ * failed send). */
+int s7_tls_send_records(void* context, const uint8_t* bytes, size_t len);
+
 #ifdef __cplusplus
 }
 #endif

@@ -191,6 +191,53 @@ TEST(TlsBioSend, SendThatCannotGoOutInTimeIsARetryFlaggedAsTimeOut) {
     EXPECT_EQ(raw.channel->timed_out, 1);
 }
 
+TEST(TlsSendRecords, EveryRecordGoesOutAsItsOwnFrameHoweverTheWritesCutThem) {
+    auto record = [](uint8_t type, size_t bodyLength, uint8_t fill) {
+        Bytes r = {type, 0x03, 0x03, static_cast<uint8_t>(bodyLength >> 8), static_cast<uint8_t>(bodyLength)};
+        r.insert(r.end(), bodyLength, fill);
+        return r;
+    };
+    const Bytes a = record(0x16, 3, 0xA1);
+    const Bytes b = record(0x14, 0, 0);
+    const Bytes c = record(0x17, 300, 0xC3);
+    const Bytes d = record(0x17, 1, 0xD4);
+    Bytes expected;
+    for (const Bytes* r : {&a, &b, &c, &d}) {
+        const Bytes f = dataFrame(*r);
+        expected.insert(expected.end(), f.begin(), f.end());
+    }
+    Bytes received;
+    LoopbackServer server([&](int fd) {
+        received = LoopbackServer::readExact(fd, expected.size());
+        const Bytes more = LoopbackServer::readExact(fd, 1, 200);
+        received.insert(received.end(), more.begin(), more.end());
+        LoopbackServer::waitForClose(fd);
+    });
+    RawChannel raw(server.port());
+    auto write = [&](const Bytes& bytes) {
+        return s7_tls_send_records(raw.channel, bytes.data(), bytes.size());
+    };
+    // Two whole records and four bytes of a third's header.
+    Bytes first = a;
+    first.insert(first.end(), b.begin(), b.end());
+    first.insert(first.end(), c.begin(), c.begin() + 4);
+    EXPECT_EQ(write(first), static_cast<int>(first.size()));
+    EXPECT_EQ(raw.channel->send_pending, 4u);
+    // The rest of the header and part of the body: still nothing to send.
+    EXPECT_EQ(write(Bytes(c.begin() + 4, c.begin() + 100)), 96);
+    // The rest of the record, and one more whole.
+    Bytes last(c.begin() + 100, c.end());
+    last.insert(last.end(), d.begin(), d.end());
+    EXPECT_EQ(write(last), static_cast<int>(last.size()));
+    EXPECT_EQ(raw.channel->send_pending, 0u);
+    // A header that announces more than a TLS record can hold.
+    EXPECT_EQ(write({0x17, 0x03, 0x03, 0xFF, 0xFF}), S7_TLS_INTERNAL_ERROR);
+    EXPECT_EQ(raw.channel->send_pending, 0u);
+    EXPECT_EQ(s7_tls_send_records(nullptr, a.data(), a.size()), S7_TLS_INTERNAL_ERROR);
+    server.join();
+    EXPECT_EQ(received, expected);
+}
+
 TEST(TlsHandshake, AcceptsAnyCertificateAndRefusesWhatIsNotTls13WithTheTwoSuites) {
     struct Case {
         const char* rule;
