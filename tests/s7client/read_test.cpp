@@ -1,0 +1,294 @@
+// Variable reads and the object requests over a real connection to the test
+// peer: the bytes the controller receives, the all-or-nothing success rule
+// of vemoc_s7_client_read, and the checks that send nothing.
+#include "s7_client.h"
+#include "s7_memory.h"
+#include "s7_request.h"
+
+#include "../support/alloc_hooks.h"
+#include "../support/tls_peer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+using vemo::test::Bytes;
+using vemo::test::PeerReply;
+using vemo::test::TlsPeer;
+using vemo::test::TlsPeerOptions;
+
+constexpr uint32_t kTimeoutMs = 3000;
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) {
+        out.insert(out.end(), p.begin(), p.end());
+    }
+    return out;
+}
+
+// One response message in frames of the request's version byte.
+PeerReply reply(const Bytes& data, uint8_t version = 2) {
+    return PeerReply::tls(concat({{0x72, version, static_cast<uint8_t>(data.size() >> 8),
+                                   static_cast<uint8_t>(data.size())},
+                                  data,
+                                  {0x72, version, 0x00, 0x00}}));
+}
+
+Bytes responseHeader(uint16_t functionCode) {
+    return {0x32, 0x00, 0x00, static_cast<uint8_t>(functionCode >> 8), static_cast<uint8_t>(functionCode),
+            0x00, 0x00, 0x00, 0x01};
+}
+
+// The data of the request message the peer received: frame head, header and
+// trailer stripped (every request here fits one frame).
+Bytes requestBody(const Bytes& message) {
+    const size_t headSize = 4 + 13;
+    return Bytes(message.begin() + headSize, message.end() - 4);
+}
+
+const Bytes kTail = {0x00, 0x00, 0x04, 0xE8, 0x89, 0x69, 0x00, 0x12, 0x00, 0x00, 0x00, 0x00,
+                     0x89, 0x6A, 0x00, 0x13, 0x00, 0x89, 0x6B, 0x00, 0x04, 0x00, 0x00};
+
+// A handle connected to the peer and ready for requests, as connect leaves
+// it: a session over its channel, state connected, an item limit.
+struct Connected {
+    Connected(uint16_t port, uint32_t maxItems) : client(vemoc_s7_client_new()) {
+        rc = vemoc_s7_client_connect(client, "127.0.0.1", port, kTimeoutMs);
+        if (rc == S7_OK && client->session == nullptr) {
+            client->session = s7_session_new(client->tls);
+        }
+        client->state = S7_CLIENT_CONNECTED;
+        client->max_read_items = maxItems;
+    }
+    ~Connected() { vemoc_s7_client_free(client); }
+    Connected(const Connected&) = delete;
+    Connected& operator=(const Connected&) = delete;
+
+    vemoc_s7_client* client;
+    uint8_t rc = S7_ERR_ARGUMENT;
+};
+
+struct Addresses {
+    explicit Addresses(uint32_t n) : items(n), pointers(n) {
+        for (uint32_t i = 0; i < n; ++i) {
+            items[i] = s7_item_address{201, 1037, nullptr, 0};
+            EXPECT_EQ(s7_item_address_push(&items[i], 1000 + i), 0);
+            pointers[i] = &items[i];
+        }
+    }
+    ~Addresses() {
+        for (auto& a : items) {
+            s7_item_address_release(&a);
+        }
+    }
+    std::vector<s7_item_address> items;
+    std::vector<const s7_item_address*> pointers;
+};
+
+void freeValues(s7_value** values, uint32_t count) {
+    for (uint32_t i = 0; values != nullptr && i < count; ++i) {
+        s7_value_free(values[i]);
+    }
+    s7_free(values);
+}
+
+TEST(ClientRead, ReturnsTheValuesInResponseOrderAndSendsTheLimitsBody) {
+    TlsPeerOptions options;
+    // Item 2 is listed first: the values keep the response's order.
+    options.replies = {reply(concat({responseHeader(1356),
+                                     {0x00, 0x00, 0x02, 0x00, 0x08, 0x10, 0x01, 0x00, 0x08, 0x20, 0x00, 0x00, 0x00}}))};
+    TlsPeer peer(options);
+    {
+        Connected c(peer.port(), 16);
+        ASSERT_EQ(c.rc, S7_OK);
+        Addresses a(2);
+        s7_value** values = nullptr;
+        ASSERT_EQ(vemoc_s7_client_read(c.client, a.pointers.data(), 2, &values), S7_OK);
+        int32_t first = 0;
+        int32_t second = 0;
+        EXPECT_EQ(s7_value_get_i32(values[0], &first), 0);
+        EXPECT_EQ(s7_value_get_i32(values[1], &second), 0);
+        EXPECT_EQ(first, 16);
+        EXPECT_EQ(second, 32);
+        freeValues(values, 2);
+    }
+    peer.join();
+    ASSERT_EQ(peer.log().messages.size(), 1u);
+    const Bytes& message = peer.log().messages[0].bytes;
+    EXPECT_EQ(Bytes(message.begin() + 4, message.begin() + 9), (Bytes{0x31, 0x00, 0x00, 0x05, 0x4C}))
+        << "function 1356";
+    // Version 2, counter B advanced to 1.
+    EXPECT_EQ(message[1], 0x02);
+    EXPECT_EQ(requestBody(message), concat({{0x34, 0x00, 0x00, 0x00, 0x00, 0x02, 0x0A},
+                                            {0x00, 0x81, 0x49, 0x02, 0x88, 0x0D, 0x87, 0x68},
+                                            {0x00, 0x81, 0x49, 0x02, 0x88, 0x0D, 0x87, 0x69},
+                                            kTail,
+                                            {0x01, 0x00, 0x00, 0x00, 0x00}}));
+}
+
+TEST(ClientRead, ChecksThatFailSendNothing) {
+    TlsPeer peer;
+    {
+        Connected c(peer.port(), 2);
+        ASSERT_EQ(c.rc, S7_OK);
+        Addresses a(3);
+        s7_value** values = reinterpret_cast<s7_value**>(&peer); // must be cleared
+        EXPECT_EQ(vemoc_s7_client_read(c.client, a.pointers.data(), 3, &values), S7_ERR_TOO_MANY_ITEMS);
+        EXPECT_EQ(values, nullptr);
+        EXPECT_EQ(vemoc_s7_client_read(c.client, a.pointers.data(), 0, &values), S7_ERR_ARGUMENT);
+        EXPECT_EQ(vemoc_s7_client_read(c.client, nullptr, 1, &values), S7_ERR_ARGUMENT);
+        EXPECT_EQ(vemoc_s7_client_read(nullptr, a.pointers.data(), 1, &values), S7_ERR_ARGUMENT);
+        EXPECT_EQ(vemoc_s7_client_read(c.client, a.pointers.data(), 1, nullptr), S7_ERR_ARGUMENT);
+        const s7_item_address* holes[] = {a.pointers[0], nullptr};
+        EXPECT_EQ(vemoc_s7_client_read(c.client, holes, 2, &values), S7_ERR_ARGUMENT);
+        c.client->state = S7_CLIENT_CONNECTING;
+        EXPECT_EQ(vemoc_s7_client_read(c.client, a.pointers.data(), 1, &values), S7_ERR_NOT_CONNECTED);
+    }
+    vemoc_s7_client* fresh = vemoc_s7_client_new();
+    Addresses one(1);
+    s7_value** values = nullptr;
+    EXPECT_EQ(vemoc_s7_client_read(fresh, one.pointers.data(), 1, &values), S7_ERR_NOT_CONNECTED);
+    vemoc_s7_client_free(fresh);
+    peer.join();
+    EXPECT_TRUE(peer.log().messages.empty());
+}
+
+TEST(ClientRead, AnythingButACompleteSuccessFailsTheWholeRead) {
+    struct Case {
+        const char* rule;
+        Bytes body; // after the response header
+        uint8_t expected;
+    };
+    const Case cases[] = {
+        {"an error entry fails the read even with both values present",
+         {0x00, 0x00, 0x01, 0x00, 0x02, 0x01, 0x02, 0x00, 0x02, 0x02, 0x00, 0x02, 0x81, 0x00, 0x00, 0x00},
+         S7_ERR_READ},
+        {"a non-zero return value", {0x00, 0x05, 0x01, 0x00, 0x02, 0x01, 0x02, 0x00, 0x02, 0x02, 0x00, 0x00, 0x00},
+         S7_ERR_READ},
+        {"fewer values than items", {0x00, 0x00, 0x01, 0x00, 0x02, 0x01, 0x00, 0x00, 0x00}, S7_ERR_READ},
+        {"more values than items",
+         {0x00, 0x00, 0x01, 0x00, 0x02, 0x01, 0x02, 0x00, 0x02, 0x02, 0x03, 0x00, 0x02, 0x03, 0x00, 0x00, 0x00},
+         S7_ERR_READ},
+        {"no values", {0x00, 0x00, 0x00, 0x00, 0x00}, S7_ERR_READ},
+        {"a value that does not decode", {0x00, 0x00, 0x01, 0x00, 0x16, 0x00, 0x00, 0x00}, S7_ERR_PROTOCOL},
+        {"a body cut short", {0x00, 0x00, 0x01, 0x00, 0x02}, S7_ERR_PROTOCOL},
+    };
+    vemo::test::CountingAllocator alloc;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rule);
+        TlsPeerOptions options;
+        options.replies = {reply(concat({responseHeader(1356), c.body}))};
+        TlsPeer peer(options);
+        {
+            Connected link(peer.port(), 16);
+            ASSERT_EQ(link.rc, S7_OK);
+            Addresses a(2);
+            s7_value** values = nullptr;
+            EXPECT_EQ(vemoc_s7_client_read(link.client, a.pointers.data(), 2, &values), c.expected);
+            EXPECT_EQ(values, nullptr);
+        }
+        peer.join();
+    }
+    EXPECT_EQ(alloc.live(), 0u);
+}
+
+TEST(ClientRead, AResponseToAnotherFunctionIsAProtocolError) {
+    TlsPeerOptions options;
+    options.replies = {reply(concat({responseHeader(1211), {0x00, 0x00, 0x01, 0x00, 0x02, 0x01, 0x00, 0x00, 0x00}}))};
+    TlsPeer peer(options);
+    {
+        Connected c(peer.port(), 16);
+        ASSERT_EQ(c.rc, S7_OK);
+        Addresses a(1);
+        s7_value** values = nullptr;
+        EXPECT_EQ(vemoc_s7_client_read(c.client, a.pointers.data(), 1, &values), S7_ERR_PROTOCOL);
+    }
+    peer.join();
+}
+
+TEST(ObjectRequests, ExploreSendsItsBodyAndParsesTheObjects) {
+    const Bytes object = {0xA1, 0x00, 0x00, 0x02, 0x19, 0x84, 0x16, 0x00, 0x00, 0xA2};
+    struct Case {
+        const char* rule;
+        Bytes body;
+        uint8_t expected;
+        uint32_t objects;
+    };
+    const Bytes head = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+    const Case cases[] = {
+        {"a byte other than 0xA1 after the head: no objects", concat({head, {0x00}}), S7_OK, 0},
+        {"one object, then the end", concat({head, object, {0x55}}), S7_OK, 1},
+        {"the body ends right after the head", head, S7_ERR_PROTOCOL, 0},
+        {"the body ends right after an object", concat({head, object}), S7_ERR_PROTOCOL, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rule);
+        TlsPeerOptions options;
+        options.replies = {reply(concat({responseHeader(1211), c.body}))};
+        TlsPeer peer(options);
+        {
+            Connected link(peer.port(), 16);
+            ASSERT_EQ(link.rc, S7_OK);
+            const s7_explore_request request{537, 0, 1, 0, nullptr, nullptr, 0};
+            s7_explore_result result{};
+            EXPECT_EQ(s7_explore(link.client->session, &request, 2, true, kTimeoutMs, &result), c.expected);
+            EXPECT_EQ(result.object_count, c.objects);
+            s7_explore_result_free(&result);
+        }
+        peer.join();
+        ASSERT_EQ(peer.log().messages.size(), 1u);
+        EXPECT_EQ(requestBody(peer.log().messages[0].bytes),
+                  (Bytes{0x34, 0x00, 0x00, 0x02, 0x19, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x01, 0, 0, 0, 0, 0}));
+    }
+}
+
+TEST(ObjectRequests, GetAttributeAndCreateObjectRoundTrip) {
+    TlsPeerOptions options;
+    options.replies = {
+        reply(concat({responseHeader(1414), {0x00, 0x00, 0x00, 0x00, 0x04, 0x03, 0x00}})),
+        reply(concat({responseHeader(1226),
+                      {0x00, 0x00, 0x01, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F, 0xA1, 0x00, 0x00, 0x00, 0xD3, 0x82, 0x1F, 0x00,
+                       0x00, 0xA2}}),
+              1),
+    };
+    TlsPeer peer(options);
+    {
+        Connected link(peer.port(), 16);
+        ASSERT_EQ(link.rc, S7_OK);
+        s7_attribute_result attribute{};
+        ASSERT_EQ(s7_get_attribute(link.client->session, 0x391, 1842, 2, true, kTimeoutMs, &attribute), S7_OK);
+        uint32_t level = 0;
+        EXPECT_EQ(s7_value_get_u32(attribute.value, &level), 0);
+        EXPECT_EQ(level, 3u);
+        s7_attribute_result_free(&attribute);
+
+        s7_object* o = s7_object_new(211, 287, 0);
+        s7_value* value = s7_value_new_u32(0);
+        const s7_create_request request{285, value, o};
+        s7_create_result created{};
+        ASSERT_EQ(s7_create_object(link.client->session, &request, 1, false, kTimeoutMs, &created), S7_OK);
+        ASSERT_EQ(created.object_id_count, 1u);
+        EXPECT_EQ(created.object_ids[0], 0xFFFFFFFFu);
+        EXPECT_EQ(s7_object_class(created.object), 287u);
+        s7_create_result_free(&created);
+        s7_value_free(value);
+        s7_object_free(o);
+    }
+    peer.join();
+    ASSERT_EQ(peer.log().messages.size(), 2u);
+    EXPECT_EQ(requestBody(peer.log().messages[0].bytes),
+              concat({{0x34, 0x00, 0x00, 0x03, 0x91, 0x20, 0x04, 0x01, 0x8E, 0x32}, kTail,
+                      {0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00}}));
+    // The create-object request goes out with version byte 1 and no counter.
+    const Bytes& create = peer.log().messages[1].bytes;
+    EXPECT_EQ(create[1], 0x01);
+    EXPECT_EQ(requestBody(create), (Bytes{0x36, 0x00, 0x00, 0x01, 0x1D, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                          0xA1, 0x00, 0x00, 0x00, 0xD3, 0x82, 0x1F, 0x00, 0x00, 0xA2, 0x00, 0x00,
+                                          0x00, 0x00}));
+}
+
+} // namespace
