@@ -104,12 +104,17 @@ uint8_t decodeArray(s7_cursor* c, uint8_t type, uint8_t flags, uint32_t depth, s
     if (rc != S7_CODEC_OK) {
         return rc;
     }
-    // Every element takes at least one byte except those of type 0, which
-    // take none; a count the body cannot hold is refused before anything is
-    // reserved for it. For real element types the decode would run out of
-    // bytes anyway, so the answer is the one it would have given.
+    // Every element takes at least one byte, except those of type 0, which
+    // take none: no number of them can be justified by the bytes of the
+    // body, so a non-empty array of them is refused. For the other types a
+    // count the body cannot hold is refused before anything is reserved for
+    // it; the decode would run out of bytes anyway, so the answer is the one
+    // it would have given.
+    if (type == S7_TYPE_NULL && count != 0) {
+        return S7_CODEC_RANGE;
+    }
     if (count > s7_remaining(c)) {
-        return type == S7_TYPE_NULL ? S7_CODEC_RANGE : S7_CODEC_BOUNDS;
+        return S7_CODEC_BOUNDS;
     }
     s7_value* array = newValue(type, S7_STORE_ARRAY);
     if (array == nullptr) {

@@ -540,8 +540,7 @@ TEST(ValueHostile, HugeCountsReserveNothingTheBodyCannotHold) {
         {"U8 array of 0xFFFFFFFF", {0x10, 0x02, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
          S7_CODEC_BOUNDS},
         {"keyed array of 0xFFFFFFFF", {0x20, 0x04, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F, 1}, S7_CODEC_BOUNDS},
-        // Null elements take no bytes at all: a count the body cannot
-        // justify is refused outright.
+        // Null elements take no bytes at all: no count of them is justified.
         {"null array of 0xFFFFFFFF", {0x10, 0x00, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F}, S7_CODEC_RANGE},
         {"string of 0xFFFFFFFF", {0x00, 0x15, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F, 'a'}, S7_CODEC_BOUNDS},
         {"blob of 0xFFFFFFFF", {0x00, 0x14, 0x00, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F}, S7_CODEC_BOUNDS},
@@ -556,12 +555,15 @@ TEST(ValueHostile, HugeCountsReserveNothingTheBodyCannotHold) {
     EXPECT_EQ(alloc.live(), 0u);
 }
 
-TEST(ValueHostile, NullArrayCountsUpToTheBodyLengthAreRead) {
-    Decoded d;
-    decode({0x10, 0x00, 0x02, 0xFF, 0xFF}, d); // two null elements, two spare bytes
-    ASSERT_EQ(d.rc, S7_CODEC_OK);
-    EXPECT_EQ(s7_array_count(d.value), 2u);
-    EXPECT_EQ(d.consumed, 3u);
+TEST(ValueHostile, OnlyEmptyArraysOfNullElementsAreRead) {
+    Decoded refused;
+    decode({0x10, 0x00, 0x02, 0xFF, 0xFF}, refused); // even with bytes to spare
+    EXPECT_EQ(refused.rc, S7_CODEC_RANGE);
+    Decoded empty;
+    decode({0x20, 0x00, 0x00}, empty);
+    ASSERT_EQ(empty.rc, S7_CODEC_OK);
+    EXPECT_EQ(s7_array_count(empty.value), 0u);
+    EXPECT_EQ(s7_value_type(empty.value), S7_TYPE_NULL);
 }
 
 TEST(ValueMemory, DecodingBuildsAllOrNothingWhenAllocationsFail) {
