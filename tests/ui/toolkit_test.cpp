@@ -213,6 +213,10 @@ TEST_F(UiToolkit, ResizedIsCalledWhenTheLayoutChangesTheSize) {
     ASSERT_EQ(probe->sizes.size(), 2u);
     EXPECT_EQ(probe->sizes[0], (ui::Vec2{100, 100}));
     EXPECT_EQ(probe->sizes[1], (ui::Vec2{100, 250}));
+
+    window_->setSize(520, 240);
+    frames(1);
+    EXPECT_EQ(root()->getActualSize(), (ui::Vec2{520, 240})) << "the root follows the window";
 }
 
 // ---- Main-thread dispatch, tick callbacks, lifetime -----------------------------------
@@ -358,13 +362,18 @@ TEST_F(UiToolkit, ScrollViewScrollsWithTheWheelAndClipsItsContent) {
     EXPECT_FLOAT_EQ(view->getScrollOffset(), ui::ScrollView::kWheelStep);
     EXPECT_FLOAT_EQ(content->getWorldPosition().y, -ui::ScrollView::kWheelStep);
 
+    // The content now spans -40..260; only the view's 100 rows show.
+    const ui::Texture frame = window_->captureFrame();
+    EXPECT_EQ(frame.pixel(20, 50), ui::Color(0xFF0000FFu)) << "content inside the view";
+    EXPECT_EQ(frame.pixel(20, 150), ui::Color(0xFF101010u)) << "content below the view is clipped";
+    EXPECT_NE(frame.pixel(97, 50), ui::Color(0xFF0000FFu)) << "scroll bar at the right edge";
+
     for (int i = 0; i < 10; ++i) window_->injectMouseWheel(0, -1);
     frames(1);
     EXPECT_FLOAT_EQ(view->getScrollOffset(), 200.0f) << "clamped at the end";
-
-    EXPECT_EQ(window_->readPixel(20, 50), ui::Color(0xFF0000FFu)) << "content inside the view";
-    EXPECT_EQ(window_->readPixel(20, 150), ui::Color(0xFF101010u)) << "content below the view is clipped";
-    EXPECT_NE(window_->readPixel(97, 50), ui::Color(0xFF0000FFu)) << "scroll bar at the right edge";
+    content->setPreferredSize({100, 150});
+    frames(1);
+    EXPECT_FLOAT_EQ(view->getScrollOffset(), 50.0f) << "shrinking content pulls the view back";
 }
 
 // ---- ImGui panels -------------------------------------------------------------------
@@ -429,6 +438,48 @@ TEST_F(UiToolkit, ImGuiPanelTakesClicksAndTypedTextWhenFocused) {
     frames(2);
     EXPECT_EQ(first.text, "192.168.0.");
     EXPECT_EQ(second.text, "");
+}
+
+TEST_F(UiToolkit, ImGuiPanelInsideAScrollViewFollowsTheScroll) {
+    auto* view = new ui::ScrollView(root());
+    view->setPosition({20, 20});
+    view->setPreferredSize({200, 100});
+    auto* panel = new ui::ImGuiPanel(view);
+    panel->setPreferredSize({200, 400});
+    panel->setDefaultFont(*font_, 16.0f);
+    bool clicked = false;
+    ImVec2 buttonCenter{};
+    panel->setBuildImGuiFunction([&] {
+        ImGui::SetCursorPosY(250.0f);  // far below the visible part
+        if (ImGui::Button("Deep button")) clicked = true;
+        buttonCenter = ImVec2((ImGui::GetItemRectMin().x + ImGui::GetItemRectMax().x) / 2,
+                              (ImGui::GetItemRectMin().y + ImGui::GetItemRectMax().y) / 2);
+        ImGui::SetCursorPosY(350.0f);  // stays below the view after scrolling
+        ImGui::TextUnformatted("Below the view");
+    });
+    frames(2);
+
+    // The wheel over the panel scrolls the view around it.
+    window_->injectMouseMove(100, 70);
+    for (int i = 0; i < 5; ++i) window_->injectMouseWheel(0, -1);
+    frames(2);
+    ASSERT_FLOAT_EQ(view->getScrollOffset(), 5 * ui::ScrollView::kWheelStep);
+
+    // The button is now at 20 + 250 - 200 in the window: a click there hits it.
+    window_->injectClick(20 + buttonCenter.x, 20 + buttonCenter.y - view->getScrollOffset());
+    frames(2);
+    EXPECT_TRUE(clicked);
+
+    // Nothing of the panel is drawn outside the view.
+    const ui::Texture frame = window_->captureFrame();
+    for (int y = 0; y < 300; ++y) {
+        for (int x = 0; x < 400; ++x) {
+            const bool inView = x >= 20 && x < 220 && y >= 20 && y < 120;
+            if (!inView) {
+                ASSERT_EQ(frame.pixel(x, y), ui::Color(0xFF101010u)) << x << "," << y;
+            }
+        }
+    }
 }
 
 // ---- Resources -------------------------------------------------------------------

@@ -32,7 +32,7 @@ MainThreadQueue& mainThreadQueue() {
 Application* g_application = nullptr;
 bool g_vsync = false;
 
-// Frames are paced to this rate when the display's refresh does not pace them.
+// The loop runs at most this many frames per second.
 constexpr double kFrameSeconds = 1.0 / 60.0;
 
 struct TickEntry {
@@ -242,13 +242,9 @@ void Application::frame(bool pace) {
     }
 
     if (!pace) return;
-    bool vsynced = false;
-    if (g_vsync && !s.windows.empty()) {
-        SDL_RendererInfo info{};
-        vsynced = SDL_GetRendererInfo(s.windows.front()->getRenderer()->sdlRenderer(), &info) == 0 &&
-                  (info.flags & SDL_RENDERER_PRESENTVSYNC) != 0;
-    }
-    if (vsynced) return;
+    // Some renderers report vertical sync without waiting for it (the
+    // software renderer), so the loop paces itself in any case; with a real
+    // vertical sync the present has already taken the frame's time.
     const double elapsed = static_cast<double>(SDL_GetPerformanceCounter() - start) / static_cast<double>(frequency);
     const int waitMs = static_cast<int>((kFrameSeconds - elapsed) * 1000.0);
     // Sleeps until the frame is due, or earlier when an event arrives

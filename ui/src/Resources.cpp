@@ -156,6 +156,10 @@ Vec2 Texture::getSize() const {
 }
 void* Texture::getImGuiTextureId() const { return impl_.get(); }
 
+const std::uint8_t* Texture::pixelData() const {
+    return impl_ ? static_cast<const std::uint8_t*>(impl_->surface->pixels) : nullptr;
+}
+
 Color Texture::pixel(int x, int y) const {
     if (!impl_ || x < 0 || y < 0 || x >= impl_->surface->w || y >= impl_->surface->h) {
         return Color(0u);

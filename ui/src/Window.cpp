@@ -6,11 +6,13 @@
 #include <SDL_image.h>
 
 #include <cstring>
+#include <vector>
 
 #include "vemo/ui/Application.h"
 #include "vemo/ui/Exceptions.h"
 #include "vemo/ui/RenderContext.h"
 #include "vemo/ui/Renderer.h"
+#include "vemo/ui/Resources.h"
 
 namespace vemo::ui {
 namespace {
@@ -87,15 +89,7 @@ Window::Window(const RenderContext& context, const std::string& title, int width
     }
     renderer_ = std::make_unique<Renderer>(renderer);
 
-    // Layout works in window points; on high-DPI screens the output has more
-    // pixels, and the renderer scales.
-    int outW = 0;
-    int outH = 0;
-    SDL_GetRendererOutputSize(renderer, &outW, &outH);
-    if (width > 0 && height > 0 && outW > 0 && outH > 0 && (outW != width || outH != height)) {
-        SDL_RenderSetScale(renderer, static_cast<float>(outW) / static_cast<float>(width),
-                           static_cast<float>(outH) / static_cast<float>(height));
-    }
+    updateRenderScale();
 
     root_ = std::make_unique<Widget>(nullptr);
     root_->attachToWindow(this);
@@ -110,6 +104,23 @@ Window::~Window() {
     root_.reset();  // widgets first: panels and texts still use the renderer
     renderer_.reset();
     SDL_DestroyWindow(window_);
+}
+
+void Window::updateRenderScale() {
+    // Layout works in window points; on high-DPI screens the output has more
+    // pixels, and the renderer scales.
+    int w = 0;
+    int h = 0;
+    int outW = 0;
+    int outH = 0;
+    SDL_GetWindowSize(window_, &w, &h);
+    SDL_Renderer* renderer = renderer_->sdlRenderer();
+    SDL_RenderSetScale(renderer, 1.0f, 1.0f);
+    SDL_GetRendererOutputSize(renderer, &outW, &outH);
+    if (w > 0 && h > 0 && outW > 0 && outH > 0 && (outW != w || outH != h)) {
+        SDL_RenderSetScale(renderer, static_cast<float>(outW) / static_cast<float>(w),
+                           static_cast<float>(outH) / static_cast<float>(h));
+    }
 }
 
 int Window::getWidth() const {
@@ -185,10 +196,13 @@ void Window::dispatchMouseButton(const MouseButtonEvent& event) {
     }
     Widget* handler = nullptr;
     for (Widget* w = hovered_; w != nullptr; w = w->getParent()) {
+        const std::weak_ptr<void> alive = w->lifetime();
         if (w->onMouseButton(event)) {
-            handler = w;
+            // A handler may destroy itself (a button that closes its view).
+            handler = alive.expired() ? nullptr : w;
             break;
         }
+        if (alive.expired()) break;
     }
     capture_ = handler;
     // A press moves the keyboard focus: to the widget that took it if it
@@ -202,6 +216,7 @@ void Window::handleEvent(const SDL_Event& event) {
             switch (event.window.event) {
                 case SDL_WINDOWEVENT_SIZE_CHANGED:
                 case SDL_WINDOWEVENT_RESIZED:
+                    updateRenderScale();
                     layoutDirty_ = true;
                     break;
                 case SDL_WINDOWEVENT_CLOSE:
@@ -315,19 +330,26 @@ void Window::render(bool present) {
     if (present) SDL_RenderPresent(renderer_->sdlRenderer());
 }
 
-void Window::saveScreenshot(const std::string& path) {
+Texture Window::captureFrame() {
     layoutIfNeeded();
     drawTree();
     int w = 0;
     int h = 0;
     SDL_GetRendererOutputSize(renderer_->sdlRenderer(), &w, &h);
-    SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormat(0, w, h, 32, SDL_PIXELFORMAT_RGBA32);
-    if (surface == nullptr) {
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4);
+    if (w <= 0 || h <= 0 ||
+        SDL_RenderReadPixels(renderer_->sdlRenderer(), nullptr, SDL_PIXELFORMAT_RGBA32, pixels.data(), w * 4) != 0) {
         throw RenderException(std::string("Cannot capture frame: ") + SDL_GetError(), RenderException::CaptureFailed);
     }
-    const bool read =
-        SDL_RenderReadPixels(renderer_->sdlRenderer(), nullptr, SDL_PIXELFORMAT_RGBA32, surface->pixels, surface->pitch) == 0;
-    const bool saved = read && IMG_SavePNG(surface, path.c_str()) == 0;
+    return Texture::fromRgba(w, h, pixels.data());
+}
+
+void Window::saveScreenshot(const std::string& path) {
+    const Texture frame = captureFrame();
+    SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(
+        const_cast<std::uint8_t*>(frame.pixelData()), frame.getWidth(), frame.getHeight(), 32, frame.getWidth() * 4,
+        SDL_PIXELFORMAT_RGBA32);
+    const bool saved = surface != nullptr && IMG_SavePNG(surface, path.c_str()) == 0;
     SDL_FreeSurface(surface);
     if (!saved) {
         throw RenderException("Cannot save frame to " + path + ": " + SDL_GetError(), RenderException::CaptureFailed);

@@ -31,9 +31,9 @@ public:
     Application& operator=(const Application&) = delete;
 
     // Runs frames until the last window is closed, a window with
-    // WindowFlag::QuitOnClose is closed, or quit() is called. Without vertical
-    // sync frames are paced to 60 per second; a dispatched callable or any
-    // input wakes the loop at once.
+    // WindowFlag::QuitOnClose is closed, or quit() is called. At most 60
+    // frames a second; between frames the loop sleeps, and a dispatched
+    // callable or any input wakes it at once.
     void run();
     // Runs exactly n frames without pacing (tests, tools).
     void runFrames(int n);

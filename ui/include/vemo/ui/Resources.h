@@ -73,8 +73,11 @@ public:
     // life of the texture, also across moves.
     void* getImGuiTextureId() const;
 
-    // Pixel of the decoded image as packed RGBA (red in the low byte).
+    // Pixel of the decoded image as packed RGBA (red in the low byte);
+    // 0 outside the image.
     Color pixel(int x, int y) const;
+    // The pixels, row after row without gaps, 4 bytes each (R, G, B, A).
+    const std::uint8_t* pixelData() const;
 
     struct Impl;
     Impl* impl() const { return impl_.get(); }

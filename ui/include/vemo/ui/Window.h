@@ -16,6 +16,7 @@ namespace vemo::ui {
 
 class Renderer;
 class RenderContext;
+class Texture;
 
 // Bits of the flags given to Application::createWindow. Bits not listed are
 // reserved and ignored.
@@ -70,8 +71,10 @@ public:
     bool isMouseInside() const { return mouseInside_; }
     void setFocus(Widget* widget);
 
-    // Draws the widget tree as it is now (no update) and saves the picture as
-    // a PNG file. Throws RenderException(CaptureFailed).
+    // Draws the widget tree as it is now (no update) and returns the picture.
+    // Throws RenderException(CaptureFailed).
+    Texture captureFrame();
+    // The same, saved as a PNG file.
     void saveScreenshot(const std::string& path);
     // Draws the widget tree and returns the pixel at (x, y) as packed RGBA.
     Color readPixel(int x, int y);
@@ -103,6 +106,7 @@ public:
 
 private:
     void drawTree();
+    void updateRenderScale();
     void updateHover();
     void dispatchMouseButton(const MouseButtonEvent& event);
 
