@@ -19,7 +19,6 @@ namespace {
 // Every wait of the peer; a test whose client stops talking ends within it.
 constexpr int kWaitMs = 5000;
 
-constexpr uint8_t kFrameStart = 0x72;
 constexpr size_t kRecordHeader = 5;
 
 Bytes dataFrame(const Bytes& payload) {
@@ -29,8 +28,8 @@ Bytes dataFrame(const Bytes& payload) {
     return frame;
 }
 
-// Reads one TPKT packet; its payload after the COTP header goes to `cotp`
-// (header included). False when the client closed or stayed silent.
+// Reads one TPKT packet whole, headers included. False when the client
+// closed, stayed silent or sent something that is no TPKT packet.
 bool readPacket(int fd, Bytes& packet) {
     packet = LoopbackServer::readExact(fd, 4, kWaitMs);
     if (packet.size() != 4 || packet[0] != 0x03) {
@@ -196,12 +195,9 @@ namespace {
 class Connection {
 public:
     Connection(int fd, SSL_CTX* ctx, const TlsPeerOptions& options, PeerLog& log)
-        : fd_(fd), options_(options), log_(log), ssl_(SSL_new(ctx)) {
-        BIO* in = BIO_new(BIO_s_mem());
-        BIO* out = BIO_new(BIO_s_mem());
-        out_ = out;
-        SSL_set_bio(ssl_, in, out);
-        in_ = in;
+        : fd_(fd), options_(options), log_(log), ssl_(SSL_new(ctx)), in_(BIO_new(BIO_s_mem())),
+          out_(BIO_new(BIO_s_mem())) {
+        SSL_set_bio(ssl_, in_, out_); // the engine owns both from here
         SSL_set_accept_state(ssl_);
     }
     ~Connection() { SSL_free(ssl_); }
@@ -234,7 +230,7 @@ public:
             if (SSL_get_error(ssl_, r) != SSL_ERROR_WANT_READ) {
                 return false;
             }
-            if (helloSeen && !options_.bareTls && log_.offeredSuites.empty()) {
+            if (helloSeen && log_.offeredSuites.empty()) {
                 recordClientHello();
             }
             if (!receive()) {
@@ -403,8 +399,8 @@ private:
     const TlsPeerOptions& options_;
     PeerLog& log_;
     SSL* ssl_;
-    BIO* in_ = nullptr;
-    BIO* out_ = nullptr;
+    BIO* in_;  // what the client sent, for the engine to read
+    BIO* out_; // what the engine wrote, for the peer to send
 };
 
 } // namespace
