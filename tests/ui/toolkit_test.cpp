@@ -576,6 +576,21 @@ TEST(UiRenderContext, SoftwareBackendOffersTheSoftwareRendererOnly) {
     EXPECT_EQ(ui::Application::createWindow("w", 50, 50, 0)->rendererName(), "software");
 }
 
+TEST(UiRenderContext, AcceleratedBackendDrawsInSoftwareWithoutAScreen) {
+    setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    auto context = ui::RenderContext::create(1, "x");
+    const auto devices = context.listDevices();
+    ASSERT_FALSE(devices.empty());
+    EXPECT_EQ(devices.back().name, "software") << "every SDL render driver, software last";
+    context.selectDevice(0);
+    ui::Application app(std::move(context), "x");
+    ui::Window* window = ui::Application::createWindow("w", 64, 32, ui::WindowFlag::Default);
+    EXPECT_EQ(window->rendererName(), "software");
+    window->setClearColor(ui::Color::rgba(1, 2, 3));
+    app.runFrames(1);
+    EXPECT_EQ(window->readPixel(10, 10), ui::Color::rgba(1, 2, 3));
+}
+
 // ---- The screenshot -----------------------------------------------------------------
 
 TEST_F(UiToolkit, ScreenshotShowsStackTextsButtonPanelWithTableAndIcon) {

@@ -5,6 +5,7 @@
 #include <SDL.h>
 #include <imgui.h>
 #include <imgui_impl_sdl.h>
+#include <imgui_impl_sdlrenderer.h>
 #include <imgui_internal.h>
 
 #include <array>
@@ -48,6 +49,7 @@ struct ImGuiPanel::Impl {
     ImGuiContext* context = nullptr;
     std::function<void()> build;
     bool platformReady = false;
+    SDL_Renderer* rendererReady = nullptr;  // renderer the SDL renderer backend was set up for
 
     // Font atlas.
     const Font* font = nullptr;
@@ -86,6 +88,7 @@ ImGuiPanel::ImGuiPanel(Widget* parent) : Widget(parent), impl_(std::make_unique<
 ImGuiPanel::~ImGuiPanel() {
     ImGuiContext* previous = ImGui::GetCurrentContext();
     ImGui::SetCurrentContext(impl_->context);
+    if (impl_->rendererReady != nullptr) ImGui_ImplSDLRenderer_Shutdown();
     if (impl_->platformReady) ImGui_ImplSDL2_Shutdown();
     ImGui::DestroyContext(impl_->context);
     ImGui::SetCurrentContext(previous == impl_->context ? nullptr : previous);
@@ -215,10 +218,17 @@ void ImGuiPanel::update() {
 
 void ImGuiPanel::draw(Renderer* renderer, float parentX, float parentY) {
     const Vec2 world{parentX + getPosition().x, parentY + getPosition().y};
-    if (const ImDrawData* data = lastDrawData()) {
+    if (impl_->hasFrame) {
+        ContextScope scope(impl_->context);
+        if (impl_->rendererReady != renderer->sdlRenderer()) {
+            if (impl_->rendererReady != nullptr) ImGui_ImplSDLRenderer_Shutdown();
+            // Only its drawing is used: the font atlas is the panel's own texture.
+            ImGui_ImplSDLRenderer_Init(renderer->sdlRenderer());
+            impl_->rendererReady = renderer->sdlRenderer();
+        }
         const Vec2 size = getActualSize();
         renderer->pushClip({world.x, world.y, size.x, size.y});
-        renderer->drawImGui(data, world);
+        renderer->drawImGui(ImGui::GetDrawData(), world);
         renderer->popClip();
     }
     Widget::draw(renderer, parentX, parentY);

@@ -15,6 +15,12 @@ namespace {
 
 constexpr Uint32 kSubsystems = SDL_INIT_VIDEO | SDL_INIT_EVENTS | SDL_INIT_TIMER;
 
+// SDL's video drivers without a screen.
+bool headlessVideo() {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    return driver != nullptr && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0);
+}
+
 std::vector<DeviceInfo> devicesFor(RenderBackend backend) {
     std::vector<DeviceInfo> devices;
     const int count = SDL_GetNumRenderDrivers();
@@ -99,6 +105,7 @@ void RenderContext::initialize() {
             throw RenderException(std::string("SDL_Init failed: ") + SDL_GetError(), RenderException::InitFailed);
         }
         s.sdlStarted = true;
+        if (headlessVideo()) SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     }
     if (!s.ttfStarted) {
         if (TTF_Init() != 0) {
@@ -124,8 +131,10 @@ const std::string& RenderContext::name() const { return state().name; }
 bool RenderContext::isInitialized() const { return state_ && state_->sdlStarted && state_->ttfStarted; }
 
 int RenderContext::selectedDriver() const {
-    const auto devices = devicesFor(state().backend);
+    // Without a screen there is nothing to accelerate: software it is.
+    const auto devices = devicesFor(headlessVideo() ? RenderBackend::Software : state().backend);
     if (devices.empty()) return -1;
+    if (headlessVideo() && state().backend != RenderBackend::Software) return static_cast<int>(devices[0].id);
     const std::size_t index = state().selected < 0 ? 0 : static_cast<std::size_t>(state().selected);
     return index < devices.size() ? static_cast<int>(devices[index].id) : -1;
 }

@@ -1,11 +1,10 @@
 // Drawing primitives on an SDL renderer, with a clip stack, and the
-// rendering of Dear ImGui draw data at an offset inside a clip rectangle
-// (ImGui's own SDL renderer backend resets the viewport and clips only to the
-// whole output, which cannot place a panel inside a scrolled container).
+// rendering of Dear ImGui draw data at an offset inside a clip rectangle.
 
 #include "vemo/ui/Renderer.h"
 
 #include <imgui.h>
+#include <imgui_impl_sdlrenderer.h>
 
 #include <algorithm>
 #include <cmath>
@@ -133,46 +132,42 @@ void Renderer::submit(const draw::Rectangle& rect) {
 }
 
 void Renderer::drawImGui(const ImDrawData* data, Vec2 offset) {
-    if (data == nullptr || !data->Valid) return;
+    if (data == nullptr || !data->Valid || data->CmdListsCount == 0) return;
     const ClipRect outer = currentClip();
     if (outer.empty()) return;
 
+    // ImGui's SDL renderer backend draws at the origin and clips to the whole
+    // output only. It gets a copy of the lists moved to the panel's place,
+    // with clip rectangles cut to the current clip (a scrolled container)
+    // and texture ids resolved to this renderer's textures. The panel's own
+    // draw data stays as ImGui made it, so the same frame can be drawn again.
+    std::vector<ImDrawList*> lists;
+    lists.reserve(static_cast<std::size_t>(data->CmdListsCount));
     for (int n = 0; n < data->CmdListsCount; ++n) {
-        const ImDrawList* list = data->CmdLists[n];
-        const ImDrawVert* vertices = list->VtxBuffer.Data;
-        const ImDrawIdx* indices = list->IdxBuffer.Data;
-        // Shifted positions in a scratch buffer: the draw data stays as ImGui
-        // made it, so the same frame can be drawn again (screenshots).
-        scratch_.resize(static_cast<std::size_t>(list->VtxBuffer.Size) * 2);
-        for (int i = 0; i < list->VtxBuffer.Size; ++i) {
-            scratch_[static_cast<std::size_t>(i) * 2] = vertices[i].pos.x + offset.x;
-            scratch_[static_cast<std::size_t>(i) * 2 + 1] = vertices[i].pos.y + offset.y;
+        ImDrawList* list = data->CmdLists[n]->CloneOutput();
+        for (ImDrawVert& vertex : list->VtxBuffer) {
+            vertex.pos.x += offset.x;
+            vertex.pos.y += offset.y;
         }
-        for (const ImDrawCmd& cmd : list->CmdBuffer) {
-            if (cmd.UserCallback != nullptr) {
-                if (cmd.UserCallback != ImDrawCallback_ResetRenderState) cmd.UserCallback(list, &cmd);
-                continue;
-            }
+        for (ImDrawCmd& cmd : list->CmdBuffer) {
+            if (cmd.UserCallback != nullptr) continue;
             const ClipRect clip = outer.intersect(ClipRect{cmd.ClipRect.x + offset.x, cmd.ClipRect.y + offset.y,
                                                            cmd.ClipRect.z - cmd.ClipRect.x,
                                                            cmd.ClipRect.w - cmd.ClipRect.y});
-            if (clip.empty()) continue;
-            const SDL_Rect r = toSdl(clip);
-            SDL_RenderSetClipRect(renderer_, &r);
-            SDL_Texture* texture = textureFromImGuiId(cmd.GetTexID(), renderer_);
-            const char* base = reinterpret_cast<const char*>(vertices + cmd.VtxOffset);
-            SDL_RenderGeometryRaw(renderer_, texture,
-                                  scratch_.data() + static_cast<std::size_t>(cmd.VtxOffset) * 2,
-                                  static_cast<int>(sizeof(float) * 2),
-                                  reinterpret_cast<const SDL_Color*>(base + offsetof(ImDrawVert, col)),
-                                  static_cast<int>(sizeof(ImDrawVert)),
-                                  reinterpret_cast<const float*>(base + offsetof(ImDrawVert, uv)),
-                                  static_cast<int>(sizeof(ImDrawVert)),
-                                  list->VtxBuffer.Size - static_cast<int>(cmd.VtxOffset),
-                                  indices + cmd.IdxOffset, static_cast<int>(cmd.ElemCount),
-                                  static_cast<int>(sizeof(ImDrawIdx)));
+            // An empty rectangle makes the backend skip the command.
+            cmd.ClipRect = ImVec4(clip.x, clip.y, clip.x + clip.width, clip.y + clip.height);
+            cmd.TextureId = textureFromImGuiId(cmd.TextureId, renderer_);
         }
+        lists.push_back(list);
     }
+    ImDrawData placed = *data;
+    placed.CmdLists = lists.data();
+    placed.DisplayPos = ImVec2(0.0f, 0.0f);
+    const Vec2 output = outputSize();
+    placed.DisplaySize = ImVec2(output.x, output.y);
+    placed.FramebufferScale = ImVec2(1.0f, 1.0f);  // a high-DPI scale is the renderer's own
+    ImGui_ImplSDLRenderer_RenderDrawData(&placed);
+    for (ImDrawList* list : lists) IM_DELETE(list);
     applyClip();
 }
 

@@ -23,6 +23,8 @@ namespace vemo::ui {
 //                    preference (GPU drivers first, the software renderer last).
 //                    If the chosen driver cannot draw into a window, the window
 //                    falls back to the software renderer instead of failing.
+//                    On SDL's video drivers without a screen (offscreen,
+//                    dummy) windows always use the software renderer.
 enum class RenderBackend : std::int32_t {
     Software = 0,
     Accelerated = 1,
@@ -61,8 +63,8 @@ public:
     RenderBackend backend() const;
     const std::string& name() const;
     bool isInitialized() const;
-    // SDL render driver index the windows use (-1 before selectDevice: the
-    // backend's first device).
+    // SDL render driver index the windows use (the backend's first device
+    // until selectDevice; the software renderer on a headless video driver).
     int selectedDriver() const;
 
 private:

@@ -68,6 +68,8 @@ public:
     // Draws Dear ImGui draw data whose coordinates start at (0, 0), shifted by
     // offset and clipped to the current clip rectangle. Texture ids in the
     // data are those of Texture::getImGuiTextureId. Leaves the data unchanged.
+    // The current ImGui context must have ImGui's SDL renderer backend set up
+    // for this renderer (ImGuiPanel does that for its context).
     void drawImGui(const ImDrawData* data, Vec2 offset);
 
     Vec2 outputSize() const;
@@ -78,7 +80,6 @@ private:
 
     SDL_Renderer* renderer_;
     std::vector<ClipRect> clips_;
-    std::vector<float> scratch_;
 };
 
 }  // namespace vemo::ui
