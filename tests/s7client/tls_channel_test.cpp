@@ -99,6 +99,10 @@ TEST(TlsBioRecv, OneFrameServesSeveralReadsAndNoReadSpansTwoFrames) {
     EXPECT_EQ(raw.channel->buffered_length, 0u);
     ASSERT_EQ(s7_tls_bio_recv(raw.channel, buf, 200), 3) << "a new frame";
     EXPECT_EQ(Bytes(buf, buf + 3), second);
+    // A read of nothing could never make progress: refused, not retried.
+    EXPECT_EQ(s7_tls_bio_recv(raw.channel, buf, 0), S7_TLS_INTERNAL_ERROR);
+    EXPECT_EQ(s7_tls_bio_recv(raw.channel, nullptr, 5), S7_TLS_INTERNAL_ERROR);
+    EXPECT_EQ(s7_tls_bio_recv(nullptr, buf, 5), S7_TLS_INTERNAL_ERROR);
 }
 
 TEST(TlsBioRecv, WhatEachKindOfFrameOrFailureGives) {
