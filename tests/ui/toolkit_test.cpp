@@ -217,6 +217,10 @@ TEST_F(UiToolkit, ResizedIsCalledWhenTheLayoutChangesTheSize) {
     window_->setSize(520, 240);
     frames(1);
     EXPECT_EQ(root()->getActualSize(), (ui::Vec2{520, 240})) << "the root follows the window";
+    // What a main window does every tick: the stack takes the window's (integer) size.
+    stack->setPreferredSize({window_->getWidth(), window_->getHeight()});
+    frames(1);
+    EXPECT_EQ(probe->sizes.back(), (ui::Vec2{520, 240}));
 }
 
 // ---- Main-thread dispatch, tick callbacks, lifetime -----------------------------------

@@ -3,12 +3,22 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 namespace vemo::ui {
+
+// Any built-in number: vectors take ints (window sizes) as well as floats
+// without a narrowing error in brace initialisation.
+template <typename T>
+concept Scalar = std::is_arithmetic_v<T>;
 
 struct Vec2 {
     float x = 0.0f;
     float y = 0.0f;
+
+    constexpr Vec2() = default;
+    template <Scalar X, Scalar Y>
+    constexpr Vec2(X ax, Y ay) : x(static_cast<float>(ax)), y(static_cast<float>(ay)) {}
 
     constexpr Vec2 operator+(Vec2 o) const { return {x + o.x, y + o.y}; }
     constexpr Vec2 operator-(Vec2 o) const { return {x - o.x, y - o.y}; }
@@ -23,6 +33,10 @@ struct Vec3 {
     float y = 0.0f;
     float z = 0.0f;
 
+    constexpr Vec3() = default;
+    template <Scalar X, Scalar Y, Scalar Z>
+    constexpr Vec3(X ax, Y ay, Z az) : x(static_cast<float>(ax)), y(static_cast<float>(ay)), z(static_cast<float>(az)) {}
+
     constexpr Vec3 operator+(Vec3 o) const { return {x + o.x, y + o.y, z + o.z}; }
     constexpr Vec3 operator-(Vec3 o) const { return {x - o.x, y - o.y, z - o.z}; }
     constexpr Vec3 operator*(float s) const { return {x * s, y * s, z * s}; }
@@ -35,6 +49,11 @@ struct Vec4 {
     float y = 0.0f;
     float z = 0.0f;
     float w = 0.0f;
+
+    constexpr Vec4() = default;
+    template <Scalar X, Scalar Y, Scalar Z, Scalar W>
+    constexpr Vec4(X ax, Y ay, Z az, W aw)
+        : x(static_cast<float>(ax)), y(static_cast<float>(ay)), z(static_cast<float>(az)), w(static_cast<float>(aw)) {}
 
     constexpr Vec4 operator+(Vec4 o) const { return {x + o.x, y + o.y, z + o.z, w + o.w}; }
     constexpr Vec4 operator-(Vec4 o) const { return {x - o.x, y - o.y, z - o.z, w - o.w}; }
