@@ -64,8 +64,8 @@ typedef struct s7_tls_channel {
     uint32_t buffered_length;    /* payload bytes of the frame in receive_buffer */
     uint32_t read_offset;        /* of those, already handed to the engine */
     uint8_t end_of_stream;       /* the controller closed the connection */
+    struct ssl_st* context;      /* the engine's connection state */
     struct ssl_ctx_st* config;   /* used by this channel's context only */
-    struct ssl_st* context;
     struct bio_method_st* frame_io; /* the frame callbacks as the engine sees them */
     uint8_t send_buffer[S7_TLS_RECORD_MAX];
     uint32_t send_pending;       /* bytes of an incomplete outgoing record */
