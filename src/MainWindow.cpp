@@ -1,0 +1,57 @@
+#include "MainWindow.h"
+
+#include "PlcConnection.h"
+#include "Theme.h"
+#include "ThreadPool.h"
+#include "Views/TopBarView.h"
+#include "vemo/ui/Application.h"
+
+namespace vemo {
+
+namespace {
+
+constexpr int kLeftToRight = 0;
+constexpr int kAlignStretch = 3;
+constexpr int kDistributeFill = 6;
+
+}  // namespace
+
+MainWindow::MainWindow() : MainWindow(*PlcConnection::instance(), ThreadPool::instance()) {}
+
+MainWindow::MainWindow(PlcConnection& service, ThreadPool& pool) {
+    const Theme& theme = Theme::instance();
+
+    window_ = ui::Application::createWindow("VEMO S7 Browser", kWidth, kHeight, ui::WindowFlag::Default);
+    window_->setClearColor(theme.windowBackgroundColor());
+    window_->setMinSize(kWidth, kMinHeight);
+
+    // Its orientation stays unset: top to bottom, the top bar above the row.
+    rootStack_ = new ui::Stack(window_->getRootWidget());
+    rootStack_->setPosition({0.0f, 0.0f});
+    rootStack_->setPreferredSize({static_cast<float>(kWidth), static_cast<float>(kHeight)});
+    rootStack_->setDistribution(kDistributeFill);
+    rootStack_->setAlignment(kAlignStretch);
+
+    topBar_ = new TopBarView(rootStack_, service, pool);
+    topBar_->setPreferredSize({0.0f, kTopBarHeight});
+    topBar_->setMaxSize({static_cast<float>(kWidth), kTopBarHeight});
+
+    // The content row; the tree view, the divider and the inspector go here.
+    auto* content = new ui::Stack(rootStack_);
+    content->setDistribution(kDistributeFill);
+    content->setAlignment(kAlignStretch);
+    content->setOrientation(kLeftToRight);
+
+    ui::Application::registerTickCallback(this, [this] { onTick(); });
+}
+
+MainWindow::~MainWindow() { ui::Application::unregisterTickCallback(this); }
+
+void MainWindow::onTick() noexcept {
+    const int width = window_->getWidth();
+    const int height = window_->getHeight();
+    rootStack_->setPreferredSize({static_cast<float>(width), static_cast<float>(height)});
+    topBar_->setMaxSize({static_cast<float>(width), kTopBarHeight});
+}
+
+}  // namespace vemo

@@ -1,0 +1,179 @@
+// The connection service: the state it shows before it waits for the
+// client's mutex, the codes it passes on, the controller type text across
+// failures and disconnects, and a mutex that is never left held.
+#include "PlcConnection.h"
+
+#include "loopback_server.h"
+#include "tls_peer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+using vemo::ConnectionState;
+using vemo::PlcConnection;
+using vemo::test::TlsPeer;
+
+using namespace std::chrono_literals;
+
+// Keeps the service's mutex inside a withClient callable, on a thread of its
+// own, until release().
+class HeldClient {
+public:
+    explicit HeldClient(PlcConnection& service) {
+        thread_ = std::thread([this, &service] {
+            service.withClient([this](vemoc_s7_client*) {
+                std::unique_lock guard(mutex_);
+                held_ = true;
+                changed_.notify_all();
+                changed_.wait(guard, [this] { return released_; });
+            });
+        });
+        std::unique_lock guard(mutex_);
+        changed_.wait(guard, [this] { return held_; });
+    }
+    ~HeldClient() {
+        release();
+        thread_.join();
+    }
+    HeldClient(const HeldClient&) = delete;
+    HeldClient& operator=(const HeldClient&) = delete;
+
+    void release() {
+        std::lock_guard guard(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool held_ = false;
+    bool released_ = false;
+    std::thread thread_;
+};
+
+// Waits (bounded) until the service shows `state`.
+bool showsWithin(const PlcConnection& service, ConnectionState state, std::chrono::milliseconds limit = 5s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (service.getState() != state) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+TEST(PlcConnection, StartsDisconnectedWithoutAType) {
+    PlcConnection service;
+    EXPECT_EQ(service.getState(), ConnectionState::Disconnected);
+    EXPECT_EQ(service.getPlcType(), "");
+}
+
+TEST(PlcConnection, InstanceIsOneServiceForEveryCaller) {
+    PlcConnection* fromHere = PlcConnection::instance();
+    PlcConnection* fromThread = nullptr;
+    std::thread([&] { fromThread = PlcConnection::instance(); }).join();
+    EXPECT_EQ(fromHere, fromThread);
+}
+
+TEST(PlcConnection, PortZeroIsRefusedByTheLibraryAndEndsDisconnected) {
+    PlcConnection service;
+    EXPECT_EQ(service.connect("127.0.0.1", 0), S7_ERR_ARGUMENT);
+    EXPECT_EQ(service.getState(), ConnectionState::Disconnected);
+    EXPECT_EQ(service.getPlcType(), "");
+}
+
+TEST(PlcConnection, ConnectShowsConnectingBeforeItWaitsForTheMutex) {
+    PlcConnection service;
+    HeldClient held(service);
+
+    // Port 0 would fail at once: only the mutex keeps this connect waiting.
+    auto connecting = std::async(std::launch::async, [&] { return service.connect("127.0.0.1", 0); });
+    EXPECT_TRUE(showsWithin(service, ConnectionState::Connecting));
+    EXPECT_EQ(connecting.wait_for(50ms), std::future_status::timeout) << "connect must wait for the callable";
+
+    held.release();
+    EXPECT_EQ(connecting.get(), S7_ERR_ARGUMENT);
+    EXPECT_EQ(service.getState(), ConnectionState::Disconnected);
+}
+
+TEST(PlcConnection, DisconnectShowsDisconnectedBeforeItWaitsForTheMutex) {
+    TlsPeer peer;
+    PlcConnection service;
+    ASSERT_EQ(service.connect("127.0.0.1", peer.port()), S7_OK);
+    ASSERT_EQ(service.getState(), ConnectionState::Connected);
+
+    HeldClient held(service);
+    auto disconnecting = std::async(std::launch::async, [&] { service.disconnect(); });
+    EXPECT_TRUE(showsWithin(service, ConnectionState::Disconnected));
+    EXPECT_EQ(disconnecting.wait_for(50ms), std::future_status::timeout) << "disconnect must wait for the callable";
+
+    held.release();
+    disconnecting.get();
+    peer.join();
+    EXPECT_TRUE(peer.log().closedByClient) << "the connection is closed once the callable is done";
+}
+
+TEST(PlcConnection, SuccessAfterAFailureReportsConnectedAndKeepsTheTypeAfterDisconnect) {
+    PlcConnection service;
+    EXPECT_EQ(service.connect("127.0.0.1", vemo::test::unusedPort()), S7_ERR_CONNECT);
+    EXPECT_EQ(service.getState(), ConnectionState::Disconnected);
+    EXPECT_EQ(service.getPlcType(), "");
+
+    TlsPeer peer;
+    ASSERT_EQ(service.connect("127.0.0.1", peer.port()), S7_OK);
+    EXPECT_EQ(service.getState(), ConnectionState::Connected);
+    std::string libraryType;
+    service.withClient([&](vemoc_s7_client* client) { libraryType = vemoc_s7_client_get_plc_type(client); });
+    EXPECT_EQ(service.getPlcType(), libraryType);
+
+    service.disconnect();
+    EXPECT_EQ(service.getState(), ConnectionState::Disconnected);
+    EXPECT_EQ(service.getPlcType(), libraryType);
+    if (libraryType.empty()) {
+        GTEST_SKIP() << "the peer sets up no session, so the library reports no controller type to keep";
+    }
+}
+
+TEST(PlcConnection, FailedConnectClearsTheTypeOfTheLastConnection) {
+    TlsPeer peer;
+    PlcConnection service;
+    ASSERT_EQ(service.connect("127.0.0.1", peer.port()), S7_OK);
+    const std::string connectedType = service.getPlcType();
+    EXPECT_EQ(service.connect("127.0.0.1", vemo::test::unusedPort()), S7_ERR_CONNECT);
+    EXPECT_EQ(service.getState(), ConnectionState::Disconnected);
+    EXPECT_EQ(service.getPlcType(), "");
+    if (connectedType.empty()) {
+        GTEST_SKIP() << "the peer sets up no session, so there was no controller type to clear";
+    }
+}
+
+TEST(PlcConnection, EmptyCallableThrowsAndLeavesTheMutexFree) {
+    PlcConnection service;
+    const std::function<void(vemoc_s7_client*)> empty;
+    EXPECT_THROW(service.withClient(empty), std::bad_function_call);
+
+    // Would dead-lock if the mutex were still held; bounded by a future.
+    auto next = std::async(std::launch::async, [&] {
+        vemoc_s7_client* seen = nullptr;
+        service.withClient([&](vemoc_s7_client* client) { seen = client; });
+        return seen;
+    });
+    ASSERT_EQ(next.wait_for(5s), std::future_status::ready);
+    EXPECT_NE(next.get(), nullptr);
+
+    // A callable that throws releases the mutex as well.
+    EXPECT_THROW(service.withClient([](vemoc_s7_client*) { throw std::runtime_error("read failed"); }),
+                 std::runtime_error);
+    EXPECT_EQ(service.connect("127.0.0.1", 0), S7_ERR_ARGUMENT);
+}
+
+}  // namespace
