@@ -3,6 +3,8 @@
 // all-or-nothing rule under hostile input and failing allocations.
 #include "s7_value.h"
 
+#include "s7_memory.h"
+
 #include "alloc_hooks.h"
 
 #include <gtest/gtest.h>
@@ -203,6 +205,30 @@ TEST(ValueDecode, StructureKeepsTheLastMemberOfARepeatedKey) {
     EXPECT_EQ(s7_value_get_u8(m, &v), 0);
     EXPECT_EQ(v, 2);
     EXPECT_NE(s7_struct_find(d.value, 8, &m), 0);
+}
+
+TEST(ValueEntries, RepeatedKeysKeepTheirFirstPlaceAndLastValue) {
+    vemo::test::CountingAllocator alloc;
+    // Keys 5, 6, 5, 7, 6, 5 carrying the values 0 to 5: one store per entry
+    // would leave 5 -> 5, 6 -> 4, 7 -> 3, in that order.
+    const uint32_t keys[] = {5, 6, 5, 7, 6, 5};
+    s7_entry* entries = static_cast<s7_entry*>(s7_malloc(sizeof keys / sizeof keys[0] * sizeof(s7_entry)));
+    for (uint8_t i = 0; i < 6; ++i) {
+        entries[i] = s7_entry{keys[i], s7_value_new_u8(i)};
+    }
+    uint32_t count = 6;
+    ASSERT_EQ(s7_entries_keep_last(entries, &count), S7_CODEC_OK);
+    ASSERT_EQ(count, 3u);
+    const uint32_t wantKeys[] = {5, 6, 7};
+    const uint8_t wantValues[] = {5, 4, 3};
+    for (uint32_t i = 0; i < 3; ++i) {
+        uint8_t v = 0;
+        EXPECT_EQ(entries[i].key, wantKeys[i]);
+        EXPECT_EQ(s7_value_get_u8(entries[i].value, &v), 0);
+        EXPECT_EQ(v, wantValues[i]);
+    }
+    s7_entries_free(entries, count);
+    EXPECT_EQ(alloc.live(), 0u) << "the replaced values are freed";
 }
 
 TEST(ValueDecode, PackedIdentifierRangesDecideTheForm) {
