@@ -1,6 +1,7 @@
 #include "s7_client.h"
 
 #include "s7_memory.h"
+#include "s7_session_setup.h"
 
 #include <cstring>
 
@@ -46,6 +47,8 @@ void vemoc_s7_client_disconnect(vemoc_s7_client* client) {
     if (client == nullptr) {
         return;
     }
+    // The type descriptions belong to this connection only.
+    s7_type_info_cache_free(&client->type_info_cache);
     // Top of the stack first: each layer borrows the one below it. Nothing
     // is sent: no closure alert, no end of session.
     s7_tls_channel_free(client->tls);
@@ -76,6 +79,8 @@ uint8_t vemoc_s7_client_connect(vemoc_s7_client* client, const char* host, uint1
 
     uint8_t rc = S7_OK;
     s7_tls_start_result tlsStart{};
+    uint32_t maxReadItems = 0;
+    uint32_t auxItemLimit = 0;
     client->socket = s7_socket_new();
     if (client->socket == nullptr) {
         rc = S7_ERR_NO_MEMORY;
@@ -109,7 +114,23 @@ uint8_t vemoc_s7_client_connect(vemoc_s7_client* client, const char* host, uint1
         rc = S7_ERR_TLS;
         goto out;
     }
+    client->session = s7_session_new(client->tls);
+    if (client->session == nullptr) {
+        rc = S7_ERR_NO_MEMORY;
+        goto out;
+    }
+    rc = s7_session_setup(client->session, timeout_ms, client->plc_type, sizeof client->plc_type);
+    if (rc != S7_OK) {
+        goto out;
+    }
+    rc = s7_read_limits(client->session, timeout_ms, &maxReadItems, &auxItemLimit);
+    if (rc != S7_OK) {
+        goto out;
+    }
+    client->max_read_items = maxReadItems;
+    client->aux_item_limit = auxItemLimit;
     client->timeout_ms = timeout_ms;
+    client->state = S7_CLIENT_CONNECTED;
 
 out:
     if (rc != S7_OK) {
@@ -128,7 +149,7 @@ uint8_t vemoc_s7_client_get_max_read_items(const vemoc_s7_client* client, uint32
     if (client == nullptr || max_read_items == nullptr) {
         return S7_ERR_ARGUMENT;
     }
-    if (client->state != S7_CLIENT_CONNECTED) {
+    if (client->state != S7_CLIENT_CONNECTED || client->session == nullptr) {
         return S7_ERR_NOT_CONNECTED;
     }
     *max_read_items = client->max_read_items;

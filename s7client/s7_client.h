@@ -2,14 +2,16 @@
  * Client handle: the connection's owner.
  *
  * The handle owns the socket slot, the transport over it and everything
- * stacked on top; connect builds the stack from the bottom, disconnect tears
- * it down. The layers borrow the one below them and never release it.
+ * stacked on top; connect builds the stack from the bottom, sets up the
+ * protocol session and reads the controller's limits; disconnect tears it
+ * down, starting with the type descriptions the browse keeps per connection. The layers borrow the one below them and never release it.
  */
 #ifndef S7_CLIENT_H
 #define S7_CLIENT_H
 
 #include <vemo/s7client.h>
 
+#include "s7_browse.h"
 #include "s7_exchange.h"
 #include "s7_iso.h"
 #include "s7_socket.h"
@@ -33,6 +35,7 @@ struct vemoc_s7_client {
     uint32_t aux_item_limit;      /* second limit the controller reports */
     uint32_t timeout_ms;          /* of the last successful connect */
     char plc_type[S7_PLC_TYPE_CAPACITY];
+    s7_type_info_cache type_info_cache; /* filled by the first browse; released on disconnect */
 };
 
 /* Transport code to client code, for the transport steps of connect. */

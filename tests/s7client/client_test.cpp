@@ -22,8 +22,9 @@ using vemo::test::LoopbackServer;
 
 constexpr uint32_t kTimeoutMs = 3000;
 
-// A controller that confirms the connection request, agrees to TLS and
-// completes the handshake, then waits until the client goes away.
+// A controller that confirms the connection request, agrees to TLS,
+// completes the handshake, accepts the session and reports its limits, then
+// waits until the client goes away.
 struct ConfirmingPeer {
     vemo::test::TlsPeer server;
     bool closedByClient() const { return server.log().closedByClient; }
@@ -59,6 +60,12 @@ TEST(ClientConnect, InvalidArgumentsTouchNothing) {
 
     EXPECT_EQ(vemoc_s7_client_get_state(c), state);
     EXPECT_EQ(c->socket, socket) << "the open connection must survive invalid arguments";
+    EXPECT_EQ(state, S7_CLIENT_CONNECTED);
+    uint32_t items = 0;
+    EXPECT_EQ(vemoc_s7_client_get_max_read_items(c, &items), S7_OK);
+    c->state = S7_CLIENT_CONNECTING;
+    EXPECT_EQ(vemoc_s7_client_get_max_read_items(c, &items), S7_ERR_NOT_CONNECTED) << "only state 2 counts";
+    c->state = S7_CLIENT_CONNECTED;
     vemoc_s7_client_free(c);
     peer.server.join();
     EXPECT_TRUE(peer.closedByClient());
@@ -164,8 +171,9 @@ TEST(ClientMemory, EveryAllocationFailureIsReportedAndLeavesNothing) {
         hooks.failFrom(0);
         if (reached) {
             // An object that cannot be allocated is out of memory; a frame
-            // that cannot be is a transport failure while sending TLS start
-            // and a failed handshake after it.
+            // that cannot be is a transport failure while sending TLS start,
+            // and a TLS failure in the handshake and in the exchanges of
+            // session set-up and the limits read.
             EXPECT_TRUE(rc == S7_ERR_NO_MEMORY || rc == S7_ERR_TRANSPORT || rc == S7_ERR_TLS) << int(rc);
             EXPECT_EQ(vemoc_s7_client_get_state(c), S7_CLIENT_DISCONNECTED);
         }

@@ -121,13 +121,14 @@ TEST(ClientRead, ReturnsTheValuesInResponseOrderAndSendsTheLimitsBody) {
     const Bytes& message = peer.log().messages[0].bytes;
     EXPECT_EQ(Bytes(message.begin() + 4, message.begin() + 9), (Bytes{0x31, 0x00, 0x00, 0x05, 0x4C}))
         << "function 1356";
-    // Version 2, counter B advanced to 1.
+    // Version 2; counter B advanced to 3 (connect's get attribute and
+    // limits read took 1 and 2).
     EXPECT_EQ(message[1], 0x02);
     EXPECT_EQ(requestBody(message), concat({{0x34, 0x00, 0x00, 0x00, 0x00, 0x02, 0x0A},
                                             {0x00, 0x81, 0x49, 0x02, 0x88, 0x0D, 0x87, 0x68},
                                             {0x00, 0x81, 0x49, 0x02, 0x88, 0x0D, 0x87, 0x69},
                                             kTail,
-                                            {0x01, 0x00, 0x00, 0x00, 0x00}}));
+                                            {0x03, 0x00, 0x00, 0x00, 0x00}}));
 }
 
 TEST(ClientRead, ChecksThatFailSendNothing) {
@@ -242,7 +243,8 @@ TEST(ObjectRequests, ExploreSendsItsBodyAndParsesTheObjects) {
         peer.join();
         ASSERT_EQ(peer.log().messages.size(), 1u);
         EXPECT_EQ(requestBody(peer.log().messages[0].bytes),
-                  (Bytes{0x34, 0x00, 0x00, 0x02, 0x19, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x01, 0, 0, 0, 0, 0}));
+                  (Bytes{0x34, 0x00, 0x00, 0x02, 0x19, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x03, 0, 0, 0, 0, 0}))
+            << "counter B 3: connect's get attribute and limits read took 1 and 2";
     }
 }
 
@@ -282,7 +284,8 @@ TEST(ObjectRequests, GetAttributeAndCreateObjectRoundTrip) {
     ASSERT_EQ(peer.log().messages.size(), 2u);
     EXPECT_EQ(requestBody(peer.log().messages[0].bytes),
               concat({{0x34, 0x00, 0x00, 0x03, 0x91, 0x20, 0x04, 0x01, 0x8E, 0x32}, kTail,
-                      {0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00}}));
+                      {0x00, 0x01, 0x03, 0x00, 0x00, 0x00, 0x00}}))
+        << "counter B 3: connect's get attribute and limits read took 1 and 2";
     // The create-object request goes out with version byte 1 and no counter.
     const Bytes& create = peer.log().messages[1].bytes;
     EXPECT_EQ(create[1], 0x01);

@@ -10,6 +10,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <iterator>
 #include <stdexcept>
 
 namespace vemo::test {
@@ -75,6 +77,49 @@ size_t completeMessage(const Bytes& plain) {
     return 0;
 }
 
+// An unsigned VLQ of a 32-bit value: 7 bits per byte, most significant
+// group first, the high bit set on every byte but the last.
+Bytes vlq(uint32_t v) {
+    Bytes out;
+    out.insert(out.begin(), static_cast<uint8_t>(v & 0x7F));
+    for (v >>= 7; v != 0; v >>= 7) {
+        out.insert(out.begin(), static_cast<uint8_t>(0x80 | (v & 0x7F)));
+    }
+    return out;
+}
+
+void append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
+
+void appendU32(Bytes& out, uint32_t v) {
+    append(out, {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
+                 static_cast<uint8_t>(v)});
+}
+
+// The function codes of session set-up and the limits read, in the order
+// connect sends them.
+constexpr uint16_t kSetupFunctions[] = {1226, 1346, 1414, 1356};
+
+uint16_t functionCode(const Bytes& message) {
+    return message.size() >= 9 ? static_cast<uint16_t>((message[7] << 8) | message[8]) : 0;
+}
+
+// A response message to `request`: its version byte, function code and
+// sequence number, the body, in frames of at most 987 data bytes.
+Bytes responseTo(const Bytes& request, const Bytes& body) {
+    const uint8_t version = request[1];
+    Bytes data = {0x32, 0x00, 0x00, request[7], request[8], 0x00, 0x00, request[11], request[12]};
+    append(data, body);
+    Bytes out;
+    constexpr size_t kFrameData = 987;
+    for (size_t pos = 0; pos < data.size(); pos += kFrameData) {
+        const size_t n = std::min(kFrameData, data.size() - pos);
+        append(out, {0x72, version, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
+        out.insert(out.end(), data.begin() + static_cast<long>(pos), data.begin() + static_cast<long>(pos + n));
+    }
+    append(out, {0x72, version, 0x00, 0x00});
+    return out;
+}
+
 EVP_PKEY* makeKey() { return EVP_EC_gen("P-256"); }
 
 X509* makeCertificate(EVP_PKEY* key, bool expired) {
@@ -114,6 +159,30 @@ Bytes TlsPeerOptions::okTlsStartReply() {
     // body byte 0x30, return value 0; trailer.
     return {0x72, 0x01, 0x00, 0x0B, 0x32, 0x00, 0x00, 0x05, 0xB3, 0x00,
             0x00, 0x00, 0x00, 0x30, 0x00, 0x72, 0x01, 0x00, 0x00};
+}
+
+Bytes PeerSession::stringValue(const std::string& text) {
+    Bytes out = {0x00, 0x15};
+    append(out, vlq(static_cast<uint32_t>(text.size())));
+    out.insert(out.end(), text.begin(), text.end());
+    return out;
+}
+
+Bytes PeerSession::createReplyBody(uint32_t sessionId, const Bytes& member319) {
+    // First byte, return value 0, one created object: the session.
+    Bytes out = {0x00, 0x00, 0x01};
+    append(out, vlq(sessionId));
+    // The session object (class 287) with attribute 306: a structure whose
+    // member 319 is the controller type.
+    out.push_back(0xA1);
+    appendU32(out, sessionId);
+    append(out, {0x82, 0x1F, 0x00, 0x00});
+    append(out, {0xA3, 0x82, 0x32, 0x00, 0x17});
+    appendU32(out, 0x0000013A);
+    append(out, {0x82, 0x3F});
+    append(out, member319);
+    append(out, {0x00, 0xA2});
+    return out;
 }
 
 TlsPeer::TlsPeer(TlsPeerOptions options, int connections)
@@ -248,6 +317,7 @@ public:
     // Reads request messages and answers them until the script ends.
     void exchange() {
         size_t next = 0;
+        size_t setupStep = options_.session ? 0 : std::size(kSetupFunctions);
         Bytes plain;
         std::vector<size_t> sizes;
         for (;;) {
@@ -267,6 +337,17 @@ public:
             log_.messages.push_back({Bytes(plain.begin(), plain.begin() + static_cast<long>(end)), sizes});
             plain.erase(plain.begin(), plain.begin() + static_cast<long>(end));
             sizes.clear();
+            if (setupStep < std::size(kSetupFunctions) &&
+                functionCode(log_.messages.back().bytes) == kSetupFunctions[setupStep]) {
+                log_.setupMessages.push_back(std::move(log_.messages.back()));
+                log_.messages.pop_back();
+                if (!answerSetup(setupStep++, log_.setupMessages.back().bytes)) {
+                    return;
+                }
+                continue;
+            }
+            // Set-up is over at the first message out of its order.
+            setupStep = std::size(kSetupFunctions);
             if (next == options_.replies.size()) {
                 if (!stopsAt(PeerStep::Request)) {
                     awaitClose();
@@ -353,6 +434,25 @@ private:
             }
             return SSL_get_error(ssl_, r) == SSL_ERROR_WANT_READ;
         }
+    }
+
+    bool answerSetup(size_t step, const Bytes& request) {
+        const PeerSession& session = *options_.session;
+        const Bytes* body = nullptr;
+        Bytes create;
+        switch (step) {
+        case 0:
+            create = session.createBody.empty()
+                         ? PeerSession::createReplyBody(session.sessionId, PeerSession::stringValue(session.plcType))
+                         : session.createBody;
+            body = &create;
+            break;
+        case 1: body = &session.setBody; break;
+        case 2: body = &session.levelBody; break;
+        default: body = &session.limitsBody; break;
+        }
+        const Bytes reply = responseTo(request, *body);
+        return write(reply.data(), reply.size());
     }
 
     bool answer(const PeerReply& reply) {

@@ -46,6 +46,32 @@ struct PeerReply {
     static PeerReply close() { return {Kind::Close, {}}; }
 };
 
+// The controller's side of what connect runs after the handshake: session
+// set-up (create object, set values, get attribute 1842) and the read of the
+// two item limits. The peer answers these four requests on its own when the
+// connection's first message is a create-object request, as long as the
+// messages come in that order; whatever comes after goes to the scripted
+// replies. Each reply is the body after the response header, which the
+// peer writes with the request's function code and sequence number.
+struct PeerSession {
+    uint32_t sessionId = 0x00000391;
+    std::string plcType = "CPU 1516-3 PN/DP";
+    // Create object: the session id and attribute 306 with member 319 = the
+    // controller type text. Empty: made from the two fields above.
+    Bytes createBody;
+    Bytes setBody = {0x00, 0x00, 0x00, 0x00};
+    // Attribute 1842 = U32 3.
+    Bytes levelBody = {0x00, 0x00, 0x00, 0x00, 0x04, 0x03, 0x00};
+    // Item 1 (the read limit) = I32 20, item 2 = I32 100.
+    Bytes limitsBody = {0x00, 0x00, 0x01, 0x00, 0x08, 0x14, 0x02, 0x00, 0x08, 0x80, 0x64, 0x00, 0x00, 0x00};
+
+    // The create-object reply body for an id and a value of member 319
+    // (flag, type, payload).
+    static Bytes createReplyBody(uint32_t sessionId, const Bytes& member319);
+    // A value of type STRING.
+    static Bytes stringValue(const std::string& text);
+};
+
 struct TlsPeerOptions {
     // TLS versions and TLS 1.3 suites the server accepts.
     bool tls12Only = false;
@@ -60,6 +86,9 @@ struct TlsPeerOptions {
     // (hold the connection until the client closes it).
     std::optional<PeerStep> closeAt;
     std::optional<PeerStep> silentAt;
+    // Answers session set-up and the limits read by itself; nullopt leaves
+    // every request to the scripted replies.
+    std::optional<PeerSession> session = PeerSession{};
     // One reply per request message, in order. After the last one the peer
     // waits for the client to close, unless closeAt is PeerStep::Request.
     std::vector<PeerReply> replies;
@@ -91,7 +120,8 @@ struct PeerLog {
     std::string cipher;                  // e.g. "TLS_AES_128_GCM_SHA256"
     std::vector<uint16_t> offeredSuites; // in the client's order
     bool serverNameSent = false;
-    std::vector<PeerMessage> messages;
+    std::vector<PeerMessage> setupMessages; // the requests PeerSession answered, in order
+    std::vector<PeerMessage> messages;      // every other request
     bool closedByClient = false; // the connection ended with the client's close
 };
 

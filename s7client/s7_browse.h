@@ -1,0 +1,84 @@
+/*
+ * Browse layer: the controller's object tree turned into blocks and
+ * symbols (public operations in <vemo/s7browse.h>).
+ *
+ * Listing explores the controller's root 3 for data blocks and reads each
+ * block's type-info reference (attribute 2550). Browsing walks the block's
+ * type-info object recursively - members, structures, one- and
+ * multi-dimensional arrays - into symbols with names and item addresses.
+ * The type-info objects come from one explore of root 537 per connection and
+ * are kept in the cache the client handle owns.
+ *
+ * Borrows the request layer for explore and read, the object and type-info
+ * layers for what the walk reads, the data-type layer for what becomes a
+ * symbol; allocates through the memory layer. Nothing the controller says
+ * sizes the walk beyond the bounds of <vemo/s7browse.h>.
+ */
+#ifndef S7_BROWSE_H
+#define S7_BROWSE_H
+
+#include <vemo/s7browse.h>
+
+#include "s7_exchange.h"
+#include "s7_request.h"
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Fixed identifiers of the browse. */
+enum {
+    S7_BROWSE_DATABLOCK_ROOT = 3,     /* explored to list the data blocks */
+    S7_BROWSE_TYPE_INFO_ROOT = 537,   /* explored to fetch the type-info objects */
+    S7_BROWSE_TYPE_INFO_CLASS = 534,  /* class of the parent of the type-info objects */
+    S7_BROWSE_DATABLOCK_CLASS = 2574, /* class of data-block objects */
+    S7_BROWSE_NAME_ATTRIBUTE = 233,   /* an object's name */
+    S7_BROWSE_DATABLOCK_ATTRIBUTE = 2550, /* type-info reference; attribute of data-block addresses */
+    S7_BROWSE_AREA_ATTRIBUTE = 3736,  /* attribute of memory-area addresses */
+    /* Structures nest at most this deep below the block (the block's own
+     * type is level 0); the same bound as the object reader's. */
+    S7_BROWSE_MAX_DEPTH = 64
+};
+
+/* Data-block object identifiers carry this in their upper 16 bits. */
+#define S7_BROWSE_DATABLOCK_ID_BASE 0x8A0E0000u
+
+/* The type-info objects of one connection, fetched at the first browse. */
+typedef struct s7_type_info_cache {
+    uint8_t valid;                    /* 1 once filled on the current connection */
+    s7_explore_result explore_result; /* owns every object below */
+    s7_object* const* type_objects;   /* borrowed from explore_result */
+    uint32_t type_object_count;
+} s7_type_info_cache;
+
+/* Releases what a valid cache holds and zeroes it. Null allowed. */
+void s7_type_info_cache_free(s7_type_info_cache* cache);
+
+/* The bounds of one browse; the public operation uses the S7_BROWSE_MAX_*
+ * values. */
+typedef struct s7_browse_limits {
+    uint32_t max_symbols;
+    uint32_t max_visits;
+    uint64_t max_name_bytes;
+} s7_browse_limits;
+
+/* The listing with the handle's session, limit and time-out. */
+uint8_t s7_list_datablocks(s7_session* session, uint32_t max_read_items, uint32_t timeout_ms,
+                           s7_block_list* blocks);
+
+/* Fills the cache unless it is valid already (then nothing is sent). */
+uint8_t s7_load_type_info(s7_session* session, uint32_t timeout_ms, s7_type_info_cache* cache);
+
+/* Walks one block's type over a valid cache, within `limits` (null: the
+ * public bounds). */
+uint8_t s7_browse_block(const s7_block* block, const s7_type_info_cache* cache, s7_symbol_list* symbols);
+uint8_t s7_browse_block_limited(const s7_block* block, const s7_type_info_cache* cache,
+                                const s7_browse_limits* limits, s7_symbol_list* symbols);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

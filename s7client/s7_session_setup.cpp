@@ -1,0 +1,366 @@
+#include "s7_session_setup.h"
+
+#include "s7_memory.h"
+#include "s7_object.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr uint64_t kU32Max = 0xFFFFFFFFu;
+
+// What set-up sends: the session object (211) of class 287 with its
+// attribute 300, one child of class 255, created under target 285. The
+// controller hands the session's attribute 306 back in its reply; its
+// member 319 is the controller type text, and attribute 1842 of the session
+// is the level that decides whether the controller accepts it.
+constexpr uint32_t kSessionObjectId = 211;
+constexpr uint32_t kSessionClass = 287;
+constexpr uint32_t kSessionChildClass = 255;
+constexpr uint32_t kSessionTypeAttribute = 300;
+constexpr uint32_t kSessionTypeValue = 0x80C3C901u;
+constexpr uint32_t kCreateTarget = 285;
+constexpr uint32_t kServerSessionAttribute = 306;
+constexpr uint32_t kPlcTypeMember = 319;
+constexpr uint32_t kSessionLevelAttribute = 1842;
+
+// The two limits: object 201, attribute 1037, path 1000 and 1001.
+constexpr uint32_t kLimitsObject = 201;
+constexpr uint32_t kLimitsAttribute = 1037;
+constexpr uint32_t kLimitPathFirst = 1000;
+
+// Create object goes out with version byte 1, everything after it with 2.
+constexpr uint8_t kCreateVersion = 1;
+constexpr uint8_t kRequestVersion = 2;
+
+constexpr uint32_t kErrorListInitialCapacity = 8;
+
+// Separator between the values and the tail block of a set-values body.
+constexpr uint8_t kSetSeparator = 0x00;
+
+uint8_t parseSetBody(s7_cursor* c, s7_set_result* r) {
+    if (s7_read_u8(c, &r->first_byte) != S7_CODEC_OK || s7_read_vlq64(c, &r->return_value) != S7_CODEC_OK) {
+        return S7_ERR_PROTOCOL;
+    }
+    uint32_t room = 0;
+    for (;;) {
+        uint32_t item = 0;
+        if (s7_read_vlq32(c, &item) != S7_CODEC_OK) {
+            return S7_ERR_PROTOCOL;
+        }
+        if (item == 0) {
+            break;
+        }
+        uint64_t code = 0;
+        if (s7_read_vlq64(c, &code) != S7_CODEC_OK) {
+            return S7_ERR_PROTOCOL;
+        }
+        if (r->error_count == room) {
+            // Every entry took input bytes, so the room stays in proportion
+            // to the body.
+            if (room > kU32Max / 2) {
+                return S7_ERR_NO_MEMORY;
+            }
+            const uint32_t grown = room == 0 ? kErrorListInitialCapacity : room * 2;
+            auto* codes = static_cast<uint64_t*>(s7_realloc(r->error_codes, size_t{grown} * sizeof(uint64_t)));
+            if (codes == nullptr) {
+                return S7_ERR_NO_MEMORY;
+            }
+            r->error_codes = codes;
+            auto* items = static_cast<uint32_t*>(s7_realloc(r->error_items, size_t{grown} * sizeof(uint32_t)));
+            if (items == nullptr) {
+                return S7_ERR_NO_MEMORY;
+            }
+            r->error_items = items;
+            room = grown;
+        }
+        r->error_codes[r->error_count] = code;
+        r->error_items[r->error_count] = item;
+        ++r->error_count;
+    }
+    return s7_read_vlq32(c, &r->final_field) == S7_CODEC_OK ? S7_OK : S7_ERR_PROTOCOL;
+}
+
+// The object that create object asks the controller to make.
+s7_object* buildSessionObject() {
+    s7_object* object = s7_object_new(kSessionObjectId, kSessionClass, 0);
+    s7_value* type = s7_value_new_id32(kSessionTypeValue);
+    s7_object* child = s7_object_new(kSessionObjectId, kSessionChildClass, 0);
+    bool ok = object != nullptr && type != nullptr && child != nullptr;
+    if (ok) {
+        ok = s7_object_set_attribute(object, kSessionTypeAttribute, type) == 0;
+        if (ok) {
+            type = nullptr;
+            ok = s7_object_add_child(object, child) == 0;
+            if (ok) {
+                child = nullptr;
+            }
+        }
+    }
+    s7_value_free(type);
+    s7_object_free(child);
+    if (!ok) {
+        s7_object_free(object);
+        return nullptr;
+    }
+    return object;
+}
+
+// Copies the controller type text out of attribute 306's member 319. The
+// buffer is cleared first, so it is empty when the member is no string.
+void copyPlcType(const s7_value* member, char* out, size_t capacity) {
+    if (out == nullptr || capacity == 0) {
+        return;
+    }
+    std::memset(out, 0, capacity);
+    const char* text = nullptr;
+    uint32_t length = 0;
+    if (s7_value_type(member) != S7_TYPE_STRING || s7_value_get_string(member, &text, &length) != 0 ||
+        text == nullptr) {
+        return;
+    }
+    const size_t n = length < capacity - 1 ? length : capacity - 1;
+    std::memcpy(out, text, n);
+}
+
+} // namespace
+
+extern "C" {
+
+void s7_set_result_free(s7_set_result* result) {
+    if (result == nullptr) {
+        return;
+    }
+    s7_free(result->error_codes);
+    s7_free(result->error_items);
+    *result = s7_set_result{};
+}
+
+uint8_t s7_build_set_request(const s7_set_request* request, bool with_counter, uint32_t counter, s7_body* body) {
+    if (request == nullptr || body == nullptr || request->count == 0 || request->values == nullptr) {
+        return S7_ERR_ARGUMENT;
+    }
+    const bool objectForm = request->object_id != 0;
+    if (objectForm ? request->attribute_ids == nullptr : request->addresses == nullptr) {
+        return S7_ERR_ARGUMENT;
+    }
+    uint64_t size = 1 + 4 + uint64_t{s7_vlq_size(request->count)};
+    uint64_t fields = 0;
+    for (uint32_t i = 0; i < request->count; ++i) {
+        if (request->values[i] == nullptr || (!objectForm && request->addresses[i] == nullptr)) {
+            return S7_ERR_ARGUMENT;
+        }
+        const uint32_t valueSize = s7_value_size(request->values[i]);
+        if (valueSize == 0) {
+            return S7_ERR_ENCODE;
+        }
+        size += s7_vlq_size(uint64_t{i} + 1) + uint64_t{valueSize};
+        if (objectForm) {
+            size += s7_vlq_size(request->attribute_ids[i]);
+        } else {
+            fields += uint64_t{request->addresses[i]->path_count} + 4;
+            size += s7_item_address_size(request->addresses[i]);
+        }
+    }
+    size += objectForm ? s7_vlq_size(request->count) : s7_vlq_size(fields);
+    size += 1 + uint64_t{s7_request_tail_size()} + (with_counter ? s7_vlq_size(counter) : 0) + 4;
+    if (size > kU32Max) {
+        return S7_ERR_ENCODE;
+    }
+
+    auto* data = static_cast<uint8_t*>(s7_malloc(static_cast<size_t>(size)));
+    if (data == nullptr) {
+        return S7_ERR_NO_MEMORY;
+    }
+    s7_cursor c{data, data + size};
+    uint8_t rc = s7_write_u8(&c, S7_BODY_REQUEST);
+    if (rc == S7_CODEC_OK) rc = s7_write_u32(&c, request->object_id);
+    if (rc == S7_CODEC_OK) rc = s7_write_vlq64(&c, request->count);
+    if (objectForm) {
+        if (rc == S7_CODEC_OK) rc = s7_write_vlq64(&c, request->count);
+        for (uint32_t i = 0; rc == S7_CODEC_OK && i < request->count; ++i) {
+            rc = s7_write_vlq64(&c, request->attribute_ids[i]);
+        }
+    } else {
+        if (rc == S7_CODEC_OK) rc = s7_write_vlq64(&c, fields);
+        for (uint32_t i = 0; rc == S7_CODEC_OK && i < request->count; ++i) {
+            rc = s7_write_item_address(&c, request->addresses[i]);
+        }
+    }
+    for (uint32_t i = 0; rc == S7_CODEC_OK && i < request->count; ++i) {
+        rc = s7_write_vlq64(&c, uint64_t{i} + 1);
+        if (rc == S7_CODEC_OK) rc = s7_encode_value(&c, request->values[i]);
+    }
+    if (rc == S7_CODEC_OK) rc = s7_write_u8(&c, kSetSeparator);
+    if (rc == S7_CODEC_OK) rc = s7_write_request_tail(&c);
+    if (rc == S7_CODEC_OK && with_counter) rc = s7_write_vlq64(&c, counter);
+    if (rc == S7_CODEC_OK) rc = s7_write_u32(&c, 0);
+    // The sizes above equal the writes; anything else is a fault of ours
+    // and must not go out.
+    if (rc != S7_CODEC_OK || c.cur != c.end) {
+        s7_free(data);
+        return S7_ERR_ENCODE;
+    }
+    body->data = data;
+    body->length = static_cast<uint32_t>(size);
+    return S7_OK;
+}
+
+uint8_t s7_parse_set_response(const uint8_t* data, uint32_t length, s7_set_result* result) {
+    if (result == nullptr) {
+        return S7_ERR_ARGUMENT;
+    }
+    *result = s7_set_result{};
+    if (data == nullptr || length == 0) {
+        return S7_ERR_PROTOCOL;
+    }
+    s7_cursor c{const_cast<uint8_t*>(data), const_cast<uint8_t*>(data) + length};
+    s7_response_header header{};
+    uint8_t rc = s7_read_response_header(&c, &header);
+    if (rc == S7_OK && header.function_code != S7_FN_SET_VALUES) {
+        rc = S7_ERR_PROTOCOL;
+    }
+    if (rc == S7_OK) {
+        rc = parseSetBody(&c, result);
+    }
+    if (rc != S7_OK) {
+        s7_set_result_free(result);
+    }
+    return rc;
+}
+
+uint8_t s7_set_values(s7_session* session, const s7_set_request* request, uint8_t version, bool with_counter,
+                      uint32_t timeout_ms, s7_set_result* result) {
+    if (session == nullptr || result == nullptr) {
+        return S7_ERR_ARGUMENT;
+    }
+    *result = s7_set_result{};
+    s7_body body{};
+    s7_response response{};
+    const uint32_t counter = with_counter ? s7_session_next_counter(session, S7_FN_SET_VALUES) : 0;
+    uint8_t rc = s7_build_set_request(request, with_counter, counter, &body);
+    if (rc == S7_OK) {
+        const s7_request message{body.data, body.length, S7_FN_SET_VALUES, version};
+        rc = s7_exchange(session, &message, &response, timeout_ms);
+        s7_body_free(&body);
+    }
+    if (rc == S7_OK) {
+        rc = s7_parse_set_response(response.data, response.length, result);
+    }
+    s7_response_clear(&response);
+    return rc;
+}
+
+uint8_t s7_session_setup(s7_session* session, uint32_t timeout_ms, char* plc_type, size_t capacity) {
+    if (session == nullptr) {
+        return S7_ERR_ARGUMENT;
+    }
+    uint8_t rc = S7_OK;
+    s7_create_result created{};
+    s7_set_result set{};
+    s7_attribute_result level{};
+    const s7_value* serverSession = nullptr;
+    const s7_value* plcTypeMember = nullptr;
+    uint32_t levelValue = 0;
+
+    {
+        s7_object* object = buildSessionObject();
+        s7_value* target = s7_value_new_u32(0);
+        if (object == nullptr || target == nullptr) {
+            rc = S7_ERR_NO_MEMORY;
+        } else {
+            const s7_create_request request{kCreateTarget, target, object};
+            rc = s7_create_object(session, &request, kCreateVersion, false, timeout_ms, &created);
+        }
+        s7_value_free(target);
+        s7_object_free(object);
+    }
+    if (rc != S7_OK) {
+        goto out;
+    }
+    // The controller's return value is not judged here: a reply that names
+    // the new session and carries its object is what counts.
+    if (created.object_id_count == 0 || created.object == nullptr ||
+        s7_object_find_attribute(created.object, kServerSessionAttribute, &serverSession) != 0 ||
+        s7_struct_find(serverSession, kPlcTypeMember, &plcTypeMember) != 0) {
+        rc = S7_ERR_SESSION;
+        goto out;
+    }
+    copyPlcType(plcTypeMember, plc_type, capacity);
+    session->session_id = created.object_ids[0];
+
+    {
+        // Attribute 306 goes back to the controller exactly as it came.
+        const uint32_t attribute = kServerSessionAttribute;
+        const s7_set_request request{session->session_id, nullptr, &attribute, &serverSession, 1};
+        rc = s7_set_values(session, &request, kRequestVersion, false, timeout_ms, &set);
+    }
+    s7_create_result_free(&created); // attribute 306 belonged to it
+    if (rc != S7_OK) {
+        goto out;
+    }
+    if (set.return_value != 0 || set.error_count != 0) {
+        rc = S7_ERR_SESSION;
+        goto out;
+    }
+
+    rc = s7_get_attribute(session, session->session_id, kSessionLevelAttribute, kRequestVersion, true, timeout_ms,
+                          &level);
+    if (rc != S7_OK) {
+        goto out;
+    }
+    if (level.return_value != 0 || s7_value_get_u32(level.value, &levelValue) != 0) {
+        rc = S7_ERR_SESSION;
+        goto out;
+    }
+    if (levelValue >= S7_SESSION_LEVEL_LIMIT) {
+        rc = S7_ERR_SESSION_LEVEL;
+    }
+
+out:
+    s7_create_result_free(&created);
+    s7_set_result_free(&set);
+    s7_attribute_result_free(&level);
+    return rc;
+}
+
+uint8_t s7_read_limits(s7_session* session, uint32_t timeout_ms, uint32_t* max_read_items,
+                       uint32_t* aux_item_limit) {
+    if (session == nullptr || max_read_items == nullptr || aux_item_limit == nullptr) {
+        return S7_ERR_ARGUMENT;
+    }
+    s7_item_address addresses[2] = {{kLimitsObject, kLimitsAttribute, nullptr, 0},
+                                    {kLimitsObject, kLimitsAttribute, nullptr, 0}};
+    const s7_item_address* items[2] = {&addresses[0], &addresses[1]};
+    s7_read_result result{};
+    int32_t limits[2] = {0, 0};
+    uint8_t rc = s7_item_address_push(&addresses[0], kLimitPathFirst);
+    if (rc == S7_OK) {
+        rc = s7_item_address_push(&addresses[1], kLimitPathFirst + 1);
+    }
+    if (rc == S7_OK) {
+        rc = s7_read_variables(session, items, 2, kRequestVersion, true, timeout_ms, &result);
+    }
+    if (rc == S7_OK && (result.return_value != 0 || result.error_count != 0)) {
+        rc = S7_ERR_SESSION;
+    }
+    if (rc == S7_OK) {
+        // Values are matched by item number, not by position; anything but
+        // a scalar signed 32-bit value counts as missing.
+        for (uint32_t i = 0; i < result.value_count; ++i) {
+            const uint32_t item = result.value_items[i];
+            int32_t v = 0;
+            if ((item == 1 || item == 2) && s7_value_get_i32(result.values[i], &v) == 0) {
+                limits[item - 1] = v;
+            }
+        }
+        *max_read_items = limits[0] >= 1 ? static_cast<uint32_t>(limits[0]) : uint32_t{S7_DEFAULT_ITEM_LIMIT};
+        *aux_item_limit = limits[1] >= 1 ? static_cast<uint32_t>(limits[1]) : uint32_t{S7_DEFAULT_ITEM_LIMIT};
+    }
+    s7_read_result_free(&result);
+    s7_item_address_release(&addresses[0]);
+    s7_item_address_release(&addresses[1]);
+    return rc;
+}
+
+} // extern "C"

@@ -1,0 +1,107 @@
+/*
+ * Session set-up layer: what connect sends right after the TLS handshake to
+ * turn the bare session record into one the controller accepts, and the
+ * set-values request (function 1346) it needs for that.
+ *
+ * Set-up creates the session object on the controller, learns the session id
+ * and the controller type text from the reply, writes the session's
+ * attribute 306 back and checks the session level (attribute 1842). The
+ * limits read that follows tells how many items one read request may carry.
+ * Borrows the request layer (create object, get attribute, read variables,
+ * response header), the value and object layers for what the bodies carry
+ * and the exchange for sending; allocates through the memory layer.
+ *
+ * Result codes are the client codes of <vemo/s7client.h>.
+ */
+#ifndef S7_SESSION_SETUP_H
+#define S7_SESSION_SETUP_H
+
+#include <vemo/s7read.h>
+
+#include "s7_exchange.h"
+#include "s7_request.h"
+#include "s7_value.h"
+
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* A session level of this or more is refused (S7_ERR_SESSION_LEVEL). */
+enum { S7_SESSION_LEVEL_LIMIT = 4 };
+
+/* A limit the controller reports as 0, negative, of another type or not at
+ * all is replaced by this. */
+enum { S7_DEFAULT_ITEM_LIMIT = 16 };
+
+/*
+ * One set-values request. With a non-zero object id it sets attributes of
+ * that object (object form: `attribute_ids`); with object id 0 it sets the
+ * variables named by `addresses` (address form). Nothing here is owned.
+ */
+typedef struct s7_set_request {
+    uint32_t object_id;
+    const s7_item_address* const* addresses; /* address form */
+    const uint32_t* attribute_ids;           /* object form */
+    const s7_value* const* values;
+    uint32_t count;
+} s7_set_request;
+
+typedef struct s7_set_result {
+    uint64_t return_value;
+    uint8_t first_byte;
+    uint32_t final_field;
+    uint64_t* error_codes; /* owned; parallel to error_items */
+    uint32_t* error_items; /* owned */
+    uint32_t error_count;
+} s7_set_result;
+
+/* Frees the result's arrays and zeroes it. Null allowed. */
+void s7_set_result_free(s7_set_result* result);
+
+/*
+ * Builds the set-values body. S7_ERR_ARGUMENT for null arguments, a count of
+ * 0 or a null entry in the lists the form needs; S7_ERR_NO_MEMORY,
+ * S7_ERR_ENCODE when a value cannot be written.
+ */
+uint8_t s7_build_set_request(const s7_set_request* request, bool with_counter, uint32_t counter, s7_body* body);
+
+/* Parses a whole set-values response into *result (zeroed first, filled only
+ * on success): S7_ERR_PROTOCOL when it is empty, malformed or answers
+ * another function, S7_ERR_NO_MEMORY. */
+uint8_t s7_parse_set_response(const uint8_t* data, uint32_t length, s7_set_result* result);
+
+/* Build, exchange with `version`, parse. Exchange codes pass through. */
+uint8_t s7_set_values(s7_session* session, const s7_set_request* request, uint8_t version, bool with_counter,
+                      uint32_t timeout_ms, s7_set_result* result);
+
+/*
+ * Runs the session set-up on a fresh session: create object, set values,
+ * get attribute. On the way it stores the controller type text in
+ * `plc_type` (NUL-terminated, at most capacity - 1 bytes; the buffer may be
+ * null or of capacity 0) and the session id in the session.
+ *
+ * 0 when the controller accepted the session; S7_ERR_SESSION when it refused
+ * a step or a reply lacks a part set-up needs; S7_ERR_SESSION_LEVEL for a
+ * level of 4 or more; S7_ERR_NO_MEMORY; exchange and parse codes as they are.
+ */
+uint8_t s7_session_setup(s7_session* session, uint32_t timeout_ms, char* plc_type, size_t capacity);
+
+/*
+ * Reads the controller's two item limits (object 201, attribute 1037, paths
+ * 1000 and 1001). A limit that is missing, not a signed 32-bit value or
+ * below 1 becomes S7_DEFAULT_ITEM_LIMIT. The outputs are written only on
+ * success. S7_ERR_SESSION when the controller refused the read (return
+ * value or an error entry); S7_ERR_NO_MEMORY; exchange and parse codes.
+ */
+uint8_t s7_read_limits(s7_session* session, uint32_t timeout_ms, uint32_t* max_read_items,
+                       uint32_t* aux_item_limit);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
