@@ -3,6 +3,7 @@
 // failures and disconnects, and a mutex that is never left held.
 #include "PlcConnection.h"
 
+#include "app_test_support.h"
 #include "loopback_server.h"
 #include "tls_peer.h"
 
@@ -10,56 +11,18 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <future>
-#include <mutex>
 #include <thread>
 
 namespace {
 
 using vemo::ConnectionState;
 using vemo::PlcConnection;
+using vemo::test::HeldClient;
 using vemo::test::TlsPeer;
 
 using namespace std::chrono_literals;
-
-// Keeps the service's mutex inside a withClient callable, on a thread of its
-// own, until release().
-class HeldClient {
-public:
-    explicit HeldClient(PlcConnection& service) {
-        thread_ = std::thread([this, &service] {
-            service.withClient([this](vemoc_s7_client*) {
-                std::unique_lock guard(mutex_);
-                held_ = true;
-                changed_.notify_all();
-                changed_.wait(guard, [this] { return released_; });
-            });
-        });
-        std::unique_lock guard(mutex_);
-        changed_.wait(guard, [this] { return held_; });
-    }
-    ~HeldClient() {
-        release();
-        thread_.join();
-    }
-    HeldClient(const HeldClient&) = delete;
-    HeldClient& operator=(const HeldClient&) = delete;
-
-    void release() {
-        std::lock_guard guard(mutex_);
-        released_ = true;
-        changed_.notify_all();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool held_ = false;
-    bool released_ = false;
-    std::thread thread_;
-};
 
 // Waits (bounded) until the service shows `state`.
 bool showsWithin(const PlcConnection& service, ConnectionState state, std::chrono::milliseconds limit = 5s) {

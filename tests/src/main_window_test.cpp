@@ -1,0 +1,63 @@
+// The main window: its size, title and colours, the top bar above the
+// content row, and a root that follows the window down to its minimum size.
+#include "MainWindow.h"
+
+#include "Theme.h"
+#include "Views/TopBarView.h"
+#include "gui_fixture.h"
+
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+namespace ui = vemo::ui;
+using vemo::MainWindow;
+using vemo::Theme;
+
+class MainWindowTest : public vemo::test::GuiTest {};
+
+TEST_F(MainWindowTest, OpensWithTheTopBarAboveTheContentRow) {
+    frames(2);
+    EXPECT_STREQ(SDL_GetWindowTitle(window()->sdlWindow()), "VEMO S7 Browser");
+    EXPECT_EQ(window()->getWidth(), 1200);
+    EXPECT_EQ(window()->getHeight(), 800);
+    EXPECT_EQ(window()->getFlags(), 0x71Fu);
+
+    const auto& rows = mainWindow_->rootStack()->getChildren();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0], mainWindow_->topBar());
+    EXPECT_EQ(rows[0]->getPosition(), (ui::Vec2{0, 0}));
+    EXPECT_EQ(rows[0]->getActualSize(), (ui::Vec2{1200, 50}));
+    EXPECT_EQ(rows[1]->getPosition(), (ui::Vec2{0, 50}));
+    EXPECT_EQ(rows[1]->getActualSize(), (ui::Vec2{1200, 750}));
+
+    const std::filesystem::path shot = std::filesystem::path(VEMO_TEST_OUTPUT_DIR) / "main_window.png";
+    window()->saveScreenshot(shot.string());
+    const ui::Texture frame = window()->captureFrame();
+    const Theme& theme = Theme::instance();
+    EXPECT_EQ(frame.pixel(600, 400), theme.windowBackgroundColor()) << "the empty content row";
+    EXPECT_EQ(frame.pixel(690, 25), theme.panelColor()) << "the top bar between its two groups";
+    // The right group: 482 wide at the right end, status column first.
+    auto* status = vemo::test::findText(mainWindow_->topBar(), "PLC-Status:");
+    ASSERT_NE(status, nullptr);
+    EXPECT_FLOAT_EQ(status->getParent()->getWorldPosition().x, 1200 - 482);
+}
+
+TEST_F(MainWindowTest, RootFollowsTheWindowDownToItsMinimumSize) {
+    frames(1);
+    window()->setSize(1600, 900);
+    frames(2);
+    EXPECT_EQ(mainWindow_->rootStack()->getActualSize(), (ui::Vec2{1600, 900}));
+    EXPECT_EQ(mainWindow_->topBar()->getActualSize(), (ui::Vec2{1600, 50})) << "wider, still 50 high";
+
+    window()->setSize(800, 300);
+    frames(2);
+    EXPECT_EQ(window()->getWidth(), 1200);
+    EXPECT_EQ(window()->getHeight(), 400);
+    EXPECT_EQ(mainWindow_->rootStack()->getActualSize(), (ui::Vec2{1200, 400}));
+}
+
+}  // namespace

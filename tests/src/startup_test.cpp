@@ -1,0 +1,181 @@
+// Start-up and teardown of the real program: where it finds assets.pak and
+// what it prints when it cannot (the executable itself, copied into a
+// directory of the test's own), and a window closed while a connect runs.
+#include "Startup.h"
+
+#include "PlcConnection.h"
+#include "Views/DefaultButton.h"
+#include "app_test_support.h"
+#include "gui_fixture.h"
+#include "loopback_server.h"
+
+#include <SDL.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace ui = vemo::ui;
+using vemo::test::TempDir;
+
+struct ProgramRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// The program copied into <dir>/bin, started headless from <dir>/work.
+ProgramRun runBrowserIn(const TempDir& dir) {
+    const fs::path bin = dir.path() / "bin";
+    const fs::path work = dir.path() / "work";
+    const fs::path program = bin / "vemo-s7-browser";
+    fs::copy_file(VEMO_BROWSER_EXE, program, fs::copy_options::overwrite_existing);
+    const std::string command = "cd '" + work.string() + "' && SDL_VIDEODRIVER=offscreen timeout 60 '" +
+                                program.string() + "' > ../out.txt 2> ../err.txt";
+    const int raw = std::system(command.c_str());
+    ProgramRun run;
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.out = vemo::test::readText(dir.path() / "out.txt");
+    run.err = vemo::test::readText(dir.path() / "err.txt");
+    return run;
+}
+
+struct LocateCase {
+    const char* name;
+    std::optional<std::string> besideProgram;
+    std::optional<std::string> inWorkingDirectory;
+    // The one line on standard error; "{bin}" stands for the program's directory.
+    std::string error;
+};
+
+const LocateCase kLocateCases[] = {
+    {"NoPackageNamesThePathBesideTheProgram", std::nullopt, std::nullopt,
+     "Failed to open asset file: {bin}/assets.pak\n"},
+    {"WorkingDirectoryCopyIsUsedWhenOnlyThere", std::nullopt, vemo::test::makePackage({{"icons/vemo.svg", "x"}}),
+     "Failed to load default font asset\n"},
+    {"CopyBesideTheProgramWins", vemo::test::makePackage({{"icons/vemo.svg", "x"}}), std::string("not a package"),
+     "Failed to load default font asset\n"},
+    {"PackageBesideTheProgramIsReadEvenIfBroken", std::string("not a package, but long enough to be read as one"),
+     vemo::test::makePackage({{"icons/vemo.svg", "x"}}), "Bad magic (not VPAK)\n"},
+};
+
+void PrintTo(const LocateCase& c, std::ostream* os) { *os << c.name; }
+
+class StartupLocate : public ::testing::TestWithParam<LocateCase> {};
+
+TEST_P(StartupLocate, PrintsTheDevicesThenTheFailureAndEnds) {
+    const LocateCase& c = GetParam();
+    const TempDir dir;
+    fs::create_directories(dir.path() / "bin");
+    fs::create_directories(dir.path() / "work");
+    if (c.besideProgram) vemo::test::writeText(dir.path() / "bin" / "assets.pak", *c.besideProgram);
+    if (c.inWorkingDirectory) vemo::test::writeText(dir.path() / "work" / "assets.pak", *c.inWorkingDirectory);
+
+    const ProgramRun run = runBrowserIn(dir);
+
+    std::string expected = c.error;
+    if (const auto at = expected.find("{bin}"); at != std::string::npos) {
+        expected.replace(at, 5, (dir.path() / "bin").string());
+    }
+    EXPECT_EQ(run.err, expected);
+    EXPECT_EQ(run.status, 1);
+    // One line per render device, before anything else happens.
+    std::istringstream lines(run.out);
+    std::string line;
+    int devices = 0;
+    while (std::getline(lines, line)) {
+        EXPECT_TRUE(std::regex_match(line, std::regex("Device ID: [0-9]+, Name: .+"))) << line;
+        ++devices;
+    }
+    EXPECT_GT(devices, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Startup, StartupLocate, ::testing::ValuesIn(kLocateCases),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST(Startup, ExecutableDirectoryIsWhereTheRunningProgramLies) {
+    EXPECT_EQ(vemo::executableDirectory(), fs::canonical(fs::path(VEMO_TEST_EXE).parent_path()));
+}
+
+// The whole program in this process: type an address, press Connect, and
+// close the window while the controller keeps the connect waiting. The
+// program must end without touching its destroyed views (AddressSanitizer
+// watches in the sanitizer build) and without waiting longer than the
+// controller does.
+TEST(Browser, ClosingTheWindowWhileAConnectRunsEndsCleanly) {
+    ::setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    std::atomic<bool> accepted{false};
+    std::atomic<bool> closing{false};
+    vemo::test::LoopbackServer controller([&](int) {
+        accepted = true;
+        for (int i = 0; i < 3000 && !closing; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        // By now the UI thread waits for the pool; the connect fails when
+        // the connection closes.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    });
+
+    int frame = 0;
+    int closeAt = 0;
+    bool reachedConnecting = false;
+    auto driver = [&] {
+        ui::Window* window = ui::Application::windows().front().get();
+        auto* panel = vemo::test::findAll<ui::ImGuiPanel>(window->getRootWidget()).at(0);
+        auto* button = vemo::test::findAll<vemo::DefaultButton>(window->getRootWidget()).at(0);
+        const ui::Vec2 origin = panel->getWorldPosition();
+        const ui::Vec2 ip = origin + vemo::test::kIpField;
+        const ui::Vec2 port = origin + vemo::test::kPortText;
+        const ui::Vec2 connect = vemo::test::centerOf(button);
+        switch (++frame) {
+            case 3: window->saveScreenshot((fs::path(VEMO_TEST_OUTPUT_DIR) / "browser_started.png").string()); break;
+            case 4: window->injectClick(ip.x, ip.y); break;
+            case 6: window->injectText("127.0.0.1"); break;
+            case 8: window->injectClick(port.x, port.y); break;
+            case 10: window->injectText(std::to_string(controller.port())); break;
+            case 12: window->injectClick(connect.x, connect.y); break;
+            default: break;
+        }
+        const bool connecting = vemo::PlcConnection::instance()->getState() == vemo::ConnectionState::Connecting;
+        if (closeAt == 0 && frame > 12 && ((connecting && accepted) || frame > 1200)) {
+            reachedConnecting = connecting && accepted;
+            closeAt = frame + 2;  // the view shows the state after its next update
+        }
+        if (frame == closeAt) {
+            window->saveScreenshot((fs::path(VEMO_TEST_OUTPUT_DIR) / "browser_connecting.png").string());
+            closing = true;
+            SDL_Event close{};
+            close.type = SDL_WINDOWEVENT;
+            close.window.event = SDL_WINDOWEVENT_CLOSE;
+            close.window.windowID = window->id();
+            SDL_PushEvent(&close);
+        }
+    };
+    // Runs in the program's first frame, once its window exists.
+    ui::Application::dispatchToMainThread([&] { ui::Application::registerTickCallback(&frame, driver); });
+
+    vemo::test::CapturedStreams streams;
+    const auto start = std::chrono::steady_clock::now();
+    vemo::runBrowser();
+    const auto took = std::chrono::steady_clock::now() - start;
+
+    EXPECT_TRUE(reachedConnecting) << "the connect was running when the window closed";
+    EXPECT_NE(streams.err().find("failed to connect to PLC: "), std::string::npos)
+        << "the connect ended before the program did\n" << streams.err();
+    EXPECT_EQ(vemo::PlcConnection::instance()->getState(), vemo::ConnectionState::Disconnected);
+    EXPECT_LT(took, std::chrono::seconds(vemo::PlcConnection::kConnectTimeoutMs / 1000))
+        << "the program waited for the connect's time-out instead of the closed connection";
+}
+
+}  // namespace
