@@ -35,7 +35,9 @@ protected:
         vemo::test::loadPackage(
             package_, {
                           {"icons/tag.svg", vemo::test::readText(std::filesystem::path(VEMO_TEST_ICONS) / "tag.svg")},
-                          {"icons/broken.svg", "<svg xmlns='http://www.w3.org/2000/svg'><rect"},
+                          // Empty: a document SDL_image cannot parse would do as
+                          // well, but its failure path leaks (SDL_image 2.6.3).
+                          {"icons/broken.svg", ""},
                           {"images/pixel.png", std::string(std::begin(kPng), std::end(kPng))},
                           {"images/broken.png", "not an image"},
                       });
@@ -78,7 +80,7 @@ TEST_F(AppTexturesTest, UndecodableAssetIsLoggedWithTheCodeAndTriedAgainNextTime
     EXPECT_EQ(textures_.texture("images/broken.png"), nullptr);
 
     EXPECT_EQ(count(streams.err(), "[ERROR]"), 3u);
-    EXPECT_EQ(count(streams.err(), "Failed to load svg asset 'icons/broken.svg': RenderException code -2"), 2u)
+    EXPECT_EQ(count(streams.err(), "Failed to load svg asset 'icons/broken.svg': RenderException code -1"), 2u)
         << streams.err();
     EXPECT_EQ(count(streams.err(), "Failed to load texture asset 'images/broken.png': RenderException code -2"), 1u);
     EXPECT_EQ(streams.out(), "");
