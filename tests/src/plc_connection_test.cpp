@@ -85,38 +85,39 @@ TEST(PlcConnection, DisconnectShowsDisconnectedBeforeItWaitsForTheMutex) {
     EXPECT_TRUE(peer.log().closedByClient) << "the connection is closed once the callable is done";
 }
 
-TEST(PlcConnection, SuccessAfterAFailureReportsConnectedAndKeepsTheTypeAfterDisconnect) {
-    PlcConnection service;
-    EXPECT_EQ(service.connect("127.0.0.1", vemo::test::unusedPort()), S7_ERR_CONNECT);
-    EXPECT_EQ(service.getState(), ConnectionState::Disconnected);
-    EXPECT_EQ(service.getPlcType(), "");
-
-    TlsPeer peer;
-    ASSERT_EQ(service.connect("127.0.0.1", peer.port()), S7_OK);
-    EXPECT_EQ(service.getState(), ConnectionState::Connected);
-    std::string libraryType;
-    service.withClient([&](vemoc_s7_client* client) { libraryType = vemoc_s7_client_get_plc_type(client); });
-    EXPECT_EQ(service.getPlcType(), libraryType);
-
-    service.disconnect();
-    EXPECT_EQ(service.getState(), ConnectionState::Disconnected);
-    EXPECT_EQ(service.getPlcType(), libraryType);
-    if (libraryType.empty()) {
-        GTEST_SKIP() << "the peer sets up no session, so the library reports no controller type to keep";
-    }
+// A peer that sets up a session and reports `plcType`.
+vemo::test::TlsPeerOptions controller(const std::string& plcType) {
+    vemo::test::TlsPeerOptions options;
+    options.session->plcType = plcType;
+    return options;
 }
 
-TEST(PlcConnection, FailedConnectClearsTheTypeOfTheLastConnection) {
-    TlsPeer peer;
+TEST(PlcConnection, SuccessAfterAFailureReportsConnectedWithTheNewType) {
     PlcConnection service;
-    ASSERT_EQ(service.connect("127.0.0.1", peer.port()), S7_OK);
-    const std::string connectedType = service.getPlcType();
+    TlsPeer first(controller("CPU 1214C DC/DC/DC"));
+    ASSERT_EQ(service.connect("127.0.0.1", first.port()), S7_OK);
+    EXPECT_EQ(service.getPlcType(), "CPU 1214C DC/DC/DC");
+
     EXPECT_EQ(service.connect("127.0.0.1", vemo::test::unusedPort()), S7_ERR_CONNECT);
     EXPECT_EQ(service.getState(), ConnectionState::Disconnected);
-    EXPECT_EQ(service.getPlcType(), "");
-    if (connectedType.empty()) {
-        GTEST_SKIP() << "the peer sets up no session, so there was no controller type to clear";
-    }
+    EXPECT_EQ(service.getPlcType(), "") << "a failed connect clears the type";
+
+    TlsPeer second(controller("CPU 1516-3 PN/DP"));
+    ASSERT_EQ(service.connect("127.0.0.1", second.port()), S7_OK);
+    EXPECT_EQ(service.getState(), ConnectionState::Connected);
+    EXPECT_EQ(service.getPlcType(), "CPU 1516-3 PN/DP");
+    service.disconnect();
+}
+
+TEST(PlcConnection, DisconnectKeepsTheTypeOfTheLastConnection) {
+    TlsPeer peer(controller("CPU 1511-1 PN"));
+    PlcConnection service;
+    ASSERT_EQ(service.connect("127.0.0.1", peer.port()), S7_OK);
+    service.disconnect();
+    EXPECT_EQ(service.getState(), ConnectionState::Disconnected);
+    EXPECT_EQ(service.getPlcType(), "CPU 1511-1 PN");
+    peer.join();
+    EXPECT_TRUE(peer.log().closedByClient);
 }
 
 TEST(PlcConnection, EmptyCallableThrowsAndLeavesTheMutexFree) {

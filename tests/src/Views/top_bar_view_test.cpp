@@ -115,7 +115,7 @@ TEST_F(TopBarViewTest, ConnectShowsConnectingThenConnectedAndDisconnectShowsDisc
     ASSERT_TRUE(showsStatus("PLC-Status: CONNECTED")) << "the port stepped down to the peer's";
     EXPECT_EQ(status()->getColor(), Theme::instance().connectedColor());
     EXPECT_EQ(button()->getText()->getText(), "Disconnect");
-    const std::string type = service_.getPlcType();
+    const std::string type = vemo::test::PeerSession{}.plcType;
     EXPECT_EQ(detail()->getText(), "PLC-Type: " + type);
 
     frames(2);
@@ -190,7 +190,7 @@ TEST_F(TopBarViewTest, AfterAFailureTheInputsWorkAgainAndASuccessReplacesTheFail
     typePort(std::to_string(peer.port()));
     clickButton();
     ASSERT_TRUE(showsStatus("PLC-Status: CONNECTED"));
-    EXPECT_EQ(detail()->getText(), "PLC-Type: " + service_.getPlcType());
+    EXPECT_EQ(detail()->getText(), "PLC-Type: " + vemo::test::PeerSession{}.plcType);
     service_.disconnect();
 }
 
