@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -262,20 +263,20 @@ TEST(BrowseBounds, HostileCountsFailWithoutExhaustingMemory) {
     struct Case {
         const char* rule;
         Bytes entry;
-        s7_browse_limits limits;
+        std::optional<s7_browse_limits> limits; // none: the public bounds
     };
-    const s7_browse_limits standard{S7_BROWSE_MAX_SYMBOLS, S7_BROWSE_MAX_VISITS, S7_BROWSE_MAX_NAME_BYTES};
     const Case cases[] = {
-        // Refused before a single element is built, under the real bounds.
-        {"a one-dimensional array of 4 billion elements", array1(1, kInt, 0, 0xFFFFFFFF), standard},
+        // Refused before a single element is built, under the public bounds.
+        {"a one-dimensional array of 4 billion elements", array1(1, kInt, 0, 0xFFFFFFFF), std::nullopt},
         {"a multi-dimensional array of 4 billion elements",
-         multiArray(1, kBbool, 0xFFFFFFFF, {0xFFFF, 0xFFFF}, {}), standard},
-        {"more elements than symbols remain", array1(1, kInt, 0, S7_BROWSE_MAX_SYMBOLS + 1), standard},
+         multiArray(1, kBbool, 0xFFFFFFFF, {0xFFFF, 0xFFFF}, {}), std::nullopt},
+        {"more elements than symbols remain", array1(1, kInt, 0, S7_BROWSE_MAX_SYMBOLS + 1), std::nullopt},
         // Bounds made small to show the rule without building millions.
-        {"an array of structures past the symbol cap", structArray(1, 200, 0, 6), {10, 1000, 1u << 20}},
+        {"an array of structures past the symbol cap", structArray(1, 200, 0, 6),
+         s7_browse_limits{10, 1000, 1u << 20}},
         {"elements of an empty structure past the visit cap", structArray(1, 201, 0, 0xFFFFFFFF),
-         {10, 1000, 1u << 20}},
-        {"names past the name-byte cap", array1(1, kInt, 0, 100), {1000, 1000, 400}},
+         s7_browse_limits{10, 1000, 1u << 20}},
+        {"names past the name-byte cap", array1(1, kInt, 0, 100), s7_browse_limits{1000, 1000, 400}},
     };
     CountingAllocator hooks;
     for (const Case& c : cases) {
@@ -283,7 +284,7 @@ TEST(BrowseBounds, HostileCountsFailWithoutExhaustingMemory) {
         const Cache cache(typeInfoParent(typeObject(100, {{"Big", c.entry}}) +
                                          typeObject(200, {{"A", elementary(1, kInt)}, {"B", elementary(2, kInt)}}) +
                                          typeObject(201, {})));
-        const Browsed b = browse(cache, db1(), &c.limits);
+        const Browsed b = browse(cache, db1(), c.limits ? &*c.limits : nullptr);
         EXPECT_EQ(b.rc, S7_ERR_NO_MEMORY);
         EXPECT_TRUE(b.empty);
     }
