@@ -331,13 +331,14 @@ Bytes listed(uint32_t id, uint32_t classId, const Bytes& attributes) {
     return Bytes{0xA1} + be32(id) + cls + Bytes{0x00, 0x00} + attributes + Bytes{0xA2};
 }
 
-// A read reply that gives item i the type-info id `first + i - 1`.
-PeerReply typeIdReply(uint32_t items, uint32_t first) {
+// A read reply that gives items `from` to `items` the type-info id
+// `first + i - 1`, then the values in `extra`.
+PeerReply typeIdReply(uint32_t items, uint32_t first, uint32_t from = 1, const Bytes& extra = {}) {
     Bytes body = {0x00, 0x00};
-    for (uint32_t i = 1; i <= items; ++i) {
+    for (uint32_t i = from; i <= items; ++i) {
         body = body + Bytes{static_cast<uint8_t>(i), 0x00, 0x12} + be32(first + i - 1);
     }
-    return reply(1356, body + Bytes{0x00, 0x00, 0x00});
+    return reply(1356, body + extra + Bytes{0x00, 0x00, 0x00});
 }
 
 // Number of item addresses in a read request message.
@@ -425,7 +426,11 @@ TEST(ListDatablocks, ReadsTypeIdsInBatchesOfTheItemLimitAndSkipsDecoys) {
     const PeerReply last =
         reply(1356, Bytes{0x00, 0x00, 0x01, 0x00, 0x12} + be32(5033) + Bytes{0x02, 0x00, 0x12} + be32(1) +
                         Bytes{0x01, 0x00, 0x04, 0x07, 0x00, 0x00, 0x00});
-    TlsPeer peer(scripted({exploreReply(objects), typeIdReply(16, 5001), typeIdReply(16, 5017), last}));
+    // The first read names an item 17 it was not asked for; the second
+    // leaves its item 1 (block 17) unanswered, so block 17 keeps 0: an item
+    // number never reaches past the read it came in.
+    TlsPeer peer(scripted({exploreReply(objects), typeIdReply(16, 5001, 1, Bytes{0x11, 0x00, 0x12} + be32(9999)),
+                           typeIdReply(16, 5017, 2), last}));
     {
         Client client(peer.port());
         ASSERT_EQ(client.rc, S7_OK);
@@ -437,7 +442,7 @@ TEST(ListDatablocks, ReadsTypeIdsInBatchesOfTheItemLimitAndSkipsDecoys) {
             EXPECT_EQ(std::string(list.items[i].name), "DB" + std::to_string(i + 1));
             EXPECT_EQ(list.items[i].number, i + 1);
             EXPECT_EQ(list.items[i].object_id, 0x8A0E0001 + i);
-            EXPECT_EQ(list.items[i].type_info_id, 5001 + i);
+            EXPECT_EQ(list.items[i].type_info_id, i == 16 ? 0 : 5001 + i);
         }
         const std::vector<std::string> all = names(list);
         EXPECT_EQ(std::vector<std::string>(all.begin() + 33, all.end()), kAreas);
