@@ -1,0 +1,124 @@
+// The controller's side of the protocol above the framing: it takes one
+// request (function code, header fields, body) and gives the response data
+// (response header and body) a controller running the program would send -
+// session set-up, the limits, explores of the data blocks (root 3) and of
+// the type-info objects (root 537), and reads of type-info references and
+// variables. The model holds what every connection shares; a session holds
+// one connection's state.
+#pragma once
+
+#include "Faults.h"
+#include "Program.h"
+#include "Wire.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace vemo::sim {
+
+// What the controller reports about itself.
+struct ControllerSettings {
+    std::string plcType;        // empty: the program's
+    int32_t maxReadItems = 20;  // limit A: items per read request
+    int32_t auxItemLimit = 50;  // limit B
+    uint32_t sessionLevel = 1;  // attribute 1842 of the session object; 4 and above are refused by clients
+    Fault fault;
+};
+
+// Fixed identifiers of the protocol, as the client uses them.
+namespace ids {
+constexpr uint32_t kInitialSession = 288;
+constexpr uint32_t kCreateTarget = 285;
+constexpr uint32_t kSessionClass = 287;
+constexpr uint32_t kServerSessionVersion = 306;
+constexpr uint32_t kPlcTypeMember = 319;
+constexpr uint32_t kSessionLevel = 1842;
+constexpr uint32_t kLimitsObject = 201;
+constexpr uint32_t kLimitsAttribute = 1037;
+constexpr uint32_t kLimitItems = 1000;
+constexpr uint32_t kLimitAux = 1001;
+constexpr uint32_t kBlockRoot = 3;
+constexpr uint32_t kTypeInfoRoot = 537;
+constexpr uint32_t kTypeInfoContainerClass = 534;
+constexpr uint32_t kDataBlockClass = 2574;
+constexpr uint32_t kNameAttribute = 233;
+constexpr uint32_t kBlockContent = 2550; // a data block's variables, and its type-info reference at path [1]
+constexpr uint32_t kAreaContent = 3736;  // a memory area's variables
+} // namespace ids
+
+// Return values and error codes the simulator sends; any non-zero value is
+// an error to the client.
+namespace errors {
+constexpr uint64_t kUnknownObject = 0x8104;  // no such object, attribute or root
+constexpr uint64_t kTooManyItems = 0x8105;   // a read of more items than the limit
+constexpr uint64_t kBadAddress = 0x8106;     // an item address that leads to no variable
+constexpr uint64_t kWrongSession = 0x8107;   // a request under another session's id
+constexpr uint64_t kMalformed = 0x8108;      // a body the controller cannot read
+constexpr uint64_t kInjected = 0x8109;       // an error a fault asked for
+} // namespace errors
+
+// The program and its encoded object lists, shared by all connections.
+class Model {
+public:
+    Model(Program program, ControllerSettings settings);
+
+    const Program& program() const { return program_; }
+    const ControllerSettings& settings() const { return settings_; }
+    const std::string& plcType() const { return plcType_; }
+    // The objects an explore of root 3 lists (data blocks and decoys), and
+    // those of root 537 (the type-info container), encoded once.
+    const Bytes& blockObjects() const { return blockObjects_; }
+    const Bytes& typeInfoObjects() const { return typeInfoObjects_; }
+
+private:
+    Program program_;
+    ControllerSettings settings_;
+    std::string plcType_;
+    Bytes blockObjects_;
+    Bytes typeInfoObjects_;
+};
+
+// One request as it arrived: header fields and body.
+struct Request {
+    uint8_t version = 0;
+    uint16_t function = 0;
+    uint16_t sequence = 0;
+    uint32_t sessionId = 0;
+    Bytes body;
+};
+
+class Session {
+public:
+    // `sessionId` is the id the create-object request assigns; `clockMs`
+    // gives the milliseconds since the simulator started (values move
+    // with it).
+    Session(const Model& model, uint32_t sessionId, std::function<int64_t()> clockMs);
+
+    // Which step of a connection a request is (Step::Request for the rest).
+    Step stepOf(const Request& request) const;
+
+    // The response data: the 9-byte response header and the body.
+    Bytes respond(const Request& request);
+
+    uint32_t sessionId() const { return sessionId_; }
+    bool created() const { return created_; }
+
+private:
+    Bytes create(const Request& r, Writer& w);
+    Bytes setValues(const Request& r, Writer& w);
+    Bytes getAttribute(const Request& r, Writer& w);
+    Bytes read(const Request& r, Writer& w);
+    Bytes explore(const Request& r, Writer& w);
+
+    const Model& model_;
+    uint32_t sessionId_;
+    std::function<int64_t()> clockMs_;
+    bool created_ = false;
+    Bytes sentSessionVersion_; // attribute 306 as sent, which set-values must echo
+};
+
+// The session-version structure the create reply carries (attribute 306).
+ValuePtr sessionVersionValue(const std::string& plcType);
+
+} // namespace vemo::sim

@@ -1,0 +1,112 @@
+#include "Faults.h"
+
+#include <stdexcept>
+
+namespace vemo::sim {
+
+namespace {
+
+struct StepName {
+    const char* name;
+    Step step;
+    const char* what;
+};
+
+constexpr StepName kSteps[] = {
+    {"cr", Step::ConnectRequest, "the COTP connection request"},
+    {"tls-start", Step::TlsStart, "the TLS-start request"},
+    {"handshake", Step::Handshake, "the TLS ClientHello"},
+    {"create", Step::Create, "the create-object request of session set-up"},
+    {"set-values", Step::SetValues, "the set-values request of session set-up"},
+    {"get-level", Step::GetLevel, "the read of the session level (attribute 1842)"},
+    {"limits", Step::Limits, "the limits read"},
+    {"request", Step::Request, "the N-th request after the handshake (--fault-arg N, default 1)"},
+};
+
+struct Simple {
+    const char* name;
+    FaultKind kind;
+    bool needsArg;
+    const char* what;
+};
+
+constexpr Simple kSimple[] = {
+    {"delay", FaultKind::Delay, true, "answer everything --fault-arg N milliseconds late"},
+    {"tls12-only", FaultKind::Tls12Only, false, "speak TLS 1.2 only"},
+    {"tls-start-error", FaultKind::TlsStartError, false, "set bit 62 of the TLS-start reply's return value"},
+    {"level-signed", FaultKind::LevelSigned, false, "send the session level as a signed 32-bit value"},
+    {"limits-unsigned", FaultKind::LimitsUnsigned, false, "send the read-item limit as an unsigned 32-bit value"},
+    {"limits-only-aux", FaultKind::LimitsOnlyAux, false, "answer the limits read with item 2 only"},
+    {"limits-error", FaultKind::LimitsError, false, "answer the limits read with a non-zero return value"},
+    {"limits-error-entry", FaultKind::LimitsErrorEntry, false, "add an error entry to the limits reply"},
+    {"set-values-error-entry", FaultKind::SetValuesErrorEntry, false,
+     "add an error entry to the set-values reply of session set-up"},
+    {"create-incomplete", FaultKind::CreateIncomplete, false,
+     "create the session object without attribute 306 (no controller type)"},
+    {"explore-error", FaultKind::ExploreError, false,
+     "answer explores with an error return value; --fault-arg 3 or 537 limits it to that root"},
+    {"no-type-info-container", FaultKind::NoTypeInfoContainer, false,
+     "leave the object of class 534 out of the type-info explore"},
+    {"read-error-entry", FaultKind::ReadErrorEntry, false,
+     "give the first item of every read after connect an error entry instead of its value"},
+    {"wrong-version", FaultKind::WrongVersion, false,
+     "answer with the other protocol version byte, from request --fault-arg N (default 1) on"},
+    {"oversized-frame", FaultKind::OversizedFrame, false,
+     "answer with a frame of 1975 data bytes, from request --fault-arg N (default 1) on"},
+    {"self-referencing-type", FaultKind::SelfReferencingType, false,
+     "give the first data block a member whose structure type is the block's own"},
+    {"hostile-count", FaultKind::HostileCount, false,
+     "give the first data block an array of --fault-arg N elements (default 4294967295)"},
+};
+
+} // namespace
+
+Fault Fault::parse(std::string_view name, std::optional<uint64_t> arg) {
+    Fault f;
+    f.arg = arg.value_or(0);
+    for (const char* prefix : {"close-at-", "stall-at-"}) {
+        const std::string_view p(prefix);
+        if (name.substr(0, p.size()) != p) {
+            continue;
+        }
+        for (const StepName& s : kSteps) {
+            if (name.substr(p.size()) == s.name) {
+                f.kind = p == "close-at-" ? FaultKind::CloseAt : FaultKind::StallAt;
+                f.step = s.step;
+                return f;
+            }
+        }
+    }
+    for (const Simple& s : kSimple) {
+        if (name == s.name) {
+            if (s.needsArg && !arg) {
+                throw std::invalid_argument("fault " + std::string(name) + " needs --fault-arg");
+            }
+            f.kind = s.kind;
+            if (f.kind == FaultKind::HostileCount && !arg) {
+                f.arg = 0xFFFFFFFFu;
+            }
+            return f;
+        }
+    }
+    throw std::invalid_argument("unknown fault \"" + std::string(name) + "\" (see --help)");
+}
+
+const std::vector<FaultInfo>& faultTable() {
+    static const std::vector<FaultInfo> table = [] {
+        std::vector<FaultInfo> t;
+        for (const StepName& s : kSteps) {
+            t.push_back({std::string("close-at-") + s.name, std::string("close the connection on ") + s.what});
+        }
+        for (const StepName& s : kSteps) {
+            t.push_back({std::string("stall-at-") + s.name, std::string("never answer ") + s.what});
+        }
+        for (const Simple& s : kSimple) {
+            t.push_back({s.name, s.what});
+        }
+        return t;
+    }();
+    return table;
+}
+
+} // namespace vemo::sim

@@ -1,0 +1,568 @@
+#include "Server.h"
+
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace vemo::sim {
+
+namespace {
+
+// Every wait of a connection is cut into slices of this length, so that a
+// stop is seen within one slice.
+constexpr int kSliceMs = 100;
+// A request message larger than this is no request of a client; the
+// connection is dropped rather than buffered without end.
+constexpr size_t kMaxRequestMessage = 1 << 20;
+// Data bytes per response frame: the most a client's receive buffer takes
+// (the frame, its data and the next frame's head in 1982 bytes).
+constexpr size_t kMaxResponseFrameData = 1974;
+constexpr size_t kOversizedFrameData = kMaxResponseFrameData + 1;
+constexpr size_t kTlsRecordHeader = 5;
+// Session ids the create-object replies hand out, one per connection.
+constexpr uint32_t kFirstSessionId = 0x380;
+
+constexpr uint8_t kCotpConnectRequest = 0xE0;
+constexpr uint16_t kFnTlsStart = 1459;
+
+Bytes dataFrame(const uint8_t* payload, size_t n) {
+    const size_t len = n + 7;
+    Bytes frame = {0x03, 0x00, static_cast<uint8_t>(len >> 8), static_cast<uint8_t>(len), 0x02, 0xF0, 0x80};
+    frame.insert(frame.end(), payload, payload + n);
+    return frame;
+}
+
+// The TLS-start reply: header (0x32, function 1459, sequence 0), the body
+// byte 0x30 and the return value; bit 62 of it reports a refusal.
+Bytes tlsStartReply(bool refuse) {
+    Bytes data;
+    Writer w(data);
+    w.u8(0x32);
+    w.u16(0);
+    w.u16(kFnTlsStart);
+    w.u16(0);
+    w.u16(0);
+    w.u8(0x30);
+    w.vlq(refuse ? 0x4000000000000000ull : 0);
+    Bytes payload = {0x72, 0x01, static_cast<uint8_t>(data.size() >> 8), static_cast<uint8_t>(data.size())};
+    payload.insert(payload.end(), data.begin(), data.end());
+    payload.insert(payload.end(), {0x72, 0x01, 0x00, 0x00});
+    return payload;
+}
+
+// Frames a response message: 0x72, version, length, data; the trailer after
+// the last frame.
+Bytes frameMessage(const Bytes& data, uint8_t version, bool oversized) {
+    Bytes out;
+    out.reserve(data.size() + data.size() / kMaxResponseFrameData * 4 + 16);
+    size_t pos = 0;
+    if (oversized) {
+        Bytes padded = data;
+        padded.resize(std::max(padded.size(), kOversizedFrameData));
+        out = {0x72, version, static_cast<uint8_t>(kOversizedFrameData >> 8), static_cast<uint8_t>(kOversizedFrameData)};
+        out.insert(out.end(), padded.begin(), padded.end());
+        out.insert(out.end(), {0x72, version, 0x00, 0x00});
+        return out;
+    }
+    do {
+        const size_t n = std::min(kMaxResponseFrameData, data.size() - pos);
+        out.insert(out.end(), {0x72, version, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
+        out.insert(out.end(), data.begin() + static_cast<long>(pos), data.begin() + static_cast<long>(pos + n));
+        pos += n;
+    } while (pos < data.size());
+    out.insert(out.end(), {0x72, version, 0x00, 0x00});
+    return out;
+}
+
+// The length of the first complete request message in `plain` (frames up to
+// and including the trailer); 0 while incomplete, SIZE_MAX when malformed.
+size_t completeMessage(const Bytes& plain) {
+    size_t pos = 0;
+    while (pos + 4 <= plain.size()) {
+        if (plain[pos] != 0x72) return SIZE_MAX;
+        const size_t len = (size_t{plain[pos + 2]} << 8) | plain[pos + 3];
+        const size_t next = pos + 4 + len;
+        if (next + 4 > plain.size()) return 0;
+        if (plain[next] != 0x72) return SIZE_MAX;
+        if (plain[next + 2] == 0 && plain[next + 3] == 0) return next + 4;
+        pos = next;
+    }
+    return 0;
+}
+
+std::string functionName(uint16_t fn) {
+    switch (fn) {
+    case 1211: return "explore";
+    case 1226: return "create object";
+    case 1346: return "set values";
+    case 1356: return "read";
+    case 1414: return "get attribute";
+    default: return "function " + std::to_string(fn);
+    }
+}
+
+X509* makeCertificate(EVP_PKEY* key) {
+    X509* cert = X509_new();
+    if (cert == nullptr) return nullptr;
+    constexpr long kDay = 24 * 3600;
+    X509_set_version(cert, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
+    X509_gmtime_adj(X509_getm_notBefore(cert), -kDay);
+    X509_gmtime_adj(X509_getm_notAfter(cert), 3650 * kDay);
+    X509_NAME* name = X509_get_subject_name(cert);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("vemo-s7-sim"), -1, -1,
+                               0);
+    X509_set_issuer_name(cert, name);
+    X509_set_pubkey(cert, key);
+    if (X509_sign(cert, key, EVP_sha256()) == 0) {
+        X509_free(cert);
+        return nullptr;
+    }
+    return cert;
+}
+
+} // namespace
+
+// The TLS server configuration every connection shares.
+struct Server::Tls {
+    SSL_CTX* ctx = nullptr;
+    explicit Tls(bool tls12Only) {
+        ctx = SSL_CTX_new(TLS_server_method());
+        EVP_PKEY* key = EVP_EC_gen("P-256");
+        X509* cert = key != nullptr ? makeCertificate(key) : nullptr;
+        const int version = tls12Only ? TLS1_2_VERSION : TLS1_3_VERSION;
+        const bool ok = ctx != nullptr && cert != nullptr && SSL_CTX_set_min_proto_version(ctx, version) == 1 &&
+                        SSL_CTX_set_max_proto_version(ctx, version) == 1 &&
+                        SSL_CTX_use_certificate(ctx, cert) == 1 && SSL_CTX_use_PrivateKey(ctx, key) == 1;
+        X509_free(cert);
+        EVP_PKEY_free(key);
+        if (!ok) {
+            SSL_CTX_free(ctx);
+            throw ServerError("the TLS server could not be configured");
+        }
+    }
+    ~Tls() { SSL_CTX_free(ctx); }
+};
+
+// One client connection, served on its own thread.
+class Connection {
+public:
+    Connection(Server& server, int fd, int index)
+        : server_(server), fd_(fd), index_(index), fault_(server.options_.controller.fault),
+          session_(server.model_, kFirstSessionId + static_cast<uint32_t>(index - 1), [&server] {
+              return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                           server.started_)
+                  .count();
+          }) {}
+    ~Connection() { SSL_free(ssl_); }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    void run() {
+        Bytes packet;
+        if (!readPacket(packet) || packet.size() < 7 || packet[5] != kCotpConnectRequest) return;
+        if (stops(Step::ConnectRequest)) return;
+        delay();
+        // Connection confirm: LI 6, CC, destination and source reference, class 0.
+        if (!send({0x03, 0x00, 0x00, 0x0B, 0x06, 0xD0, 0x00, 0x01, 0x00, 0x01, 0x00})) return;
+
+        Bytes start;
+        if (!readDataFrame(start) || start.size() < 9 || start[0] != 0x72 || start[7] != (kFnTlsStart >> 8) ||
+            start[8] != (kFnTlsStart & 0xFF)) {
+            return;
+        }
+        if (stops(Step::TlsStart)) return;
+        delay();
+        const Bytes reply = tlsStartReply(fault_.kind == FaultKind::TlsStartError);
+        if (!send(dataFrame(reply.data(), reply.size()))) return;
+
+        ssl_ = SSL_new(server_.tls_->ctx);
+        in_ = BIO_new(BIO_s_mem());
+        out_ = BIO_new(BIO_s_mem());
+        if (ssl_ == nullptr || in_ == nullptr || out_ == nullptr) {
+            BIO_free(in_);
+            BIO_free(out_);
+            return;
+        }
+        SSL_set_bio(ssl_, in_, out_);
+        SSL_set_accept_state(ssl_);
+        if (!handshake()) {
+            server_.say("connection " + std::to_string(index_) + ": TLS handshake failed");
+            return;
+        }
+        exchange();
+    }
+
+private:
+    bool stopping() const { return server_.stop_.load(); }
+
+    // Waits until the socket is readable; false on stop.
+    bool waitReadable() {
+        for (;;) {
+            if (stopping()) return false;
+            pollfd p{fd_, POLLIN, 0};
+            const int r = ::poll(&p, 1, kSliceMs);
+            if (r > 0) return true;
+            if (r < 0 && errno != EINTR) return false;
+        }
+    }
+
+    bool recvExact(uint8_t* buf, size_t n) {
+        size_t got = 0;
+        while (got < n) {
+            if (!waitReadable()) return false;
+            const ssize_t r = ::recv(fd_, buf + got, n - got, 0);
+            if (r <= 0) {
+                if (r < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+                return false;
+            }
+            got += static_cast<size_t>(r);
+        }
+        return true;
+    }
+
+    bool send(const Bytes& bytes) {
+        size_t sent = 0;
+        while (sent < bytes.size()) {
+            const ssize_t r = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+            if (r <= 0) {
+                if (r < 0 && errno == EINTR) continue;
+                return false;
+            }
+            sent += static_cast<size_t>(r);
+        }
+        return true;
+    }
+
+    bool readPacket(Bytes& packet) {
+        packet.assign(4, 0);
+        if (!recvExact(packet.data(), 4) || packet[0] != 0x03) return false;
+        const size_t len = (size_t{packet[2]} << 8) | packet[3];
+        if (len < 7) return false;
+        packet.resize(len);
+        return recvExact(packet.data() + 4, len - 4);
+    }
+
+    bool readDataFrame(Bytes& payload) {
+        Bytes packet;
+        if (!readPacket(packet) || packet[4] != 0x02 || packet[5] != 0xF0) return false;
+        payload.assign(packet.begin() + 7, packet.end());
+        return true;
+    }
+
+    // Holds the connection without answering until the client closes it.
+    void hold() {
+        uint8_t scratch[4096];
+        while (waitReadable()) {
+            if (::recv(fd_, scratch, sizeof scratch, 0) <= 0) return;
+        }
+    }
+
+    // True when a fault ends the connection at this step (after holding it,
+    // for a stall).
+    bool stops(Step step, uint64_t request = 0) {
+        if (fault_.closesAt(step, request)) {
+            server_.say("connection " + std::to_string(index_) + ": closing on purpose");
+            return true;
+        }
+        if (fault_.stallsAt(step, request)) {
+            server_.say("connection " + std::to_string(index_) + ": stalling on purpose");
+            hold();
+            return true;
+        }
+        return false;
+    }
+
+    void delay() {
+        if (fault_.kind != FaultKind::Delay) return;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(fault_.arg);
+        while (!stopping() && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                std::chrono::milliseconds(kSliceMs), until - std::chrono::steady_clock::now()));
+        }
+    }
+
+    // One data frame from the client into the engine.
+    bool receive() {
+        Bytes payload;
+        if (!readDataFrame(payload)) return false;
+        return payload.empty() ||
+               BIO_write(in_, payload.data(), static_cast<int>(payload.size())) == static_cast<int>(payload.size());
+    }
+
+    // What the engine wrote, one TLS record per data frame.
+    bool flush() {
+        const size_t pending = BIO_ctrl_pending(out_);
+        if (pending == 0) return true;
+        Bytes bytes(pending);
+        if (BIO_read(out_, bytes.data(), static_cast<int>(bytes.size())) != static_cast<int>(bytes.size())) {
+            return false;
+        }
+        Bytes frames;
+        size_t pos = 0;
+        while (pos + kTlsRecordHeader <= bytes.size()) {
+            const size_t size = kTlsRecordHeader + ((size_t{bytes[pos + 3]} << 8) | bytes[pos + 4]);
+            const size_t n = std::min(size, bytes.size() - pos);
+            const Bytes frame = dataFrame(bytes.data() + pos, n);
+            frames.insert(frames.end(), frame.begin(), frame.end());
+            pos += n;
+        }
+        return send(frames);
+    }
+
+    bool handshake() {
+        bool helloSeen = false;
+        for (;;) {
+            ERR_clear_error();
+            const int r = SSL_do_handshake(ssl_);
+            if (helloSeen) delay();
+            if (!flush()) return false;
+            if (r == 1) return true;
+            if (SSL_get_error(ssl_, r) != SSL_ERROR_WANT_READ) return false;
+            if (!receive()) return false;
+            if (!helloSeen) {
+                helloSeen = true;
+                if (stops(Step::Handshake)) return false;
+            }
+        }
+    }
+
+    // Moves every decrypted byte into `plain`; false when TLS failed or the
+    // client closed TLS.
+    bool decrypt(Bytes& plain) {
+        uint8_t buf[16384];
+        for (;;) {
+            ERR_clear_error();
+            size_t n = 0;
+            const int r = SSL_read_ex(ssl_, buf, sizeof buf, &n);
+            if (!flush()) return false;
+            if (r == 1) {
+                plain.insert(plain.end(), buf, buf + n);
+                continue;
+            }
+            return SSL_get_error(ssl_, r) == SSL_ERROR_WANT_READ;
+        }
+    }
+
+    void exchange() {
+        Bytes plain;
+        uint64_t count = 0;
+        for (;;) {
+            if (!decrypt(plain)) return;
+            const size_t end = completeMessage(plain);
+            if (end == SIZE_MAX || plain.size() > kMaxRequestMessage) {
+                server_.say("connection " + std::to_string(index_) + ": malformed request framing");
+                return;
+            }
+            if (end == 0) {
+                if (!receive()) return;
+                continue;
+            }
+            Bytes message(plain.begin(), plain.begin() + static_cast<long>(end));
+            plain.erase(plain.begin(), plain.begin() + static_cast<long>(end));
+            if (!answer(std::move(message), ++count)) return;
+        }
+    }
+
+    // Takes a request message apart and answers it; false ends the connection.
+    bool answer(Bytes message, uint64_t number) {
+        Request request;
+        request.version = message[1];
+        Bytes data;
+        for (size_t pos = 0; pos + 4 < message.size();) {
+            const size_t len = (size_t{message[pos + 2]} << 8) | message[pos + 3];
+            if (message[pos + 1] != request.version) return false;
+            data.insert(data.end(), message.begin() + static_cast<long>(pos + 4),
+                        message.begin() + static_cast<long>(pos + 4 + len));
+            pos += 4 + len;
+        }
+        if (data.size() < 13 || data[0] != 0x31) {
+            server_.say("connection " + std::to_string(index_) + ": not a request");
+            return false;
+        }
+        request.function = static_cast<uint16_t>(data[3] << 8 | data[4]);
+        request.sequence = static_cast<uint16_t>(data[7] << 8 | data[8]);
+        request.sessionId = static_cast<uint32_t>(data[9]) << 24 | static_cast<uint32_t>(data[10]) << 16 |
+                            static_cast<uint32_t>(data[11]) << 8 | data[12];
+        request.body.assign(data.begin() + 13, data.end());
+        if (server_.options_.record) {
+            std::lock_guard<std::mutex> lock(server_.requestsMutex_);
+            server_.requests_.push_back(
+                {index_, request.version, request.function, request.sequence, request.sessionId, message, request.body});
+        }
+        server_.say("connection " + std::to_string(index_) + ": request " + std::to_string(number) + ", " +
+                    functionName(request.function) + ", " + std::to_string(request.body.size()) + " body bytes");
+        const Step step = session_.stepOf(request);
+        if ((step != Step::Request && stops(step)) || stops(Step::Request, number)) return false;
+        delay();
+        const Bytes response = session_.respond(request);
+        const bool late = number >= fault_.fromRequest();
+        uint8_t version = request.version;
+        if (fault_.kind == FaultKind::WrongVersion && late) version = version == 2 ? 1 : 2;
+        const Bytes framed = frameMessage(response, version, fault_.kind == FaultKind::OversizedFrame && late);
+        size_t written = 0;
+        ERR_clear_error();
+        if (SSL_write_ex(ssl_, framed.data(), framed.size(), &written) != 1) return false;
+        return flush();
+    }
+
+    Server& server_;
+    int fd_;
+    int index_;
+    const Fault& fault_;
+    Session session_;
+    SSL* ssl_ = nullptr;
+    BIO* in_ = nullptr;  // what the client sent, for the engine (owned by ssl_)
+    BIO* out_ = nullptr; // what the engine wrote, for the client (owned by ssl_)
+};
+
+Server::Server(Program program, ServerOptions options)
+    : model_(std::move(program), options.controller), options_(std::move(options)),
+      tls_(std::make_unique<Tls>(options_.controller.fault.kind == FaultKind::Tls12Only)),
+      started_(std::chrono::steady_clock::now()) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    const std::string service = std::to_string(options_.port);
+    const int gai = ::getaddrinfo(options_.host.c_str(), service.c_str(), &hints, &found);
+    if (gai != 0) {
+        throw ServerError("cannot listen on " + options_.host + ":" + service + ": " + gai_strerror(gai));
+    }
+    std::string why = "no address";
+    for (addrinfo* a = found; a != nullptr && listenFd_ < 0; a = a->ai_next) {
+        const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd < 0) {
+            why = std::strerror(errno);
+            continue;
+        }
+        const int one = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        if (::bind(fd, a->ai_addr, a->ai_addrlen) != 0 || ::listen(fd, 64) != 0) {
+            why = std::strerror(errno);
+            ::close(fd);
+            continue;
+        }
+        listenFd_ = fd;
+    }
+    ::freeaddrinfo(found);
+    if (listenFd_ < 0) {
+        throw ServerError("cannot listen on " + options_.host + ":" + service + ": " + why);
+    }
+    sockaddr_storage bound{};
+    socklen_t len = sizeof bound;
+    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&bound), &len);
+    port_ = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                              : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+    if (::pipe2(wakePipe_, O_CLOEXEC) != 0) {
+        ::close(listenFd_);
+        throw ServerError(std::string("cannot create a pipe: ") + std::strerror(errno));
+    }
+    acceptThread_ = std::thread([this] { acceptLoop(); });
+}
+
+Server::~Server() {
+    stop();
+    ::close(listenFd_);
+    ::close(wakePipe_[0]);
+    ::close(wakePipe_[1]);
+}
+
+void Server::stop() {
+    if (stop_.exchange(true)) {
+        return;
+    }
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wakePipe_[1], &byte, 1);
+    if (acceptThread_.joinable()) acceptThread_.join();
+    reap(true);
+}
+
+void Server::reap(bool all) {
+    std::lock_guard<std::mutex> lock(workersMutex_);
+    for (auto it = workers_.begin(); it != workers_.end();) {
+        if (all || it->done) {
+            it->thread.join();
+            it = workers_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void Server::say(const std::string& line) const {
+    if (options_.log) {
+        std::lock_guard<std::mutex> lock(logMutex_);
+        options_.log(line);
+    }
+}
+
+void Server::acceptLoop() {
+    while (!stop_) {
+        pollfd p[2] = {{listenFd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
+        if (::poll(p, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (stop_ || (p[1].revents & POLLIN) != 0) return;
+        if ((p[0].revents & POLLIN) == 0) continue;
+        const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) continue;
+        reap(false);
+        const int index = ++accepted_;
+        if (live_ >= options_.maxConnections) {
+            say("connection " + std::to_string(index) + ": refused, " + std::to_string(live_.load()) +
+                " connections are open");
+            ::close(fd);
+            continue;
+        }
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        ++live_;
+        std::lock_guard<std::mutex> lock(workersMutex_);
+        Worker& w = workers_.emplace_back();
+        w.thread = std::thread([this, fd, index, &w] {
+            serve(fd, index);
+            --live_;
+            w.done = true;
+        });
+    }
+}
+
+void Server::serve(int fd, int index) {
+    say("connection " + std::to_string(index) + ": opened");
+    try {
+        Connection(*this, fd, index).run();
+    } catch (const std::exception& e) {
+        say("connection " + std::to_string(index) + ": " + e.what());
+    }
+    ::close(fd);
+    say("connection " + std::to_string(index) + ": closed");
+}
+
+std::vector<ReceivedRequest> Server::requests() const {
+    std::lock_guard<std::mutex> lock(requestsMutex_);
+    return requests_;
+}
+
+void Server::clearRequests() {
+    std::lock_guard<std::mutex> lock(requestsMutex_);
+    requests_.clear();
+}
+
+} // namespace vemo::sim

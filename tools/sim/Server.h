@@ -1,0 +1,109 @@
+// The simulator as a network server: a TCP listener whose connections each
+// get a thread that plays the controller - COTP connection confirm, the
+// TLS-start reply, a TLS 1.3 server (self-signed certificate made in memory
+// at start) whose records travel one per COTP data frame, and the framed
+// request/response protocol answered by a Session over the shared Model.
+// Usable in-process (tests, benchmarks) and by the vemo-s7-sim program.
+#pragma once
+
+#include "Controller.h"
+#include "Program.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vemo::sim {
+
+// The listener could not be set up; the message says why.
+class ServerError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct ServerOptions {
+    std::string host = "127.0.0.1";
+    uint16_t port = 102; // 0 picks a free port
+    ControllerSettings controller;
+    // Connections served at once; more are closed as soon as they arrive.
+    size_t maxConnections = 64;
+    // Keep every request received, for tests to inspect.
+    bool record = false;
+    // Receives one line per connection event and request; null: quiet.
+    std::function<void(const std::string&)> log;
+};
+
+// A request as the simulator received it.
+struct ReceivedRequest {
+    int connection = 0; // 1-based, in order of acceptance
+    uint8_t version = 0;
+    uint16_t function = 0;
+    uint16_t sequence = 0;
+    uint32_t sessionId = 0;
+    Bytes message; // the plaintext frames as sent: heads, data, trailer
+    Bytes body;    // the request body after the 13-byte header
+};
+
+class Server {
+public:
+    // Binds and listens, then serves in threads of its own until stopped.
+    // Throws ServerError when the address cannot be bound, ProgramError
+    // never (the program is already built).
+    Server(Program program, ServerOptions options);
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    uint16_t port() const { return port_; }
+    const std::string& host() const { return options_.host; }
+    const Model& model() const { return model_; }
+
+    // Stops accepting, ends every connection and waits for their threads.
+    void stop();
+
+    // What was received so far (with ServerOptions::record).
+    std::vector<ReceivedRequest> requests() const;
+    void clearRequests();
+    int connectionsAccepted() const { return accepted_; }
+
+private:
+    struct Tls;
+    struct Worker {
+        std::thread thread;
+        std::atomic<bool> done{false};
+    };
+
+    void acceptLoop();
+    void serve(int fd, int index);
+    void reap(bool all);
+    void say(const std::string& line) const;
+
+    Model model_;
+    ServerOptions options_;
+    std::unique_ptr<Tls> tls_;
+    int listenFd_ = -1;
+    int wakePipe_[2] = {-1, -1};
+    uint16_t port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> accepted_{0};
+    std::atomic<size_t> live_{0};
+    std::chrono::steady_clock::time_point started_;
+    std::thread acceptThread_;
+    std::mutex workersMutex_;
+    std::list<Worker> workers_;
+    mutable std::mutex requestsMutex_;
+    std::vector<ReceivedRequest> requests_;
+    mutable std::mutex logMutex_;
+
+    friend class Connection;
+};
+
+} // namespace vemo::sim

@@ -1,0 +1,118 @@
+// vemo-s7-sim: a stand-in for an S7-1200/1500 controller on this machine.
+// Serves a program (built in, from a JSON file, or generated) to any number
+// of clients until SIGINT or SIGTERM.
+#include "Faults.h"
+#include "Program.h"
+#include "Server.h"
+
+#include <CLI/CLI.hpp>
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <optional>
+#include <sstream>
+
+using namespace vemo::sim;
+
+namespace {
+
+std::string faultHelp() {
+    std::ostringstream s;
+    s << "Faults (--fault NAME, some with --fault-arg N):\n";
+    for (const FaultInfo& f : faultTable()) {
+        s << "  " << f.name << std::string(f.name.size() < 24 ? 24 - f.name.size() : 1, ' ') << f.description << "\n";
+    }
+    return s.str();
+}
+
+std::pair<uint32_t, uint32_t> parseGenerate(const std::string& text) {
+    const size_t comma = text.find(',');
+    size_t used1 = 0;
+    size_t used2 = 0;
+    try {
+        if (comma != std::string::npos) {
+            const unsigned long b = std::stoul(text.substr(0, comma), &used1);
+            const unsigned long m = std::stoul(text.substr(comma + 1), &used2);
+            if (used1 == comma && used2 == text.size() - comma - 1 && b <= 0xFFFFFFFFul && m <= 0xFFFFFFFFul) {
+                return {static_cast<uint32_t>(b), static_cast<uint32_t>(m)};
+            }
+        }
+    } catch (const std::exception&) {
+    }
+    throw ProgramError("--generate takes BLOCKS,MEMBERS, for example 200,500");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"vemo-s7-sim: a simulated S7-1200/1500 controller for VEMO S7 Browser"};
+    ServerOptions options;
+    std::string programFile;
+    std::string plcType;
+    std::string faultName;
+    std::optional<uint64_t> faultArg;
+    std::string generate;
+    bool verbose = false;
+    app.add_option("--host", options.host, "address to listen on")->capture_default_str();
+    app.add_option("--port", options.port, "TCP port; 0 picks a free one")->capture_default_str();
+    auto* programOpt = app.add_option("--program", programFile, "program file (JSON); default: the built-in machine");
+    app.add_option("--plc-type", plcType, "controller type text the session reports");
+    app.add_option("--max-read-items", options.controller.maxReadItems,
+                   "items per read the controller reports (any 32-bit signed number)")
+        ->capture_default_str();
+    app.add_option("--session-level", options.controller.sessionLevel,
+                   "session level the controller reports (clients refuse 4 and above)")
+        ->capture_default_str();
+    app.add_option("--fault", faultName, "misbehave on purpose (list below)");
+    app.add_option("--fault-arg", faultArg, "the fault's number");
+    app.add_option("--generate", generate, "a synthetic program of BLOCKS data blocks with MEMBERS members each")
+        ->excludes(programOpt);
+    app.add_flag("--verbose", verbose, "log connections and requests to standard error");
+    app.footer(faultHelp());
+    CLI11_PARSE(app, argc, argv);
+
+    try {
+        if (!faultName.empty()) {
+            options.controller.fault = Fault::parse(faultName, faultArg);
+        } else if (faultArg) {
+            throw ProgramError("--fault-arg needs --fault");
+        }
+        Program program;
+        if (!generate.empty()) {
+            const auto [blocks, members] = parseGenerate(generate);
+            program = Program::generated(blocks, members);
+        } else if (!programFile.empty()) {
+            program = Program::fromFile(programFile);
+        } else {
+            program = Program::builtIn();
+        }
+        options.controller.plcType = plcType;
+        if (verbose) {
+            options.log = [](const std::string& line) { std::cerr << "vemo-s7-sim: " << line << std::endl; };
+            std::cerr << "vemo-s7-sim: " << program.blocks.size() << " data blocks, " << program.types.size()
+                      << " types, " << program.symbolCount() << " symbols" << std::endl;
+        }
+
+        // The signals are taken by sigwait below; every thread the server
+        // starts inherits the blocked mask.
+        sigset_t signals;
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGINT);
+        sigaddset(&signals, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+        Server server(std::move(program), options);
+        std::cout << "listening on " << server.host() << ":" << server.port() << std::endl;
+        int received = 0;
+        sigwait(&signals, &received);
+        if (verbose) {
+            std::cerr << "vemo-s7-sim: " << (received == SIGINT ? "SIGINT" : "SIGTERM") << ", stopping" << std::endl;
+        }
+        server.stop();
+    } catch (const std::exception& e) {
+        std::cerr << "vemo-s7-sim: error: " << e.what() << std::endl;
+        return 1;
+    }
+    return 0;
+}
