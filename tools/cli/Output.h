@@ -1,0 +1,36 @@
+// Formatting of the tool's results as text, JSON or CSV.
+#pragma once
+
+#include "PlcSession.h"
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+namespace vemo::cli {
+
+enum class Format { Text, Json, Csv };
+
+// One CSV field per RFC 4180: quoted when it holds a comma, a quote, CR or
+// LF (or leading/trailing space), with quotes doubled.
+std::string csvField(const std::string& field);
+std::string csvLine(const std::vector<std::string>& fields);
+
+// JSON text with invalid UTF-8 replaced by U+FFFD rather than refused: the
+// names and strings come from the controller.
+std::string dumpJson(const nlohmann::json& json);
+
+std::string formatInfo(Format format, const std::string& plcType, uint32_t maxReadItems);
+std::string formatBlocks(Format format, const std::vector<Block>& blocks);
+std::string formatBrowse(Format format, const std::vector<Variable>& variables);
+
+// One read round. `time` is empty outside --watch; with it, every line or
+// element carries the time stamp. `header` asks for the CSV header line.
+std::string formatRead(Format format, const std::vector<Variable>& variables, const std::vector<std::string>& values,
+                       const std::string& time, bool header);
+
+// Local time with milliseconds: "2026-12-10 04:20:01.123".
+std::string localTimestamp();
+
+} // namespace vemo::cli

@@ -1,0 +1,75 @@
+// One connection of the command-line tool: connect, list, browse and read,
+// each failure carried as the step that failed and the library's code.
+#pragma once
+
+#include <vemo/s7browse.h>
+#include <vemo/s7client.h>
+#include <vemo/s7read.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vemo::cli {
+
+// A failed library call: "connect failed: S7_ERR_TLS (6)".
+struct StepError {
+    std::string step;
+    uint8_t code;
+    std::string message() const;
+};
+
+struct Block {
+    uint32_t number;
+    std::string name;
+    uint32_t objectId;
+    uint32_t typeInfoId;
+};
+
+// One readable variable with its own copy of the item address.
+struct Variable {
+    std::string block;
+    std::string name;
+    uint8_t datatype;
+    uint32_t objectId;
+    uint32_t attributeId;
+    std::vector<uint32_t> path;
+};
+
+struct ReadResult {
+    std::string text; // formatValue's text
+};
+
+class PlcSession {
+public:
+    PlcSession();
+    ~PlcSession();
+    PlcSession(const PlcSession&) = delete;
+    PlcSession& operator=(const PlcSession&) = delete;
+
+    // Each throws StepError when the library reports a failure.
+    void connect(const std::string& host, uint16_t port, uint32_t timeoutMs);
+    std::string plcType() const;
+    uint32_t maxReadItems() const;
+    // The blocks in the controller's order, then the memory areas.
+    const std::vector<Block>& blocks();
+    // The variables of the named blocks (all blocks when empty), in list
+    // order; progress(done, total) after each block.
+    std::vector<Variable> browse(const std::vector<std::string>& blockNames,
+                                 const std::function<void(size_t, size_t)>& progress);
+    // Reads in chunks of at most the controller's item limit; the texts are
+    // in the order of `variables`.
+    std::vector<std::string> read(const std::vector<Variable>& variables);
+
+private:
+    void loadBlocks();
+
+    vemoc_s7_client* client_;
+    s7_block_list list_{};
+    std::vector<Block> blocks_;
+    bool listed_ = false;
+};
+
+} // namespace vemo::cli

@@ -1,0 +1,213 @@
+// vemo-s7: look into an S7-1200/1500 controller from a shell or a script.
+//
+//   vemo-s7 info HOST       controller type and item limit
+//   vemo-s7 blocks HOST     data blocks and memory areas
+//   vemo-s7 browse HOST     every readable variable with its address
+//   vemo-s7 read HOST NAME  current values, once or --watch
+//
+// Exit status: 0 success, 2 usage error, 3 the connection or a request
+// failed, 4 a name did not resolve to a variable. Errors are one line on
+// standard error; standard output then holds nothing partial.
+#include "Output.h"
+#include "PlcSession.h"
+#include "SymbolPath.h"
+
+#include <CLI/CLI.hpp>
+#include <fmt/format.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <map>
+#include <thread>
+
+#include <unistd.h>
+
+namespace {
+
+using namespace vemo::cli;
+
+constexpr int kExitUsage = 2;
+constexpr int kExitFailed = 3;
+constexpr int kExitUnknownName = 4;
+
+std::atomic<bool> g_interrupted{false};
+
+extern "C" void onInterrupt(int) { g_interrupted = true; }
+
+struct Options {
+    std::string host;
+    uint16_t port = 102;
+    uint32_t timeoutMs = 10000;
+    bool json = false;
+    bool csv = false;
+    std::vector<std::string> blocks;
+    std::string filter;
+    std::vector<std::string> names;
+    bool watch = false;
+    uint32_t intervalMs = 1000;
+
+    Format format() const { return json ? Format::Json : csv ? Format::Csv : Format::Text; }
+};
+
+class UnknownName : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+void addConnectionOptions(CLI::App* cmd, Options& o) {
+    cmd->add_option("HOST", o.host, "IPv4/IPv6 address or host name of the controller")->required();
+    cmd->add_option("-p,--port", o.port, "TCP port")->check(CLI::Range(1, 65535))->capture_default_str();
+    cmd->add_option("-t,--timeout", o.timeoutMs, "time-out of each single wait, in milliseconds")
+        ->check(CLI::Range(1u, 3600000u))
+        ->capture_default_str();
+}
+
+void addFormatOptions(CLI::App* cmd, Options& o, bool csv) {
+    auto* json = cmd->add_flag("--json", o.json, "print JSON");
+    if (csv) {
+        cmd->add_flag("--csv", o.csv, "print CSV (RFC 4180) with a header line")->excludes(json);
+    }
+}
+
+// A progress line on standard error, only when a person watches it.
+std::function<void(size_t, size_t)> progressLine() {
+    if (isatty(STDERR_FILENO) == 0) {
+        return {};
+    }
+    return [](size_t done, size_t total) {
+        std::fprintf(stderr, "\rbrowsing blocks: %zu/%zu", done, total);
+        if (done == total) {
+            std::fputs("\r\033[K", stderr);
+        }
+        std::fflush(stderr);
+    };
+}
+
+// The block a full symbolic name lives in: its first component.
+std::string blockOf(const std::string& name) {
+    const auto parts = vemo::splitSymbolPath(name);
+    return parts.empty() ? std::string() : parts.front();
+}
+
+std::vector<Variable> resolve(PlcSession& session, const std::vector<std::string>& names) {
+    std::vector<std::string> blocks;
+    for (const auto& name : names) {
+        const std::string block = blockOf(name);
+        if (std::find(blocks.begin(), blocks.end(), block) == blocks.end()) {
+            blocks.push_back(block);
+        }
+    }
+    const auto all = session.browse(blocks, progressLine());
+    std::map<std::string, const Variable*> byName;
+    for (const auto& v : all) {
+        byName.emplace(v.name, &v);
+    }
+    std::vector<Variable> chosen;
+    for (const auto& name : names) {
+        const auto it = byName.find(name);
+        if (it == byName.end()) {
+            throw UnknownName("no variable named " + name);
+        }
+        chosen.push_back(*it->second);
+    }
+    return chosen;
+}
+
+void sleepUnlessInterrupted(uint32_t ms) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!g_interrupted && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+int run(const std::string& command, const Options& o) {
+    PlcSession session;
+    session.connect(o.host, o.port, o.timeoutMs);
+    std::string out;
+    if (command == "info") {
+        out = formatInfo(o.format(), session.plcType(), session.maxReadItems());
+    } else if (command == "blocks") {
+        out = formatBlocks(o.format(), session.blocks());
+    } else if (command == "browse") {
+        auto variables = session.browse(o.blocks, progressLine());
+        if (!o.filter.empty()) {
+            std::erase_if(variables, [&](const Variable& v) { return !vemo::containsIgnoreCase(v.name, o.filter); });
+        }
+        out = formatBrowse(o.format(), variables);
+    } else {
+        const auto variables = resolve(session, o.names);
+        if (!o.watch) {
+            out = formatRead(o.format(), variables, session.read(variables), "", true);
+        } else {
+            std::signal(SIGINT, onInterrupt);
+            std::signal(SIGTERM, onInterrupt);
+            for (bool first = true; !g_interrupted; first = false) {
+                const auto values = session.read(variables);
+                std::cout << formatRead(o.format(), variables, values, localTimestamp(), first) << std::flush;
+                sleepUnlessInterrupted(o.intervalMs);
+            }
+        }
+    }
+    std::cout << out << std::flush;
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Browse and read S7-1200/1500 controllers from a terminal or a script.", "vemo-s7"};
+    app.require_subcommand(1);
+    Options o;
+
+    auto* info = app.add_subcommand("info", "Print the controller type and its item limit");
+    addConnectionOptions(info, o);
+    addFormatOptions(info, o, true);
+
+    auto* blocks = app.add_subcommand("blocks", "List the data blocks, then the memory areas I, Q, M, S7Timers, S7Counters");
+    addConnectionOptions(blocks, o);
+    addFormatOptions(blocks, o, true);
+
+    auto* browse = app.add_subcommand("browse", "List every readable variable with its type and item address");
+    addConnectionOptions(browse, o);
+    browse->add_option("--block", o.blocks, "only this block (repeatable)");
+    browse->add_option("--filter", o.filter, "only names containing TEXT (case-insensitive)");
+    addFormatOptions(browse, o, true);
+
+    auto* read = app.add_subcommand("read", "Read variables by their full symbolic names");
+    addConnectionOptions(read, o);
+    read->add_option("NAME", o.names, "full symbolic name, e.g. DB1.Motor.Speed")->required();
+    auto* watch = read->add_flag("--watch", o.watch, "read again every interval until interrupted");
+    read->add_option("--interval", o.intervalMs, "milliseconds between reads with --watch")
+        ->needs(watch)
+        ->check(CLI::Range(1u, 86400000u))
+        ->capture_default_str();
+    addFormatOptions(read, o, true);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return kExitUsage;
+    }
+
+    const std::string command = app.get_subcommands().front()->get_name();
+    try {
+        return run(command, o);
+    } catch (const StepError& e) {
+        std::cerr << e.message() << "\n";
+        return kExitFailed;
+    } catch (const UnknownName& e) {
+        std::cerr << e.what() << "\n";
+        return kExitUnknownName;
+    } catch (const std::exception& e) {
+        std::cerr << "error: " << e.what() << "\n";
+        return kExitFailed;
+    }
+}
