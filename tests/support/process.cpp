@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 #include <fcntl.h>
 #include <poll.h>
