@@ -1,7 +1,8 @@
 // The top bar with its real widgets, driven by clicks and typing: the
 // button's lock, connect on the pool with the status it shows on the way,
 // disconnect at once, failures with their log lines, and the port's low
-// 16 bits. A loopback TLS peer plays the controller.
+// 16 bits. The simulator plays the controller over loopback; the scripted TLS
+// peer stands in where a test needs to see how the client closed.
 #include "Views/TopBarView.h"
 
 #include "Theme.h"
@@ -11,12 +12,16 @@
 #include "loopback_server.h"
 #include "tls_peer.h"
 
+#include "Program.h"
+#include "Server.h"
+
 #include <SDL.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -33,6 +38,13 @@ namespace ui = vemo::ui;
 using vemo::test::kIpField;
 using vemo::test::kPortMinus;
 using vemo::test::kPortText;
+
+// The built-in machine program served on a free loopback port.
+std::unique_ptr<vemo::sim::Server> startSimulator() {
+    vemo::sim::ServerOptions options;
+    options.port = 0;
+    return std::make_unique<vemo::sim::Server>(vemo::sim::Program::builtIn(), options);
+}
 
 class TopBarViewTest : public vemo::test::GuiTest {
 protected:
@@ -98,10 +110,10 @@ TEST_F(TopBarViewTest, ButtonIsLockedUntilAnIpIsTyped) {
 }
 
 TEST_F(TopBarViewTest, ConnectShowsConnectingThenConnectedAndDisconnectShowsDisconnectedAtOnce) {
-    TlsPeer peer;
+    const auto sim = startSimulator();
     typeIp("127.0.0.1");
-    // One above the peer's port, then one step down with the "-" button.
-    typePort(std::to_string(peer.port() + 1));
+    // One above the simulator's port, then one step down with the "-" button.
+    typePort(std::to_string(sim->port() + 1));
     clickPanel(kPortMinus);
 
     {
@@ -112,10 +124,10 @@ TEST_F(TopBarViewTest, ConnectShowsConnectingThenConnectedAndDisconnectShowsDisc
         EXPECT_EQ(status()->getColor(), Theme::instance().connectingColor());
         EXPECT_EQ(button()->getText()->getText(), "Connect");
     }
-    ASSERT_TRUE(showsStatus("PLC-Status: CONNECTED")) << "the port stepped down to the peer's";
+    ASSERT_TRUE(showsStatus("PLC-Status: CONNECTED")) << "the port stepped down to the simulator's";
     EXPECT_EQ(status()->getColor(), Theme::instance().connectedColor());
     EXPECT_EQ(button()->getText()->getText(), "Disconnect");
-    const std::string type = vemo::test::PeerSession{}.plcType;
+    const std::string type = sim->model().program().plcType;
     EXPECT_EQ(detail()->getText(), "PLC-Type: " + type);
 
     frames(2);
@@ -129,23 +141,37 @@ TEST_F(TopBarViewTest, ConnectShowsConnectingThenConnectedAndDisconnectShowsDisc
     EXPECT_EQ(button()->getText()->getText(), "Connect");
     EXPECT_EQ(detail()->getText(), "PLC-Type: " + type) << "the last controller type stays";
     EXPECT_EQ(service_.getState(), ConnectionState::Disconnected);
+    EXPECT_EQ(sim->connectionsAccepted(), 1);
+}
+
+TEST_F(TopBarViewTest, DisconnectClosesTheConnectionItself) {
+    TlsPeer peer;
+    typeIp("127.0.0.1");
+    typePort(std::to_string(peer.port()));
+    clickButton();
+    ASSERT_TRUE(showsStatus("PLC-Status: CONNECTED"));
+    clickButton();
+    frames(1);
+    EXPECT_EQ(statusText(), "PLC-Status: DISCONNECTED");
     peer.join();
     EXPECT_TRUE(peer.log().closedByClient);
 }
 
 struct PortCase {
     const char* name;
-    // The text typed into the port field, given the peer's port.
-    std::function<std::string(int peerPort)> port;
+    // The text typed into the port field, given the port of a running
+    // simulator and of one that has stopped.
+    std::function<std::string(int running, int stopped)> port;
     // The code in the log line; none: the connect succeeds.
     std::optional<unsigned> code;
 };
 
 const PortCase kPortCases[] = {
-    {"ZeroFailsAtOnceWithTheArgumentCode", [](int) { return std::string("0"); }, S7_ERR_ARGUMENT},
-    {"NobodyListeningFailsWithTheConnectCode",
-     [](int) { return std::to_string(vemo::test::unusedPort()); }, S7_ERR_CONNECT},
-    {"AbovePortRangeUsesTheLow16Bits", [](int peer) { return std::to_string(peer + 65536); }, std::nullopt},
+    {"ZeroFailsAtOnceWithTheArgumentCode", [](int, int) { return std::string("0"); }, S7_ERR_ARGUMENT},
+    {"StoppedSimulatorFailsWithTheConnectCode", [](int, int stopped) { return std::to_string(stopped); },
+     S7_ERR_CONNECT},
+    {"AbovePortRangeUsesTheLow16Bits", [](int running, int) { return std::to_string(running + 65536); },
+     std::nullopt},
 };
 
 void PrintTo(const PortCase& c, std::ostream* os) { *os << c.name; }
@@ -154,16 +180,19 @@ class TopBarPort : public TopBarViewTest, public ::testing::WithParamInterface<P
 
 TEST_P(TopBarPort, ConnectsOrReportsTheCode) {
     const PortCase& c = GetParam();
-    TlsPeer peer;
+    const auto sim = startSimulator();
+    auto stopped = startSimulator();
+    const int stoppedPort = stopped->port();
+    stopped.reset();
     typeIp("127.0.0.1");
-    typePort(c.port(peer.port()));
+    typePort(c.port(sim->port(), stoppedPort));
 
     CapturedStreams streams;
     clickButton();
     if (!c.code) {
         ASSERT_TRUE(showsStatus("PLC-Status: CONNECTED"));
         EXPECT_EQ(streams.err(), "");
-        service_.disconnect();  // lets the peer finish at once
+        service_.disconnect();
         return;
     }
     ASSERT_TRUE(runUntil([&] { return detail()->getText() == "Connection failed"; }));
@@ -178,7 +207,7 @@ INSTANTIATE_TEST_SUITE_P(TopBar, TopBarPort, ::testing::ValuesIn(kPortCases),
                          [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(TopBarViewTest, AfterAFailureTheInputsWorkAgainAndASuccessReplacesTheFailureText) {
-    TlsPeer peer;
+    const auto sim = startSimulator();
     typeIp("127.0.0.1");
     typePort(std::to_string(vemo::test::unusedPort()));
     {
@@ -187,10 +216,10 @@ TEST_F(TopBarViewTest, AfterAFailureTheInputsWorkAgainAndASuccessReplacesTheFail
         ASSERT_TRUE(runUntil([&] { return detail()->getText() == "Connection failed"; }));
     }
     // Editing is possible again only once the task has handed back.
-    typePort(std::to_string(peer.port()));
+    typePort(std::to_string(sim->port()));
     clickButton();
     ASSERT_TRUE(showsStatus("PLC-Status: CONNECTED"));
-    EXPECT_EQ(detail()->getText(), "PLC-Type: " + vemo::test::PeerSession{}.plcType);
+    EXPECT_EQ(detail()->getText(), "PLC-Type: " + sim->model().program().plcType);
     service_.disconnect();
 }
 
