@@ -254,7 +254,7 @@ uint8_t s7_tls_start(s7_iso_transport* transport, uint32_t timeout_ms, s7_tls_st
     if (rc != S7_ISO_OK) {
         return rc;
     }
-    uint8_t reply[S7_TLS_START_SIZE];
+    uint8_t reply[S7_TLS_START_REPLY_MAX];
     uint32_t len = 0;
     // Whatever goes wrong with the reply - a time-out, a closed connection,
     // a frame too long for the buffer - means the controller did not agree.

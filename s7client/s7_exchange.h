@@ -53,8 +53,13 @@ enum {
      * no answer of the controller comes near either. */
     S7_RESPONSE_MAX_FRAMES = 16384,
     S7_RESPONSE_MAX_SIZE = 0x1000000,
-    /* The TLS-start request and the buffer its reply is read into. */
-    S7_TLS_START_SIZE = 26
+    /* The TLS-start request. */
+    S7_TLS_START_SIZE = 26,
+    /* The longest TLS-start reply: frame head, response header, body byte,
+     * a return value of 9 bytes (any value with bit 62 set, a refusal,
+     * needs all 9) and the trailer. A buffer of the request's 26 bytes
+     * could never hold a refusal. */
+    S7_TLS_START_REPLY_MAX = 27
 };
 
 typedef struct s7_session {
@@ -123,8 +128,9 @@ uint8_t s7_exchange(s7_session* session, const s7_request* request, s7_response*
  * The clear-text step that switches the connection to TLS: sends the fixed
  * 26-byte TLS-start request in one data frame and reads the reply frame.
  * Returns the transport code of a failed send, 6 for any problem with the
- * reply (it cannot be read, a time-out included, is longer than 26 bytes or
- * is not a TLS-start reply), or 0 with *result filled in.
+ * reply (it cannot be read, a time-out included, is longer than
+ * S7_TLS_START_REPLY_MAX bytes or is not a TLS-start reply), or 0 with
+ * *result filled in.
  */
 uint8_t s7_tls_start(s7_iso_transport* transport, uint32_t timeout_ms, s7_tls_start_result* result);
 

@@ -523,6 +523,10 @@ TEST(ConnectTls, StepsSixToEightAgainstGoodAndBadControllers) {
     const Bytes cutShort = {0x72, 0x01, 0x00, 0x07, 0x32, 0x00, 0x00, 0x05, 0xB3, 0x00, 0x00};
     Bytes nonZero = TlsPeerOptions::okTlsStartReply();
     nonZero[14] = 0x05;
+    // Bit 62 needs the long, 9-byte form of the return value: 27 bytes in all.
+    Bytes refusal = TlsPeerOptions::okTlsStartReply();
+    refusal.erase(refusal.begin() + 14);
+    refusal.insert(refusal.begin() + 14, {0xA0, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x00});
     struct Case {
         const char* rule;
         TlsPeerOptions options;
@@ -533,6 +537,7 @@ TEST(ConnectTls, StepsSixToEightAgainstGoodAndBadControllers) {
         {"a return value without bit 62 is accepted", replying(nonZero), S7_OK},
         {"an expired certificate is accepted", with([](TlsPeerOptions& o) { o.expiredCertificate = true; }), S7_OK},
         {"a TLS-start reply of 30 bytes", replying(thirty), S7_ERR_PROTOCOL},
+        {"a refusal (bit 62) is read whole and reported as such", replying(refusal), S7_ERR_TLS},
         {"a TLS-start reply with the wrong first byte", replying(wrongStart), S7_ERR_PROTOCOL},
         {"a TLS-start reply for another function", replying(wrongFunction), S7_ERR_PROTOCOL},
         {"a TLS-start reply cut short", replying(cutShort), S7_ERR_PROTOCOL},
