@@ -83,8 +83,12 @@ Fault Fault::parse(std::string_view name, std::optional<uint64_t> arg) {
                 throw std::invalid_argument("fault " + std::string(name) + " needs --fault-arg");
             }
             f.kind = s.kind;
-            if (f.kind == FaultKind::HostileCount && !arg) {
-                f.arg = 0xFFFFFFFFu;
+            if (f.kind == FaultKind::HostileCount) {
+                // The count travels as a 32-bit field of the type description.
+                if (arg && *arg > 0xFFFFFFFFu) {
+                    throw std::invalid_argument("fault hostile-count takes a count of at most 4294967295");
+                }
+                f.arg = arg.value_or(0xFFFFFFFFu);
             }
             return f;
         }

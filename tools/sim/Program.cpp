@@ -38,6 +38,10 @@ constexpr uint32_t kDefaultStringCapacity = 254;
 // up to a million elements, far more than a program of this size needs.
 constexpr size_t kMaxDims = 6;
 constexpr uint64_t kMaxElements = 1000000;
+// A generated program is held in memory member by member; ten times the
+// largest load the benchmarks use (100 000) is plenty, and already more than
+// a client can take in one type-info answer.
+constexpr uint64_t kMaxGeneratedMembers = 1000000;
 
 const std::vector<DataType> kDataTypes = {
     {"BOOL", kBool, S7_TYPE_BOOL},        {"BYTE", kByte, S7_TYPE_BITS8},
@@ -520,6 +524,9 @@ Program Program::fromFile(const std::string& path) {
 Program Program::generated(uint32_t blocks, uint32_t members) {
     if (blocks > kMaxBlockNumber) throw ProgramError("--generate: at most 59999 blocks");
     if (members == 0 || members > 65535) throw ProgramError("--generate: 1 to 65535 members per block");
+    if (uint64_t{blocks} * members > kMaxGeneratedMembers) {
+        throw ProgramError("--generate: at most " + std::to_string(kMaxGeneratedMembers) + " members in all");
+    }
     Program p = fromJson("{}");
     p.plcType = "CPU 1518-4 PN/DP (generated)";
     // A mix of the common elementary types; every member is one symbol.

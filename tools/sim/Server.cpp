@@ -235,12 +235,26 @@ private:
         return true;
     }
 
+    // Waits until the socket takes more bytes; false on stop. A client that
+    // stops reading must not keep a large answer - and so the server's stop -
+    // waiting for ever.
+    bool waitWritable() {
+        for (;;) {
+            if (stopping()) return false;
+            pollfd p{fd_, POLLOUT, 0};
+            const int r = ::poll(&p, 1, kSliceMs);
+            if (r > 0) return true;
+            if (r < 0 && errno != EINTR) return false;
+        }
+    }
+
     bool send(const Bytes& bytes) {
         size_t sent = 0;
         while (sent < bytes.size()) {
-            const ssize_t r = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+            if (!waitWritable()) return false;
+            const ssize_t r = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
             if (r <= 0) {
-                if (r < 0 && errno == EINTR) continue;
+                if (r < 0 && (errno == EINTR || errno == EAGAIN)) continue;
                 return false;
             }
             sent += static_cast<size_t>(r);

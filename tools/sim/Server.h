@@ -73,6 +73,9 @@ public:
     std::vector<ReceivedRequest> requests() const;
     void clearRequests();
     int connectionsAccepted() const { return accepted_; }
+    // Connections being served now (a client that closed its end counts
+    // until its thread has seen it).
+    size_t connectionsOpen() const { return live_; }
 
 private:
     struct Tls;

@@ -5,6 +5,8 @@
 #include "Program.h"
 #include "Server.h"
 
+#include "s7_exchange.h"
+
 #include <CLI/CLI.hpp>
 
 #include <csignal>
@@ -103,6 +105,13 @@ int main(int argc, char** argv) {
         pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
         Server server(std::move(program), options);
+        // Clients refuse answers above this size, and the type descriptions
+        // travel as one answer.
+        if (server.model().typeInfoObjects().size() > S7_RESPONSE_MAX_SIZE) {
+            std::cerr << "vemo-s7-sim: warning: the type descriptions take "
+                      << server.model().typeInfoObjects().size() << " bytes, more than a client accepts in one answer ("
+                      << S7_RESPONSE_MAX_SIZE << "); browsing will fail" << std::endl;
+        }
         std::cout << "listening on " << server.host() << ":" << server.port() << std::endl;
         int received = 0;
         sigwait(&signals, &received);
