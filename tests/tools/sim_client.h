@@ -1,0 +1,93 @@
+// What the integration tests share: a controller simulator on a free
+// loopback port (real TCP, real TLS 1.3), a client handle that frees itself,
+// and block and symbol lists that release themselves, all through the
+// library's public interface.
+#pragma once
+
+#include "Program.h"
+#include "Server.h"
+
+#include <vemo/s7browse.h>
+#include <vemo/s7client.h>
+
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace vemo::test {
+
+// Long enough for a TLS handshake on a loaded machine under the sanitizers;
+// only faults that stall ever wait it out.
+constexpr uint32_t kTimeoutMs = 10000;
+
+struct ClientDeleter {
+    void operator()(vemoc_s7_client* c) const { vemoc_s7_client_free(c); }
+};
+using Client = std::unique_ptr<vemoc_s7_client, ClientDeleter>;
+
+inline Client newClient() {
+    Client c(vemoc_s7_client_new());
+    if (!c) throw std::bad_alloc();
+    return c;
+}
+
+inline std::unique_ptr<sim::Server> startSim(sim::Program program, sim::ControllerSettings controller = {},
+                                             bool record = false) {
+    sim::ServerOptions options;
+    options.port = 0;
+    options.controller = std::move(controller);
+    options.record = record;
+    return std::make_unique<sim::Server>(std::move(program), std::move(options));
+}
+
+inline uint8_t connectTo(vemoc_s7_client* c, const sim::Server& server, uint32_t timeoutMs = kTimeoutMs) {
+    return vemoc_s7_client_connect(c, "127.0.0.1", server.port(), timeoutMs);
+}
+
+struct Blocks {
+    s7_block_list list{};
+    Blocks() = default;
+    Blocks(const Blocks&) = delete;
+    Blocks& operator=(const Blocks&) = delete;
+    ~Blocks() { s7_block_list_free(&list); }
+
+    std::vector<std::string> names() const {
+        std::vector<std::string> n;
+        for (uint32_t i = 0; i < list.count; ++i) n.emplace_back(list.items[i].name);
+        return n;
+    }
+    const s7_block* find(const std::string& name) const {
+        for (uint32_t i = 0; i < list.count; ++i) {
+            if (name == list.items[i].name) return &list.items[i];
+        }
+        return nullptr;
+    }
+};
+
+struct Symbols {
+    s7_symbol_list list{};
+    Symbols() = default;
+    Symbols(const Symbols&) = delete;
+    Symbols& operator=(const Symbols&) = delete;
+    ~Symbols() { s7_symbol_list_free(&list); }
+
+    std::vector<std::string> names() const {
+        std::vector<std::string> n;
+        for (uint32_t i = 0; i < list.count; ++i) n.emplace_back(list.items[i].name);
+        return n;
+    }
+    const s7_symbol* find(const std::string& name) const {
+        for (uint32_t i = 0; i < list.count; ++i) {
+            if (name == list.items[i].name) return &list.items[i];
+        }
+        return nullptr;
+    }
+};
+
+inline std::vector<uint32_t> pathOf(const s7_symbol& s) {
+    return {s.address.path, s.address.path + s.address.path_count};
+}
+
+} // namespace vemo::test
