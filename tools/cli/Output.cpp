@@ -5,6 +5,8 @@
 #include <fmt/format.h>
 
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
 #include <ctime>
 
 namespace vemo::cli {
@@ -132,13 +134,36 @@ std::string formatBrowse(Format format, const std::vector<Variable>& variables) 
     return table(rows);
 }
 
-std::string formatRead(Format format, const std::vector<Variable>& variables, const std::vector<std::string>& values,
+nlohmann::json jsonValue(const ReadValue& value) {
+    switch (value.kind) {
+    case ReadValue::Kind::Empty: return nullptr;
+    case ReadValue::Kind::Bool: return value.text == "true";
+    case ReadValue::Kind::Text: return value.text;
+    case ReadValue::Kind::Integer: {
+        // The text is formatValue's decimal form of a 64-bit integer.
+        if (value.text.front() == '-') {
+            return std::stoll(value.text);
+        }
+        return std::stoull(value.text);
+    }
+    case ReadValue::Kind::Real: {
+        const double number = std::strtod(value.text.c_str(), nullptr);
+        if (!std::isfinite(number)) {
+            return value.text;
+        }
+        return number;
+    }
+    }
+    return nullptr;
+}
+
+std::string formatRead(Format format, const std::vector<Variable>& variables, const std::vector<ReadValue>& values,
                        const std::string& time, bool header) {
     if (format == Format::Json) {
         nlohmann::json list = nlohmann::json::array();
         for (size_t i = 0; i < variables.size(); ++i) {
             nlohmann::json item = {
-                {"name", variables[i].name}, {"datatype", typeName(variables[i].datatype)}, {"value", values[i]}};
+                {"name", variables[i].name}, {"datatype", typeName(variables[i].datatype)}, {"value", jsonValue(values[i])}};
             if (!time.empty()) {
                 item["time"] = time;
             }
@@ -152,7 +177,7 @@ std::string formatRead(Format format, const std::vector<Variable>& variables, co
             out += time.empty() ? csvLine({"name", "datatype", "value"}) : csvLine({"time", "name", "datatype", "value"});
         }
         for (size_t i = 0; i < variables.size(); ++i) {
-            std::vector<std::string> fields = {variables[i].name, typeName(variables[i].datatype), values[i]};
+            std::vector<std::string> fields = {variables[i].name, typeName(variables[i].datatype), values[i].text};
             if (!time.empty()) {
                 fields.insert(fields.begin(), time);
             }
@@ -162,7 +187,7 @@ std::string formatRead(Format format, const std::vector<Variable>& variables, co
     }
     std::vector<std::vector<std::string>> rows;
     for (size_t i = 0; i < variables.size(); ++i) {
-        std::vector<std::string> row = {variables[i].name, typeName(variables[i].datatype), values[i]};
+        std::vector<std::string> row = {variables[i].name, typeName(variables[i].datatype), values[i].text};
         if (!time.empty()) {
             row.insert(row.begin(), time);
         }

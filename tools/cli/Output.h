@@ -25,9 +25,15 @@ std::string formatInfo(Format format, const std::string& plcType, uint32_t maxRe
 std::string formatBlocks(Format format, const std::vector<Block>& blocks);
 std::string formatBrowse(Format format, const std::vector<Variable>& variables);
 
+// A read value as JSON: integers and finite reals as numbers (reals keep the
+// shortest text that reads back as the same value), BOOL as true/false,
+// texts as strings, infinities and NaN as the strings "inf", "-inf", "nan",
+// and a value without a text form as null.
+nlohmann::json jsonValue(const ReadValue& value);
+
 // One read round. `time` is empty outside --watch; with it, every line or
 // element carries the time stamp. `header` asks for the CSV header line.
-std::string formatRead(Format format, const std::vector<Variable>& variables, const std::vector<std::string>& values,
+std::string formatRead(Format format, const std::vector<Variable>& variables, const std::vector<ReadValue>& values,
                        const std::string& time, bool header);
 
 // Local time with milliseconds: "2026-12-10 04:20:01.123".

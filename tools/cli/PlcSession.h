@@ -38,8 +38,12 @@ struct Variable {
     std::vector<uint32_t> path;
 };
 
-struct ReadResult {
+// A value as read: the text the inspector shows, and what kind of JSON
+// value that text stands for.
+struct ReadValue {
+    enum class Kind { Empty, Bool, Integer, Real, Text };
     std::string text; // formatValue's text
+    Kind kind = Kind::Empty;
 };
 
 class PlcSession {
@@ -59,9 +63,9 @@ public:
     // order; progress(done, total) after each block.
     std::vector<Variable> browse(const std::vector<std::string>& blockNames,
                                  const std::function<void(size_t, size_t)>& progress);
-    // Reads in chunks of at most the controller's item limit; the texts are
-    // in the order of `variables`.
-    std::vector<std::string> read(const std::vector<Variable>& variables);
+    // Reads in chunks of at most the controller's item limit; the values
+    // are in the order of `variables`.
+    std::vector<ReadValue> read(const std::vector<Variable>& variables);
 
 private:
     void loadBlocks();

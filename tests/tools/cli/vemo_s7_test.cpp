@@ -1,0 +1,280 @@
+// vemo-s7 end to end: the real tool against the real simulator over
+// loopback, serving a small program whose values the test knows. JSON output
+// is parsed, CSV and text are checked line by line.
+#include "process.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using nlohmann::json;
+using vemo::test::BackgroundProcess;
+using vemo::test::ProcessResult;
+using vemo::test::runProcess;
+
+constexpr int kItemLimit = 4;
+
+// Known values of every kind the tool formats, a live counter, and an array
+// of ten words to read in more than one chunk at an item limit of 4.
+constexpr const char* kProgram = R"json({
+  "plc_type": "CPU 1215C DC/DC/DC",
+  "blocks": [
+    {"name": "Data", "number": 1, "members": [
+      {"name": "Flag", "type": "Bool", "value": true},
+      {"name": "Text", "type": "String[10]", "value": "abc"},
+      {"name": "Ratio", "type": "Real", "value": 0.1},
+      {"name": "Big", "type": "LReal", "value": 1e20},
+      {"name": "Debt", "type": "DInt", "value": -42},
+      {"name": "Ticks", "type": "DInt", "generator": {"kind": "counter", "start": 0, "step": 1, "period_ms": 20}},
+      {"name": "Words", "type": "Array[0..9] of Int", "value": [0, 10, 20, 30, 40, 50, 60, 70, 80, 90]},
+      {"name": "Pos", "type": "Array[1..2, 0..1] of Int", "value": [1, 2, 3, 4]}
+    ]},
+    {"name": "Other", "number": 7, "members": [
+      {"name": "Label", "type": "String[20]", "value": "a, \"quoted\" text"}
+    ]}
+  ]
+})json";
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        out.push_back(line);
+    }
+    return out;
+}
+
+class VemoS7 : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = std::filesystem::temp_directory_path() / ("vemo_s7_test_" + std::to_string(::getpid()));
+        std::filesystem::create_directories(dir_);
+        std::ofstream(dir_ / "program.json") << kProgram;
+        sim_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{
+            VEMO_SIM_EXE, "--port", "0", "--program", (dir_ / "program.json").string(), "--max-read-items",
+            std::to_string(kItemLimit)});
+        const std::string prefix = "listening on 127.0.0.1:";
+        ASSERT_EQ(sim_->firstLine().rfind(prefix, 0), 0u) << sim_->firstLine();
+        port_ = sim_->firstLine().substr(prefix.size());
+    }
+    static void TearDownTestSuite() {
+        sim_.reset();
+        std::filesystem::remove_all(dir_);
+    }
+
+    // vemo-s7 COMMAND 127.0.0.1 -p PORT ARGS...
+    static ProcessResult tool(const std::string& command, std::vector<std::string> args = {}) {
+        std::vector<std::string> argv = {VEMO_S7_EXE, command, "127.0.0.1", "-p", port_};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return runProcess(argv);
+    }
+    static json toolJson(const std::string& command, std::vector<std::string> args = {}) {
+        args.push_back("--json");
+        const ProcessResult r = tool(command, args);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        return json::parse(r.out);
+    }
+
+    static inline std::filesystem::path dir_;
+    static inline std::unique_ptr<BackgroundProcess> sim_;
+    static inline std::string port_;
+};
+
+TEST_F(VemoS7, InfoInEveryFormat) {
+    const json j = toolJson("info");
+    EXPECT_EQ(j, json({{"plc_type", "CPU 1215C DC/DC/DC"}, {"max_read_items", kItemLimit}}));
+
+    const ProcessResult text = tool("info");
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_EQ(lines(text.out), (std::vector<std::string>{"PLC type:        CPU 1215C DC/DC/DC",
+                                                         "Max read items:  4"}));
+
+    const ProcessResult csv = tool("info", {"--csv"});
+    EXPECT_EQ(csv.out, "plc_type,max_read_items\r\nCPU 1215C DC/DC/DC,4\r\n");
+}
+
+TEST_F(VemoS7, BlocksListDataBlocksThenTheFiveAreas) {
+    const json j = toolJson("blocks");
+    std::vector<std::string> names;
+    for (const json& b : j) {
+        names.push_back(b.at("name").get<std::string>());
+        EXPECT_TRUE(b.at("object_id").is_number_unsigned());
+        EXPECT_TRUE(b.at("type_info_id").is_number_unsigned());
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"Data", "Other", "I", "Q", "M", "S7Timers", "S7Counters"}));
+    EXPECT_EQ(j[0].at("number"), 1);
+    EXPECT_EQ(j[1].at("number"), 7);
+
+    const auto text = lines(tool("blocks").out);
+    ASSERT_EQ(text.size(), 8u);
+    EXPECT_EQ(text[0].rfind("NUMBER", 0), 0u);
+    EXPECT_EQ(text[2].rfind("7 ", 0), 0u) << text[2];
+    EXPECT_EQ(lines(tool("blocks", {"--csv"}).out).at(0), "number,name,object_id,type_info_id\r");
+}
+
+TEST_F(VemoS7, BrowseGivesNamesTypesAndAddresses) {
+    const json all = toolJson("browse");
+    const json blocks = toolJson("blocks");
+    std::map<std::string, json> byName;
+    for (const json& v : all) {
+        byName[v.at("name").get<std::string>()] = v;
+    }
+    ASSERT_TRUE(byName.count("Data.Flag"));
+    const json& flag = byName["Data.Flag"];
+    EXPECT_EQ(flag.at("block"), "Data");
+    EXPECT_EQ(flag.at("datatype"), "BOOL");
+    EXPECT_EQ(flag.at("datatype_id"), 1);
+    EXPECT_EQ(flag.at("address").at("object_id"), blocks[0].at("object_id"));
+    EXPECT_EQ(flag.at("address").at("attribute_id"), 2550);
+    EXPECT_TRUE(flag.at("address").at("path").is_array());
+    for (const char* name : {"Data.Words[0]", "Data.Words[9]", "Data.Pos[1,0]", "Data.Pos[2,1]", "Other.Label"}) {
+        EXPECT_TRUE(byName.count(name)) << name;
+    }
+    EXPECT_EQ(byName["Data.Text"].at("datatype"), "STRING");
+
+    // One block, and the tree view's case-insensitive match.
+    const json other = toolJson("browse", {"--block", "Other"});
+    ASSERT_EQ(other.size(), 1u);
+    EXPECT_EQ(other[0].at("name"), "Other.Label");
+    const json filtered = toolJson("browse", {"--filter", "wORDS[1"});
+    ASSERT_EQ(filtered.size(), 1u);
+    EXPECT_EQ(filtered[0].at("name"), "Data.Words[1]");
+
+    const auto csv = lines(tool("browse", {"--filter", "Data.Words[1]", "--csv"}).out);
+    ASSERT_EQ(csv.size(), 2u);
+    EXPECT_EQ(csv[0], "block,name,datatype,datatype_id,object_id,attribute_id,path\r");
+    // A path of several ids is one quoted field.
+    const json& words1 = byName["Data.Words[1]"];
+    EXPECT_EQ(csv[1], "Data,Data.Words[1],INT,5," + words1.at("address").at("object_id").dump() + ",2550,\"" +
+                          std::to_string(words1.at("address").at("path")[0].get<int>()) + "," +
+                          std::to_string(words1.at("address").at("path")[1].get<int>()) + "\"\r");
+
+    const auto text = lines(tool("browse", {"--filter", "Data.Debt"}).out);
+    ASSERT_EQ(text.size(), 2u);
+    EXPECT_EQ(text[1].rfind("Data.Debt  DINT  0x", 0), 0u) << text[1];
+}
+
+TEST_F(VemoS7, ReadFormatsEveryKindOfValue) {
+    const std::vector<std::string> names = {"Data.Flag", "Data.Text", "Data.Ratio", "Data.Big", "Data.Debt",
+                                            "Other.Label"};
+    const json j = toolJson("read", names);
+    ASSERT_EQ(j.size(), names.size());
+    const json expected = json::parse(R"([
+      {"name": "Data.Flag", "datatype": "BOOL", "value": true},
+      {"name": "Data.Text", "datatype": "STRING", "value": "abc"},
+      {"name": "Data.Ratio", "datatype": "REAL", "value": 0.1},
+      {"name": "Data.Big", "datatype": "LREAL", "value": 1e20},
+      {"name": "Data.Debt", "datatype": "DINT", "value": -42},
+      {"name": "Other.Label", "datatype": "STRING", "value": "a, \"quoted\" text"}
+    ])");
+    EXPECT_EQ(j, expected);
+
+    const ProcessResult csv = tool("read", {"Data.Ratio", "Data.Big", "Other.Label", "--csv"});
+    EXPECT_EQ(csv.out,
+              "name,datatype,value\r\n"
+              "Data.Ratio,REAL,0.1\r\n"
+              "Data.Big,LREAL,1e+20\r\n"
+              "Other.Label,STRING,\"a, \"\"quoted\"\" text\"\r\n");
+
+    const auto text = lines(tool("read", {"Data.Flag", "Data.Debt"}).out);
+    EXPECT_EQ(text, (std::vector<std::string>{"Data.Flag  BOOL  true", "Data.Debt  DINT  -42"}));
+}
+
+TEST_F(VemoS7, ReadOfMoreNamesThanTheItemLimitKeepsTheirOrder) {
+    std::vector<std::string> names;
+    for (int i = 9; i >= 0; --i) {
+        names.push_back("Data.Words[" + std::to_string(i) + "]");
+    }
+    names.push_back("Data.Pos[2,0]");
+    const json j = toolJson("read", names);
+    ASSERT_EQ(j.size(), names.size());
+    for (size_t i = 0; i < 10; ++i) {
+        EXPECT_EQ(j[i].at("name"), names[i]);
+        EXPECT_EQ(j[i].at("value"), 90 - 10 * static_cast<int>(i));
+    }
+    EXPECT_EQ(j[10].at("value"), 3);
+}
+
+TEST_F(VemoS7, FailuresExitWithTheirCodeAndPrintNothingPartial) {
+    struct Row {
+        const char* what;
+        std::vector<std::string> argv;
+        int exitCode;
+        std::string errStart;
+    };
+    // A port where nothing listens: a simulator started and stopped.
+    std::string stoppedPort;
+    {
+        BackgroundProcess stopped({VEMO_SIM_EXE, "--port", "0"});
+        stoppedPort = stopped.firstLine().substr(stopped.firstLine().rfind(':') + 1);
+        ASSERT_EQ(stopped.stop(SIGTERM), 0);
+    }
+    const std::vector<Row> rows = {
+        {"unknown member", {VEMO_S7_EXE, "read", "127.0.0.1", "-p", port_, "Data.Flag", "Data.Nope"}, 4, ""},
+        {"unknown block", {VEMO_S7_EXE, "read", "127.0.0.1", "-p", port_, "Nope.Flag"}, 4, ""},
+        {"structure, not a variable", {VEMO_S7_EXE, "read", "127.0.0.1", "-p", port_, "Data.Words"}, 4, ""},
+        {"stopped simulator",
+         {VEMO_S7_EXE, "read", "127.0.0.1", "-p", stoppedPort, "Data.Flag"},
+         3,
+         "connect failed: S7_ERR_CONNECT (3)"},
+        {"no subcommand", {VEMO_S7_EXE}, 2, ""},
+        {"unknown option", {VEMO_S7_EXE, "info", "127.0.0.1", "--bogus"}, 2, ""},
+        {"port out of range", {VEMO_S7_EXE, "info", "127.0.0.1", "-p", "70000"}, 2, ""},
+        {"watch interval without watch", {VEMO_S7_EXE, "read", "127.0.0.1", "X.y", "--interval", "5"}, 2, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const ProcessResult r = runProcess(row.argv);
+        EXPECT_EQ(r.exitCode, row.exitCode) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_FALSE(r.err.empty());
+        if (!row.errStart.empty()) {
+            EXPECT_EQ(r.err, row.errStart + "\n");
+        }
+        if (row.exitCode == 4) {
+            EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
+        }
+    }
+}
+
+TEST_F(VemoS7, WatchRepeatsUntilInterruptedWithRisingCounterValues) {
+    BackgroundProcess watch({VEMO_S7_EXE, "read", "127.0.0.1", "-p", port_, "Data.Ticks", "Data.Debt", "--watch",
+                             "--interval", "50", "--json"});
+    std::vector<std::string> rounds = {watch.firstLine()};
+    for (int tries = 0; tries < 100 && rounds.size() < 4; ++tries) {
+        for (const std::string& line : lines(watch.readOutput(200))) {
+            rounds.push_back(line);
+        }
+    }
+    EXPECT_EQ(watch.stop(SIGINT), 0) << "an interrupt ends the watch cleanly";
+    ASSERT_GE(rounds.size(), 4u);
+
+    long long previous = -1;
+    for (const std::string& line : rounds) {
+        if (line.empty()) {
+            continue; // a round cut by the interrupt prints nothing partial
+        }
+        const json round = json::parse(line);
+        ASSERT_EQ(round.size(), 2u) << line;
+        EXPECT_TRUE(round[0].at("time").is_string());
+        EXPECT_EQ(round[1].at("value"), -42);
+        const long long ticks = round[0].at("value").get<long long>();
+        EXPECT_GT(ticks, previous) << "the counter rises from round to round";
+        previous = ticks;
+    }
+}
+
+} // namespace
