@@ -292,9 +292,11 @@ TEST(ExploreResponse, ObjectsUntilAByteOtherThanA1) {
 
 TEST(ExploreResponse, DeeplyNestedObjectsFailCleanly) {
     vemo::test::CountingAllocator alloc;
+    const Bytes level{0xA1, 0, 0, 0, 1, 0x01, 0x00, 0x00};
     Bytes b = kExploreHead;
+    b.reserve(b.size() + 100000 * level.size());
     for (int i = 0; i < 100000; ++i) {
-        b = b + Bytes{0xA1, 0, 0, 0, 1, 0x01, 0x00, 0x00};
+        b.insert(b.end(), level.begin(), level.end());
     }
     s7_explore_result r{};
     EXPECT_EQ(s7_parse_explore_response(b.data(), static_cast<uint32_t>(b.size()), &r), S7_ERR_PROTOCOL);
