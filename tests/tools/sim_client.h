@@ -10,6 +10,7 @@
 #include <vemo/s7browse.h>
 #include <vemo/s7client.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -88,6 +89,23 @@ struct Symbols {
 
 inline std::vector<uint32_t> pathOf(const s7_symbol& s) {
     return {s.address.path, s.address.path + s.address.path_count};
+}
+
+// Reads the values of `count` addresses in requests of at most the handle's
+// item limit, in order; the first failing request's code ends it.
+inline uint8_t readAll(vemoc_s7_client* c, const std::vector<const s7_item_address*>& items,
+                       std::vector<sim::ValuePtr>& values) {
+    values.clear();
+    uint32_t limit = 0;
+    if (const uint8_t rc = vemoc_s7_client_get_max_read_items(c, &limit); rc != S7_OK) return rc;
+    for (size_t at = 0; at < items.size(); at += limit) {
+        const auto n = static_cast<uint32_t>(std::min<size_t>(limit, items.size() - at));
+        s7_value** got = nullptr;
+        if (const uint8_t rc = vemoc_s7_client_read(c, items.data() + at, n, &got); rc != S7_OK) return rc;
+        for (uint32_t i = 0; i < n; ++i) values.emplace_back(got[i]);
+        s7_free(got);
+    }
+    return S7_OK;
 }
 
 } // namespace vemo::test

@@ -1,0 +1,293 @@
+// Listing and browsing the simulated controller's program through the client
+// library: the blocks and the reads that learn their type descriptions, the
+// names and item addresses of every member shape a program can declare -
+// each address read back from the simulator - the per-connection cache of
+// type descriptions, and hostile descriptions.
+#include "sim_client.h"
+
+#include "../support/alloc_hooks.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace vemo::test;
+using vemo::sim::Bytes;
+using vemo::sim::ControllerSettings;
+using vemo::sim::Program;
+using vemo::sim::ReceivedRequest;
+using vemo::sim::Server;
+
+constexpr uint16_t kExplore = 1211;
+constexpr uint16_t kRead = 1356;
+
+std::unique_ptr<Server> recordingSim(Program program, ControllerSettings controller = {}) {
+    return startSim(std::move(program), std::move(controller), true);
+}
+
+std::vector<ReceivedRequest> withFunction(const std::vector<ReceivedRequest>& all, uint16_t function) {
+    std::vector<ReceivedRequest> out;
+    for (const auto& r : all) {
+        if (r.function == function) out.push_back(r);
+    }
+    return out;
+}
+
+// The root object an explore body names, and the item count of a read body
+// (both right after the body's first byte and target, below 128 here).
+uint32_t exploreRoot(const ReceivedRequest& r) {
+    return uint32_t{r.body[1]} << 24 | uint32_t{r.body[2]} << 16 | uint32_t{r.body[3]} << 8 | r.body[4];
+}
+uint32_t readItems(const ReceivedRequest& r) { return r.body[5]; }
+
+const std::vector<std::string> kAreas = {"I", "Q", "M", "S7Timers", "S7Counters"};
+
+// Every shape of member, in one block; Values, Points and the areas carry
+// values so that reads show which element an address reaches.
+constexpr const char* kShapes = R"json({
+  "types": [
+    {"name": "Point", "members": [{"name": "X", "type": "Int"}, {"name": "Y", "type": "Int"}]},
+    {"name": "Segment", "members": [{"name": "From", "type": "Point"}, {"name": "To", "type": "Point"}]}
+  ],
+  "blocks": [
+    {"name": "DB1", "number": 1, "members": [
+      {"name": "Values", "type": "Array[-1..1] of Int", "value": [-7, 0, 7]},
+      {"name": "Grid", "type": "Array[1..3, 0..1] of DInt", "value": [10, 11, 20, 21, 30, 31]},
+      {"name": "Bits", "type": "Array[0..1, 0..2] of BBool", "value": [true, false, true, false, true, false]},
+      {"name": "Points", "type": "Array[0..3] of Point"},
+      {"name": "Pairs", "type": "Array[0..1, 5..6] of Point"},
+      {"name": "Line", "type": "Segment"},
+      {"name": "Cube", "type": "Array[0..1, 0..1, 0..1, 0..1, 0..1, 0..2] of Bool"},
+      {"name": "Flags", "type": "Array[0..9] of BBool"}
+    ]},
+    {"name": "Unknown", "number": 2, "type_info": "none", "members": [{"name": "A", "type": "Int"}]},
+    {"name": "Dangling", "number": 3, "type_info": "dangling", "members": [{"name": "A", "type": "Int"}]},
+    {"name": "Empty", "number": 4}
+  ],
+  "areas": {"M": [{"name": "Flag", "type": "Bool", "value": true}, {"name": "Word", "type": "Word", "value": 4660}]}
+})json";
+
+TEST(SimList, BlocksInProgramOrderThenTheAreasWithTheDecoysLeftOut) {
+    const auto server = recordingSim(Program::builtIn());
+    const Client client = newClient();
+    ASSERT_EQ(connectTo(client.get(), *server), S7_OK);
+    server->clearRequests();
+    Blocks blocks;
+    ASSERT_EQ(vemoc_s7_client_list_datablocks(client.get(), &blocks.list), S7_OK);
+
+    std::vector<std::string> expected = {"Conveyor", "Tank", "Recipes"};
+    expected.insert(expected.end(), kAreas.begin(), kAreas.end());
+    EXPECT_EQ(blocks.names(), expected) << "the simulator lists four objects a client must skip";
+    const Program& program = server->model().program();
+    for (uint32_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(blocks.list.items[i].number, i + 1);
+        EXPECT_EQ(blocks.list.items[i].object_id, 0x8A0E0000u + i + 1);
+        EXPECT_EQ(blocks.list.items[i].type_info_id, program.blocks[i].typeInfoId);
+    }
+    const auto received = server->requests();
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[0].function, kExplore);
+    EXPECT_EQ(exploreRoot(received[0]), 3u);
+    EXPECT_EQ(received[1].function, kRead);
+    EXPECT_EQ(readItems(received[1]), 3u);
+}
+
+TEST(SimList, WithoutDataBlocksOnlyTheAreasAndNoRead) {
+    const auto server = recordingSim(Program::fromJson("{}"));
+    const Client client = newClient();
+    ASSERT_EQ(connectTo(client.get(), *server), S7_OK);
+    server->clearRequests();
+    Blocks blocks;
+    ASSERT_EQ(vemoc_s7_client_list_datablocks(client.get(), &blocks.list), S7_OK);
+    EXPECT_EQ(blocks.names(), kAreas);
+    const std::vector<uint32_t> numbers = {80, 81, 82, 84, 83};
+    for (uint32_t i = 0; i < blocks.list.count; ++i) EXPECT_EQ(blocks.list.items[i].number, numbers[i]);
+    EXPECT_EQ(server->requests().size(), 1u) << "the explore, and no read";
+}
+
+TEST(SimList, TypeDescriptionsAreReadInBatchesOfTheItemLimit) {
+    ControllerSettings settings;
+    settings.maxReadItems = 16;
+    const auto server = recordingSim(Program::generated(33, 1), settings);
+    const Client client = newClient();
+    ASSERT_EQ(connectTo(client.get(), *server), S7_OK);
+    server->clearRequests();
+    Blocks blocks;
+    ASSERT_EQ(vemoc_s7_client_list_datablocks(client.get(), &blocks.list), S7_OK);
+
+    const auto reads = withFunction(server->requests(), kRead);
+    ASSERT_EQ(reads.size(), 3u);
+    EXPECT_EQ(readItems(reads[0]), 16u);
+    EXPECT_EQ(readItems(reads[1]), 16u);
+    EXPECT_EQ(readItems(reads[2]), 1u);
+    // Each answer's items land on the blocks of their own batch.
+    ASSERT_EQ(blocks.list.count, 33u + 5u);
+    const Program& program = server->model().program();
+    for (uint32_t i = 0; i < 33; ++i) {
+        EXPECT_EQ(blocks.list.items[i].type_info_id, program.blocks[i].typeInfoId) << blocks.list.items[i].name;
+    }
+}
+
+struct Expected {
+    const char* name;
+    std::vector<uint32_t> path;
+};
+
+TEST(SimBrowse, EveryMemberShapeGetsItsNameAndAddressAndReadsBack) {
+    const auto server = startSim(Program::fromJson(kShapes));
+    const Client client = newClient();
+    ASSERT_EQ(connectTo(client.get(), *server), S7_OK);
+    Blocks blocks;
+    ASSERT_EQ(vemoc_s7_client_list_datablocks(client.get(), &blocks.list), S7_OK);
+    Symbols db1;
+    ASSERT_EQ(vemoc_s7_client_browse_block(client.get(), blocks.find("DB1"), &db1.list), S7_OK);
+
+    // Member ids count from 10 in declaration order; element positions from 0.
+    const Expected cases[] = {
+        // A lower bound of -1: the name shows the index, the path the position.
+        {"DB1.Values[-1]", {10, 0}},
+        {"DB1.Values[0]", {10, 1}},
+        {"DB1.Values[1]", {10, 2}},
+        // Two dimensions: the outer index first in the name, positions in a row.
+        {"DB1.Grid[1,0]", {11, 0}},
+        {"DB1.Grid[1,1]", {11, 1}},
+        {"DB1.Grid[2,0]", {11, 2}},
+        {"DB1.Grid[2,1]", {11, 3}},
+        {"DB1.Grid[3,0]", {11, 4}},
+        {"DB1.Grid[3,1]", {11, 5}},
+        // Rows of packed bits start on a byte: 0, 1, 2, then 8, 9, 10.
+        {"DB1.Bits[0,0]", {12, 0}},
+        {"DB1.Bits[0,2]", {12, 2}},
+        {"DB1.Bits[1,0]", {12, 8}},
+        {"DB1.Bits[1,2]", {12, 10}},
+        // An element of an array of structures is entered through 1.
+        {"DB1.Points[0].X", {13, 0, 1, 10}},
+        {"DB1.Points[2].Y", {13, 2, 1, 11}},
+        {"DB1.Pairs[0,5].X", {14, 0, 1, 10}},
+        {"DB1.Pairs[1,6].Y", {14, 3, 1, 11}},
+        // Nested structures: one member id per level.
+        {"DB1.Line.From.X", {15, 10, 10}},
+        {"DB1.Line.To.Y", {15, 11, 11}},
+        // Six dimensions, the innermost fastest.
+        {"DB1.Cube[0,0,0,0,0,0]", {16, 0}},
+        {"DB1.Cube[0,0,0,0,0,2]", {16, 2}},
+        {"DB1.Cube[0,0,0,0,1,0]", {16, 3}},
+        {"DB1.Cube[1,1,1,1,1,2]", {16, 95}},
+        // A single row of packed bits has no padding.
+        {"DB1.Flags[9]", {17, 9}},
+    };
+    for (const Expected& e : cases) {
+        SCOPED_TRACE(e.name);
+        const s7_symbol* s = db1.find(e.name);
+        ASSERT_NE(s, nullptr);
+        EXPECT_EQ(s->address.object_id, 0x8A0E0001u);
+        EXPECT_EQ(s->address.attribute_id, 2550u);
+        EXPECT_EQ(pathOf(*s), e.path);
+    }
+    EXPECT_EQ(db1.list.count, 3u + 6 + 6 + 8 + 8 + 4 + 96 + 10);
+    EXPECT_EQ(db1.list.items[0].datatype, 5) << "INT";
+    EXPECT_EQ(db1.find("DB1.Bits[1,1]")->datatype, 40) << "BBOOL";
+
+    // Every address the browse made leads to a variable of the simulator.
+    std::vector<const s7_item_address*> items;
+    for (uint32_t i = 0; i < db1.list.count; ++i) items.push_back(&db1.list.items[i].address);
+    std::vector<vemo::sim::ValuePtr> values;
+    ASSERT_EQ(readAll(client.get(), items, values), S7_OK);
+    auto valueOf = [&](const char* name) { return values[static_cast<size_t>(db1.find(name) - db1.list.items)].get(); };
+    int16_t i16 = 0;
+    EXPECT_EQ(s7_value_get_i16(valueOf("DB1.Values[-1]"), &i16), 0);
+    EXPECT_EQ(i16, -7);
+    EXPECT_EQ(s7_value_get_i16(valueOf("DB1.Values[1]"), &i16), 0);
+    EXPECT_EQ(i16, 7);
+    int32_t i32 = 0;
+    EXPECT_EQ(s7_value_get_i32(valueOf("DB1.Grid[2,1]"), &i32), 0);
+    EXPECT_EQ(i32, 21);
+    bool bit = false;
+    EXPECT_EQ(s7_value_get_bool(valueOf("DB1.Bits[1,1]"), &bit), 0);
+    EXPECT_TRUE(bit) << "position 9 is the fifth element";
+
+    // Memory areas are read under their own attribute.
+    Symbols m;
+    ASSERT_EQ(vemoc_s7_client_browse_block(client.get(), blocks.find("M"), &m.list), S7_OK);
+    ASSERT_EQ(m.names(), (std::vector<std::string>{"M.Flag", "M.Word"}));
+    EXPECT_EQ(m.list.items[0].address.object_id, 82u);
+    EXPECT_EQ(m.list.items[0].address.attribute_id, 3736u);
+    ASSERT_EQ(readAll(client.get(), {&m.list.items[0].address, &m.list.items[1].address}, values), S7_OK);
+    EXPECT_EQ(s7_value_get_bool(values[0].get(), &bit), 0);
+    EXPECT_TRUE(bit);
+}
+
+TEST(SimBrowse, BlocksWithoutAKnownTypeDescriptionBrowseToNothing) {
+    const auto server = startSim(Program::fromJson(kShapes));
+    const Client client = newClient();
+    ASSERT_EQ(connectTo(client.get(), *server), S7_OK);
+    Blocks blocks;
+    ASSERT_EQ(vemoc_s7_client_list_datablocks(client.get(), &blocks.list), S7_OK);
+    EXPECT_EQ(blocks.find("Unknown")->type_info_id, 0u) << "its reference read gives an error entry";
+    EXPECT_NE(blocks.find("Dangling")->type_info_id, 0u);
+    for (const char* name : {"Unknown", "Dangling", "Empty", "I"}) {
+        SCOPED_TRACE(name);
+        Symbols symbols;
+        EXPECT_EQ(vemoc_s7_client_browse_block(client.get(), blocks.find(name), &symbols.list), S7_OK);
+        EXPECT_EQ(symbols.list.count, 0u);
+    }
+}
+
+TEST(SimBrowse, TypeDescriptionsAreFetchedOncePerConnection) {
+    const auto server = recordingSim(Program::fromJson(kShapes));
+    const Client client = newClient();
+    auto browseAll = [&] {
+        Blocks blocks;
+        ASSERT_EQ(vemoc_s7_client_list_datablocks(client.get(), &blocks.list), S7_OK);
+        server->clearRequests();
+        for (uint32_t i = 0; i < blocks.list.count; ++i) {
+            Symbols symbols;
+            ASSERT_EQ(vemoc_s7_client_browse_block(client.get(), &blocks.list.items[i], &symbols.list), S7_OK);
+            if (i == 0) {
+                const auto received = server->requests();
+                ASSERT_EQ(received.size(), 1u);
+                EXPECT_EQ(received[0].function, kExplore);
+                EXPECT_EQ(exploreRoot(received[0]), 537u);
+                server->clearRequests();
+            }
+        }
+        EXPECT_TRUE(server->requests().empty()) << "later browses send nothing";
+    };
+    ASSERT_EQ(connectTo(client.get(), *server), S7_OK);
+    browseAll();
+    // A new connection forgets them: the program may have changed.
+    vemoc_s7_client_disconnect(client.get());
+    ASSERT_EQ(connectTo(client.get(), *server), S7_OK);
+    browseAll();
+}
+
+TEST(SimBrowse, HostileElementCountsFailInBoundedMemory) {
+    for (const uint64_t count : {uint64_t{0xFFFFFFFF}, uint64_t{S7_BROWSE_MAX_SYMBOLS} + 1}) {
+        SCOPED_TRACE(count);
+        ControllerSettings settings;
+        settings.fault = vemo::sim::Fault::parse("hostile-count", count);
+        const auto server = startSim(Program::builtIn(), settings);
+        const Client client = newClient();
+        ASSERT_EQ(connectTo(client.get(), *server), S7_OK);
+        Blocks blocks;
+        ASSERT_EQ(vemoc_s7_client_list_datablocks(client.get(), &blocks.list), S7_OK);
+
+        CountingAllocator hooks;
+        Symbols symbols;
+        EXPECT_EQ(vemoc_s7_client_browse_block(client.get(), &blocks.list.items[0], &symbols.list), S7_ERR_NO_MEMORY);
+        EXPECT_EQ(symbols.list.count, 0u);
+        // Fetching and decoding the descriptions takes some thousand blocks;
+        // building the elements would take one or more per element.
+        EXPECT_LT(hooks.calls(), 100000u);
+
+        // The rest of the program still browses on the same connection.
+        Symbols tank;
+        EXPECT_EQ(vemoc_s7_client_browse_block(client.get(), &blocks.list.items[1], &tank.list), S7_OK);
+        EXPECT_GT(tank.list.count, 0u);
+    }
+}
+
+} // namespace
