@@ -1,0 +1,218 @@
+// The simulator's program model: which value type each data type is served
+// as (read through the client), programs the loader refuses and why, the
+// generators that make values move, and the built-in machine read whole.
+#include "sim_client.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace vemo::test;
+using vemo::sim::Generator;
+using vemo::sim::Program;
+using vemo::sim::ProgramError;
+
+// A value as text: numbers in decimal, texts as they are, a controller
+// string (an array of bytes: capacity, length, characters) as "[capacity]text".
+std::string render(const s7_value* v) {
+    if (s7_value_is_array(v)) {
+        const s7_value* capacity = nullptr;
+        uint8_t cap = 0;
+        char* text = nullptr;
+        if (s7_array_at(v, 0, &capacity) != 0 || s7_value_get_u8(capacity, &cap) != 0 ||
+            s7_value_string_chars(v, &text) != 0) {
+            return "<bad array>";
+        }
+        std::string out = "[" + std::to_string(cap) + "]" + text;
+        s7_free(text);
+        return out;
+    }
+    union {
+        bool b;
+        uint8_t u8;
+        uint16_t u16;
+        uint32_t u32;
+        uint64_t u64;
+        int8_t i8;
+        int16_t i16;
+        int32_t i32;
+        int64_t i64;
+        float f32;
+        double f64;
+    } x{};
+    switch (s7_value_type(v)) {
+    case S7_TYPE_BOOL: return s7_value_get_bool(v, &x.b) == 0 ? (x.b ? "true" : "false") : "?";
+    case S7_TYPE_U8: return s7_value_get_u8(v, &x.u8) == 0 ? std::to_string(x.u8) : "?";
+    case S7_TYPE_BITS8: return s7_value_get_bits8(v, &x.u8) == 0 ? std::to_string(x.u8) : "?";
+    case S7_TYPE_U16: return s7_value_get_u16(v, &x.u16) == 0 ? std::to_string(x.u16) : "?";
+    case S7_TYPE_BITS16: return s7_value_get_bits16(v, &x.u16) == 0 ? std::to_string(x.u16) : "?";
+    case S7_TYPE_U32: return s7_value_get_u32(v, &x.u32) == 0 ? std::to_string(x.u32) : "?";
+    case S7_TYPE_BITS32: return s7_value_get_bits32(v, &x.u32) == 0 ? std::to_string(x.u32) : "?";
+    case S7_TYPE_U64: return s7_value_get_u64(v, &x.u64) == 0 ? std::to_string(x.u64) : "?";
+    case S7_TYPE_BITS64: return s7_value_get_bits64(v, &x.u64) == 0 ? std::to_string(x.u64) : "?";
+    case S7_TYPE_U64_ALT: return s7_value_get_u64_alt(v, &x.u64) == 0 ? std::to_string(x.u64) : "?";
+    case S7_TYPE_I8: return s7_value_get_i8(v, &x.i8) == 0 ? std::to_string(x.i8) : "?";
+    case S7_TYPE_I16: return s7_value_get_i16(v, &x.i16) == 0 ? std::to_string(x.i16) : "?";
+    case S7_TYPE_I32: return s7_value_get_i32(v, &x.i32) == 0 ? std::to_string(x.i32) : "?";
+    case S7_TYPE_I64: return s7_value_get_i64(v, &x.i64) == 0 ? std::to_string(x.i64) : "?";
+    case S7_TYPE_I64_ALT: return s7_value_get_i64_alt(v, &x.i64) == 0 ? std::to_string(x.i64) : "?";
+    case S7_TYPE_F32: return s7_value_get_f32(v, &x.f32) == 0 ? std::to_string(x.f32) : "?";
+    case S7_TYPE_F64: return s7_value_get_f64(v, &x.f64) == 0 ? std::to_string(x.f64) : "?";
+    case S7_TYPE_STRING: {
+        const char* text = nullptr;
+        uint32_t length = 0;
+        return s7_value_get_string(v, &text, &length) == 0 ? std::string(text, length) : "?";
+    }
+    default: return "<type " + std::to_string(s7_value_type(v)) + ">";
+    }
+}
+
+TEST(SimValues, EachDataTypeIsServedAsItsValueType) {
+    struct Case {
+        const char* type;
+        const char* value; // JSON
+        uint8_t valueType;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"Bool", "true", S7_TYPE_BOOL, "true"},
+        {"BBool", "1", S7_TYPE_BOOL, "true"},
+        {"Byte", "171", S7_TYPE_BITS8, "171"},
+        {"Word", "4660", S7_TYPE_BITS16, "4660"},
+        {"DWord", "4294967295", S7_TYPE_BITS32, "4294967295"},
+        {"LWord", "18446744073709551615", S7_TYPE_BITS64, "18446744073709551615"},
+        {"SInt", "-128", S7_TYPE_I8, "-128"},
+        {"Int", "-32768", S7_TYPE_I16, "-32768"},
+        {"DInt", "-2147483648", S7_TYPE_I32, "-2147483648"},
+        {"LInt", "-9223372036854775808", S7_TYPE_I64, "-9223372036854775808"},
+        {"USInt", "255", S7_TYPE_U8, "255"},
+        {"UInt", "65535", S7_TYPE_U16, "65535"},
+        {"UDInt", "4294967295", S7_TYPE_U32, "4294967295"},
+        {"ULInt", "18446744073709551615", S7_TYPE_U64, "18446744073709551615"},
+        {"Real", "1.5", S7_TYPE_F32, "1.500000"},
+        {"LReal", "-2.25", S7_TYPE_F64, "-2.250000"},
+        {"Char", "\"A\"", S7_TYPE_U8, "65"},
+        {"WChar", "\"B\"", S7_TYPE_U16, "66"},
+        {"String[10]", "\"abc\"", S7_TYPE_U8, "[10]abc"},
+        {"String", "\"\"", S7_TYPE_U8, "[254]"},
+        {"WString[8]", "\"Straße\"", S7_TYPE_STRING, "Straße"},
+        {"Date", "13492", S7_TYPE_U16, "13492"},
+        {"Time_Of_Day", "21600000", S7_TYPE_U32, "21600000"},
+        {"Time", "-5000", S7_TYPE_I32, "-5000"},
+        {"LTime", "1250000000", S7_TYPE_I64_ALT, "1250000000"},
+        {"LTOD", "3600000000000", S7_TYPE_U64, "3600000000000"},
+        {"LDT", "1796212800000000000", S7_TYPE_U64_ALT, "1796212800000000000"},
+        {"S5Time", "4096", S7_TYPE_BITS16, "4096"},
+        {"Timer", "4097", S7_TYPE_BITS16, "4097"},
+        {"Counter", "999", S7_TYPE_U16, "999"},
+    };
+    std::string members;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        members += std::string(i == 0 ? "" : ",") + R"({"name": "V)" + std::to_string(i) + R"(", "type": ")" +
+                   cases[i].type + R"(", "value": )" + cases[i].value + "}";
+    }
+    const auto server =
+        startSim(Program::fromJson(R"({"blocks": [{"name": "DB1", "number": 1, "members": [)" + members + "]}]}"));
+    const Client client = newClient();
+    ASSERT_EQ(connectTo(client.get(), *server), S7_OK);
+    Blocks blocks;
+    ASSERT_EQ(vemoc_s7_client_list_datablocks(client.get(), &blocks.list), S7_OK);
+    Symbols symbols;
+    ASSERT_EQ(vemoc_s7_client_browse_block(client.get(), blocks.find("DB1"), &symbols.list), S7_OK);
+    ASSERT_EQ(symbols.list.count, std::size(cases)) << "every data type is browsable";
+    std::vector<const s7_item_address*> items;
+    for (uint32_t i = 0; i < symbols.list.count; ++i) items.push_back(&symbols.list.items[i].address);
+    std::vector<vemo::sim::ValuePtr> values;
+    ASSERT_EQ(readAll(client.get(), items, values), S7_OK);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].type);
+        EXPECT_EQ(s7_value_type(values[i].get()), cases[i].valueType);
+        EXPECT_EQ(render(values[i].get()), cases[i].text);
+    }
+}
+
+TEST(SimProgram, ProgramsThatCannotBeServedAreRefusedWithThePlace) {
+    auto block = [](const std::string& members) {
+        return R"({"blocks": [{"name": "DB1", "number": 1, "members": [)" + members + "]}]}";
+    };
+    struct Case {
+        std::string json;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"[1, 2]", "must be a JSON object"},
+        {"{\"blocks\": [", "not JSON"},
+        {R"({"bloks": []})", "unknown key \"bloks\""},
+        {block(R"({"name": "A", "type": "Motor"})"), "DB1.A: unknown data type \"Motor\""},
+        {block(R"({"name": "A", "type": "Array[1..0] of Int"})"), "bad array bounds"},
+        {block(R"({"name": "A", "type": "Array[0..1,0..1,0..1,0..1,0..1,0..1,0..1] of Int"})"), "1 to 6 dimensions"},
+        {block(R"({"name": "A", "type": "Array[0..1000, 0..1000] of Int"})"), "more than a million elements"},
+        {block(R"({"name": "A", "type": "Array[0..2] of Int", "value": [1, 2]})"), "one value per array element"},
+        {block(R"({"name": "A", "type": "Int", "value": 32768})"), "out of range for INT"},
+        {block(R"({"name": "A", "type": "String[300]"})"), "holds 1 to 254 characters"},
+        {block(R"({"name": "A", "type": "String[2]", "value": "abc"})"), "longer than the capacity"},
+        {block(R"({"name": "A", "type": "String", "generator": {"kind": "ramp"}})"), "only numbers and BOOLs move"},
+        {block(R"({"name": "A", "type": "Int", "generator": {"kind": "noise"}})"), "counter, sine, toggle or ramp"},
+        {block(R"({"name": "A", "type": "Int"}, {"name": "A", "type": "Bool"})"), "DB1.A: the name is taken"},
+        {R"({"blocks": [{"name": "DB1", "number": 60000}]})", "outside 1..59999"},
+        {R"({"blocks": [{"name": "A", "number": 1}, {"name": "B", "number": 1}]})", "number 1 is taken"},
+        {R"({"types": [{"name": "T", "members": [{"name": "Self", "type": "T"}]}]})",
+         "user types must be defined above"},
+        {R"({"areas": {"DB": []}})", "has no area \"DB\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.json);
+        try {
+            (void)Program::fromJson(c.json);
+            ADD_FAILURE() << "accepted";
+        } catch (const ProgramError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+        }
+    }
+}
+
+TEST(SimProgram, GeneratorsMoveWithTheTime) {
+    Generator counter{Generator::Kind::Counter, 10, 3, 1000};
+    EXPECT_EQ(counter.at(0, 0), 10);
+    EXPECT_EQ(counter.at(2999, 0), 16) << "a step per whole period";
+    Generator toggle{Generator::Kind::Toggle, 0, 0, 500};
+    EXPECT_EQ(toggle.at(499, 0), 0);
+    EXPECT_EQ(toggle.at(500, 0), 1);
+    EXPECT_EQ(toggle.at(1000, 0), 0);
+    Generator ramp{Generator::Kind::Ramp, 20, 120, 1000};
+    EXPECT_EQ(ramp.at(0, 0), 20);
+    EXPECT_EQ(ramp.at(250, 0), 45);
+    EXPECT_EQ(ramp.at(1000, 0), 20) << "back to the start each period";
+    Generator sine{Generator::Kind::Sine, 2, 5, 1000};
+    EXPECT_NEAR(sine.at(250, 0), 7, 1e-9);
+    EXPECT_NEAR(sine.at(750, 0), 3, 1e-9);
+    // Copies of one variable (array elements, instances of a type) are
+    // shifted within the period so that they do not move in step.
+    EXPECT_NE(sine.at(0, 1), sine.at(0, 2));
+}
+
+TEST(SimProgram, TheBuiltInMachineBrowsesAndReadsWhole) {
+    const auto server = startSim(Program::builtIn());
+    const Client client = newClient();
+    ASSERT_EQ(connectTo(client.get(), *server), S7_OK);
+    Blocks blocks;
+    ASSERT_EQ(vemoc_s7_client_list_datablocks(client.get(), &blocks.list), S7_OK);
+    uint64_t symbolCount = 0;
+    for (uint32_t b = 0; b < blocks.list.count; ++b) {
+        SCOPED_TRACE(blocks.list.items[b].name);
+        Symbols symbols;
+        ASSERT_EQ(vemoc_s7_client_browse_block(client.get(), &blocks.list.items[b], &symbols.list), S7_OK);
+        EXPECT_GT(symbols.list.count, 0u) << "every block and area has variables";
+        symbolCount += symbols.list.count;
+        std::vector<const s7_item_address*> items;
+        for (uint32_t i = 0; i < symbols.list.count; ++i) items.push_back(&symbols.list.items[i].address);
+        std::vector<vemo::sim::ValuePtr> values;
+        EXPECT_EQ(readAll(client.get(), items, values), S7_OK);
+    }
+    EXPECT_EQ(symbolCount, server->model().program().symbolCount());
+}
+
+} // namespace
