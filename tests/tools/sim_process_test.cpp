@@ -1,0 +1,165 @@
+// The vemo-s7-sim program as a user starts it: the ready line with the port
+// it picked, its options reaching the controller a client sees, a clean end
+// on SIGTERM and SIGINT, and clear errors with a non-zero exit for a port in
+// use, a program it cannot load and arguments it does not take.
+#include "process.h"
+#include "sim_client.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace vemo::test;
+
+const std::string kSim = VEMO_SIM;
+
+// A file in the temporary directory that is gone with the test.
+class TempFile {
+public:
+    TempFile(const std::string& name, const std::string& content)
+        : path_(fs::temp_directory_path() / ("vemo-sim-test-" + std::to_string(::getpid()) + "-" + name)) {
+        std::ofstream(path_) << content;
+    }
+    ~TempFile() { fs::remove(path_); }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    std::string path() const { return path_.string(); }
+
+private:
+    fs::path path_;
+};
+
+// The port of a "listening on HOST:PORT" line, 0 when the line is not one.
+uint16_t listeningPort(const std::string& line) {
+    std::smatch m;
+    if (!std::regex_match(line, m, std::regex(R"(listening on 127\.0\.0\.1:([0-9]{1,5}))"))) return 0;
+    return static_cast<uint16_t>(std::stoi(m[1]));
+}
+
+TEST(SimProcess, ListensOnAFreePortAndEndsCleanlyOnSigtermAndSigint) {
+    for (const int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        BackgroundProcess sim({kSim, "--port", "0"});
+        const uint16_t port = listeningPort(sim.firstLine());
+        ASSERT_NE(port, 0) << sim.firstLine();
+
+        const Client client = newClient();
+        ASSERT_EQ(vemoc_s7_client_connect(client.get(), "127.0.0.1", port, kTimeoutMs), S7_OK);
+        EXPECT_STREQ(vemoc_s7_client_get_plc_type(client.get()), "CPU 1516-3 PN/DP") << "the built-in machine";
+        // A client still connected does not hold the simulator up.
+        EXPECT_EQ(sim.stop(signal), 0);
+    }
+}
+
+TEST(SimProcess, OptionsReachTheControllerAClientSees) {
+    const TempFile program("program.json", R"({"plc_type": "CPU 1215C", "blocks": [
+        {"name": "Line", "number": 7, "members": [{"name": "Speed", "type": "Real"}]}]})");
+    struct Case {
+        std::vector<std::string> args;
+        std::function<void(vemoc_s7_client*, uint16_t port)> check;
+    };
+    const Case cases[] = {
+        {{"--plc-type", "CPU 1211C", "--max-read-items", "7"},
+         [](vemoc_s7_client* c, uint16_t port) {
+             ASSERT_EQ(vemoc_s7_client_connect(c, "127.0.0.1", port, kTimeoutMs), S7_OK);
+             EXPECT_STREQ(vemoc_s7_client_get_plc_type(c), "CPU 1211C");
+             uint32_t items = 0;
+             EXPECT_EQ(vemoc_s7_client_get_max_read_items(c, &items), S7_OK);
+             EXPECT_EQ(items, 7u);
+         }},
+        {{"--session-level", "4"},
+         [](vemoc_s7_client* c, uint16_t port) {
+             EXPECT_EQ(vemoc_s7_client_connect(c, "127.0.0.1", port, kTimeoutMs), S7_ERR_SESSION_LEVEL);
+         }},
+        {{"--program", program.path()},
+         [](vemoc_s7_client* c, uint16_t port) {
+             ASSERT_EQ(vemoc_s7_client_connect(c, "127.0.0.1", port, kTimeoutMs), S7_OK);
+             EXPECT_STREQ(vemoc_s7_client_get_plc_type(c), "CPU 1215C");
+             Blocks blocks;
+             ASSERT_EQ(vemoc_s7_client_list_datablocks(c, &blocks.list), S7_OK);
+             EXPECT_EQ(blocks.names(), (std::vector<std::string>{"Line", "I", "Q", "M", "S7Timers", "S7Counters"}));
+             EXPECT_EQ(blocks.list.items[0].number, 7u);
+         }},
+        {{"--generate", "3,4", "--verbose"},
+         [](vemoc_s7_client* c, uint16_t port) {
+             ASSERT_EQ(vemoc_s7_client_connect(c, "127.0.0.1", port, kTimeoutMs), S7_OK);
+             Blocks blocks;
+             ASSERT_EQ(vemoc_s7_client_list_datablocks(c, &blocks.list), S7_OK);
+             EXPECT_EQ(blocks.list.count, 3u + 5u);
+             Symbols symbols;
+             ASSERT_EQ(vemoc_s7_client_browse_block(c, blocks.find("GenDB2"), &symbols.list), S7_OK);
+             EXPECT_EQ(symbols.names(),
+                       (std::vector<std::string>{"GenDB2.Tag1", "GenDB2.Tag2", "GenDB2.Tag3", "GenDB2.Tag4"}));
+         }},
+        {{"--fault", "close-at-request", "--fault-arg", "5"},
+         [](vemoc_s7_client* c, uint16_t port) {
+             ASSERT_EQ(vemoc_s7_client_connect(c, "127.0.0.1", port, kTimeoutMs), S7_OK);
+             Blocks blocks;
+             EXPECT_EQ(vemoc_s7_client_list_datablocks(c, &blocks.list), S7_ERR_NOT_CONNECTED);
+         }},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> argv = {kSim, "--port", "0"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(c.args.front());
+        BackgroundProcess sim(argv);
+        const uint16_t port = listeningPort(sim.firstLine());
+        ASSERT_NE(port, 0) << sim.firstLine();
+        const Client client = newClient();
+        c.check(client.get(), port);
+        EXPECT_EQ(sim.stop(SIGTERM), 0);
+    }
+}
+
+TEST(SimProcess, APortInUseIsAClearErrorAndANonZeroExit) {
+    const auto taken = startSim(vemo::sim::Program::fromJson("{}"));
+    const std::string port = std::to_string(taken->port());
+    const ProcessResult r = runProcess({kSim, "--port", port});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_EQ(r.out, "") << "never ready";
+    EXPECT_NE(r.err.find("cannot listen on 127.0.0.1:" + port + ": Address already in use"), std::string::npos)
+        << r.err;
+}
+
+TEST(SimProcess, WhatCannotBeServedIsAnErrorBeforeListening) {
+    const TempFile notJson("bad.json", R"({"blocks": [)");
+    const TempFile unknownType("unknown.json", R"({"blocks": [{"name": "DB1", "number": 1,
+        "members": [{"name": "A", "type": "Motor"}]}]})");
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"--program", "/nonexistent/program.json"}, "/nonexistent/program.json: cannot be read"},
+        {{"--program", notJson.path()}, notJson.path() + ": not JSON"},
+        {{"--program", unknownType.path()}, unknownType.path() + ": block DB1.A: unknown data type \"Motor\""},
+        {{"--generate", "200"}, "--generate takes BLOCKS,MEMBERS"},
+        {{"--generate", "2000,1000"}, "at most 1000000 members in all"},
+        {{"--fault", "explode"}, "unknown fault \"explode\""},
+        {{"--fault", "delay"}, "fault delay needs --fault-arg"},
+        {{"--fault-arg", "3"}, "--fault-arg needs --fault"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> argv = {kSim, "--port", "0"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(c.message);
+        const ProcessResult r = runProcess(argv);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.out, "") << "never ready";
+        EXPECT_EQ(r.err.rfind("vemo-s7-sim: error: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
+}
+
+} // namespace
