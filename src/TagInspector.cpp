@@ -1,0 +1,216 @@
+#include "TagInspector.h"
+
+#include <algorithm>
+#include <chrono>
+#include <exception>
+#include <limits>
+#include <utility>
+
+#include "DataTypes.h"
+#include "Logger.h"
+#include "PlcConnection.h"
+#include "ThreadPool.h"
+#include "ValueFormat.h"
+#include "vemo/ui/Application.h"
+
+namespace vemo {
+
+namespace {
+
+// lastRefresh_ before the first refresh: the first update refreshes at once,
+// whatever the clock's epoch.
+constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::min();
+
+// A monotonic clock: a wall clock set back by the operator or by time
+// synchronisation would otherwise stall the refresh until it caught up.
+std::int64_t steadyNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The values of one read, released however the chunk ends.
+class ReadValues {
+public:
+    ReadValues(s7_value** values, std::uint32_t count) : values_(values), count_(count) {}
+    ~ReadValues() {
+        if (values_ == nullptr) return;
+        for (std::uint32_t i = 0; i < count_; ++i) {
+            s7_value_free(values_[i]);
+        }
+        s7_free(values_);
+    }
+    ReadValues(const ReadValues&) = delete;
+    ReadValues& operator=(const ReadValues&) = delete;
+    const s7_value* operator[](std::uint32_t i) const { return values_[i]; }
+
+private:
+    s7_value** values_;
+    std::uint32_t count_;
+};
+
+}  // namespace
+
+// What a refresh reads, taken on the UI thread: its own copies of the item
+// addresses (the rows' symbols may be released while it runs) and the data
+// types that decide how each value is shown.
+struct TagInspector::Snapshot {
+    std::vector<s7_item_address> addresses;
+    std::vector<std::uint8_t> datatypes;
+
+    Snapshot() = default;
+    ~Snapshot() {
+        for (s7_item_address& address : addresses) {
+            s7_item_address_release(&address);
+        }
+    }
+    Snapshot(const Snapshot&) = delete;
+    Snapshot& operator=(const Snapshot&) = delete;
+
+    // False when memory for a copy runs out.
+    bool take(const std::vector<InspectorRow>& rows) {
+        addresses.reserve(rows.size());
+        datatypes.reserve(rows.size());
+        for (const InspectorRow& row : rows) {
+            s7_item_address copy{};
+            if (s7_item_address_copy(&row.tag->address, &copy) != 0) return false;
+            addresses.push_back(copy);
+            datatypes.push_back(row.tag->datatype);
+        }
+        return true;
+    }
+};
+
+const std::shared_ptr<TagInspector>& TagInspector::instance() {
+    static const std::shared_ptr<TagInspector> inspector =
+        std::make_shared<TagInspector>(*PlcConnection::instance(), ThreadPool::instance());
+    return inspector;
+}
+
+TagInspector::TagInspector(PlcConnection& connection, ThreadPool& pool) : TagInspector(connection, pool, Hooks{}) {}
+
+TagInspector::TagInspector(PlcConnection& connection, ThreadPool& pool, Hooks hooks)
+    : connection_(&connection), hooks_(std::move(hooks)) {
+    if (!hooks_.submit) {
+        hooks_.submit = [&pool](std::function<void()> task) { pool.submit(std::move(task)); };
+    }
+    if (!hooks_.post) {
+        hooks_.post = [](std::function<void()> fn) { ui::Application::dispatchToMainThread(std::move(fn)); };
+    }
+    if (!hooks_.now) {
+        hooks_.now = steadyNanoseconds;
+    }
+    lastRefresh_ = kNever;
+}
+
+TagInspector::~TagInspector() = default;
+
+void TagInspector::add(const s7_symbol* tag) {
+    if (tag == nullptr) return;
+    const bool present =
+        std::any_of(rows_.begin(), rows_.end(), [tag](const InspectorRow& row) { return row.tag == tag; });
+    if (present) return;
+    rows_.push_back(InspectorRow{std::string_view(tag->name != nullptr ? tag->name : ""),
+                                 datatypeName(tag->datatype), std::string(), tag});
+    ++generation_;
+}
+
+void TagInspector::remove(const s7_symbol* tag) {
+    const auto it =
+        std::find_if(rows_.begin(), rows_.end(), [tag](const InspectorRow& row) { return row.tag == tag; });
+    if (it == rows_.end()) return;
+    rows_.erase(it);
+    ++generation_;
+}
+
+void TagInspector::clear() {
+    if (rows_.empty()) return;
+    rows_.clear();
+    ++generation_;
+}
+
+void TagInspector::update() {
+    const std::int64_t now = hooks_.now();
+    if (refreshing_ || (lastRefresh_ != kNever && now - lastRefresh_ < kRefreshIntervalNs)) return;
+    lastRefresh_ = now;
+    if (rows_.empty()) return;
+
+    auto snapshot = std::make_shared<Snapshot>();
+    if (!snapshot->take(rows_)) {
+        // Out of memory now; the next second tries again.
+        return;
+    }
+    refreshing_ = true;
+    try {
+        hooks_.submit([connection = connection_, calls = hooks_.calls, post = hooks_.post,
+                       alive = std::weak_ptr<int>(alive_), self = this, generation = generation_,
+                       snapshot = std::move(snapshot)] {
+            std::uint8_t code = kRefreshFailed;
+            std::vector<std::string> texts(snapshot->datatypes.size());
+            try {
+                refresh(connection, calls, *snapshot, code, texts);
+            } catch (const std::exception&) {
+                // The service's lock could not be taken, or memory ran out
+                // while formatting: the previous texts stay.
+                code = kRefreshFailed;
+            }
+            // The worker never touches the inspector; the UI thread applies
+            // the texts if the inspector is still there.
+            post([alive, self, generation, code, texts = std::move(texts)]() mutable {
+                if (alive.expired()) return;
+                self->apply(generation, code, std::move(texts));
+            });
+        });
+    } catch (const std::exception& e) {
+        // Only a stopped pool refuses work, at the very end of the program.
+        refreshing_ = false;
+        Logger::log(LogLevel::Warn, "Inspector refresh not started: {}", e.what());
+    }
+}
+
+void TagInspector::refresh(PlcConnection* connection, const ClientCalls& calls, const Snapshot& snapshot,
+                           std::uint8_t& code, std::vector<std::string>& texts) {
+    connection->withClient([&](vemoc_s7_client* client) {
+        if (connection->getState() != ConnectionState::Connected) return;
+        std::uint32_t limit = 0;
+        code = calls.maxReadItems(client, &limit);
+        if (code != S7_OK) return;
+        if (limit == 0) {
+            code = kRefreshFailed;
+            return;
+        }
+        std::vector<const s7_item_address*> items;
+        items.reserve(snapshot.addresses.size());
+        for (const s7_item_address& address : snapshot.addresses) {
+            items.push_back(&address);
+        }
+        const std::size_t total = items.size();
+        for (std::size_t start = 0; start < total; start += limit) {
+            const auto count = static_cast<std::uint32_t>(std::min<std::size_t>(limit, total - start));
+            s7_value** values = nullptr;
+            code = calls.read(client, items.data() + start, count, &values);
+            if (code != S7_OK) return;
+            if (values == nullptr) {
+                code = kRefreshFailed;
+                return;
+            }
+            const ReadValues owned(values, count);
+            for (std::uint32_t i = 0; i < count; ++i) {
+                texts[start + i] = formatValue(owned[i], snapshot.datatypes[start + i]);
+            }
+        }
+        code = S7_OK;
+    });
+}
+
+void TagInspector::apply(std::uint64_t generation, std::uint8_t code, std::vector<std::string> texts) {
+    refreshing_ = false;
+    // A late result for rows that have changed since, a failed read, or a
+    // result that does not fit the rows: the previous texts stay.
+    if (code != S7_OK || generation != generation_ || texts.size() != rows_.size() || texts.empty()) return;
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        rows_[i].valueText = std::move(texts[i]);
+    }
+}
+
+}  // namespace vemo

@@ -1,0 +1,338 @@
+// The tag inspector's rows and its refresh. The worker and the UI thread are
+// played by the test: the refresh task and the result it posts are queued
+// and run when the test says so, and the clock is the test's. The
+// connection service is connected to the in-process simulator; the reads go
+// to a recording fake, or to the real library where the values matter.
+#include "TagInspector.h"
+
+#include "PlcConnection.h"
+#include "ThreadPool.h"
+#include "test_symbols.h"
+
+#include "Program.h"
+#include "Server.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using vemo::TagInspector;
+using vemo::test::OwnedSymbols;
+using vemo::test::TestSymbol;
+
+constexpr std::int64_t kSecond = TagInspector::kRefreshIntervalNs;
+
+// Reads answered without a controller: every value is an INT of object id
+// times 100 plus the number of the refresh, so a text tells which row it was
+// read for and when. Records the object ids of every request.
+struct FakeReads {
+    static inline std::uint32_t limit = 16;
+    static inline std::uint8_t limitCode = S7_OK;
+    static inline int failingRead = -1;  // index of the read that fails, counted over all reads
+    static inline bool nullValues = false;
+    static inline int refreshNumber = 0;
+    static inline std::vector<std::vector<std::uint32_t>> requests;
+
+    static void reset() {
+        limit = 16;
+        limitCode = S7_OK;
+        failingRead = -1;
+        nullValues = false;
+        refreshNumber = 0;
+        requests.clear();
+    }
+
+    static std::uint8_t maxReadItems(const vemoc_s7_client* client, std::uint32_t* out) {
+        if (client == nullptr) return S7_ERR_ARGUMENT;
+        *out = limit;
+        return limitCode;
+    }
+
+    static std::uint8_t read(vemoc_s7_client*, const s7_item_address* const* items, std::uint32_t count,
+                             s7_value*** values) {
+        std::vector<std::uint32_t> ids;
+        for (std::uint32_t i = 0; i < count; ++i) ids.push_back(items[i]->object_id);
+        requests.push_back(ids);
+        if (static_cast<int>(requests.size()) - 1 == failingRead) return S7_ERR_READ;
+        if (nullValues) {
+            *values = nullptr;
+            return S7_OK;
+        }
+        auto** array = static_cast<s7_value**>(std::calloc(count, sizeof(s7_value*)));
+        for (std::uint32_t i = 0; i < count; ++i) {
+            array[i] = s7_value_new_i32(static_cast<std::int32_t>(ids[i] * 100 + refreshNumber));
+        }
+        *values = array;
+        return S7_OK;
+    }
+};
+
+class TagInspectorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FakeReads::reset();
+        vemo::sim::ServerOptions options;
+        options.port = 0;
+        options.record = true;
+        sim_ = std::make_unique<vemo::sim::Server>(vemo::sim::Program::builtIn(), options);
+        ASSERT_EQ(service_.connect("127.0.0.1", sim_->port()), S7_OK);
+        makeInspector(TagInspector::ClientCalls{&FakeReads::maxReadItems, &FakeReads::read});
+    }
+
+    void makeInspector(TagInspector::ClientCalls calls) {
+        TagInspector::Hooks hooks;
+        hooks.submit = [this](std::function<void()> task) { tasks_.push_back(std::move(task)); };
+        hooks.post = [this](std::function<void()> fn) { posted_.push_back(std::move(fn)); };
+        hooks.now = [this] { return now_; };
+        hooks.calls = calls;
+        inspector_ = std::make_unique<TagInspector>(service_, pool_, std::move(hooks));
+    }
+
+    // What the pool's worker would do next: run the queued refreshes.
+    void runWorker() {
+        auto tasks = std::move(tasks_);
+        tasks_.clear();
+        for (auto& task : tasks) task();
+    }
+    // What the UI thread would do at the start of the next frame.
+    void runPosted() {
+        auto posted = std::move(posted_);
+        posted_.clear();
+        for (auto& fn : posted) fn();
+    }
+    // One whole refresh at `at`: update, worker, result.
+    void refreshAt(std::int64_t at) {
+        now_ = at;
+        inspector_->update();
+        ++FakeReads::refreshNumber;
+        runWorker();
+        runPosted();
+    }
+    std::vector<std::string> texts() const {
+        std::vector<std::string> out;
+        for (const auto& row : inspector_->rows()) out.push_back(row.valueText);
+        return out;
+    }
+
+    std::unique_ptr<vemo::sim::Server> sim_;
+    vemo::PlcConnection service_;
+    vemo::ThreadPool pool_;  // never started: the test runs the tasks itself
+    std::vector<std::function<void()>> tasks_;
+    std::vector<std::function<void()>> posted_;
+    std::int64_t now_ = 5 * kSecond;
+    std::unique_ptr<TagInspector> inspector_;
+};
+
+std::vector<TestSymbol> numberedTags(int n) {
+    std::vector<TestSymbol> symbols;
+    for (int i = 0; i < n; ++i) symbols.push_back({"DB1.Tag" + std::to_string(i + 1), 5});
+    return symbols;
+}
+
+TEST_F(TagInspectorTest, RowsAreUniquePerTagAndTheGenerationCountsRealChanges) {
+    OwnedSymbols tags({{"DB1.a", 1}, {"DB1.b", 19}});
+    EXPECT_EQ(inspector_->generation(), 0u);
+    inspector_->clear();
+    EXPECT_EQ(inspector_->generation(), 0u) << "clearing an empty list changes nothing";
+
+    inspector_->add(tags.at(0));
+    inspector_->add(tags.at(1));
+    ASSERT_EQ(inspector_->rows().size(), 2u);
+    EXPECT_EQ(inspector_->generation(), 2u);
+    const vemo::InspectorRow& row = inspector_->rows()[1];
+    EXPECT_EQ(row.name, "DB1.b");
+    EXPECT_EQ(static_cast<const void*>(row.name.data()), static_cast<const void*>(tags.at(1)->name))
+        << "the name is a view into the symbol";
+    EXPECT_EQ(row.typeName, "STRING");
+    EXPECT_EQ(row.valueText, "");
+    EXPECT_EQ(row.tag, tags.at(1));
+
+    inspector_->add(tags.at(0));
+    EXPECT_EQ(inspector_->rows().size(), 2u) << "the same tag twice is one row";
+    EXPECT_EQ(inspector_->generation(), 2u);
+
+    inspector_->remove(tags.at(0));
+    ASSERT_EQ(inspector_->rows().size(), 1u);
+    EXPECT_EQ(inspector_->rows()[0].tag, tags.at(1));
+    EXPECT_EQ(inspector_->generation(), 3u);
+    inspector_->remove(tags.at(0));
+    EXPECT_EQ(inspector_->generation(), 3u) << "removing a tag without a row changes nothing";
+
+    inspector_->clear();
+    EXPECT_TRUE(inspector_->rows().empty());
+    EXPECT_EQ(inspector_->generation(), 4u);
+}
+
+TEST_F(TagInspectorTest, ReadsAllRowsInRowOrderInChunksOfTheItemLimit) {
+    OwnedSymbols tags(numberedTags(40));
+    // Added in reverse, so row order differs from list order.
+    for (int i = 39; i >= 0; --i) inspector_->add(tags.at(static_cast<std::size_t>(i)));
+
+    refreshAt(now_);
+
+    ASSERT_EQ(FakeReads::requests.size(), 3u);
+    EXPECT_EQ(FakeReads::requests[0].size(), 16u);
+    EXPECT_EQ(FakeReads::requests[1].size(), 16u);
+    EXPECT_EQ(FakeReads::requests[2].size(), 8u);
+    std::vector<std::uint32_t> order;
+    for (const auto& r : FakeReads::requests) order.insert(order.end(), r.begin(), r.end());
+    std::vector<std::uint32_t> rowOrder;
+    std::vector<std::string> expected;
+    for (const auto& row : inspector_->rows()) {
+        rowOrder.push_back(row.tag->address.object_id);
+        expected.push_back(std::to_string(row.tag->address.object_id * 100 + 1));
+    }
+    EXPECT_EQ(order, rowOrder);
+    EXPECT_EQ(texts(), expected) << "text i belongs to row i";
+    EXPECT_FALSE(inspector_->refreshing());
+}
+
+TEST_F(TagInspectorTest, RefreshesAtMostOncePerSecondAndOneAtATime) {
+    OwnedSymbols tags(numberedTags(2));
+    inspector_->update();
+    EXPECT_TRUE(tasks_.empty()) << "no rows: nothing submitted";
+    inspector_->add(tags.at(0));
+    inspector_->add(tags.at(1));
+    now_ += kSecond - 1;
+    inspector_->update();
+    EXPECT_TRUE(tasks_.empty()) << "the empty update stamped the time";
+
+    now_ += 1;
+    inspector_->update();
+    ASSERT_EQ(tasks_.size(), 1u);
+    EXPECT_TRUE(inspector_->refreshing());
+    now_ += 10 * kSecond;
+    inspector_->update();
+    EXPECT_EQ(tasks_.size(), 1u) << "one refresh in flight at a time";
+
+    runWorker();
+    runPosted();
+    EXPECT_FALSE(inspector_->refreshing());
+    inspector_->update();
+    EXPECT_EQ(tasks_.size(), 1u) << "more than a second since the last start: next one at once";
+}
+
+TEST_F(TagInspectorTest, AResultForRowsThatChangedMeanwhileIsDropped) {
+    OwnedSymbols tags(numberedTags(3));
+    for (std::size_t i = 0; i < 3; ++i) inspector_->add(tags.at(i));
+    refreshAt(now_);
+    ASSERT_EQ(texts(), (std::vector<std::string>{"101", "201", "301"}));
+
+    const std::int64_t start = now_ + kSecond;
+    now_ = start;
+    inspector_->update();
+    ++FakeReads::refreshNumber;
+    runWorker();
+    inspector_->remove(tags.at(1));  // while the result is on its way
+    runPosted();
+    EXPECT_EQ(texts(), (std::vector<std::string>{"101", "301"})) << "the late texts are not applied";
+    EXPECT_FALSE(inspector_->refreshing());
+
+    now_ = start + kSecond - 1;
+    inspector_->update();
+    EXPECT_TRUE(tasks_.empty()) << "a second after the previous start, not after its end";
+    now_ = start + kSecond;
+    refreshAt(now_);
+    EXPECT_EQ(texts(), (std::vector<std::string>{"103", "303"}));
+}
+
+struct FailureCase {
+    const char* name;
+    std::function<void()> arrange;
+    std::size_t readsMade;
+};
+
+TEST_F(TagInspectorTest, AFailedRefreshLeavesEveryTextAsItWas) {
+    const FailureCase cases[] = {
+        {"the item limit cannot be read", [] { FakeReads::limitCode = S7_ERR_NOT_CONNECTED; }, 0},
+        {"an item limit of 0", [] { FakeReads::limit = 0; }, 0},
+        {"the second of three reads fails", [] { FakeReads::failingRead = 1; }, 2},
+        {"a read succeeds without values", [] { FakeReads::nullValues = true; }, 1},
+        {"disconnected", [this] { service_.disconnect(); }, 0},
+    };
+    for (const FailureCase& c : cases) {
+        SetUp();
+        OwnedSymbols tags(numberedTags(40));
+        for (std::size_t i = 0; i < 40; ++i) inspector_->add(tags.at(i));
+        refreshAt(now_);
+        const std::vector<std::string> before = texts();
+        ASSERT_EQ(before.front(), "101") << c.name;
+
+        FakeReads::requests.clear();
+        c.arrange();
+        refreshAt(now_ + kSecond);
+        EXPECT_EQ(FakeReads::requests.size(), c.readsMade) << c.name;
+        EXPECT_EQ(texts(), before) << c.name;
+        EXPECT_FALSE(inspector_->refreshing()) << c.name;
+    }
+}
+
+// The real library against the simulator's built-in program.
+class TagInspectorReads : public TagInspectorTest {
+protected:
+    void SetUp() override {
+        TagInspectorTest::SetUp();
+        makeInspector(TagInspector::ClientCalls{});
+        service_.withClient([this](vemoc_s7_client* client) {
+            ASSERT_EQ(vemoc_s7_client_list_datablocks(client, &blocks_), S7_OK);
+            ASSERT_GT(blocks_.count, 0u);
+            ASSERT_STREQ(blocks_.items[0].name, "Conveyor");
+            ASSERT_EQ(vemoc_s7_client_browse_block(client, &blocks_.items[0], &symbols_), S7_OK);
+        });
+    }
+    void TearDown() override {
+        s7_symbol_list_free(&symbols_);
+        s7_block_list_free(&blocks_);
+    }
+    const s7_symbol* symbol(const std::string& name) const {
+        for (std::uint32_t i = 0; i < symbols_.count; ++i) {
+            if (name == symbols_.items[i].name) return &symbols_.items[i];
+        }
+        ADD_FAILURE() << "no symbol " << name;
+        return nullptr;
+    }
+
+    s7_block_list blocks_{};
+    s7_symbol_list symbols_{};
+};
+
+TEST_F(TagInspectorReads, ShowsTheControllersValues) {
+    for (const char* name : {"Conveyor.Status", "Conveyor.Running", "Conveyor.Recipe", "Conveyor.BeltSpeed"}) {
+        inspector_->add(symbol(name));
+    }
+    refreshAt(now_);
+    const std::vector<std::string> shown = texts();
+    ASSERT_EQ(shown.size(), 4u);
+    EXPECT_EQ(shown[0], "4660");
+    EXPECT_EQ(shown[1], "true");
+    EXPECT_EQ(shown[2], "Still water 0.5 l");
+    const double speed = std::stod(shown[3]);
+    EXPECT_GE(speed, 1.3);
+    EXPECT_LE(speed, 1.7);
+}
+
+TEST_F(TagInspectorReads, ARefreshOutlivesTheSymbolsItWasStartedFrom) {
+    inspector_->add(symbol("Conveyor.Status"));
+    inspector_->add(symbol("Conveyor.BottleCount"));
+    now_ += kSecond;
+    inspector_->update();
+    ASSERT_EQ(tasks_.size(), 1u);
+    // A reload of the tree: rows cleared, symbol records released, while the
+    // read is still queued.
+    inspector_->clear();
+    s7_symbol_list_free(&symbols_);
+    const std::size_t requestsBefore = sim_->requests().size();
+    runWorker();
+    EXPECT_EQ(sim_->requests().size(), requestsBefore + 1) << "one read, from the copied addresses";
+    runPosted();
+    EXPECT_TRUE(inspector_->rows().empty());
+    EXPECT_FALSE(inspector_->refreshing());
+}
+
+}  // namespace
