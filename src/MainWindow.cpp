@@ -1,10 +1,14 @@
 #include "MainWindow.h"
 
 #include "PlcConnection.h"
+#include "TagInspector.h"
 #include "Theme.h"
 #include "ThreadPool.h"
+#include "Views/InspectorView.h"
 #include "Views/TopBarView.h"
+#include "Views/TreeView.h"
 #include "vemo/ui/Application.h"
+#include "vemo/ui/Rectangle.h"
 
 namespace vemo {
 
@@ -13,12 +17,18 @@ namespace {
 constexpr int kLeftToRight = 0;
 constexpr int kAlignStretch = 3;
 constexpr int kDistributeFill = 6;
+// The line between the tree and the inspector.
+constexpr ui::Color kDividerColor = ui::Color::rgba(24, 24, 24, 255);
 
 }  // namespace
 
-MainWindow::MainWindow() : MainWindow(*PlcConnection::instance(), ThreadPool::instance()) {}
+MainWindow::MainWindow()
+    : MainWindow(*PlcConnection::instance(), ThreadPool::instance(), TagInspector::instance()) {}
 
-MainWindow::MainWindow(PlcConnection& service, ThreadPool& pool) {
+MainWindow::MainWindow(PlcConnection& service, ThreadPool& pool)
+    : MainWindow(service, pool, std::make_shared<TagInspector>(service, pool)) {}
+
+MainWindow::MainWindow(PlcConnection& service, ThreadPool& pool, std::shared_ptr<TagInspector> inspector) {
     const Theme& theme = Theme::instance();
 
     window_ = ui::Application::createWindow("VEMO S7 Browser", kWidth, kHeight, ui::WindowFlag::Default);
@@ -36,11 +46,25 @@ MainWindow::MainWindow(PlcConnection& service, ThreadPool& pool) {
     topBar_->setPreferredSize({0.0f, kTopBarHeight});
     topBar_->setMaxSize({static_cast<float>(kWidth), kTopBarHeight});
 
-    // The content row; the tree view, the divider and the inspector go here.
+    // The content row: the tree view, the divider and the inspector, which
+    // takes what the tree leaves.
     auto* content = new ui::Stack(rootStack_);
     content->setDistribution(kDistributeFill);
     content->setAlignment(kAlignStretch);
     content->setOrientation(kLeftToRight);
+
+    // Both views hold the inspector: it lives as long as the later of them.
+    treeView_ = new TreeView(content, service, pool, inspector);
+    treeView_->setMaxSize({kTreeMaxWidth, ui::kUnbounded});
+
+    auto* divider = new ui::Rectangle(content);
+    // Its height comes from the row's stretch; an unbounded minimum height
+    // would make the rectangle endless.
+    divider->setMinSize({kDividerWidth, 0.0f});
+    divider->setMaxSize({kDividerWidth, ui::kUnbounded});
+    divider->setColor(kDividerColor);
+
+    new InspectorView(content, std::move(inspector));
 
     ui::Application::registerTickCallback(this, [this] { onTick(); });
 }

@@ -1,9 +1,12 @@
 // The main window: its size, title and colours, the top bar above the
-// content row, and a root that follows the window down to its minimum size.
+// content row of tree view, divider and inspector, and a root that follows
+// the window down to its minimum size.
 #include "MainWindow.h"
 
 #include "Theme.h"
+#include "Views/InspectorView.h"
 #include "Views/TopBarView.h"
+#include "Views/TreeView.h"
 #include "gui_fixture.h"
 
 #include <SDL.h>
@@ -38,12 +41,38 @@ TEST_F(MainWindowTest, OpensWithTheTopBarAboveTheContentRow) {
     window()->saveScreenshot(shot.string());
     const ui::Texture frame = window()->captureFrame();
     const Theme& theme = Theme::instance();
-    EXPECT_EQ(frame.pixel(600, 400), theme.windowBackgroundColor()) << "the empty content row";
+    EXPECT_EQ(frame.pixel(300, 400), theme.windowBackgroundColor()) << "the empty tree";
+    EXPECT_EQ(frame.pixel(900, 400), theme.windowBackgroundColor()) << "the inspector below its table";
     EXPECT_EQ(frame.pixel(690, 25), theme.panelColor()) << "the top bar between its two groups";
     // The right group: 482 wide at the right end, status column first.
     auto* status = vemo::test::findText(mainWindow_->topBar(), "PLC-Status:");
     ASSERT_NE(status, nullptr);
     EXPECT_FLOAT_EQ(status->getParent()->getWorldPosition().x, 1200 - 482);
+}
+
+TEST_F(MainWindowTest, TheRowHoldsTheTreeAtMost600WideTheDividerAndTheInspector) {
+    frames(2);
+    const auto& row = mainWindow_->rootStack()->getChildren().at(1)->getChildren();
+    ASSERT_EQ(row.size(), 3u);
+    EXPECT_EQ(row[0], mainWindow_->treeView());
+    EXPECT_NE(dynamic_cast<vemo::InspectorView*>(row[2]), nullptr);
+
+    for (const int width : {1200, 1600, 2400}) {
+        window()->setSize(width, 800);
+        frames(2);
+        const float tree = row[0]->getActualSize().x;
+        EXPECT_LE(tree, 600.0f) << width;
+        EXPECT_EQ(row[1]->getPosition().x, tree) << width;
+        EXPECT_EQ(row[1]->getActualSize(), (ui::Vec2{4, 750})) << width;
+        EXPECT_EQ(row[2]->getPosition().x, tree + 4) << width;
+        EXPECT_EQ(row[2]->getActualSize(), (ui::Vec2{static_cast<float>(width) - tree - 4, 750})) << width;
+        EXPECT_EQ(row[0]->getActualSize().y, 750.0f) << width;
+        if (width > 1204) {
+            EXPECT_EQ(tree, 600.0f) << "the tree takes its 600 once there is room";
+        }
+        const ui::Texture frame = window()->captureFrame();
+        EXPECT_EQ(frame.pixel(static_cast<int>(tree) + 1, 400), ui::Color::rgba(24, 24, 24)) << "the divider";
+    }
 }
 
 TEST_F(MainWindowTest, RootFollowsTheWindowDownToItsMinimumSize) {

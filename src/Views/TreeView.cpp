@@ -1,0 +1,240 @@
+#include "Views/TreeView.h"
+
+#include <imgui.h>
+#include <imgui_stdlib.h>
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+#include "AppTextures.h"
+#include "Logger.h"
+#include "PlcConnection.h"
+#include "TagInspector.h"
+#include "Theme.h"
+#include "ThreadPool.h"
+#include "Views/Spinner.h"
+#include "vemo/ui/Application.h"
+#include "vemo/ui/ImGuiPanel.h"
+#include "vemo/ui/ScrollView.h"
+#include "vemo/ui/Stack.h"
+
+namespace vemo {
+
+namespace {
+
+constexpr int kDistributeCenter = 1;
+constexpr int kAlignCenter = 1;
+// The code a load step keeps when its callable never ran.
+constexpr std::uint8_t kNotRun = 10;
+
+void styleTreePanel(ui::ImGuiPanel* panel, const Theme& theme) {
+    panel->setDefaultFont(theme.defaultFont(), theme.largeFontSize() * theme.imguiFontScale());
+    theme.applyImGuiStyle(panel->getImGuiContext());
+}
+
+}  // namespace
+
+// What one load gathered on the worker. Owns the lists until the UI thread
+// takes them over; what nobody takes is released with the result, also when
+// the view is gone before the result arrives.
+struct TreeView::LoadResult {
+    std::uint8_t listCode = kNotRun;
+    std::uint8_t browseCode = kNotRun;
+    s7_block_list blocks{};
+    std::vector<s7_symbol_list> symbols;
+
+    LoadResult() = default;
+    ~LoadResult() {
+        for (s7_symbol_list& list : symbols) {
+            s7_symbol_list_free(&list);
+        }
+        s7_block_list_free(&blocks);
+    }
+    LoadResult(const LoadResult&) = delete;
+    LoadResult& operator=(const LoadResult&) = delete;
+};
+
+TreeView::TreeView(ui::Widget* parent)
+    : TreeView(parent, *PlcConnection::instance(), ThreadPool::instance(), TagInspector::instance()) {}
+
+TreeView::TreeView(ui::Widget* parent, PlcConnection& connection, ThreadPool& pool,
+                   std::shared_ptr<TagInspector> inspector)
+    : ui::Widget(parent), connection_(&connection), pool_(&pool), inspector_(std::move(inspector)) {
+    const Theme& theme = Theme::instance();
+    itemContext_.theme = &theme;
+    itemContext_.inspector = inspector_.get();
+    itemContext_.folderIcon = AppTextures::getSvg("icons/folder.svg", 256, 256);
+    itemContext_.tagIcon = AppTextures::getSvg("icons/tag.svg", 256, 256);
+
+    spinnerStack_ = new ui::Stack(this);
+    spinnerStack_->setDistribution(kDistributeCenter);
+    spinnerStack_->setAlignment(kAlignCenter);
+    spinnerStack_->setVisible(false);
+    new Spinner(spinnerStack_, {0.0f, 0.0f}, {kSpinnerSize, kSpinnerSize});
+
+    const ui::Vec2 size = getActualSize();
+    headerPanel_ = new ui::ImGuiPanel(this);
+    headerPanel_->setPosition({0.0f, 0.0f});
+    headerPanel_->setPreferredSize({size.x, kHeaderHeight});
+    headerPanel_->setVisible(false);
+    styleTreePanel(headerPanel_, theme);
+    headerPanel_->setBuildImGuiFunction([this] { buildSearchBox(); });
+
+    scrollView_ = new ui::ScrollView(this);
+    scrollView_->setPosition({0.0f, kHeaderHeight});
+    scrollView_->setPreferredSize({size.x, size.y - kHeaderHeight});
+
+    treePanel_ = new ui::ImGuiPanel(scrollView_);
+    treePanel_->setPosition({0.0f, 0.0f});
+    treePanel_->setPreferredSize(size);
+    styleTreePanel(treePanel_, theme);
+    treePanel_->setBuildImGuiFunction([this] { drawTree(); });
+}
+
+TreeView::~TreeView() {
+    inspector_->clear();
+    blockItems_.clear();
+    s7_block_list_free(&blocks_);
+}
+
+void TreeView::update() {
+    ui::Widget::update();
+
+    treePanel_->setVisible(!loading_);
+    scrollView_->setVisible(!loading_);
+    spinnerStack_->setVisible(loading_);
+    headerPanel_->setVisible(!loading_ && !blockItems_.empty());
+
+    // A change seen while a load runs waits: the first update after the load
+    // picks it up, so a connection made meanwhile still gets its own load.
+    const auto state = static_cast<std::uint8_t>(connection_->getState());
+    if (state != lastState_ && !loading_) {
+        lastState_ = state;
+        if (state == static_cast<std::uint8_t>(ConnectionState::Connected)) {
+            inspector_->clear();
+            startLoad();
+        }
+    }
+
+    inspector_->update();
+
+    if (filterText_ != appliedFilter_) {
+        appliedFilter_ = filterText_;
+        for (const auto& item : blockItems_) {
+            item->applyFilter(appliedFilter_);
+        }
+    }
+}
+
+void TreeView::resized() {
+    ui::Widget::resized();
+    const ui::Vec2 size = getActualSize();
+    treePanel_->setPreferredSize({size.x, treePanel_->getActualSize().y});
+    spinnerStack_->setPreferredSize(size);
+    scrollView_->setPreferredSize({size.x, size.y - kHeaderHeight});
+    headerPanel_->setPreferredSize({size.x, kHeaderHeight});
+}
+
+void TreeView::startLoad() {
+    // Shown at once, not when the worker gets to the task: no second load
+    // can be queued behind it, and the tree cannot be clicked meanwhile.
+    loading_ = true;
+    try {
+        pool_->submit(lifetime(), [connection = connection_, alive = lifetime(), view = this] {
+            std::shared_ptr<LoadResult> result;
+            try {
+                result = loadData(*connection);
+            } catch (const std::exception& e) {
+                Logger::log(LogLevel::Error, "Loading the data blocks failed: {}", e.what());
+            }
+            // The view may be destroyed while the worker browses; the result
+            // is handed over only if it is still there.
+            ui::Application::dispatchToMainThread([alive, view, result = std::move(result)] {
+                if (alive.expired()) return;
+                view->finishLoad(result.get());
+            });
+        });
+    } catch (const std::exception& e) {
+        // Only a stopped pool refuses the task, when the program ends.
+        loading_ = false;
+        Logger::log(LogLevel::Warn, "Loading the data blocks not started: {}", e.what());
+    }
+}
+
+std::shared_ptr<TreeView::LoadResult> TreeView::loadData(PlcConnection& connection) {
+    auto result = std::make_shared<LoadResult>();
+    std::uint8_t code = kNotRun;
+    connection.withClient(
+        [&](vemoc_s7_client* client) { code = vemoc_s7_client_list_datablocks(client, &result->blocks); });
+    result->listCode = code;
+    if (code != S7_OK) return result;
+
+    result->symbols.resize(result->blocks.count);
+    // Zero blocks leave the code of the listing, 0.
+    for (std::uint32_t i = 0; i < result->blocks.count; ++i) {
+        code = kNotRun;
+        connection.withClient([&](vemoc_s7_client* client) {
+            code = vemoc_s7_client_browse_block(client, &result->blocks.items[i], &result->symbols[i]);
+        });
+    }
+    result->browseCode = code;
+    return result;
+}
+
+void TreeView::finishLoad(LoadResult* result) {
+    if (result == nullptr || result->listCode != S7_OK) {
+        // The previous tree stays.
+        loading_ = false;
+        return;
+    }
+    // The inspector's rows borrow the symbols about to be released.
+    inspector_->clear();
+    blockItems_.clear();
+    s7_block_list_free(&blocks_);
+    blocks_ = std::exchange(result->blocks, s7_block_list{});
+    // Only the last browse's code decides; an earlier block that failed is
+    // shown without tags.
+    if (result->browseCode == S7_OK) {
+        blockItems_.reserve(blocks_.count);
+        for (std::uint32_t i = 0; i < blocks_.count; ++i) {
+            blockItems_.push_back(std::make_unique<DatablockItem>(
+                &blocks_.items[i], std::exchange(result->symbols[i], s7_symbol_list{}), itemContext_));
+        }
+        // The search box keeps its text across loads; the new nodes follow it.
+        if (!appliedFilter_.empty()) {
+            for (const auto& item : blockItems_) {
+                item->applyFilter(appliedFilter_);
+            }
+        }
+    }
+    loading_ = false;
+}
+
+void TreeView::buildSearchBox() {
+    ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x);
+    ImGui::InputTextWithHint("##TagFilter", "Search tags...", &filterText_);
+}
+
+void TreeView::drawTree() {
+    const ImGuiStyle& style = ImGui::GetStyle();
+    ImGui::PushStyleVar(ImGuiStyleVar_ItemSpacing, ImVec2(style.ItemSpacing.x, 8.0f));
+    // The panel is as tall as the whole tree and scrolls inside the scroll
+    // view; only the band the scroll view shows is drawn (rows outside it
+    // only take their place).
+    const float top = scrollView_->getScrollOffset();
+    const float width = getActualSize().x;
+    ImGui::PushClipRect(ImVec2(0.0f, top), ImVec2(width, top + scrollView_->getActualSize().y), true);
+    for (const auto& item : blockItems_) {
+        item->draw(scratch_);
+    }
+    ImGui::PopClipRect();
+    ImGui::PopStyleVar();
+    // As tall as the tree, so the scroll view scrolls over all of it, and
+    // never shorter than the view, so the panel's ImGui window always has
+    // room to lay the rows out.
+    contentHeight_ = ImGui::GetCursorPosY();
+    treePanel_->setPreferredSize({width, std::max(scrollView_->getActualSize().y, contentHeight_)});
+}
+
+}  // namespace vemo

@@ -1,0 +1,351 @@
+// The whole program in one process: the real main window, headless, against
+// the simulator over loopback. The operator's steps are typed and clicked:
+// connect, open a block, pick tags and watch their values, search, remove a
+// row, disconnect, reconnect, and lose the controller mid-session.
+#include "MainWindow.h"
+
+#include "TagInspector.h"
+#include "Views/DefaultButton.h"
+#include "Views/InspectorView.h"
+#include "Views/TopBarView.h"
+#include "Views/TreeView.h"
+#include "app_test_support.h"
+#include "gui_fixture.h"
+
+#include "Program.h"
+#include "Server.h"
+
+#include <SDL.h>
+#include <gtest/gtest.h>
+#include <imgui.h>
+#include <imgui_internal.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace ui = vemo::ui;
+using vemo::TagInspector;
+using vemo::TreeView;
+
+std::vector<std::string> names(const TagInspector& inspector) {
+    std::vector<std::string> out;
+    for (const auto& row : inspector.rows()) out.emplace_back(row.name);
+    return out;
+}
+
+std::filesystem::path shotPath(const char* name) { return std::filesystem::path(VEMO_TEST_OUTPUT_DIR) / name; }
+
+// Reads a value of a panel's ImGui context outside its frame.
+template <typename F>
+auto inContext(ui::ImGuiPanel* panel, F&& f) {
+    ImGuiContext* previous = ImGui::GetCurrentContext();
+    ImGui::SetCurrentContext(panel->getImGuiContext());
+    auto result = f();
+    ImGui::SetCurrentContext(previous);
+    return result;
+}
+
+class MainWindowSession : public vemo::test::GuiTest {
+protected:
+    void SetUp() override {
+        GuiTest::SetUp();
+        vemo::sim::ServerOptions options;
+        options.port = 0;
+        sim_ = std::make_unique<vemo::sim::Server>(program(), options);
+        frames(2);
+    }
+    void TearDown() override {
+        sim_->stop();
+        GuiTest::TearDown();
+    }
+    virtual vemo::sim::Program program() const { return vemo::sim::Program::builtIn(); }
+
+    TreeView* tree() const { return mainWindow_->treeView(); }
+    TagInspector& inspector() const { return *tree()->inspector(); }
+    ui::ImGuiPanel* barPanel() const { return vemo::test::findAll<ui::ImGuiPanel>(mainWindow_->topBar()).at(0); }
+    vemo::InspectorView* inspectorView() const {
+        return vemo::test::findAll<vemo::InspectorView>(window()->getRootWidget()).at(0);
+    }
+    std::string status() const { return vemo::test::findText(mainWindow_->topBar(), "PLC-Status:")->getText(); }
+
+    void click(ui::Vec2 at) {
+        window()->injectClick(at.x, at.y);
+        frames(2);
+    }
+    void clickButton() {
+        const auto* button = vemo::test::findAll<vemo::DefaultButton>(mainWindow_->topBar()).at(0);
+        click(vemo::test::centerOf(button));
+    }
+    void type(const std::string& text) {
+        window()->injectText(text);
+        frames(2);
+    }
+
+    bool loaded() const { return !tree()->isLoading() && !tree()->blockItems().empty(); }
+
+    // Types the simulator's address and port, presses Connect and waits for
+    // the tree.
+    void connectByTyping() {
+        click(barPanel()->getWorldPosition() + vemo::test::kIpField);
+        type("127.0.0.1");
+        click(barPanel()->getWorldPosition() + vemo::test::kPortText);
+        type(std::to_string(sim_->port()));
+        clickButton();
+        ASSERT_TRUE(runUntil([&] { return status() == "PLC-Status: CONNECTED"; }));
+        ASSERT_TRUE(runUntil([&] { return loaded(); }));
+        frames(2);
+    }
+
+    // A point on row `row` (counted over the rows shown, from the top) at
+    // nesting depth `depth`: on its arrow, or on its icon and label. The rows
+    // are laid out by ImGui from the panel's font and style: each as high as
+    // the larger of the font and the 20-pixel icon, 8 apart.
+    ui::Vec2 treeRow(int row, int depth, bool arrow) const {
+        struct Metrics {
+            float font;
+            ImGuiStyle style;
+        };
+        const Metrics m = inContext(tree()->treePanel(), [] { return Metrics{ImGui::GetFontSize(), ImGui::GetStyle()}; });
+        const float height = std::max(m.font, 20.0f);
+        const float y = m.style.WindowPadding.y + static_cast<float>(row) * (height + 8.0f) + height * 0.5f;
+        const float indent = m.style.WindowPadding.x + static_cast<float>(depth) * m.style.IndentSpacing;
+        const float x = arrow ? indent + m.font * 0.5f : indent + m.font + m.style.ItemSpacing.x + 10.0f;
+        return tree()->treePanel()->getWorldPosition() + ui::Vec2{x, y};
+    }
+
+    // Opens the block on row `row` with a click on its arrow.
+    void openRow(int row, int depth) {
+        const float before = tree()->contentHeight();
+        click(treeRow(row, depth, true));
+        ASSERT_TRUE(runUntil([&] { return tree()->contentHeight() > before; }))
+            << "row " << row << " did not open";
+    }
+
+    // Centres of the inspector's remove buttons, top to bottom, found by
+    // moving the mouse down the button column and watching what ImGui hovers
+    // (the first hit is the column's header).
+    std::vector<ui::Vec2> removeButtons() {
+        ui::ImGuiPanel* panel = inspectorView()->panel();
+        const ImVec2 padding = inContext(panel, [] { return ImGui::GetStyle().CellPadding; });
+        const ui::Vec2 origin = panel->getWorldPosition();
+        const float x = origin.x + panel->getActualSize().x - padding.x - 14.0f;
+        std::vector<ui::Vec2> centres;
+        float spanStart = -1.0f;
+        const float bottom = std::min(panel->getActualSize().y, 400.0f);
+        for (float y = 1.0f; y < bottom; y += 2.0f) {
+            window()->injectMouseMove(x, origin.y + y);
+            frames(1);
+            const bool hovered = inContext(panel, [] { return ImGui::GetCurrentContext()->HoveredId != 0; });
+            if (hovered && spanStart < 0.0f) spanStart = y;
+            if (!hovered && spanStart >= 0.0f) {
+                centres.push_back(origin + ui::Vec2{x - origin.x, (spanStart + y) * 0.5f});
+                spanStart = -1.0f;
+            }
+        }
+        if (!centres.empty()) centres.erase(centres.begin());
+        return centres;
+    }
+
+    // Waits for one whole refresh attempt of the inspector to start and end.
+    bool oneRefresh() {
+        return runUntil([&] { return inspector().refreshing(); }) &&
+               runUntil([&] { return !inspector().refreshing(); });
+    }
+
+    std::unique_ptr<vemo::sim::Server> sim_;
+};
+
+TEST_F(MainWindowSession, ConnectShowsTheBlocksAndAPickedTagShowsItsLiveValue) {
+    EXPECT_FALSE(tree()->headerPanel()->isVisible()) << "no search box over an empty tree";
+    connectByTyping();
+
+    std::vector<std::string> blocks;
+    std::vector<unsigned> numbers;
+    for (const auto& item : tree()->blockItems()) {
+        blocks.emplace_back(item->block()->name);
+        numbers.push_back(item->block()->number);
+    }
+    EXPECT_EQ(blocks, (std::vector<std::string>{"Conveyor", "Tank", "Recipes", "I", "Q", "M", "S7Timers",
+                                                "S7Counters"}));
+    EXPECT_EQ(std::vector<unsigned>(numbers.end() - 5, numbers.end()), (std::vector<unsigned>{80, 81, 82, 84, 83}));
+    EXPECT_TRUE(tree()->headerPanel()->isVisible());
+    EXPECT_TRUE(tree()->scrollView()->isVisible());
+    EXPECT_FALSE(tree()->spinnerStack()->isVisible());
+
+    // Conveyor: Motors, BeltSpeed, BottleCount, Running, Recipe, JamTimer, Status.
+    openRow(0, 0);
+    click(treeRow(1, 1, false));
+    EXPECT_TRUE(inspector().rows().empty()) << "Motors only groups its elements";
+    click(treeRow(2, 1, false));
+    click(treeRow(2, 1, false));
+    ASSERT_EQ(names(inspector()), (std::vector<std::string>{"Conveyor.BeltSpeed"})) << "twice is once";
+    EXPECT_EQ(inspector().rows()[0].typeName, "REAL");
+
+    ASSERT_TRUE(runUntil([&] { return !inspector().rows()[0].valueText.empty(); }));
+    const std::string first = inspector().rows()[0].valueText;
+    const double speed = std::stod(first);
+    EXPECT_GE(speed, 1.3);
+    EXPECT_LE(speed, 1.7);
+    ASSERT_TRUE(runUntil([&] { return inspector().rows()[0].valueText != first; })) << "the belt speed moves";
+
+    click(treeRow(3, 1, false));  // BottleCount
+    ASSERT_TRUE(runUntil([&] { return !inspector().rows().at(1).valueText.empty(); }));
+    window()->injectMouseMove(treeRow(2, 1, false).x, treeRow(2, 1, false).y);  // hover: highlight and tooltip
+    frames(2);
+    window()->saveScreenshot(shotPath("session_tree_with_live_value.png").string());
+    EXPECT_TRUE(std::filesystem::exists(shotPath("session_tree_with_live_value.png")));
+}
+
+TEST_F(MainWindowSession, TypingIntoTheSearchBoxFiltersTheTree) {
+    connectByTyping();
+    click(vemo::test::centerOf(tree()->headerPanel()));
+    type("SPEED");
+    EXPECT_EQ(tree()->filterText(), "SPEED");
+    std::vector<std::string> shown;
+    for (const auto& item : tree()->blockItems()) {
+        if (item->isVisible()) shown.emplace_back(item->block()->name);
+    }
+    EXPECT_EQ(shown, (std::vector<std::string>{"Conveyor"}));
+
+    // Conveyor is the only row now; below it Motors and BeltSpeed.
+    openRow(0, 0);
+    openRow(1, 1);
+    const auto& conveyor = tree()->blockItems()[0];
+    std::vector<std::string> children;
+    for (const auto& child : conveyor->children()) {
+        if (child->isVisible()) children.push_back(child->name());
+    }
+    EXPECT_EQ(children, (std::vector<std::string>{"Motors", "BeltSpeed"}));
+    window()->saveScreenshot(shotPath("session_tree_filtered.png").string());
+
+    click(vemo::test::centerOf(tree()->headerPanel()));  // the keys go to the box again
+    for (int i = 0; i < 5; ++i) window()->injectKeyPress(SDL_SCANCODE_BACKSPACE);
+    frames(3);
+    EXPECT_EQ(tree()->filterText(), "");
+    for (const auto& item : tree()->blockItems()) EXPECT_TRUE(item->isVisible()) << item->block()->name;
+}
+
+TEST_F(MainWindowSession, TheRemoveButtonRemovesExactlyItsRow) {
+    connectByTyping();
+    openRow(0, 0);
+    for (int row : {2, 3, 4}) click(treeRow(row, 1, false));  // BeltSpeed, BottleCount, Running
+    ASSERT_EQ(names(inspector()),
+              (std::vector<std::string>{"Conveyor.BeltSpeed", "Conveyor.BottleCount", "Conveyor.Running"}));
+    const std::vector<ui::Vec2> buttons = removeButtons();
+    ASSERT_EQ(buttons.size(), 3u);
+    click(buttons[1]);
+    EXPECT_EQ(names(inspector()), (std::vector<std::string>{"Conveyor.BeltSpeed", "Conveyor.Running"}));
+}
+
+TEST_F(MainWindowSession, DisconnectKeepsTreeAndValuesAndReconnectReloadsAndClearsTheInspector) {
+    connectByTyping();
+    openRow(0, 0);
+    click(treeRow(3, 1, false));  // BottleCount, counting up
+    ASSERT_TRUE(runUntil([&] { return !inspector().rows().at(0).valueText.empty(); }));
+    ASSERT_TRUE(runUntil([&] { return !inspector().refreshing(); }));
+
+    const auto* firstLoad = tree()->blockItems()[0].get();
+    const std::string value = inspector().rows()[0].valueText;
+    clickButton();  // Disconnect, handled before any new refresh starts
+    ASSERT_EQ(status(), "PLC-Status: DISCONNECTED");
+    ASSERT_TRUE(oneRefresh());
+    ASSERT_TRUE(oneRefresh());
+    EXPECT_EQ(inspector().rows().at(0).valueText, value) << "the value stays while disconnected";
+    ASSERT_EQ(tree()->blockItems().size(), 8u);
+    EXPECT_EQ(tree()->blockItems()[0].get(), firstLoad) << "the tree stays";
+
+    clickButton();  // Connect again
+    ASSERT_TRUE(runUntil([&] { return status() == "PLC-Status: CONNECTED"; }));
+    ASSERT_TRUE(runUntil([&] { return loaded() && tree()->blockItems()[0].get() != firstLoad; }));
+    EXPECT_TRUE(inspector().rows().empty());
+    EXPECT_EQ(tree()->blockItems().size(), 8u);
+    EXPECT_EQ(sim_->connectionsAccepted(), 2);
+}
+
+TEST_F(MainWindowSession, TheSpinnerTurnsWhileTheBlocksLoad) {
+    ASSERT_EQ(service_.connect("127.0.0.1", sim_->port()), S7_OK);
+    {
+        // The load waits for the service, as behind a long protocol task.
+        vemo::test::HeldClient held(service_);
+        frames(3);
+        EXPECT_TRUE(tree()->isLoading());
+        EXPECT_TRUE(tree()->spinnerStack()->isVisible());
+        EXPECT_FALSE(tree()->scrollView()->isVisible());
+        EXPECT_FALSE(tree()->headerPanel()->isVisible());
+        auto* spinner = tree()->spinnerStack()->getChildren().at(0);
+        EXPECT_EQ(spinner->getActualSize(), (ui::Vec2{64, 64}));
+        const ui::Vec2 centre = vemo::test::centerOf(spinner);
+        const ui::Vec2 treeCentre = vemo::test::centerOf(tree());
+        EXPECT_NEAR(centre.x, treeCentre.x, 1.0f);
+        EXPECT_NEAR(centre.y, treeCentre.y, 1.0f);
+        const float angle = spinner->getRotation();
+        ASSERT_TRUE(runUntil([&] { return spinner->getRotation() != angle; }));
+    }
+    ASSERT_TRUE(runUntil([&] { return loaded(); }));
+    EXPECT_FALSE(tree()->spinnerStack()->isVisible());
+    EXPECT_TRUE(tree()->headerPanel()->isVisible());
+}
+
+TEST_F(MainWindowSession, AControllerThatGoesAwayLeavesTheProgramResponsive) {
+    connectByTyping();
+    openRow(0, 0);
+    click(treeRow(3, 1, false));  // BottleCount
+    ASSERT_TRUE(runUntil([&] { return !inspector().rows().at(0).valueText.empty(); }));
+
+    sim_->stop();
+    ASSERT_TRUE(oneRefresh());
+    const std::string last = inspector().rows().at(0).valueText;
+    ASSERT_TRUE(oneRefresh());
+    ASSERT_TRUE(oneRefresh());
+    EXPECT_EQ(inspector().rows().at(0).valueText, last) << "no values without a controller";
+    EXPECT_EQ(tree()->blockItems().size(), 8u);
+
+    clickButton();
+    EXPECT_EQ(status(), "PLC-Status: DISCONNECTED");
+    // The tree still opens and closes.
+    const float height = tree()->contentHeight();
+    click(treeRow(0, 0, true));
+    ASSERT_TRUE(runUntil([&] { return tree()->contentHeight() < height; }));
+}
+
+// 200 data blocks of 500 members each: 100 000 variables.
+class LargeProgramSession : public MainWindowSession {
+protected:
+    vemo::sim::Program program() const override { return vemo::sim::Program::generated(200, 500); }
+};
+
+TEST_F(LargeProgramSession, LoadsAndBuildsTheWholeTree) {
+    ASSERT_EQ(service_.connect("127.0.0.1", sim_->port()), S7_OK);
+    ASSERT_TRUE(runUntil([&] { return loaded(); }, std::chrono::seconds(100)));
+    frames(2);
+
+    std::uint64_t symbols = 0;
+    std::uint64_t attached = 0;
+    std::function<void(const vemo::TagItem&)> count = [&](const vemo::TagItem& node) {
+        if (node.symbol() != nullptr) ++attached;
+        for (const auto& child : node.children()) count(*child);
+    };
+    for (const auto& item : tree()->blockItems()) {
+        symbols += item->symbols().count;
+        for (const auto& child : item->children()) count(*child);
+    }
+    EXPECT_EQ(tree()->blockItems().size(), 205u);
+    EXPECT_EQ(symbols, sim_->model().program().symbolCount());
+    EXPECT_GE(symbols, 100000u);
+    EXPECT_EQ(attached, symbols) << "every variable has its node";
+
+    click(vemo::test::centerOf(tree()->headerPanel()));
+    type("GenDB7.");
+    std::vector<std::string> shown;
+    for (const auto& item : tree()->blockItems()) {
+        if (item->isVisible()) shown.emplace_back(item->block()->name);
+    }
+    EXPECT_EQ(shown, (std::vector<std::string>{"GenDB7"}));
+}
+
+}  // namespace
