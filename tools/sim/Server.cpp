@@ -210,16 +210,19 @@ public:
 private:
     bool stopping() const { return server_.stop_.load(); }
 
-    // Waits until the socket is readable; false on stop.
-    bool waitReadable() {
+    // Waits until the socket is readable (POLLIN) or takes more bytes
+    // (POLLOUT); false on stop. Writes wait too: a client that stops reading
+    // must not hold a large answer - and with it the server's stop - for ever.
+    bool waitFor(short events) {
         for (;;) {
             if (stopping()) return false;
-            pollfd p{fd_, POLLIN, 0};
+            pollfd p{fd_, events, 0};
             const int r = ::poll(&p, 1, kSliceMs);
             if (r > 0) return true;
             if (r < 0 && errno != EINTR) return false;
         }
     }
+    bool waitReadable() { return waitFor(POLLIN); }
 
     bool recvExact(uint8_t* buf, size_t n) {
         size_t got = 0;
@@ -235,23 +238,10 @@ private:
         return true;
     }
 
-    // Waits until the socket takes more bytes; false on stop. A client that
-    // stops reading must not keep a large answer - and so the server's stop -
-    // waiting for ever.
-    bool waitWritable() {
-        for (;;) {
-            if (stopping()) return false;
-            pollfd p{fd_, POLLOUT, 0};
-            const int r = ::poll(&p, 1, kSliceMs);
-            if (r > 0) return true;
-            if (r < 0 && errno != EINTR) return false;
-        }
-    }
-
     bool send(const Bytes& bytes) {
         size_t sent = 0;
         while (sent < bytes.size()) {
-            if (!waitWritable()) return false;
+            if (!waitFor(POLLOUT)) return false;
             const ssize_t r = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
             if (r <= 0) {
                 if (r < 0 && (errno == EINTR || errno == EAGAIN)) continue;
@@ -415,8 +405,7 @@ private:
         request.body.assign(data.begin() + 13, data.end());
         if (server_.options_.record) {
             std::lock_guard<std::mutex> lock(server_.requestsMutex_);
-            server_.requests_.push_back(
-                {index_, request.version, request.function, request.sequence, request.sessionId, message, request.body});
+            server_.requests_.push_back({request, index_, message});
         }
         server_.say("connection " + std::to_string(index_) + ": request " + std::to_string(number) + ", " +
                     functionName(request.function) + ", " + std::to_string(request.body.size()) + " body bytes");

@@ -41,15 +41,11 @@ struct ServerOptions {
     std::function<void(const std::string&)> log;
 };
 
-// A request as the simulator received it.
-struct ReceivedRequest {
+// A request as the simulator received it: its header fields and body, the
+// connection it came on and the whole message.
+struct ReceivedRequest : Request {
     int connection = 0; // 1-based, in order of acceptance
-    uint8_t version = 0;
-    uint16_t function = 0;
-    uint16_t sequence = 0;
-    uint32_t sessionId = 0;
-    Bytes message; // the plaintext frames as sent: heads, data, trailer
-    Bytes body;    // the request body after the 13-byte header
+    Bytes message;      // the plaintext frames as sent: heads, data, trailer
 };
 
 class Server {
