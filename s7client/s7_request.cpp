@@ -229,6 +229,26 @@ uint8_t exchangeBody(s7_session* session, s7_body* body, uint16_t functionCode, 
     return rc;
 }
 
+// A response of the given function, parsed whole into `result` or not at all:
+// on failure whatever the body parser built is released again.
+template <typename Result>
+uint8_t parseResponse(const uint8_t* data, uint32_t length, uint16_t functionCode, Result* result,
+                      uint8_t (*parseBody)(s7_cursor*, Result*), void (*release)(Result*)) {
+    if (result == nullptr) {
+        return S7_ERR_ARGUMENT;
+    }
+    *result = Result{};
+    s7_cursor c{};
+    uint8_t rc = openResponse(data, length, functionCode, &c);
+    if (rc == S7_OK) {
+        rc = parseBody(&c, result);
+    }
+    if (rc != S7_OK) {
+        release(result);
+    }
+    return rc;
+}
+
 } // namespace
 
 extern "C" {
@@ -434,67 +454,19 @@ uint8_t s7_build_explore_request(const s7_explore_request* request, bool with_co
 // ---------------------------------------------------------------- parsers
 
 uint8_t s7_parse_read_response(const uint8_t* data, uint32_t length, s7_read_result* result) {
-    if (result == nullptr) {
-        return S7_ERR_ARGUMENT;
-    }
-    *result = s7_read_result{};
-    s7_cursor c{};
-    uint8_t rc = openResponse(data, length, S7_FN_READ_VARIABLES, &c);
-    if (rc == S7_OK) {
-        rc = parseReadBody(&c, result);
-    }
-    if (rc != S7_OK) {
-        s7_read_result_free(result);
-    }
-    return rc;
+    return parseResponse(data, length, S7_FN_READ_VARIABLES, result, parseReadBody, s7_read_result_free);
 }
 
 uint8_t s7_parse_attribute_response(const uint8_t* data, uint32_t length, s7_attribute_result* result) {
-    if (result == nullptr) {
-        return S7_ERR_ARGUMENT;
-    }
-    *result = s7_attribute_result{};
-    s7_cursor c{};
-    uint8_t rc = openResponse(data, length, S7_FN_GET_ATTRIBUTE, &c);
-    if (rc == S7_OK) {
-        rc = parseAttributeBody(&c, result);
-    }
-    if (rc != S7_OK) {
-        s7_attribute_result_free(result);
-    }
-    return rc;
+    return parseResponse(data, length, S7_FN_GET_ATTRIBUTE, result, parseAttributeBody, s7_attribute_result_free);
 }
 
 uint8_t s7_parse_create_response(const uint8_t* data, uint32_t length, s7_create_result* result) {
-    if (result == nullptr) {
-        return S7_ERR_ARGUMENT;
-    }
-    *result = s7_create_result{};
-    s7_cursor c{};
-    uint8_t rc = openResponse(data, length, S7_FN_CREATE_OBJECT, &c);
-    if (rc == S7_OK) {
-        rc = parseCreateBody(&c, result);
-    }
-    if (rc != S7_OK) {
-        s7_create_result_free(result);
-    }
-    return rc;
+    return parseResponse(data, length, S7_FN_CREATE_OBJECT, result, parseCreateBody, s7_create_result_free);
 }
 
 uint8_t s7_parse_explore_response(const uint8_t* data, uint32_t length, s7_explore_result* result) {
-    if (result == nullptr) {
-        return S7_ERR_ARGUMENT;
-    }
-    *result = s7_explore_result{};
-    s7_cursor c{};
-    uint8_t rc = openResponse(data, length, S7_FN_EXPLORE, &c);
-    if (rc == S7_OK) {
-        rc = parseExploreBody(&c, result);
-    }
-    if (rc != S7_OK) {
-        s7_explore_result_free(result);
-    }
-    return rc;
+    return parseResponse(data, length, S7_FN_EXPLORE, result, parseExploreBody, s7_explore_result_free);
 }
 
 // ---------------------------------------------------------------- operations
