@@ -82,19 +82,6 @@ bool growPair(A** a, B** b, uint32_t count, uint32_t* capacity) {
     return true;
 }
 
-// Opens a cursor over a response and checks its header's function code.
-uint8_t openResponse(const uint8_t* data, uint32_t length, uint16_t functionCode, s7_cursor* c) {
-    if (data == nullptr || length == 0) {
-        return S7_ERR_PROTOCOL;
-    }
-    *c = s7_cursor{const_cast<uint8_t*>(data), const_cast<uint8_t*>(data) + length};
-    s7_response_header header{};
-    const uint8_t rc = s7_read_response_header(c, &header);
-    if (rc != S7_OK) {
-        return rc;
-    }
-    return header.function_code == functionCode ? S7_OK : S7_ERR_PROTOCOL;
-}
 
 uint8_t parseReadBody(s7_cursor* c, s7_read_result* r) {
     if (s7_read_u8(c, &r->first_byte) != S7_CODEC_OK || s7_read_vlq64(c, &r->return_value) != S7_CODEC_OK) {
@@ -218,35 +205,6 @@ uint8_t parseAttributeBody(s7_cursor* c, s7_attribute_result* r) {
         return fromCodec(rc);
     }
     return s7_read_vlq32(c, &r->final_field) == S7_CODEC_OK ? S7_OK : S7_ERR_PROTOCOL;
-}
-
-// Sends a built body and hands back the response; the body is freed.
-uint8_t exchangeBody(s7_session* session, s7_body* body, uint16_t functionCode, uint8_t version,
-                     uint32_t timeoutMs, s7_response* response) {
-    const s7_request request{body->data, body->length, functionCode, version};
-    const uint8_t rc = s7_exchange(session, &request, response, timeoutMs);
-    s7_body_free(body);
-    return rc;
-}
-
-// A response of the given function, parsed whole into `result` or not at all:
-// on failure whatever the body parser built is released again.
-template <typename Result>
-uint8_t parseResponse(const uint8_t* data, uint32_t length, uint16_t functionCode, Result* result,
-                      uint8_t (*parseBody)(s7_cursor*, Result*), void (*release)(Result*)) {
-    if (result == nullptr) {
-        return S7_ERR_ARGUMENT;
-    }
-    *result = Result{};
-    s7_cursor c{};
-    uint8_t rc = openResponse(data, length, functionCode, &c);
-    if (rc == S7_OK) {
-        rc = parseBody(&c, result);
-    }
-    if (rc != S7_OK) {
-        release(result);
-    }
-    return rc;
 }
 
 } // namespace
@@ -454,85 +412,74 @@ uint8_t s7_build_explore_request(const s7_explore_request* request, bool with_co
 // ---------------------------------------------------------------- parsers
 
 uint8_t s7_parse_read_response(const uint8_t* data, uint32_t length, s7_read_result* result) {
-    return parseResponse(data, length, S7_FN_READ_VARIABLES, result, parseReadBody, s7_read_result_free);
+    return s7_parse_response(data, length, S7_FN_READ_VARIABLES, result, parseReadBody, s7_read_result_free);
 }
 
 uint8_t s7_parse_attribute_response(const uint8_t* data, uint32_t length, s7_attribute_result* result) {
-    return parseResponse(data, length, S7_FN_GET_ATTRIBUTE, result, parseAttributeBody, s7_attribute_result_free);
+    return s7_parse_response(data, length, S7_FN_GET_ATTRIBUTE, result, parseAttributeBody, s7_attribute_result_free);
 }
 
 uint8_t s7_parse_create_response(const uint8_t* data, uint32_t length, s7_create_result* result) {
-    return parseResponse(data, length, S7_FN_CREATE_OBJECT, result, parseCreateBody, s7_create_result_free);
+    return s7_parse_response(data, length, S7_FN_CREATE_OBJECT, result, parseCreateBody, s7_create_result_free);
 }
 
 uint8_t s7_parse_explore_response(const uint8_t* data, uint32_t length, s7_explore_result* result) {
-    return parseResponse(data, length, S7_FN_EXPLORE, result, parseExploreBody, s7_explore_result_free);
+    return s7_parse_response(data, length, S7_FN_EXPLORE, result, parseExploreBody, s7_explore_result_free);
 }
 
 // ---------------------------------------------------------------- operations
 
 uint8_t s7_read_variables(s7_session* session, const s7_item_address* const* items, uint32_t count,
                           uint8_t version, bool with_counter, uint32_t timeout_ms, s7_read_result* result) {
-    if (session == nullptr || result == nullptr) {
-        return S7_ERR_ARGUMENT;
-    }
-    *result = s7_read_result{};
-    s7_body body{};
-    s7_response response{};
-    const uint32_t counter = with_counter ? s7_session_next_counter(session, S7_FN_READ_VARIABLES) : 0;
-    uint8_t rc = s7_build_read_request(items, count, with_counter, counter, &body);
-    if (rc == S7_OK) rc = exchangeBody(session, &body, S7_FN_READ_VARIABLES, version, timeout_ms, &response);
-    if (rc == S7_OK) rc = s7_parse_read_response(response.data, response.length, result);
-    s7_response_clear(&response);
-    return rc;
+    return s7_run_operation(
+        session, S7_FN_READ_VARIABLES, version, with_counter, timeout_ms, result,
+        [&](bool counted, uint32_t counter, s7_body* body) {
+            return s7_build_read_request(items, count, counted, counter, body);
+        },
+        s7_parse_read_response);
 }
 
 uint8_t s7_get_attribute(s7_session* session, uint32_t object_id, uint32_t attribute_id, uint8_t version,
                          bool with_counter, uint32_t timeout_ms, s7_attribute_result* result) {
-    if (session == nullptr || result == nullptr) {
-        return S7_ERR_ARGUMENT;
-    }
-    *result = s7_attribute_result{};
-    s7_body body{};
-    s7_response response{};
-    const uint32_t counter = with_counter ? s7_session_next_counter(session, S7_FN_GET_ATTRIBUTE) : 0;
-    uint8_t rc = s7_build_get_attribute_request(object_id, attribute_id, with_counter, counter, &body);
-    if (rc == S7_OK) rc = exchangeBody(session, &body, S7_FN_GET_ATTRIBUTE, version, timeout_ms, &response);
-    if (rc == S7_OK) rc = s7_parse_attribute_response(response.data, response.length, result);
-    s7_response_clear(&response);
-    return rc;
+    return s7_run_operation(
+        session, S7_FN_GET_ATTRIBUTE, version, with_counter, timeout_ms, result,
+        [&](bool counted, uint32_t counter, s7_body* body) {
+            return s7_build_get_attribute_request(object_id, attribute_id, counted, counter, body);
+        },
+        s7_parse_attribute_response);
 }
 
 uint8_t s7_create_object(s7_session* session, const s7_create_request* request, uint8_t version,
                          bool with_counter, uint32_t timeout_ms, s7_create_result* result) {
-    if (session == nullptr || result == nullptr) {
-        return S7_ERR_ARGUMENT;
-    }
-    *result = s7_create_result{};
-    s7_body body{};
-    s7_response response{};
-    const uint32_t counter = with_counter ? s7_session_next_counter(session, S7_FN_CREATE_OBJECT) : 0;
-    uint8_t rc = s7_build_create_object_request(request, with_counter, counter, &body);
-    if (rc == S7_OK) rc = exchangeBody(session, &body, S7_FN_CREATE_OBJECT, version, timeout_ms, &response);
-    if (rc == S7_OK) rc = s7_parse_create_response(response.data, response.length, result);
-    s7_response_clear(&response);
-    return rc;
+    return s7_run_operation(
+        session, S7_FN_CREATE_OBJECT, version, with_counter, timeout_ms, result,
+        [&](bool counted, uint32_t counter, s7_body* body) {
+            return s7_build_create_object_request(request, counted, counter, body);
+        },
+        s7_parse_create_response);
 }
 
 uint8_t s7_explore(s7_session* session, const s7_explore_request* request, uint8_t version, bool with_counter,
                    uint32_t timeout_ms, s7_explore_result* result) {
-    if (session == nullptr || result == nullptr) {
-        return S7_ERR_ARGUMENT;
-    }
-    *result = s7_explore_result{};
-    s7_body body{};
-    s7_response response{};
-    const uint32_t counter = with_counter ? s7_session_next_counter(session, S7_FN_EXPLORE) : 0;
-    uint8_t rc = s7_build_explore_request(request, with_counter, counter, &body);
-    if (rc == S7_OK) rc = exchangeBody(session, &body, S7_FN_EXPLORE, version, timeout_ms, &response);
-    if (rc == S7_OK) rc = s7_parse_explore_response(response.data, response.length, result);
-    s7_response_clear(&response);
-    return rc;
+    return s7_run_operation(
+        session, S7_FN_EXPLORE, version, with_counter, timeout_ms, result,
+        [&](bool counted, uint32_t counter, s7_body* body) {
+            return s7_build_explore_request(request, counted, counter, body);
+        },
+        s7_parse_explore_response);
 }
 
 } // extern "C"
+
+uint8_t s7_open_response(const uint8_t* data, uint32_t length, uint16_t function_code, s7_cursor* c) {
+    if (data == nullptr || length == 0) {
+        return S7_ERR_PROTOCOL;
+    }
+    *c = s7_cursor{const_cast<uint8_t*>(data), const_cast<uint8_t*>(data) + length};
+    s7_response_header header{};
+    const uint8_t rc = s7_read_response_header(c, &header);
+    if (rc != S7_OK) {
+        return rc;
+    }
+    return header.function_code == function_code ? S7_OK : S7_ERR_PROTOCOL;
+}

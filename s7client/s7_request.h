@@ -154,6 +154,63 @@ uint8_t s7_explore(s7_session* session, const s7_explore_request* request, uint8
 
 #ifdef __cplusplus
 }
+
+/*
+ * Opens a cursor over a response whose header must carry `function_code`;
+ * S7_ERR_PROTOCOL for an empty response or another function.
+ */
+uint8_t s7_open_response(const uint8_t* data, uint32_t length, uint16_t function_code, s7_cursor* c);
+
+/*
+ * A response of `function_code` parsed whole into `result` by `parse_body`,
+ * or not at all: on failure what the body parser built is released again.
+ */
+template <typename Result>
+uint8_t s7_parse_response(const uint8_t* data, uint32_t length, uint16_t function_code, Result* result,
+                          uint8_t (*parse_body)(s7_cursor*, Result*), void (*release)(Result*)) {
+    if (result == nullptr) {
+        return S7_ERR_ARGUMENT;
+    }
+    *result = Result{};
+    s7_cursor c{};
+    uint8_t rc = s7_open_response(data, length, function_code, &c);
+    if (rc == S7_OK) {
+        rc = parse_body(&c, result);
+    }
+    if (rc != S7_OK) {
+        release(result);
+    }
+    return rc;
+}
+
+/*
+ * One operation: `build(with_counter, counter, &body)` writes the request
+ * body, the exchange sends it under `function_code`, and `parse` reads the
+ * response into `result`, whole or not at all. `result` is cleared first.
+ */
+template <typename Result, typename Build>
+uint8_t s7_run_operation(s7_session* session, uint16_t function_code, uint8_t version, bool with_counter,
+                         uint32_t timeout_ms, Result* result, Build build,
+                         uint8_t (*parse)(const uint8_t*, uint32_t, Result*)) {
+    if (session == nullptr || result == nullptr) {
+        return S7_ERR_ARGUMENT;
+    }
+    *result = Result{};
+    const uint32_t counter = with_counter ? s7_session_next_counter(session, function_code) : 0;
+    s7_body body{};
+    uint8_t rc = build(with_counter, counter, &body);
+    s7_response response{};
+    if (rc == S7_OK) {
+        const s7_request request{body.data, body.length, function_code, version};
+        rc = s7_exchange(session, &request, &response, timeout_ms);
+        s7_body_free(&body);
+    }
+    if (rc == S7_OK) {
+        rc = parse(response.data, response.length, result);
+    }
+    s7_response_clear(&response);
+    return rc;
+}
 #endif
 
 #endif

@@ -207,48 +207,17 @@ uint8_t s7_build_set_request(const s7_set_request* request, bool with_counter, u
 }
 
 uint8_t s7_parse_set_response(const uint8_t* data, uint32_t length, s7_set_result* result) {
-    if (result == nullptr) {
-        return S7_ERR_ARGUMENT;
-    }
-    *result = s7_set_result{};
-    if (data == nullptr || length == 0) {
-        return S7_ERR_PROTOCOL;
-    }
-    s7_cursor c{const_cast<uint8_t*>(data), const_cast<uint8_t*>(data) + length};
-    s7_response_header header{};
-    uint8_t rc = s7_read_response_header(&c, &header);
-    if (rc == S7_OK && header.function_code != S7_FN_SET_VALUES) {
-        rc = S7_ERR_PROTOCOL;
-    }
-    if (rc == S7_OK) {
-        rc = parseSetBody(&c, result);
-    }
-    if (rc != S7_OK) {
-        s7_set_result_free(result);
-    }
-    return rc;
+    return s7_parse_response(data, length, S7_FN_SET_VALUES, result, parseSetBody, s7_set_result_free);
 }
 
 uint8_t s7_set_values(s7_session* session, const s7_set_request* request, uint8_t version, bool with_counter,
                       uint32_t timeout_ms, s7_set_result* result) {
-    if (session == nullptr || result == nullptr) {
-        return S7_ERR_ARGUMENT;
-    }
-    *result = s7_set_result{};
-    s7_body body{};
-    s7_response response{};
-    const uint32_t counter = with_counter ? s7_session_next_counter(session, S7_FN_SET_VALUES) : 0;
-    uint8_t rc = s7_build_set_request(request, with_counter, counter, &body);
-    if (rc == S7_OK) {
-        const s7_request message{body.data, body.length, S7_FN_SET_VALUES, version};
-        rc = s7_exchange(session, &message, &response, timeout_ms);
-        s7_body_free(&body);
-    }
-    if (rc == S7_OK) {
-        rc = s7_parse_set_response(response.data, response.length, result);
-    }
-    s7_response_clear(&response);
-    return rc;
+    return s7_run_operation(
+        session, S7_FN_SET_VALUES, version, with_counter, timeout_ms, result,
+        [&](bool counted, uint32_t counter, s7_body* body) {
+            return s7_build_set_request(request, counted, counter, body);
+        },
+        s7_parse_set_response);
 }
 
 uint8_t s7_session_setup(s7_session* session, uint32_t timeout_ms, char* plc_type, size_t capacity) {
