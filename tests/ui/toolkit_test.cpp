@@ -69,7 +69,7 @@ protected:
 
 // ---- Stack layout -------------------------------------------------------------
 
-struct ChildSpec {
+struct ChildSizes {
     ui::Vec2 preferred;
     ui::Vec2 min{};
     ui::Vec2 max{ui::kUnbounded, ui::kUnbounded};
@@ -87,14 +87,14 @@ struct StackCase {
     ui::Vec2 size;
     ui::Vec4 padding;
     float spacing;
-    std::vector<ChildSpec> children;
+    std::vector<ChildSizes> children;
     std::vector<Box> expected;
 };
 
 // A horizontal 300 x 100 stack with padding 5 and spacing 10 has an inner
 // area of 290 x 90 starting at (5, 5); three children of 50, 60 and 40 wide
 // use 150 + 20 = 170 of it, leaving 120.
-const std::vector<ChildSpec> kThree = {{{50, 20}}, {{60, 30}}, {{40, 10}}};
+const std::vector<ChildSizes> kThree = {{{50, 20}}, {{60, 30}}, {{40, 10}}};
 const ui::Vec4 kPad{5, 5, 5, 5};
 
 const StackCase kStackCases[] = {
@@ -151,11 +151,11 @@ TEST_P(UiStackLayout, PlacesChildren) {
     stack->setSpacing(c.spacing);
     stack->setPreferredSize(c.size);
     std::vector<ui::Widget*> children;
-    for (const ChildSpec& spec : c.children) {
+    for (const ChildSizes& sizes : c.children) {
         auto* child = new ui::Rectangle(stack);
-        child->setMinSize(spec.min);
-        child->setMaxSize(spec.max);
-        child->setPreferredSize(spec.preferred);
+        child->setMinSize(sizes.min);
+        child->setMaxSize(sizes.max);
+        child->setPreferredSize(sizes.preferred);
         children.push_back(child);
     }
 
