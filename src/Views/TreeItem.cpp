@@ -147,7 +147,7 @@ void DatablockItem::addSymbol(const s7_symbol* symbol, std::string_view blockNam
     // yields no node rather than a read past the end of the text.
     const std::string_view full = symbol->name != nullptr ? symbol->name : "";
     if (full.size() <= blockName.size()) return;
-    const std::vector<std::string> parts = splitSymbolPath(full.substr(blockName.size() + 1));
+    std::vector<std::string> parts = splitSymbolPath(full.substr(blockName.size() + 1));
     if (parts.empty()) return;
 
     TagItem* node = findChild(children_, parts.front());
@@ -155,7 +155,7 @@ void DatablockItem::addSymbol(const s7_symbol* symbol, std::string_view blockNam
         std::string path;
         path.reserve(blockName.size() + 1 + parts.front().size());
         path.append(blockName).append(".").append(parts.front());
-        children_.push_back(std::make_unique<TagItem>(*context_, parts.front(), std::move(path)));
+        children_.push_back(std::make_unique<TagItem>(*context_, std::move(parts.front()), std::move(path)));
         node = children_.back().get();
     }
     for (std::size_t i = 1; i < parts.size(); ++i) {

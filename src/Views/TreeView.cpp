@@ -84,6 +84,8 @@ TreeView::TreeView(ui::Widget* parent, PlcConnection& connection, ThreadPool& po
     scrollView_ = new ui::ScrollView(this);
     scrollView_->setPosition({0.0f, kHeaderHeight});
     scrollView_->setPreferredSize({size.x, size.y - kHeaderHeight});
+    // Shown by the first update, like everything that depends on the load.
+    scrollView_->setVisible(false);
 
     treePanel_ = new ui::ImGuiPanel(scrollView_);
     treePanel_->setPosition({0.0f, 0.0f});
