@@ -132,6 +132,14 @@ int run(const std::string& command, const Options& o) {
     } else if (command == "blocks") {
         out = formatBlocks(o.format(), session.blocks());
     } else if (command == "browse") {
+        // A misspelt --block would otherwise list nothing and look like an
+        // empty block.
+        for (const auto& name : o.blocks) {
+            const auto& blocks = session.blocks();
+            if (std::none_of(blocks.begin(), blocks.end(), [&](const Block& b) { return b.name == name; })) {
+                throw UnknownName("no block named " + name);
+            }
+        }
         auto variables = session.browse(o.blocks, progressLine());
         if (!o.filter.empty()) {
             std::erase_if(variables, [&](const Variable& v) { return !vemo::containsIgnoreCase(v.name, o.filter); });
