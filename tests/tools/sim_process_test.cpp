@@ -62,6 +62,19 @@ TEST(SimProcess, ListensOnAFreePortAndEndsCleanlyOnSigtermAndSigint) {
     }
 }
 
+TEST(SimProcess, AnIPv6AddressIsShownInBracketsAndServed) {
+    BackgroundProcess sim({kSim, "--host", "::1", "--port", "0"});
+    std::smatch m;
+    const std::string line = sim.firstLine();
+    if (!std::regex_match(line, m, std::regex(R"(listening on \[::1\]:([0-9]{1,5}))"))) {
+        sim.stop(SIGTERM);
+        GTEST_SKIP() << "no IPv6 loopback on this machine: " << line;
+    }
+    const Client client = newClient();
+    ASSERT_EQ(vemoc_s7_client_connect(client.get(), "::1", static_cast<uint16_t>(std::stoi(m[1])), kTimeoutMs), S7_OK);
+    EXPECT_EQ(sim.stop(SIGTERM), 0);
+}
+
 TEST(SimProcess, OptionsReachTheControllerAClientSees) {
     const TempFile program("program.json", R"({"plc_type": "CPU 1215C", "blocks": [
         {"name": "Line", "number": 7, "members": [{"name": "Speed", "type": "Real"}]}]})");

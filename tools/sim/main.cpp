@@ -112,7 +112,10 @@ int main(int argc, char** argv) {
                       << server.model().typeInfoObjects().size() << " bytes, more than a client accepts in one answer ("
                       << S7_RESPONSE_MAX_SIZE << "); browsing will fail" << std::endl;
         }
-        std::cout << "listening on " << server.host() << ":" << server.port() << std::endl;
+        // An IPv6 address in brackets, so that the port stays apart from it.
+        const bool v6 = server.host().find(':') != std::string::npos;
+        std::cout << "listening on " << (v6 ? "[" + server.host() + "]" : server.host()) << ":" << server.port()
+                  << std::endl;
         int received = 0;
         sigwait(&signals, &received);
         if (verbose) {
