@@ -3,7 +3,6 @@
 #include "s7_cursor.h"
 #include "s7_memory.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -87,26 +86,19 @@ uint8_t sendRequest(s7_session* session, const s7_request* request, uint32_t tim
     return S7_OK;
 }
 
-// Appends one frame's data to the response. The block grows by doubling
-// (up to the response limit), so a response of many frames is copied a
-// handful of times rather than once per frame; `capacity` is its size.
-uint8_t append(s7_response* response, uint32_t* capacity, const uint8_t* data, uint32_t len) {
+// Appends one frame's data to the response; the block grows to exactly the
+// new length.
+uint8_t append(s7_response* response, const uint8_t* data, uint32_t len) {
     if (uint64_t{response->length} + len > S7_RESPONSE_MAX_SIZE) {
         return S7_ERR_PROTOCOL;
     }
     const uint32_t newLength = response->length + len;
-    if (newLength > *capacity) {
-        const uint64_t doubled = std::max<uint64_t>(uint64_t{*capacity} * 2, S7_FRAME_MAX_RECEIVE_DATA);
-        const auto newCapacity =
-            static_cast<uint32_t>(std::min<uint64_t>(std::max<uint64_t>(doubled, newLength), S7_RESPONSE_MAX_SIZE));
-        auto* grown = static_cast<uint8_t*>(s7_realloc(response->data, newCapacity));
-        if (grown == nullptr) {
-            return S7_ERR_NO_MEMORY;
-        }
-        response->data = grown;
-        *capacity = newCapacity;
+    auto* grown = static_cast<uint8_t*>(s7_realloc(response->data, newLength));
+    if (grown == nullptr) {
+        return S7_ERR_NO_MEMORY;
     }
-    std::memcpy(response->data + response->length, data, len);
+    std::memcpy(grown + response->length, data, len);
+    response->data = grown;
     response->length = newLength;
     return S7_OK;
 }
@@ -115,7 +107,6 @@ uint8_t receiveResponse(s7_session* session, uint8_t version, s7_response* respo
     uint8_t buffer[S7_FRAME_RECEIVE_BUFFER];
     uint32_t filled = 0;
     uint32_t frames = 0;
-    uint32_t capacity = 0;
     for (;;) {
         while (filled >= S7_FRAME_HEAD_SIZE) {
             if (buffer[0] != S7_FRAME_START || buffer[1] != version) {
@@ -137,7 +128,7 @@ uint8_t receiveResponse(s7_session* session, uint8_t version, s7_response* respo
             }
             ++frames;
             if (len > 0) {
-                const uint8_t rc = append(response, &capacity, buffer + S7_FRAME_HEAD_SIZE, len);
+                const uint8_t rc = append(response, buffer + S7_FRAME_HEAD_SIZE, len);
                 if (rc != S7_OK) {
                     return rc;
                 }
