@@ -1,6 +1,6 @@
 // Parses the input as the body of a read response (behind a fixed header)
 // or of a get-attribute response; every value handed out must encode to the
-// size it announces.
+// size it announces and survive a decode/encode round trip unchanged.
 #include "s7_request.h"
 
 #include <cstdint>
@@ -21,14 +21,30 @@ std::vector<uint8_t> withHeader(uint16_t functionCode, const uint8_t* data, size
     return b;
 }
 
-void checkEncodes(const s7_value* v) {
-    const uint32_t size = s7_value_size(v);
-    if (size == 0) {
-        return;
-    }
-    std::vector<uint8_t> out(size);
+std::vector<uint8_t> encode(const s7_value* v) {
+    std::vector<uint8_t> out(s7_value_size(v));
     s7_cursor c{out.data(), out.data() + out.size()};
     if (s7_encode_value(&c, v) != S7_CODEC_OK || c.cur != c.end) {
+        std::abort();
+    }
+    return out;
+}
+
+// A value handed out encodes to the size it announces, and those bytes
+// decode whole to a value that encodes to the very same bytes again.
+void checkEncodes(const s7_value* v) {
+    if (s7_value_size(v) == 0) {
+        return;
+    }
+    std::vector<uint8_t> first = encode(v);
+    s7_cursor again{first.data(), first.data() + first.size()};
+    s7_value* second = nullptr;
+    if (s7_decode_value(&again, &second) != S7_CODEC_OK || again.cur != again.end) {
+        std::abort();
+    }
+    const bool same = encode(second) == first;
+    s7_value_free(second);
+    if (!same) {
         std::abort();
     }
 }
