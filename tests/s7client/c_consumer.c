@@ -1,7 +1,10 @@
-/* A C program against the public header: proves that the header is plain
- * C and that the library links into a C program. Exits non-zero on the
- * first broken promise. */
+/* A C program against the public headers: proves that every installed
+ * header is plain C and that the library links into a C program. Exits
+ * non-zero on the first broken promise. */
+#include <vemo/s7browse.h>
 #include <vemo/s7client.h>
+#include <vemo/s7read.h>
+#include <vemo/s7value.h>
 
 #include <stdio.h>
 #include <stdlib.h>

@@ -291,6 +291,17 @@ TEST_F(AssetPackageTest, DuplicateNamesFindTheFirstInTableOrder) {
     EXPECT_EQ(dataOf(*e), "first");
 }
 
+TEST_F(AssetPackageTest, UnsortedTableLoadsButTheSearchMissesWhatIsOutOfOrder) {
+    // The writer sorts; a package from elsewhere that does not is accepted,
+    // and the search, which trusts the order, passes over "a" behind "z".
+    AssetPackage pak;
+    pak.load(writeFile(makePak({{"m", "1"}, {"z", "2"}, {"a", "3"}})));
+    EXPECT_EQ(pak.entries().size(), 3u);
+    EXPECT_FALSE(pak.find("a").has_value());
+    ASSERT_TRUE(pak.find("m").has_value());
+    EXPECT_EQ(dataOf(*pak.find("m")), "1");
+}
+
 TEST_F(AssetPackageTest, FailedLoadLeavesThePackageEmptyAndUsable) {
     Bytes bad = makePak({{"a", "1"}, {"b", "2"}});
     putU64(bad, dataSizeField(1), 99);  // first entry fine, second broken
