@@ -17,8 +17,6 @@ namespace {
 constexpr int kLeftToRight = 0;
 constexpr int kAlignStretch = 3;
 constexpr int kDistributeFill = 6;
-// The line between the tree and the inspector.
-constexpr ui::Color kDividerColor = ui::Color::rgba(24, 24, 24, 255);
 
 }  // namespace
 
@@ -62,7 +60,7 @@ MainWindow::MainWindow(PlcConnection& service, ThreadPool& pool, std::shared_ptr
     // would make the rectangle endless.
     divider->setMinSize({kDividerWidth, 0.0f});
     divider->setMaxSize({kDividerWidth, ui::kUnbounded});
-    divider->setColor(kDividerColor);
+    divider->setColor(theme.panelColor());
 
     new InspectorView(content, std::move(inspector));
 
