@@ -1,7 +1,7 @@
 #include "MainWindow.h"
 
 #include "PlcConnection.h"
-#include "TagInspector.h"
+#include "Views/TagInspector.h"
 #include "Theme.h"
 #include "ThreadPool.h"
 #include "Views/InspectorView.h"

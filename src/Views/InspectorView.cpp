@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "AppTextures.h"
-#include "TagInspector.h"
+#include "Views/TagInspector.h"
 #include "Theme.h"
 #include "vemo/ui/ImGuiPanel.h"
 #include "vemo/ui/Resources.h"

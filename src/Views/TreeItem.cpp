@@ -6,7 +6,7 @@
 
 #include "DataTypes.h"
 #include "SymbolPath.h"
-#include "TagInspector.h"
+#include "Views/TagInspector.h"
 #include "Theme.h"
 #include "vemo/ui/Resources.h"
 

@@ -10,7 +10,7 @@
 #include "AppTextures.h"
 #include "Logger.h"
 #include "PlcConnection.h"
-#include "TagInspector.h"
+#include "Views/TagInspector.h"
 #include "Theme.h"
 #include "ThreadPool.h"
 #include "Views/Spinner.h"

@@ -4,7 +4,7 @@
 // row, disconnect, reconnect, and lose the controller mid-session.
 #include "MainWindow.h"
 
-#include "TagInspector.h"
+#include "Views/TagInspector.h"
 #include "Views/DefaultButton.h"
 #include "Views/InspectorView.h"
 #include "Views/TopBarView.h"

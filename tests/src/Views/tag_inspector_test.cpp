@@ -3,7 +3,7 @@
 // and run when the test says so, and the clock is the test's. The
 // connection service is connected to the in-process simulator; the reads go
 // to a recording fake, or to the real library where the values matter.
-#include "TagInspector.h"
+#include "Views/TagInspector.h"
 
 #include "PlcConnection.h"
 #include "ThreadPool.h"

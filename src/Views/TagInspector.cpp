@@ -1,4 +1,4 @@
-#include "TagInspector.h"
+#include "Views/TagInspector.h"
 
 #include <algorithm>
 #include <chrono>
