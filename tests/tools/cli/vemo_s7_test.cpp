@@ -1,6 +1,7 @@
 // vemo-s7 end to end: the real tool against the real simulator over
 // loopback, serving a small program whose values the test knows. JSON output
 // is parsed, CSV and text are checked line by line.
+#include "Output.h"
 #include "process.h"
 
 #include <gtest/gtest.h>
@@ -42,7 +43,8 @@ constexpr const char* kProgram = R"json({
       {"name": "Pos", "type": "Array[1..2, 0..1] of Int", "value": [1, 2, 3, 4]}
     ]},
     {"name": "Other", "number": 7, "members": [
-      {"name": "Label", "type": "String[20]", "value": "a, \"quoted\" text"}
+      {"name": "Label", "type": "String[20]", "value": "a, \"quoted\" text"},
+      {"name": "Control", "type": "String[8]", "value": "a\u0001b\tc"}
     ]}
   ]
 })json";
@@ -147,7 +149,7 @@ TEST_F(VemoS7, BrowseGivesNamesTypesAndAddresses) {
 
     // One block, and the tree view's case-insensitive match.
     const json other = toolJson("browse", {"--block", "Other"});
-    ASSERT_EQ(other.size(), 1u);
+    ASSERT_EQ(other.size(), 2u);
     EXPECT_EQ(other[0].at("name"), "Other.Label");
     const json filtered = toolJson("browse", {"--filter", "wORDS[1"});
     ASSERT_EQ(filtered.size(), 1u);
@@ -168,8 +170,8 @@ TEST_F(VemoS7, BrowseGivesNamesTypesAndAddresses) {
 }
 
 TEST_F(VemoS7, ReadFormatsEveryKindOfValue) {
-    const std::vector<std::string> names = {"Data.Flag", "Data.Text", "Data.Ratio", "Data.Big", "Data.Debt",
-                                            "Other.Label"};
+    const std::vector<std::string> names = {"Data.Flag", "Data.Text", "Data.Ratio",  "Data.Big",
+                                            "Data.Debt", "Other.Label", "Other.Control"};
     const json j = toolJson("read", names);
     ASSERT_EQ(j.size(), names.size());
     const json expected = json::parse(R"([
@@ -178,7 +180,8 @@ TEST_F(VemoS7, ReadFormatsEveryKindOfValue) {
       {"name": "Data.Ratio", "datatype": "REAL", "value": 0.1},
       {"name": "Data.Big", "datatype": "LREAL", "value": 1e20},
       {"name": "Data.Debt", "datatype": "DINT", "value": -42},
-      {"name": "Other.Label", "datatype": "STRING", "value": "a, \"quoted\" text"}
+      {"name": "Other.Label", "datatype": "STRING", "value": "a, \"quoted\" text"},
+      {"name": "Other.Control", "datatype": "STRING", "value": "a\u0001b\tc"}
     ])");
     EXPECT_EQ(j, expected);
 
@@ -279,6 +282,29 @@ TEST_F(VemoS7, WatchRepeatsUntilInterruptedWithRisingCounterValues) {
         EXPECT_GT(ticks, previous) << "the counter rises from round to round";
         previous = ticks;
     }
+}
+
+// Names and texts come from the controller: whatever bytes they hold, the
+// output stays valid JSON and valid CSV.
+TEST(VemoS7Output, ControllerTextsStayValidJsonAndCsv) {
+    EXPECT_EQ(vemo::cli::dumpJson(json("ok\xff\x01")), "\"ok\xEF\xBF\xBD\\u0001\"")
+        << "invalid UTF-8 becomes U+FFFD, control characters are escaped";
+
+    const struct {
+        std::string field;
+        std::string csv;
+    } rows[] = {
+        {"plain", "plain"},
+        {"", ""},
+        {"a,b", "\"a,b\""},
+        {"say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"two\r\nlines", "\"two\r\nlines\""},
+        {" padded ", "\" padded \""},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(vemo::cli::csvField(row.field), row.csv) << row.field;
+    }
+    EXPECT_EQ(vemo::cli::csvLine({"a", "b,c"}), "a,\"b,c\"\r\n");
 }
 
 } // namespace
