@@ -6,6 +6,8 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -245,6 +247,10 @@ void TlsPeer::serve() {
         if (fd < 0) {
             return;
         }
+        // Answers go out at once, as a controller's do: without this the
+        // records of one answer wait for the client's acknowledgements.
+        int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         PeerLog* log = &scratch;
         if (options_.keepLog) {
             logs_.emplace_back();
