@@ -149,13 +149,16 @@ Bytes concat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
+// The built-in program on a free port, keeping every request it receives.
+std::unique_ptr<Server> recordingServer() {
+    vemo::sim::ServerOptions o;
+    o.port = 0;
+    o.record = true;
+    return std::make_unique<Server>(Program::builtIn(), o);
+}
+
 TEST(SimConnect, TheControllerReceivesTheConnectTimeMessagesByteForByte) {
-    const auto server = std::make_unique<Server>(Program::builtIn(), [] {
-        vemo::sim::ServerOptions o;
-        o.port = 0;
-        o.record = true;
-        return o;
-    }());
+    const auto server = recordingServer();
     const Client client = newClient();
     ASSERT_EQ(connectTo(client.get(), *server), S7_OK);
     const auto received = server->requests();
@@ -189,12 +192,7 @@ TEST(SimConnect, TheControllerReceivesTheConnectTimeMessagesByteForByte) {
 }
 
 TEST(SimConnect, ConnectingAConnectedHandleClosesTheOldConnectionFirst) {
-    const auto server = std::make_unique<Server>(Program::builtIn(), [] {
-        vemo::sim::ServerOptions o;
-        o.port = 0;
-        o.record = true;
-        return o;
-    }());
+    const auto server = recordingServer();
     const Client client = newClient();
     ASSERT_EQ(connectTo(client.get(), *server), S7_OK);
     server->clearRequests();
