@@ -9,6 +9,7 @@
 #include "DataTypes.h"
 #include "Logger.h"
 #include "PlcConnection.h"
+#include "ReadValues.h"
 #include "ThreadPool.h"
 #include "ValueFormat.h"
 #include "vemo/ui/Application.h"
@@ -28,26 +29,6 @@ std::int64_t steadyNanoseconds() {
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
-
-// The values of one read, released however the chunk ends.
-class ReadValues {
-public:
-    ReadValues(s7_value** values, std::uint32_t count) : values_(values), count_(count) {}
-    ~ReadValues() {
-        if (values_ == nullptr) return;
-        for (std::uint32_t i = 0; i < count_; ++i) {
-            s7_value_free(values_[i]);
-        }
-        s7_free(values_);
-    }
-    ReadValues(const ReadValues&) = delete;
-    ReadValues& operator=(const ReadValues&) = delete;
-    const s7_value* operator[](std::uint32_t i) const { return values_[i]; }
-
-private:
-    s7_value** values_;
-    std::uint32_t count_;
-};
 
 }  // namespace
 

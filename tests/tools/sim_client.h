@@ -47,45 +47,30 @@ inline uint8_t connectTo(vemoc_s7_client* c, const sim::Server& server, uint32_t
     return vemoc_s7_client_connect(c, "127.0.0.1", server.port(), timeoutMs);
 }
 
-struct Blocks {
-    s7_block_list list{};
-    Blocks() = default;
-    Blocks(const Blocks&) = delete;
-    Blocks& operator=(const Blocks&) = delete;
-    ~Blocks() { s7_block_list_free(&list); }
+// A block or symbol list from the library, released with its own function.
+template <typename List, void (*Release)(List*)>
+struct OwnedList {
+    List list{};
+    OwnedList() = default;
+    OwnedList(const OwnedList&) = delete;
+    OwnedList& operator=(const OwnedList&) = delete;
+    ~OwnedList() { Release(&list); }
 
     std::vector<std::string> names() const {
         std::vector<std::string> n;
         for (uint32_t i = 0; i < list.count; ++i) n.emplace_back(list.items[i].name);
         return n;
     }
-    const s7_block* find(const std::string& name) const {
+    const auto* find(const std::string& name) const {
         for (uint32_t i = 0; i < list.count; ++i) {
             if (name == list.items[i].name) return &list.items[i];
         }
-        return nullptr;
+        return static_cast<decltype(&list.items[0])>(nullptr);
     }
 };
 
-struct Symbols {
-    s7_symbol_list list{};
-    Symbols() = default;
-    Symbols(const Symbols&) = delete;
-    Symbols& operator=(const Symbols&) = delete;
-    ~Symbols() { s7_symbol_list_free(&list); }
-
-    std::vector<std::string> names() const {
-        std::vector<std::string> n;
-        for (uint32_t i = 0; i < list.count; ++i) n.emplace_back(list.items[i].name);
-        return n;
-    }
-    const s7_symbol* find(const std::string& name) const {
-        for (uint32_t i = 0; i < list.count; ++i) {
-            if (name == list.items[i].name) return &list.items[i];
-        }
-        return nullptr;
-    }
-};
+using Blocks = OwnedList<s7_block_list, s7_block_list_free>;
+using Symbols = OwnedList<s7_symbol_list, s7_symbol_list_free>;
 
 inline std::vector<uint32_t> pathOf(const s7_symbol& s) {
     return {s.address.path, s.address.path + s.address.path_count};

@@ -118,13 +118,7 @@ TEST(SimConnect, TheItemLimitIsOnlyGivenOutWhileConnected) {
     // While connect waits for the controller to create the session, the
     // handle is in state 1: the request has reached the simulator, so connect
     // is parked in its receive.
-    auto stalling = std::make_unique<Server>(Program::builtIn(), [] {
-        vemo::sim::ServerOptions o;
-        o.port = 0;
-        o.record = true;
-        o.controller.fault = Fault::parse("stall-at-create", std::nullopt);
-        return o;
-    }());
+    auto stalling = startSim(Program::builtIn(), withFault("stall-at-create"), true);
     uint8_t rc = 0xFF;
     std::thread connecting([&] { rc = connectTo(client.get(), *stalling, 60000); });
     const bool parked = eventually([&] { return !stalling->requests().empty(); });
@@ -149,16 +143,8 @@ Bytes concat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-// The built-in program on a free port, keeping every request it receives.
-std::unique_ptr<Server> recordingServer() {
-    vemo::sim::ServerOptions o;
-    o.port = 0;
-    o.record = true;
-    return std::make_unique<Server>(Program::builtIn(), o);
-}
-
 TEST(SimConnect, TheControllerReceivesTheConnectTimeMessagesByteForByte) {
-    const auto server = recordingServer();
+    const auto server = startSim(Program::builtIn(), {}, true);
     const Client client = newClient();
     ASSERT_EQ(connectTo(client.get(), *server), S7_OK);
     const auto received = server->requests();
@@ -192,7 +178,7 @@ TEST(SimConnect, TheControllerReceivesTheConnectTimeMessagesByteForByte) {
 }
 
 TEST(SimConnect, ConnectingAConnectedHandleClosesTheOldConnectionFirst) {
-    const auto server = recordingServer();
+    const auto server = startSim(Program::builtIn(), {}, true);
     const Client client = newClient();
     ASSERT_EQ(connectTo(client.get(), *server), S7_OK);
     server->clearRequests();

@@ -1,5 +1,6 @@
 #include "PlcSession.h"
 
+#include "ReadValues.h"
 #include "ValueFormat.h"
 
 #include <fmt/format.h>
@@ -45,27 +46,6 @@ void check(const char* step, uint8_t code) {
         throw StepError{step, code};
     }
 }
-
-// Owns the value array a read hands out.
-class ReadValues {
-public:
-    ReadValues(s7_value** values, size_t count) : values_(values), count_(count) {}
-    ~ReadValues() {
-        if (values_ != nullptr) {
-            for (size_t i = 0; i < count_; ++i) {
-                s7_value_free(values_[i]);
-            }
-            s7_free(values_);
-        }
-    }
-    ReadValues(const ReadValues&) = delete;
-    ReadValues& operator=(const ReadValues&) = delete;
-    const s7_value* operator[](size_t i) const { return values_[i]; }
-
-private:
-    s7_value** values_;
-    size_t count_;
-};
 
 } // namespace
 
@@ -164,7 +144,7 @@ std::vector<ReadValue> PlcSession::read(const std::vector<Variable>& variables) 
         }
         s7_value** raw = nullptr;
         check("read", vemoc_s7_client_read(client_, chunk.data(), static_cast<uint32_t>(count), &raw));
-        const ReadValues values(raw, count);
+        const vemo::ReadValues values(raw, count);
         for (size_t i = 0; i < count; ++i) {
             const uint8_t datatype = variables[start + i].datatype;
             ReadValue value{formatValue(values[i], datatype), kindOf(values[i], datatype)};
