@@ -1,7 +1,7 @@
 #include "s7_browse.h"
 
 #include "s7_client.h"
-#include "s7_datatype.h"
+#include <vemo/s7datatype.h>
 #include "s7_memory.h"
 #include "s7_object.h"
 #include "s7_value.h"

@@ -20,7 +20,7 @@ std::string number(const s7_value* value, Getter getter) {
 } // namespace
 
 std::string formatValue(const s7_value* value, uint8_t datatype) {
-    if (datatype == kDatatypeString) {
+    if (datatype == S7_DATATYPE_STRING) {
         char* chars = nullptr;
         if (s7_value_string_chars(value, &chars) != 0) {
             return {};

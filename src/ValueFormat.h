@@ -4,15 +4,13 @@
 // controller's [capacity, length, characters...] byte array.
 #pragma once
 
+#include <vemo/s7datatype.h>
 #include <vemo/s7value.h>
 
 #include <cstdint>
 #include <string>
 
 namespace vemo {
-
-// Data-type identifier of STRING tags.
-inline constexpr uint8_t kDatatypeString = 19;
 
 // Never fails: values of types without a text form give "", values whose
 // storage does not match their type give 0 ("false" for a bool).

@@ -6,7 +6,7 @@
 #include <limits>
 #include <utility>
 
-#include "DataTypes.h"
+#include <vemo/s7datatype.h>
 #include "Logger.h"
 #include "PlcConnection.h"
 #include "ReadValues.h"
@@ -92,7 +92,7 @@ void TagInspector::add(const s7_symbol* tag) {
         std::any_of(rows_.begin(), rows_.end(), [tag](const InspectorRow& row) { return row.tag == tag; });
     if (present) return;
     rows_.push_back(InspectorRow{std::string_view(tag->name != nullptr ? tag->name : ""),
-                                 datatypeName(tag->datatype), std::string(), tag});
+                                 std::string_view(s7_datatype_name(tag->datatype)), std::string(), tag});
     ++generation_;
 }
 

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "DataTypes.h"
+#include <vemo/s7datatype.h>
 #include "SymbolPath.h"
 #include "Views/TagInspector.h"
 #include "Theme.h"
@@ -108,7 +108,7 @@ TagItem& TagItem::findOrCreateChild(std::string_view name) {
 
 void TagItem::attachSymbol(const s7_symbol* symbol) {
     symbol_ = symbol;
-    typeName_ = datatypeName(symbol->datatype);
+    typeName_ = s7_datatype_name(symbol->datatype);
 }
 
 void TagItem::draw(std::string& scratch) const {

@@ -3,6 +3,7 @@
  * non-zero on the first broken promise. */
 #include <vemo/s7browse.h>
 #include <vemo/s7client.h>
+#include <vemo/s7datatype.h>
 #include <vemo/s7read.h>
 #include <vemo/s7value.h>
 
@@ -59,6 +60,8 @@ int main(void) {
     uint32_t items = 0;
     CHECK(vemoc_s7_client_get_max_read_items(client, &items) == S7_ERR_NOT_CONNECTED);
     CHECK(strcmp(s7_result_name(S7_ERR_TLS), "S7_ERR_TLS") == 0);
+    CHECK(strcmp(s7_datatype_name(S7_DATATYPE_TIME_OF_DAY), "TIME_OF_DAY") == 0);
+    CHECK(s7_datatype_is_browsable(S7_DATATYPE_STRING));
     CHECK(strcmp(vemoc_s7_client_get_plc_type(client), "") == 0);
     vemoc_s7_client_free(client);
     CHECK(live_blocks == 0);

@@ -86,10 +86,10 @@ TEST(FormatValue, EachValueTypeHasItsText) {
 
 TEST(FormatValue, StringTagsShowTheCharactersUpToTheirLength) {
     Value abc = controllerString(254, 3, "abcdef");
-    EXPECT_EQ(formatValue(abc.get(), vemo::kDatatypeString), "abc");
+    EXPECT_EQ(formatValue(abc.get(), S7_DATATYPE_STRING), "abc");
 
     Value empty = controllerString(10, 0, "");
-    EXPECT_EQ(formatValue(empty.get(), vemo::kDatatypeString), "");
+    EXPECT_EQ(formatValue(empty.get(), S7_DATATYPE_STRING), "");
 
     // The same array under another data type is an array of U8, which has
     // no scalar storage: it shows the 0 of a failed getter.
@@ -97,7 +97,7 @@ TEST(FormatValue, StringTagsShowTheCharactersUpToTheirLength) {
 
     // A STRING tag whose value is not the controller's byte array.
     Value notAnArray(s7_value_new_i32(5));
-    EXPECT_EQ(formatValue(notAnArray.get(), vemo::kDatatypeString), "");
+    EXPECT_EQ(formatValue(notAnArray.get(), S7_DATATYPE_STRING), "");
 }
 
 } // namespace

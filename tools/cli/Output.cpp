@@ -1,6 +1,6 @@
 #include "Output.h"
 
-#include "DataTypes.h"
+#include <vemo/s7datatype.h>
 
 #include <fmt/format.h>
 
@@ -13,7 +13,7 @@ namespace vemo::cli {
 
 namespace {
 
-std::string typeName(uint8_t datatype) { return std::string(datatypeName(datatype)); }
+std::string typeName(uint8_t datatype) { return s7_datatype_name(datatype); }
 
 std::string pathText(const std::vector<uint32_t>& path) {
     std::string text;

@@ -15,7 +15,7 @@ namespace {
 // The kind of JSON value a value's text stands for, from the value's own
 // type (STRING tags arrive as byte arrays and are texts).
 ReadValue::Kind kindOf(const s7_value* value, uint8_t datatype) {
-    if (datatype == kDatatypeString) {
+    if (datatype == S7_DATATYPE_STRING) {
         return ReadValue::Kind::Text;
     }
     switch (s7_value_type(value)) {

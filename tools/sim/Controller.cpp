@@ -271,7 +271,7 @@ Bytes encodeTypeInfoObjects(const Program& p, const Fault& fault) {
         if (b == 0 && fault.kind == FaultKind::SelfReferencingType) {
             Entry self;
             self.memberId = kFirstMemberId + static_cast<uint32_t>(block.members.size());
-            self.datatype = kStruct;
+            self.datatype = S7_DATATYPE_STRUCT;
             self.kind = 5;
             self.structRef = block.typeInfoId;
             extra.emplace_back("Self", self);
@@ -279,7 +279,7 @@ Bytes encodeTypeInfoObjects(const Program& p, const Fault& fault) {
         if (b == 0 && fault.kind == FaultKind::HostileCount) {
             Entry hostile;
             hostile.memberId = kFirstMemberId + static_cast<uint32_t>(block.members.size());
-            hostile.datatype = kBool;
+            hostile.datatype = S7_DATATYPE_BOOL;
             hostile.kind = 3;
             hostile.elementCount = static_cast<uint32_t>(fault.arg);
             extra.emplace_back("Hostile", hostile);

@@ -43,23 +43,54 @@ constexpr uint64_t kMaxElements = 1000000;
 // a client can take in one type-info answer.
 constexpr uint64_t kMaxGeneratedMembers = 1000000;
 
-const std::vector<DataType> kDataTypes = {
-    {"BOOL", kBool, S7_TYPE_BOOL},        {"BYTE", kByte, S7_TYPE_BITS8},
-    {"CHAR", kChar, S7_TYPE_U8},          {"WORD", kWord, S7_TYPE_BITS16},
-    {"INT", kInt, S7_TYPE_I16},           {"DWORD", kDWord, S7_TYPE_BITS32},
-    {"DINT", kDInt, S7_TYPE_I32},         {"REAL", kReal, S7_TYPE_F32},
-    {"DATE", kDate, S7_TYPE_U16},         {"TIME_OF_DAY", kTimeOfDay, S7_TYPE_U32},
-    {"TIME", kTime, S7_TYPE_I32},         {"S5TIME", kS5Time, S7_TYPE_BITS16},
-    {"STRING", kString, S7_TYPE_U8},      {"COUNTER", kCounter, S7_TYPE_U16},
-    {"TIMER", kTimer, S7_TYPE_BITS16},    {"BBOOL", kBBool, S7_TYPE_BOOL},
-    {"LREAL", kLReal, S7_TYPE_F64},       {"ULINT", kULInt, S7_TYPE_U64},
-    {"LINT", kLInt, S7_TYPE_I64},         {"LWORD", kLWord, S7_TYPE_BITS64},
-    {"USINT", kUSInt, S7_TYPE_U8},        {"UINT", kUInt, S7_TYPE_U16},
-    {"UDINT", kUDInt, S7_TYPE_U32},       {"SINT", kSInt, S7_TYPE_I8},
-    {"WCHAR", kWChar, S7_TYPE_U16},       {"WSTRING", kWString, S7_TYPE_STRING},
-    {"LTIME", kLTime, S7_TYPE_I64_ALT},   {"LTOD", kLTod, S7_TYPE_U64},
-    {"LDT", kLdt, S7_TYPE_U64_ALT},
+// Every elementary data type a program may use, with the value type its
+// values travel as; the name is the data type's own.
+struct DataTypeForm {
+    uint8_t id;
+    uint8_t wireType;
 };
+
+constexpr DataTypeForm kDataTypeForms[] = {
+    {S7_DATATYPE_BOOL, S7_TYPE_BOOL},
+    {S7_DATATYPE_BYTE, S7_TYPE_BITS8},
+    {S7_DATATYPE_CHAR, S7_TYPE_U8},
+    {S7_DATATYPE_WORD, S7_TYPE_BITS16},
+    {S7_DATATYPE_INT, S7_TYPE_I16},
+    {S7_DATATYPE_DWORD, S7_TYPE_BITS32},
+    {S7_DATATYPE_DINT, S7_TYPE_I32},
+    {S7_DATATYPE_REAL, S7_TYPE_F32},
+    {S7_DATATYPE_DATE, S7_TYPE_U16},
+    {S7_DATATYPE_TIME_OF_DAY, S7_TYPE_U32},
+    {S7_DATATYPE_TIME, S7_TYPE_I32},
+    {S7_DATATYPE_S5TIME, S7_TYPE_BITS16},
+    {S7_DATATYPE_STRING, S7_TYPE_U8},
+    {S7_DATATYPE_COUNTER, S7_TYPE_U16},
+    {S7_DATATYPE_TIMER, S7_TYPE_BITS16},
+    {S7_DATATYPE_BBOOL, S7_TYPE_BOOL},
+    {S7_DATATYPE_LREAL, S7_TYPE_F64},
+    {S7_DATATYPE_ULINT, S7_TYPE_U64},
+    {S7_DATATYPE_LINT, S7_TYPE_I64},
+    {S7_DATATYPE_LWORD, S7_TYPE_BITS64},
+    {S7_DATATYPE_USINT, S7_TYPE_U8},
+    {S7_DATATYPE_UINT, S7_TYPE_U16},
+    {S7_DATATYPE_UDINT, S7_TYPE_U32},
+    {S7_DATATYPE_SINT, S7_TYPE_I8},
+    {S7_DATATYPE_WCHAR, S7_TYPE_U16},
+    {S7_DATATYPE_WSTRING, S7_TYPE_STRING},
+    {S7_DATATYPE_LTIME, S7_TYPE_I64_ALT},
+    {S7_DATATYPE_LTOD, S7_TYPE_U64},
+    {S7_DATATYPE_LDT, S7_TYPE_U64_ALT},
+};
+
+std::vector<DataType> makeDataTypes() {
+    std::vector<DataType> types;
+    for (const DataTypeForm& form : kDataTypeForms) {
+        types.push_back(DataType{s7_datatype_name(form.id), form.id, form.wireType});
+    }
+    return types;
+}
+
+const std::vector<DataType> kDataTypes = makeDataTypes();
 
 std::string upper(std::string_view s) {
     std::string out(s);
@@ -73,7 +104,7 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
-bool isText(uint8_t datatype) { return datatype == kString || datatype == kWString; }
+bool isText(uint8_t datatype) { return datatype == S7_DATATYPE_STRING || datatype == S7_DATATYPE_WSTRING; }
 
 // The integer range of a value type; false for the others.
 bool integerRange(uint8_t wireType, int64_t& lo, uint64_t& hi) {
@@ -257,7 +288,7 @@ private:
         const size_t bracket = up.find('[');
         const std::string base(trim(up.substr(0, bracket)));
         if (base == "STRING" || base == "WSTRING") {
-            m.datatype = base == "STRING" ? kString : kWString;
+            m.datatype = base == "STRING" ? S7_DATATYPE_STRING : S7_DATATYPE_WSTRING;
             const uint32_t max = base == "STRING" ? kMaxStringCapacity : kMaxWStringCapacity;
             m.capacity = kDefaultStringCapacity;
             if (bracket != std::string::npos) {
@@ -278,7 +309,7 @@ private:
         }
         const int udt = findUdt(std::string(t));
         if (udt < 0) fail(where, "unknown data type \"" + std::string(t) + "\" (user types must be defined above)");
-        m.datatype = kStruct;
+        m.datatype = S7_DATATYPE_STRUCT;
         m.udt = udt;
     }
 
@@ -292,7 +323,7 @@ private:
     static Scalar scalar(const json& v, const Member& m, const std::string& where) {
         Scalar s;
         const DataType* dt = findDataType(m.datatype);
-        if (isText(m.datatype) || (m.datatype == kChar && v.is_string()) || (m.datatype == kWChar && v.is_string())) {
+        if (isText(m.datatype) || (m.datatype == S7_DATATYPE_CHAR && v.is_string()) || (m.datatype == S7_DATATYPE_WCHAR && v.is_string())) {
             if (!v.is_string()) fail(where, "needs a text value");
             s.kind = Scalar::Kind::Text;
             s.text = v.get<std::string>();
@@ -429,7 +460,7 @@ const DataType* findDataType(std::string_view name) {
     for (const DataType& dt : kDataTypes) {
         if (dt.name == up) return &dt;
     }
-    return up == "TOD" ? findDataType(kTimeOfDay) : nullptr;
+    return up == "TOD" ? findDataType(S7_DATATYPE_TIME_OF_DAY) : nullptr;
 }
 
 const DataType* findDataType(uint8_t id) {
@@ -462,7 +493,7 @@ uint64_t Member::elementCount() const {
 namespace {
 // Rows of a multi-dimensional BBOOL array start on a byte boundary.
 uint64_t paddedRow(const Member& m) {
-    if (m.datatype != kBBool || m.dims.size() < 2) return 0;
+    if (m.datatype != S7_DATATYPE_BBOOL || m.dims.size() < 2) return 0;
     const uint64_t inner = m.dims.back().count;
     return inner % 8 == 0 ? 0 : (inner + 7) / 8 * 8;
 }
@@ -530,7 +561,7 @@ Program Program::generated(uint32_t blocks, uint32_t members) {
     Program p = fromJson("{}");
     p.plcType = "CPU 1518-4 PN/DP (generated)";
     // A mix of the common elementary types; every member is one symbol.
-    static const uint8_t kCycle[] = {kBool, kInt, kDInt, kReal, kWord, kLReal, kUDInt, kByte};
+    static const uint8_t kCycle[] = {S7_DATATYPE_BOOL, S7_DATATYPE_INT, S7_DATATYPE_DINT, S7_DATATYPE_REAL, S7_DATATYPE_WORD, S7_DATATYPE_LREAL, S7_DATATYPE_UDINT, S7_DATATYPE_BYTE};
     p.blocks.reserve(blocks);
     for (uint32_t b = 1; b <= blocks; ++b) {
         Block block;
@@ -647,7 +678,7 @@ ValuePtr makeValue(const Leaf& leaf, int64_t nowMs) {
                                                      : s.i;
     const uint64_t w = wrapped(i, dt->wireType);
     s7_value* v = nullptr;
-    if (m.datatype == kString) {
+    if (m.datatype == S7_DATATYPE_STRING) {
         return controllerString(s.text, m.capacity);
     }
     switch (dt->wireType) {

@@ -7,6 +7,8 @@
 
 #include "Wire.h"
 
+#include <vemo/s7datatype.h>
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -21,14 +23,6 @@ namespace vemo::sim {
 class ProgramError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
-};
-
-// Data-type identifiers of the controller (the byte in each type-info entry).
-enum DataTypeId : uint8_t {
-    kBool = 1, kByte = 2, kChar = 3, kWord = 4, kInt = 5, kDWord = 6, kDInt = 7, kReal = 8, kDate = 9,
-    kTimeOfDay = 10, kTime = 11, kS5Time = 12, kStruct = 17, kString = 19, kCounter = 28, kTimer = 29,
-    kBBool = 40, kLReal = 48, kULInt = 49, kLInt = 50, kLWord = 51, kUSInt = 52, kUInt = 53, kUDInt = 54,
-    kSInt = 55, kWChar = 61, kWString = 62, kLTime = 64, kLTod = 65, kLdt = 66
 };
 
 // An elementary data type the simulator can hold: its name in programs,
@@ -71,7 +65,7 @@ struct Dim {
 struct Member {
     std::string name;
     uint32_t id = 0;          // the path element of the member's item address
-    uint8_t datatype = 0;     // elementary type, or kStruct
+    uint8_t datatype = 0;     // elementary type, or S7_DATATYPE_STRUCT
     int udt = -1;             // index of the user data type when a structure
     uint32_t capacity = 0;    // STRING / WSTRING: characters it can hold
     std::vector<Dim> dims;    // outermost first; empty for a single value
