@@ -45,15 +45,15 @@ uint8_t connectToChannel(uint16_t port) {
     s7_tls_channel* channel = nullptr;
     uint8_t rc = S7_ERR_NO_MEMORY;
     if (transport != nullptr) {
-        rc = s7_iso_connect(transport, "127.0.0.1", port, kTimeoutMs) == 0 ? S7_OK : S7_ERR_CONNECT;
+        rc = s7_iso_connect(transport, "127.0.0.1", port, kTimeoutMs) == S7_STATUS_OK ? S7_OK : S7_ERR_CONNECT;
     }
     s7_tls_start_result start{};
     if (rc == S7_OK) {
-        rc = s7_tls_start(transport, kTimeoutMs, &start) == S7_OK && start.error == 0 ? S7_OK : S7_ERR_PROTOCOL;
+        rc = s7_tls_start(transport, kTimeoutMs, &start) == S7_STATUS_OK && start.error == 0 ? S7_OK : S7_ERR_PROTOCOL;
     }
     if (rc == S7_OK) {
         channel = s7_tls_channel_new(transport);
-        rc = channel != nullptr && s7_tls_handshake(channel, kTimeoutMs) == S7_TLS_OK ? S7_OK : S7_ERR_TLS;
+        rc = channel != nullptr && s7_tls_handshake(channel, kTimeoutMs) == S7_STATUS_OK ? S7_OK : S7_ERR_TLS;
     }
     s7_tls_channel_free(channel);
     s7_iso_transport_free(transport);

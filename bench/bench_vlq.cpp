@@ -58,7 +58,7 @@ void BM_ReadVlq64(benchmark::State& state) {
         s7_cursor c{buf.data(), buf.data() + buf.size()};
         uint64_t v = 0;
         uint64_t sum = 0;
-        while (s7_read_vlq64(&c, &v) == S7_CODEC_OK) {
+        while (s7_read_vlq64(&c, &v) == S7_STATUS_OK) {
             sum += v;
         }
         benchmark::DoNotOptimize(sum);
@@ -88,7 +88,7 @@ void BM_ReadSvlq64(benchmark::State& state) {
         s7_cursor c{buf.data(), buf.data() + buf.size()};
         int64_t v = 0;
         int64_t sum = 0;
-        while (s7_read_svlq64(&c, &v) == S7_CODEC_OK) {
+        while (s7_read_svlq64(&c, &v) == S7_STATUS_OK) {
             sum ^= v;
         }
         benchmark::DoNotOptimize(sum);

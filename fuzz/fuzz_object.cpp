@@ -25,7 +25,7 @@ std::vector<uint8_t> withHeader(uint16_t functionCode, const uint8_t* data, size
 std::vector<uint8_t> write(const s7_object* o) {
     std::vector<uint8_t> out(s7_object_size(o));
     s7_cursor c{out.data(), out.data() + out.size()};
-    if (!out.empty() && (s7_write_object(&c, o) != S7_CODEC_OK || c.cur != c.end)) {
+    if (!out.empty() && (s7_write_object(&c, o) != S7_STATUS_OK || c.cur != c.end)) {
         std::abort();
     }
     return out;
@@ -35,7 +35,7 @@ void bareObject(const uint8_t* data, size_t size) {
     std::vector<uint8_t> in(data, data + size);
     s7_cursor c{in.data(), in.data() + in.size()};
     s7_object* object = nullptr;
-    if (s7_read_object(&c, &object) != S7_CODEC_OK) {
+    if (s7_read_object(&c, &object) != S7_STATUS_OK) {
         return;
     }
     // Type-info and name lists are only read, never written: the round trip
@@ -47,7 +47,7 @@ void bareObject(const uint8_t* data, size_t size) {
     }
     s7_cursor again{const_cast<uint8_t*>(first.data()), const_cast<uint8_t*>(first.data()) + first.size()};
     s7_object* second = nullptr;
-    if (s7_read_object(&again, &second) != S7_CODEC_OK || again.cur != again.end || write(second) != first) {
+    if (s7_read_object(&again, &second) != S7_STATUS_OK || again.cur != again.end || write(second) != first) {
         std::abort();
     }
     s7_object_free(second);

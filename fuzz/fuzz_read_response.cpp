@@ -24,7 +24,7 @@ std::vector<uint8_t> withHeader(uint16_t functionCode, const uint8_t* data, size
 std::vector<uint8_t> encode(const s7_value* v) {
     std::vector<uint8_t> out(s7_value_size(v));
     s7_cursor c{out.data(), out.data() + out.size()};
-    if (s7_encode_value(&c, v) != S7_CODEC_OK || c.cur != c.end) {
+    if (s7_encode_value(&c, v) != S7_STATUS_OK || c.cur != c.end) {
         std::abort();
     }
     return out;
@@ -39,7 +39,7 @@ void checkEncodes(const s7_value* v) {
     std::vector<uint8_t> first = encode(v);
     s7_cursor again{first.data(), first.data() + first.size()};
     s7_value* second = nullptr;
-    if (s7_decode_value(&again, &second) != S7_CODEC_OK || again.cur != again.end) {
+    if (s7_decode_value(&again, &second) != S7_STATUS_OK || again.cur != again.end) {
         std::abort();
     }
     const bool same = encode(second) == first;
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (attribute) {
         const std::vector<uint8_t> response = withHeader(S7_FN_GET_ATTRIBUTE, data, size);
         s7_attribute_result result{};
-        if (s7_parse_attribute_response(response.data(), static_cast<uint32_t>(response.size()), &result) == S7_OK) {
+        if (s7_parse_attribute_response(response.data(), static_cast<uint32_t>(response.size()), &result) == S7_STATUS_OK) {
             checkEncodes(result.value);
         } else if (result.value != nullptr) {
             std::abort();
@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const std::vector<uint8_t> response = withHeader(S7_FN_READ_VARIABLES, data, size);
     s7_read_result result{};
-    if (s7_parse_read_response(response.data(), static_cast<uint32_t>(response.size()), &result) == S7_OK) {
+    if (s7_parse_read_response(response.data(), static_cast<uint32_t>(response.size()), &result) == S7_STATUS_OK) {
         for (uint32_t i = 0; i < result.value_count; ++i) {
             if (result.value_items[i] == 0) {
                 std::abort(); // item number 0 ends the list

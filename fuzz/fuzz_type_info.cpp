@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> in(data, data + size);
     s7_cursor c{in.data(), in.data() + in.size()};
     s7_type_info_list list{};
-    if (s7_read_type_info_list(&c, &list) != S7_TYPE_INFO_OK) {
+    if (s7_read_type_info_list(&c, &list) != S7_STATUS_OK) {
         if (list.count != 0 || list.items != nullptr) {
             std::abort();
         }

@@ -17,12 +17,12 @@ std::vector<uint8_t> encode(const s7_value* v) {
         // Not writable: the encoder must refuse as well, given any room.
         std::vector<uint8_t> scratch(1 << 16);
         s7_cursor s{scratch.data(), scratch.data() + scratch.size()};
-        if (s7_encode_value(&s, v) == S7_CODEC_OK) {
+        if (s7_encode_value(&s, v) == S7_STATUS_OK) {
             std::abort();
         }
         return out;
     }
-    if (s7_encode_value(&c, v) != S7_CODEC_OK || c.cur != c.end) {
+    if (s7_encode_value(&c, v) != S7_STATUS_OK || c.cur != c.end) {
         std::abort();
     }
     return out;
@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> in(data, data + size);
     s7_cursor c{in.data(), in.data() + in.size()};
     s7_value* value = nullptr;
-    if (s7_decode_value(&c, &value) != S7_CODEC_OK) {
+    if (s7_decode_value(&c, &value) != S7_STATUS_OK) {
         if (value != nullptr) {
             std::abort(); // a failed decode hands nothing out
         }
@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     s7_cursor again{first.data(), first.data() + first.size()};
     s7_value* second = nullptr;
-    if (s7_decode_value(&again, &second) != S7_CODEC_OK || again.cur != again.end) {
+    if (s7_decode_value(&again, &second) != S7_STATUS_OK || again.cur != again.end) {
         std::abort();
     }
     if (encode(second) != first) {

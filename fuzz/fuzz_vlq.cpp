@@ -16,28 +16,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         s7_cursor r{out, out + sizeof out};
         if (step % 3 == 0) {
             uint64_t v = 0;
-            if (s7_read_vlq64(&c, &v) != S7_CODEC_OK) {
+            if (s7_read_vlq64(&c, &v) != S7_STATUS_OK) {
                 break;
             }
             uint64_t back = 0;
-            if (s7_write_vlq64(&w, v) != S7_CODEC_OK || static_cast<uint32_t>(w.cur - out) != s7_vlq_size(v) ||
-                s7_read_vlq64(&r, &back) != S7_CODEC_OK || back != v) {
+            if (s7_write_vlq64(&w, v) != S7_STATUS_OK || static_cast<uint32_t>(w.cur - out) != s7_vlq_size(v) ||
+                s7_read_vlq64(&r, &back) != S7_STATUS_OK || back != v) {
                 std::abort();
             }
         } else if (step % 3 == 1) {
             int64_t v = 0;
-            if (s7_read_svlq64(&c, &v) != S7_CODEC_OK) {
+            if (s7_read_svlq64(&c, &v) != S7_STATUS_OK) {
                 break;
             }
             int64_t back = 0;
-            if (s7_write_svlq64(&w, v) != S7_CODEC_OK ||
+            if (s7_write_svlq64(&w, v) != S7_STATUS_OK ||
                 static_cast<uint32_t>(w.cur - out) != s7_svlq_size64(v) ||
-                s7_read_svlq64(&r, &back) != S7_CODEC_OK || back != v) {
+                s7_read_svlq64(&r, &back) != S7_STATUS_OK || back != v) {
                 std::abort();
             }
         } else {
             uint16_t v = 0;
-            if (s7_read_u16(&c, &v) != S7_CODEC_OK) {
+            if (s7_read_u16(&c, &v) != S7_STATUS_OK) {
                 break;
             }
         }

@@ -1,6 +1,5 @@
 #include "s7_browse.h"
 
-#include "s7_client.h"
 #include <vemo/s7datatype.h>
 #include "s7_memory.h"
 #include "s7_object.h"
@@ -92,7 +91,7 @@ s7_value* buildFilter() {
     s7_value* array = s7_value_new_array(S7_TYPE_U32, S7_FLAG_ARRAY);
     for (uint32_t i = 0; array != nullptr && i < kFilterArrayLength; ++i) {
         s7_value* zero = s7_value_new_u32(0);
-        if (zero == nullptr || s7_array_append(array, zero) != 0) {
+        if (zero == nullptr || s7_array_append(array, zero) != S7_OK) {
             s7_value_free(zero);
             s7_value_free(array);
             array = nullptr;
@@ -108,7 +107,7 @@ s7_value* buildFilter() {
     const uint32_t keys[] = {kFilterMemberA, kFilterMemberB, kFilterMemberArray, kFilterMemberClass};
     bool ok = true;
     for (size_t i = 0; i < sizeof keys / sizeof keys[0]; ++i) {
-        if (ok && members[i] != nullptr && s7_struct_set(filter, keys[i], members[i]) == 0) {
+        if (ok && members[i] != nullptr && s7_struct_set(filter, keys[i], members[i]) == S7_OK) {
             members[i] = nullptr;
         } else {
             ok = false;
@@ -128,13 +127,13 @@ struct BlockBuilder {
     uint32_t capacity = 0;
 
     // Room for the next block and the memory areas after it.
-    uint8_t reserve() {
+    s7_status reserve() {
         if (count > kU32Max - (kAreaCount + 1)) {
-            return S7_ERR_ARGUMENT;
+            return S7_STATUS_ARGUMENT;
         }
         const uint32_t needed = count + kAreaCount + 1;
         if (needed <= capacity) {
-            return S7_OK;
+            return S7_STATUS_OK;
         }
         uint64_t grown = capacity == 0 ? kBlockListInitialCapacity : uint64_t{capacity} * 2;
         while (grown < needed) {
@@ -145,11 +144,11 @@ struct BlockBuilder {
         }
         auto* moved = static_cast<s7_block*>(s7_realloc(items, static_cast<size_t>(grown) * sizeof(s7_block)));
         if (moved == nullptr) {
-            return S7_ERR_NO_MEMORY;
+            return S7_STATUS_NO_MEMORY;
         }
         items = moved;
         capacity = static_cast<uint32_t>(grown);
-        return S7_OK;
+        return S7_STATUS_OK;
     }
 
     void release() {
@@ -165,21 +164,21 @@ bool isDataBlock(const s7_object* object, const char** text, uint32_t* length) {
     const s7_value* name = nullptr;
     return object != nullptr && s7_object_class(object) == S7_BROWSE_DATABLOCK_CLASS &&
            (s7_object_id(object) & 0xFFFF0000u) == S7_BROWSE_DATABLOCK_ID_BASE &&
-           s7_object_find_attribute(object, S7_BROWSE_NAME_ATTRIBUTE, &name) == 0 &&
-           s7_value_get_string(name, text, length) == 0;
+           s7_object_find_attribute(object, S7_BROWSE_NAME_ATTRIBUTE, &name) == S7_STATUS_OK &&
+           s7_value_get_string(name, text, length) == S7_OK;
 }
 
 // Reads attribute 2550 of every data block, `limit` addresses per read, and
 // stores each block's type-info identifier.
-uint8_t readTypeInfoIds(s7_session* session, uint32_t limit, uint32_t timeoutMs,
+s7_status readTypeInfoIds(s7_session* session, uint32_t limit, uint32_t timeoutMs,
                         const s7_item_address* const* addresses, BlockBuilder& blocks) {
     const uint32_t count = blocks.count;
     for (uint32_t first = 0; first < count;) {
         const uint32_t n = count - first < limit ? count - first : limit;
         s7_read_result result{};
-        const uint8_t rc =
+        const s7_status rc =
             s7_read_variables(session, addresses + first, n, kRequestVersion, true, timeoutMs, &result);
-        if (rc != S7_OK) {
+        if (rc != S7_STATUS_OK) {
             return rc;
         }
         // Per-item errors are not reported: a block without an answer keeps
@@ -188,14 +187,14 @@ uint8_t readTypeInfoIds(s7_session* session, uint32_t limit, uint32_t timeoutMs,
         for (uint32_t i = 0; i < result.value_count; ++i) {
             const uint32_t item = result.value_items[i];
             uint32_t id = 0;
-            if (item >= 1 && item <= n && s7_value_get_id32(result.values[i], &id) == 0) {
+            if (item >= 1 && item <= n && s7_value_get_id32(result.values[i], &id) == S7_OK) {
                 blocks.items[first + item - 1].type_info_id = id;
             }
         }
         s7_read_result_free(&result);
         first += n;
     }
-    return S7_OK;
+    return S7_STATUS_OK;
 }
 
 // ------------------------------------------------------------- the walk
@@ -220,28 +219,28 @@ struct Walk {
     }
 
     // One more member or element handled.
-    uint8_t visit() {
+    s7_status visit() {
         if (visits >= limits.max_visits) {
-            return S7_ERR_NO_MEMORY;
+            return S7_STATUS_NO_MEMORY;
         }
         ++visits;
-        return S7_OK;
+        return S7_STATUS_OK;
     }
 
     // Takes the name and the address when it succeeds (both are then null
     // in the caller); the caller releases them otherwise.
-    uint8_t addSymbol(uint8_t datatype, s7_item_address* address, char** name, size_t nameLength) {
+    s7_status addSymbol(uint8_t datatype, s7_item_address* address, char** name, size_t nameLength) {
         if (count >= limits.max_symbols || nameLength + 1 > limits.max_name_bytes - nameBytes) {
-            return S7_ERR_NO_MEMORY;
+            return S7_STATUS_NO_MEMORY;
         }
         if (count == capacity) {
             const uint64_t grown = capacity == 0 ? kSymbolListInitialCapacity : uint64_t{capacity} * 2;
             if (grown > kU32Max) {
-                return S7_ERR_NO_MEMORY;
+                return S7_STATUS_NO_MEMORY;
             }
             auto* moved = static_cast<s7_symbol*>(s7_realloc(items, static_cast<size_t>(grown) * sizeof(s7_symbol)));
             if (moved == nullptr) {
-                return S7_ERR_NO_MEMORY;
+                return S7_STATUS_NO_MEMORY;
             }
             items = moved;
             capacity = static_cast<uint32_t>(grown);
@@ -251,7 +250,7 @@ struct Walk {
         *name = nullptr;
         ++count;
         nameBytes += nameLength + 1;
-        return S7_OK;
+        return S7_STATUS_OK;
     }
 
     void release() {
@@ -264,16 +263,16 @@ struct Walk {
 };
 
 // A copy of `base` with one or two more path entries, in one allocation.
-uint8_t extendAddress(const s7_item_address& base, uint32_t first, bool withSecond, uint32_t second,
+s7_status extendAddress(const s7_item_address& base, uint32_t first, bool withSecond, uint32_t second,
                       s7_item_address* out) {
     const uint32_t extra = withSecond ? 2 : 1;
     if (base.path_count > kU32Max - extra) {
-        return S7_ERR_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     const uint32_t n = base.path_count + extra;
     auto* path = static_cast<uint32_t*>(s7_malloc(size_t{n} * sizeof(uint32_t)));
     if (path == nullptr) {
-        return S7_ERR_NO_MEMORY;
+        return S7_STATUS_NO_MEMORY;
     }
     if (base.path_count != 0) {
         std::memcpy(path, base.path, size_t{base.path_count} * sizeof(uint32_t));
@@ -283,29 +282,29 @@ uint8_t extendAddress(const s7_item_address& base, uint32_t first, bool withSeco
         path[base.path_count + 1] = second;
     }
     *out = s7_item_address{base.object_id, base.attribute_id, path, n};
-    return S7_OK;
+    return S7_STATUS_OK;
 }
 
-uint8_t walkType(Walk& w, const s7_object* type, const char* prefix, size_t prefixLength,
+s7_status walkType(Walk& w, const s7_object* type, const char* prefix, size_t prefixLength,
                  const s7_item_address& address, uint32_t depth);
 
 // One element of an array: a symbol, or the walk of its structure (the
 // element's address then gets a 1 before the structure's members).
-uint8_t walkElement(Walk& w, const s7_type_info_entry& e, const s7_object* structType, const char* memberName,
+s7_status walkElement(Walk& w, const s7_type_info_entry& e, const s7_object* structType, const char* memberName,
                     size_t memberLength, const char* suffix, const s7_item_address& memberAddress,
                     uint32_t position, uint32_t depth) {
-    uint8_t rc = w.visit();
-    if (rc != S7_OK) {
+    s7_status rc = w.visit();
+    if (rc != S7_STATUS_OK) {
         return rc;
     }
     size_t length = 0;
     char* name = joinText(memberName, memberLength, "", suffix, &length);
     s7_item_address address{};
     if (name == nullptr) {
-        return S7_ERR_NO_MEMORY;
+        return S7_STATUS_NO_MEMORY;
     }
     rc = extendAddress(memberAddress, position, structType != nullptr, 1, &address);
-    if (rc == S7_OK) {
+    if (rc == S7_STATUS_OK) {
         rc = structType != nullptr ? walkType(w, structType, name, length, address, depth + 1)
                                    : w.addSymbol(e.datatype, &address, &name, length);
     }
@@ -328,26 +327,26 @@ bool elementsYield(const Walk& w, const s7_type_info_entry& e, const s7_object**
 
 // Elementary elements become exactly one symbol each: an array that would
 // overflow the symbol cap is refused before anything is built for it.
-uint8_t checkElementCount(const Walk& w, const s7_type_info_entry& e, const s7_object* structType) {
+s7_status checkElementCount(const Walk& w, const s7_type_info_entry& e, const s7_object* structType) {
     if (structType == nullptr && uint64_t{w.count} + e.element_count > w.limits.max_symbols) {
-        return S7_ERR_NO_MEMORY;
+        return S7_STATUS_NO_MEMORY;
     }
-    return S7_OK;
+    return S7_STATUS_OK;
 }
 
-uint8_t walkArray(Walk& w, const s7_type_info_entry& e, const char* name, size_t nameLength,
+s7_status walkArray(Walk& w, const s7_type_info_entry& e, const char* name, size_t nameLength,
                   const s7_item_address& address, uint32_t depth) {
     const s7_object* structType = nullptr;
     if (!elementsYield(w, e, &structType)) {
-        return S7_OK;
+        return S7_STATUS_OK;
     }
-    uint8_t rc = checkElementCount(w, e, structType);
-    for (uint32_t i = 0; rc == S7_OK && i < e.element_count; ++i) {
+    s7_status rc = checkElementCount(w, e, structType);
+    for (uint32_t i = 0; rc == S7_STATUS_OK && i < e.element_count; ++i) {
         char suffix[kSuffixSize];
         const int n = std::snprintf(suffix, sizeof suffix, "[%lld]",
                                     static_cast<long long>(int64_t{e.lower_bound} + int64_t{i}));
         if (n < 0 || static_cast<size_t>(n) >= sizeof suffix) {
-            return S7_ERR_NO_MEMORY;
+            return S7_STATUS_NO_MEMORY;
         }
         // The path carries the 0-based position, whatever the lower bound.
         rc = walkElement(w, e, structType, name, nameLength, suffix, address, i, depth);
@@ -357,32 +356,32 @@ uint8_t walkArray(Walk& w, const s7_type_info_entry& e, const char* name, size_t
 
 // The name suffix of one element of a multi-dimensional array: the
 // outermost dimension first.
-uint8_t multiSuffix(const s7_type_info_entry& e, uint32_t dimensions, const uint64_t* idx, char* out, size_t size) {
+s7_status multiSuffix(const s7_type_info_entry& e, uint32_t dimensions, const uint64_t* idx, char* out, size_t size) {
     size_t used = 0;
     out[used++] = '[';
     for (uint32_t j = dimensions; j-- > 0;) {
         const long long index = static_cast<long long>(int64_t{e.dim_lower[j]} + static_cast<int64_t>(idx[j]));
         const int n = std::snprintf(out + used, size - used, "%s%lld", j + 1 == dimensions ? "" : ",", index);
         if (n < 0 || static_cast<size_t>(n) >= size - used) {
-            return S7_ERR_NO_MEMORY;
+            return S7_STATUS_NO_MEMORY;
         }
         used += static_cast<size_t>(n);
     }
     if (used + 2 > size) {
-        return S7_ERR_NO_MEMORY;
+        return S7_STATUS_NO_MEMORY;
     }
     out[used++] = ']';
     out[used] = '\0';
-    return S7_OK;
+    return S7_STATUS_OK;
 }
 
-uint8_t walkMultiArray(Walk& w, const s7_type_info_entry& e, const char* name, size_t nameLength,
+s7_status walkMultiArray(Walk& w, const s7_type_info_entry& e, const char* name, size_t nameLength,
                        const s7_item_address& address, uint32_t depth) {
     const s7_object* structType = nullptr;
     if (!elementsYield(w, e, &structType)) {
-        return S7_OK;
+        return S7_STATUS_OK;
     }
-    uint8_t rc = checkElementCount(w, e, structType);
+    s7_status rc = checkElementCount(w, e, structType);
     uint32_t dimensions = 0;
     for (uint32_t count : e.dim_count) {
         dimensions += count != 0 ? 1 : 0;
@@ -393,14 +392,14 @@ uint8_t walkMultiArray(Walk& w, const s7_type_info_entry& e, const char* name, s
     uint64_t idx[S7_TYPE_INFO_DIMENSIONS] = {};
     uint64_t position = 0;
     const uint32_t* dims = e.dim_count;
-    for (uint32_t i = 0; rc == S7_OK && i < e.element_count; ++i) {
+    for (uint32_t i = 0; rc == S7_STATUS_OK && i < e.element_count; ++i) {
         char suffix[kMultiSuffixSize];
         rc = multiSuffix(e, dimensions, idx, suffix, sizeof suffix);
-        if (rc != S7_OK) {
+        if (rc != S7_STATUS_OK) {
             return rc;
         }
         if (position > kU32Max) {
-            return S7_ERR_NO_MEMORY;
+            return S7_STATUS_NO_MEMORY;
         }
         rc = walkElement(w, e, structType, name, nameLength, suffix, address, static_cast<uint32_t>(position),
                          depth);
@@ -427,18 +426,18 @@ uint8_t walkMultiArray(Walk& w, const s7_type_info_entry& e, const char* name, s
     return rc;
 }
 
-uint8_t walkType(Walk& w, const s7_object* type, const char* prefix, size_t prefixLength,
+s7_status walkType(Walk& w, const s7_object* type, const char* prefix, size_t prefixLength,
                  const s7_item_address& address, uint32_t depth) {
     if (depth >= S7_BROWSE_MAX_DEPTH) {
-        return S7_ERR_PROTOCOL;
+        return S7_STATUS_PROTOCOL;
     }
     const s7_type_info_list* entries = s7_object_type_info(type);
     const s7_name_list* names = s7_object_names(type);
     const uint32_t n = entries->count < names->count ? entries->count : names->count;
     for (uint32_t i = 0; i < n; ++i) {
         const s7_type_info_entry& e = entries->items[i];
-        uint8_t rc = w.visit();
-        if (rc != S7_OK) {
+        s7_status rc = w.visit();
+        if (rc != S7_STATUS_OK) {
             return rc;
         }
         const s7_object* structType = nullptr;
@@ -452,10 +451,10 @@ uint8_t walkType(Walk& w, const s7_object* type, const char* prefix, size_t pref
         char* name = joinText(prefix, prefixLength, ".", names->items[i], &length);
         s7_item_address member{};
         if (name == nullptr) {
-            return S7_ERR_NO_MEMORY;
+            return S7_STATUS_NO_MEMORY;
         }
         rc = extendAddress(address, e.member_id, false, 0, &member);
-        if (rc == S7_OK) {
+        if (rc == S7_STATUS_OK) {
             if (e.is_array) {
                 rc = walkArray(w, e, name, length, member, depth);
             } else if (e.is_multi_array) {
@@ -468,16 +467,13 @@ uint8_t walkType(Walk& w, const s7_object* type, const char* prefix, size_t pref
         }
         s7_item_address_release(&member);
         s7_free(name);
-        if (rc != S7_OK) {
+        if (rc != S7_STATUS_OK) {
             return rc;
         }
     }
-    return S7_OK;
+    return S7_STATUS_OK;
 }
 
-bool connected(const vemoc_s7_client* client) {
-    return client->state == S7_CLIENT_CONNECTED && client->session != nullptr;
-}
 
 } // namespace
 
@@ -516,26 +512,26 @@ void s7_type_info_cache_free(s7_type_info_cache* cache) {
     *cache = s7_type_info_cache{};
 }
 
-uint8_t s7_list_datablocks(s7_session* session, uint32_t max_read_items, uint32_t timeout_ms,
+s7_status s7_list_datablocks(s7_session* session, uint32_t max_read_items, uint32_t timeout_ms,
                            s7_block_list* blocks) {
     if (session == nullptr || blocks == nullptr || max_read_items == 0) {
-        return S7_ERR_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     s7_value* filter = buildFilter();
     if (filter == nullptr) {
-        return S7_ERR_NO_MEMORY;
+        return S7_STATUS_NO_MEMORY;
     }
     const uint32_t nameAttribute = S7_BROWSE_NAME_ATTRIBUTE;
     const s7_explore_request request{S7_BROWSE_DATABLOCK_ROOT, 0, 1, 0, &nameAttribute, filter, 1};
     s7_explore_result explored{};
-    uint8_t rc = s7_explore(session, &request, kRequestVersion, true, timeout_ms, &explored);
+    s7_status rc = s7_explore(session, &request, kRequestVersion, true, timeout_ms, &explored);
     s7_value_free(filter);
-    if (rc != S7_OK) {
+    if (rc != S7_STATUS_OK) {
         return rc;
     }
     if (explored.return_value != 0) {
         s7_explore_result_free(&explored);
-        return S7_ERR_EXPLORE;
+        return S7_STATUS_EXPLORE;
     }
 
     *blocks = s7_block_list{};
@@ -547,10 +543,10 @@ uint8_t s7_list_datablocks(s7_session* session, uint32_t max_read_items, uint32_
         pointers = static_cast<const s7_item_address**>(
             s7_calloc(size_t{explored.object_count} * sizeof(const s7_item_address*)));
         if (addresses == nullptr || pointers == nullptr) {
-            rc = S7_ERR_NO_MEMORY;
+            rc = S7_STATUS_NO_MEMORY;
         }
     }
-    for (uint32_t i = 0; rc == S7_OK && i < explored.object_count; ++i) {
+    for (uint32_t i = 0; rc == S7_STATUS_OK && i < explored.object_count; ++i) {
         const s7_object* object = explored.objects[i];
         const char* text = nullptr;
         uint32_t length = 0;
@@ -559,15 +555,15 @@ uint8_t s7_list_datablocks(s7_session* session, uint32_t max_read_items, uint32_
             continue;
         }
         rc = list.reserve();
-        if (rc != S7_OK) {
+        if (rc != S7_STATUS_OK) {
             break;
         }
         char* name = copyText(text, length);
         s7_item_address* address = &addresses[list.count];
         *address = s7_item_address{s7_object_id(object), S7_BROWSE_DATABLOCK_ATTRIBUTE, nullptr, 0};
-        if (name == nullptr || s7_item_address_push(address, 1) != 0) {
+        if (name == nullptr || s7_item_address_push(address, 1) != S7_OK) {
             s7_free(name);
-            rc = S7_ERR_NO_MEMORY;
+            rc = S7_STATUS_NO_MEMORY;
             break;
         }
         pointers[list.count] = address;
@@ -575,7 +571,7 @@ uint8_t s7_list_datablocks(s7_session* session, uint32_t max_read_items, uint32_
     }
     s7_explore_result_free(&explored);
 
-    if (rc == S7_OK && list.count != 0) {
+    if (rc == S7_STATUS_OK && list.count != 0) {
         rc = readTypeInfoIds(session, max_read_items, timeout_ms, pointers, list);
     }
     for (uint32_t i = 0; addresses != nullptr && i < list.count; ++i) {
@@ -584,64 +580,64 @@ uint8_t s7_list_datablocks(s7_session* session, uint32_t max_read_items, uint32_
     s7_free(addresses);
     s7_free(pointers);
 
-    if (rc == S7_OK) {
+    if (rc == S7_STATUS_OK) {
         // reserve() left room for the areas after the last data block; an
         // empty list gets its room here.
-        rc = list.count == 0 ? list.reserve() : uint8_t{S7_OK};
+        rc = list.count == 0 ? list.reserve() : S7_STATUS_OK;
     }
-    for (uint32_t i = 0; rc == S7_OK && i < kAreaCount; ++i) {
+    for (uint32_t i = 0; rc == S7_STATUS_OK && i < kAreaCount; ++i) {
         char* name = copyText(kAreas[i].name, std::strlen(kAreas[i].name));
         if (name == nullptr) {
-            rc = S7_ERR_NO_MEMORY;
+            rc = S7_STATUS_NO_MEMORY;
             break;
         }
         list.items[list.count++] = s7_block{kAreas[i].code, kAreas[i].code, kAreas[i].type_info_id, name};
     }
-    if (rc != S7_OK) {
+    if (rc != S7_STATUS_OK) {
         list.release();
         return rc;
     }
     *blocks = s7_block_list{list.items, list.count};
-    return S7_OK;
+    return S7_STATUS_OK;
 }
 
-uint8_t s7_load_type_info(s7_session* session, uint32_t timeout_ms, s7_type_info_cache* cache) {
+s7_status s7_load_type_info(s7_session* session, uint32_t timeout_ms, s7_type_info_cache* cache) {
     if (session == nullptr || cache == nullptr) {
-        return S7_ERR_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     if (cache->valid == 1) {
-        return S7_OK;
+        return S7_STATUS_OK;
     }
     const s7_explore_request request{S7_BROWSE_TYPE_INFO_ROOT, 0, 1, 0, nullptr, nullptr, 0};
     s7_explore_result explored{};
-    const uint8_t rc = s7_explore(session, &request, kRequestVersion, true, timeout_ms, &explored);
-    if (rc != S7_OK) {
+    const s7_status rc = s7_explore(session, &request, kRequestVersion, true, timeout_ms, &explored);
+    if (rc != S7_STATUS_OK) {
         return rc;
     }
     if (explored.return_value != 0) {
         s7_explore_result_free(&explored);
-        return S7_ERR_EXPLORE;
+        return S7_STATUS_EXPLORE;
     }
     for (uint32_t i = 0; i < explored.object_count; ++i) {
         const s7_object* parent = explored.objects[i];
         if (s7_object_class(parent) == S7_BROWSE_TYPE_INFO_CLASS) {
             *cache = s7_type_info_cache{1, explored, s7_object_children(parent), s7_object_child_count(parent)};
-            return S7_OK;
+            return S7_STATUS_OK;
         }
     }
     s7_explore_result_free(&explored);
-    return S7_ERR_PROTOCOL;
+    return S7_STATUS_PROTOCOL;
 }
 
-uint8_t s7_browse_block(const s7_block* block, const s7_type_info_cache* cache, s7_symbol_list* symbols) {
+s7_status s7_browse_block(const s7_block* block, const s7_type_info_cache* cache, s7_symbol_list* symbols) {
     return s7_browse_block_limited(block, cache, nullptr, symbols);
 }
 
-uint8_t s7_browse_block_limited(const s7_block* block, const s7_type_info_cache* cache,
+s7_status s7_browse_block_limited(const s7_block* block, const s7_type_info_cache* cache,
                                 const s7_browse_limits* limits, s7_symbol_list* symbols) {
     if (block == nullptr || cache == nullptr || symbols == nullptr || block->name == nullptr ||
         cache->valid != 1) {
-        return S7_ERR_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     *symbols = s7_symbol_list{};
     Walk w{cache, limits != nullptr ? *limits
@@ -650,47 +646,20 @@ uint8_t s7_browse_block_limited(const s7_block* block, const s7_type_info_cache*
     // Identifier 0 means the controller named no type for the block.
     const s7_object* type = block->type_info_id != 0 ? w.findType(block->type_info_id) : nullptr;
     if (type == nullptr) {
-        return S7_OK;
+        return S7_STATUS_OK;
     }
     const s7_item_address root{block->object_id,
                                block->object_id >= S7_BROWSE_DATABLOCK_ID_BASE
                                    ? uint32_t{S7_BROWSE_DATABLOCK_ATTRIBUTE}
                                    : uint32_t{S7_BROWSE_AREA_ATTRIBUTE},
                                nullptr, 0};
-    const uint8_t rc = walkType(w, type, block->name, std::strlen(block->name), root, 0);
-    if (rc != S7_OK) {
+    const s7_status rc = walkType(w, type, block->name, std::strlen(block->name), root, 0);
+    if (rc != S7_STATUS_OK) {
         w.release();
         return rc;
     }
     *symbols = s7_symbol_list{w.count, w.items};
-    return S7_OK;
-}
-
-uint8_t vemoc_s7_client_list_datablocks(vemoc_s7_client* client, s7_block_list* blocks) {
-    if (client == nullptr || blocks == nullptr) {
-        return S7_ERR_ARGUMENT;
-    }
-    if (!connected(client)) {
-        return S7_ERR_NOT_CONNECTED;
-    }
-    return s7_list_datablocks(client->session, client->max_read_items, client->timeout_ms, blocks);
-}
-
-uint8_t vemoc_s7_client_browse_block(vemoc_s7_client* client, const s7_block* block, s7_symbol_list* symbols) {
-    if (symbols != nullptr) {
-        *symbols = s7_symbol_list{};
-    }
-    if (client == nullptr || block == nullptr || symbols == nullptr) {
-        return S7_ERR_ARGUMENT;
-    }
-    if (!connected(client)) {
-        return S7_ERR_NOT_CONNECTED;
-    }
-    const uint8_t rc = s7_load_type_info(client->session, client->timeout_ms, &client->type_info_cache);
-    if (rc != S7_OK) {
-        return rc;
-    }
-    return s7_browse_block(block, &client->type_info_cache, symbols);
+    return S7_STATUS_OK;
 }
 
 } // extern "C"

@@ -5,6 +5,84 @@
 
 #include <cstring>
 
+namespace {
+
+// Builds the connection from the bottom: TCP and COTP, TLS start, the TLS
+// handshake, the protocol session and the limits. Any failure leaves the
+// handle disconnected.
+s7_status connectStack(vemoc_s7_client* client, const char* host, uint16_t port, uint32_t timeout_ms) {
+    vemoc_s7_client_disconnect(client);
+    client->state = S7_CLIENT_CONNECTING;
+
+    s7_status rc = S7_STATUS_OK;
+    s7_tls_start_result tlsStart{};
+    uint32_t maxReadItems = 0;
+    uint32_t auxItemLimit = 0;
+    client->socket = s7_socket_new();
+    if (client->socket == nullptr) {
+        rc = S7_STATUS_NO_MEMORY;
+        goto out;
+    }
+    client->transport = s7_iso_transport_new(client->socket);
+    if (client->transport == nullptr) {
+        rc = S7_STATUS_NO_MEMORY;
+        goto out;
+    }
+    rc = s7_iso_connect(client->transport, host, port, timeout_ms);
+    if (rc != S7_STATUS_OK) {
+        goto out;
+    }
+    // A failed send keeps the transport's status; any trouble with the
+    // reply is a protocol error.
+    rc = s7_tls_start(client->transport, timeout_ms, &tlsStart);
+    if (rc != S7_STATUS_OK) {
+        goto out;
+    }
+    if (tlsStart.error != 0) {
+        rc = S7_STATUS_TLS;
+        goto out;
+    }
+    client->tls = s7_tls_channel_new(client->transport);
+    if (client->tls == nullptr) {
+        rc = S7_STATUS_NO_MEMORY;
+        goto out;
+    }
+    rc = s7_tls_handshake(client->tls, timeout_ms);
+    if (rc != S7_STATUS_OK) {
+        // A handshake that does not complete, a time-out included, is a TLS
+        // failure to the caller; only running out of memory keeps its name.
+        if (rc != S7_STATUS_NO_MEMORY) {
+            rc = S7_STATUS_TLS;
+        }
+        goto out;
+    }
+    client->session = s7_session_new(client->tls);
+    if (client->session == nullptr) {
+        rc = S7_STATUS_NO_MEMORY;
+        goto out;
+    }
+    rc = s7_session_setup(client->session, timeout_ms, client->plc_type, sizeof client->plc_type);
+    if (rc != S7_STATUS_OK) {
+        goto out;
+    }
+    rc = s7_read_limits(client->session, timeout_ms, &maxReadItems, &auxItemLimit);
+    if (rc != S7_STATUS_OK) {
+        goto out;
+    }
+    client->max_read_items = maxReadItems;
+    client->aux_item_limit = auxItemLimit;
+    client->timeout_ms = timeout_ms;
+    client->state = S7_CLIENT_CONNECTED;
+
+out:
+    if (rc != S7_STATUS_OK) {
+        vemoc_s7_client_disconnect(client);
+    }
+    return rc;
+}
+
+} // namespace
+
 extern "C" {
 
 const char* s7_result_name(uint8_t code) {
@@ -28,15 +106,8 @@ const char* s7_result_name(uint8_t code) {
     }
 }
 
-uint8_t s7_client_from_transport(uint8_t transport_code) {
-    switch (transport_code) {
-    case S7_ISO_OK: return S7_OK;
-    case S7_ISO_ARGUMENT: return S7_ERR_ARGUMENT;
-    case S7_ISO_CONNECT: return S7_ERR_CONNECT;
-    case S7_ISO_TIMEOUT: return S7_ERR_TIMEOUT;
-    case S7_ISO_MALFORMED: return S7_ERR_PROTOCOL;
-    default: return S7_ERR_TRANSPORT;
-    }
+bool s7_client_connected(const vemoc_s7_client* client) {
+    return client->state == S7_CLIENT_CONNECTED && client->session != nullptr;
 }
 
 vemoc_s7_client* vemoc_s7_client_new(void) {
@@ -74,69 +145,7 @@ uint8_t vemoc_s7_client_connect(vemoc_s7_client* client, const char* host, uint1
     if (client == nullptr || host == nullptr || port == 0) {
         return S7_ERR_ARGUMENT;
     }
-    vemoc_s7_client_disconnect(client);
-    client->state = S7_CLIENT_CONNECTING;
-
-    uint8_t rc = S7_OK;
-    s7_tls_start_result tlsStart{};
-    uint32_t maxReadItems = 0;
-    uint32_t auxItemLimit = 0;
-    client->socket = s7_socket_new();
-    if (client->socket == nullptr) {
-        rc = S7_ERR_NO_MEMORY;
-        goto out;
-    }
-    client->transport = s7_iso_transport_new(client->socket);
-    if (client->transport == nullptr) {
-        rc = S7_ERR_NO_MEMORY;
-        goto out;
-    }
-    rc = s7_client_from_transport(s7_iso_connect(client->transport, host, port, timeout_ms));
-    if (rc != S7_OK) {
-        goto out;
-    }
-    // A failed send is the transport's code; any trouble with the reply
-    // comes back as "malformed" and so as a protocol error.
-    rc = s7_client_from_transport(s7_tls_start(client->transport, timeout_ms, &tlsStart));
-    if (rc != S7_OK) {
-        goto out;
-    }
-    if (tlsStart.error != 0) {
-        rc = S7_ERR_TLS;
-        goto out;
-    }
-    client->tls = s7_tls_channel_new(client->transport);
-    if (client->tls == nullptr) {
-        rc = S7_ERR_NO_MEMORY;
-        goto out;
-    }
-    if (s7_tls_handshake(client->tls, timeout_ms) != S7_TLS_OK) {
-        rc = S7_ERR_TLS;
-        goto out;
-    }
-    client->session = s7_session_new(client->tls);
-    if (client->session == nullptr) {
-        rc = S7_ERR_NO_MEMORY;
-        goto out;
-    }
-    rc = s7_session_setup(client->session, timeout_ms, client->plc_type, sizeof client->plc_type);
-    if (rc != S7_OK) {
-        goto out;
-    }
-    rc = s7_read_limits(client->session, timeout_ms, &maxReadItems, &auxItemLimit);
-    if (rc != S7_OK) {
-        goto out;
-    }
-    client->max_read_items = maxReadItems;
-    client->aux_item_limit = auxItemLimit;
-    client->timeout_ms = timeout_ms;
-    client->state = S7_CLIENT_CONNECTED;
-
-out:
-    if (rc != S7_OK) {
-        vemoc_s7_client_disconnect(client);
-    }
-    return rc;
+    return s7_result(connectStack(client, host, port, timeout_ms));
 }
 
 uint8_t vemoc_s7_client_get_state(const vemoc_s7_client* client) {
@@ -149,7 +158,7 @@ uint8_t vemoc_s7_client_get_max_read_items(const vemoc_s7_client* client, uint32
     if (client == nullptr || max_read_items == nullptr) {
         return S7_ERR_ARGUMENT;
     }
-    if (client->state != S7_CLIENT_CONNECTED || client->session == nullptr) {
+    if (!s7_client_connected(client)) {
         return S7_ERR_NOT_CONNECTED;
     }
     *max_read_items = client->max_read_items;

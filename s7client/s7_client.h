@@ -4,7 +4,8 @@
  * The handle owns the socket slot, the transport over it and everything
  * stacked on top; connect builds the stack from the bottom, sets up the
  * protocol session and reads the controller's limits; disconnect tears it
- * down, starting with the type descriptions the browse keeps per connection. The layers borrow the one below them and never release it.
+ * down, starting with the type descriptions the browse keeps per
+ * connection. The layers borrow the one below them and never release it.
  */
 #ifndef S7_CLIENT_H
 #define S7_CLIENT_H
@@ -17,6 +18,7 @@
 #include "s7_socket.h"
 #include "s7_tls.h"
 
+#include <stdbool.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -38,8 +40,8 @@ struct vemoc_s7_client {
     s7_type_info_cache type_info_cache; /* filled by the first browse; released on disconnect */
 };
 
-/* Transport code to client code, for the transport steps of connect. */
-uint8_t s7_client_from_transport(uint8_t transport_code);
+/* True when the handle holds an established connection with a session. */
+bool s7_client_connected(const vemoc_s7_client* client);
 
 #ifdef __cplusplus
 }

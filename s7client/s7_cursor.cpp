@@ -47,34 +47,34 @@ void shortForm(uint64_t bits, uint32_t n, uint8_t* scratch) {
     scratch[n - 1] = static_cast<uint8_t>(bits & 0x7F);
 }
 
-uint8_t putBytes(s7_cursor* c, const uint8_t* bytes, uint32_t n) {
+s7_status putBytes(s7_cursor* c, const uint8_t* bytes, uint32_t n) {
     if (!has(c, n)) {
-        return S7_CODEC_BOUNDS;
+        return S7_STATUS_BOUNDS;
     }
     std::memcpy(c->cur, bytes, n);
     c->cur += n;
-    return S7_CODEC_OK;
+    return S7_STATUS_OK;
 }
 
 // Shared by both VLQ readers: `acc` arrives holding the first byte's
 // contribution, and the first byte itself tells whether more follow.
-uint8_t readVlqTail(s7_cursor* c, uint8_t first, uint64_t acc, uint64_t* out) {
+s7_status readVlqTail(s7_cursor* c, uint8_t first, uint64_t acc, uint64_t* out) {
     uint8_t byte = first;
     int count = 1;
     while ((byte & 0x80) != 0) {
-        uint8_t rc = s7_read_u8(c, &byte);
-        if (rc != S7_CODEC_OK) {
+        const s7_status rc = s7_read_u8(c, &byte);
+        if (rc != S7_STATUS_OK) {
             return rc;
         }
         ++count;
         if (count == kVlqMaxBytes) {
             *out = (acc << 8) + byte;
-            return S7_CODEC_OK;
+            return S7_STATUS_OK;
         }
         acc = (acc << 7) + (byte & 0x7F);
     }
     *out = acc;
-    return S7_CODEC_OK;
+    return S7_STATUS_OK;
 }
 
 } // namespace
@@ -85,81 +85,81 @@ uint32_t s7_remaining(const s7_cursor* c) {
     return usable(c) ? static_cast<uint32_t>(c->end - c->cur) : 0;
 }
 
-uint8_t s7_skip(s7_cursor* c, uint32_t n) {
+s7_status s7_skip(s7_cursor* c, uint32_t n) {
     if (!has(c, n)) {
-        return S7_CODEC_BOUNDS;
+        return S7_STATUS_BOUNDS;
     }
     c->cur += n;
-    return S7_CODEC_OK;
+    return S7_STATUS_OK;
 }
 
-uint8_t s7_read_u8(s7_cursor* c, uint8_t* out) {
+s7_status s7_read_u8(s7_cursor* c, uint8_t* out) {
     if (out == nullptr) {
-        return S7_CODEC_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     if (!has(c, 1)) {
-        return S7_CODEC_BOUNDS;
+        return S7_STATUS_BOUNDS;
     }
     *out = *c->cur++;
-    return S7_CODEC_OK;
+    return S7_STATUS_OK;
 }
 
-uint8_t s7_read_u16(s7_cursor* c, uint16_t* out) {
+s7_status s7_read_u16(s7_cursor* c, uint16_t* out) {
     if (out == nullptr) {
-        return S7_CODEC_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     if (!has(c, 2)) {
-        return S7_CODEC_BOUNDS;
+        return S7_STATUS_BOUNDS;
     }
     *out = static_cast<uint16_t>((c->cur[0] << 8) | c->cur[1]);
     c->cur += 2;
-    return S7_CODEC_OK;
+    return S7_STATUS_OK;
 }
 
-uint8_t s7_read_u32(s7_cursor* c, uint32_t* out) {
+s7_status s7_read_u32(s7_cursor* c, uint32_t* out) {
     if (out == nullptr) {
-        return S7_CODEC_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     if (!has(c, 4)) {
-        return S7_CODEC_BOUNDS;
+        return S7_STATUS_BOUNDS;
     }
     *out = (uint32_t{c->cur[0]} << 24) | (uint32_t{c->cur[1]} << 16) | (uint32_t{c->cur[2]} << 8) |
            uint32_t{c->cur[3]};
     c->cur += 4;
-    return S7_CODEC_OK;
+    return S7_STATUS_OK;
 }
 
-uint8_t s7_read_vlq64(s7_cursor* c, uint64_t* out) {
+s7_status s7_read_vlq64(s7_cursor* c, uint64_t* out) {
     if (out == nullptr || c == nullptr) {
-        return S7_CODEC_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     uint8_t first = 0;
-    uint8_t rc = s7_read_u8(c, &first);
-    if (rc != S7_CODEC_OK) {
+    s7_status rc = s7_read_u8(c, &first);
+    if (rc != S7_STATUS_OK) {
         return rc;
     }
     return readVlqTail(c, first, first & 0x7F, out);
 }
 
-uint8_t s7_read_vlq32(s7_cursor* c, uint32_t* out) {
+s7_status s7_read_vlq32(s7_cursor* c, uint32_t* out) {
     if (out == nullptr || c == nullptr) {
-        return S7_CODEC_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     uint64_t v = 0;
-    uint8_t rc = s7_read_vlq64(c, &v);
-    if (rc == S7_CODEC_OK) {
+    const s7_status rc = s7_read_vlq64(c, &v);
+    if (rc == S7_STATUS_OK) {
         *out = static_cast<uint32_t>(v);
     }
     return rc;
 }
 
-uint8_t s7_read_svlq64(s7_cursor* c, int64_t* out) {
+s7_status s7_read_svlq64(s7_cursor* c, int64_t* out) {
     if (out == nullptr || c == nullptr) {
-        return S7_CODEC_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     uint8_t first = 0;
-    uint8_t rc = s7_read_u8(c, &first);
-    if (rc != S7_CODEC_OK) {
+    s7_status rc = s7_read_u8(c, &first);
+    if (rc != S7_STATUS_OK) {
         return rc;
     }
     // Bit 6 of the first byte is the sign: the accumulator starts negative
@@ -168,41 +168,41 @@ uint8_t s7_read_svlq64(s7_cursor* c, int64_t* out) {
                                        : uint64_t{first & 0x7Fu};
     uint64_t bits = 0;
     rc = readVlqTail(c, first, acc, &bits);
-    if (rc == S7_CODEC_OK) {
+    if (rc == S7_STATUS_OK) {
         *out = static_cast<int64_t>(bits);
     }
     return rc;
 }
 
-uint8_t s7_write_u8(s7_cursor* c, uint8_t v) {
+s7_status s7_write_u8(s7_cursor* c, uint8_t v) {
     return putBytes(c, &v, 1);
 }
 
-uint8_t s7_write_u16(s7_cursor* c, uint16_t v) {
+s7_status s7_write_u16(s7_cursor* c, uint16_t v) {
     const uint8_t bytes[2] = {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
     return putBytes(c, bytes, 2);
 }
 
-uint8_t s7_write_u32(s7_cursor* c, uint32_t v) {
+s7_status s7_write_u32(s7_cursor* c, uint32_t v) {
     const uint8_t bytes[4] = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
                               static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
     return putBytes(c, bytes, 4);
 }
 
-uint8_t s7_write_u64(s7_cursor* c, uint64_t v) {
+s7_status s7_write_u64(s7_cursor* c, uint64_t v) {
     if (!has(c, 8)) {
-        return S7_CODEC_BOUNDS;
+        return S7_STATUS_BOUNDS;
     }
     s7_write_u32(c, static_cast<uint32_t>(v >> 32));
     return s7_write_u32(c, static_cast<uint32_t>(v));
 }
 
-uint8_t s7_write_bytes(s7_cursor* c, const void* src, uint32_t len) {
+s7_status s7_write_bytes(s7_cursor* c, const void* src, uint32_t len) {
     if (len == 0) {
-        return S7_CODEC_OK;
+        return S7_STATUS_OK;
     }
     if (src == nullptr) {
-        return S7_CODEC_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     return putBytes(c, static_cast<const uint8_t*>(src), len);
 }
@@ -239,7 +239,7 @@ uint32_t s7_svlq_size32(int32_t v) {
     return n;
 }
 
-uint8_t s7_write_vlq64(s7_cursor* c, uint64_t v) {
+s7_status s7_write_vlq64(s7_cursor* c, uint64_t v) {
     uint8_t scratch[kVlqMaxBytes];
     uint32_t n = s7_vlq_size(v);
     if (n == kVlqMaxBytes) {
@@ -250,7 +250,7 @@ uint8_t s7_write_vlq64(s7_cursor* c, uint64_t v) {
     return putBytes(c, scratch, n);
 }
 
-uint8_t s7_write_svlq64(s7_cursor* c, int64_t v) {
+s7_status s7_write_svlq64(s7_cursor* c, int64_t v) {
     uint8_t scratch[kVlqMaxBytes];
     uint32_t n = s7_svlq_size64(v);
     uint64_t bits = static_cast<uint64_t>(v);
@@ -266,10 +266,10 @@ uint32_t s7_request_tail_size(void) {
     return s7_vlq_size(1257) + s7_vlq_size(1258) + s7_vlq_size(1259) + 2 * s7_vlq_size(0) + 15;
 }
 
-uint8_t s7_write_request_tail(s7_cursor* c) {
+s7_status s7_write_request_tail(s7_cursor* c) {
     // Attribute list 1256: 1257 = ID32 0, 1258 = ID (VLQ) 0, 1259 = U32 0.
     if (!has(c, s7_request_tail_size())) {
-        return S7_CODEC_BOUNDS;
+        return S7_STATUS_BOUNDS;
     }
     s7_write_u32(c, 1256);
     s7_write_vlq64(c, 1257);

@@ -13,20 +13,18 @@
 #ifndef S7_CURSOR_H
 #define S7_CURSOR_H
 
+#include "s7_status.h"
+
 #include <stdint.h>
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-/* Codec result codes: a code space of its own, translated by the request
- * operations into client codes. */
-enum {
-    S7_CODEC_OK = 0,
-    S7_CODEC_ARGUMENT = 1, /* a required output or source pointer is null */
-    S7_CODEC_BOUNDS = 2,   /* unusable cursor, too few bytes to read, too little room */
-    S7_CODEC_RANGE = 3     /* a value the reader does not accept */
-};
+/* Statuses of the readers and writers: S7_STATUS_ARGUMENT (a required
+ * output or source pointer is null), S7_STATUS_BOUNDS (an unusable cursor,
+ * too few bytes to read, too little room to write), S7_STATUS_RANGE (a value
+ * the reader does not accept). */
 
 /* A range [cur, end) of bytes; usable when both are set and cur <= end. */
 typedef struct s7_cursor {
@@ -37,28 +35,28 @@ typedef struct s7_cursor {
 /* Bytes left; 0 for a null or unusable cursor. */
 uint32_t s7_remaining(const s7_cursor* c);
 
-uint8_t s7_skip(s7_cursor* c, uint32_t n);
+s7_status s7_skip(s7_cursor* c, uint32_t n);
 
-uint8_t s7_read_u8(s7_cursor* c, uint8_t* out);
-uint8_t s7_read_u16(s7_cursor* c, uint16_t* out);
-uint8_t s7_read_u32(s7_cursor* c, uint32_t* out);
+s7_status s7_read_u8(s7_cursor* c, uint8_t* out);
+s7_status s7_read_u16(s7_cursor* c, uint16_t* out);
+s7_status s7_read_u32(s7_cursor* c, uint32_t* out);
 /* Unsigned VLQ; the 32-bit form keeps the low 32 bits without complaint.
- * A byte missing midway gives S7_CODEC_BOUNDS with the bytes read so far
+ * A byte missing midway gives S7_STATUS_BOUNDS with the bytes read so far
  * consumed. */
-uint8_t s7_read_vlq32(s7_cursor* c, uint32_t* out);
-uint8_t s7_read_vlq64(s7_cursor* c, uint64_t* out);
+s7_status s7_read_vlq32(s7_cursor* c, uint32_t* out);
+s7_status s7_read_vlq64(s7_cursor* c, uint64_t* out);
 /* Signed VLQ: bit 6 of the first byte is the sign. */
-uint8_t s7_read_svlq64(s7_cursor* c, int64_t* out);
+s7_status s7_read_svlq64(s7_cursor* c, int64_t* out);
 
-uint8_t s7_write_u8(s7_cursor* c, uint8_t v);
-uint8_t s7_write_u16(s7_cursor* c, uint16_t v);
-uint8_t s7_write_u32(s7_cursor* c, uint32_t v);
+s7_status s7_write_u8(s7_cursor* c, uint8_t v);
+s7_status s7_write_u16(s7_cursor* c, uint16_t v);
+s7_status s7_write_u32(s7_cursor* c, uint32_t v);
 /* High 32 bits, then low 32 bits. */
-uint8_t s7_write_u64(s7_cursor* c, uint64_t v);
+s7_status s7_write_u64(s7_cursor* c, uint64_t v);
 /* Length 0 succeeds at once, even with a null source. */
-uint8_t s7_write_bytes(s7_cursor* c, const void* src, uint32_t len);
-uint8_t s7_write_vlq64(s7_cursor* c, uint64_t v);
-uint8_t s7_write_svlq64(s7_cursor* c, int64_t v);
+s7_status s7_write_bytes(s7_cursor* c, const void* src, uint32_t len);
+s7_status s7_write_vlq64(s7_cursor* c, uint64_t v);
+s7_status s7_write_svlq64(s7_cursor* c, int64_t v);
 
 /* Bytes the matching writer produces. */
 uint32_t s7_vlq_size(uint64_t v);
@@ -67,7 +65,7 @@ uint32_t s7_svlq_size64(int64_t v);
 
 /* The fixed 23-byte attribute block that read, get-attribute and set-values
  * request bodies carry near their end. */
-uint8_t s7_write_request_tail(s7_cursor* c);
+s7_status s7_write_request_tail(s7_cursor* c);
 uint32_t s7_request_tail_size(void);
 
 #ifdef __cplusplus

@@ -33,20 +33,9 @@ uint16_t nextSequence(s7_session* session) {
     return session->sequence;
 }
 
-uint8_t fromTls(uint8_t tlsCode) {
-    switch (tlsCode) {
-    case S7_TLS_OK: return S7_OK;
-    case S7_TLS_ARGUMENT: return S7_ERR_ARGUMENT;
-    case S7_TLS_TIMEOUT: return S7_ERR_TIMEOUT;
-    case S7_TLS_CLOSED: return S7_ERR_NOT_CONNECTED;
-    case S7_TLS_FAILED: return S7_ERR_TLS;
-    default: return S7_ERR_TRANSPORT;
-    }
-}
-
 uint16_t readU16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
 
-uint8_t sendRequest(s7_session* session, const s7_request* request, uint32_t timeout_ms) {
+s7_status sendRequest(s7_session* session, const s7_request* request, uint32_t timeout_ms) {
     uint8_t frame[S7_FRAME_SEND_BUFFER];
     uint32_t headerPending = S7_REQUEST_HEADER_SIZE;
     uint32_t remaining = request->length;
@@ -78,77 +67,77 @@ uint8_t sendRequest(s7_session* session, const s7_request* request, uint32_t tim
             s7_write_bytes(&c, trailer, sizeof trailer);
         }
         const auto frameLen = static_cast<uint32_t>(c.cur - frame);
-        const uint8_t rc = s7_tls_write(session->tls, frame, frameLen, timeout_ms);
-        if (rc != S7_TLS_OK) {
-            return fromTls(rc);
+        const s7_status rc = s7_tls_write(session->tls, frame, frameLen, timeout_ms);
+        if (rc != S7_STATUS_OK) {
+            return rc;
         }
     }
-    return S7_OK;
+    return S7_STATUS_OK;
 }
 
 // Appends one frame's data to the response; the block grows to exactly the
 // new length.
-uint8_t append(s7_response* response, const uint8_t* data, uint32_t len) {
+s7_status append(s7_response* response, const uint8_t* data, uint32_t len) {
     if (uint64_t{response->length} + len > S7_RESPONSE_MAX_SIZE) {
-        return S7_ERR_PROTOCOL;
+        return S7_STATUS_PROTOCOL;
     }
     const uint32_t newLength = response->length + len;
     auto* grown = static_cast<uint8_t*>(s7_realloc(response->data, newLength));
     if (grown == nullptr) {
-        return S7_ERR_NO_MEMORY;
+        return S7_STATUS_NO_MEMORY;
     }
     std::memcpy(grown + response->length, data, len);
     response->data = grown;
     response->length = newLength;
-    return S7_OK;
+    return S7_STATUS_OK;
 }
 
-uint8_t receiveResponse(s7_session* session, uint8_t version, s7_response* response, uint32_t timeout_ms) {
+s7_status receiveResponse(s7_session* session, uint8_t version, s7_response* response, uint32_t timeout_ms) {
     uint8_t buffer[S7_FRAME_RECEIVE_BUFFER];
     uint32_t filled = 0;
     uint32_t frames = 0;
     for (;;) {
         while (filled >= S7_FRAME_HEAD_SIZE) {
             if (buffer[0] != S7_FRAME_START || buffer[1] != version) {
-                return S7_ERR_PROTOCOL;
+                return S7_STATUS_PROTOCOL;
             }
             const uint32_t len = readU16(buffer + 2);
             if (len > S7_FRAME_MAX_RECEIVE_DATA) {
-                return S7_ERR_PROTOCOL;
+                return S7_STATUS_PROTOCOL;
             }
             if (filled < len + S7_FRAME_HEAD_SIZE + S7_FRAME_TRAILER_SIZE) {
                 break;
             }
             const uint8_t* next = buffer + S7_FRAME_HEAD_SIZE + len;
             if (next[0] != S7_FRAME_START || next[1] != version) {
-                return S7_ERR_PROTOCOL;
+                return S7_STATUS_PROTOCOL;
             }
             if (frames == S7_RESPONSE_MAX_FRAMES) {
-                return S7_ERR_PROTOCOL;
+                return S7_STATUS_PROTOCOL;
             }
             ++frames;
             if (len > 0) {
-                const uint8_t rc = append(response, buffer + S7_FRAME_HEAD_SIZE, len);
-                if (rc != S7_OK) {
+                const s7_status rc = append(response, buffer + S7_FRAME_HEAD_SIZE, len);
+                if (rc != S7_STATUS_OK) {
                     return rc;
                 }
             }
             if (next[2] == 0 && next[3] == 0) {
                 // The trailer: the response is complete. Anything behind it
                 // belongs to no request and is dropped.
-                return S7_OK;
+                return S7_STATUS_OK;
             }
             const uint32_t consumed = S7_FRAME_HEAD_SIZE + len;
             std::memmove(buffer, buffer + consumed, filled - consumed);
             filled -= consumed;
         }
         if (filled == sizeof buffer) {
-            return S7_ERR_PROTOCOL;
+            return S7_STATUS_PROTOCOL;
         }
         int32_t got = 0;
-        const uint8_t rc = s7_tls_read(session->tls, buffer + filled, sizeof buffer - filled, &got, timeout_ms);
-        if (rc != S7_TLS_OK) {
-            return fromTls(rc);
+        const s7_status rc = s7_tls_read(session->tls, buffer + filled, sizeof buffer - filled, &got, timeout_ms);
+        if (rc != S7_STATUS_OK) {
+            return rc;
         }
         filled += static_cast<uint32_t>(got);
     }
@@ -200,34 +189,34 @@ void s7_response_clear(s7_response* response) {
     response->length = 0;
 }
 
-uint8_t s7_exchange(s7_session* session, const s7_request* request, s7_response* response, uint32_t timeout_ms) {
+s7_status s7_exchange(s7_session* session, const s7_request* request, s7_response* response, uint32_t timeout_ms) {
     if (response != nullptr) {
         s7_response_clear(response);
     }
     if (session == nullptr || request == nullptr || response == nullptr || request->data == nullptr ||
         request->length == 0) {
-        return S7_ERR_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     if (session->broken != 0 || session->tls == nullptr) {
-        return S7_ERR_NOT_CONNECTED;
+        return S7_STATUS_NOT_CONNECTED;
     }
-    uint8_t rc = sendRequest(session, request, timeout_ms);
-    if (rc == S7_OK) {
+    s7_status rc = sendRequest(session, request, timeout_ms);
+    if (rc == S7_STATUS_OK) {
         rc = receiveResponse(session, request->version, response, timeout_ms);
     }
-    if (rc != S7_OK) {
+    if (rc != S7_STATUS_OK) {
         session->broken = 1;
         s7_response_clear(response);
     }
     return rc;
 }
 
-uint8_t s7_tls_start_parse_reply(const uint8_t* payload, uint32_t len, s7_tls_start_result* result) {
+s7_status s7_tls_start_parse_reply(const uint8_t* payload, uint32_t len, s7_tls_start_result* result) {
     if (payload == nullptr || result == nullptr) {
-        return S7_ISO_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     if (len < kTlsStartMinReply || payload[0] != S7_FRAME_START || payload[1] != kTlsStartVersion) {
-        return S7_ISO_MALFORMED;
+        return S7_STATUS_PROTOCOL;
     }
     // The header and return value lie between the frame head and the
     // trailer; the frame's own length field is not trusted.
@@ -236,30 +225,31 @@ uint8_t s7_tls_start_parse_reply(const uint8_t* payload, uint32_t len, s7_tls_st
     uint8_t marker = 0;
     uint16_t function = 0;
     uint64_t value = 0;
-    if (s7_read_u8(&c, &marker) != S7_CODEC_OK || marker != kResponseMarker || s7_skip(&c, 2) != S7_CODEC_OK ||
-        s7_read_u16(&c, &function) != S7_CODEC_OK || function != S7_FN_TLS_START ||
-        s7_skip(&c, 5) != S7_CODEC_OK || s7_read_vlq64(&c, &value) != S7_CODEC_OK) {
-        return S7_ISO_MALFORMED;
+    if (s7_read_u8(&c, &marker) != S7_STATUS_OK || marker != kResponseMarker || s7_skip(&c, 2) != S7_STATUS_OK ||
+        s7_read_u16(&c, &function) != S7_STATUS_OK || function != S7_FN_TLS_START ||
+        s7_skip(&c, 5) != S7_STATUS_OK || s7_read_vlq64(&c, &value) != S7_STATUS_OK) {
+        return S7_STATUS_PROTOCOL;
     }
     result->return_value = value;
     result->error = (value & kTlsStartErrorBit) != 0 ? 1 : 0;
-    return S7_ISO_OK;
+    return S7_STATUS_OK;
 }
 
-uint8_t s7_tls_start(s7_iso_transport* transport, uint32_t timeout_ms, s7_tls_start_result* result) {
+s7_status s7_tls_start(s7_iso_transport* transport, uint32_t timeout_ms, s7_tls_start_result* result) {
     if (transport == nullptr || result == nullptr) {
-        return S7_ISO_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
-    uint8_t rc = s7_iso_write_frame(transport, s7_tls_start_request, sizeof s7_tls_start_request, timeout_ms);
-    if (rc != S7_ISO_OK) {
+    const s7_status rc =
+        s7_iso_write_frame(transport, s7_tls_start_request, sizeof s7_tls_start_request, timeout_ms);
+    if (rc != S7_STATUS_OK) {
         return rc;
     }
     uint8_t reply[S7_TLS_START_REPLY_MAX];
     uint32_t len = 0;
     // Whatever goes wrong with the reply - a time-out, a closed connection,
     // a frame too long for the buffer - means the controller did not agree.
-    if (s7_iso_read_frame(transport, reply, sizeof reply, &len, timeout_ms) != S7_ISO_OK) {
-        return S7_ISO_MALFORMED;
+    if (s7_iso_read_frame(transport, reply, sizeof reply, &len, timeout_ms) != S7_STATUS_OK) {
+        return S7_STATUS_PROTOCOL;
     }
     return s7_tls_start_parse_reply(reply, len, result);
 }

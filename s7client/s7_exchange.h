@@ -17,6 +17,7 @@
 #define S7_EXCHANGE_H
 
 #include "s7_iso.h"
+#include "s7_status.h"
 #include "s7_tls.h"
 
 #include <stdint.h>
@@ -117,27 +118,27 @@ void s7_response_clear(s7_response* response);
  * response data (possibly none), on any failure it is empty. Every single
  * wait for the socket is bounded by timeout_ms.
  *
- * Returns S7_OK, or S7_ERR_ARGUMENT (null arguments, a body of 0 bytes),
- * S7_ERR_NO_MEMORY, S7_ERR_TIMEOUT, S7_ERR_PROTOCOL (bad framing),
- * S7_ERR_TLS, S7_ERR_TRANSPORT, S7_ERR_NOT_CONNECTED (the controller closed
+ * Returns S7_STATUS_OK, or S7_STATUS_ARGUMENT (null arguments, a body of 0
+ * bytes), S7_STATUS_NO_MEMORY, S7_STATUS_TIMEOUT, S7_STATUS_PROTOCOL (bad
+ * framing), S7_STATUS_TLS, S7_STATUS_NOT_CONNECTED (the controller closed
  * the connection, or an earlier exchange of the session failed midway).
  */
-uint8_t s7_exchange(s7_session* session, const s7_request* request, s7_response* response, uint32_t timeout_ms);
+s7_status s7_exchange(s7_session* session, const s7_request* request, s7_response* response, uint32_t timeout_ms);
 
 /*
  * The clear-text step that switches the connection to TLS: sends the fixed
  * 26-byte TLS-start request in one data frame and reads the reply frame.
- * Returns the transport code of a failed send, 6 for any problem with the
- * reply (it cannot be read, a time-out included, is longer than
- * S7_TLS_START_REPLY_MAX bytes or is not a TLS-start reply), or 0 with
- * *result filled in.
+ * Returns the transport's status of a failed send, S7_STATUS_PROTOCOL for
+ * any problem with the reply (it cannot be read, a time-out included, is
+ * longer than S7_TLS_START_REPLY_MAX bytes or is not a TLS-start reply), or
+ * S7_STATUS_OK with *result filled in.
  */
-uint8_t s7_tls_start(s7_iso_transport* transport, uint32_t timeout_ms, s7_tls_start_result* result);
+s7_status s7_tls_start(s7_iso_transport* transport, uint32_t timeout_ms, s7_tls_start_result* result);
 
-/* Checks a TLS-start reply payload and reads its return value: 0 with
- * *result filled in, 6 when it is not a TLS-start reply, 1 for null
- * arguments. */
-uint8_t s7_tls_start_parse_reply(const uint8_t* payload, uint32_t len, s7_tls_start_result* result);
+/* Checks a TLS-start reply payload and reads its return value:
+ * S7_STATUS_OK with *result filled in, S7_STATUS_PROTOCOL when it is not a
+ * TLS-start reply, S7_STATUS_ARGUMENT for null arguments. */
+s7_status s7_tls_start_parse_reply(const uint8_t* payload, uint32_t len, s7_tls_start_result* result);
 
 /* The fixed TLS-start request. */
 extern const uint8_t s7_tls_start_request[S7_TLS_START_SIZE];

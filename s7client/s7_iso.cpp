@@ -18,8 +18,8 @@ constexpr uint8_t kTpktVersion = 3;
 constexpr uint8_t kCotpConfirm = 0xD0;
 constexpr uint8_t kDataHeader[3] = {0x02, 0xF0, 0x80}; // LI 2, DT, EOT + TPDU 0
 
-uint8_t recvTranslated(s7_iso_transport* t, uint8_t* buf, uint32_t len, uint32_t timeout_ms) {
-    return s7_iso_from_socket(s7_socket_recv_exact(t->socket, buf, len, nullptr, timeout_ms));
+s7_status recvAll(s7_iso_transport* t, uint8_t* buf, uint32_t len, uint32_t timeout_ms) {
+    return s7_socket_recv_exact(t->socket, buf, len, nullptr, timeout_ms);
 }
 
 } // namespace
@@ -34,18 +34,6 @@ const uint8_t s7_iso_connect_request[S7_ISO_CONNECT_REQUEST_SIZE] = {
     0xC1, 0x02, 0x06, 0x00,             // calling TSAP
     0xC2, 0x10,                         // called TSAP, 16 bytes:
     'S',  'I',  'M',  'A',  'T',  'I',  'C', '-', 'R', 'O', 'O', 'T', '-', 'H', 'M', 'I'};
-
-uint8_t s7_iso_from_socket(uint8_t socket_code) {
-    switch (socket_code) {
-    case S7_SOCK_OK: return S7_ISO_OK;
-    case S7_SOCK_ARGUMENT: return S7_ISO_ARGUMENT;
-    case S7_SOCK_RESOLVE:
-    case S7_SOCK_CONNECT: return S7_ISO_CONNECT;
-    case S7_SOCK_TIMEOUT: return S7_ISO_TIMEOUT;
-    case S7_SOCK_CLOSED: return S7_ISO_CLOSED;
-    default: return S7_ISO_SOCKET;
-    }
-}
 
 s7_iso_transport* s7_iso_transport_new(s7_socket* slot) {
     auto* t = static_cast<s7_iso_transport*>(s7_malloc(sizeof(s7_iso_transport)));
@@ -75,48 +63,47 @@ void s7_iso_transport_free(s7_iso_transport* transport) {
     s7_free(transport);
 }
 
-uint8_t s7_iso_connect(s7_iso_transport* transport, const char* host, uint16_t port, uint32_t timeout_ms) {
+s7_status s7_iso_connect(s7_iso_transport* transport, const char* host, uint16_t port, uint32_t timeout_ms) {
     if (transport == nullptr || transport->socket == nullptr || host == nullptr || port == 0) {
-        return S7_ISO_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
-    uint8_t rc = s7_iso_from_socket(s7_socket_connect(transport->socket, host, port, timeout_ms));
-    if (rc != S7_ISO_OK) {
+    s7_status rc = s7_socket_connect(transport->socket, host, port, timeout_ms);
+    if (rc != S7_STATUS_OK) {
         return rc;
     }
-    rc = s7_iso_from_socket(
-        s7_socket_send_all(transport->socket, s7_iso_connect_request, sizeof s7_iso_connect_request, timeout_ms));
-    if (rc != S7_ISO_OK) {
+    rc = s7_socket_send_all(transport->socket, s7_iso_connect_request, sizeof s7_iso_connect_request, timeout_ms);
+    if (rc != S7_STATUS_OK) {
         return rc;
     }
     uint8_t scratch[kConfirmScratch];
     uint32_t len = 0;
     rc = s7_iso_read_frame(transport, scratch, sizeof scratch, &len, timeout_ms);
-    if (rc == S7_ISO_CONFIRM) {
-        return S7_ISO_OK;
+    if (rc == S7_STATUS_CONFIRM) {
+        return S7_STATUS_OK;
     }
-    return rc == S7_ISO_OK ? static_cast<uint8_t>(S7_ISO_MALFORMED) : rc;
+    return rc == S7_STATUS_OK ? S7_STATUS_PROTOCOL : rc;
 }
 
-uint8_t s7_iso_read_frame(s7_iso_transport* transport, uint8_t* buffer, uint32_t capacity, uint32_t* payload_len,
+s7_status s7_iso_read_frame(s7_iso_transport* transport, uint8_t* buffer, uint32_t capacity, uint32_t* payload_len,
                           uint32_t timeout_ms) {
     if (transport == nullptr || transport->socket == nullptr || buffer == nullptr || payload_len == nullptr) {
-        return S7_ISO_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     *payload_len = 0;
 
     uint8_t tpkt[4];
-    uint8_t rc = recvTranslated(transport, tpkt, sizeof tpkt, timeout_ms);
-    if (rc != S7_ISO_OK) {
+    s7_status rc = recvAll(transport, tpkt, sizeof tpkt, timeout_ms);
+    if (rc != S7_STATUS_OK) {
         return rc;
     }
     const uint32_t packetLen = (uint32_t{tpkt[2]} << 8) | tpkt[3];
     if (tpkt[0] != kTpktVersion || tpkt[1] != 0 || packetLen < S7_ISO_HEADER_SIZE) {
-        return S7_ISO_MALFORMED;
+        return S7_STATUS_PROTOCOL;
     }
 
     uint8_t cotp[3];
-    rc = recvTranslated(transport, cotp, sizeof cotp, timeout_ms);
-    if (rc != S7_ISO_OK) {
+    rc = recvAll(transport, cotp, sizeof cotp, timeout_ms);
+    if (rc != S7_STATUS_OK) {
         return rc;
     }
     uint32_t rest = packetLen - S7_ISO_HEADER_SIZE;
@@ -124,41 +111,41 @@ uint8_t s7_iso_read_frame(s7_iso_transport* transport, uint8_t* buffer, uint32_t
         uint8_t discard[kDiscardChunk];
         while (rest > 0) {
             const uint32_t piece = rest < kDiscardChunk ? rest : kDiscardChunk;
-            rc = recvTranslated(transport, discard, piece, timeout_ms);
-            if (rc != S7_ISO_OK) {
+            rc = recvAll(transport, discard, piece, timeout_ms);
+            if (rc != S7_STATUS_OK) {
                 return rc;
             }
             rest -= piece;
         }
-        return S7_ISO_CONFIRM;
+        return S7_STATUS_CONFIRM;
     }
     if (std::memcmp(cotp, kDataHeader, sizeof kDataHeader) != 0) {
-        return S7_ISO_MALFORMED;
+        return S7_STATUS_PROTOCOL;
     }
     if (rest > capacity) {
-        return S7_ISO_TOO_LARGE;
+        return S7_STATUS_TOO_LARGE;
     }
     if (rest > 0) {
-        rc = recvTranslated(transport, buffer, rest, timeout_ms);
-        if (rc != S7_ISO_OK) {
+        rc = recvAll(transport, buffer, rest, timeout_ms);
+        if (rc != S7_STATUS_OK) {
             return rc;
         }
     }
     *payload_len = rest;
-    return S7_ISO_OK;
+    return S7_STATUS_OK;
 }
 
-uint8_t s7_iso_write_frame(s7_iso_transport* transport, const uint8_t* payload, uint32_t len, uint32_t timeout_ms) {
+s7_status s7_iso_write_frame(s7_iso_transport* transport, const uint8_t* payload, uint32_t len, uint32_t timeout_ms) {
     if (transport == nullptr || transport->socket == nullptr || (payload == nullptr && len != 0)) {
-        return S7_ISO_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     if (len > S7_ISO_MAX_PAYLOAD) {
-        return S7_ISO_TOO_LARGE;
+        return S7_STATUS_TOO_LARGE;
     }
     const uint32_t frameLen = len + S7_ISO_HEADER_SIZE;
     auto* frame = static_cast<uint8_t*>(s7_malloc(frameLen));
     if (frame == nullptr) {
-        return S7_ISO_SOCKET;
+        return S7_STATUS_NO_MEMORY;
     }
     frame[0] = kTpktVersion;
     frame[1] = 0;
@@ -168,7 +155,7 @@ uint8_t s7_iso_write_frame(s7_iso_transport* transport, const uint8_t* payload, 
     if (len > 0) {
         std::memcpy(frame + S7_ISO_HEADER_SIZE, payload, len);
     }
-    const uint8_t rc = s7_iso_from_socket(s7_socket_send_all(transport->socket, frame, frameLen, timeout_ms));
+    const s7_status rc = s7_socket_send_all(transport->socket, frame, frameLen, timeout_ms);
     s7_free(frame);
     return rc;
 }

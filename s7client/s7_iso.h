@@ -17,18 +17,13 @@
 extern "C" {
 #endif
 
-/* Transport result codes. */
-enum {
-    S7_ISO_OK = 0,
-    S7_ISO_ARGUMENT = 1,
-    S7_ISO_CONNECT = 2,   /* host did not resolve or refused */
-    S7_ISO_TIMEOUT = 3,
-    S7_ISO_CLOSED = 4,    /* peer closed, or no socket */
-    S7_ISO_SOCKET = 5,    /* socket error; out of memory building a frame */
-    S7_ISO_MALFORMED = 6, /* bad TPKT/COTP header, or data where a confirm was due */
-    S7_ISO_TOO_LARGE = 7, /* payload larger than the buffer, or than one TPKT */
-    S7_ISO_CONFIRM = 8    /* the frame read was a connection confirm */
-};
+/*
+ * Statuses of this layer: the socket layer's as they are, and
+ * S7_STATUS_PROTOCOL (a bad TPKT/COTP header, or data where a confirm was
+ * due), S7_STATUS_TOO_LARGE (a payload larger than the buffer, or than one
+ * TPKT), S7_STATUS_CONFIRM (the frame read was a connection confirm) and
+ * S7_STATUS_NO_MEMORY (a frame to send could not be allocated).
+ */
 
 enum {
     S7_ISO_HEADER_SIZE = 7,        /* TPKT 4 + COTP DT 3 */
@@ -45,9 +40,6 @@ typedef struct s7_iso_transport {
  * called TSAP "SIMATIC-ROOT-HMI". */
 extern const uint8_t s7_iso_connect_request[S7_ISO_CONNECT_REQUEST_SIZE];
 
-/* Socket code to transport code. */
-uint8_t s7_iso_from_socket(uint8_t socket_code);
-
 /* A transport over the given slot (borrowed), or over a new slot that it
  * owns when null is passed. Null on failure. */
 s7_iso_transport* s7_iso_transport_new(s7_socket* slot);
@@ -56,16 +48,16 @@ s7_iso_transport* s7_iso_transport_new(s7_socket* slot);
 void s7_iso_transport_free(s7_iso_transport* transport);
 
 /* TCP connect, connection request, connection confirm. */
-uint8_t s7_iso_connect(s7_iso_transport* transport, const char* host, uint16_t port, uint32_t timeout_ms);
+s7_status s7_iso_connect(s7_iso_transport* transport, const char* host, uint16_t port, uint32_t timeout_ms);
 
-/* Reads one frame. 0: a data frame's payload is in buffer and its length
- * in *payload_len. 8: a connection confirm was read and discarded. After any
- * failure the stream position is undefined. */
-uint8_t s7_iso_read_frame(s7_iso_transport* transport, uint8_t* buffer, uint32_t capacity,
+/* Reads one frame. S7_STATUS_OK: a data frame's payload is in buffer and
+ * its length in *payload_len. S7_STATUS_CONFIRM: a connection confirm was
+ * read and discarded. After any failure the stream position is undefined. */
+s7_status s7_iso_read_frame(s7_iso_transport* transport, uint8_t* buffer, uint32_t capacity,
                           uint32_t* payload_len, uint32_t timeout_ms);
 
 /* Sends one data frame with the payload (null allowed when len is 0). */
-uint8_t s7_iso_write_frame(s7_iso_transport* transport, const uint8_t* payload, uint32_t len, uint32_t timeout_ms);
+s7_status s7_iso_write_frame(s7_iso_transport* transport, const uint8_t* payload, uint32_t len, uint32_t timeout_ms);
 
 #ifdef __cplusplus
 }

@@ -44,53 +44,42 @@ bool growByOne(void** items, uint32_t count, size_t elementSize) {
     return true;
 }
 
-uint8_t readVlqU32(s7_cursor* c, uint32_t* out) {
+s7_status readVlqU32(s7_cursor* c, uint32_t* out) {
     uint64_t v = 0;
-    const uint8_t rc = s7_read_vlq64(c, &v);
-    if (rc != S7_CODEC_OK) {
+    const s7_status rc = s7_read_vlq64(c, &v);
+    if (rc != S7_STATUS_OK) {
         return rc;
     }
     if (v > kU32Max) {
-        return S7_CODEC_RANGE;
+        return S7_STATUS_RANGE;
     }
     *out = static_cast<uint32_t>(v);
-    return S7_CODEC_OK;
+    return S7_STATUS_OK;
 }
 
-uint8_t fromTypeInfoCode(uint8_t rc) {
-    switch (rc) {
-    case S7_TYPE_INFO_OK:
-        return S7_CODEC_OK;
-    case S7_TYPE_INFO_SHORT:
-        return S7_CODEC_BOUNDS;
-    default:
-        return S7_CODEC_ARGUMENT;
-    }
-}
-
-uint8_t readObjectAt(s7_cursor* c, uint32_t depth, s7_object** out);
+s7_status readObjectAt(s7_cursor* c, uint32_t depth, s7_object** out);
 
 // The tagged elements after an object's head, up to and including 0xA2.
-uint8_t readElements(s7_cursor* c, uint32_t depth, s7_object* o) {
+s7_status readElements(s7_cursor* c, uint32_t depth, s7_object* o) {
     uint32_t attributeRoom = 0;
     uint32_t childRoom = 0;
     uint32_t relationRoom = 0;
     for (;;) {
         if (s7_remaining(c) == 0) {
-            return S7_CODEC_BOUNDS;
+            return S7_STATUS_BOUNDS;
         }
         const uint8_t tag = *c->cur;
         if (tag == S7_TAG_OBJECT_START) {
             // A child is the whole object form, its own 0xA1 included.
             s7_object* child = nullptr;
-            uint8_t rc = readObjectAt(c, depth + 1, &child);
-            if (rc != S7_CODEC_OK) {
+            s7_status rc = readObjectAt(c, depth + 1, &child);
+            if (rc != S7_STATUS_OK) {
                 return rc;
             }
             if (!reserveOne(reinterpret_cast<void**>(&o->children), o->child_count, &childRoom, sizeof(s7_object*),
                             4)) {
                 s7_object_free(child);
-                return S7_CODEC_ARGUMENT;
+                return S7_STATUS_NO_MEMORY;
             }
             o->children[o->child_count++] = child;
             continue;
@@ -103,34 +92,34 @@ uint8_t readElements(s7_cursor* c, uint32_t depth, s7_object* o) {
             return s7_entries_keep_last(o->attributes, &o->attribute_count);
         case S7_TAG_ATTRIBUTE: {
             uint32_t id = 0;
-            uint8_t rc = s7_read_vlq32(c, &id);
+            s7_status rc = s7_read_vlq32(c, &id);
             s7_value* value = nullptr;
-            if (rc == S7_CODEC_OK) {
+            if (rc == S7_STATUS_OK) {
                 rc = s7_decode_value(c, &value);
             }
-            if (rc != S7_CODEC_OK) {
+            if (rc != S7_STATUS_OK) {
                 return rc;
             }
             if (!reserveOne(reinterpret_cast<void**>(&o->attributes), o->attribute_count, &attributeRoom,
                             sizeof(s7_entry), 4)) {
                 s7_value_free(value);
-                return S7_CODEC_ARGUMENT;
+                return S7_STATUS_NO_MEMORY;
             }
             o->attributes[o->attribute_count++] = s7_entry{id, value};
             break;
         }
         case S7_TAG_RELATION: {
             s7_relation r{};
-            uint8_t rc = readVlqU32(c, &r.relation_id);
-            if (rc == S7_CODEC_OK) {
+            s7_status rc = readVlqU32(c, &r.relation_id);
+            if (rc == S7_STATUS_OK) {
                 rc = s7_read_u32(c, &r.target_id);
             }
-            if (rc != S7_CODEC_OK) {
+            if (rc != S7_STATUS_OK) {
                 return rc;
             }
             if (!reserveOne(reinterpret_cast<void**>(&o->relations), o->relation_count, &relationRoom,
                             sizeof(s7_relation), 4)) {
-                return S7_CODEC_ARGUMENT;
+                return S7_STATUS_NO_MEMORY;
             }
             o->relations[o->relation_count++] = r;
             break;
@@ -139,8 +128,8 @@ uint8_t readElements(s7_cursor* c, uint32_t depth, s7_object* o) {
             break;
         case S7_TAG_TYPE_INFO: {
             s7_type_info_list list{};
-            const uint8_t rc = fromTypeInfoCode(s7_read_type_info_list(c, &list));
-            if (rc != S7_CODEC_OK) {
+            const s7_status rc = s7_read_type_info_list(c, &list);
+            if (rc != S7_STATUS_OK) {
                 return rc;
             }
             s7_type_info_list_free(&o->type_info);
@@ -149,8 +138,8 @@ uint8_t readElements(s7_cursor* c, uint32_t depth, s7_object* o) {
         }
         case S7_TAG_NAME_LIST: {
             s7_name_list names{};
-            const uint8_t rc = s7_read_name_list(c, &names);
-            if (rc != S7_CODEC_OK) {
+            const s7_status rc = s7_read_name_list(c, &names);
+            if (rc != S7_STATUS_OK) {
                 return rc;
             }
             s7_name_list_free(&o->names);
@@ -158,43 +147,43 @@ uint8_t readElements(s7_cursor* c, uint32_t depth, s7_object* o) {
             break;
         }
         default:
-            return S7_CODEC_RANGE;
+            return S7_STATUS_RANGE;
         }
     }
 }
 
-uint8_t readObjectAt(s7_cursor* c, uint32_t depth, s7_object** out) {
+s7_status readObjectAt(s7_cursor* c, uint32_t depth, s7_object** out) {
     if (depth >= S7_OBJECT_MAX_DEPTH) {
-        return S7_CODEC_RANGE;
+        return S7_STATUS_RANGE;
     }
     uint8_t tag = 0;
     uint32_t objectId = 0;
     uint32_t classId = 0;
     uint32_t classFlags = 0;
     uint32_t attributeId = 0;
-    uint8_t rc = s7_read_u8(c, &tag);
-    if (rc == S7_CODEC_OK && tag != S7_TAG_OBJECT_START) {
-        rc = S7_CODEC_RANGE;
+    s7_status rc = s7_read_u8(c, &tag);
+    if (rc == S7_STATUS_OK && tag != S7_TAG_OBJECT_START) {
+        rc = S7_STATUS_RANGE;
     }
-    if (rc == S7_CODEC_OK) rc = s7_read_u32(c, &objectId);
-    if (rc == S7_CODEC_OK) rc = s7_read_vlq32(c, &classId);
-    if (rc == S7_CODEC_OK) rc = s7_read_vlq32(c, &classFlags);
-    if (rc == S7_CODEC_OK) rc = s7_read_vlq32(c, &attributeId);
-    if (rc != S7_CODEC_OK) {
+    if (rc == S7_STATUS_OK) rc = s7_read_u32(c, &objectId);
+    if (rc == S7_STATUS_OK) rc = s7_read_vlq32(c, &classId);
+    if (rc == S7_STATUS_OK) rc = s7_read_vlq32(c, &classFlags);
+    if (rc == S7_STATUS_OK) rc = s7_read_vlq32(c, &attributeId);
+    if (rc != S7_STATUS_OK) {
         return rc;
     }
     s7_object* o = s7_object_new(objectId, classId, attributeId);
     if (o == nullptr) {
-        return S7_CODEC_ARGUMENT;
+        return S7_STATUS_NO_MEMORY;
     }
     o->class_flags = classFlags;
     rc = readElements(c, depth, o);
-    if (rc != S7_CODEC_OK) {
+    if (rc != S7_STATUS_OK) {
         s7_object_free(o);
         return rc;
     }
     *out = o;
-    return S7_CODEC_OK;
+    return S7_STATUS_OK;
 }
 
 uint64_t objectSizeAt(const s7_object* o, uint32_t depth, bool* ok) {
@@ -220,29 +209,29 @@ uint64_t objectSizeAt(const s7_object* o, uint32_t depth, bool* ok) {
     return size + 1;
 }
 
-uint8_t writeObjectAt(s7_cursor* c, const s7_object* o, uint32_t depth) {
+s7_status writeObjectAt(s7_cursor* c, const s7_object* o, uint32_t depth) {
     if (o == nullptr || depth >= S7_OBJECT_MAX_DEPTH) {
-        return S7_CODEC_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
-    uint8_t rc = s7_write_u8(c, S7_TAG_OBJECT_START);
-    if (rc == S7_CODEC_OK) rc = s7_write_u32(c, o->object_id);
-    if (rc == S7_CODEC_OK) rc = s7_write_vlq64(c, o->class_id);
-    if (rc == S7_CODEC_OK) rc = s7_write_vlq64(c, o->class_flags);
-    if (rc == S7_CODEC_OK) rc = s7_write_vlq64(c, o->attribute_id);
-    for (uint32_t i = 0; rc == S7_CODEC_OK && i < o->attribute_count; ++i) {
+    s7_status rc = s7_write_u8(c, S7_TAG_OBJECT_START);
+    if (rc == S7_STATUS_OK) rc = s7_write_u32(c, o->object_id);
+    if (rc == S7_STATUS_OK) rc = s7_write_vlq64(c, o->class_id);
+    if (rc == S7_STATUS_OK) rc = s7_write_vlq64(c, o->class_flags);
+    if (rc == S7_STATUS_OK) rc = s7_write_vlq64(c, o->attribute_id);
+    for (uint32_t i = 0; rc == S7_STATUS_OK && i < o->attribute_count; ++i) {
         rc = s7_write_u8(c, S7_TAG_ATTRIBUTE);
-        if (rc == S7_CODEC_OK) rc = s7_write_vlq64(c, o->attributes[i].key);
-        if (rc == S7_CODEC_OK) rc = s7_encode_value(c, o->attributes[i].value);
+        if (rc == S7_STATUS_OK) rc = s7_write_vlq64(c, o->attributes[i].key);
+        if (rc == S7_STATUS_OK) rc = s7_encode_value(c, o->attributes[i].value);
     }
-    for (uint32_t i = 0; rc == S7_CODEC_OK && i < o->child_count; ++i) {
+    for (uint32_t i = 0; rc == S7_STATUS_OK && i < o->child_count; ++i) {
         rc = writeObjectAt(c, o->children[i], depth + 1);
     }
-    for (uint32_t i = 0; rc == S7_CODEC_OK && i < o->relation_count; ++i) {
+    for (uint32_t i = 0; rc == S7_STATUS_OK && i < o->relation_count; ++i) {
         rc = s7_write_u8(c, S7_TAG_RELATION);
-        if (rc == S7_CODEC_OK) rc = s7_write_vlq64(c, o->relations[i].relation_id);
-        if (rc == S7_CODEC_OK) rc = s7_write_u32(c, o->relations[i].target_id);
+        if (rc == S7_STATUS_OK) rc = s7_write_vlq64(c, o->relations[i].relation_id);
+        if (rc == S7_STATUS_OK) rc = s7_write_u32(c, o->relations[i].target_id);
     }
-    if (rc == S7_CODEC_OK) rc = s7_write_u8(c, S7_TAG_OBJECT_END);
+    if (rc == S7_STATUS_OK) rc = s7_write_u8(c, S7_TAG_OBJECT_END);
     return rc;
 }
 
@@ -276,9 +265,9 @@ void s7_object_free(s7_object* object) {
     s7_free(object);
 }
 
-uint8_t s7_object_set_attribute(s7_object* object, uint32_t id, s7_value* value) {
+s7_status s7_object_set_attribute(s7_object* object, uint32_t id, s7_value* value) {
     if (object == nullptr || value == nullptr) {
-        return 1;
+        return S7_STATUS_ARGUMENT;
     }
     for (uint32_t i = 0; i < object->attribute_count; ++i) {
         s7_entry& e = object->attributes[i];
@@ -287,41 +276,41 @@ uint8_t s7_object_set_attribute(s7_object* object, uint32_t id, s7_value* value)
                 s7_value_free(e.value);
                 e.value = value;
             }
-            return 0;
+            return S7_STATUS_OK;
         }
     }
     if (object->attribute_count == kU32Max) {
-        return 1;
+        return S7_STATUS_ARGUMENT;
     }
     if (!growByOne(reinterpret_cast<void**>(&object->attributes), object->attribute_count, sizeof(s7_entry))) {
-        return 2;
+        return S7_STATUS_NO_MEMORY;
     }
     object->attributes[object->attribute_count++] = s7_entry{id, value};
-    return 0;
+    return S7_STATUS_OK;
 }
 
-uint8_t s7_object_add_child(s7_object* object, s7_object* child) {
+s7_status s7_object_add_child(s7_object* object, s7_object* child) {
     if (object == nullptr || child == nullptr || object->child_count == kU32Max) {
-        return 1;
+        return S7_STATUS_ARGUMENT;
     }
     if (!growByOne(reinterpret_cast<void**>(&object->children), object->child_count, sizeof(s7_object*))) {
-        return 2;
+        return S7_STATUS_NO_MEMORY;
     }
     object->children[object->child_count++] = child;
-    return 0;
+    return S7_STATUS_OK;
 }
 
-uint8_t s7_object_find_attribute(const s7_object* object, uint32_t id, const s7_value** value) {
+s7_status s7_object_find_attribute(const s7_object* object, uint32_t id, const s7_value** value) {
     if (object == nullptr || value == nullptr) {
-        return 1;
+        return S7_STATUS_ARGUMENT;
     }
     for (uint32_t i = 0; i < object->attribute_count; ++i) {
         if (object->attributes[i].key == id) {
             *value = object->attributes[i].value;
-            return 0;
+            return S7_STATUS_OK;
         }
     }
-    return 1;
+    return S7_STATUS_ARGUMENT;
 }
 
 uint32_t s7_object_id(const s7_object* object) { return object != nullptr ? object->object_id : 0; }
@@ -341,49 +330,49 @@ uint32_t s7_object_size(const s7_object* object) {
     return ok && size <= kU32Max ? static_cast<uint32_t>(size) : 0;
 }
 
-uint8_t s7_write_object(s7_cursor* c, const s7_object* object) { return writeObjectAt(c, object, 0); }
+s7_status s7_write_object(s7_cursor* c, const s7_object* object) { return writeObjectAt(c, object, 0); }
 
-uint8_t s7_read_object(s7_cursor* c, s7_object** object) {
+s7_status s7_read_object(s7_cursor* c, s7_object** object) {
     if (c == nullptr || object == nullptr) {
-        return S7_CODEC_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     return readObjectAt(c, 0, object);
 }
 
-uint8_t s7_read_name_list(s7_cursor* c, s7_name_list* names) {
+s7_status s7_read_name_list(s7_cursor* c, s7_name_list* names) {
     if (c == nullptr || names == nullptr) {
-        return S7_CODEC_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     s7_name_list list{};
     uint32_t room = 0;
-    uint8_t rc = S7_CODEC_OK;
+    s7_status rc = S7_STATUS_OK;
     for (;;) {
         uint16_t length = 0;
         rc = s7_read_u16(c, &length);
-        if (rc != S7_CODEC_OK || length == 0) {
+        if (rc != S7_STATUS_OK || length == 0) {
             break;
         }
         // Each entry is a length byte, the text and one byte that is not
         // used; a block's entries are read until they cover its length.
         const uint8_t* blockStart = c->cur;
-        while (rc == S7_CODEC_OK && c->cur - blockStart < length) {
+        while (rc == S7_STATUS_OK && c->cur - blockStart < length) {
             uint8_t n = 0;
             rc = s7_read_u8(c, &n);
-            if (rc != S7_CODEC_OK) {
+            if (rc != S7_STATUS_OK) {
                 break;
             }
             if (s7_remaining(c) < uint32_t{n} + 1) {
-                rc = S7_CODEC_BOUNDS;
+                rc = S7_STATUS_BOUNDS;
                 break;
             }
             if (!reserveOne(reinterpret_cast<void**>(&list.items), list.count, &room, sizeof(char*),
                             kNameListInitialCapacity)) {
-                rc = S7_CODEC_ARGUMENT;
+                rc = S7_STATUS_NO_MEMORY;
                 break;
             }
             auto* text = static_cast<char*>(s7_malloc(size_t{n} + 1));
             if (text == nullptr) {
-                rc = S7_CODEC_ARGUMENT;
+                rc = S7_STATUS_NO_MEMORY;
                 break;
             }
             std::memcpy(text, c->cur, n);
@@ -391,16 +380,16 @@ uint8_t s7_read_name_list(s7_cursor* c, s7_name_list* names) {
             list.items[list.count++] = text;
             c->cur += n + 1;
         }
-        if (rc != S7_CODEC_OK) {
+        if (rc != S7_STATUS_OK) {
             break;
         }
     }
-    if (rc != S7_CODEC_OK) {
+    if (rc != S7_STATUS_OK) {
         s7_name_list_free(&list);
         return rc;
     }
     *names = list;
-    return S7_CODEC_OK;
+    return S7_STATUS_OK;
 }
 
 void s7_name_list_free(s7_name_list* names) {
@@ -418,29 +407,29 @@ void s7_name_list_free(s7_name_list* names) {
 
 uint8_t s7_item_address_push(s7_item_address* address, uint32_t id) {
     if (address == nullptr || address->path_count == kU32Max) {
-        return 1;
+        return S7_ERR_ARGUMENT;
     }
     if (!growByOne(reinterpret_cast<void**>(&address->path), address->path_count, sizeof(uint32_t))) {
-        return 2;
+        return S7_ERR_NO_MEMORY;
     }
     address->path[address->path_count++] = id;
-    return 0;
+    return S7_OK;
 }
 
 uint8_t s7_item_address_copy(const s7_item_address* address, s7_item_address* copy) {
     if (address == nullptr || copy == nullptr) {
-        return 1;
+        return S7_ERR_ARGUMENT;
     }
     s7_item_address made{address->object_id, address->attribute_id, nullptr, 0};
     for (uint32_t i = 0; i < address->path_count; ++i) {
         const uint8_t rc = s7_item_address_push(&made, address->path[i]);
-        if (rc != 0) {
+        if (rc != S7_OK) {
             s7_item_address_release(&made);
             return rc;
         }
     }
     *copy = made;
-    return 0;
+    return S7_OK;
 }
 
 void s7_item_address_release(s7_item_address* address) {
@@ -463,15 +452,15 @@ uint32_t s7_item_address_size(const s7_item_address* address) {
     return size <= kU32Max ? static_cast<uint32_t>(size) : 0;
 }
 
-uint8_t s7_write_item_address(s7_cursor* c, const s7_item_address* address) {
+s7_status s7_write_item_address(s7_cursor* c, const s7_item_address* address) {
     if (address == nullptr) {
-        return S7_CODEC_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
-    uint8_t rc = s7_write_vlq64(c, 0);
-    if (rc == S7_CODEC_OK) rc = s7_write_vlq64(c, address->object_id);
-    if (rc == S7_CODEC_OK) rc = s7_write_vlq64(c, uint64_t{address->path_count} + 1);
-    if (rc == S7_CODEC_OK) rc = s7_write_vlq64(c, address->attribute_id);
-    for (uint32_t i = 0; rc == S7_CODEC_OK && i < address->path_count; ++i) {
+    s7_status rc = s7_write_vlq64(c, 0);
+    if (rc == S7_STATUS_OK) rc = s7_write_vlq64(c, address->object_id);
+    if (rc == S7_STATUS_OK) rc = s7_write_vlq64(c, uint64_t{address->path_count} + 1);
+    if (rc == S7_STATUS_OK) rc = s7_write_vlq64(c, address->attribute_id);
+    for (uint32_t i = 0; rc == S7_STATUS_OK && i < address->path_count; ++i) {
         rc = s7_write_vlq64(c, address->path[i]);
     }
     return rc;

@@ -28,7 +28,7 @@ extern "C" {
 #endif
 
 /* Objects may nest this deep inside one another (the outermost is level 0);
- * deeper input gives S7_CODEC_RANGE. The same bound as the browse's type
+ * deeper input gives S7_STATUS_RANGE. The same bound as the browse's type
  * nesting. */
 enum { S7_OBJECT_MAX_DEPTH = 64 };
 
@@ -78,14 +78,14 @@ s7_object* s7_object_new(uint32_t object_id, uint32_t class_id, uint32_t attribu
 void s7_object_free(s7_object* object);
 
 /* Replaces the value of attribute `id` (freeing the old one) or appends it.
- * The object takes the value on success; 1 for null arguments or a full
- * list, 2 when memory runs out. */
-uint8_t s7_object_set_attribute(s7_object* object, uint32_t id, s7_value* value);
-/* Appends a child; ownership passes on success. 1 for null arguments or a
- * full list, 2 when memory runs out. */
-uint8_t s7_object_add_child(s7_object* object, s7_object* child);
-/* The first attribute `id` (borrowed); 1 when absent. */
-uint8_t s7_object_find_attribute(const s7_object* object, uint32_t id, const s7_value** value);
+ * The object takes the value on success; S7_STATUS_ARGUMENT for null
+ * arguments or a full list, S7_STATUS_NO_MEMORY when memory runs out. */
+s7_status s7_object_set_attribute(s7_object* object, uint32_t id, s7_value* value);
+/* Appends a child; ownership passes on success. S7_STATUS_ARGUMENT for null
+ * arguments or a full list, S7_STATUS_NO_MEMORY when memory runs out. */
+s7_status s7_object_add_child(s7_object* object, s7_object* child);
+/* The first attribute `id` (borrowed); S7_STATUS_ARGUMENT when absent. */
+s7_status s7_object_find_attribute(const s7_object* object, uint32_t id, const s7_value** value);
 
 uint32_t s7_object_id(const s7_object* object);
 uint32_t s7_object_class(const s7_object* object);
@@ -97,21 +97,21 @@ const s7_name_list* s7_object_names(const s7_object* object);
 /* Bytes s7_write_object produces; 0 when the object cannot be written. */
 uint32_t s7_object_size(const s7_object* object);
 /* Writes the object form: 0xA1, head, attributes, children, relations,
- * 0xA2. Codec result codes. */
-uint8_t s7_write_object(s7_cursor* c, const s7_object* object);
-/* Reads one object form starting at its 0xA1 tag. Codec result codes; 1 also
- * when memory runs out. *object is written only on success. */
-uint8_t s7_read_object(s7_cursor* c, s7_object** object);
+ * 0xA2. The codec's statuses. */
+s7_status s7_write_object(s7_cursor* c, const s7_object* object);
+/* Reads one object form starting at its 0xA1 tag. The codec's statuses;
+ * *object is written only on success. */
+s7_status s7_read_object(s7_cursor* c, s7_object** object);
 
 /* Reads a name list (after its 0xAC tag) into *names, written only on
- * success. Codec result codes. */
-uint8_t s7_read_name_list(s7_cursor* c, s7_name_list* names);
+ * success. The codec's statuses. */
+s7_status s7_read_name_list(s7_cursor* c, s7_name_list* names);
 void s7_name_list_free(s7_name_list* names);
 
 /* Item address wire form: 0, object, path count + 1, attribute, the path;
  * all unsigned VLQs. */
 uint32_t s7_item_address_size(const s7_item_address* address);
-uint8_t s7_write_item_address(s7_cursor* c, const s7_item_address* address);
+s7_status s7_write_item_address(s7_cursor* c, const s7_item_address* address);
 
 #ifdef __cplusplus
 }

@@ -28,35 +28,35 @@ struct Writer {
     uint8_t* data = nullptr;
     s7_cursor c{};
 
-    uint8_t open(uint64_t size) {
+    s7_status open(uint64_t size) {
         if (size == 0 || size > kU32Max) {
-            return S7_ERR_ENCODE;
+            return S7_STATUS_ENCODE;
         }
         data = static_cast<uint8_t*>(s7_malloc(static_cast<size_t>(size)));
         if (data == nullptr) {
-            return S7_ERR_NO_MEMORY;
+            return S7_STATUS_NO_MEMORY;
         }
         c = s7_cursor{data, data + size};
-        return S7_OK;
+        return S7_STATUS_OK;
     }
 
     // Hands the body over when every write succeeded; frees it otherwise.
-    uint8_t close(uint8_t codecResult, s7_body* body) {
-        if (codecResult != S7_CODEC_OK) {
+    s7_status close(s7_status codecResult, s7_body* body) {
+        if (codecResult != S7_STATUS_OK) {
             s7_free(data);
             data = nullptr;
-            return S7_ERR_ENCODE;
+            return S7_STATUS_ENCODE;
         }
         body->data = data;
         body->length = static_cast<uint32_t>(c.cur - data);
         data = nullptr;
-        return S7_OK;
+        return S7_STATUS_OK;
     }
 };
 
-// Decoder failures inside a response: running out of memory is reported as
-// such, anything else means the controller sent something malformed.
-uint8_t fromCodec(uint8_t rc) { return rc == S7_CODEC_ARGUMENT ? S7_ERR_NO_MEMORY : S7_ERR_PROTOCOL; }
+// A decoder's failure inside a response: running out of memory stays what it
+// is, anything else means the controller sent something malformed.
+s7_status fromDecoder(s7_status rc) { return rc == S7_STATUS_NO_MEMORY ? rc : S7_STATUS_PROTOCOL; }
 
 // Grows parallel arrays by doubling; false when memory runs out.
 template <typename A, typename B>
@@ -83,27 +83,27 @@ bool growPair(A** a, B** b, uint32_t count, uint32_t* capacity) {
 }
 
 
-uint8_t parseReadBody(s7_cursor* c, s7_read_result* r) {
-    if (s7_read_u8(c, &r->first_byte) != S7_CODEC_OK || s7_read_vlq64(c, &r->return_value) != S7_CODEC_OK) {
-        return S7_ERR_PROTOCOL;
+s7_status parseReadBody(s7_cursor* c, s7_read_result* r) {
+    if (s7_read_u8(c, &r->first_byte) != S7_STATUS_OK || s7_read_vlq64(c, &r->return_value) != S7_STATUS_OK) {
+        return S7_STATUS_PROTOCOL;
     }
     uint32_t valueRoom = 0;
     for (;;) {
         uint32_t item = 0;
-        if (s7_read_vlq32(c, &item) != S7_CODEC_OK) {
-            return S7_ERR_PROTOCOL;
+        if (s7_read_vlq32(c, &item) != S7_STATUS_OK) {
+            return S7_STATUS_PROTOCOL;
         }
         if (item == 0) {
             break;
         }
         s7_value* value = nullptr;
-        const uint8_t rc = s7_decode_value(c, &value);
-        if (rc != S7_CODEC_OK) {
-            return fromCodec(rc);
+        const s7_status rc = s7_decode_value(c, &value);
+        if (rc != S7_STATUS_OK) {
+            return fromDecoder(rc);
         }
         if (!growPair(&r->values, &r->value_items, r->value_count, &valueRoom)) {
             s7_value_free(value);
-            return S7_ERR_NO_MEMORY;
+            return S7_STATUS_NO_MEMORY;
         }
         r->values[r->value_count] = value;
         r->value_items[r->value_count] = item;
@@ -112,45 +112,45 @@ uint8_t parseReadBody(s7_cursor* c, s7_read_result* r) {
     uint32_t errorRoom = 0;
     for (;;) {
         uint32_t item = 0;
-        if (s7_read_vlq32(c, &item) != S7_CODEC_OK) {
-            return S7_ERR_PROTOCOL;
+        if (s7_read_vlq32(c, &item) != S7_STATUS_OK) {
+            return S7_STATUS_PROTOCOL;
         }
         if (item == 0) {
             break;
         }
         uint64_t code = 0;
-        if (s7_read_vlq64(c, &code) != S7_CODEC_OK) {
-            return S7_ERR_PROTOCOL;
+        if (s7_read_vlq64(c, &code) != S7_STATUS_OK) {
+            return S7_STATUS_PROTOCOL;
         }
         if (!growPair(&r->error_codes, &r->error_items, r->error_count, &errorRoom)) {
-            return S7_ERR_NO_MEMORY;
+            return S7_STATUS_NO_MEMORY;
         }
         r->error_codes[r->error_count] = code;
         r->error_items[r->error_count] = item;
         ++r->error_count;
     }
-    return s7_read_vlq32(c, &r->final_field) == S7_CODEC_OK ? S7_OK : S7_ERR_PROTOCOL;
+    return s7_read_vlq32(c, &r->final_field) == S7_STATUS_OK ? S7_STATUS_OK : S7_STATUS_PROTOCOL;
 }
 
-uint8_t parseExploreBody(s7_cursor* c, s7_explore_result* r) {
-    if (s7_read_u8(c, &r->first_byte) != S7_CODEC_OK || s7_read_vlq64(c, &r->return_value) != S7_CODEC_OK ||
-        s7_read_u32(c, &r->head_word) != S7_CODEC_OK || s7_read_vlq32(c, &r->head_vlq) != S7_CODEC_OK) {
-        return S7_ERR_PROTOCOL;
+s7_status parseExploreBody(s7_cursor* c, s7_explore_result* r) {
+    if (s7_read_u8(c, &r->first_byte) != S7_STATUS_OK || s7_read_vlq64(c, &r->return_value) != S7_STATUS_OK ||
+        s7_read_u32(c, &r->head_word) != S7_STATUS_OK || s7_read_vlq32(c, &r->head_vlq) != S7_STATUS_OK) {
+        return S7_STATUS_PROTOCOL;
     }
     uint32_t room = 0;
     // The byte after the head and after each object decides: another object
     // while it is 0xA1, the end of the list otherwise. It must be there.
     for (;;) {
         if (s7_remaining(c) == 0) {
-            return S7_ERR_PROTOCOL;
+            return S7_STATUS_PROTOCOL;
         }
         if (*c->cur != S7_TAG_OBJECT_START) {
-            return S7_OK;
+            return S7_STATUS_OK;
         }
         s7_object* object = nullptr;
-        const uint8_t rc = s7_read_object(c, &object);
-        if (rc != S7_CODEC_OK) {
-            return fromCodec(rc);
+        const s7_status rc = s7_read_object(c, &object);
+        if (rc != S7_STATUS_OK) {
+            return fromDecoder(rc);
         }
         if (r->object_count == room) {
             const uint32_t grown = room == 0 ? kExploreInitialCapacity : room * 2;
@@ -158,7 +158,7 @@ uint8_t parseExploreBody(s7_cursor* c, s7_explore_result* r) {
                 room <= kU32Max / 2 ? s7_realloc(r->objects, size_t{grown} * sizeof(s7_object*)) : nullptr);
             if (moved == nullptr) {
                 s7_object_free(object);
-                return S7_ERR_NO_MEMORY;
+                return S7_STATUS_NO_MEMORY;
             }
             r->objects = moved;
             room = grown;
@@ -167,68 +167,68 @@ uint8_t parseExploreBody(s7_cursor* c, s7_explore_result* r) {
     }
 }
 
-uint8_t parseCreateBody(s7_cursor* c, s7_create_result* r) {
-    if (s7_read_u8(c, &r->first_byte) != S7_CODEC_OK || s7_read_vlq64(c, &r->return_value) != S7_CODEC_OK) {
-        return S7_ERR_PROTOCOL;
+s7_status parseCreateBody(s7_cursor* c, s7_create_result* r) {
+    if (s7_read_u8(c, &r->first_byte) != S7_STATUS_OK || s7_read_vlq64(c, &r->return_value) != S7_STATUS_OK) {
+        return S7_STATUS_PROTOCOL;
     }
     uint8_t n = 0;
-    if (s7_read_u8(c, &n) != S7_CODEC_OK) {
-        return S7_ERR_ENCODE;
+    if (s7_read_u8(c, &n) != S7_STATUS_OK) {
+        return S7_STATUS_ENCODE;
     }
     if (n != 0) {
         r->object_ids = static_cast<uint32_t*>(s7_malloc(size_t{n} * sizeof(uint32_t)));
         if (r->object_ids == nullptr) {
-            return S7_ERR_NO_MEMORY;
+            return S7_STATUS_NO_MEMORY;
         }
     }
     for (uint32_t i = 0; i < n; ++i) {
         uint64_t id = 0;
-        if (s7_read_vlq64(c, &id) != S7_CODEC_OK || id > kU32Max) {
-            return S7_ERR_ENCODE;
+        if (s7_read_vlq64(c, &id) != S7_STATUS_OK || id > kU32Max) {
+            return S7_STATUS_ENCODE;
         }
         r->object_ids[r->object_id_count++] = static_cast<uint32_t>(id);
     }
     if (s7_remaining(c) == 0 || *c->cur != S7_TAG_OBJECT_START) {
-        return S7_ERR_PROTOCOL;
+        return S7_STATUS_PROTOCOL;
     }
-    const uint8_t rc = s7_read_object(c, &r->object);
-    return rc == S7_CODEC_OK ? uint8_t{S7_OK} : fromCodec(rc);
+    const s7_status rc = s7_read_object(c, &r->object);
+    return rc == S7_STATUS_OK ? S7_STATUS_OK : fromDecoder(rc);
 }
 
-uint8_t parseAttributeBody(s7_cursor* c, s7_attribute_result* r) {
-    if (s7_read_u8(c, &r->first_byte) != S7_CODEC_OK || s7_read_vlq64(c, &r->return_value) != S7_CODEC_OK ||
-        s7_skip(c, 1) != S7_CODEC_OK) {
-        return S7_ERR_PROTOCOL;
+s7_status parseAttributeBody(s7_cursor* c, s7_attribute_result* r) {
+    if (s7_read_u8(c, &r->first_byte) != S7_STATUS_OK || s7_read_vlq64(c, &r->return_value) != S7_STATUS_OK ||
+        s7_skip(c, 1) != S7_STATUS_OK) {
+        return S7_STATUS_PROTOCOL;
     }
-    const uint8_t rc = s7_decode_value(c, &r->value);
-    if (rc != S7_CODEC_OK) {
-        return fromCodec(rc);
+    const s7_status rc = s7_decode_value(c, &r->value);
+    if (rc != S7_STATUS_OK) {
+        return fromDecoder(rc);
     }
-    return s7_read_vlq32(c, &r->final_field) == S7_CODEC_OK ? S7_OK : S7_ERR_PROTOCOL;
+    return s7_read_vlq32(c, &r->final_field) == S7_STATUS_OK ? S7_STATUS_OK : S7_STATUS_PROTOCOL;
 }
 
 } // namespace
 
 extern "C" {
 
-uint8_t s7_read_response_header(s7_cursor* c, s7_response_header* header) {
+s7_status s7_read_response_header(s7_cursor* c, s7_response_header* header) {
     if (c == nullptr || header == nullptr) {
-        return S7_ERR_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     if (s7_remaining(c) < kResponseHeaderSize) {
-        return S7_ERR_PROTOCOL;
+        return S7_STATUS_PROTOCOL;
     }
     s7_response_header h{};
-    uint8_t rc = s7_read_u8(c, &h.first_byte);
-    if (rc == S7_CODEC_OK) rc = s7_skip(c, 2);
-    if (rc == S7_CODEC_OK) rc = s7_read_u16(c, &h.function_code);
-    if (rc == S7_CODEC_OK) rc = s7_skip(c, 2);
-    if (rc == S7_CODEC_OK) rc = s7_read_u16(c, &h.sequence);
-    if (rc != S7_CODEC_OK) {
-        return S7_ERR_PROTOCOL;
+    s7_status rc = s7_read_u8(c, &h.first_byte);
+    if (rc == S7_STATUS_OK) rc = s7_skip(c, 2);
+    if (rc == S7_STATUS_OK) rc = s7_read_u16(c, &h.function_code);
+    if (rc == S7_STATUS_OK) rc = s7_skip(c, 2);
+    if (rc == S7_STATUS_OK) rc = s7_read_u16(c, &h.sequence);
+    if (rc != S7_STATUS_OK) {
+        return S7_STATUS_PROTOCOL;
     }
     *header = h;
-    return S7_OK;
+    return S7_STATUS_OK;
 }
 
 void s7_body_free(s7_body* body) {
@@ -282,16 +282,16 @@ void s7_create_result_free(s7_create_result* result) {
 
 // ---------------------------------------------------------------- builders
 
-uint8_t s7_build_read_request(const s7_item_address* const* items, uint32_t count, bool with_counter,
+s7_status s7_build_read_request(const s7_item_address* const* items, uint32_t count, bool with_counter,
                               uint32_t counter, s7_body* body) {
     if (items == nullptr || body == nullptr || count == 0) {
-        return S7_ERR_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     uint64_t fields = 0;
     uint64_t addressBytes = 0;
     for (uint32_t i = 0; i < count; ++i) {
         if (items[i] == nullptr) {
-            return S7_ERR_ARGUMENT;
+            return S7_STATUS_ARGUMENT;
         }
         fields += uint64_t{items[i]->path_count} + 4;
         addressBytes += s7_item_address_size(items[i]);
@@ -299,84 +299,84 @@ uint8_t s7_build_read_request(const s7_item_address* const* items, uint32_t coun
     const uint64_t size = 1 + 4 + uint64_t{s7_vlq_size(count)} + s7_vlq_size(fields) + addressBytes +
                           s7_request_tail_size() + (with_counter ? s7_vlq_size(counter) : 0) + 4;
     Writer w;
-    uint8_t rc = w.open(size);
-    if (rc != S7_OK) {
+    s7_status rc = w.open(size);
+    if (rc != S7_STATUS_OK) {
         return rc;
     }
     rc = s7_write_u8(&w.c, S7_BODY_REQUEST);
-    if (rc == S7_CODEC_OK) rc = s7_write_u32(&w.c, 0);
-    if (rc == S7_CODEC_OK) rc = s7_write_vlq64(&w.c, count);
-    if (rc == S7_CODEC_OK) rc = s7_write_vlq64(&w.c, fields);
-    for (uint32_t i = 0; rc == S7_CODEC_OK && i < count; ++i) {
+    if (rc == S7_STATUS_OK) rc = s7_write_u32(&w.c, 0);
+    if (rc == S7_STATUS_OK) rc = s7_write_vlq64(&w.c, count);
+    if (rc == S7_STATUS_OK) rc = s7_write_vlq64(&w.c, fields);
+    for (uint32_t i = 0; rc == S7_STATUS_OK && i < count; ++i) {
         rc = s7_write_item_address(&w.c, items[i]);
     }
-    if (rc == S7_CODEC_OK) rc = s7_write_request_tail(&w.c);
-    if (rc == S7_CODEC_OK && with_counter) rc = s7_write_vlq64(&w.c, counter);
-    if (rc == S7_CODEC_OK) rc = s7_write_u32(&w.c, 0);
+    if (rc == S7_STATUS_OK) rc = s7_write_request_tail(&w.c);
+    if (rc == S7_STATUS_OK && with_counter) rc = s7_write_vlq64(&w.c, counter);
+    if (rc == S7_STATUS_OK) rc = s7_write_u32(&w.c, 0);
     return w.close(rc, body);
 }
 
-uint8_t s7_build_get_attribute_request(uint32_t object_id, uint32_t attribute_id, bool with_counter,
+s7_status s7_build_get_attribute_request(uint32_t object_id, uint32_t attribute_id, bool with_counter,
                                        uint32_t counter, s7_body* body) {
     if (body == nullptr) {
-        return S7_ERR_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     const uint64_t size = 1 + 4 + sizeof kGetAttributeMarker + uint64_t{s7_vlq_size(attribute_id)} +
                           s7_request_tail_size() + 2 + (with_counter ? s7_vlq_size(counter) : 0) + 4;
     Writer w;
-    uint8_t rc = w.open(size);
-    if (rc != S7_OK) {
+    s7_status rc = w.open(size);
+    if (rc != S7_STATUS_OK) {
         return rc;
     }
     rc = s7_write_u8(&w.c, S7_BODY_REQUEST);
-    if (rc == S7_CODEC_OK) rc = s7_write_u32(&w.c, object_id);
-    if (rc == S7_CODEC_OK) rc = s7_write_bytes(&w.c, kGetAttributeMarker, sizeof kGetAttributeMarker);
-    if (rc == S7_CODEC_OK) rc = s7_write_vlq64(&w.c, attribute_id);
-    if (rc == S7_CODEC_OK) rc = s7_write_request_tail(&w.c);
-    if (rc == S7_CODEC_OK) rc = s7_write_u16(&w.c, kGetAttributeCount);
-    if (rc == S7_CODEC_OK && with_counter) rc = s7_write_vlq64(&w.c, counter);
-    if (rc == S7_CODEC_OK) rc = s7_write_u32(&w.c, 0);
+    if (rc == S7_STATUS_OK) rc = s7_write_u32(&w.c, object_id);
+    if (rc == S7_STATUS_OK) rc = s7_write_bytes(&w.c, kGetAttributeMarker, sizeof kGetAttributeMarker);
+    if (rc == S7_STATUS_OK) rc = s7_write_vlq64(&w.c, attribute_id);
+    if (rc == S7_STATUS_OK) rc = s7_write_request_tail(&w.c);
+    if (rc == S7_STATUS_OK) rc = s7_write_u16(&w.c, kGetAttributeCount);
+    if (rc == S7_STATUS_OK && with_counter) rc = s7_write_vlq64(&w.c, counter);
+    if (rc == S7_STATUS_OK) rc = s7_write_u32(&w.c, 0);
     return w.close(rc, body);
 }
 
-uint8_t s7_build_create_object_request(const s7_create_request* request, bool with_counter, uint32_t counter,
+s7_status s7_build_create_object_request(const s7_create_request* request, bool with_counter, uint32_t counter,
                                        s7_body* body) {
     if (request == nullptr || request->value == nullptr || request->object == nullptr || body == nullptr) {
-        return S7_ERR_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     const uint32_t valueSize = s7_value_size(request->value);
     const uint32_t objectSize = s7_object_size(request->object);
     if (valueSize == 0 || objectSize == 0) {
-        return S7_ERR_ENCODE;
+        return S7_STATUS_ENCODE;
     }
     const uint64_t size =
         uint64_t{valueSize} + objectSize + 13 + (with_counter ? s7_vlq_size(counter) : 0);
     Writer w;
-    uint8_t rc = w.open(size);
-    if (rc != S7_OK) {
+    s7_status rc = w.open(size);
+    if (rc != S7_STATUS_OK) {
         return rc;
     }
     rc = s7_write_u8(&w.c, S7_BODY_CREATE);
-    if (rc == S7_CODEC_OK) rc = s7_write_u32(&w.c, request->target_id);
-    if (rc == S7_CODEC_OK) rc = s7_encode_value(&w.c, request->value);
-    if (rc == S7_CODEC_OK) rc = s7_write_u32(&w.c, 0);
-    if (rc == S7_CODEC_OK && with_counter) rc = s7_write_vlq64(&w.c, counter);
-    if (rc == S7_CODEC_OK) rc = s7_write_object(&w.c, request->object);
-    if (rc == S7_CODEC_OK) rc = s7_write_u32(&w.c, 0);
+    if (rc == S7_STATUS_OK) rc = s7_write_u32(&w.c, request->target_id);
+    if (rc == S7_STATUS_OK) rc = s7_encode_value(&w.c, request->value);
+    if (rc == S7_STATUS_OK) rc = s7_write_u32(&w.c, 0);
+    if (rc == S7_STATUS_OK && with_counter) rc = s7_write_vlq64(&w.c, counter);
+    if (rc == S7_STATUS_OK) rc = s7_write_object(&w.c, request->object);
+    if (rc == S7_STATUS_OK) rc = s7_write_u32(&w.c, 0);
     return w.close(rc, body);
 }
 
-uint8_t s7_build_explore_request(const s7_explore_request* request, bool with_counter, uint32_t counter,
+s7_status s7_build_explore_request(const s7_explore_request* request, bool with_counter, uint32_t counter,
                                  s7_body* body) {
     if (request == nullptr || body == nullptr || (request->attribute_count != 0 && request->attribute_ids == nullptr)) {
-        return S7_ERR_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     uint64_t size = 8 + uint64_t{s7_vlq_size(request->explore_id)} + 1 + s7_vlq_size(request->attribute_count) +
                     (with_counter ? s7_vlq_size(counter) : 0) + 5;
     if (request->filter != nullptr) {
         const uint32_t filterSize = s7_value_size(request->filter);
         if (filterSize == 0) {
-            return S7_ERR_ENCODE;
+            return S7_STATUS_ENCODE;
         }
         size += 1 + uint64_t{filterSize};
     }
@@ -384,52 +384,52 @@ uint8_t s7_build_explore_request(const s7_explore_request* request, bool with_co
         size += s7_vlq_size(request->attribute_ids[i]);
     }
     Writer w;
-    uint8_t rc = w.open(size);
-    if (rc != S7_OK) {
+    s7_status rc = w.open(size);
+    if (rc != S7_STATUS_OK) {
         return rc;
     }
     rc = s7_write_u8(&w.c, S7_BODY_REQUEST);
-    if (rc == S7_CODEC_OK) rc = s7_write_u32(&w.c, request->root);
-    if (rc == S7_CODEC_OK) rc = s7_write_vlq64(&w.c, request->explore_id);
-    if (rc == S7_CODEC_OK) rc = s7_write_u8(&w.c, request->option_a == 1 ? 1 : 0);
-    if (rc == S7_CODEC_OK) rc = s7_write_u8(&w.c, 1);
-    if (rc == S7_CODEC_OK) rc = s7_write_u8(&w.c, request->option_b == 1 ? 1 : 0);
-    if (rc == S7_CODEC_OK && request->filter != nullptr) {
+    if (rc == S7_STATUS_OK) rc = s7_write_u32(&w.c, request->root);
+    if (rc == S7_STATUS_OK) rc = s7_write_vlq64(&w.c, request->explore_id);
+    if (rc == S7_STATUS_OK) rc = s7_write_u8(&w.c, request->option_a == 1 ? 1 : 0);
+    if (rc == S7_STATUS_OK) rc = s7_write_u8(&w.c, 1);
+    if (rc == S7_STATUS_OK) rc = s7_write_u8(&w.c, request->option_b == 1 ? 1 : 0);
+    if (rc == S7_STATUS_OK && request->filter != nullptr) {
         rc = s7_write_u8(&w.c, 1);
-        if (rc == S7_CODEC_OK) rc = s7_encode_value(&w.c, request->filter);
+        if (rc == S7_STATUS_OK) rc = s7_encode_value(&w.c, request->filter);
     }
-    if (rc == S7_CODEC_OK) rc = s7_write_u8(&w.c, 0);
-    if (rc == S7_CODEC_OK) rc = s7_write_vlq64(&w.c, request->attribute_count);
-    for (uint32_t i = 0; rc == S7_CODEC_OK && i < request->attribute_count; ++i) {
+    if (rc == S7_STATUS_OK) rc = s7_write_u8(&w.c, 0);
+    if (rc == S7_STATUS_OK) rc = s7_write_vlq64(&w.c, request->attribute_count);
+    for (uint32_t i = 0; rc == S7_STATUS_OK && i < request->attribute_count; ++i) {
         rc = s7_write_vlq64(&w.c, request->attribute_ids[i]);
     }
-    if (rc == S7_CODEC_OK && with_counter) rc = s7_write_vlq64(&w.c, counter);
-    if (rc == S7_CODEC_OK) rc = s7_write_u32(&w.c, 0);
-    if (rc == S7_CODEC_OK) rc = s7_write_u8(&w.c, 0);
+    if (rc == S7_STATUS_OK && with_counter) rc = s7_write_vlq64(&w.c, counter);
+    if (rc == S7_STATUS_OK) rc = s7_write_u32(&w.c, 0);
+    if (rc == S7_STATUS_OK) rc = s7_write_u8(&w.c, 0);
     return w.close(rc, body);
 }
 
 // ---------------------------------------------------------------- parsers
 
-uint8_t s7_parse_read_response(const uint8_t* data, uint32_t length, s7_read_result* result) {
+s7_status s7_parse_read_response(const uint8_t* data, uint32_t length, s7_read_result* result) {
     return s7_parse_response(data, length, S7_FN_READ_VARIABLES, result, parseReadBody, s7_read_result_free);
 }
 
-uint8_t s7_parse_attribute_response(const uint8_t* data, uint32_t length, s7_attribute_result* result) {
+s7_status s7_parse_attribute_response(const uint8_t* data, uint32_t length, s7_attribute_result* result) {
     return s7_parse_response(data, length, S7_FN_GET_ATTRIBUTE, result, parseAttributeBody, s7_attribute_result_free);
 }
 
-uint8_t s7_parse_create_response(const uint8_t* data, uint32_t length, s7_create_result* result) {
+s7_status s7_parse_create_response(const uint8_t* data, uint32_t length, s7_create_result* result) {
     return s7_parse_response(data, length, S7_FN_CREATE_OBJECT, result, parseCreateBody, s7_create_result_free);
 }
 
-uint8_t s7_parse_explore_response(const uint8_t* data, uint32_t length, s7_explore_result* result) {
+s7_status s7_parse_explore_response(const uint8_t* data, uint32_t length, s7_explore_result* result) {
     return s7_parse_response(data, length, S7_FN_EXPLORE, result, parseExploreBody, s7_explore_result_free);
 }
 
 // ---------------------------------------------------------------- operations
 
-uint8_t s7_read_variables(s7_session* session, const s7_item_address* const* items, uint32_t count,
+s7_status s7_read_variables(s7_session* session, const s7_item_address* const* items, uint32_t count,
                           uint8_t version, bool with_counter, uint32_t timeout_ms, s7_read_result* result) {
     return s7_run_operation(
         session, S7_FN_READ_VARIABLES, version, with_counter, timeout_ms, result,
@@ -439,7 +439,7 @@ uint8_t s7_read_variables(s7_session* session, const s7_item_address* const* ite
         s7_parse_read_response);
 }
 
-uint8_t s7_get_attribute(s7_session* session, uint32_t object_id, uint32_t attribute_id, uint8_t version,
+s7_status s7_get_attribute(s7_session* session, uint32_t object_id, uint32_t attribute_id, uint8_t version,
                          bool with_counter, uint32_t timeout_ms, s7_attribute_result* result) {
     return s7_run_operation(
         session, S7_FN_GET_ATTRIBUTE, version, with_counter, timeout_ms, result,
@@ -449,7 +449,7 @@ uint8_t s7_get_attribute(s7_session* session, uint32_t object_id, uint32_t attri
         s7_parse_attribute_response);
 }
 
-uint8_t s7_create_object(s7_session* session, const s7_create_request* request, uint8_t version,
+s7_status s7_create_object(s7_session* session, const s7_create_request* request, uint8_t version,
                          bool with_counter, uint32_t timeout_ms, s7_create_result* result) {
     return s7_run_operation(
         session, S7_FN_CREATE_OBJECT, version, with_counter, timeout_ms, result,
@@ -459,7 +459,7 @@ uint8_t s7_create_object(s7_session* session, const s7_create_request* request, 
         s7_parse_create_response);
 }
 
-uint8_t s7_explore(s7_session* session, const s7_explore_request* request, uint8_t version, bool with_counter,
+s7_status s7_explore(s7_session* session, const s7_explore_request* request, uint8_t version, bool with_counter,
                    uint32_t timeout_ms, s7_explore_result* result) {
     return s7_run_operation(
         session, S7_FN_EXPLORE, version, with_counter, timeout_ms, result,
@@ -471,15 +471,15 @@ uint8_t s7_explore(s7_session* session, const s7_explore_request* request, uint8
 
 } // extern "C"
 
-uint8_t s7_open_response(const uint8_t* data, uint32_t length, uint16_t function_code, s7_cursor* c) {
+s7_status s7_open_response(const uint8_t* data, uint32_t length, uint16_t function_code, s7_cursor* c) {
     if (data == nullptr || length == 0) {
-        return S7_ERR_PROTOCOL;
+        return S7_STATUS_PROTOCOL;
     }
     *c = s7_cursor{const_cast<uint8_t*>(data), const_cast<uint8_t*>(data) + length};
     s7_response_header header{};
-    const uint8_t rc = s7_read_response_header(c, &header);
-    if (rc != S7_OK) {
+    const s7_status rc = s7_read_response_header(c, &header);
+    if (rc != S7_STATUS_OK) {
         return rc;
     }
-    return header.function_code == function_code ? S7_OK : S7_ERR_PROTOCOL;
+    return header.function_code == function_code ? S7_STATUS_OK : S7_STATUS_PROTOCOL;
 }

@@ -9,7 +9,7 @@
  * and object layers for what the bodies carry and the exchange layer for
  * sending; all results are released with their own free function.
  *
- * Result codes are the client codes of <vemo/s7client.h>.
+ * Results are statuses (s7_status.h).
  */
 #ifndef S7_REQUEST_H
 #define S7_REQUEST_H
@@ -41,9 +41,9 @@ typedef struct s7_response_header {
     uint16_t sequence; /* kept, not compared */
 } s7_response_header;
 
-/* Reads the response header. S7_ERR_ARGUMENT for null arguments,
- * S7_ERR_PROTOCOL when it is cut short; *header is written only on success. */
-uint8_t s7_read_response_header(s7_cursor* c, s7_response_header* header);
+/* Reads the response header. S7_STATUS_ARGUMENT for null arguments,
+ * S7_STATUS_PROTOCOL when it is cut short; *header is written only on success. */
+s7_status s7_read_response_header(s7_cursor* c, s7_response_header* header);
 
 /* A request body built by the builders below; released with s7_body_free. */
 typedef struct s7_body {
@@ -114,42 +114,42 @@ void s7_create_result_free(s7_create_result* result);
 /*
  * Body builders. `counter` is written (as an unsigned VLQ) only when
  * `with_counter` is set; the operations take it from the session. On
- * success *body holds exactly the body; S7_ERR_ARGUMENT for null or empty
- * input, S7_ERR_NO_MEMORY, S7_ERR_ENCODE when something cannot be written.
+ * success *body holds exactly the body; S7_STATUS_ARGUMENT for null or empty
+ * input, S7_STATUS_NO_MEMORY, S7_STATUS_ENCODE when something cannot be written.
  */
-uint8_t s7_build_read_request(const s7_item_address* const* items, uint32_t count, bool with_counter,
+s7_status s7_build_read_request(const s7_item_address* const* items, uint32_t count, bool with_counter,
                               uint32_t counter, s7_body* body);
-uint8_t s7_build_get_attribute_request(uint32_t object_id, uint32_t attribute_id, bool with_counter,
+s7_status s7_build_get_attribute_request(uint32_t object_id, uint32_t attribute_id, bool with_counter,
                                        uint32_t counter, s7_body* body);
-uint8_t s7_build_create_object_request(const s7_create_request* request, bool with_counter, uint32_t counter,
+s7_status s7_build_create_object_request(const s7_create_request* request, bool with_counter, uint32_t counter,
                                        s7_body* body);
-uint8_t s7_build_explore_request(const s7_explore_request* request, bool with_counter, uint32_t counter,
+s7_status s7_build_explore_request(const s7_explore_request* request, bool with_counter, uint32_t counter,
                                  s7_body* body);
 
 /*
  * Response parsers over a whole response (header and body). The result is
- * zeroed first and filled only on success. S7_ERR_PROTOCOL for an empty or
- * malformed response or another function code, S7_ERR_NO_MEMORY when memory
- * runs out; the create-object reply gives S7_ERR_ENCODE for a malformed
+ * zeroed first and filled only on success. S7_STATUS_PROTOCOL for an empty or
+ * malformed response or another function code, S7_STATUS_NO_MEMORY when memory
+ * runs out; the create-object reply gives S7_STATUS_ENCODE for a malformed
  * identifier list.
  */
-uint8_t s7_parse_read_response(const uint8_t* data, uint32_t length, s7_read_result* result);
-uint8_t s7_parse_attribute_response(const uint8_t* data, uint32_t length, s7_attribute_result* result);
-uint8_t s7_parse_create_response(const uint8_t* data, uint32_t length, s7_create_result* result);
-uint8_t s7_parse_explore_response(const uint8_t* data, uint32_t length, s7_explore_result* result);
+s7_status s7_parse_read_response(const uint8_t* data, uint32_t length, s7_read_result* result);
+s7_status s7_parse_attribute_response(const uint8_t* data, uint32_t length, s7_attribute_result* result);
+s7_status s7_parse_create_response(const uint8_t* data, uint32_t length, s7_create_result* result);
+s7_status s7_parse_explore_response(const uint8_t* data, uint32_t length, s7_explore_result* result);
 
 /*
  * The operations: build, exchange with `version` and `timeout_ms`, parse.
  * With `with_counter` the session's counter of the function code advances
  * and goes into the body. Exchange codes pass through unchanged.
  */
-uint8_t s7_read_variables(s7_session* session, const s7_item_address* const* items, uint32_t count,
+s7_status s7_read_variables(s7_session* session, const s7_item_address* const* items, uint32_t count,
                           uint8_t version, bool with_counter, uint32_t timeout_ms, s7_read_result* result);
-uint8_t s7_get_attribute(s7_session* session, uint32_t object_id, uint32_t attribute_id, uint8_t version,
+s7_status s7_get_attribute(s7_session* session, uint32_t object_id, uint32_t attribute_id, uint8_t version,
                          bool with_counter, uint32_t timeout_ms, s7_attribute_result* result);
-uint8_t s7_create_object(s7_session* session, const s7_create_request* request, uint8_t version,
+s7_status s7_create_object(s7_session* session, const s7_create_request* request, uint8_t version,
                          bool with_counter, uint32_t timeout_ms, s7_create_result* result);
-uint8_t s7_explore(s7_session* session, const s7_explore_request* request, uint8_t version, bool with_counter,
+s7_status s7_explore(s7_session* session, const s7_explore_request* request, uint8_t version, bool with_counter,
                    uint32_t timeout_ms, s7_explore_result* result);
 
 #ifdef __cplusplus
@@ -157,27 +157,27 @@ uint8_t s7_explore(s7_session* session, const s7_explore_request* request, uint8
 
 /*
  * Opens a cursor over a response whose header must carry `function_code`;
- * S7_ERR_PROTOCOL for an empty response or another function.
+ * S7_STATUS_PROTOCOL for an empty response or another function.
  */
-uint8_t s7_open_response(const uint8_t* data, uint32_t length, uint16_t function_code, s7_cursor* c);
+s7_status s7_open_response(const uint8_t* data, uint32_t length, uint16_t function_code, s7_cursor* c);
 
 /*
  * A response of `function_code` parsed whole into `result` by `parse_body`,
  * or not at all: on failure what the body parser built is released again.
  */
 template <typename Result>
-uint8_t s7_parse_response(const uint8_t* data, uint32_t length, uint16_t function_code, Result* result,
-                          uint8_t (*parse_body)(s7_cursor*, Result*), void (*release)(Result*)) {
+s7_status s7_parse_response(const uint8_t* data, uint32_t length, uint16_t function_code, Result* result,
+                          s7_status (*parse_body)(s7_cursor*, Result*), void (*release)(Result*)) {
     if (result == nullptr) {
-        return S7_ERR_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     *result = Result{};
     s7_cursor c{};
-    uint8_t rc = s7_open_response(data, length, function_code, &c);
-    if (rc == S7_OK) {
+    s7_status rc = s7_open_response(data, length, function_code, &c);
+    if (rc == S7_STATUS_OK) {
         rc = parse_body(&c, result);
     }
-    if (rc != S7_OK) {
+    if (rc != S7_STATUS_OK) {
         release(result);
     }
     return rc;
@@ -189,23 +189,23 @@ uint8_t s7_parse_response(const uint8_t* data, uint32_t length, uint16_t functio
  * response into `result`, whole or not at all. `result` is cleared first.
  */
 template <typename Result, typename Build>
-uint8_t s7_run_operation(s7_session* session, uint16_t function_code, uint8_t version, bool with_counter,
+s7_status s7_run_operation(s7_session* session, uint16_t function_code, uint8_t version, bool with_counter,
                          uint32_t timeout_ms, Result* result, Build build,
-                         uint8_t (*parse)(const uint8_t*, uint32_t, Result*)) {
+                         s7_status (*parse)(const uint8_t*, uint32_t, Result*)) {
     if (session == nullptr || result == nullptr) {
-        return S7_ERR_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     *result = Result{};
     const uint32_t counter = with_counter ? s7_session_next_counter(session, function_code) : 0;
     s7_body body{};
-    uint8_t rc = build(with_counter, counter, &body);
+    s7_status rc = build(with_counter, counter, &body);
     s7_response response{};
-    if (rc == S7_OK) {
+    if (rc == S7_STATUS_OK) {
         const s7_request request{body.data, body.length, function_code, version};
         rc = s7_exchange(session, &request, &response, timeout_ms);
         s7_body_free(&body);
     }
-    if (rc == S7_OK) {
+    if (rc == S7_STATUS_OK) {
         rc = parse(response.data, response.length, result);
     }
     s7_response_clear(&response);

@@ -38,38 +38,38 @@ constexpr uint32_t kErrorListInitialCapacity = 8;
 // Separator between the values and the tail block of a set-values body.
 constexpr uint8_t kSetSeparator = 0x00;
 
-uint8_t parseSetBody(s7_cursor* c, s7_set_result* r) {
-    if (s7_read_u8(c, &r->first_byte) != S7_CODEC_OK || s7_read_vlq64(c, &r->return_value) != S7_CODEC_OK) {
-        return S7_ERR_PROTOCOL;
+s7_status parseSetBody(s7_cursor* c, s7_set_result* r) {
+    if (s7_read_u8(c, &r->first_byte) != S7_STATUS_OK || s7_read_vlq64(c, &r->return_value) != S7_STATUS_OK) {
+        return S7_STATUS_PROTOCOL;
     }
     uint32_t room = 0;
     for (;;) {
         uint32_t item = 0;
-        if (s7_read_vlq32(c, &item) != S7_CODEC_OK) {
-            return S7_ERR_PROTOCOL;
+        if (s7_read_vlq32(c, &item) != S7_STATUS_OK) {
+            return S7_STATUS_PROTOCOL;
         }
         if (item == 0) {
             break;
         }
         uint64_t code = 0;
-        if (s7_read_vlq64(c, &code) != S7_CODEC_OK) {
-            return S7_ERR_PROTOCOL;
+        if (s7_read_vlq64(c, &code) != S7_STATUS_OK) {
+            return S7_STATUS_PROTOCOL;
         }
         if (r->error_count == room) {
             // Every entry took input bytes, so the room stays in proportion
             // to the body.
             if (room > kU32Max / 2) {
-                return S7_ERR_NO_MEMORY;
+                return S7_STATUS_NO_MEMORY;
             }
             const uint32_t grown = room == 0 ? kErrorListInitialCapacity : room * 2;
             auto* codes = static_cast<uint64_t*>(s7_realloc(r->error_codes, size_t{grown} * sizeof(uint64_t)));
             if (codes == nullptr) {
-                return S7_ERR_NO_MEMORY;
+                return S7_STATUS_NO_MEMORY;
             }
             r->error_codes = codes;
             auto* items = static_cast<uint32_t*>(s7_realloc(r->error_items, size_t{grown} * sizeof(uint32_t)));
             if (items == nullptr) {
-                return S7_ERR_NO_MEMORY;
+                return S7_STATUS_NO_MEMORY;
             }
             r->error_items = items;
             room = grown;
@@ -78,7 +78,7 @@ uint8_t parseSetBody(s7_cursor* c, s7_set_result* r) {
         r->error_items[r->error_count] = item;
         ++r->error_count;
     }
-    return s7_read_vlq32(c, &r->final_field) == S7_CODEC_OK ? S7_OK : S7_ERR_PROTOCOL;
+    return s7_read_vlq32(c, &r->final_field) == S7_STATUS_OK ? S7_STATUS_OK : S7_STATUS_PROTOCOL;
 }
 
 // The object that create object asks the controller to make.
@@ -88,10 +88,10 @@ s7_object* buildSessionObject() {
     s7_object* child = s7_object_new(kSessionObjectId, kSessionChildClass, 0);
     bool ok = object != nullptr && type != nullptr && child != nullptr;
     if (ok) {
-        ok = s7_object_set_attribute(object, kSessionTypeAttribute, type) == 0;
+        ok = s7_object_set_attribute(object, kSessionTypeAttribute, type) == S7_STATUS_OK;
         if (ok) {
             type = nullptr;
-            ok = s7_object_add_child(object, child) == 0;
+            ok = s7_object_add_child(object, child) == S7_STATUS_OK;
             if (ok) {
                 child = nullptr;
             }
@@ -115,7 +115,7 @@ void copyPlcType(const s7_value* member, char* out, size_t capacity) {
     std::memset(out, 0, capacity);
     const char* text = nullptr;
     uint32_t length = 0;
-    if (s7_value_type(member) != S7_TYPE_STRING || s7_value_get_string(member, &text, &length) != 0 ||
+    if (s7_value_type(member) != S7_TYPE_STRING || s7_value_get_string(member, &text, &length) != S7_OK ||
         text == nullptr) {
         return;
     }
@@ -136,23 +136,23 @@ void s7_set_result_free(s7_set_result* result) {
     *result = s7_set_result{};
 }
 
-uint8_t s7_build_set_request(const s7_set_request* request, bool with_counter, uint32_t counter, s7_body* body) {
+s7_status s7_build_set_request(const s7_set_request* request, bool with_counter, uint32_t counter, s7_body* body) {
     if (request == nullptr || body == nullptr || request->count == 0 || request->values == nullptr) {
-        return S7_ERR_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     const bool objectForm = request->object_id != 0;
     if (objectForm ? request->attribute_ids == nullptr : request->addresses == nullptr) {
-        return S7_ERR_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     uint64_t size = 1 + 4 + uint64_t{s7_vlq_size(request->count)};
     uint64_t fields = 0;
     for (uint32_t i = 0; i < request->count; ++i) {
         if (request->values[i] == nullptr || (!objectForm && request->addresses[i] == nullptr)) {
-            return S7_ERR_ARGUMENT;
+            return S7_STATUS_ARGUMENT;
         }
         const uint32_t valueSize = s7_value_size(request->values[i]);
         if (valueSize == 0) {
-            return S7_ERR_ENCODE;
+            return S7_STATUS_ENCODE;
         }
         size += s7_vlq_size(uint64_t{i} + 1) + uint64_t{valueSize};
         if (objectForm) {
@@ -165,52 +165,52 @@ uint8_t s7_build_set_request(const s7_set_request* request, bool with_counter, u
     size += objectForm ? s7_vlq_size(request->count) : s7_vlq_size(fields);
     size += 1 + uint64_t{s7_request_tail_size()} + (with_counter ? s7_vlq_size(counter) : 0) + 4;
     if (size > kU32Max) {
-        return S7_ERR_ENCODE;
+        return S7_STATUS_ENCODE;
     }
 
     auto* data = static_cast<uint8_t*>(s7_malloc(static_cast<size_t>(size)));
     if (data == nullptr) {
-        return S7_ERR_NO_MEMORY;
+        return S7_STATUS_NO_MEMORY;
     }
     s7_cursor c{data, data + size};
-    uint8_t rc = s7_write_u8(&c, S7_BODY_REQUEST);
-    if (rc == S7_CODEC_OK) rc = s7_write_u32(&c, request->object_id);
-    if (rc == S7_CODEC_OK) rc = s7_write_vlq64(&c, request->count);
+    s7_status rc = s7_write_u8(&c, S7_BODY_REQUEST);
+    if (rc == S7_STATUS_OK) rc = s7_write_u32(&c, request->object_id);
+    if (rc == S7_STATUS_OK) rc = s7_write_vlq64(&c, request->count);
     if (objectForm) {
-        if (rc == S7_CODEC_OK) rc = s7_write_vlq64(&c, request->count);
-        for (uint32_t i = 0; rc == S7_CODEC_OK && i < request->count; ++i) {
+        if (rc == S7_STATUS_OK) rc = s7_write_vlq64(&c, request->count);
+        for (uint32_t i = 0; rc == S7_STATUS_OK && i < request->count; ++i) {
             rc = s7_write_vlq64(&c, request->attribute_ids[i]);
         }
     } else {
-        if (rc == S7_CODEC_OK) rc = s7_write_vlq64(&c, fields);
-        for (uint32_t i = 0; rc == S7_CODEC_OK && i < request->count; ++i) {
+        if (rc == S7_STATUS_OK) rc = s7_write_vlq64(&c, fields);
+        for (uint32_t i = 0; rc == S7_STATUS_OK && i < request->count; ++i) {
             rc = s7_write_item_address(&c, request->addresses[i]);
         }
     }
-    for (uint32_t i = 0; rc == S7_CODEC_OK && i < request->count; ++i) {
+    for (uint32_t i = 0; rc == S7_STATUS_OK && i < request->count; ++i) {
         rc = s7_write_vlq64(&c, uint64_t{i} + 1);
-        if (rc == S7_CODEC_OK) rc = s7_encode_value(&c, request->values[i]);
+        if (rc == S7_STATUS_OK) rc = s7_encode_value(&c, request->values[i]);
     }
-    if (rc == S7_CODEC_OK) rc = s7_write_u8(&c, kSetSeparator);
-    if (rc == S7_CODEC_OK) rc = s7_write_request_tail(&c);
-    if (rc == S7_CODEC_OK && with_counter) rc = s7_write_vlq64(&c, counter);
-    if (rc == S7_CODEC_OK) rc = s7_write_u32(&c, 0);
+    if (rc == S7_STATUS_OK) rc = s7_write_u8(&c, kSetSeparator);
+    if (rc == S7_STATUS_OK) rc = s7_write_request_tail(&c);
+    if (rc == S7_STATUS_OK && with_counter) rc = s7_write_vlq64(&c, counter);
+    if (rc == S7_STATUS_OK) rc = s7_write_u32(&c, 0);
     // The sizes above equal the writes; anything else is a fault of ours
     // and must not go out.
-    if (rc != S7_CODEC_OK || c.cur != c.end) {
+    if (rc != S7_STATUS_OK || c.cur != c.end) {
         s7_free(data);
-        return S7_ERR_ENCODE;
+        return S7_STATUS_ENCODE;
     }
     body->data = data;
     body->length = static_cast<uint32_t>(size);
-    return S7_OK;
+    return S7_STATUS_OK;
 }
 
-uint8_t s7_parse_set_response(const uint8_t* data, uint32_t length, s7_set_result* result) {
+s7_status s7_parse_set_response(const uint8_t* data, uint32_t length, s7_set_result* result) {
     return s7_parse_response(data, length, S7_FN_SET_VALUES, result, parseSetBody, s7_set_result_free);
 }
 
-uint8_t s7_set_values(s7_session* session, const s7_set_request* request, uint8_t version, bool with_counter,
+s7_status s7_set_values(s7_session* session, const s7_set_request* request, uint8_t version, bool with_counter,
                       uint32_t timeout_ms, s7_set_result* result) {
     return s7_run_operation(
         session, S7_FN_SET_VALUES, version, with_counter, timeout_ms, result,
@@ -220,11 +220,11 @@ uint8_t s7_set_values(s7_session* session, const s7_set_request* request, uint8_
         s7_parse_set_response);
 }
 
-uint8_t s7_session_setup(s7_session* session, uint32_t timeout_ms, char* plc_type, size_t capacity) {
+s7_status s7_session_setup(s7_session* session, uint32_t timeout_ms, char* plc_type, size_t capacity) {
     if (session == nullptr) {
-        return S7_ERR_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
-    uint8_t rc = S7_OK;
+    s7_status rc = S7_STATUS_OK;
     s7_create_result created{};
     s7_set_result set{};
     s7_attribute_result level{};
@@ -236,7 +236,7 @@ uint8_t s7_session_setup(s7_session* session, uint32_t timeout_ms, char* plc_typ
         s7_object* object = buildSessionObject();
         s7_value* target = s7_value_new_u32(0);
         if (object == nullptr || target == nullptr) {
-            rc = S7_ERR_NO_MEMORY;
+            rc = S7_STATUS_NO_MEMORY;
         } else {
             const s7_create_request request{kCreateTarget, target, object};
             rc = s7_create_object(session, &request, kCreateVersion, false, timeout_ms, &created);
@@ -244,15 +244,15 @@ uint8_t s7_session_setup(s7_session* session, uint32_t timeout_ms, char* plc_typ
         s7_value_free(target);
         s7_object_free(object);
     }
-    if (rc != S7_OK) {
+    if (rc != S7_STATUS_OK) {
         goto out;
     }
     // The controller's return value is not judged here: a reply that names
     // the new session and carries its object is what counts.
     if (created.object_id_count == 0 || created.object == nullptr ||
-        s7_object_find_attribute(created.object, kServerSessionAttribute, &serverSession) != 0 ||
-        s7_struct_find(serverSession, kPlcTypeMember, &plcTypeMember) != 0) {
-        rc = S7_ERR_SESSION;
+        s7_object_find_attribute(created.object, kServerSessionAttribute, &serverSession) != S7_STATUS_OK ||
+        s7_struct_find(serverSession, kPlcTypeMember, &plcTypeMember) != S7_OK) {
+        rc = S7_STATUS_SESSION;
         goto out;
     }
     copyPlcType(plcTypeMember, plc_type, capacity);
@@ -265,25 +265,25 @@ uint8_t s7_session_setup(s7_session* session, uint32_t timeout_ms, char* plc_typ
         rc = s7_set_values(session, &request, kRequestVersion, false, timeout_ms, &set);
     }
     s7_create_result_free(&created); // attribute 306 belonged to it
-    if (rc != S7_OK) {
+    if (rc != S7_STATUS_OK) {
         goto out;
     }
     if (set.return_value != 0 || set.error_count != 0) {
-        rc = S7_ERR_SESSION;
+        rc = S7_STATUS_SESSION;
         goto out;
     }
 
     rc = s7_get_attribute(session, session->session_id, kSessionLevelAttribute, kRequestVersion, true, timeout_ms,
                           &level);
-    if (rc != S7_OK) {
+    if (rc != S7_STATUS_OK) {
         goto out;
     }
-    if (level.return_value != 0 || s7_value_get_u32(level.value, &levelValue) != 0) {
-        rc = S7_ERR_SESSION;
+    if (level.return_value != 0 || s7_value_get_u32(level.value, &levelValue) != S7_OK) {
+        rc = S7_STATUS_SESSION;
         goto out;
     }
     if (levelValue >= S7_SESSION_LEVEL_LIMIT) {
-        rc = S7_ERR_SESSION_LEVEL;
+        rc = S7_STATUS_SESSION_LEVEL;
     }
 
 out:
@@ -293,33 +293,34 @@ out:
     return rc;
 }
 
-uint8_t s7_read_limits(s7_session* session, uint32_t timeout_ms, uint32_t* max_read_items,
+s7_status s7_read_limits(s7_session* session, uint32_t timeout_ms, uint32_t* max_read_items,
                        uint32_t* aux_item_limit) {
     if (session == nullptr || max_read_items == nullptr || aux_item_limit == nullptr) {
-        return S7_ERR_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     s7_item_address addresses[2] = {{kLimitsObject, kLimitsAttribute, nullptr, 0},
                                     {kLimitsObject, kLimitsAttribute, nullptr, 0}};
     const s7_item_address* items[2] = {&addresses[0], &addresses[1]};
     s7_read_result result{};
     int32_t limits[2] = {0, 0};
-    uint8_t rc = s7_item_address_push(&addresses[0], kLimitPathFirst);
-    if (rc == S7_OK) {
-        rc = s7_item_address_push(&addresses[1], kLimitPathFirst + 1);
-    }
-    if (rc == S7_OK) {
+    // Pushing onto an empty path can only fail for want of memory.
+    s7_status rc = s7_item_address_push(&addresses[0], kLimitPathFirst) == S7_OK &&
+                           s7_item_address_push(&addresses[1], kLimitPathFirst + 1) == S7_OK
+                       ? S7_STATUS_OK
+                       : S7_STATUS_NO_MEMORY;
+    if (rc == S7_STATUS_OK) {
         rc = s7_read_variables(session, items, 2, kRequestVersion, true, timeout_ms, &result);
     }
-    if (rc == S7_OK && (result.return_value != 0 || result.error_count != 0)) {
-        rc = S7_ERR_SESSION;
+    if (rc == S7_STATUS_OK && (result.return_value != 0 || result.error_count != 0)) {
+        rc = S7_STATUS_SESSION;
     }
-    if (rc == S7_OK) {
+    if (rc == S7_STATUS_OK) {
         // Values are matched by item number, not by position; anything but
         // a scalar signed 32-bit value counts as missing.
         for (uint32_t i = 0; i < result.value_count; ++i) {
             const uint32_t item = result.value_items[i];
             int32_t v = 0;
-            if ((item == 1 || item == 2) && s7_value_get_i32(result.values[i], &v) == 0) {
+            if ((item == 1 || item == 2) && s7_value_get_i32(result.values[i], &v) == S7_OK) {
                 limits[item - 1] = v;
             }
         }

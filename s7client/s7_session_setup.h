@@ -11,7 +11,7 @@
  * response header), the value and object layers for what the bodies carry
  * and the exchange for sending; allocates through the memory layer.
  *
- * Result codes are the client codes of <vemo/s7client.h>.
+ * Results are statuses (s7_status.h).
  */
 #ifndef S7_SESSION_SETUP_H
 #define S7_SESSION_SETUP_H
@@ -30,7 +30,7 @@
 extern "C" {
 #endif
 
-/* A session level of this or more is refused (S7_ERR_SESSION_LEVEL). */
+/* A session level of this or more is refused (S7_STATUS_SESSION_LEVEL). */
 enum { S7_SESSION_LEVEL_LIMIT = 4 };
 
 /* A limit the controller reports as 0, negative, of another type or not at
@@ -63,19 +63,19 @@ typedef struct s7_set_result {
 void s7_set_result_free(s7_set_result* result);
 
 /*
- * Builds the set-values body. S7_ERR_ARGUMENT for null arguments, a count of
- * 0 or a null entry in the lists the form needs; S7_ERR_NO_MEMORY,
- * S7_ERR_ENCODE when a value cannot be written.
+ * Builds the set-values body. S7_STATUS_ARGUMENT for null arguments, a count of
+ * 0 or a null entry in the lists the form needs; S7_STATUS_NO_MEMORY,
+ * S7_STATUS_ENCODE when a value cannot be written.
  */
-uint8_t s7_build_set_request(const s7_set_request* request, bool with_counter, uint32_t counter, s7_body* body);
+s7_status s7_build_set_request(const s7_set_request* request, bool with_counter, uint32_t counter, s7_body* body);
 
 /* Parses a whole set-values response into *result (zeroed first, filled only
- * on success): S7_ERR_PROTOCOL when it is empty, malformed or answers
- * another function, S7_ERR_NO_MEMORY. */
-uint8_t s7_parse_set_response(const uint8_t* data, uint32_t length, s7_set_result* result);
+ * on success): S7_STATUS_PROTOCOL when it is empty, malformed or answers
+ * another function, S7_STATUS_NO_MEMORY. */
+s7_status s7_parse_set_response(const uint8_t* data, uint32_t length, s7_set_result* result);
 
 /* Build, exchange with `version`, parse. Exchange codes pass through. */
-uint8_t s7_set_values(s7_session* session, const s7_set_request* request, uint8_t version, bool with_counter,
+s7_status s7_set_values(s7_session* session, const s7_set_request* request, uint8_t version, bool with_counter,
                       uint32_t timeout_ms, s7_set_result* result);
 
 /*
@@ -84,20 +84,20 @@ uint8_t s7_set_values(s7_session* session, const s7_set_request* request, uint8_
  * `plc_type` (NUL-terminated, at most capacity - 1 bytes; the buffer may be
  * null or of capacity 0) and the session id in the session.
  *
- * 0 when the controller accepted the session; S7_ERR_SESSION when it refused
- * a step or a reply lacks a part set-up needs; S7_ERR_SESSION_LEVEL for a
- * level of 4 or more; S7_ERR_NO_MEMORY; exchange and parse codes as they are.
+ * S7_STATUS_OK when the controller accepted the session; S7_STATUS_SESSION when it refused
+ * a step or a reply lacks a part set-up needs; S7_STATUS_SESSION_LEVEL for a
+ * level of 4 or more; S7_STATUS_NO_MEMORY; exchange and parse codes as they are.
  */
-uint8_t s7_session_setup(s7_session* session, uint32_t timeout_ms, char* plc_type, size_t capacity);
+s7_status s7_session_setup(s7_session* session, uint32_t timeout_ms, char* plc_type, size_t capacity);
 
 /*
  * Reads the controller's two item limits (object 201, attribute 1037, paths
  * 1000 and 1001). A limit that is missing, not a signed 32-bit value or
  * below 1 becomes S7_DEFAULT_ITEM_LIMIT. The outputs are written only on
- * success. S7_ERR_SESSION when the controller refused the read (return
- * value or an error entry); S7_ERR_NO_MEMORY; exchange and parse codes.
+ * success. S7_STATUS_SESSION when the controller refused the read (return
+ * value or an error entry); S7_STATUS_NO_MEMORY; exchange and parse codes.
  */
-uint8_t s7_read_limits(s7_session* session, uint32_t timeout_ms, uint32_t* max_read_items,
+s7_status s7_read_limits(s7_session* session, uint32_t timeout_ms, uint32_t* max_read_items,
                        uint32_t* aux_item_limit);
 
 #ifdef __cplusplus

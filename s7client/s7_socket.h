@@ -12,6 +12,8 @@
 #ifndef S7_SOCKET_H
 #define S7_SOCKET_H
 
+#include "s7_status.h"
+
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -24,16 +26,14 @@ typedef uintptr_t s7_socket_handle;
 typedef int s7_socket_handle;
 #endif
 
-/* Socket-layer result codes. */
-enum {
-    S7_SOCK_OK = 0,
-    S7_SOCK_ARGUMENT = 1, /* null slot or buffer, null host, port 0 */
-    S7_SOCK_RESOLVE = 2,  /* the host did not resolve */
-    S7_SOCK_CONNECT = 3,  /* no resolved address accepted the connection */
-    S7_SOCK_TIMEOUT = 4,  /* not ready within the time-out, or would block */
-    S7_SOCK_CLOSED = 5,   /* no socket in the slot, or the peer closed */
-    S7_SOCK_ERROR = 6     /* any other socket error, including a failed wait */
-};
+/*
+ * Statuses of this layer: S7_STATUS_ARGUMENT (null slot or buffer, null
+ * host, port 0), S7_STATUS_RESOLVE (the host did not resolve),
+ * S7_STATUS_CONNECT (no resolved address accepted the connection),
+ * S7_STATUS_TIMEOUT (not ready within the time-out, or would block),
+ * S7_STATUS_CLOSED (no socket in the slot, or the peer closed),
+ * S7_STATUS_SOCKET (any other socket error, a failed wait included).
+ */
 
 enum s7_socket_direction { S7_SOCKET_READ = 0, S7_SOCKET_WRITE = 1 };
 
@@ -55,28 +55,28 @@ void s7_socket_free(s7_socket* slot);
 /* Closes the socket in the slot, if any, and leaves the slot empty. */
 void s7_socket_close(s7_socket* slot);
 
-/* Waits until the socket is ready for the direction: 0 ready, 4 time-out,
- * 6 error. A time-out of 0 polls once. */
-uint8_t s7_socket_wait(s7_socket_handle handle, enum s7_socket_direction direction, uint32_t timeout_ms);
+/* Waits until the socket is ready for the direction: S7_STATUS_OK,
+ * S7_STATUS_TIMEOUT or S7_STATUS_SOCKET. A time-out of 0 polls once. */
+s7_status s7_socket_wait(s7_socket_handle handle, enum s7_socket_direction direction, uint32_t timeout_ms);
 
 /* Resolves host (any family) and connects to the first address that
- * accepts, each attempt waiting up to the time-out. On 0 the slot holds the
- * connected, non-blocking socket with TCP_NODELAY set. */
-uint8_t s7_socket_connect(s7_socket* slot, const char* host, uint16_t port, uint32_t timeout_ms);
+ * accepts, each attempt waiting up to the time-out. On S7_STATUS_OK the slot
+ * holds the connected, non-blocking socket with TCP_NODELAY set. */
+s7_status s7_socket_connect(s7_socket* slot, const char* host, uint16_t port, uint32_t timeout_ms);
 
 struct addrinfo;
 /* The address loop of s7_socket_connect over an already resolved list:
  * tries each address in order; when all fail, the code of the last attempt
- * that set one decides (3 when none did). */
-uint8_t s7_socket_connect_list(s7_socket* slot, const struct addrinfo* list, uint32_t timeout_ms);
+ * that set one decides (S7_STATUS_CONNECT when none did). */
+s7_status s7_socket_connect_list(s7_socket* slot, const struct addrinfo* list, uint32_t timeout_ms);
 
 /* Receives exactly len bytes. *received (may be null) always holds the
- * count received so far. 0 only when all len bytes arrived. */
-uint8_t s7_socket_recv_exact(s7_socket* slot, void* buffer, uint32_t len, uint32_t* received, uint32_t timeout_ms);
+ * count received so far. S7_STATUS_OK only when all len bytes arrived. */
+s7_status s7_socket_recv_exact(s7_socket* slot, void* buffer, uint32_t len, uint32_t* received, uint32_t timeout_ms);
 
-/* Sends all len bytes; 0 only when all were sent. A peer that closed gives
- * a code, never a signal. */
-uint8_t s7_socket_send_all(s7_socket* slot, const void* data, uint32_t len, uint32_t timeout_ms);
+/* Sends all len bytes; S7_STATUS_OK only when all were sent. A peer that
+ * closed gives S7_STATUS_CLOSED, never a signal. */
+s7_status s7_socket_send_all(s7_socket* slot, const void* data, uint32_t len, uint32_t timeout_ms);
 
 #ifdef __cplusplus
 }

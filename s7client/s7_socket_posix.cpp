@@ -84,7 +84,7 @@ void s7_socket_free(s7_socket* slot) {
     }
 }
 
-uint8_t s7_socket_wait(s7_socket_handle handle, enum s7_socket_direction direction, uint32_t timeout_ms) {
+s7_status s7_socket_wait(s7_socket_handle handle, enum s7_socket_direction direction, uint32_t timeout_ms) {
     const int64_t deadline = monotonicMs() + timeout_ms;
     pollfd pfd{};
     pfd.fd = handle;
@@ -96,24 +96,24 @@ uint8_t s7_socket_wait(s7_socket_handle handle, enum s7_socket_direction directi
         if (rc > 0) {
             // Error and hang-up states count as ready: the following
             // recv/send/getsockopt reports what happened.
-            return S7_SOCK_OK;
+            return S7_STATUS_OK;
         }
         if (rc == 0) {
-            return S7_SOCK_TIMEOUT;
+            return S7_STATUS_TIMEOUT;
         }
         if (errno != EINTR) {
-            return S7_SOCK_ERROR;
+            return S7_STATUS_SOCKET;
         }
         // A signal interrupted the wait: wait for the rest of the time-out.
     }
 }
 
-uint8_t s7_socket_connect_list(s7_socket* slot, const struct addrinfo* list, uint32_t timeout_ms) {
+s7_status s7_socket_connect_list(s7_socket* slot, const struct addrinfo* list, uint32_t timeout_ms) {
     if (slot == nullptr) {
-        return S7_SOCK_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     s7_socket_close(slot);
-    uint8_t pending = S7_SOCK_CONNECT;
+    s7_status pending = S7_STATUS_CONNECT;
     for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
         s7_socket_handle h = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
         if (h == kInvalid) {
@@ -127,8 +127,8 @@ uint8_t s7_socket_connect_list(s7_socket* slot, const struct addrinfo* list, uin
         if (rc != 0 && (wouldBlock(errno) || errno == EINTR)) {
             // The connection completes in the background; an interrupted
             // connect does too.
-            const uint8_t waited = s7_socket_wait(h, S7_SOCKET_WRITE, timeout_ms);
-            if (waited != S7_SOCK_OK) {
+            const s7_status waited = s7_socket_wait(h, S7_SOCKET_WRITE, timeout_ms);
+            if (waited != S7_STATUS_OK) {
                 pending = waited;
                 closeHandle(h);
                 continue;
@@ -136,7 +136,7 @@ uint8_t s7_socket_connect_list(s7_socket* slot, const struct addrinfo* list, uin
             int err = 0;
             socklen_t len = sizeof err;
             if (::getsockopt(h, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
-                pending = S7_SOCK_CONNECT;
+                pending = S7_STATUS_CONNECT;
                 closeHandle(h);
                 continue;
             }
@@ -150,17 +150,17 @@ uint8_t s7_socket_connect_list(s7_socket* slot, const struct addrinfo* list, uin
         // never hold one back to coalesce it with the next.
         if (!setNoDelay(h)) {
             closeHandle(h);
-            return S7_SOCK_ERROR;
+            return S7_STATUS_SOCKET;
         }
         slot->handle = h;
-        return S7_SOCK_OK;
+        return S7_STATUS_OK;
     }
     return pending;
 }
 
-uint8_t s7_socket_connect(s7_socket* slot, const char* host, uint16_t port, uint32_t timeout_ms) {
+s7_status s7_socket_connect(s7_socket* slot, const char* host, uint16_t port, uint32_t timeout_ms) {
     if (slot == nullptr || host == nullptr || port == 0) {
-        return S7_SOCK_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     s7_socket_close(slot);
 
@@ -172,27 +172,27 @@ uint8_t s7_socket_connect(s7_socket* slot, const char* host, uint16_t port, uint
     hints.ai_protocol = IPPROTO_TCP;
     addrinfo* list = nullptr;
     if (::getaddrinfo(host, service, &hints, &list) != 0 || list == nullptr) {
-        return S7_SOCK_RESOLVE;
+        return S7_STATUS_RESOLVE;
     }
-    const uint8_t rc = s7_socket_connect_list(slot, list, timeout_ms);
+    const s7_status rc = s7_socket_connect_list(slot, list, timeout_ms);
     ::freeaddrinfo(list);
     return rc;
 }
 
-uint8_t s7_socket_recv_exact(s7_socket* slot, void* buffer, uint32_t len, uint32_t* received, uint32_t timeout_ms) {
+s7_status s7_socket_recv_exact(s7_socket* slot, void* buffer, uint32_t len, uint32_t* received, uint32_t timeout_ms) {
     if (slot == nullptr || buffer == nullptr) {
-        return S7_SOCK_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     auto* bytes = static_cast<uint8_t*>(buffer);
     uint32_t got = 0;
-    uint8_t rc = S7_SOCK_OK;
+    s7_status rc = S7_STATUS_OK;
     while (got < len) {
         if (slot->handle == kInvalid) {
-            rc = S7_SOCK_CLOSED;
+            rc = S7_STATUS_CLOSED;
             break;
         }
         rc = s7_socket_wait(slot->handle, S7_SOCKET_READ, timeout_ms);
-        if (rc != S7_SOCK_OK) {
+        if (rc != S7_STATUS_OK) {
             break;
         }
         const ssize_t n = ::recv(slot->handle, bytes + got, len - got, 0);
@@ -201,13 +201,13 @@ uint8_t s7_socket_recv_exact(s7_socket* slot, void* buffer, uint32_t len, uint32
             continue;
         }
         if (n == 0) {
-            rc = S7_SOCK_CLOSED;
+            rc = S7_STATUS_CLOSED;
             break;
         }
         if (errno == EINTR) {
             continue;
         }
-        rc = wouldBlock(errno) ? S7_SOCK_TIMEOUT : (errno == ECONNRESET ? S7_SOCK_CLOSED : S7_SOCK_ERROR);
+        rc = wouldBlock(errno) ? S7_STATUS_TIMEOUT : (errno == ECONNRESET ? S7_STATUS_CLOSED : S7_STATUS_SOCKET);
         break;
     }
     if (received != nullptr) {
@@ -216,30 +216,30 @@ uint8_t s7_socket_recv_exact(s7_socket* slot, void* buffer, uint32_t len, uint32
     return rc;
 }
 
-uint8_t s7_socket_send_all(s7_socket* slot, const void* data, uint32_t len, uint32_t timeout_ms) {
+s7_status s7_socket_send_all(s7_socket* slot, const void* data, uint32_t len, uint32_t timeout_ms) {
     if (slot == nullptr || data == nullptr) {
-        return S7_SOCK_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     if (slot->handle == kInvalid) {
-        return S7_SOCK_CLOSED;
+        return S7_STATUS_CLOSED;
     }
     const auto* bytes = static_cast<const uint8_t*>(data);
     uint32_t sent = 0;
     while (sent < len) {
-        const uint8_t rc = s7_socket_wait(slot->handle, S7_SOCKET_WRITE, timeout_ms);
-        if (rc != S7_SOCK_OK) {
+        const s7_status rc = s7_socket_wait(slot->handle, S7_SOCKET_WRITE, timeout_ms);
+        if (rc != S7_STATUS_OK) {
             return rc;
         }
         const ssize_t n = ::send(slot->handle, bytes + sent, len - sent, MSG_NOSIGNAL);
         if (n > 0) {
             sent += static_cast<uint32_t>(n);
         } else if (n == 0) {
-            return S7_SOCK_CLOSED;
+            return S7_STATUS_CLOSED;
         } else if (!wouldBlock(errno) && errno != EINTR) {
-            return (errno == EPIPE || errno == ECONNRESET) ? S7_SOCK_CLOSED : S7_SOCK_ERROR;
+            return (errno == EPIPE || errno == ECONNRESET) ? S7_STATUS_CLOSED : S7_STATUS_SOCKET;
         }
     }
-    return S7_SOCK_OK;
+    return S7_STATUS_OK;
 }
 
 } // extern "C"

@@ -33,7 +33,7 @@ int frameBioWrite(BIO* bio, const char* data, size_t len, size_t* written) {
     *written = 0;
     const int rc = s7_tls_send_records(channelOf(bio), reinterpret_cast<const uint8_t*>(data), len);
     if (rc < 0) {
-        if (rc == S7_TLS_WANT_WRITE) {
+        if (rc == S7_TLS_IO_WANT_WRITE) {
             BIO_set_retry_write(bio);
         }
         return 0;
@@ -51,7 +51,7 @@ int frameBioRead(BIO* bio, char* buffer, size_t len, size_t* readbytes) {
         *readbytes = static_cast<size_t>(n);
         return 1;
     }
-    if (n == S7_TLS_WANT_READ) {
+    if (n == S7_TLS_IO_WANT_READ) {
         BIO_set_retry_read(bio);
     }
     return 0;
@@ -71,6 +71,18 @@ long frameBioCtrl(BIO* bio, int cmd, long, void*) {
 }
 
 bool isRetry(int sslError) { return sslError == SSL_ERROR_WANT_READ || sslError == SSL_ERROR_WANT_WRITE; }
+
+// An engine call that failed for good: running out of memory for a frame
+// stays what it is; anything else the engine saw go wrong is a TLS failure.
+s7_status engineFailure(const s7_tls_channel* ch) {
+    return ch->io_status == S7_STATUS_NO_MEMORY ? S7_STATUS_NO_MEMORY : S7_STATUS_TLS;
+}
+
+// Before each engine call: nothing has failed below it yet.
+void startEngineCall(s7_tls_channel* ch) {
+    ch->io_status = S7_STATUS_OK;
+    ERR_clear_error();
+}
 
 void releaseEngine(s7_tls_channel* ch) {
     SSL_free(ch->context); // also frees the BIO it holds
@@ -164,24 +176,25 @@ void s7_tls_channel_free(s7_tls_channel* channel) {
 int s7_tls_bio_recv(void* context, uint8_t* buffer, size_t len) {
     auto* ch = static_cast<s7_tls_channel*>(context);
     if (ch == nullptr || ch->transport == nullptr || buffer == nullptr || len == 0 || len > 0xFFFFFFFFu) {
-        return S7_TLS_INTERNAL_ERROR;
+        return S7_TLS_IO_FAILED;
     }
     if (ch->read_offset >= ch->buffered_length) {
         ch->buffered_length = 0;
         ch->read_offset = 0;
         uint32_t payload = 0;
-        const uint8_t rc =
+        const s7_status rc =
             s7_iso_read_frame(ch->transport, ch->receive_buffer, S7_TLS_RECEIVE_CAPACITY, &payload, ch->timeout_ms);
-        if (rc == S7_ISO_TIMEOUT) {
-            ch->timed_out = 1;
-            return S7_TLS_WANT_READ;
+        if (rc == S7_STATUS_TIMEOUT) {
+            ch->io_status = rc;
+            return S7_TLS_IO_WANT_READ;
         }
-        if (rc == S7_ISO_CLOSED) {
+        if (rc == S7_STATUS_CLOSED) {
             ch->end_of_stream = 1;
             return 0;
         }
-        if (rc != S7_ISO_OK) {
-            return S7_TLS_INTERNAL_ERROR;
+        if (rc != S7_STATUS_OK) {
+            ch->io_status = rc;
+            return S7_TLS_IO_FAILED;
         }
         ch->buffered_length = payload;
     }
@@ -190,7 +203,7 @@ int s7_tls_bio_recv(void* context, uint8_t* buffer, size_t len) {
     if (n == 0) {
         // An empty frame: nothing to hand over, but no time-out either, so
         // the engine simply asks again and the next frame is read.
-        return S7_TLS_WANT_READ;
+        return S7_TLS_IO_WANT_READ;
     }
     std::memcpy(buffer, ch->receive_buffer + ch->read_offset, n);
     ch->read_offset += n;
@@ -204,15 +217,16 @@ int s7_tls_bio_recv(void* context, uint8_t* buffer, size_t len) {
 int s7_tls_bio_send(void* context, const uint8_t* bytes, size_t len) {
     auto* ch = static_cast<s7_tls_channel*>(context);
     if (ch == nullptr || ch->transport == nullptr || bytes == nullptr || len > INT_MAX) {
-        return S7_TLS_INTERNAL_ERROR;
+        return S7_TLS_IO_FAILED;
     }
-    const uint8_t rc = s7_iso_write_frame(ch->transport, bytes, static_cast<uint32_t>(len), ch->timeout_ms);
-    if (rc == S7_ISO_TIMEOUT) {
-        ch->timed_out = 1;
-        return S7_TLS_WANT_WRITE;
+    const s7_status rc = s7_iso_write_frame(ch->transport, bytes, static_cast<uint32_t>(len), ch->timeout_ms);
+    if (rc == S7_STATUS_TIMEOUT) {
+        ch->io_status = rc;
+        return S7_TLS_IO_WANT_WRITE;
     }
-    if (rc != S7_ISO_OK) {
-        return S7_TLS_INTERNAL_ERROR;
+    if (rc != S7_STATUS_OK) {
+        ch->io_status = rc;
+        return S7_TLS_IO_FAILED;
     }
     return static_cast<int>(len);
 }
@@ -226,7 +240,7 @@ int s7_tls_bio_send(void* context, const uint8_t* bytes, size_t len) {
 int s7_tls_send_records(void* context, const uint8_t* bytes, size_t len) {
     auto* ch = static_cast<s7_tls_channel*>(context);
     if (ch == nullptr || bytes == nullptr || len > INT_MAX) {
-        return S7_TLS_INTERNAL_ERROR;
+        return S7_TLS_IO_FAILED;
     }
     const uint8_t* p = bytes;
     size_t left = len;
@@ -234,7 +248,7 @@ int s7_tls_send_records(void* context, const uint8_t* bytes, size_t len) {
     while (left > 0 && rc >= 0) {
         if (ch->send_pending == 0 && left >= kRecordHeaderSize && recordSize(p) <= left) {
             const uint32_t size = recordSize(p);
-            rc = size > S7_TLS_RECORD_MAX ? S7_TLS_INTERNAL_ERROR : s7_tls_bio_send(ch, p, size);
+            rc = size > S7_TLS_RECORD_MAX ? S7_TLS_IO_FAILED : s7_tls_bio_send(ch, p, size);
             p += size;
             left -= size;
             continue;
@@ -250,7 +264,7 @@ int s7_tls_send_records(void* context, const uint8_t* bytes, size_t len) {
         if (ch->send_pending >= kRecordHeaderSize) {
             const uint32_t size = recordSize(ch->send_buffer);
             if (size > S7_TLS_RECORD_MAX) {
-                rc = S7_TLS_INTERNAL_ERROR;
+                rc = S7_TLS_IO_FAILED;
             } else if (ch->send_pending == size) {
                 rc = s7_tls_bio_send(ch, ch->send_buffer, size);
                 ch->send_pending = 0;
@@ -264,26 +278,25 @@ int s7_tls_send_records(void* context, const uint8_t* bytes, size_t len) {
     return static_cast<int>(len);
 }
 
-uint8_t s7_tls_handshake(s7_tls_channel* channel, uint32_t timeout_ms) {
+s7_status s7_tls_handshake(s7_tls_channel* channel, uint32_t timeout_ms) {
     if (channel == nullptr) {
-        return S7_TLS_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     channel->timeout_ms = timeout_ms;
-    uint8_t rc = S7_TLS_OK;
+    s7_status rc = S7_STATUS_OK;
     for (;;) {
-        channel->timed_out = 0;
-        ERR_clear_error();
+        startEngineCall(channel);
         const int r = SSL_do_handshake(channel->context);
         if (r == 1) {
             channel->established = 1;
             break;
         }
         if (!isRetry(SSL_get_error(channel->context, r))) {
-            rc = S7_TLS_FAILED;
+            rc = engineFailure(channel);
             break;
         }
-        if (channel->timed_out != 0) {
-            rc = S7_TLS_TIMEOUT;
+        if (channel->io_status == S7_STATUS_TIMEOUT) {
+            rc = S7_STATUS_TIMEOUT;
             break;
         }
     }
@@ -291,22 +304,21 @@ uint8_t s7_tls_handshake(s7_tls_channel* channel, uint32_t timeout_ms) {
     return rc;
 }
 
-uint8_t s7_tls_read(s7_tls_channel* channel, uint8_t* buffer, uint32_t capacity, int32_t* count,
-                    uint32_t timeout_ms) {
+s7_status s7_tls_read(s7_tls_channel* channel, uint8_t* buffer, uint32_t capacity, int32_t* count,
+                      uint32_t timeout_ms) {
     if (count != nullptr) {
         *count = 0;
     }
     if (channel == nullptr || buffer == nullptr || count == nullptr || capacity == 0) {
-        return S7_TLS_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     if (channel->established == 0) {
-        return S7_TLS_FAILED;
+        return S7_STATUS_TLS;
     }
     channel->timeout_ms = timeout_ms;
-    uint8_t rc = S7_TLS_OK;
+    s7_status rc = S7_STATUS_OK;
     for (;;) {
-        channel->timed_out = 0;
-        ERR_clear_error();
+        startEngineCall(channel);
         size_t got = 0;
         const int r = SSL_read_ex(channel->context, buffer, capacity, &got);
         if (r == 1) {
@@ -316,15 +328,15 @@ uint8_t s7_tls_read(s7_tls_channel* channel, uint8_t* buffer, uint32_t capacity,
         }
         const int err = SSL_get_error(channel->context, r);
         if (err == SSL_ERROR_ZERO_RETURN) {
-            rc = S7_TLS_CLOSED;
+            rc = S7_STATUS_NOT_CONNECTED;
             break;
         }
         if (!isRetry(err)) {
-            rc = S7_TLS_FAILED;
+            rc = engineFailure(channel);
             break;
         }
-        if (channel->timed_out != 0) {
-            rc = S7_TLS_TIMEOUT;
+        if (channel->io_status == S7_STATUS_TIMEOUT) {
+            rc = S7_STATUS_TIMEOUT;
             break;
         }
     }
@@ -332,19 +344,18 @@ uint8_t s7_tls_read(s7_tls_channel* channel, uint8_t* buffer, uint32_t capacity,
     return rc;
 }
 
-uint8_t s7_tls_write(s7_tls_channel* channel, const uint8_t* data, uint32_t len, uint32_t timeout_ms) {
+s7_status s7_tls_write(s7_tls_channel* channel, const uint8_t* data, uint32_t len, uint32_t timeout_ms) {
     if (channel == nullptr || (data == nullptr && len != 0)) {
-        return S7_TLS_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     if (channel->established == 0) {
-        return S7_TLS_FAILED;
+        return S7_STATUS_TLS;
     }
     channel->timeout_ms = timeout_ms;
-    uint8_t rc = S7_TLS_OK;
+    s7_status rc = S7_STATUS_OK;
     uint32_t sent = 0;
     while (sent < len) {
-        channel->timed_out = 0;
-        ERR_clear_error();
+        startEngineCall(channel);
         size_t accepted = 0;
         const int r = SSL_write_ex(channel->context, data + sent, len - sent, &accepted);
         if (r == 1 && accepted > 0) {
@@ -352,11 +363,11 @@ uint8_t s7_tls_write(s7_tls_channel* channel, const uint8_t* data, uint32_t len,
             continue;
         }
         if (r == 1 || !isRetry(SSL_get_error(channel->context, r))) {
-            rc = S7_TLS_FAILED;
+            rc = engineFailure(channel);
             break;
         }
-        if (channel->timed_out != 0) {
-            rc = S7_TLS_TIMEOUT;
+        if (channel->io_status == S7_STATUS_TIMEOUT) {
+            rc = S7_STATUS_TIMEOUT;
             break;
         }
     }

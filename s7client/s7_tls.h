@@ -15,6 +15,7 @@
 #define S7_TLS_H
 
 #include "s7_iso.h"
+#include "s7_status.h"
 
 #include <stddef.h>
 #include <stdint.h>
@@ -23,21 +24,22 @@
 extern "C" {
 #endif
 
-/* TLS-layer result codes. 4 is not used. */
-enum {
-    S7_TLS_OK = 0,
-    S7_TLS_ARGUMENT = 1,
-    S7_TLS_TIMEOUT = 2, /* a transport wait timed out during the call */
-    S7_TLS_CLOSED = 3,  /* the controller closed the connection */
-    S7_TLS_FAILED = 5   /* any other failure; read/write before the handshake */
-};
+/*
+ * Statuses of this layer: S7_STATUS_ARGUMENT, S7_STATUS_TIMEOUT (a
+ * transport wait timed out during the call), S7_STATUS_NOT_CONNECTED (the
+ * controller closed the connection), S7_STATUS_NO_MEMORY (a frame could not
+ * be allocated) and S7_STATUS_TLS (any other failure, read or write before
+ * the handshake included).
+ */
 
-/* What the two frame callbacks return besides byte counts: the engine's
- * "try again" for reading and for writing, and a fatal transport problem. */
+/* What the frame callbacks return besides byte counts: "try again" for
+ * reading and for writing, and a failure of the transport below. Our own
+ * numbers; the callbacks' caller in s7_tls.cpp turns them into the engine's
+ * retry flags. */
 enum {
-    S7_TLS_WANT_READ = -0x6900,
-    S7_TLS_WANT_WRITE = -0x6880,
-    S7_TLS_INTERNAL_ERROR = -0x6C00
+    S7_TLS_IO_WANT_READ = -1,
+    S7_TLS_IO_WANT_WRITE = -2,
+    S7_TLS_IO_FAILED = -3
 };
 
 enum {
@@ -58,7 +60,7 @@ typedef struct s7_tls_channel {
     s7_iso_transport* transport; /* borrowed, unless owns_transport */
     uint8_t owns_transport;
     uint8_t established;         /* the handshake has completed */
-    uint8_t timed_out;           /* a transport wait timed out in the current engine call */
+    s7_status io_status;         /* of the transport call that failed in the current engine call */
     uint32_t timeout_ms;         /* for every transport wait of the current call */
     uint8_t receive_buffer[S7_TLS_RECEIVE_CAPACITY];
     uint32_t buffered_length;    /* payload bytes of the frame in receive_buffer */
@@ -81,26 +83,30 @@ s7_tls_channel* s7_tls_channel_new(s7_iso_transport* transport);
 void s7_tls_channel_free(s7_tls_channel* channel);
 
 /* Runs the TLS 1.3 handshake. The controller's certificate is not verified.
- * 0, 1 (null channel), 2 (a transport wait timed out), 5 (anything else). */
-uint8_t s7_tls_handshake(s7_tls_channel* channel, uint32_t timeout_ms);
+ * S7_STATUS_OK, or S7_STATUS_ARGUMENT (null channel), S7_STATUS_TIMEOUT,
+ * S7_STATUS_NO_MEMORY, S7_STATUS_TLS (anything else). */
+s7_status s7_tls_handshake(s7_tls_channel* channel, uint32_t timeout_ms);
 
-/* Reads decrypted bytes: on 0, *count is between 1 and capacity. *count is
- * set to 0 first whenever count is not null. 1 for null arguments or a
- * capacity of 0; 5 before the handshake (the socket is not touched); 3 when
- * the controller closed the connection; 2 on a time-out; 5 otherwise. */
-uint8_t s7_tls_read(s7_tls_channel* channel, uint8_t* buffer, uint32_t capacity, int32_t* count,
+/* Reads decrypted bytes: on S7_STATUS_OK, *count is between 1 and
+ * capacity. *count is set to 0 first whenever count is not null.
+ * S7_STATUS_ARGUMENT for null arguments or a capacity of 0; S7_STATUS_TLS
+ * before the handshake (the socket is not touched); S7_STATUS_NOT_CONNECTED
+ * when the controller closed the connection; S7_STATUS_TIMEOUT,
+ * S7_STATUS_NO_MEMORY; S7_STATUS_TLS otherwise. */
+s7_status s7_tls_read(s7_tls_channel* channel, uint8_t* buffer, uint32_t capacity, int32_t* count,
                     uint32_t timeout_ms);
 
-/* Writes all len bytes (data may be null when len is 0). 0 only when every
- * byte was accepted; 1, 2 and 5 as for read. */
-uint8_t s7_tls_write(s7_tls_channel* channel, const uint8_t* data, uint32_t len, uint32_t timeout_ms);
+/* Writes all len bytes (data may be null when len is 0). S7_STATUS_OK only
+ * when every byte was accepted; the other statuses as for read. */
+s7_status s7_tls_write(s7_tls_channel* channel, const uint8_t* data, uint32_t len, uint32_t timeout_ms);
 
 /* The frame callbacks the engine calls; exposed for tests. `context` is the
  * channel. recv serves the buffered frame, reading one new frame when it is
- * empty: a byte count, 0 at the end of the stream, S7_TLS_WANT_READ for an
- * empty frame or (with timed_out set) a time-out, S7_TLS_INTERNAL_ERROR for
- * anything else. send writes the bytes as one data frame: the full length,
- * S7_TLS_WANT_WRITE (with timed_out set) or S7_TLS_INTERNAL_ERROR. */
+ * empty: a byte count, 0 at the end of the stream, S7_TLS_IO_WANT_READ for
+ * an empty frame or (with io_status S7_STATUS_TIMEOUT) a time-out,
+ * S7_TLS_IO_FAILED (with io_status set) for anything else. send writes the
+ * bytes as one data frame: the full length, S7_TLS_IO_WANT_WRITE (with
+ * io_status S7_STATUS_TIMEOUT) or S7_TLS_IO_FAILED (with io_status set). */
 int s7_tls_bio_recv(void* context, uint8_t* buffer, size_t len);
 int s7_tls_bio_send(void* context, const uint8_t* bytes, size_t len);
 

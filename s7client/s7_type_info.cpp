@@ -57,9 +57,9 @@ void readCommon(LeReader& r, s7_type_info_entry& e) {
     e.info_d = r.u32();
 }
 
-uint8_t readEntry(s7_cursor* c, s7_type_info_entry* e) {
+s7_status readEntry(s7_cursor* c, s7_type_info_entry* e) {
     if (s7_remaining(c) < kHeadSize) {
-        return S7_TYPE_INFO_SHORT;
+        return S7_STATUS_BOUNDS;
     }
     LeReader r{c->cur};
     s7_type_info_entry head{};
@@ -70,13 +70,13 @@ uint8_t readEntry(s7_cursor* c, s7_type_info_entry* e) {
     head.kind_flags = static_cast<uint16_t>((r.p[1] << 8) | r.p[2]);
     head.aux_byte = r.p[3];
     s7_cursor rest{c->cur + kHeadSize, c->end};
-    const uint8_t rc = s7_read_type_info_record(&rest, static_cast<uint16_t>(head.kind_flags >> 12), &head);
-    if (rc != S7_TYPE_INFO_OK) {
+    const s7_status rc = s7_read_type_info_record(&rest, static_cast<uint16_t>(head.kind_flags >> 12), &head);
+    if (rc != S7_STATUS_OK) {
         return rc;
     }
     c->cur = rest.cur;
     *e = head;
-    return S7_TYPE_INFO_OK;
+    return S7_STATUS_OK;
 }
 
 } // namespace
@@ -88,13 +88,13 @@ uint32_t s7_type_info_record_size(uint16_t kind) {
     return kind < 16 ? kSizes[kind] : 0;
 }
 
-uint8_t s7_read_type_info_record(s7_cursor* c, uint16_t kind, s7_type_info_entry* entry) {
+s7_status s7_read_type_info_record(s7_cursor* c, uint16_t kind, s7_type_info_entry* entry) {
     if (c == nullptr || entry == nullptr || kind > 15) {
-        return S7_TYPE_INFO_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     const uint32_t size = s7_type_info_record_size(kind);
     if (s7_remaining(c) < size) {
-        return S7_TYPE_INFO_SHORT;
+        return S7_STATUS_BOUNDS;
     }
     s7_type_info_entry e = *entry;
     constexpr size_t kRecordStart = offsetof(s7_type_info_entry, kind);
@@ -177,63 +177,63 @@ uint8_t s7_read_type_info_record(s7_cursor* c, uint16_t kind, s7_type_info_entry
     }
     c->cur += size;
     *entry = e;
-    return S7_TYPE_INFO_OK;
+    return S7_STATUS_OK;
 }
 
-uint8_t s7_read_type_info_list(s7_cursor* c, s7_type_info_list* list) {
+s7_status s7_read_type_info_list(s7_cursor* c, s7_type_info_list* list) {
     if (c == nullptr || list == nullptr) {
-        return S7_TYPE_INFO_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     *list = s7_type_info_list{};
     s7_type_info_entry* items = nullptr;
     uint32_t count = 0;
     uint32_t capacity = 0;
-    uint8_t rc = S7_TYPE_INFO_OK;
+    s7_status rc = S7_STATUS_OK;
 
     // The first block's length counts the four bytes after it as well as its
     // entries; later blocks count only their entries. Both are measured from
     // just after the length field.
     uint16_t length = 0;
     const uint8_t* blockStart = nullptr;
-    if (s7_read_u16(c, &length) == S7_CODEC_OK) {
+    if (s7_read_u16(c, &length) == S7_STATUS_OK) {
         blockStart = c->cur;
-        rc = s7_skip(c, 4) == S7_CODEC_OK ? S7_TYPE_INFO_OK : S7_TYPE_INFO_SHORT;
+        rc = s7_skip(c, 4) == S7_STATUS_OK ? S7_STATUS_OK : S7_STATUS_BOUNDS;
     } else {
-        rc = S7_TYPE_INFO_SHORT;
+        rc = S7_STATUS_BOUNDS;
     }
-    while (rc == S7_TYPE_INFO_OK && length != 0) {
+    while (rc == S7_STATUS_OK && length != 0) {
         // An entry is read whole even when it runs past its block's end; the
         // next length follows wherever it ended.
-        while (rc == S7_TYPE_INFO_OK && c->cur - blockStart < length) {
+        while (rc == S7_STATUS_OK && c->cur - blockStart < length) {
             if (count == capacity) {
                 const uint32_t grown = capacity == 0 ? kInitialCapacity : capacity * 2;
                 auto* moved = static_cast<s7_type_info_entry*>(
                     grown > capacity ? s7_realloc(items, size_t{grown} * sizeof(s7_type_info_entry)) : nullptr);
                 if (moved == nullptr) {
-                    rc = S7_TYPE_INFO_NO_MEMORY;
+                    rc = S7_STATUS_NO_MEMORY;
                     break;
                 }
                 items = moved;
                 capacity = grown;
             }
             rc = readEntry(c, &items[count]);
-            if (rc == S7_TYPE_INFO_OK) {
+            if (rc == S7_STATUS_OK) {
                 ++count;
             }
         }
-        if (rc == S7_TYPE_INFO_OK) {
-            rc = s7_read_u16(c, &length) == S7_CODEC_OK ? S7_TYPE_INFO_OK : S7_TYPE_INFO_SHORT;
+        if (rc == S7_STATUS_OK) {
+            rc = s7_read_u16(c, &length) == S7_STATUS_OK ? S7_STATUS_OK : S7_STATUS_BOUNDS;
             blockStart = c->cur;
         }
     }
 
-    if (rc != S7_TYPE_INFO_OK) {
+    if (rc != S7_STATUS_OK) {
         s7_free(items);
         return rc;
     }
     list->count = count;
     list->items = items;
-    return S7_TYPE_INFO_OK;
+    return S7_STATUS_OK;
 }
 
 void s7_type_info_list_free(s7_type_info_list* list) {

@@ -24,13 +24,9 @@
 extern "C" {
 #endif
 
-/* Result codes of the readers. */
-enum {
-    S7_TYPE_INFO_OK = 0,
-    S7_TYPE_INFO_ARGUMENT = 1, /* null argument, or a kind above 15 */
-    S7_TYPE_INFO_SHORT = 2,    /* the input ends inside a field */
-    S7_TYPE_INFO_NO_MEMORY = 4 /* the entry array could not grow */
-};
+/* Statuses of the readers: S7_STATUS_ARGUMENT (a null argument, or a kind
+ * above 15), S7_STATUS_BOUNDS (the input ends inside a field),
+ * S7_STATUS_NO_MEMORY (the entry array could not grow). */
 
 enum { S7_TYPE_INFO_DIMENSIONS = 6 };
 
@@ -68,14 +64,14 @@ typedef struct s7_type_info_list {
  * Reads a whole list from a cursor placed after the 0xAB tag. Clears *list
  * first; on any failure the list is left empty (count 0, no array).
  */
-uint8_t s7_read_type_info_list(s7_cursor* c, s7_type_info_list* list);
+s7_status s7_read_type_info_list(s7_cursor* c, s7_type_info_list* list);
 
 /*
  * Reads the record of one entry of the given kind (0-15) into the record part
  * of *entry (from `kind` on, cleared first); the head fields stay as they
  * are. The entry is written only on success.
  */
-uint8_t s7_read_type_info_record(s7_cursor* c, uint16_t kind, s7_type_info_entry* entry);
+s7_status s7_read_type_info_record(s7_cursor* c, uint16_t kind, s7_type_info_entry* entry);
 
 /* Bytes of the record of a kind; 0 above 15. */
 uint32_t s7_type_info_record_size(uint16_t kind);

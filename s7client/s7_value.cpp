@@ -65,43 +65,43 @@ uint8_t* copyBlock(const void* src, uint32_t length, uint32_t extra, bool* ok) {
 // Appends one entry, growing the list by exactly one slot.
 uint8_t appendEntry(s7_entry** entries, uint32_t* count, uint32_t key, s7_value* value) {
     if (*count == kU32Max) {
-        return 1;
+        return S7_ERR_ARGUMENT;
     }
     auto* grown = static_cast<s7_entry*>(s7_realloc(*entries, (size_t{*count} + 1) * sizeof(s7_entry)));
     if (grown == nullptr) {
-        return 2;
+        return S7_ERR_NO_MEMORY;
     }
     grown[*count] = s7_entry{key, value};
     *entries = grown;
     ++*count;
-    return 0;
+    return S7_OK;
 }
 
 // ---------------------------------------------------------------- decoding
 
-uint8_t decodeValueAt(s7_cursor* c, uint32_t depth, s7_value** out);
-uint8_t decodePayloadAt(s7_cursor* c, uint8_t type, uint8_t flags, uint32_t depth, s7_value** out);
-uint8_t decodeElementAt(s7_cursor* c, uint8_t type, uint32_t depth, s7_value** out);
+s7_status decodeValueAt(s7_cursor* c, uint32_t depth, s7_value** out);
+s7_status decodePayloadAt(s7_cursor* c, uint8_t type, uint8_t flags, uint32_t depth, s7_value** out);
+s7_status decodeElementAt(s7_cursor* c, uint8_t type, uint32_t depth, s7_value** out);
 
 // Unsigned VLQ that must fit 32 bits: 2 when cut short, 3 when too large.
-uint8_t readVlqU32(s7_cursor* c, uint32_t* out) {
+s7_status readVlqU32(s7_cursor* c, uint32_t* out) {
     uint64_t v = 0;
-    uint8_t rc = s7_read_vlq64(c, &v);
-    if (rc != S7_CODEC_OK) {
+    s7_status rc = s7_read_vlq64(c, &v);
+    if (rc != S7_STATUS_OK) {
         return rc;
     }
     if (v > kU32Max) {
-        return S7_CODEC_RANGE;
+        return S7_STATUS_RANGE;
     }
     *out = static_cast<uint32_t>(v);
-    return S7_CODEC_OK;
+    return S7_STATUS_OK;
 }
 
 // Array body after the flag and type bytes: count, then the elements.
-uint8_t decodeArray(s7_cursor* c, uint8_t type, uint8_t flags, uint32_t depth, s7_value** out) {
+s7_status decodeArray(s7_cursor* c, uint8_t type, uint8_t flags, uint32_t depth, s7_value** out) {
     uint32_t count = 0;
-    uint8_t rc = readVlqU32(c, &count);
-    if (rc != S7_CODEC_OK) {
+    s7_status rc = readVlqU32(c, &count);
+    if (rc != S7_STATUS_OK) {
         return rc;
     }
     // Every element takes at least one byte, except those of type 0, which
@@ -111,27 +111,27 @@ uint8_t decodeArray(s7_cursor* c, uint8_t type, uint8_t flags, uint32_t depth, s
     // it; the decode would run out of bytes anyway, so the answer is the one
     // it would have given.
     if (type == S7_TYPE_NULL && count != 0) {
-        return S7_CODEC_RANGE;
+        return S7_STATUS_RANGE;
     }
     if (count > s7_remaining(c)) {
-        return S7_CODEC_BOUNDS;
+        return S7_STATUS_BOUNDS;
     }
     s7_value* array = newValue(type, S7_STORE_ARRAY);
     if (array == nullptr) {
-        return S7_CODEC_ARGUMENT;
+        return S7_STATUS_NO_MEMORY;
     }
     array->flags = flags;
     if (count != 0) {
         array->u.array.entries = static_cast<s7_entry*>(s7_malloc(size_t{count} * sizeof(s7_entry)));
         if (array->u.array.entries == nullptr) {
             s7_value_free(array);
-            return S7_CODEC_ARGUMENT;
+            return S7_STATUS_NO_MEMORY;
         }
     }
     for (uint32_t i = 0; i < count; ++i) {
         s7_value* element = nullptr;
         rc = decodeElementAt(c, type, depth + 1, &element);
-        if (rc != S7_CODEC_OK) {
+        if (rc != S7_STATUS_OK) {
             s7_value_free(array);
             return rc;
         }
@@ -139,40 +139,40 @@ uint8_t decodeArray(s7_cursor* c, uint8_t type, uint8_t flags, uint32_t depth, s
         array->u.array.count = i + 1;
     }
     *out = array;
-    return S7_CODEC_OK;
+    return S7_STATUS_OK;
 }
 
-uint8_t decodePacked(s7_cursor* c, uint32_t id, s7_value** out) {
+s7_status decodePacked(s7_cursor* c, uint32_t id, s7_value** out) {
     uint32_t high = 0;
     uint32_t low = 0;
     uint32_t flags = 0;
     uint32_t length = 0;
-    if (s7_read_u32(c, &high) != S7_CODEC_OK || s7_read_u32(c, &low) != S7_CODEC_OK ||
-        readVlqU32(c, &flags) != S7_CODEC_OK || readVlqU32(c, &length) != S7_CODEC_OK) {
-        return S7_CODEC_RANGE;
+    if (s7_read_u32(c, &high) != S7_STATUS_OK || s7_read_u32(c, &low) != S7_STATUS_OK ||
+        readVlqU32(c, &flags) != S7_STATUS_OK || readVlqU32(c, &length) != S7_STATUS_OK) {
+        return S7_STATUS_RANGE;
     }
-    if ((flags & S7_PACKED_FLAG_LONG_LENGTH) != 0 && readVlqU32(c, &length) != S7_CODEC_OK) {
-        return S7_CODEC_RANGE;
+    if ((flags & S7_PACKED_FLAG_LONG_LENGTH) != 0 && readVlqU32(c, &length) != S7_STATUS_OK) {
+        return S7_STATUS_RANGE;
     }
     if (s7_remaining(c) < length) {
-        return S7_CODEC_BOUNDS;
+        return S7_STATUS_BOUNDS;
     }
     s7_value* v = s7_value_new_packed(id, (uint64_t{high} << 32) | low, flags, c->cur, length);
     if (v == nullptr) {
-        return S7_CODEC_ARGUMENT;
+        return S7_STATUS_NO_MEMORY;
     }
     c->cur += length;
     *out = v;
-    return S7_CODEC_OK;
+    return S7_STATUS_OK;
 }
 
-uint8_t decodeStruct(s7_cursor* c, uint32_t depth, s7_value** out) {
+s7_status decodeStruct(s7_cursor* c, uint32_t depth, s7_value** out) {
     if (depth >= S7_VALUE_MAX_DEPTH) {
-        return S7_CODEC_RANGE;
+        return S7_STATUS_RANGE;
     }
     uint32_t id = 0;
-    uint8_t rc = s7_read_u32(c, &id);
-    if (rc != S7_CODEC_OK) {
+    s7_status rc = s7_read_u32(c, &id);
+    if (rc != S7_STATUS_OK) {
         return rc;
     }
     if (isPackedId(id)) {
@@ -180,7 +180,7 @@ uint8_t decodeStruct(s7_cursor* c, uint32_t depth, s7_value** out) {
     }
     s7_value* v = s7_value_new_struct(id);
     if (v == nullptr) {
-        return S7_CODEC_ARGUMENT;
+        return S7_STATUS_NO_MEMORY;
     }
     // Members are collected in wire order with room doubling, and repeated
     // keys are collapsed once at the end: a per-member search would make a
@@ -189,25 +189,25 @@ uint8_t decodeStruct(s7_cursor* c, uint32_t depth, s7_value** out) {
     for (;;) {
         uint32_t key = 0;
         rc = readVlqU32(c, &key);
-        if (rc != S7_CODEC_OK || key == 0) {
+        if (rc != S7_STATUS_OK || key == 0) {
             break;
         }
         s7_value* member = nullptr;
         rc = decodeValueAt(c, depth + 1, &member);
-        if (rc != S7_CODEC_OK) {
+        if (rc != S7_STATUS_OK) {
             break;
         }
         if (v->u.structure.member_count == capacity) {
             if (capacity > kU32Max / 2) {
                 s7_value_free(member);
-                rc = S7_CODEC_ARGUMENT;
+                rc = S7_STATUS_NO_MEMORY;
                 break;
             }
             const uint32_t grown = capacity == 0 ? 8 : capacity * 2;
             auto* entries = static_cast<s7_entry*>(s7_realloc(v->u.structure.members, size_t{grown} * sizeof(s7_entry)));
             if (entries == nullptr) {
                 s7_value_free(member);
-                rc = S7_CODEC_ARGUMENT;
+                rc = S7_STATUS_NO_MEMORY;
                 break;
             }
             v->u.structure.members = entries;
@@ -215,67 +215,67 @@ uint8_t decodeStruct(s7_cursor* c, uint32_t depth, s7_value** out) {
         }
         v->u.structure.members[v->u.structure.member_count++] = s7_entry{key, member};
     }
-    if (rc == S7_CODEC_OK) {
+    if (rc == S7_STATUS_OK) {
         rc = s7_entries_keep_last(v->u.structure.members, &v->u.structure.member_count);
     }
-    if (rc != S7_CODEC_OK) {
+    if (rc != S7_STATUS_OK) {
         s7_value_free(v);
         return rc;
     }
     *out = v;
-    return S7_CODEC_OK;
+    return S7_STATUS_OK;
 }
 
-uint8_t decodeBlob(s7_cursor* c, s7_value** out) {
+s7_status decodeBlob(s7_cursor* c, s7_value** out) {
     uint64_t header = 0;
-    if (s7_read_vlq64(c, &header) != S7_CODEC_OK) {
-        return S7_CODEC_RANGE;
+    if (s7_read_vlq64(c, &header) != S7_STATUS_OK) {
+        return S7_STATUS_RANGE;
     }
     if (header != 0) {
         uint32_t word = 0;
         uint8_t kind = 0;
-        if (s7_read_u32(c, &word) != S7_CODEC_OK || s7_read_u32(c, &word) != S7_CODEC_OK ||
-            s7_read_u8(c, &kind) != S7_CODEC_OK || (kind != 2 && kind != 3)) {
-            return S7_CODEC_RANGE;
+        if (s7_read_u32(c, &word) != S7_STATUS_OK || s7_read_u32(c, &word) != S7_STATUS_OK ||
+            s7_read_u8(c, &kind) != S7_STATUS_OK || (kind != 2 && kind != 3)) {
+            return S7_STATUS_RANGE;
         }
     }
     uint32_t length = 0;
-    uint8_t rc = readVlqU32(c, &length);
-    if (rc != S7_CODEC_OK) {
+    s7_status rc = readVlqU32(c, &length);
+    if (rc != S7_STATUS_OK) {
         return rc;
     }
     if (s7_remaining(c) < length) {
-        return S7_CODEC_BOUNDS;
+        return S7_STATUS_BOUNDS;
     }
     s7_value* v = s7_value_new_blob(c->cur, length);
     if (v == nullptr) {
-        return S7_CODEC_ARGUMENT;
+        return S7_STATUS_NO_MEMORY;
     }
     c->cur += length;
     *out = v;
-    return S7_CODEC_OK;
+    return S7_STATUS_OK;
 }
 
-uint8_t decodeString(s7_cursor* c, s7_value** out) {
+s7_status decodeString(s7_cursor* c, s7_value** out) {
     uint32_t length = 0;
-    if (s7_read_vlq32(c, &length) != S7_CODEC_OK) {
-        return S7_CODEC_RANGE;
+    if (s7_read_vlq32(c, &length) != S7_STATUS_OK) {
+        return S7_STATUS_RANGE;
     }
     if (s7_remaining(c) < length) {
-        return S7_CODEC_BOUNDS;
+        return S7_STATUS_BOUNDS;
     }
     s7_value* v = s7_value_new_string(reinterpret_cast<const char*>(c->cur), length);
     if (v == nullptr) {
-        return S7_CODEC_ARGUMENT;
+        return S7_STATUS_NO_MEMORY;
     }
     c->cur += length;
     *out = v;
-    return S7_CODEC_OK;
+    return S7_STATUS_OK;
 }
 
 // Reads a fixed-width or VLQ scalar of `type` into `scalar`.
-uint8_t readScalar(s7_cursor* c, uint8_t type, s7_scalar* scalar) {
-    uint8_t rc = S7_CODEC_OK;
+s7_status readScalar(s7_cursor* c, uint8_t type, s7_scalar* scalar) {
+    s7_status rc = S7_STATUS_OK;
     switch (type) {
     case S7_TYPE_NULL:
         break;
@@ -316,8 +316,8 @@ uint8_t readScalar(s7_cursor* c, uint8_t type, s7_scalar* scalar) {
     case S7_TYPE_I32: {
         int64_t v = 0;
         rc = s7_read_svlq64(c, &v);
-        if (rc == S7_CODEC_OK && (v < INT32_MIN || v > INT32_MAX)) {
-            rc = S7_CODEC_RANGE;
+        if (rc == S7_STATUS_OK && (v < INT32_MIN || v > INT32_MAX)) {
+            rc = S7_STATUS_RANGE;
         }
         scalar->i32 = static_cast<int32_t>(v);
         break;
@@ -341,7 +341,7 @@ uint8_t readScalar(s7_cursor* c, uint8_t type, s7_scalar* scalar) {
         uint32_t high = 0;
         uint32_t low = 0;
         rc = s7_read_u32(c, &high);
-        if (rc == S7_CODEC_OK) {
+        if (rc == S7_STATUS_OK) {
             rc = s7_read_u32(c, &low);
         }
         const uint64_t bits = (uint64_t{high} << 32) | low;
@@ -353,15 +353,15 @@ uint8_t readScalar(s7_cursor* c, uint8_t type, s7_scalar* scalar) {
         break;
     }
     default:
-        rc = S7_CODEC_RANGE;
+        rc = S7_STATUS_RANGE;
         break;
     }
     return rc;
 }
 
-uint8_t decodePayloadAt(s7_cursor* c, uint8_t type, uint8_t flags, uint32_t depth, s7_value** out) {
+s7_status decodePayloadAt(s7_cursor* c, uint8_t type, uint8_t flags, uint32_t depth, s7_value** out) {
     s7_value* v = nullptr;
-    uint8_t rc = S7_CODEC_OK;
+    s7_status rc = S7_STATUS_OK;
     if (type == S7_TYPE_BLOB) {
         rc = decodeBlob(c, &v);
     } else if (type == S7_TYPE_STRING) {
@@ -371,54 +371,54 @@ uint8_t decodePayloadAt(s7_cursor* c, uint8_t type, uint8_t flags, uint32_t dept
     } else {
         s7_scalar scalar{};
         rc = readScalar(c, type, &scalar);
-        if (rc == S7_CODEC_OK) {
+        if (rc == S7_STATUS_OK) {
             v = newScalar(type, scalar);
-            rc = v != nullptr ? S7_CODEC_OK : S7_CODEC_ARGUMENT;
+            rc = v != nullptr ? S7_STATUS_OK : S7_STATUS_NO_MEMORY;
         }
     }
-    if (rc != S7_CODEC_OK) {
+    if (rc != S7_STATUS_OK) {
         return rc;
     }
     v->flags = flags;
     *out = v;
-    return S7_CODEC_OK;
+    return S7_STATUS_OK;
 }
 
-uint8_t decodeElementAt(s7_cursor* c, uint8_t type, uint32_t depth, s7_value** out) {
+s7_status decodeElementAt(s7_cursor* c, uint8_t type, uint32_t depth, s7_value** out) {
     if (type == S7_TYPE_BITS32 || type == S7_TYPE_ID32 || type == S7_TYPE_BITS64) {
         s7_scalar scalar{};
-        uint8_t rc = type == S7_TYPE_BITS64 ? s7_read_vlq64(c, &scalar.u64) : readVlqU32(c, &scalar.u32);
-        if (rc != S7_CODEC_OK) {
+        s7_status rc = type == S7_TYPE_BITS64 ? s7_read_vlq64(c, &scalar.u64) : readVlqU32(c, &scalar.u32);
+        if (rc != S7_STATUS_OK) {
             return rc;
         }
         s7_value* v = newScalar(type, scalar);
         if (v == nullptr) {
-            return S7_CODEC_ARGUMENT;
+            return S7_STATUS_NO_MEMORY;
         }
         *out = v;
-        return S7_CODEC_OK;
+        return S7_STATUS_OK;
     }
     return decodePayloadAt(c, type, 0, depth, out);
 }
 
-uint8_t decodeValueAt(s7_cursor* c, uint32_t depth, s7_value** out) {
+s7_status decodeValueAt(s7_cursor* c, uint32_t depth, s7_value** out) {
     if (depth >= S7_VALUE_MAX_DEPTH) {
-        return S7_CODEC_RANGE;
+        return S7_STATUS_RANGE;
     }
     uint8_t flags = 0;
     uint8_t type = 0;
-    uint8_t rc = s7_read_u8(c, &flags);
-    if (rc == S7_CODEC_OK) {
+    s7_status rc = s7_read_u8(c, &flags);
+    if (rc == S7_STATUS_OK) {
         rc = s7_read_u8(c, &type);
     }
-    if (rc != S7_CODEC_OK) {
+    if (rc != S7_STATUS_OK) {
         return rc;
     }
     if (flags == S7_FLAG_ARRAY || flags == S7_FLAG_ARRAY_KEYED) {
         return decodeArray(c, type, flags, depth, out);
     }
     if (flags == S7_FLAG_ARRAY_OTHER) {
-        return S7_CODEC_RANGE;
+        return S7_STATUS_RANGE;
     }
     return decodePayloadAt(c, type, flags, depth, out);
 }
@@ -561,61 +561,61 @@ uint32_t toSize(uint64_t size, bool ok) { return ok && size <= kU32Max ? static_
 
 // ---------------------------------------------------------------- encoding
 
-uint8_t encodeValueAt(s7_cursor* c, const s7_value* v, uint32_t depth);
-uint8_t encodeElementAt(s7_cursor* c, const s7_value* v, uint32_t depth);
+s7_status encodeValueAt(s7_cursor* c, const s7_value* v, uint32_t depth);
+s7_status encodeElementAt(s7_cursor* c, const s7_value* v, uint32_t depth);
 
-uint8_t encodePayloadAt(s7_cursor* c, const s7_value* v, uint32_t depth) {
+s7_status encodePayloadAt(s7_cursor* c, const s7_value* v, uint32_t depth) {
     // Each refusal here matches a refusal of the size walk, so that a value
     // the builders cannot size is never half written.
     if (v == nullptr) {
-        return S7_CODEC_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
-    uint8_t rc = S7_CODEC_OK;
+    s7_status rc = S7_STATUS_OK;
     if (v->type == S7_TYPE_STRUCT) {
         if (depth >= S7_VALUE_MAX_DEPTH) {
-            return S7_CODEC_ARGUMENT;
+            return S7_STATUS_ARGUMENT;
         }
         if (v->storage == S7_STORE_PACKED) {
             if ((v->u.packed.packed_flags & S7_PACKED_FLAG_LONG_LENGTH) != 0) {
-                return S7_CODEC_ARGUMENT;
+                return S7_STATUS_ARGUMENT;
             }
             rc = s7_write_u32(c, v->u.packed.struct_id);
-            if (rc == S7_CODEC_OK) rc = s7_write_u64(c, v->u.packed.packed_id64);
-            if (rc == S7_CODEC_OK) rc = s7_write_vlq64(c, v->u.packed.packed_flags);
-            if (rc == S7_CODEC_OK) rc = s7_write_vlq64(c, v->u.packed.length);
-            if (rc == S7_CODEC_OK) rc = s7_write_bytes(c, v->u.packed.data, v->u.packed.length);
+            if (rc == S7_STATUS_OK) rc = s7_write_u64(c, v->u.packed.packed_id64);
+            if (rc == S7_STATUS_OK) rc = s7_write_vlq64(c, v->u.packed.packed_flags);
+            if (rc == S7_STATUS_OK) rc = s7_write_vlq64(c, v->u.packed.length);
+            if (rc == S7_STATUS_OK) rc = s7_write_bytes(c, v->u.packed.data, v->u.packed.length);
             return rc;
         }
         if (v->storage != S7_STORE_STRUCT) {
-            return S7_CODEC_ARGUMENT;
+            return S7_STATUS_ARGUMENT;
         }
         rc = s7_write_u32(c, v->u.structure.struct_id);
-        for (uint32_t i = 0; rc == S7_CODEC_OK && i < v->u.structure.member_count; ++i) {
+        for (uint32_t i = 0; rc == S7_STATUS_OK && i < v->u.structure.member_count; ++i) {
             const s7_entry& e = v->u.structure.members[i];
-            rc = e.key != 0 ? s7_write_vlq64(c, e.key) : uint8_t{S7_CODEC_ARGUMENT};
-            if (rc == S7_CODEC_OK) {
+            rc = e.key != 0 ? s7_write_vlq64(c, e.key) : S7_STATUS_ARGUMENT;
+            if (rc == S7_STATUS_OK) {
                 rc = encodeValueAt(c, e.value, depth + 1);
             }
         }
-        if (rc == S7_CODEC_OK) rc = s7_write_u8(c, 0);
+        if (rc == S7_STATUS_OK) rc = s7_write_u8(c, 0);
         return rc;
     }
     if (v->type == S7_TYPE_BLOB || v->type == S7_TYPE_STRING) {
         if (v->storage != S7_STORE_BYTES) {
-            return S7_CODEC_ARGUMENT;
+            return S7_STATUS_ARGUMENT;
         }
         if (v->type == S7_TYPE_BLOB) rc = s7_write_vlq64(c, 0);
-        if (rc == S7_CODEC_OK) rc = s7_write_vlq64(c, v->u.bytes.length);
-        if (rc == S7_CODEC_OK) rc = s7_write_bytes(c, v->u.bytes.data, v->u.bytes.length);
+        if (rc == S7_STATUS_OK) rc = s7_write_vlq64(c, v->u.bytes.length);
+        if (rc == S7_STATUS_OK) rc = s7_write_bytes(c, v->u.bytes.data, v->u.bytes.length);
         return rc;
     }
     if (v->storage != S7_STORE_SCALAR || isArrayFlag(v->flags)) {
-        return S7_CODEC_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     const s7_scalar& s = v->u.scalar;
     switch (v->type) {
     case S7_TYPE_NULL:
-        return S7_CODEC_OK;
+        return S7_STATUS_OK;
     case S7_TYPE_BOOL:
         return s7_write_u8(c, s.b ? 1 : 0);
     case S7_TYPE_U8:
@@ -655,39 +655,39 @@ uint8_t encodePayloadAt(s7_cursor* c, const s7_value* v, uint32_t depth) {
         return s7_write_u64(c, bits);
     }
     default:
-        return S7_CODEC_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
 }
 
-uint8_t encodeElementAt(s7_cursor* c, const s7_value* v, uint32_t depth) {
+s7_status encodeElementAt(s7_cursor* c, const s7_value* v, uint32_t depth) {
     if (v == nullptr || v->type == S7_TYPE_BLOB) {
-        return S7_CODEC_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     if (v->type == S7_TYPE_BITS32 || v->type == S7_TYPE_ID32 || v->type == S7_TYPE_BITS64) {
         if (v->storage != S7_STORE_SCALAR || isArrayFlag(v->flags)) {
-            return S7_CODEC_ARGUMENT;
+            return S7_STATUS_ARGUMENT;
         }
         return s7_write_vlq64(c, v->type == S7_TYPE_BITS64 ? v->u.scalar.u64 : v->u.scalar.u32);
     }
     return encodePayloadAt(c, v, depth);
 }
 
-uint8_t encodeValueAt(s7_cursor* c, const s7_value* v, uint32_t depth) {
+s7_status encodeValueAt(s7_cursor* c, const s7_value* v, uint32_t depth) {
     if (v == nullptr || depth >= S7_VALUE_MAX_DEPTH) {
-        return S7_CODEC_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
-    uint8_t rc = s7_write_u8(c, v->flags);
-    if (rc == S7_CODEC_OK) rc = s7_write_u8(c, v->type);
-    if (rc != S7_CODEC_OK) {
+    s7_status rc = s7_write_u8(c, v->flags);
+    if (rc == S7_STATUS_OK) rc = s7_write_u8(c, v->type);
+    if (rc != S7_STATUS_OK) {
         return rc;
     }
     if (v->storage != S7_STORE_ARRAY) {
         return encodePayloadAt(c, v, depth);
     }
     rc = s7_write_vlq64(c, v->u.array.count);
-    for (uint32_t i = 0; rc == S7_CODEC_OK && i < v->u.array.count; ++i) {
+    for (uint32_t i = 0; rc == S7_STATUS_OK && i < v->u.array.count; ++i) {
         const s7_value* e = v->u.array.entries[i].value;
-        rc = e != nullptr && e->type == v->type ? encodeElementAt(c, e, depth + 1) : uint8_t{S7_CODEC_ARGUMENT};
+        rc = e != nullptr && e->type == v->type ? encodeElementAt(c, e, depth + 1) : S7_STATUS_ARGUMENT;
     }
     return rc;
 }
@@ -849,16 +849,16 @@ void s7_entries_free(s7_entry* entries, uint32_t count) {
     s7_free(entries);
 }
 
-uint8_t s7_entries_keep_last(s7_entry* entries, uint32_t* count) {
+s7_status s7_entries_keep_last(s7_entry* entries, uint32_t* count) {
     if (count == nullptr || *count < 2) {
-        return S7_CODEC_OK;
+        return S7_STATUS_OK;
     }
     const uint32_t n = *count;
     // Positions ordered by (key, position): each key's run starts at its
     // first position and ends at its last, whose value wins.
     auto* order = static_cast<uint32_t*>(s7_malloc(size_t{n} * sizeof(uint32_t)));
     if (order == nullptr) {
-        return S7_CODEC_ARGUMENT;
+        return S7_STATUS_NO_MEMORY;
     }
     for (uint32_t i = 0; i < n; ++i) {
         order[i] = i;
@@ -896,7 +896,7 @@ uint8_t s7_entries_keep_last(s7_entry* entries, uint32_t* count) {
         }
         *count = kept;
     }
-    return S7_CODEC_OK;
+    return S7_STATUS_OK;
 }
 
 // ---------------------------------------------------------------- accessors
@@ -919,10 +919,10 @@ bool s7_value_is_packed(const s7_value* value) { return value != nullptr && valu
     uint8_t s7_value_get_##name(const s7_value* value, ctype* out) {   \
         const s7_scalar* s = scalarOf(value, type_id, out);             \
         if (s == nullptr) {                                             \
-            return 1;                                                   \
+            return S7_ERR_ARGUMENT;                                                   \
         }                                                               \
         *out = s->field;                                                \
-        return 0;                                                       \
+        return S7_OK;                                                       \
     }
 
 S7_SCALAR_GETTER(bool, S7_TYPE_BOOL, bool, b)
@@ -950,34 +950,34 @@ S7_SCALAR_GETTER(id_vlq, S7_TYPE_ID_VLQ, uint32_t, u32)
 uint8_t s7_value_get_blob(const s7_value* value, const uint8_t** data, uint32_t* length) {
     if (value == nullptr || data == nullptr || length == nullptr || value->type != S7_TYPE_BLOB ||
         value->storage != S7_STORE_BYTES) {
-        return 1;
+        return S7_ERR_ARGUMENT;
     }
     *data = value->u.bytes.data;
     *length = value->u.bytes.length;
-    return 0;
+    return S7_OK;
 }
 
 uint8_t s7_value_get_string(const s7_value* value, const char** text, uint32_t* length) {
     if (value == nullptr || text == nullptr || length == nullptr || value->type != S7_TYPE_STRING ||
         value->storage != S7_STORE_BYTES) {
-        return 1;
+        return S7_ERR_ARGUMENT;
     }
     *text = reinterpret_cast<const char*>(value->u.bytes.data);
     *length = value->u.bytes.length;
-    return 0;
+    return S7_OK;
 }
 
 uint32_t s7_array_count(const s7_value* value) { return s7_value_is_array(value) ? value->u.array.count : 0; }
 
 uint8_t s7_array_entry_at(const s7_value* value, uint32_t index, uint32_t* key, const s7_value** out) {
     if (!s7_value_is_array(value) || index >= value->u.array.count || out == nullptr) {
-        return 1;
+        return S7_ERR_ARGUMENT;
     }
     if (key != nullptr) {
         *key = value->u.array.entries[index].key;
     }
     *out = value->u.array.entries[index].value;
-    return 0;
+    return S7_OK;
 }
 
 uint8_t s7_array_at(const s7_value* value, uint32_t index, const s7_value** out) {
@@ -987,7 +987,7 @@ uint8_t s7_array_at(const s7_value* value, uint32_t index, const s7_value** out)
 uint8_t s7_array_append(s7_value* array, s7_value* element) {
     if (!s7_value_is_array(array) || element == nullptr || array->flags != S7_FLAG_ARRAY ||
         element->type != array->type) {
-        return 1;
+        return S7_ERR_ARGUMENT;
     }
     return appendEntry(&array->u.array.entries, &array->u.array.count, array->u.array.count, element);
 }
@@ -995,7 +995,7 @@ uint8_t s7_array_append(s7_value* array, s7_value* element) {
 uint8_t s7_array_put(s7_value* array, uint32_t key, s7_value* element) {
     if (!s7_value_is_array(array) || element == nullptr || array->flags == S7_FLAG_ARRAY ||
         element->type != array->type) {
-        return 1;
+        return S7_ERR_ARGUMENT;
     }
     return appendEntry(&array->u.array.entries, &array->u.array.count, key, element);
 }
@@ -1013,7 +1013,7 @@ uint32_t s7_struct_id(const s7_value* value) {
 
 uint8_t s7_struct_set(s7_value* structure, uint32_t key, s7_value* member) {
     if (!s7_value_is_struct(structure) || member == nullptr) {
-        return 1;
+        return S7_ERR_ARGUMENT;
     }
     for (uint32_t i = 0; i < structure->u.structure.member_count; ++i) {
         s7_entry& e = structure->u.structure.members[i];
@@ -1022,7 +1022,7 @@ uint8_t s7_struct_set(s7_value* structure, uint32_t key, s7_value* member) {
                 s7_value_free(e.value);
                 e.value = member;
             }
-            return 0;
+            return S7_OK;
         }
     }
     return appendEntry(&structure->u.structure.members, &structure->u.structure.member_count, key, member);
@@ -1030,101 +1030,101 @@ uint8_t s7_struct_set(s7_value* structure, uint32_t key, s7_value* member) {
 
 uint8_t s7_struct_member_at(const s7_value* structure, uint32_t index, uint32_t* key, const s7_value** out) {
     if (!s7_value_is_struct(structure) || index >= structure->u.structure.member_count || out == nullptr) {
-        return 1;
+        return S7_ERR_ARGUMENT;
     }
     if (key != nullptr) {
         *key = structure->u.structure.members[index].key;
     }
     *out = structure->u.structure.members[index].value;
-    return 0;
+    return S7_OK;
 }
 
 uint8_t s7_struct_find(const s7_value* structure, uint32_t key, const s7_value** out) {
     if (!s7_value_is_struct(structure) || out == nullptr) {
-        return 1;
+        return S7_ERR_ARGUMENT;
     }
     for (uint32_t i = 0; i < structure->u.structure.member_count; ++i) {
         if (structure->u.structure.members[i].key == key) {
             *out = structure->u.structure.members[i].value;
-            return 0;
+            return S7_OK;
         }
     }
-    return 1;
+    return S7_ERR_ARGUMENT;
 }
 
 uint8_t s7_packed_get(const s7_value* value, uint32_t* struct_id, uint64_t* packed_id64, uint32_t* packed_flags,
                       const uint8_t** data, uint32_t* length) {
     if (!s7_value_is_packed(value)) {
-        return 1;
+        return S7_ERR_ARGUMENT;
     }
     if (struct_id != nullptr) *struct_id = value->u.packed.struct_id;
     if (packed_id64 != nullptr) *packed_id64 = value->u.packed.packed_id64;
     if (packed_flags != nullptr) *packed_flags = value->u.packed.packed_flags;
     if (data != nullptr) *data = value->u.packed.data;
     if (length != nullptr) *length = value->u.packed.length;
-    return 0;
+    return S7_OK;
 }
 
 uint8_t s7_value_string_chars(const s7_value* value, char** text) {
     if (text == nullptr || !s7_value_is_array(value) || value->type != S7_TYPE_U8) {
-        return 1;
+        return S7_ERR_ARGUMENT;
     }
     const uint32_t count = value->u.array.count;
     uint8_t length = 0;
     if (count > 2) {
         // Element 1 holds the current length; element 0, the capacity, is
         // not needed to copy the characters.
-        if (s7_value_get_u8(value->u.array.entries[1].value, &length) != 0) {
-            return 10;
+        if (s7_value_get_u8(value->u.array.entries[1].value, &length) != S7_OK) {
+            return S7_ERR_ENCODE;
         }
     }
     char* block = static_cast<char*>(s7_calloc(size_t{length} + 1));
     if (block == nullptr) {
-        return 2;
+        return S7_ERR_NO_MEMORY;
     }
     for (uint32_t i = 0; i < length && i + 2 < count; ++i) {
         uint8_t ch = 0;
-        if (s7_value_get_u8(value->u.array.entries[i + 2].value, &ch) != 0) {
+        if (s7_value_get_u8(value->u.array.entries[i + 2].value, &ch) != S7_OK) {
             s7_free(block);
-            return 10;
+            return S7_ERR_ENCODE;
         }
         block[i] = static_cast<char>(ch);
     }
     *text = block;
-    return 0;
+    return S7_OK;
 }
 
 // ---------------------------------------------------------------- codec
 
-uint8_t s7_decode_value(s7_cursor* c, s7_value** out) {
+s7_status s7_decode_value(s7_cursor* c, s7_value** out) {
     if (c == nullptr || out == nullptr) {
-        return S7_CODEC_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     return decodeValueAt(c, 0, out);
 }
 
-uint8_t s7_decode_payload(s7_cursor* c, uint8_t type, uint8_t flags, s7_value** out) {
+s7_status s7_decode_payload(s7_cursor* c, uint8_t type, uint8_t flags, s7_value** out) {
     if (c == nullptr || out == nullptr) {
-        return S7_CODEC_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     return decodePayloadAt(c, type, flags, 0, out);
 }
 
-uint8_t s7_decode_element(s7_cursor* c, uint8_t type, s7_value** out) {
+s7_status s7_decode_element(s7_cursor* c, uint8_t type, s7_value** out) {
     if (c == nullptr || out == nullptr) {
-        return S7_CODEC_ARGUMENT;
+        return S7_STATUS_ARGUMENT;
     }
     return decodeElementAt(c, type, 0, out);
 }
 
-uint8_t s7_encode_value(s7_cursor* c, const s7_value* value) { return encodeValueAt(c, value, 0); }
+s7_status s7_encode_value(s7_cursor* c, const s7_value* value) { return encodeValueAt(c, value, 0); }
 
-uint8_t s7_encode_payload(s7_cursor* c, const s7_value* value) {
-    return value != nullptr ? encodePayloadAt(c, value, 0) : uint8_t{S7_CODEC_ARGUMENT};
+s7_status s7_encode_payload(s7_cursor* c, const s7_value* value) {
+    return value != nullptr ? encodePayloadAt(c, value, 0) : S7_STATUS_ARGUMENT;
 }
 
-uint8_t s7_encode_element(s7_cursor* c, const s7_value* value) {
-    return value != nullptr ? encodeElementAt(c, value, 0) : uint8_t{S7_CODEC_ARGUMENT};
+s7_status s7_encode_element(s7_cursor* c, const s7_value* value) {
+    return value != nullptr ? encodeElementAt(c, value, 0) : S7_STATUS_ARGUMENT;
 }
 
 uint32_t s7_value_size(const s7_value* value) {

@@ -25,7 +25,7 @@ extern "C" {
 #endif
 
 /* Structures and arrays may nest this deep (the outermost value is level 0);
- * deeper input gives S7_CODEC_RANGE. The browse walks type nesting to the
+ * deeper input gives S7_STATUS_RANGE. The browse walks type nesting to the
  * same depth, and no real controller value comes anywhere near it. */
 enum { S7_VALUE_MAX_DEPTH = 64 };
 
@@ -87,17 +87,19 @@ struct s7_value {
     } u;
 };
 
-/* Codec: codec result codes of the cursor layer (0 ok; 1 invalid argument or
- * out of memory; 2 body too short; 3 value not acceptable). A decoder writes
- * *out only on success and frees everything it built on failure; the cursor
- * is then left where the failure happened. */
-uint8_t s7_decode_value(s7_cursor* c, s7_value** out);
-uint8_t s7_decode_payload(s7_cursor* c, uint8_t type, uint8_t flags, s7_value** out);
-uint8_t s7_decode_element(s7_cursor* c, uint8_t type, s7_value** out);
+/* Codec: S7_STATUS_OK, or S7_STATUS_ARGUMENT (a null argument; a value the
+ * encoder cannot write), S7_STATUS_NO_MEMORY, S7_STATUS_BOUNDS (the body is
+ * too short, or the room to write too small), S7_STATUS_RANGE (a value the
+ * decoder does not accept). A decoder writes *out only on success and frees
+ * everything it built on failure; the cursor is then left where the failure
+ * happened. */
+s7_status s7_decode_value(s7_cursor* c, s7_value** out);
+s7_status s7_decode_payload(s7_cursor* c, uint8_t type, uint8_t flags, s7_value** out);
+s7_status s7_decode_element(s7_cursor* c, uint8_t type, s7_value** out);
 
-uint8_t s7_encode_value(s7_cursor* c, const s7_value* value);
-uint8_t s7_encode_payload(s7_cursor* c, const s7_value* value);
-uint8_t s7_encode_element(s7_cursor* c, const s7_value* value);
+s7_status s7_encode_value(s7_cursor* c, const s7_value* value);
+s7_status s7_encode_payload(s7_cursor* c, const s7_value* value);
+s7_status s7_encode_element(s7_cursor* c, const s7_value* value);
 
 /* Bytes the matching encoder writes; 0 when the value cannot be written
  * (s7_value_size) or has no payload of its own. */
@@ -110,9 +112,10 @@ uint32_t s7_element_size(const s7_value* value);
  * entry would: the first position of a key keeps the last value given for it,
  * later positions are dropped and the replaced values freed. Runs in
  * n log n, so a hostile list of many members cannot stall a decoder.
- * 1 when the scratch space cannot be allocated (the list is then unchanged).
+ * S7_STATUS_NO_MEMORY when the scratch space cannot be allocated (the list
+ * is then unchanged).
  */
-uint8_t s7_entries_keep_last(s7_entry* entries, uint32_t* count);
+s7_status s7_entries_keep_last(s7_entry* entries, uint32_t* count);
 
 /* Frees the values of an entry list and the list itself. */
 void s7_entries_free(s7_entry* entries, uint32_t count);

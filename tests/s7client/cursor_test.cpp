@@ -18,7 +18,7 @@ s7_cursor over(Bytes& b) { return s7_cursor{b.data(), b.data() + b.size()}; }
 Bytes writeVlq(uint64_t v) {
     Bytes out(16, 0xEE);
     s7_cursor c = over(out);
-    EXPECT_EQ(s7_write_vlq64(&c, v), S7_CODEC_OK);
+    EXPECT_EQ(s7_write_vlq64(&c, v), S7_STATUS_OK);
     out.resize(static_cast<size_t>(c.cur - out.data()));
     return out;
 }
@@ -26,7 +26,7 @@ Bytes writeVlq(uint64_t v) {
 Bytes writeSvlq(int64_t v) {
     Bytes out(16, 0xEE);
     s7_cursor c = over(out);
-    EXPECT_EQ(s7_write_svlq64(&c, v), S7_CODEC_OK);
+    EXPECT_EQ(s7_write_svlq64(&c, v), S7_STATUS_OK);
     out.resize(static_cast<size_t>(c.cur - out.data()));
     return out;
 }
@@ -92,7 +92,7 @@ TEST(VlqUnsigned, WorkedExamplesEncodeAndReadBack) {
         Bytes in = row.bytes;
         s7_cursor c = over(in);
         uint64_t v = 0;
-        ASSERT_EQ(s7_read_vlq64(&c, &v), S7_CODEC_OK);
+        ASSERT_EQ(s7_read_vlq64(&c, &v), S7_STATUS_OK);
         EXPECT_EQ(v, row.value);
         EXPECT_EQ(s7_remaining(&c), 0u);
     }
@@ -110,7 +110,7 @@ TEST(VlqSigned, WorkedExamplesEncodeAndReadBack) {
         Bytes in = row.bytes;
         s7_cursor c = over(in);
         int64_t v = 0;
-        ASSERT_EQ(s7_read_svlq64(&c, &v), S7_CODEC_OK);
+        ASSERT_EQ(s7_read_svlq64(&c, &v), S7_STATUS_OK);
         EXPECT_EQ(v, row.value);
         EXPECT_EQ(s7_remaining(&c), 0u);
     }
@@ -141,14 +141,14 @@ TEST(VlqReaders, AcceptNonCanonicalInput) {
         Bytes a = row.bytes;
         s7_cursor c = over(a);
         uint64_t u = 0;
-        ASSERT_EQ(s7_read_vlq64(&c, &u), S7_CODEC_OK);
+        ASSERT_EQ(s7_read_vlq64(&c, &u), S7_STATUS_OK);
         EXPECT_EQ(u, row.unsignedValue);
         EXPECT_EQ(a.size() - s7_remaining(&c), row.consumed);
 
         Bytes b = row.bytes;
         s7_cursor d = over(b);
         int64_t s = 0;
-        ASSERT_EQ(s7_read_svlq64(&d, &s), S7_CODEC_OK);
+        ASSERT_EQ(s7_read_svlq64(&d, &s), S7_STATUS_OK);
         EXPECT_EQ(s, row.signedValue);
     }
 }
@@ -157,12 +157,12 @@ TEST(VlqReaders, Vlq32KeepsTheLowBitsWithoutComplaint) {
     Bytes b = {0x90, 0x80, 0x80, 0x80, 0x00}; // 2^32
     s7_cursor c = over(b);
     uint32_t v32 = 7;
-    ASSERT_EQ(s7_read_vlq32(&c, &v32), S7_CODEC_OK);
+    ASSERT_EQ(s7_read_vlq32(&c, &v32), S7_STATUS_OK);
     EXPECT_EQ(v32, 0u);
 
     c = over(b);
     uint64_t v64 = 0;
-    ASSERT_EQ(s7_read_vlq64(&c, &v64), S7_CODEC_OK);
+    ASSERT_EQ(s7_read_vlq64(&c, &v64), S7_STATUS_OK);
     EXPECT_EQ(v64, 4294967296u);
 }
 
@@ -170,13 +170,13 @@ TEST(VlqReaders, ByteMissingMidwayFailsAndKeepsWhatWasConsumed) {
     Bytes b = {0x81, 0x82};
     s7_cursor c = over(b);
     uint64_t v = 99;
-    EXPECT_EQ(s7_read_vlq64(&c, &v), S7_CODEC_BOUNDS);
+    EXPECT_EQ(s7_read_vlq64(&c, &v), S7_STATUS_BOUNDS);
     EXPECT_EQ(v, 99u);
     EXPECT_EQ(s7_remaining(&c), 0u);
 
     c = over(b);
     int64_t s = 99;
-    EXPECT_EQ(s7_read_svlq64(&c, &s), S7_CODEC_BOUNDS);
+    EXPECT_EQ(s7_read_svlq64(&c, &s), S7_STATUS_BOUNDS);
     EXPECT_EQ(s, 99);
 }
 
@@ -210,7 +210,7 @@ TEST(VlqRoundTrip, SizeFunctionsEqualBytesWrittenAndValuesReadBack) {
         ASSERT_EQ(s7_vlq_size(u), ub.size());
         s7_cursor c = over(ub);
         uint64_t ur = 0;
-        ASSERT_EQ(s7_read_vlq64(&c, &ur), S7_CODEC_OK);
+        ASSERT_EQ(s7_read_vlq64(&c, &ur), S7_STATUS_OK);
         ASSERT_EQ(ur, u);
 
         Bytes sb = writeSvlq(v);
@@ -220,7 +220,7 @@ TEST(VlqRoundTrip, SizeFunctionsEqualBytesWrittenAndValuesReadBack) {
         }
         c = over(sb);
         int64_t sr = 0;
-        ASSERT_EQ(s7_read_svlq64(&c, &sr), S7_CODEC_OK);
+        ASSERT_EQ(s7_read_svlq64(&c, &sr), S7_STATUS_OK);
         ASSERT_EQ(sr, v);
     }
 }
@@ -230,13 +230,13 @@ TEST(VlqWriters, TooLittleRoomWritesNothing) {
         SCOPED_TRACE(v);
         Bytes b(s7_vlq_size(v) - 1, 0xEE);
         s7_cursor c = over(b);
-        EXPECT_EQ(s7_write_vlq64(&c, v), S7_CODEC_BOUNDS);
+        EXPECT_EQ(s7_write_vlq64(&c, v), S7_STATUS_BOUNDS);
         EXPECT_EQ(c.cur, b.data());
         EXPECT_EQ(b, Bytes(b.size(), 0xEE));
         const auto sv = static_cast<int64_t>(v);
         Bytes s(s7_svlq_size64(sv) - 1, 0xEE);
         c = over(s);
-        EXPECT_EQ(s7_write_svlq64(&c, sv), S7_CODEC_BOUNDS);
+        EXPECT_EQ(s7_write_svlq64(&c, sv), S7_STATUS_BOUNDS);
         EXPECT_EQ(s, Bytes(s.size(), 0xEE));
     }
 }
@@ -244,10 +244,10 @@ TEST(VlqWriters, TooLittleRoomWritesNothing) {
 TEST(FixedWidth, WorkedExamples) {
     Bytes b(18);
     s7_cursor c = over(b);
-    ASSERT_EQ(s7_write_u16(&c, 1356), S7_CODEC_OK);
-    ASSERT_EQ(s7_write_u32(&c, 1256), S7_CODEC_OK);
-    ASSERT_EQ(s7_write_u32(&c, std::bit_cast<uint32_t>(1.0f)), S7_CODEC_OK);
-    ASSERT_EQ(s7_write_u64(&c, 0x0102030405060708u), S7_CODEC_OK);
+    ASSERT_EQ(s7_write_u16(&c, 1356), S7_STATUS_OK);
+    ASSERT_EQ(s7_write_u32(&c, 1256), S7_STATUS_OK);
+    ASSERT_EQ(s7_write_u32(&c, std::bit_cast<uint32_t>(1.0f)), S7_STATUS_OK);
+    ASSERT_EQ(s7_write_u64(&c, 0x0102030405060708u), S7_STATUS_OK);
     EXPECT_EQ(s7_remaining(&c), 0u);
     const Bytes expected = {0x05, 0x4C, 0x00, 0x00, 0x04, 0xE8, 0x3F, 0x80, 0x00,
                             0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
@@ -255,8 +255,8 @@ TEST(FixedWidth, WorkedExamples) {
 
     // A u64 without room for both words writes neither.
     c = over(b);
-    ASSERT_EQ(s7_skip(&c, 11), S7_CODEC_OK);
-    EXPECT_EQ(s7_write_u64(&c, ~uint64_t{0}), S7_CODEC_BOUNDS);
+    ASSERT_EQ(s7_skip(&c, 11), S7_STATUS_OK);
+    EXPECT_EQ(s7_write_u64(&c, ~uint64_t{0}), S7_STATUS_BOUNDS);
     EXPECT_EQ(b, expected);
 }
 
@@ -266,18 +266,19 @@ TEST(FixedWidth, ReadersAreBigEndianAndAdvanceExactly) {
     uint8_t u8 = 0;
     uint16_t u16 = 0;
     uint32_t u32 = 0;
-    ASSERT_EQ(s7_read_u8(&c, &u8), S7_CODEC_OK);
-    ASSERT_EQ(s7_read_u16(&c, &u16), S7_CODEC_OK);
-    ASSERT_EQ(s7_read_u32(&c, &u32), S7_CODEC_OK);
+    ASSERT_EQ(s7_read_u8(&c, &u8), S7_STATUS_OK);
+    ASSERT_EQ(s7_read_u16(&c, &u16), S7_STATUS_OK);
+    ASSERT_EQ(s7_read_u32(&c, &u32), S7_STATUS_OK);
     EXPECT_EQ(u8, 0xAB);
     EXPECT_EQ(u16, 1356);
     EXPECT_EQ(u32, 1256u);
     EXPECT_EQ(s7_remaining(&c), 1u);
-    ASSERT_EQ(s7_skip(&c, 1), S7_CODEC_OK);
-    EXPECT_EQ(s7_skip(&c, 1), S7_CODEC_BOUNDS);
+    ASSERT_EQ(s7_skip(&c, 1), S7_STATUS_OK);
+    EXPECT_EQ(s7_skip(&c, 1), S7_STATUS_BOUNDS);
 }
 
-// Argument checks: null output first (1), then cursor (2); outputs untouched.
+// Argument checks: a null output first (S7_STATUS_ARGUMENT), then the
+// cursor (S7_STATUS_BOUNDS); outputs untouched.
 TEST(CursorChecks, NullAndUnusableCursors) {
     Bytes b = {1, 2, 3, 4, 5, 6, 7, 8, 9};
     s7_cursor empty{b.data(), b.data()};
@@ -295,22 +296,22 @@ TEST(CursorChecks, NullAndUnusableCursors) {
         uint32_t u32 = 42;
         uint64_t u64 = 42;
         int64_t i64 = 42;
-        EXPECT_EQ(s7_read_u8(c, nullptr), S7_CODEC_ARGUMENT);
-        EXPECT_EQ(s7_read_u16(c, nullptr), S7_CODEC_ARGUMENT);
-        EXPECT_EQ(s7_read_u32(c, nullptr), S7_CODEC_ARGUMENT);
-        EXPECT_EQ(s7_read_u8(c, &u8), S7_CODEC_BOUNDS);
-        EXPECT_EQ(s7_read_u16(c, &u16), S7_CODEC_BOUNDS);
-        EXPECT_EQ(s7_read_u32(c, &u32), S7_CODEC_BOUNDS);
-        const uint8_t expectVlq = c == nullptr ? S7_CODEC_ARGUMENT : S7_CODEC_BOUNDS;
+        EXPECT_EQ(s7_read_u8(c, nullptr), S7_STATUS_ARGUMENT);
+        EXPECT_EQ(s7_read_u16(c, nullptr), S7_STATUS_ARGUMENT);
+        EXPECT_EQ(s7_read_u32(c, nullptr), S7_STATUS_ARGUMENT);
+        EXPECT_EQ(s7_read_u8(c, &u8), S7_STATUS_BOUNDS);
+        EXPECT_EQ(s7_read_u16(c, &u16), S7_STATUS_BOUNDS);
+        EXPECT_EQ(s7_read_u32(c, &u32), S7_STATUS_BOUNDS);
+        const uint8_t expectVlq = c == nullptr ? S7_STATUS_ARGUMENT : S7_STATUS_BOUNDS;
         EXPECT_EQ(s7_read_vlq32(c, &u32), expectVlq);
         EXPECT_EQ(s7_read_vlq64(c, &u64), expectVlq);
         EXPECT_EQ(s7_read_svlq64(c, &i64), expectVlq);
-        EXPECT_EQ(s7_skip(c, 1), S7_CODEC_BOUNDS);
-        EXPECT_EQ(s7_write_u8(c, 1), S7_CODEC_BOUNDS);
-        EXPECT_EQ(s7_write_u64(c, 1), S7_CODEC_BOUNDS);
-        EXPECT_EQ(s7_write_vlq64(c, 1), S7_CODEC_BOUNDS);
-        EXPECT_EQ(s7_write_svlq64(c, 1), S7_CODEC_BOUNDS);
-        EXPECT_EQ(s7_write_request_tail(c), S7_CODEC_BOUNDS);
+        EXPECT_EQ(s7_skip(c, 1), S7_STATUS_BOUNDS);
+        EXPECT_EQ(s7_write_u8(c, 1), S7_STATUS_BOUNDS);
+        EXPECT_EQ(s7_write_u64(c, 1), S7_STATUS_BOUNDS);
+        EXPECT_EQ(s7_write_vlq64(c, 1), S7_STATUS_BOUNDS);
+        EXPECT_EQ(s7_write_svlq64(c, 1), S7_STATUS_BOUNDS);
+        EXPECT_EQ(s7_write_request_tail(c), S7_STATUS_BOUNDS);
         EXPECT_EQ(u8 + u16 + u32 + u64 + static_cast<uint64_t>(i64), 5u * 42u);
     }
 }
@@ -318,14 +319,14 @@ TEST(CursorChecks, NullAndUnusableCursors) {
 TEST(CursorChecks, WriteBytesOrderOfChecks) {
     Bytes b(4, 0);
     s7_cursor c = over(b);
-    EXPECT_EQ(s7_write_bytes(nullptr, nullptr, 0), S7_CODEC_OK);
-    EXPECT_EQ(s7_write_bytes(&c, nullptr, 0), S7_CODEC_OK);
+    EXPECT_EQ(s7_write_bytes(nullptr, nullptr, 0), S7_STATUS_OK);
+    EXPECT_EQ(s7_write_bytes(&c, nullptr, 0), S7_STATUS_OK);
     EXPECT_EQ(c.cur, b.data());
-    EXPECT_EQ(s7_write_bytes(&c, nullptr, 1), S7_CODEC_ARGUMENT);
+    EXPECT_EQ(s7_write_bytes(&c, nullptr, 1), S7_STATUS_ARGUMENT);
     const uint8_t src[5] = {1, 2, 3, 4, 5};
-    EXPECT_EQ(s7_write_bytes(&c, src, 5), S7_CODEC_BOUNDS);
+    EXPECT_EQ(s7_write_bytes(&c, src, 5), S7_STATUS_BOUNDS);
     EXPECT_EQ(c.cur, b.data());
-    EXPECT_EQ(s7_write_bytes(&c, src, 4), S7_CODEC_OK);
+    EXPECT_EQ(s7_write_bytes(&c, src, 4), S7_STATUS_OK);
     EXPECT_EQ(b, Bytes(src, src + 4));
     EXPECT_EQ(s7_remaining(&c), 0u);
 }
@@ -336,13 +337,13 @@ TEST(RequestTail, IsTheFixedAttributeBlock) {
     ASSERT_EQ(s7_request_tail_size(), 23u);
     Bytes b(23);
     s7_cursor c = over(b);
-    ASSERT_EQ(s7_write_request_tail(&c), S7_CODEC_OK);
+    ASSERT_EQ(s7_write_request_tail(&c), S7_STATUS_OK);
     EXPECT_EQ(b, expected);
     EXPECT_EQ(s7_remaining(&c), 0u);
 
     Bytes shortBuf(22, 0xEE);
     c = over(shortBuf);
-    EXPECT_EQ(s7_write_request_tail(&c), S7_CODEC_BOUNDS);
+    EXPECT_EQ(s7_write_request_tail(&c), S7_STATUS_BOUNDS);
     EXPECT_EQ(shortBuf, Bytes(22, 0xEE));
 }
 

@@ -24,7 +24,7 @@ Bytes operator+(Bytes a, const Bytes& b) {
 Bytes writeAddress(const s7_item_address& a) {
     Bytes out(s7_item_address_size(&a));
     s7_cursor c{out.data(), out.data() + out.size()};
-    EXPECT_EQ(s7_write_item_address(&c, &a), S7_CODEC_OK);
+    EXPECT_EQ(s7_write_item_address(&c, &a), S7_STATUS_OK);
     EXPECT_EQ(c.cur, c.end);
     return out;
 }
@@ -86,7 +86,7 @@ const Bytes kSessionObjectBytes = {0xA1, 0x00, 0x00, 0x00, 0xD3, 0x82, 0x1F, 0x0
 Bytes writeObject(const s7_object* o) {
     Bytes out(s7_object_size(o));
     s7_cursor c{out.data(), out.data() + out.size()};
-    EXPECT_EQ(s7_write_object(&c, o), S7_CODEC_OK);
+    EXPECT_EQ(s7_write_object(&c, o), S7_STATUS_OK);
     EXPECT_EQ(c.cur, c.end) << "size and writer disagree";
     return out;
 }
@@ -122,7 +122,7 @@ TEST(ObjectWire, ReadsEveryElementKind) {
                        Bytes{0xA2};
     Read r;
     readObject(body + Bytes{0xFF}, r);
-    ASSERT_EQ(r.rc, S7_CODEC_OK);
+    ASSERT_EQ(r.rc, S7_STATUS_OK);
     EXPECT_EQ(r.consumed, body.size());
     const s7_object* o = r.object;
     EXPECT_EQ(s7_object_id(o), 0x8A0E0001u);
@@ -152,7 +152,7 @@ TEST(ObjectWire, RoundTripKeepsAttributesChildrenAndRelations) {
     const Bytes first = writeObject(o);
     Read r;
     readObject(first, r);
-    ASSERT_EQ(r.rc, S7_CODEC_OK);
+    ASSERT_EQ(r.rc, S7_STATUS_OK);
     EXPECT_EQ(writeObject(r.object), first);
     s7_object_free(o);
 }
@@ -162,7 +162,7 @@ TEST(ObjectWire, RepeatedAttributeKeepsTheSecondValue) {
                         0xA3, 0x08, 0x00, 0x02, 0x05, 0xA3, 0x07, 0x00, 0x02, 0x02, 0xA2};
     Read r;
     readObject(body, r);
-    ASSERT_EQ(r.rc, S7_CODEC_OK);
+    ASSERT_EQ(r.rc, S7_STATUS_OK);
     ASSERT_EQ(r.object->attribute_count, 2u);
     EXPECT_EQ(r.object->attributes[0].key, 7u);
     uint8_t v = 0;
@@ -178,16 +178,16 @@ TEST(ObjectWire, MalformedObjectsAreRefused) {
     };
     const Bytes head = {0xA1, 0, 0, 0, 1, 0x01, 0x00, 0x00};
     const std::vector<Row> rows = {
-        {"not an object tag", {0xA2, 0, 0, 0, 1, 1, 0, 0, 0xA2}, S7_CODEC_RANGE},
-        {"head cut", {0xA1, 0, 0, 0, 1, 0x01, 0x00}, S7_CODEC_BOUNDS},
-        {"no end tag", head, S7_CODEC_BOUNDS},
-        {"unknown tag", head + Bytes{0xA5, 0xA2}, S7_CODEC_RANGE},
-        {"relation above 32 bits", head + Bytes{0xA4, 0x90, 0x80, 0x80, 0x80, 0x00, 0, 0, 0, 1, 0xA2}, S7_CODEC_RANGE},
-        {"relation target cut", head + Bytes{0xA4, 0x01, 0, 0}, S7_CODEC_BOUNDS},
-        {"bad attribute value", head + Bytes{0xA3, 0x01, 0x40, 0x02, 0x00, 0xA2}, S7_CODEC_RANGE},
-        {"type-info list cut", head + Bytes{0xAB, 0x00, 0x1C, 0, 0, 0, 0, 1, 2}, S7_CODEC_BOUNDS},
-        {"name text past the end", head + Bytes{0xAC, 0x00, 0x05, 0x09, 'a', 'b'}, S7_CODEC_BOUNDS},
-        {"bad child", head + Bytes{0xA1, 0, 0, 0, 2, 0x01, 0x00, 0x00, 0x00, 0xA2, 0xA2}, S7_CODEC_RANGE},
+        {"not an object tag", {0xA2, 0, 0, 0, 1, 1, 0, 0, 0xA2}, S7_STATUS_RANGE},
+        {"head cut", {0xA1, 0, 0, 0, 1, 0x01, 0x00}, S7_STATUS_BOUNDS},
+        {"no end tag", head, S7_STATUS_BOUNDS},
+        {"unknown tag", head + Bytes{0xA5, 0xA2}, S7_STATUS_RANGE},
+        {"relation above 32 bits", head + Bytes{0xA4, 0x90, 0x80, 0x80, 0x80, 0x00, 0, 0, 0, 1, 0xA2}, S7_STATUS_RANGE},
+        {"relation target cut", head + Bytes{0xA4, 0x01, 0, 0}, S7_STATUS_BOUNDS},
+        {"bad attribute value", head + Bytes{0xA3, 0x01, 0x40, 0x02, 0x00, 0xA2}, S7_STATUS_RANGE},
+        {"type-info list cut", head + Bytes{0xAB, 0x00, 0x1C, 0, 0, 0, 0, 1, 2}, S7_STATUS_BOUNDS},
+        {"name text past the end", head + Bytes{0xAC, 0x00, 0x05, 0x09, 'a', 'b'}, S7_STATUS_BOUNDS},
+        {"bad child", head + Bytes{0xA1, 0, 0, 0, 2, 0x01, 0x00, 0x00, 0x00, 0xA2, 0xA2}, S7_STATUS_RANGE},
     };
     vemo::test::CountingAllocator alloc;
     for (const Row& row : rows) {
@@ -218,7 +218,7 @@ TEST(NameList, BlocksOfEntriesEndAtAZeroLength) {
         Bytes b = row.bytes;
         s7_cursor c{b.data(), b.data() + b.size()};
         s7_name_list names{};
-        ASSERT_EQ(s7_read_name_list(&c, &names), S7_CODEC_OK) << row.name;
+        ASSERT_EQ(s7_read_name_list(&c, &names), S7_STATUS_OK) << row.name;
         ASSERT_EQ(names.count, row.texts.size()) << row.name;
         for (size_t i = 0; i < row.texts.size(); ++i) {
             EXPECT_EQ(names.items[i], row.texts[i]) << row.name;
@@ -233,7 +233,7 @@ TEST(NameList, ATextLongerThanTheBodyFailsAndFreesEverything) {
     Bytes b = {0x00, 0x0A, 0x01, 'a', 0x00, 0x20, 'b', 'c'};
     s7_cursor c{b.data(), b.data() + b.size()};
     s7_name_list names{};
-    EXPECT_EQ(s7_read_name_list(&c, &names), S7_CODEC_BOUNDS);
+    EXPECT_EQ(s7_read_name_list(&c, &names), S7_STATUS_BOUNDS);
     EXPECT_EQ(names.count, 0u);
     EXPECT_EQ(alloc.live(), 0u);
 }
@@ -273,7 +273,7 @@ TEST(ObjectHostile, DeepNestingFailsCleanly) {
     }
     Read r;
     readObject(b, r);
-    EXPECT_EQ(r.rc, S7_CODEC_RANGE);
+    EXPECT_EQ(r.rc, S7_STATUS_RANGE);
     EXPECT_EQ(r.object, nullptr);
     EXPECT_EQ(alloc.live(), 0u);
 }
@@ -286,10 +286,10 @@ TEST(ObjectMemory, ReadingBuildsAllOrNothingWhenAllocationsFail) {
         alloc.failFrom(n);
         Read r;
         readObject(body, r);
-        if (r.rc == S7_CODEC_OK) {
+        if (r.rc == S7_STATUS_OK) {
             break;
         }
-        EXPECT_EQ(r.rc, S7_CODEC_ARGUMENT) << "allocation " << n;
+        EXPECT_EQ(r.rc, S7_STATUS_NO_MEMORY) << "allocation " << n;
         EXPECT_EQ(r.object, nullptr);
         EXPECT_EQ(alloc.live(), 0u) << "allocation " << n;
     }

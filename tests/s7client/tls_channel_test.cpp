@@ -44,7 +44,7 @@ Bytes counting(size_t n, uint8_t from = 0) {
 // frame callbacks by hand against scripted frames.
 struct RawChannel {
     explicit RawChannel(uint16_t port) : channel(s7_tls_channel_new(nullptr)) {
-        EXPECT_EQ(s7_socket_connect(channel->transport->socket, "127.0.0.1", port, kTimeoutMs), S7_SOCK_OK);
+        EXPECT_EQ(s7_socket_connect(channel->transport->socket, "127.0.0.1", port, kTimeoutMs), S7_STATUS_OK);
         channel->timeout_ms = kTimeoutMs;
     }
     ~RawChannel() { s7_tls_channel_free(channel); }
@@ -57,9 +57,9 @@ struct RawChannel {
 // the peer, ready for the handshake.
 struct PeerChannel {
     explicit PeerChannel(uint16_t port) : transport(s7_iso_transport_new(nullptr)) {
-        EXPECT_EQ(s7_iso_connect(transport, "127.0.0.1", port, kTimeoutMs), S7_ISO_OK);
+        EXPECT_EQ(s7_iso_connect(transport, "127.0.0.1", port, kTimeoutMs), S7_STATUS_OK);
         s7_tls_start_result reply{};
-        EXPECT_EQ(s7_tls_start(transport, kTimeoutMs, &reply), S7_ISO_OK);
+        EXPECT_EQ(s7_tls_start(transport, kTimeoutMs, &reply), S7_STATUS_OK);
         channel = s7_tls_channel_new(transport);
     }
     ~PeerChannel() {
@@ -100,9 +100,9 @@ TEST(TlsBioRecv, OneFrameServesSeveralReadsAndNoReadSpansTwoFrames) {
     ASSERT_EQ(s7_tls_bio_recv(raw.channel, buf, 200), 3) << "a new frame";
     EXPECT_EQ(Bytes(buf, buf + 3), second);
     // A read of nothing could never make progress: refused, not retried.
-    EXPECT_EQ(s7_tls_bio_recv(raw.channel, buf, 0), S7_TLS_INTERNAL_ERROR);
-    EXPECT_EQ(s7_tls_bio_recv(raw.channel, nullptr, 5), S7_TLS_INTERNAL_ERROR);
-    EXPECT_EQ(s7_tls_bio_recv(nullptr, buf, 5), S7_TLS_INTERNAL_ERROR);
+    EXPECT_EQ(s7_tls_bio_recv(raw.channel, buf, 0), S7_TLS_IO_FAILED);
+    EXPECT_EQ(s7_tls_bio_recv(raw.channel, nullptr, 5), S7_TLS_IO_FAILED);
+    EXPECT_EQ(s7_tls_bio_recv(nullptr, buf, 5), S7_TLS_IO_FAILED);
 }
 
 TEST(TlsBioRecv, WhatEachKindOfFrameOrFailureGives) {
@@ -111,19 +111,20 @@ TEST(TlsBioRecv, WhatEachKindOfFrameOrFailureGives) {
         Bytes sent;
         bool close;
         int expected;
-        uint8_t timedOut;
+        s7_status below; // what the transport reported, kept for the engine call's result
     };
     const Case cases[] = {
-        {"an empty frame asks for another read, without a time-out", dataFrame({}), false, S7_TLS_WANT_READ, 0},
-        {"nothing within the time-out: retry, flagged", {}, false, S7_TLS_WANT_READ, 1},
-        {"the peer closed: end of stream", {}, true, 0, 0},
+        {"an empty frame asks for another read, without a time-out", dataFrame({}), false, S7_TLS_IO_WANT_READ,
+         S7_STATUS_OK},
+        {"nothing within the time-out: retry, flagged", {}, false, S7_TLS_IO_WANT_READ, S7_STATUS_TIMEOUT},
+        {"the peer closed: end of stream", {}, true, 0, S7_STATUS_OK},
         {"a frame larger than the receive buffer is fatal", dataFrame(Bytes(32769, 0x11)), false,
-         S7_TLS_INTERNAL_ERROR, 0},
-        {"a frame exactly the size of the buffer fits", dataFrame(Bytes(32768, 0x11)), false, 32768, 0},
+         S7_TLS_IO_FAILED, S7_STATUS_TOO_LARGE},
+        {"a frame exactly the size of the buffer fits", dataFrame(Bytes(32768, 0x11)), false, 32768, S7_STATUS_OK},
         {"a malformed packet is fatal", {0x04, 0x00, 0x00, 0x08, 0x02, 0xF0, 0x80, 0x00}, false,
-         S7_TLS_INTERNAL_ERROR, 0},
+         S7_TLS_IO_FAILED, S7_STATUS_PROTOCOL},
         {"a connection confirm amid TLS is fatal", {0x03, 0x00, 0x00, 0x0B, 0x06, 0xD0, 0, 1, 0, 1, 0}, false,
-         S7_TLS_INTERNAL_ERROR, 0},
+         S7_TLS_IO_FAILED, S7_STATUS_CONFIRM},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);
@@ -137,7 +138,7 @@ TEST(TlsBioRecv, WhatEachKindOfFrameOrFailureGives) {
         raw.channel->timeout_ms = 200;
         Bytes buf(40000);
         EXPECT_EQ(s7_tls_bio_recv(raw.channel, buf.data(), buf.size()), c.expected);
-        EXPECT_EQ(raw.channel->timed_out, c.timedOut);
+        EXPECT_EQ(raw.channel->io_status, c.below);
     }
 }
 
@@ -151,7 +152,7 @@ TEST(TlsBioRecv, EmptyFrameIsSkippedAndTheNextFrameServed) {
     });
     RawChannel raw(server.port());
     uint8_t buf[16];
-    EXPECT_EQ(s7_tls_bio_recv(raw.channel, buf, sizeof buf), S7_TLS_WANT_READ);
+    EXPECT_EQ(s7_tls_bio_recv(raw.channel, buf, sizeof buf), S7_TLS_IO_WANT_READ);
     ASSERT_EQ(s7_tls_bio_recv(raw.channel, buf, sizeof buf), 2);
     EXPECT_EQ(Bytes(buf, buf + 2), (Bytes{7, 8}));
 }
@@ -166,10 +167,10 @@ TEST(TlsBioSend, EachCallIsOneWholeDataFrame) {
     const Bytes payload = counting(300);
     EXPECT_EQ(s7_tls_bio_send(raw.channel, payload.data(), payload.size()), 300);
     EXPECT_EQ(s7_tls_bio_send(raw.channel, payload.data(), 1), 1);
-    EXPECT_EQ(s7_tls_bio_send(raw.channel, nullptr, 1), S7_TLS_INTERNAL_ERROR);
-    EXPECT_EQ(s7_tls_bio_send(nullptr, payload.data(), 1), S7_TLS_INTERNAL_ERROR);
+    EXPECT_EQ(s7_tls_bio_send(raw.channel, nullptr, 1), S7_TLS_IO_FAILED);
+    EXPECT_EQ(s7_tls_bio_send(nullptr, payload.data(), 1), S7_TLS_IO_FAILED);
     s7_socket_close(raw.channel->transport->socket);
-    EXPECT_EQ(s7_tls_bio_send(raw.channel, payload.data(), 1), S7_TLS_INTERNAL_ERROR) << "no socket";
+    EXPECT_EQ(s7_tls_bio_send(raw.channel, payload.data(), 1), S7_TLS_IO_FAILED) << "no socket";
     server.join();
     Bytes expected = dataFrame(payload);
     const Bytes one = dataFrame({0});
@@ -191,8 +192,8 @@ TEST(TlsBioSend, SendThatCannotGoOutInTimeIsARetryFlaggedAsTimeOut) {
             break;
         }
     }
-    EXPECT_EQ(rc, S7_TLS_WANT_WRITE);
-    EXPECT_EQ(raw.channel->timed_out, 1);
+    EXPECT_EQ(rc, S7_TLS_IO_WANT_WRITE);
+    EXPECT_EQ(raw.channel->io_status, S7_STATUS_TIMEOUT);
 }
 
 TEST(TlsSendRecords, EveryRecordGoesOutAsItsOwnFrameHoweverTheWritesCutThem) {
@@ -235,9 +236,9 @@ TEST(TlsSendRecords, EveryRecordGoesOutAsItsOwnFrameHoweverTheWritesCutThem) {
     EXPECT_EQ(write(last), static_cast<int>(last.size()));
     EXPECT_EQ(raw.channel->send_pending, 0u);
     // A header that announces more than a TLS record can hold.
-    EXPECT_EQ(write({0x17, 0x03, 0x03, 0xFF, 0xFF}), S7_TLS_INTERNAL_ERROR);
+    EXPECT_EQ(write({0x17, 0x03, 0x03, 0xFF, 0xFF}), S7_TLS_IO_FAILED);
     EXPECT_EQ(raw.channel->send_pending, 0u);
-    EXPECT_EQ(s7_tls_send_records(nullptr, a.data(), a.size()), S7_TLS_INTERNAL_ERROR);
+    EXPECT_EQ(s7_tls_send_records(nullptr, a.data(), a.size()), S7_TLS_IO_FAILED);
     server.join();
     EXPECT_EQ(received, expected);
 }
@@ -255,20 +256,20 @@ TEST(TlsHandshake, AcceptsAnyCertificateAndRefusesWhatIsNotTls13WithTheTwoSuites
         return o;
     };
     const Case cases[] = {
-        {"a self-signed certificate: the first suite", {}, S7_TLS_OK, "TLS_AES_128_GCM_SHA256"},
+        {"a self-signed certificate: the first suite", {}, S7_STATUS_OK, "TLS_AES_128_GCM_SHA256"},
         {"a server with the second suite only", with([](TlsPeerOptions& o) { o.cipherSuites = "TLS_AES_256_GCM_SHA384"; }),
-         S7_TLS_OK, "TLS_AES_256_GCM_SHA384"},
-        {"an expired certificate", with([](TlsPeerOptions& o) { o.expiredCertificate = true; }), S7_TLS_OK,
+         S7_STATUS_OK, "TLS_AES_256_GCM_SHA384"},
+        {"an expired certificate", with([](TlsPeerOptions& o) { o.expiredCertificate = true; }), S7_STATUS_OK,
          "TLS_AES_128_GCM_SHA256"},
         {"empty frames between the server's records",
-         with([](TlsPeerOptions& o) { o.emptyFramesInHandshake = true; }), S7_TLS_OK, "TLS_AES_128_GCM_SHA256"},
-        {"a TLS 1.2 server", with([](TlsPeerOptions& o) { o.tls12Only = true; }), S7_TLS_FAILED, ""},
+         with([](TlsPeerOptions& o) { o.emptyFramesInHandshake = true; }), S7_STATUS_OK, "TLS_AES_128_GCM_SHA256"},
+        {"a TLS 1.2 server", with([](TlsPeerOptions& o) { o.tls12Only = true; }), S7_STATUS_TLS, ""},
         {"a server with other suites only",
-         with([](TlsPeerOptions& o) { o.cipherSuites = "TLS_CHACHA20_POLY1305_SHA256"; }), S7_TLS_FAILED, ""},
+         with([](TlsPeerOptions& o) { o.cipherSuites = "TLS_CHACHA20_POLY1305_SHA256"; }), S7_STATUS_TLS, ""},
         {"a server that closes after the hello", with([](TlsPeerOptions& o) { o.closeAt = PeerStep::Handshake; }),
-         S7_TLS_FAILED, ""},
+         S7_STATUS_TLS, ""},
         {"a server that never answers the hello",
-         with([](TlsPeerOptions& o) { o.silentAt = PeerStep::Handshake; }), S7_TLS_TIMEOUT, ""},
+         with([](TlsPeerOptions& o) { o.silentAt = PeerStep::Handshake; }), S7_STATUS_TIMEOUT, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);
@@ -277,12 +278,12 @@ TEST(TlsHandshake, AcceptsAnyCertificateAndRefusesWhatIsNotTls13WithTheTwoSuites
             PeerChannel link(peer.port());
             ASSERT_NE(link.channel, nullptr);
             EXPECT_EQ(s7_tls_handshake(link.channel, 500), c.expected);
-            EXPECT_EQ(link.channel->established, c.expected == S7_TLS_OK ? 1 : 0);
+            EXPECT_EQ(link.channel->established, c.expected == S7_STATUS_OK ? 1 : 0);
         }
         peer.join();
         const auto& log = peer.log();
-        EXPECT_EQ(log.handshakeDone, c.expected == S7_TLS_OK);
-        if (c.expected == S7_TLS_OK) {
+        EXPECT_EQ(log.handshakeDone, c.expected == S7_STATUS_OK);
+        if (c.expected == S7_STATUS_OK) {
             EXPECT_EQ(log.tlsVersion, 0x0304);
             EXPECT_EQ(log.cipher, c.cipher);
         }
@@ -293,9 +294,9 @@ TEST(TlsHandshake, ClientOffersExactlyTheTwoSuitesNoServerNameAndOneRecordPerFra
     TlsPeer peer;
     {
         PeerChannel link(peer.port());
-        ASSERT_EQ(s7_tls_handshake(link.channel, kTimeoutMs), S7_TLS_OK);
+        ASSERT_EQ(s7_tls_handshake(link.channel, kTimeoutMs), S7_STATUS_OK);
         ASSERT_EQ(s7_tls_write(link.channel, kRequest.data(), static_cast<uint32_t>(kRequest.size()), kTimeoutMs),
-                  S7_TLS_OK);
+                  S7_STATUS_OK);
     }
     peer.join();
     const auto& log = peer.log();
@@ -318,13 +319,13 @@ TEST(TlsChannel, ReadAndWriteBeforeTheHandshakeFailWithoutTouchingTheSocket) {
         uint8_t buf[16];
         int32_t count = 7;
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(s7_tls_read(link.channel, buf, sizeof buf, &count, 2000), S7_TLS_FAILED);
+        EXPECT_EQ(s7_tls_read(link.channel, buf, sizeof buf, &count, 2000), S7_STATUS_TLS);
         EXPECT_EQ(count, 0);
-        EXPECT_EQ(s7_tls_write(link.channel, kRequest.data(), 9, 2000), S7_TLS_FAILED);
-        EXPECT_EQ(s7_tls_write(link.channel, nullptr, 0, 2000), S7_TLS_FAILED);
+        EXPECT_EQ(s7_tls_write(link.channel, kRequest.data(), 9, 2000), S7_STATUS_TLS);
+        EXPECT_EQ(s7_tls_write(link.channel, nullptr, 0, 2000), S7_STATUS_TLS);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000)) << "no wait";
         // Nothing was sent or taken: the handshake still starts cleanly.
-        EXPECT_EQ(s7_tls_handshake(link.channel, kTimeoutMs), S7_TLS_OK);
+        EXPECT_EQ(s7_tls_handshake(link.channel, kTimeoutMs), S7_STATUS_OK);
     }
     peer.join();
     ASSERT_FALSE(peer.log().clientFrames.empty());
@@ -334,18 +335,18 @@ TEST(TlsChannel, ReadAndWriteBeforeTheHandshakeFailWithoutTouchingTheSocket) {
 TEST(TlsChannel, ArgumentsAreChecked) {
     TlsPeer peer;
     PeerChannel link(peer.port());
-    ASSERT_EQ(s7_tls_handshake(link.channel, kTimeoutMs), S7_TLS_OK);
+    ASSERT_EQ(s7_tls_handshake(link.channel, kTimeoutMs), S7_STATUS_OK);
     uint8_t buf[4];
     int32_t count = 5;
-    EXPECT_EQ(s7_tls_read(link.channel, buf, 0, &count, kTimeoutMs), S7_TLS_ARGUMENT);
+    EXPECT_EQ(s7_tls_read(link.channel, buf, 0, &count, kTimeoutMs), S7_STATUS_ARGUMENT);
     EXPECT_EQ(count, 0);
-    EXPECT_EQ(s7_tls_read(link.channel, nullptr, 4, &count, kTimeoutMs), S7_TLS_ARGUMENT);
-    EXPECT_EQ(s7_tls_read(link.channel, buf, 4, nullptr, kTimeoutMs), S7_TLS_ARGUMENT);
-    EXPECT_EQ(s7_tls_read(nullptr, buf, 4, &count, kTimeoutMs), S7_TLS_ARGUMENT);
-    EXPECT_EQ(s7_tls_write(link.channel, nullptr, 1, kTimeoutMs), S7_TLS_ARGUMENT);
-    EXPECT_EQ(s7_tls_write(nullptr, buf, 1, kTimeoutMs), S7_TLS_ARGUMENT);
-    EXPECT_EQ(s7_tls_handshake(nullptr, kTimeoutMs), S7_TLS_ARGUMENT);
-    EXPECT_EQ(s7_tls_write(link.channel, nullptr, 0, kTimeoutMs), S7_TLS_OK) << "nothing to write once established";
+    EXPECT_EQ(s7_tls_read(link.channel, nullptr, 4, &count, kTimeoutMs), S7_STATUS_ARGUMENT);
+    EXPECT_EQ(s7_tls_read(link.channel, buf, 4, nullptr, kTimeoutMs), S7_STATUS_ARGUMENT);
+    EXPECT_EQ(s7_tls_read(nullptr, buf, 4, &count, kTimeoutMs), S7_STATUS_ARGUMENT);
+    EXPECT_EQ(s7_tls_write(link.channel, nullptr, 1, kTimeoutMs), S7_STATUS_ARGUMENT);
+    EXPECT_EQ(s7_tls_write(nullptr, buf, 1, kTimeoutMs), S7_STATUS_ARGUMENT);
+    EXPECT_EQ(s7_tls_handshake(nullptr, kTimeoutMs), S7_STATUS_ARGUMENT);
+    EXPECT_EQ(s7_tls_write(link.channel, nullptr, 0, kTimeoutMs), S7_STATUS_OK) << "nothing to write once established";
     s7_tls_channel_free(nullptr);
 }
 
@@ -356,12 +357,12 @@ TEST(TlsChannel, ReadAfterTheRequestGivesTheReplyOrTheCodeOfItsFailure) {
         uint8_t expected;
     };
     const Case cases[] = {
-        {"a reply in one record", PeerReply::tls({1, 2, 3}), S7_TLS_OK},
-        {"an abrupt close is the peer closing", PeerReply::close(), S7_TLS_CLOSED},
-        {"a closure alert is the peer closing", PeerReply::closeNotify(), S7_TLS_CLOSED},
-        {"a frame too large for the receive buffer", PeerReply::rawFrame(Bytes(32769, 0)), S7_TLS_FAILED},
-        {"a frame that is no TLS record", PeerReply::rawFrame(Bytes(40, 0x55)), S7_TLS_FAILED},
-        {"no answer within the time-out", std::nullopt, S7_TLS_TIMEOUT},
+        {"a reply in one record", PeerReply::tls({1, 2, 3}), S7_STATUS_OK},
+        {"an abrupt close is the peer closing", PeerReply::close(), S7_STATUS_NOT_CONNECTED},
+        {"a closure alert is the peer closing", PeerReply::closeNotify(), S7_STATUS_NOT_CONNECTED},
+        {"a frame too large for the receive buffer", PeerReply::rawFrame(Bytes(32769, 0)), S7_STATUS_TLS},
+        {"a frame that is no TLS record", PeerReply::rawFrame(Bytes(40, 0x55)), S7_STATUS_TLS},
+        {"no answer within the time-out", std::nullopt, S7_STATUS_TIMEOUT},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);
@@ -371,13 +372,13 @@ TEST(TlsChannel, ReadAfterTheRequestGivesTheReplyOrTheCodeOfItsFailure) {
         }
         TlsPeer peer(options);
         PeerChannel link(peer.port());
-        ASSERT_EQ(s7_tls_handshake(link.channel, kTimeoutMs), S7_TLS_OK);
+        ASSERT_EQ(s7_tls_handshake(link.channel, kTimeoutMs), S7_STATUS_OK);
         ASSERT_EQ(s7_tls_write(link.channel, kRequest.data(), static_cast<uint32_t>(kRequest.size()), kTimeoutMs),
-                  S7_TLS_OK);
+                  S7_STATUS_OK);
         uint8_t buf[64];
         int32_t count = -1;
         EXPECT_EQ(s7_tls_read(link.channel, buf, sizeof buf, &count, 300), c.expected);
-        if (c.expected == S7_TLS_OK) {
+        if (c.expected == S7_STATUS_OK) {
             EXPECT_EQ(Bytes(buf, buf + count), (Bytes{1, 2, 3}));
         } else {
             EXPECT_EQ(count, 0);

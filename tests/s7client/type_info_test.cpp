@@ -63,14 +63,14 @@ void readList(Bytes bytes, Listed& out) {
 TEST(TypeInfoList, ZeroFirstLengthIsEmptyAfterItsFourBytes) {
     Listed l;
     readList({0x00, 0x00, 1, 2, 3, 4, 0xEE}, l);
-    EXPECT_EQ(l.rc, S7_TYPE_INFO_OK);
+    EXPECT_EQ(l.rc, S7_STATUS_OK);
     EXPECT_EQ(l.list.count, 0u);
     EXPECT_EQ(l.list.items, nullptr);
     EXPECT_EQ(l.consumed, 6u);
 
     Listed cut;
     readList({0x00, 0x00, 1, 2, 3}, cut);
-    EXPECT_EQ(cut.rc, S7_TYPE_INFO_SHORT);
+    EXPECT_EQ(cut.rc, S7_STATUS_BOUNDS);
 }
 
 TEST(TypeInfoList, FirstBlockLengthCountsItsFourSkippedBytes) {
@@ -78,7 +78,7 @@ TEST(TypeInfoList, FirstBlockLengthCountsItsFourSkippedBytes) {
     const Bytes body = Bytes{0x00, 28, 9, 9, 9, 9} + head(0x01020304, 5, 0x2ABC) + numberedRecord(12) + Bytes{0, 0};
     Listed l;
     readList(body + Bytes{0xEE}, l);
-    ASSERT_EQ(l.rc, S7_TYPE_INFO_OK);
+    ASSERT_EQ(l.rc, S7_STATUS_OK);
     ASSERT_EQ(l.list.count, 1u);
     EXPECT_EQ(l.consumed, body.size());
     const s7_type_info_entry& e = l.list.items[0];
@@ -103,7 +103,7 @@ TEST(TypeInfoList, AnEntryOverrunningItsBlockIsReadWhole) {
                        head(2, 2, 0x1000) + Bytes{3, 0, 4, 0} + Bytes{0, 0};
     Listed l;
     readList(body, l);
-    ASSERT_EQ(l.rc, S7_TYPE_INFO_OK);
+    ASSERT_EQ(l.rc, S7_STATUS_OK);
     ASSERT_EQ(l.list.count, 2u);
     EXPECT_EQ(l.list.items[1].member_id, 2u);
     EXPECT_EQ(l.list.items[1].info_d, 3u);
@@ -119,7 +119,7 @@ TEST(TypeInfoList, ManyEntriesGrowTheArray) {
     const Bytes body = Bytes{0x00, 4, 0, 0, 0, 0, 0x02, 0x80} + entries + Bytes{0, 0};
     Listed l;
     readList(body, l);
-    ASSERT_EQ(l.rc, S7_TYPE_INFO_OK);
+    ASSERT_EQ(l.rc, S7_STATUS_OK);
     ASSERT_EQ(l.list.count, 40u);
     EXPECT_EQ(l.list.items[39].member_id, 39u);
     EXPECT_EQ(l.list.items[39].kind, 8);
@@ -132,19 +132,19 @@ TEST(TypeInfoList, ACutEntryFailsAndLeavesTheListEmpty) {
     for (size_t cut = 0; cut < whole.size(); ++cut) {
         Listed l;
         readList(Bytes(whole.begin(), whole.begin() + static_cast<long>(cut)), l);
-        EXPECT_EQ(l.rc, S7_TYPE_INFO_SHORT) << "cut at " << cut;
+        EXPECT_EQ(l.rc, S7_STATUS_BOUNDS) << "cut at " << cut;
         EXPECT_EQ(l.list.count, 0u);
         EXPECT_EQ(l.list.items, nullptr);
     }
     EXPECT_EQ(alloc.live(), 0u);
 }
 
-TEST(TypeInfoList, FailedGrowthGivesFourAndLeavesNothing) {
+TEST(TypeInfoList, FailedGrowthIsOutOfMemoryAndLeavesNothing) {
     vemo::test::CountingAllocator alloc;
     alloc.failFrom(1);
     Listed l;
     readList(Bytes{0x00, 28, 0, 0, 0, 0} + head(1, 1, 0x2000) + numberedRecord(12) + Bytes{0, 0}, l);
-    EXPECT_EQ(l.rc, S7_TYPE_INFO_NO_MEMORY);
+    EXPECT_EQ(l.rc, S7_STATUS_NO_MEMORY);
     EXPECT_EQ(l.list.count, 0u);
     alloc.failFrom(0);
     EXPECT_EQ(alloc.live(), 0u);
@@ -153,7 +153,7 @@ TEST(TypeInfoList, FailedGrowthGivesFourAndLeavesNothing) {
 TEST(TypeInfoHead, KindComesFromTheTopBitsOfTheBigEndianFlagsWord) {
     Listed three;
     readList(Bytes{0x00, 4, 0, 0, 0, 0, 0x00, 32} + head(1, 1, 0x3000) + numberedRecord(20) + Bytes{0, 0}, three);
-    ASSERT_EQ(three.rc, S7_TYPE_INFO_OK);
+    ASSERT_EQ(three.rc, S7_STATUS_OK);
     ASSERT_EQ(three.list.count, 1u);
     EXPECT_EQ(three.list.items[0].kind_flags, 0x3000);
     EXPECT_EQ(three.list.items[0].kind, 3);
@@ -163,7 +163,7 @@ TEST(TypeInfoHead, KindComesFromTheTopBitsOfTheBigEndianFlagsWord) {
     // is 104 bytes.
     Listed zero;
     readList(Bytes{0x00, 4, 0, 0, 0, 0, 0x00, 116} + head(1, 1, 0x0030) + numberedRecord(104) + Bytes{0, 0}, zero);
-    ASSERT_EQ(zero.rc, S7_TYPE_INFO_OK);
+    ASSERT_EQ(zero.rc, S7_STATUS_OK);
     EXPECT_EQ(zero.list.items[0].kind, 0);
     EXPECT_EQ(zero.list.items[0].is_multi_array, 1);
 }
@@ -181,11 +181,11 @@ s7_type_info_entry readRecord(uint16_t kind, const Bytes& record, uint8_t* rc) {
 TEST(TypeInfoRecord, KindsOneAndEightSwapTheirTwoValues) {
     uint8_t rc = 0;
     const s7_type_info_entry eight = readRecord(8, {0x01, 0x00, 0x02, 0x00}, &rc);
-    ASSERT_EQ(rc, S7_TYPE_INFO_OK);
+    ASSERT_EQ(rc, S7_STATUS_OK);
     EXPECT_EQ(eight.info_c, 1u);
     EXPECT_EQ(eight.info_d, 2u);
     const s7_type_info_entry one = readRecord(1, {0x01, 0x00, 0x02, 0x00}, &rc);
-    ASSERT_EQ(rc, S7_TYPE_INFO_OK);
+    ASSERT_EQ(rc, S7_STATUS_OK);
     EXPECT_EQ(one.info_d, 1u);
     EXPECT_EQ(one.info_c, 2u);
     EXPECT_EQ(one.member_id, 77u); // the head is not touched
@@ -197,7 +197,7 @@ TEST(TypeInfoRecord, LowerBoundIsSigned) {
     Bytes record = numberedRecord(20);
     record[12] = record[13] = record[14] = record[15] = 0xFF;
     const s7_type_info_entry e = readRecord(3, record, &rc);
-    ASSERT_EQ(rc, S7_TYPE_INFO_OK);
+    ASSERT_EQ(rc, S7_STATUS_OK);
     EXPECT_EQ(e.lower_bound, -1);
     EXPECT_EQ(e.element_count, 5u);
 }
@@ -230,7 +230,7 @@ TEST(TypeInfoRecord, EveryKindReadsItsLayout) {
         EXPECT_EQ(s7_type_info_record_size(row.kind), row.size) << "kind " << row.kind;
         uint8_t rc = 0;
         const s7_type_info_entry e = readRecord(row.kind, numberedRecord(row.size), &rc);
-        ASSERT_EQ(rc, S7_TYPE_INFO_OK) << "kind " << row.kind;
+        ASSERT_EQ(rc, S7_STATUS_OK) << "kind " << row.kind;
         EXPECT_EQ(e.kind, row.kind);
         EXPECT_EQ(e.info_a, 1) << "kind " << row.kind;
         EXPECT_EQ(e.info_c, 2u) << "kind " << row.kind;
@@ -254,12 +254,12 @@ TEST(TypeInfoRecord, EveryKindReadsItsLayout) {
         Bytes shortRecord = numberedRecord(row.size);
         shortRecord.pop_back();
         const s7_type_info_entry untouched = readRecord(row.kind, shortRecord, &rc);
-        EXPECT_EQ(rc, S7_TYPE_INFO_SHORT) << "kind " << row.kind;
+        EXPECT_EQ(rc, S7_STATUS_BOUNDS) << "kind " << row.kind;
         EXPECT_EQ(untouched.struct_ref, 0xDEADu);
     }
     uint8_t rc = 0;
     (void)readRecord(16, numberedRecord(104), &rc);
-    EXPECT_EQ(rc, S7_TYPE_INFO_ARGUMENT);
+    EXPECT_EQ(rc, S7_STATUS_ARGUMENT);
 }
 
 } // namespace

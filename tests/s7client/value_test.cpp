@@ -34,7 +34,7 @@ void decode(Bytes bytes, Decoded& out) {
 Bytes encode(const s7_value* v) {
     Bytes out(s7_value_size(v));
     s7_cursor c{out.data(), out.data() + out.size()};
-    EXPECT_EQ(s7_encode_value(&c, v), S7_CODEC_OK);
+    EXPECT_EQ(s7_encode_value(&c, v), S7_STATUS_OK);
     EXPECT_EQ(c.cur, c.end) << "size and encoder disagree";
     return out;
 }
@@ -43,7 +43,7 @@ TEST(ValueDecode, ScalarBodiesReadAsTheirType) {
     {
         Decoded d;
         decode({0x00, 0x01, 0x05}, d);
-        ASSERT_EQ(d.rc, S7_CODEC_OK);
+        ASSERT_EQ(d.rc, S7_STATUS_OK);
         bool b = false;
         EXPECT_EQ(s7_value_get_bool(d.value, &b), 0);
         EXPECT_TRUE(b);
@@ -53,7 +53,7 @@ TEST(ValueDecode, ScalarBodiesReadAsTheirType) {
     {
         Decoded d;
         decode({0x00, 0x08, 0x7F}, d);
-        ASSERT_EQ(d.rc, S7_CODEC_OK);
+        ASSERT_EQ(d.rc, S7_STATUS_OK);
         int32_t v = 0;
         EXPECT_EQ(s7_value_get_i32(d.value, &v), 0);
         EXPECT_EQ(v, -1);
@@ -61,7 +61,7 @@ TEST(ValueDecode, ScalarBodiesReadAsTheirType) {
     {
         Decoded d;
         decode({0x00, 0x15, 0x03, 'a', 'b', 'c'}, d);
-        ASSERT_EQ(d.rc, S7_CODEC_OK);
+        ASSERT_EQ(d.rc, S7_STATUS_OK);
         const char* text = nullptr;
         uint32_t length = 0;
         ASSERT_EQ(s7_value_get_string(d.value, &text, &length), 0);
@@ -72,7 +72,7 @@ TEST(ValueDecode, ScalarBodiesReadAsTheirType) {
         // Fixed-width forms: U16, BITS32 scalar (four bytes), F64 as two words.
         Decoded d;
         decode({0x00, 0x0F, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0}, d);
-        ASSERT_EQ(d.rc, S7_CODEC_OK);
+        ASSERT_EQ(d.rc, S7_STATUS_OK);
         double f = 0;
         EXPECT_EQ(s7_value_get_f64(d.value, &f), 0);
         EXPECT_EQ(f, 1.0);
@@ -81,7 +81,7 @@ TEST(ValueDecode, ScalarBodiesReadAsTheirType) {
         // A flag byte that is no array flag stays on the scalar.
         Decoded d;
         decode({0x05, 0x0C, 0x00, 0x00, 0x01, 0x00}, d);
-        ASSERT_EQ(d.rc, S7_CODEC_OK);
+        ASSERT_EQ(d.rc, S7_STATUS_OK);
         uint32_t v = 0;
         EXPECT_EQ(s7_value_get_bits32(d.value, &v), 0);
         EXPECT_EQ(v, 256u);
@@ -93,7 +93,7 @@ TEST(ValueDecode, ArrayElementsUseTheirOwnWireForms) {
     {
         Decoded d;
         decode({0x10, 0x02, 0x03, 0x01, 0x02, 0x03}, d);
-        ASSERT_EQ(d.rc, S7_CODEC_OK);
+        ASSERT_EQ(d.rc, S7_STATUS_OK);
         ASSERT_TRUE(s7_value_is_array(d.value));
         EXPECT_EQ(s7_value_flags(d.value), S7_FLAG_ARRAY);
         ASSERT_EQ(s7_array_count(d.value), 3u);
@@ -113,7 +113,7 @@ TEST(ValueDecode, ArrayElementsUseTheirOwnWireForms) {
         // BITS32 elements are VLQs while a BITS32 scalar takes four bytes.
         Decoded d;
         decode({0x10, 0x0C, 0x02, 0x81, 0x00, 0x05}, d);
-        ASSERT_EQ(d.rc, S7_CODEC_OK);
+        ASSERT_EQ(d.rc, S7_STATUS_OK);
         ASSERT_EQ(s7_array_count(d.value), 2u);
         const s7_value* e = nullptr;
         uint32_t v = 0;
@@ -129,7 +129,7 @@ TEST(ValueDecode, ArrayElementsUseTheirOwnWireForms) {
         // Keyed arrays take the element position as key.
         Decoded d;
         decode({0x20, 0x12, 0x02, 0x07, 0x08}, d);
-        ASSERT_EQ(d.rc, S7_CODEC_OK);
+        ASSERT_EQ(d.rc, S7_STATUS_OK);
         EXPECT_EQ(s7_value_flags(d.value), S7_FLAG_ARRAY_KEYED);
         uint32_t key = 0;
         const s7_value* e = nullptr;
@@ -149,31 +149,31 @@ struct RejectRow {
 
 TEST(ValueDecode, RefusesWhatTheCodecDoesNotAccept) {
     const std::vector<RejectRow> rows = {
-        {"flag 0x40", {0x40, 0x02, 0x01, 0x00}, S7_CODEC_RANGE},
-        {"type 22", {0x00, 0x16, 0x00}, S7_CODEC_RANGE},
-        {"type 24", {0x00, 0x18, 0x00}, S7_CODEC_RANGE},
-        {"type 255", {0x00, 0xFF}, S7_CODEC_RANGE},
-        {"I32 of 2^31", {0x00, 0x08, 0x88, 0x80, 0x80, 0x80, 0x00}, S7_CODEC_RANGE},
-        {"I32 below -2^31", {0x00, 0x08, 0xF7, 0xFF, 0xFF, 0xFF, 0x7F}, S7_CODEC_RANGE},
-        {"U32 of 2^32", {0x00, 0x04, 0x90, 0x80, 0x80, 0x80, 0x00}, S7_CODEC_RANGE},
-        {"ID_VLQ of 2^32", {0x00, 0x13, 0x90, 0x80, 0x80, 0x80, 0x00}, S7_CODEC_RANGE},
-        {"BITS32 element of 2^32", {0x10, 0x0C, 0x01, 0x90, 0x80, 0x80, 0x80, 0x00}, S7_CODEC_RANGE},
-        {"array count above 32 bits", {0x10, 0x02, 0x90, 0x80, 0x80, 0x80, 0x00}, S7_CODEC_RANGE},
-        {"blob header with type byte 4", {0x00, 0x14, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0x04, 0x00}, S7_CODEC_RANGE},
-        {"blob header cut short", {0x00, 0x14, 0x01, 0, 0, 0}, S7_CODEC_RANGE},
-        {"blob bytes missing", {0x00, 0x14, 0x00, 0x03, 0xAA}, S7_CODEC_BOUNDS},
-        {"string length cut", {0x00, 0x15, 0x81}, S7_CODEC_RANGE},
-        {"string bytes missing", {0x00, 0x15, 0x05, 'a'}, S7_CODEC_BOUNDS},
-        {"no type byte", {0x00}, S7_CODEC_BOUNDS},
-        {"empty body", {}, S7_CODEC_BOUNDS},
-        {"U16 cut", {0x00, 0x03, 0x01}, S7_CODEC_BOUNDS},
-        {"F64 second word missing", {0x00, 0x0F, 0, 0, 0, 0}, S7_CODEC_BOUNDS},
+        {"flag 0x40", {0x40, 0x02, 0x01, 0x00}, S7_STATUS_RANGE},
+        {"type 22", {0x00, 0x16, 0x00}, S7_STATUS_RANGE},
+        {"type 24", {0x00, 0x18, 0x00}, S7_STATUS_RANGE},
+        {"type 255", {0x00, 0xFF}, S7_STATUS_RANGE},
+        {"I32 of 2^31", {0x00, 0x08, 0x88, 0x80, 0x80, 0x80, 0x00}, S7_STATUS_RANGE},
+        {"I32 below -2^31", {0x00, 0x08, 0xF7, 0xFF, 0xFF, 0xFF, 0x7F}, S7_STATUS_RANGE},
+        {"U32 of 2^32", {0x00, 0x04, 0x90, 0x80, 0x80, 0x80, 0x00}, S7_STATUS_RANGE},
+        {"ID_VLQ of 2^32", {0x00, 0x13, 0x90, 0x80, 0x80, 0x80, 0x00}, S7_STATUS_RANGE},
+        {"BITS32 element of 2^32", {0x10, 0x0C, 0x01, 0x90, 0x80, 0x80, 0x80, 0x00}, S7_STATUS_RANGE},
+        {"array count above 32 bits", {0x10, 0x02, 0x90, 0x80, 0x80, 0x80, 0x00}, S7_STATUS_RANGE},
+        {"blob header with type byte 4", {0x00, 0x14, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0x04, 0x00}, S7_STATUS_RANGE},
+        {"blob header cut short", {0x00, 0x14, 0x01, 0, 0, 0}, S7_STATUS_RANGE},
+        {"blob bytes missing", {0x00, 0x14, 0x00, 0x03, 0xAA}, S7_STATUS_BOUNDS},
+        {"string length cut", {0x00, 0x15, 0x81}, S7_STATUS_RANGE},
+        {"string bytes missing", {0x00, 0x15, 0x05, 'a'}, S7_STATUS_BOUNDS},
+        {"no type byte", {0x00}, S7_STATUS_BOUNDS},
+        {"empty body", {}, S7_STATUS_BOUNDS},
+        {"U16 cut", {0x00, 0x03, 0x01}, S7_STATUS_BOUNDS},
+        {"F64 second word missing", {0x00, 0x0F, 0, 0, 0, 0}, S7_STATUS_BOUNDS},
         {"packed length past the end", {0x00, 0x17, 0x90, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x04, 0xAA},
-         S7_CODEC_BOUNDS},
-        {"packed head cut", {0x00, 0x17, 0x90, 0, 0, 1, 0, 0}, S7_CODEC_RANGE},
-        {"member with flag 0x40", {0x00, 0x17, 0, 0, 0, 1, 0x05, 0x40, 0x02, 0x00}, S7_CODEC_RANGE},
-        {"member list without end", {0x00, 0x17, 0, 0, 0, 1, 0x05, 0x00, 0x02, 0x07}, S7_CODEC_BOUNDS},
-        {"element of type 22", {0x10, 0x16, 0x01, 0x00}, S7_CODEC_RANGE},
+         S7_STATUS_BOUNDS},
+        {"packed head cut", {0x00, 0x17, 0x90, 0, 0, 1, 0, 0}, S7_STATUS_RANGE},
+        {"member with flag 0x40", {0x00, 0x17, 0, 0, 0, 1, 0x05, 0x40, 0x02, 0x00}, S7_STATUS_RANGE},
+        {"member list without end", {0x00, 0x17, 0, 0, 0, 1, 0x05, 0x00, 0x02, 0x07}, S7_STATUS_BOUNDS},
+        {"element of type 22", {0x10, 0x16, 0x01, 0x00}, S7_STATUS_RANGE},
     };
     for (const auto& row : rows) {
         Decoded d;
@@ -188,7 +188,7 @@ TEST(ValueDecode, StructureKeepsTheLastMemberOfARepeatedKey) {
     Decoded d;
     decode({0x00, 0x17, 0, 0, 0, 7, 0x05, 0x00, 0x02, 0x01, 0x06, 0x00, 0x02, 0x02, 0x05, 0x00, 0x02, 0x03, 0x00},
            d);
-    ASSERT_EQ(d.rc, S7_CODEC_OK);
+    ASSERT_EQ(d.rc, S7_STATUS_OK);
     EXPECT_EQ(s7_struct_id(d.value), 7u);
     ASSERT_EQ(s7_struct_count(d.value), 2u);
     uint32_t key = 0;
@@ -217,7 +217,7 @@ TEST(ValueEntries, RepeatedKeysKeepTheirFirstPlaceAndLastValue) {
         entries[i] = s7_entry{keys[i], s7_value_new_u8(i)};
     }
     uint32_t count = 6;
-    ASSERT_EQ(s7_entries_keep_last(entries, &count), S7_CODEC_OK);
+    ASSERT_EQ(s7_entries_keep_last(entries, &count), S7_STATUS_OK);
     ASSERT_EQ(count, 3u);
     const uint32_t wantKeys[] = {5, 6, 7};
     const uint8_t wantValues[] = {5, 4, 3};
@@ -250,7 +250,7 @@ TEST(ValueDecode, PackedIdentifierRangesDecideTheForm) {
         }
         Decoded d;
         decode(body, d);
-        ASSERT_EQ(d.rc, S7_CODEC_OK) << std::hex << row.id;
+        ASSERT_EQ(d.rc, S7_STATUS_OK) << std::hex << row.id;
         EXPECT_EQ(s7_value_is_packed(d.value), row.packed) << std::hex << row.id;
         EXPECT_EQ(s7_value_is_struct(d.value), !row.packed) << std::hex << row.id;
         EXPECT_EQ(s7_struct_id(d.value), row.id);
@@ -274,7 +274,7 @@ TEST(ValueDecode, PackedFlagBit10PutsTheLengthInASecondVlq) {
     // flags 0x400 (VLQ 88 00), first length 9 (ignored), real length 1.
     Decoded d;
     decode({0x00, 0x17, 0x90, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0x88, 0x00, 0x09, 0x01, 0xEE}, d);
-    ASSERT_EQ(d.rc, S7_CODEC_OK);
+    ASSERT_EQ(d.rc, S7_STATUS_OK);
     uint32_t length = 0;
     ASSERT_EQ(s7_packed_get(d.value, nullptr, nullptr, nullptr, nullptr, &length), 0);
     EXPECT_EQ(length, 1u);
@@ -285,7 +285,7 @@ TEST(ValueDecode, PackedFlagBit10PutsTheLengthInASecondVlq) {
 TEST(ValueDecode, BlobDropsItsHeader) {
     Decoded d;
     decode({0x00, 0x14, 0x01, 1, 2, 3, 4, 5, 6, 7, 8, 0x03, 0x02, 0xAA, 0xBB}, d);
-    ASSERT_EQ(d.rc, S7_CODEC_OK);
+    ASSERT_EQ(d.rc, S7_STATUS_OK);
     const uint8_t* data = nullptr;
     uint32_t length = 0;
     ASSERT_EQ(s7_value_get_blob(d.value, &data, &length), 0);
@@ -439,14 +439,14 @@ TEST(ValueCodec, SizeEqualsBytesWrittenAndTheRoundTripIsExact) {
         ASSERT_EQ(first.size(), size);
         Decoded d;
         decode(first, d);
-        ASSERT_EQ(d.rc, S7_CODEC_OK) << "type " << int(s7_value_type(v));
+        ASSERT_EQ(d.rc, S7_STATUS_OK) << "type " << int(s7_value_type(v));
         EXPECT_EQ(d.consumed, first.size());
         EXPECT_EQ(encode(d.value), first) << "type " << int(s7_value_type(v));
         // The element size matches the element writer too.
         if (!s7_value_is_array(v) && s7_value_type(v) != S7_TYPE_BLOB) {
             Bytes element(s7_element_size(v) + 1);
             s7_cursor c{element.data(), element.data() + element.size()};
-            EXPECT_EQ(s7_encode_element(&c, v), S7_CODEC_OK);
+            EXPECT_EQ(s7_encode_element(&c, v), S7_STATUS_OK);
             EXPECT_EQ(static_cast<uint32_t>(c.cur - element.data()), s7_element_size(v));
         }
         s7_value_free(v);
@@ -489,7 +489,7 @@ TEST(ValueCodec, ValuesThatCannotTravelHaveSizeZeroAndAreNotWritten) {
         EXPECT_EQ(s7_value_size(v), 0u);
         Bytes out(64);
         s7_cursor c{out.data(), out.data() + out.size()};
-        EXPECT_NE(s7_encode_value(&c, v), S7_CODEC_OK);
+        EXPECT_NE(s7_encode_value(&c, v), S7_STATUS_OK);
         s7_value_free(v);
     }
 }
@@ -498,7 +498,7 @@ TEST(ValueCodec, EncoderNeverWritesPastItsRoom) {
     s7_value* v = s7_value_new_string("hello", 5);
     Bytes out(6, 0xEE); // one byte short
     s7_cursor c{out.data(), out.data() + out.size()};
-    EXPECT_EQ(s7_encode_value(&c, v), S7_CODEC_BOUNDS);
+    EXPECT_EQ(s7_encode_value(&c, v), S7_STATUS_BOUNDS);
     s7_value_free(v);
 }
 
@@ -518,7 +518,7 @@ TEST(ValueHostile, DeepNestingFailsCleanly) {
     {
         Decoded d;
         decode(nestedStructs(100000), d);
-        EXPECT_EQ(d.rc, S7_CODEC_RANGE);
+        EXPECT_EQ(d.rc, S7_STATUS_RANGE);
         EXPECT_EQ(d.value, nullptr);
     }
     {
@@ -530,7 +530,7 @@ TEST(ValueHostile, DeepNestingFailsCleanly) {
         }
         Decoded d;
         decode(b, d);
-        EXPECT_EQ(d.rc, S7_CODEC_RANGE);
+        EXPECT_EQ(d.rc, S7_STATUS_RANGE);
     }
     EXPECT_EQ(alloc.live(), 0u);
 }
@@ -543,7 +543,7 @@ TEST(ValueHostile, NestingUpToTheLimitIsAccepted) {
     b.insert(b.end(), S7_VALUE_MAX_DEPTH - 1, 0x00); // close every member list
     Decoded d;
     decode(b, d);
-    ASSERT_EQ(d.rc, S7_CODEC_OK);
+    ASSERT_EQ(d.rc, S7_STATUS_OK);
     EXPECT_EQ(d.consumed, b.size());
     EXPECT_EQ(encode(d.value), b);
 
@@ -552,7 +552,7 @@ TEST(ValueHostile, NestingUpToTheLimitIsAccepted) {
     deeper.insert(deeper.end(), S7_VALUE_MAX_DEPTH, 0x00);
     Decoded refused;
     decode(deeper, refused);
-    EXPECT_EQ(refused.rc, S7_CODEC_RANGE);
+    EXPECT_EQ(refused.rc, S7_STATUS_RANGE);
 }
 
 TEST(ValueHostile, HugeCountsReserveNothingTheBodyCannotHold) {
@@ -564,12 +564,12 @@ TEST(ValueHostile, HugeCountsReserveNothingTheBodyCannotHold) {
     };
     const Row rows[] = {
         {"U8 array of 0xFFFFFFFF", {0x10, 0x02, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
-         S7_CODEC_BOUNDS},
-        {"keyed array of 0xFFFFFFFF", {0x20, 0x04, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F, 1}, S7_CODEC_BOUNDS},
+         S7_STATUS_BOUNDS},
+        {"keyed array of 0xFFFFFFFF", {0x20, 0x04, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F, 1}, S7_STATUS_BOUNDS},
         // Null elements take no bytes at all: no count of them is justified.
-        {"null array of 0xFFFFFFFF", {0x10, 0x00, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F}, S7_CODEC_RANGE},
-        {"string of 0xFFFFFFFF", {0x00, 0x15, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F, 'a'}, S7_CODEC_BOUNDS},
-        {"blob of 0xFFFFFFFF", {0x00, 0x14, 0x00, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F}, S7_CODEC_BOUNDS},
+        {"null array of 0xFFFFFFFF", {0x10, 0x00, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F}, S7_STATUS_RANGE},
+        {"string of 0xFFFFFFFF", {0x00, 0x15, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F, 'a'}, S7_STATUS_BOUNDS},
+        {"blob of 0xFFFFFFFF", {0x00, 0x14, 0x00, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F}, S7_STATUS_BOUNDS},
     };
     for (const Row& row : rows) {
         alloc.failFrom(0);
@@ -584,10 +584,10 @@ TEST(ValueHostile, HugeCountsReserveNothingTheBodyCannotHold) {
 TEST(ValueHostile, OnlyEmptyArraysOfNullElementsAreRead) {
     Decoded refused;
     decode({0x10, 0x00, 0x02, 0xFF, 0xFF}, refused); // even with bytes to spare
-    EXPECT_EQ(refused.rc, S7_CODEC_RANGE);
+    EXPECT_EQ(refused.rc, S7_STATUS_RANGE);
     Decoded empty;
     decode({0x20, 0x00, 0x00}, empty);
-    ASSERT_EQ(empty.rc, S7_CODEC_OK);
+    ASSERT_EQ(empty.rc, S7_STATUS_OK);
     EXPECT_EQ(s7_array_count(empty.value), 0u);
     EXPECT_EQ(s7_value_type(empty.value), S7_TYPE_NULL);
 }
@@ -605,10 +605,10 @@ TEST(ValueMemory, DecodingBuildsAllOrNothingWhenAllocationsFail) {
         alloc.failFrom(n);
         Decoded d;
         decode(body, d);
-        if (d.rc == S7_CODEC_OK) {
+        if (d.rc == S7_STATUS_OK) {
             break;
         }
-        EXPECT_EQ(d.rc, S7_CODEC_ARGUMENT) << "allocation " << n;
+        EXPECT_EQ(d.rc, S7_STATUS_NO_MEMORY) << "allocation " << n;
         EXPECT_EQ(d.value, nullptr);
         EXPECT_EQ(alloc.live(), 0u) << "allocation " << n;
     }

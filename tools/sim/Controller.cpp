@@ -72,7 +72,7 @@ public:
 
 private:
     static void check(uint8_t rc) {
-        if (rc != S7_CODEC_OK) throw Malformed{};
+        if (rc != S7_STATUS_OK) throw Malformed{};
     }
     s7_cursor c_;
 };
@@ -442,7 +442,7 @@ Bytes Session::create(const Request& r, Writer& w) {
     const size_t at = w.size();
     w.buffer().resize(at + size);
     s7_cursor c{w.buffer().data() + at, w.buffer().data() + at + size};
-    if (s7_write_object(&c, reply.get()) != S7_CODEC_OK) throw std::logic_error("simulator: session object");
+    if (s7_write_object(&c, reply.get()) != S7_STATUS_OK) throw std::logic_error("simulator: session object");
     w.u32(0);
     created_ = true;
     return w.buffer();

@@ -9,7 +9,7 @@ void Writer::put(uint32_t n, F write) {
     const size_t at = out_.size();
     out_.resize(at + n);
     s7_cursor c{out_.data() + at, out_.data() + at + n};
-    if (write(&c) != S7_CODEC_OK || c.cur != c.end) {
+    if (write(&c) != S7_STATUS_OK || c.cur != c.end) {
         throw std::logic_error("simulator: a field did not fit its computed size");
     }
 }

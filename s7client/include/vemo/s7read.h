@@ -29,12 +29,14 @@ typedef struct s7_item_address {
     uint32_t path_count;
 } s7_item_address;
 
-/* Appends one path identifier. 1 for a null address or a full path, 2 when
- * memory runs out (the address is then unchanged). */
+/* Appends one path identifier. S7_ERR_ARGUMENT for a null address or a full
+ * path, S7_ERR_NO_MEMORY when memory runs out (the address is then
+ * unchanged). */
 uint8_t s7_item_address_push(s7_item_address* address, uint32_t id);
 
-/* Deep copy into *copy, which is written only on success (0). 1 for null
- * arguments, 2 when memory runs out. */
+/* Deep copy into *copy, which is written only on success (S7_OK).
+ * S7_ERR_ARGUMENT for null arguments, S7_ERR_NO_MEMORY when memory runs
+ * out. */
 uint8_t s7_item_address_copy(const s7_item_address* address, s7_item_address* copy);
 
 /* Frees the path and zeroes the record. Null is allowed. */

@@ -17,6 +17,8 @@
 #ifndef VEMO_S7VALUE_H
 #define VEMO_S7VALUE_H
 
+#include <vemo/s7client.h>
+
 #include <stdbool.h>
 #include <stddef.h>
 #include <stdint.h>
@@ -122,9 +124,9 @@ bool s7_value_is_struct(const s7_value* value);
 bool s7_value_is_packed(const s7_value* value);
 
 /*
- * Typed getters: 0 on success, 1 when the output or value is null, the
- * value's type is not the getter's, its storage is not scalar or its flag
- * byte marks an array. No conversion between types; the output is written
+ * Typed getters: S7_OK on success, S7_ERR_ARGUMENT when the output or value
+ * is null, the value's type is not the getter's, its storage is not scalar
+ * or its flag byte marks an array. No conversion between types; the output is written
  * only on success.
  */
 uint8_t s7_value_get_bool(const s7_value* value, bool* out);
@@ -148,8 +150,8 @@ uint8_t s7_value_get_id32(const s7_value* value, uint32_t* out);
 uint8_t s7_value_get_id_vlq(const s7_value* value, uint32_t* out);
 
 /* The byte block of a blob or string and its length (a string's length
- * without its terminating 0). The value keeps ownership. 1 unless the value
- * has that type and holds a byte run. */
+ * without its terminating 0). The value keeps ownership. S7_OK unless the value
+ * has that type and holds a byte run (S7_ERR_ARGUMENT otherwise). */
 uint8_t s7_value_get_blob(const s7_value* value, const uint8_t** data, uint32_t* length);
 uint8_t s7_value_get_string(const s7_value* value, const char** text, uint32_t* length);
 
@@ -157,10 +159,12 @@ uint8_t s7_value_get_string(const s7_value* value, const char** text, uint32_t* 
 uint32_t s7_array_count(const s7_value* value); /* 0 when not an array */
 uint8_t s7_array_at(const s7_value* value, uint32_t index, const s7_value** out);
 uint8_t s7_array_entry_at(const s7_value* value, uint32_t index, uint32_t* key, const s7_value** out);
+/* Both give S7_ERR_ARGUMENT for an index past the end or a null output. */
 /* Adds an element to an array of flag S7_FLAG_ARRAY with key = current
- * count. The array takes the element on success (0); on failure the caller
- * keeps it: 1 for a null argument, a value that is no such array, an element
- * of another type or a full list; 2 when memory runs out. */
+ * count. The array takes the element on success (S7_OK); on failure the
+ * caller keeps it: S7_ERR_ARGUMENT for a null argument, a value that is no
+ * such array, an element of another type or a full list; S7_ERR_NO_MEMORY
+ * when memory runs out. */
 uint8_t s7_array_append(s7_value* array, s7_value* element);
 /* The same for the other array flags, with the given key. */
 uint8_t s7_array_put(s7_value* array, uint32_t key, s7_value* element);
@@ -169,13 +173,15 @@ uint8_t s7_array_put(s7_value* array, uint32_t key, s7_value* element);
 uint32_t s7_struct_count(const s7_value* value); /* 0 when not a structure */
 uint32_t s7_struct_id(const s7_value* value);    /* structure or packed; else 0 */
 /* Replaces the member with `key` (freeing the old one) or appends it. The
- * structure takes the member on success; 1 when the target is no structure,
- * the member is null or the list is full, 2 when memory runs out. */
+ * structure takes the member on success; S7_ERR_ARGUMENT when the target is
+ * no structure, the member is null or the list is full, S7_ERR_NO_MEMORY
+ * when memory runs out. */
 uint8_t s7_struct_set(s7_value* structure, uint32_t key, s7_value* member);
 uint8_t s7_struct_member_at(const s7_value* structure, uint32_t index, uint32_t* key, const s7_value** out);
 uint8_t s7_struct_find(const s7_value* structure, uint32_t key, const s7_value** out);
+/* Both give S7_ERR_ARGUMENT for no such member or a null output. */
 /* The parts of a packed structure; the data stays the value's. Any output
- * may be null. 1 unless the value is packed. */
+ * may be null. S7_ERR_ARGUMENT unless the value is packed. */
 uint8_t s7_packed_get(const s7_value* value, uint32_t* struct_id, uint64_t* packed_id64, uint32_t* packed_flags,
                       const uint8_t** data, uint32_t* length);
 
@@ -183,9 +189,10 @@ uint8_t s7_packed_get(const s7_value* value, uint32_t* struct_id, uint64_t* pack
  * The text of a controller string that arrives as an array of S7_TYPE_U8:
  * element 0 the capacity, element 1 the current length, then the
  * characters. The copy stops at the length or at the last element. On
- * success *text is a NUL-terminated block the caller releases with s7_free.
- * 1 for a null argument or a value that is not an array of S7_TYPE_U8; 10 for
- * an element that is not a scalar S7_TYPE_U8; 2 when memory runs out.
+ * success (S7_OK) *text is a NUL-terminated block the caller releases with
+ * s7_free. S7_ERR_ARGUMENT for a null argument or a value that is not an
+ * array of S7_TYPE_U8; S7_ERR_ENCODE for an element that is not a scalar
+ * S7_TYPE_U8; S7_ERR_NO_MEMORY when memory runs out.
  */
 uint8_t s7_value_string_chars(const s7_value* value, char** text);
 
