@@ -13,23 +13,12 @@ namespace {
 constexpr uint64_t kU32Max = 0xFFFFFFFFu;
 
 // Every browse request goes out with version byte 2 and the session counter.
-constexpr uint8_t kRequestVersion = 2;
-
-// The explore filter of the data-block listing: structure 1246 with its
-// members 1247 (8), 1249 (0), 1250 (32 zeros) and 1251 (the data-block
-// class). The controller wants it so; its meaning is the controller's.
-constexpr uint32_t kFilterStruct = 1246;
-constexpr uint32_t kFilterMemberA = 1247;
-constexpr int32_t kFilterMemberAValue = 8;
-constexpr uint32_t kFilterMemberB = 1249;
-constexpr uint32_t kFilterMemberArray = 1250;
-constexpr uint32_t kFilterArrayLength = 32;
-constexpr uint32_t kFilterMemberClass = 1251;
+constexpr uint8_t kRequestVersion = S7_FRAME_VERSION_2;
 
 // The block list starts with room for 16 and doubles; each data block
-// leaves room for the five memory areas that follow the data blocks.
+// leaves room for the memory areas that follow the data blocks.
 constexpr uint32_t kBlockListInitialCapacity = 16;
-constexpr uint32_t kAreaCount = 5;
+constexpr uint32_t kAreaCount = S7_AREA_COUNT;
 // The symbol list starts with room for 32 and doubles.
 constexpr uint32_t kSymbolListInitialCapacity = 32;
 
@@ -41,20 +30,8 @@ constexpr size_t kMultiSuffixSize = 160;
 // The element data type whose rows of a multi-dimensional array each start
 // at a position that is a multiple of 8 (the controller packs its bits by
 // the byte).
-constexpr uint8_t kPaddedRowDatatype = 40;
+constexpr uint8_t kPaddedRowDatatype = S7_DATATYPE_BBOOL;
 constexpr uint32_t kPaddedRowAlignment = 8;
-
-struct Area {
-    uint32_t code;
-    uint32_t type_info_id;
-    const char* name;
-};
-
-// The memory areas every list ends with, in this order.
-constexpr Area kAreas[kAreaCount] = {
-    {80, 0x90010000u, "I"},       {81, 0x90020000u, "Q"},          {82, 0x90030000u, "M"},
-    {84, 0x90050000u, "S7Timers"}, {83, 0x90060000u, "S7Counters"},
-};
 
 char* copyText(const char* text, size_t length) {
     auto* out = static_cast<char*>(s7_malloc(length + 1));
@@ -89,7 +66,7 @@ char* joinText(const char* prefix, size_t prefixLength, const char* separator, c
 
 s7_value* buildFilter() {
     s7_value* array = s7_value_new_array(S7_TYPE_U32, S7_FLAG_ARRAY);
-    for (uint32_t i = 0; array != nullptr && i < kFilterArrayLength; ++i) {
+    for (uint32_t i = 0; array != nullptr && i < S7_FILTER_ARRAY_LENGTH; ++i) {
         s7_value* zero = s7_value_new_u32(0);
         if (zero == nullptr || s7_array_append(array, zero) != S7_OK) {
             s7_value_free(zero);
@@ -97,14 +74,14 @@ s7_value* buildFilter() {
             array = nullptr;
         }
     }
-    s7_value* filter = array != nullptr ? s7_value_new_struct(kFilterStruct) : nullptr;
+    s7_value* filter = array != nullptr ? s7_value_new_struct(S7_FILTER_STRUCT) : nullptr;
     if (filter == nullptr) {
         s7_value_free(array);
         return nullptr;
     }
-    s7_value* members[] = {s7_value_new_i32(kFilterMemberAValue), s7_value_new_u32(0), array,
+    s7_value* members[] = {s7_value_new_i32(S7_FILTER_MEMBER_A_VALUE), s7_value_new_u32(0), array,
                            s7_value_new_id32(S7_BROWSE_DATABLOCK_CLASS)};
-    const uint32_t keys[] = {kFilterMemberA, kFilterMemberB, kFilterMemberArray, kFilterMemberClass};
+    const uint32_t keys[] = {S7_FILTER_MEMBER_A, S7_FILTER_MEMBER_B, S7_FILTER_MEMBER_ARRAY, S7_FILTER_MEMBER_CLASS};
     bool ok = true;
     for (size_t i = 0; i < sizeof keys / sizeof keys[0]; ++i) {
         if (ok && members[i] != nullptr && s7_struct_set(filter, keys[i], members[i]) == S7_OK) {
@@ -586,12 +563,13 @@ s7_status s7_list_datablocks(s7_session* session, uint32_t max_read_items, uint3
         rc = list.count == 0 ? list.reserve() : S7_STATUS_OK;
     }
     for (uint32_t i = 0; rc == S7_STATUS_OK && i < kAreaCount; ++i) {
-        char* name = copyText(kAreas[i].name, std::strlen(kAreas[i].name));
+        const s7_area& area = s7_memory_areas[i];
+        char* name = copyText(area.name, std::strlen(area.name));
         if (name == nullptr) {
             rc = S7_STATUS_NO_MEMORY;
             break;
         }
-        list.items[list.count++] = s7_block{kAreas[i].code, kAreas[i].code, kAreas[i].type_info_id, name};
+        list.items[list.count++] = s7_block{area.code, area.code, area.type_info_id, name};
     }
     if (rc != S7_STATUS_OK) {
         list.release();

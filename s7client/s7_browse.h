@@ -20,6 +20,7 @@
 #include <vemo/s7browse.h>
 
 #include "s7_exchange.h"
+#include "s7_protocol.h"
 #include "s7_request.h"
 
 #include <stdint.h>
@@ -28,22 +29,9 @@
 extern "C" {
 #endif
 
-/* Fixed identifiers of the browse. */
-enum {
-    S7_BROWSE_DATABLOCK_ROOT = 3,     /* explored to list the data blocks */
-    S7_BROWSE_TYPE_INFO_ROOT = 537,   /* explored to fetch the type-info objects */
-    S7_BROWSE_TYPE_INFO_CLASS = 534,  /* class of the parent of the type-info objects */
-    S7_BROWSE_DATABLOCK_CLASS = 2574, /* class of data-block objects */
-    S7_BROWSE_NAME_ATTRIBUTE = 233,   /* an object's name */
-    S7_BROWSE_DATABLOCK_ATTRIBUTE = 2550, /* type-info reference; attribute of data-block addresses */
-    S7_BROWSE_AREA_ATTRIBUTE = 3736,  /* attribute of memory-area addresses */
-    /* Structures nest at most this deep below the block (the block's own
-     * type is level 0); the same bound as the object reader's. */
-    S7_BROWSE_MAX_DEPTH = 64
-};
-
-/* Data-block object identifiers carry this in their upper 16 bits. */
-#define S7_BROWSE_DATABLOCK_ID_BASE 0x8A0E0000u
+/* Structures nest at most this deep below the block (the block's own type
+ * is level 0); the same bound as the object reader's. */
+enum { S7_BROWSE_MAX_DEPTH = 64 };
 
 /* The type-info objects of one connection, fetched at the first browse. */
 typedef struct s7_type_info_cache {

@@ -12,7 +12,7 @@
 namespace {
 
 // Reads after connect use protocol version 2 and the session counter.
-constexpr uint8_t kReadVersion = 2;
+constexpr uint8_t kReadVersion = S7_FRAME_VERSION_2;
 
 s7_status readItems(vemoc_s7_client* client, const s7_item_address* const* items, uint32_t count,
                     s7_value*** values) {

@@ -7,21 +7,16 @@
 
 namespace {
 
-constexpr uint8_t kRequestMarker = 0x31;
-constexpr uint8_t kResponseMarker = 0x32;
-constexpr uint8_t kTlsStartVersion = 1;
-constexpr uint64_t kTlsStartErrorBit = 0x4000000000000000ull;
-
 // The TLS-start reply must at least hold its frame head and the fixed part
 // of the response header before the return value.
 constexpr uint32_t kTlsStartMinReply = 11;
 
 bool usesCounterA(uint16_t functionCode) {
     switch (functionCode) {
-    case 1226:
+    case S7_FN_CREATE_OBJECT:
     case 1236:
     case 1266:
-    case 1346:
+    case S7_FN_SET_VALUES:
     case 1404: return true;
     default: return false;
     }
@@ -52,7 +47,7 @@ s7_status sendRequest(s7_session* session, const s7_request* request, uint32_t t
         s7_write_u8(&c, request->version);
         s7_write_u16(&c, static_cast<uint16_t>(len));
         if (headerPending != 0) {
-            s7_write_u8(&c, kRequestMarker);
+            s7_write_u8(&c, S7_MARKER_REQUEST);
             s7_write_u16(&c, 0);
             s7_write_u16(&c, request->function_code);
             s7_write_u16(&c, 0);
@@ -215,7 +210,7 @@ s7_status s7_tls_start_parse_reply(const uint8_t* payload, uint32_t len, s7_tls_
     if (payload == nullptr || result == nullptr) {
         return S7_STATUS_ARGUMENT;
     }
-    if (len < kTlsStartMinReply || payload[0] != S7_FRAME_START || payload[1] != kTlsStartVersion) {
+    if (len < kTlsStartMinReply || payload[0] != S7_FRAME_START || payload[1] != S7_FRAME_VERSION_1) {
         return S7_STATUS_PROTOCOL;
     }
     // The header and return value lie between the frame head and the
@@ -225,13 +220,13 @@ s7_status s7_tls_start_parse_reply(const uint8_t* payload, uint32_t len, s7_tls_
     uint8_t marker = 0;
     uint16_t function = 0;
     uint64_t value = 0;
-    if (s7_read_u8(&c, &marker) != S7_STATUS_OK || marker != kResponseMarker || s7_skip(&c, 2) != S7_STATUS_OK ||
+    if (s7_read_u8(&c, &marker) != S7_STATUS_OK || marker != S7_MARKER_RESPONSE || s7_skip(&c, 2) != S7_STATUS_OK ||
         s7_read_u16(&c, &function) != S7_STATUS_OK || function != S7_FN_TLS_START ||
         s7_skip(&c, 5) != S7_STATUS_OK || s7_read_vlq64(&c, &value) != S7_STATUS_OK) {
         return S7_STATUS_PROTOCOL;
     }
     result->return_value = value;
-    result->error = (value & kTlsStartErrorBit) != 0 ? 1 : 0;
+    result->error = (value & S7_TLS_START_ERROR_BIT) != 0 ? 1 : 0;
     return S7_STATUS_OK;
 }
 

@@ -17,6 +17,7 @@
 #define S7_EXCHANGE_H
 
 #include "s7_iso.h"
+#include "s7_protocol.h"
 #include "s7_status.h"
 #include "s7_tls.h"
 
@@ -26,22 +27,10 @@
 extern "C" {
 #endif
 
-/* Function codes of the requests this library sends. */
 enum {
-    S7_FN_EXPLORE = 1211,
-    S7_FN_CREATE_OBJECT = 1226,
-    S7_FN_SET_VALUES = 1346,
-    S7_FN_READ_VARIABLES = 1356,
-    S7_FN_GET_ATTRIBUTE = 1414,
-    S7_FN_TLS_START = 1459
-};
-
-enum {
-    S7_FRAME_START = 0x72,
     S7_FRAME_HEAD_SIZE = 4,        /* 0x72, version, u16 data length */
     S7_FRAME_TRAILER_SIZE = 4,     /* 0x72, version, 0, 0 */
     S7_REQUEST_HEADER_SIZE = 13,
-    S7_SESSION_INITIAL_ID = 288,   /* until session set-up assigns one */
     /* Data bytes of one outgoing frame; with head and trailer the largest
      * frame written is 995 bytes. */
     S7_FRAME_MAX_SEND_DATA = 987,
@@ -66,7 +55,7 @@ enum {
 typedef struct s7_session {
     s7_tls_channel* tls;  /* borrowed */
     uint32_t session_id;  /* written into every request header */
-    uint32_t counter_a;   /* function codes 1226, 1236, 1266, 1346, 1404 */
+    uint32_t counter_a;   /* create object, set values and three codes not sent here */
     uint32_t counter_b;   /* every other function code */
     uint16_t sequence;    /* of the last request sent; never 0 after the first */
     /* Set when an exchange failed after its request went out: the rest of
@@ -96,15 +85,16 @@ typedef struct s7_tls_start_result {
     uint8_t error;
 } s7_tls_start_result;
 
-/* A new session over the channel (borrowed): id 288, counters and sequence
+/* A new session over the channel (borrowed): S7_SESSION_INITIAL_ID, counters and sequence
  * number 0. Null when memory runs out or the channel is null. */
 s7_session* s7_session_new(s7_tls_channel* tls);
 
 /* Releases the record only; nothing is sent. Null allowed. */
 void s7_session_free(s7_session* session);
 
-/* Advances the counter of the function code (counter A for 1226, 1236,
- * 1266, 1346 and 1404, counter B for the rest; 0xFFFFFFFF is followed by 0)
+/* Advances the counter of the function code (counter A for create object,
+ * set values, 1236, 1266 and 1404, counter B for the rest; 0xFFFFFFFF is
+ * followed by 0)
  * and returns the new value. A request builder calls it once per request
  * that carries a counter. 0 for a null session. */
 uint32_t s7_session_next_counter(s7_session* session, uint16_t function_code);

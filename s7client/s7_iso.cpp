@@ -1,6 +1,7 @@
 #include "s7_iso.h"
 
 #include "s7_memory.h"
+#include "s7_protocol.h"
 
 #include <cstring>
 
@@ -14,9 +15,7 @@ constexpr uint32_t kDiscardChunk = 64;
 // its place that is any larger is reported as too large.
 constexpr uint32_t kConfirmScratch = 68;
 
-constexpr uint8_t kTpktVersion = 3;
-constexpr uint8_t kCotpConfirm = 0xD0;
-constexpr uint8_t kDataHeader[3] = {0x02, 0xF0, 0x80}; // LI 2, DT, EOT + TPDU 0
+constexpr uint8_t kDataHeader[3] = {S7_COTP_DATA_HEADER_LENGTH, S7_COTP_DATA, S7_COTP_END_OF_TSDU};
 
 s7_status recvAll(s7_iso_transport* t, uint8_t* buf, uint32_t len, uint32_t timeout_ms) {
     return s7_socket_recv_exact(t->socket, buf, len, nullptr, timeout_ms);
@@ -97,7 +96,7 @@ s7_status s7_iso_read_frame(s7_iso_transport* transport, uint8_t* buffer, uint32
         return rc;
     }
     const uint32_t packetLen = (uint32_t{tpkt[2]} << 8) | tpkt[3];
-    if (tpkt[0] != kTpktVersion || tpkt[1] != 0 || packetLen < S7_ISO_HEADER_SIZE) {
+    if (tpkt[0] != S7_TPKT_VERSION || tpkt[1] != 0 || packetLen < S7_ISO_HEADER_SIZE) {
         return S7_STATUS_PROTOCOL;
     }
 
@@ -107,7 +106,7 @@ s7_status s7_iso_read_frame(s7_iso_transport* transport, uint8_t* buffer, uint32
         return rc;
     }
     uint32_t rest = packetLen - S7_ISO_HEADER_SIZE;
-    if (cotp[1] == kCotpConfirm) {
+    if (cotp[1] == S7_COTP_CONNECT_CONFIRM) {
         uint8_t discard[kDiscardChunk];
         while (rest > 0) {
             const uint32_t piece = rest < kDiscardChunk ? rest : kDiscardChunk;
@@ -147,7 +146,7 @@ s7_status s7_iso_write_frame(s7_iso_transport* transport, const uint8_t* payload
     if (frame == nullptr) {
         return S7_STATUS_NO_MEMORY;
     }
-    frame[0] = kTpktVersion;
+    frame[0] = S7_TPKT_VERSION;
     frame[1] = 0;
     frame[2] = static_cast<uint8_t>(frameLen >> 8);
     frame[3] = static_cast<uint8_t>(frameLen);

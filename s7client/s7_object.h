@@ -18,6 +18,7 @@
 #include <vemo/s7read.h>
 
 #include "s7_cursor.h"
+#include "s7_protocol.h"
 #include "s7_type_info.h"
 #include "s7_value.h"
 
@@ -31,17 +32,6 @@ extern "C" {
  * deeper input gives S7_STATUS_RANGE. The same bound as the browse's type
  * nesting. */
 enum { S7_OBJECT_MAX_DEPTH = 64 };
-
-/* Tags of the object wire form. */
-enum {
-    S7_TAG_OBJECT_START = 0xA1,
-    S7_TAG_OBJECT_END = 0xA2,
-    S7_TAG_ATTRIBUTE = 0xA3,
-    S7_TAG_RELATION = 0xA4,
-    S7_TAG_EMPTY = 0xA7,
-    S7_TAG_TYPE_INFO = 0xAB,
-    S7_TAG_NAME_LIST = 0xAC
-};
 
 typedef struct s7_name_list {
     uint32_t count;

@@ -28,12 +28,6 @@
 extern "C" {
 #endif
 
-/* The first byte of the bodies. */
-enum {
-    S7_BODY_REQUEST = 0x34,
-    S7_BODY_CREATE = 0x36
-};
-
 /* The first 9 bytes of every response. */
 typedef struct s7_response_header {
     uint8_t first_byte; /* kept, not tested */

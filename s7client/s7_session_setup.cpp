@@ -9,29 +9,9 @@ namespace {
 
 constexpr uint64_t kU32Max = 0xFFFFFFFFu;
 
-// What set-up sends: the session object (211) of class 287 with its
-// attribute 300, one child of class 255, created under target 285. The
-// controller hands the session's attribute 306 back in its reply; its
-// member 319 is the controller type text, and attribute 1842 of the session
-// is the level that decides whether the controller accepts it.
-constexpr uint32_t kSessionObjectId = 211;
-constexpr uint32_t kSessionClass = 287;
-constexpr uint32_t kSessionChildClass = 255;
-constexpr uint32_t kSessionTypeAttribute = 300;
-constexpr uint32_t kSessionTypeValue = 0x80C3C901u;
-constexpr uint32_t kCreateTarget = 285;
-constexpr uint32_t kServerSessionAttribute = 306;
-constexpr uint32_t kPlcTypeMember = 319;
-constexpr uint32_t kSessionLevelAttribute = 1842;
-
-// The two limits: object 201, attribute 1037, path 1000 and 1001.
-constexpr uint32_t kLimitsObject = 201;
-constexpr uint32_t kLimitsAttribute = 1037;
-constexpr uint32_t kLimitPathFirst = 1000;
-
 // Create object goes out with version byte 1, everything after it with 2.
-constexpr uint8_t kCreateVersion = 1;
-constexpr uint8_t kRequestVersion = 2;
+constexpr uint8_t kCreateVersion = S7_FRAME_VERSION_1;
+constexpr uint8_t kRequestVersion = S7_FRAME_VERSION_2;
 
 constexpr uint32_t kErrorListInitialCapacity = 8;
 
@@ -83,12 +63,12 @@ s7_status parseSetBody(s7_cursor* c, s7_set_result* r) {
 
 // The object that create object asks the controller to make.
 s7_object* buildSessionObject() {
-    s7_object* object = s7_object_new(kSessionObjectId, kSessionClass, 0);
-    s7_value* type = s7_value_new_id32(kSessionTypeValue);
-    s7_object* child = s7_object_new(kSessionObjectId, kSessionChildClass, 0);
+    s7_object* object = s7_object_new(S7_SESSION_OBJECT_ID, S7_SESSION_CLASS, 0);
+    s7_value* type = s7_value_new_id32(S7_SESSION_TYPE_VALUE);
+    s7_object* child = s7_object_new(S7_SESSION_OBJECT_ID, S7_SESSION_CHILD_CLASS, 0);
     bool ok = object != nullptr && type != nullptr && child != nullptr;
     if (ok) {
-        ok = s7_object_set_attribute(object, kSessionTypeAttribute, type) == S7_STATUS_OK;
+        ok = s7_object_set_attribute(object, S7_SESSION_TYPE_ATTRIBUTE, type) == S7_STATUS_OK;
         if (ok) {
             type = nullptr;
             ok = s7_object_add_child(object, child) == S7_STATUS_OK;
@@ -238,7 +218,7 @@ s7_status s7_session_setup(s7_session* session, uint32_t timeout_ms, char* plc_t
         if (object == nullptr || target == nullptr) {
             rc = S7_STATUS_NO_MEMORY;
         } else {
-            const s7_create_request request{kCreateTarget, target, object};
+            const s7_create_request request{S7_SESSION_CREATE_TARGET, target, object};
             rc = s7_create_object(session, &request, kCreateVersion, false, timeout_ms, &created);
         }
         s7_value_free(target);
@@ -250,8 +230,8 @@ s7_status s7_session_setup(s7_session* session, uint32_t timeout_ms, char* plc_t
     // The controller's return value is not judged here: a reply that names
     // the new session and carries its object is what counts.
     if (created.object_id_count == 0 || created.object == nullptr ||
-        s7_object_find_attribute(created.object, kServerSessionAttribute, &serverSession) != S7_STATUS_OK ||
-        s7_struct_find(serverSession, kPlcTypeMember, &plcTypeMember) != S7_OK) {
+        s7_object_find_attribute(created.object, S7_SESSION_SERVER_ATTRIBUTE, &serverSession) != S7_STATUS_OK ||
+        s7_struct_find(serverSession, S7_SESSION_PLC_TYPE_MEMBER, &plcTypeMember) != S7_OK) {
         rc = S7_STATUS_SESSION;
         goto out;
     }
@@ -260,7 +240,7 @@ s7_status s7_session_setup(s7_session* session, uint32_t timeout_ms, char* plc_t
 
     {
         // Attribute 306 goes back to the controller exactly as it came.
-        const uint32_t attribute = kServerSessionAttribute;
+        const uint32_t attribute = S7_SESSION_SERVER_ATTRIBUTE;
         const s7_set_request request{session->session_id, nullptr, &attribute, &serverSession, 1};
         rc = s7_set_values(session, &request, kRequestVersion, false, timeout_ms, &set);
     }
@@ -273,7 +253,7 @@ s7_status s7_session_setup(s7_session* session, uint32_t timeout_ms, char* plc_t
         goto out;
     }
 
-    rc = s7_get_attribute(session, session->session_id, kSessionLevelAttribute, kRequestVersion, true, timeout_ms,
+    rc = s7_get_attribute(session, session->session_id, S7_SESSION_LEVEL_ATTRIBUTE, kRequestVersion, true, timeout_ms,
                           &level);
     if (rc != S7_STATUS_OK) {
         goto out;
@@ -298,14 +278,14 @@ s7_status s7_read_limits(s7_session* session, uint32_t timeout_ms, uint32_t* max
     if (session == nullptr || max_read_items == nullptr || aux_item_limit == nullptr) {
         return S7_STATUS_ARGUMENT;
     }
-    s7_item_address addresses[2] = {{kLimitsObject, kLimitsAttribute, nullptr, 0},
-                                    {kLimitsObject, kLimitsAttribute, nullptr, 0}};
+    s7_item_address addresses[2] = {{S7_LIMITS_OBJECT, S7_LIMITS_ATTRIBUTE, nullptr, 0},
+                                    {S7_LIMITS_OBJECT, S7_LIMITS_ATTRIBUTE, nullptr, 0}};
     const s7_item_address* items[2] = {&addresses[0], &addresses[1]};
     s7_read_result result{};
     int32_t limits[2] = {0, 0};
     // Pushing onto an empty path can only fail for want of memory.
-    s7_status rc = s7_item_address_push(&addresses[0], kLimitPathFirst) == S7_OK &&
-                           s7_item_address_push(&addresses[1], kLimitPathFirst + 1) == S7_OK
+    s7_status rc = s7_item_address_push(&addresses[0], S7_LIMIT_READ_ITEMS) == S7_OK &&
+                           s7_item_address_push(&addresses[1], S7_LIMIT_AUX_ITEMS) == S7_OK
                        ? S7_STATUS_OK
                        : S7_STATUS_NO_MEMORY;
     if (rc == S7_STATUS_OK) {

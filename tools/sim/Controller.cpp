@@ -9,32 +9,22 @@ namespace vemo::sim {
 
 namespace {
 
-constexpr uint16_t kFnExplore = 1211;
-constexpr uint16_t kFnCreate = 1226;
-constexpr uint16_t kFnSetValues = 1346;
-constexpr uint16_t kFnRead = 1356;
-constexpr uint16_t kFnGetAttribute = 1414;
-
-constexpr uint8_t kResponseMarker = 0x32;
 constexpr uint32_t kRequestTailSize = 23;
 
-// The type objects in the type-info explore, and the objects around them.
-constexpr uint32_t kTypeObjectClass = 535;
+// The object around the type objects in the type-info explore.
 constexpr uint32_t kTypeInfoContainerId = 0x9F000001u;
 // A type-info reference that names no type object (TypeInfoMode::Dangling).
 constexpr uint32_t kDanglingTypeInfoId = 0x9FFFFFF0u;
 // Entries and names per block of a type-info or name list: the lists are
 // cut into blocks as the controller does, so that readers see block ends.
 constexpr size_t kEntriesPerBlock = 64;
-// The session-version structure's identifier (not a packed one).
-constexpr uint32_t kSessionVersionStruct = 314;
 
 // The objects an explore of root 3 lists besides the data blocks; a client
 // must skip each of them.
-constexpr uint32_t kDecoyWrongId = 0x8A0F0001u;     // class 2574 outside 0x8A0E....
-constexpr uint32_t kDecoyNoName = 0x8A0EFFF0u;      // no attribute 233
-constexpr uint32_t kDecoyNumberName = 0x8A0EFFF1u;  // attribute 233 is no string
-constexpr uint32_t kDecoyOtherClass = 0x8A0EFFF2u;  // a block of another class
+constexpr uint32_t kDecoyWrongId = S7_BROWSE_DATABLOCK_ID_BASE + 0x10001u; // data-block class, other id range
+constexpr uint32_t kDecoyNoName = S7_BROWSE_DATABLOCK_ID_BASE + 0xFFF0u;     // no name attribute
+constexpr uint32_t kDecoyNumberName = S7_BROWSE_DATABLOCK_ID_BASE + 0xFFF1u; // a name that is no string
+constexpr uint32_t kDecoyOtherClass = S7_BROWSE_DATABLOCK_ID_BASE + 0xFFF2u; // a block of another class
 constexpr uint32_t kOtherBlockClass = 2575;
 
 struct Malformed {};
@@ -83,7 +73,7 @@ struct ObjectDeleter {
 using ObjectPtr = std::unique_ptr<s7_object, ObjectDeleter>;
 
 void header(Writer& w, uint16_t function, uint16_t sequence) {
-    w.u8(kResponseMarker);
+    w.u8(S7_MARKER_RESPONSE);
     w.u16(0);
     w.u16(function);
     w.u16(0);
@@ -225,13 +215,13 @@ void writeObjectHead(Writer& w, uint32_t id, uint32_t classId) {
 
 void writeNameAttribute(Writer& w, std::string_view name) {
     w.u8(S7_TAG_ATTRIBUTE);
-    w.vlq(ids::kNameAttribute);
+    w.vlq(S7_BROWSE_NAME_ATTRIBUTE);
     writeValue(w, s7_value_new_string(name.data(), static_cast<uint32_t>(name.size())));
 }
 
 void writeTypeObject(Writer& w, const Program& p, uint32_t id, std::string_view name,
                      const std::vector<Member>& members, const std::vector<std::pair<std::string, Entry>>& extra) {
-    writeObjectHead(w, id, kTypeObjectClass);
+    writeObjectHead(w, id, S7_BROWSE_TYPE_OBJECT_CLASS);
     writeNameAttribute(w, name);
     std::vector<Entry> entries;
     std::vector<std::string_view> names;
@@ -255,13 +245,13 @@ Bytes encodeTypeInfoObjects(const Program& p, const Fault& fault) {
     Writer w(out);
     // An object before the container, of another class: the client looks for
     // the first object of class 534.
-    writeObjectHead(w, 0x9F000000u, kTypeObjectClass);
+    writeObjectHead(w, 0x9F000000u, S7_BROWSE_TYPE_OBJECT_CLASS);
     writeNameAttribute(w, "Decoy");
     w.u8(S7_TAG_OBJECT_END);
     if (fault.kind == FaultKind::NoTypeInfoContainer) {
         return out;
     }
-    writeObjectHead(w, kTypeInfoContainerId, ids::kTypeInfoContainerClass);
+    writeObjectHead(w, kTypeInfoContainerId, S7_BROWSE_TYPE_INFO_CLASS);
     for (const Udt& t : p.types) {
         writeTypeObject(w, p, t.typeInfoId, t.name, t.members, {});
     }
@@ -301,15 +291,15 @@ Bytes encodeBlockObjects(const Program& p) {
         writeNameAttribute(w, name);
         w.u8(S7_TAG_OBJECT_END);
     };
-    block(kDecoyWrongId, ids::kDataBlockClass, "NotADataBlock");
+    block(kDecoyWrongId, S7_BROWSE_DATABLOCK_CLASS, "NotADataBlock");
     for (size_t i = 0; i < p.blocks.size(); ++i) {
-        block(p.blocks[i].objectId, ids::kDataBlockClass, p.blocks[i].name);
+        block(p.blocks[i].objectId, S7_BROWSE_DATABLOCK_CLASS, p.blocks[i].name);
         if (i == 0) {
-            writeObjectHead(w, kDecoyNoName, ids::kDataBlockClass);
+            writeObjectHead(w, kDecoyNoName, S7_BROWSE_DATABLOCK_CLASS);
             w.u8(S7_TAG_OBJECT_END);
-            writeObjectHead(w, kDecoyNumberName, ids::kDataBlockClass);
+            writeObjectHead(w, kDecoyNumberName, S7_BROWSE_DATABLOCK_CLASS);
             w.u8(S7_TAG_ATTRIBUTE);
-            w.vlq(ids::kNameAttribute);
+            w.vlq(S7_BROWSE_NAME_ATTRIBUTE);
             writeValue(w, s7_value_new_u32(7));
             w.u8(S7_TAG_OBJECT_END);
             block(kDecoyOtherClass, kOtherBlockClass, "OtherBlock");
@@ -321,14 +311,14 @@ Bytes encodeBlockObjects(const Program& p) {
 } // namespace
 
 ValuePtr sessionVersionValue(const std::string& plcType) {
-    ValuePtr s(s7_value_new_struct(kSessionVersionStruct));
+    ValuePtr s(s7_value_new_struct(S7_SESSION_SERVER_STRUCT));
     auto set = [&](uint32_t key, s7_value* v) {
         if (v == nullptr || s == nullptr || s7_struct_set(s.get(), key, v) != 0) {
             s7_value_free(v);
             throw std::bad_alloc();
         }
     };
-    set(ids::kPlcTypeMember, s7_value_new_string(plcType.data(), static_cast<uint32_t>(plcType.size())));
+    set(S7_SESSION_PLC_TYPE_MEMBER, s7_value_new_string(plcType.data(), static_cast<uint32_t>(plcType.size())));
     set(320, s7_value_new_string("V3.1", 4));
     set(321, s7_value_new_u32(1));
     return s;
@@ -346,27 +336,27 @@ Session::Session(const Model& model, uint32_t sessionId, std::function<int64_t()
 
 Step Session::stepOf(const Request& r) const {
     switch (r.function) {
-    case kFnCreate: return Step::Create;
-    case kFnSetValues: return Step::SetValues;
-    case kFnGetAttribute: {
+    case S7_FN_CREATE_OBJECT: return Step::Create;
+    case S7_FN_SET_VALUES: return Step::SetValues;
+    case S7_FN_GET_ATTRIBUTE: {
         try {
             Reader in(r.body);
             in.skip(1);
             const uint32_t object = in.u32();
             in.skip(3);
-            if (object == sessionId_ && in.vlq() == ids::kSessionLevel) return Step::GetLevel;
+            if (object == sessionId_ && in.vlq() == S7_SESSION_LEVEL_ATTRIBUTE) return Step::GetLevel;
         } catch (const Malformed&) {
         }
         return Step::Request;
     }
-    case kFnRead: {
+    case S7_FN_READ_VARIABLES: {
         try {
             Reader in(r.body);
             in.skip(5);
             if (in.vlq() >= 1) {
                 in.vlq();
                 in.vlq();
-                if (in.vlq() == ids::kLimitsObject) return Step::Limits;
+                if (in.vlq() == S7_LIMITS_OBJECT) return Step::Limits;
             }
         } catch (const Malformed&) {
         }
@@ -382,7 +372,7 @@ Bytes Session::respond(const Request& r) {
     header(w, r.function, r.sequence);
     const size_t bodyStart = out.size();
     const uint8_t first = r.body.empty() ? 0 : r.body[0];
-    const uint32_t expected = created_ ? sessionId_ : ids::kInitialSession;
+    const uint32_t expected = created_ ? sessionId_ : uint32_t{S7_SESSION_INITIAL_ID};
     try {
         if (r.sessionId != expected) {
             w.u8(first);
@@ -391,11 +381,11 @@ Bytes Session::respond(const Request& r) {
             return out;
         }
         switch (r.function) {
-        case kFnCreate: return create(r, w);
-        case kFnSetValues: return setValues(r, w);
-        case kFnGetAttribute: return getAttribute(r, w);
-        case kFnRead: return read(r, w);
-        case kFnExplore: return explore(r, w);
+        case S7_FN_CREATE_OBJECT: return create(r, w);
+        case S7_FN_SET_VALUES: return setValues(r, w);
+        case S7_FN_GET_ATTRIBUTE: return getAttribute(r, w);
+        case S7_FN_READ_VARIABLES: return read(r, w);
+        case S7_FN_EXPLORE: return explore(r, w);
         default: break;
         }
         w.u8(first);
@@ -419,7 +409,7 @@ Bytes Session::create(const Request& r, Writer& w) {
     if (in.peek() != S7_TAG_OBJECT_START) in.vlq(); // the counter, when sent
     const ObjectPtr object(in.object());
     w.u8(first);
-    if (target != ids::kCreateTarget || s7_object_class(object.get()) != ids::kSessionClass) {
+    if (target != S7_SESSION_CREATE_TARGET || s7_object_class(object.get()) != S7_SESSION_CLASS) {
         w.vlq(errors::kUnknownObject);
         w.u8(0);
         return w.buffer();
@@ -427,13 +417,13 @@ Bytes Session::create(const Request& r, Writer& w) {
     w.vlq(0);
     w.u8(1);
     w.vlq(sessionId_);
-    const ObjectPtr reply(s7_object_new(sessionId_, ids::kSessionClass, 0));
+    const ObjectPtr reply(s7_object_new(sessionId_, S7_SESSION_CLASS, 0));
     if (reply == nullptr) throw std::bad_alloc();
     if (model_.settings().fault.kind != FaultKind::CreateIncomplete) {
         ValuePtr version = sessionVersionValue(model_.plcType());
         sentSessionVersion_.clear();
         Writer(sentSessionVersion_).value(version.get());
-        if (s7_object_set_attribute(reply.get(), ids::kServerSessionVersion, version.get()) != 0) {
+        if (s7_object_set_attribute(reply.get(), S7_SESSION_SERVER_ATTRIBUTE, version.get()) != 0) {
             throw std::bad_alloc();
         }
         version.release();
@@ -462,7 +452,7 @@ Bytes Session::setValues(const Request& r, Writer& w) {
         Bytes echoed;
         Writer(echoed).value(value.get());
         // The client must write back the structure exactly as it received it.
-        ok = item == i + 1 && attributes[i] == ids::kServerSessionVersion && echoed == sentSessionVersion_;
+        ok = item == i + 1 && attributes[i] == S7_SESSION_SERVER_ATTRIBUTE && echoed == sentSessionVersion_;
     }
     w.u8(first);
     w.vlq(0);
@@ -482,7 +472,7 @@ Bytes Session::getAttribute(const Request& r, Writer& w) {
     in.skip(3);
     const uint32_t attribute = in.vlq32();
     w.u8(first);
-    if (object != sessionId_ || attribute != ids::kSessionLevel) {
+    if (object != sessionId_ || attribute != S7_SESSION_LEVEL_ATTRIBUTE) {
         w.vlq(errors::kUnknownObject);
         w.u8(0);
         writeValue(w, s7_value_new_null());
@@ -527,7 +517,7 @@ Bytes Session::read(const Request& r, Writer& w) {
 
     const ControllerSettings& s = model_.settings();
     const FaultKind fault = s.fault.kind;
-    const bool limits = items.front().object == ids::kLimitsObject;
+    const bool limits = items.front().object == S7_LIMITS_OBJECT;
     // The limit the client has learned: what was sent, or its fallback.
     const bool limitUsable = s.maxReadItems >= 1 && fault != FaultKind::LimitsUnsigned &&
                              fault != FaultKind::LimitsOnlyAux;
@@ -552,9 +542,9 @@ Bytes Session::read(const Request& r, Writer& w) {
             failed.emplace_back(number, errors::kInjected);
             continue;
         }
-        if (item.object == ids::kLimitsObject && item.attribute == ids::kLimitsAttribute && item.path.size() == 1 &&
-            (item.path[0] == ids::kLimitItems || item.path[0] == ids::kLimitAux)) {
-            if (item.path[0] == ids::kLimitItems) {
+        if (item.object == S7_LIMITS_OBJECT && item.attribute == S7_LIMITS_ATTRIBUTE && item.path.size() == 1 &&
+            (item.path[0] == S7_LIMIT_READ_ITEMS || item.path[0] == S7_LIMIT_AUX_ITEMS)) {
+            if (item.path[0] == S7_LIMIT_READ_ITEMS) {
                 if (fault == FaultKind::LimitsOnlyAux) continue;
                 w.vlq(number);
                 writeValue(w, fault == FaultKind::LimitsUnsigned
@@ -569,7 +559,7 @@ Bytes Session::read(const Request& r, Writer& w) {
             continue;
         }
         const Block* block = p.findBlock(item.object);
-        if (block != nullptr && !block->isArea() && item.attribute == ids::kBlockContent && item.path.size() == 1 &&
+        if (block != nullptr && !block->isArea() && item.attribute == S7_BROWSE_DATABLOCK_ATTRIBUTE && item.path.size() == 1 &&
             item.path[0] == 1) {
             if (block->typeInfo == TypeInfoMode::None) {
                 failed.emplace_back(number, errors::kUnknownObject);
@@ -580,7 +570,7 @@ Bytes Session::read(const Request& r, Writer& w) {
                                                                                       : block->typeInfoId));
             continue;
         }
-        const uint32_t content = block != nullptr && block->isArea() ? ids::kAreaContent : ids::kBlockContent;
+        const uint32_t content = block != nullptr && block->isArea() ? S7_BROWSE_AREA_ATTRIBUTE : S7_BROWSE_DATABLOCK_ATTRIBUTE;
         const std::optional<Leaf> leaf =
             block != nullptr && item.attribute == content
                 ? p.resolve(*block, item.path.data(), static_cast<uint32_t>(item.path.size()))
@@ -618,14 +608,14 @@ Bytes Session::explore(const Request& r, Writer& w) {
 
     const Fault& fault = model_.settings().fault;
     const bool injected = fault.kind == FaultKind::ExploreError && (fault.arg == 0 || fault.arg == root);
-    const bool known = root == ids::kBlockRoot || root == ids::kTypeInfoRoot;
+    const bool known = root == S7_BROWSE_DATABLOCK_ROOT || root == S7_BROWSE_TYPE_INFO_ROOT;
     w.u8(first);
     w.vlq(injected ? errors::kInjected : known ? 0 : errors::kUnknownObject);
     w.u32(0);
     w.vlq(0);
-    if (!injected && root == ids::kBlockRoot) {
+    if (!injected && root == S7_BROWSE_DATABLOCK_ROOT) {
         w.bytes(model_.blockObjects().data(), model_.blockObjects().size());
-    } else if (!injected && root == ids::kTypeInfoRoot) {
+    } else if (!injected && root == S7_BROWSE_TYPE_INFO_ROOT) {
         w.bytes(model_.typeInfoObjects().data(), model_.typeInfoObjects().size());
     }
     // The end of the object list, then the body's closing fields.

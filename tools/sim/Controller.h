@@ -11,6 +11,8 @@
 #include "Program.h"
 #include "Wire.h"
 
+#include "s7_protocol.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -25,27 +27,6 @@ struct ControllerSettings {
     uint32_t sessionLevel = 1;  // attribute 1842 of the session object; 4 and above are refused by clients
     Fault fault;
 };
-
-// Fixed identifiers of the protocol, as the client uses them.
-namespace ids {
-constexpr uint32_t kInitialSession = 288;
-constexpr uint32_t kCreateTarget = 285;
-constexpr uint32_t kSessionClass = 287;
-constexpr uint32_t kServerSessionVersion = 306;
-constexpr uint32_t kPlcTypeMember = 319;
-constexpr uint32_t kSessionLevel = 1842;
-constexpr uint32_t kLimitsObject = 201;
-constexpr uint32_t kLimitsAttribute = 1037;
-constexpr uint32_t kLimitItems = 1000;
-constexpr uint32_t kLimitAux = 1001;
-constexpr uint32_t kBlockRoot = 3;
-constexpr uint32_t kTypeInfoRoot = 537;
-constexpr uint32_t kTypeInfoContainerClass = 534;
-constexpr uint32_t kDataBlockClass = 2574;
-constexpr uint32_t kNameAttribute = 233;
-constexpr uint32_t kBlockContent = 2550; // a data block's variables, and its type-info reference at path [1]
-constexpr uint32_t kAreaContent = 3736;  // a memory area's variables
-} // namespace ids
 
 // Return values and error codes the simulator sends; any non-zero value is
 // an error to the client.

@@ -17,12 +17,9 @@ namespace {
 
 using json = nlohmann::json;
 
-// Identifiers of the type objects. The areas' are the controller's own; the
-// others only have to differ from them and from one another.
-constexpr std::array<uint32_t, 5> kAreaObjectIds = {80, 81, 82, 84, 83};
-constexpr std::array<uint32_t, 5> kAreaTypeInfoIds = {0x90010000u, 0x90020000u, 0x90030000u, 0x90050000u,
-                                                      0x90060000u};
-constexpr std::array<std::string_view, 5> kAreaNames = {"I", "Q", "M", "S7Timers", "S7Counters"};
+// Identifiers of the type objects. The areas' are the controller's own
+// (s7_memory_areas); the others only have to differ from them and from one
+// another.
 constexpr uint32_t kBlockTypeInfoBase = 0x91000000u;
 constexpr uint32_t kUdtTypeInfoBase = 0x93000000u;
 
@@ -149,11 +146,12 @@ public:
             const json& areas = doc["areas"];
             if (!areas.is_object()) fail("areas", "must be an object");
             for (const auto& [key, members] : areas.items()) {
-                const auto it = std::find(kAreaNames.begin(), kAreaNames.end(), key);
-                if (it == kAreaNames.end()) {
+                const auto it = std::find_if(p_.areas.begin(), p_.areas.end(),
+                                             [&](const Block& area) { return area.name == key; });
+                if (it == p_.areas.end()) {
                     fail("areas", "has no area \"" + key + "\" (I, Q, M, S7Timers, S7Counters)");
                 }
-                Block& area = p_.areas[static_cast<size_t>(it - kAreaNames.begin())];
+                Block& area = *it;
                 area.members = loadMembers(members, "area " + key);
             }
         }
@@ -208,7 +206,7 @@ private:
             if (other.name == block.name) fail(where, "the name is taken");
         }
         block.number = static_cast<uint32_t>(number);
-        block.objectId = Block::kDataBlockBase + block.number;
+        block.objectId = S7_BROWSE_DATABLOCK_ID_BASE + block.number;
         block.typeInfoId = kBlockTypeInfoBase + block.number;
         if (b.contains("type_info")) {
             const std::string mode = b["type_info"].is_string() ? b["type_info"].get<std::string>() : "";
@@ -527,10 +525,11 @@ Program Program::fromJson(std::string_view text) {
     }
     Program p;
     for (size_t i = 0; i < p.areas.size(); ++i) {
-        p.areas[i].name = std::string(kAreaNames[i]);
-        p.areas[i].number = kAreaObjectIds[i];
-        p.areas[i].objectId = kAreaObjectIds[i];
-        p.areas[i].typeInfoId = kAreaTypeInfoIds[i];
+        const s7_area& area = s7_memory_areas[i];
+        p.areas[i].name = area.name;
+        p.areas[i].number = area.code;
+        p.areas[i].objectId = area.code;
+        p.areas[i].typeInfoId = area.type_info_id;
     }
     try {
         Loader(p).load(doc);
@@ -567,7 +566,7 @@ Program Program::generated(uint32_t blocks, uint32_t members) {
         Block block;
         block.name = "GenDB" + std::to_string(b);
         block.number = b;
-        block.objectId = Block::kDataBlockBase + b;
+        block.objectId = S7_BROWSE_DATABLOCK_ID_BASE + b;
         block.typeInfoId = kBlockTypeInfoBase + b;
         block.members.resize(members);
         for (uint32_t i = 0; i < members; ++i) {
@@ -587,9 +586,9 @@ Program Program::generated(uint32_t blocks, uint32_t members) {
 }
 
 const Block* Program::findBlock(uint32_t objectId) const {
-    if (objectId >= Block::kDataBlockBase) {
+    if (objectId >= S7_BROWSE_DATABLOCK_ID_BASE) {
         // Blocks are usually in number order; fall back to a scan.
-        const uint32_t number = objectId - Block::kDataBlockBase;
+        const uint32_t number = objectId - S7_BROWSE_DATABLOCK_ID_BASE;
         if (number >= 1 && number <= blocks.size() && blocks[number - 1].objectId == objectId) {
             return &blocks[number - 1];
         }

@@ -7,6 +7,8 @@
 
 #include "Wire.h"
 
+#include "s7_protocol.h"
+
 #include <vemo/s7datatype.h>
 
 #include <array>
@@ -96,8 +98,7 @@ struct Block {
     TypeInfoMode typeInfo = TypeInfoMode::Normal;
     std::vector<Member> members;
 
-    bool isArea() const { return objectId < kDataBlockBase; }
-    static constexpr uint32_t kDataBlockBase = 0x8A0E0000u;
+    bool isArea() const { return objectId < S7_BROWSE_DATABLOCK_ID_BASE; }
 };
 
 // A variable an item address leads to: an elementary member (of a block or
@@ -112,7 +113,7 @@ struct Program {
     std::string plcType = "CPU 1516-3 PN/DP";
     std::vector<Udt> types;
     std::vector<Block> blocks;    // data blocks in program order
-    std::array<Block, 5> areas;   // I, Q, M, S7Timers, S7Counters
+    std::array<Block, S7_AREA_COUNT> areas; // I, Q, M, S7Timers, S7Counters
 
     // Parses the JSON program format (see README); throws ProgramError.
     static Program fromJson(std::string_view text);

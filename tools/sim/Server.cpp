@@ -1,5 +1,8 @@
 #include "Server.h"
 
+#include "s7_exchange.h"
+#include "s7_protocol.h"
+
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -28,44 +31,47 @@ constexpr int kSliceMs = 100;
 // A request message larger than this is no request of a client; the
 // connection is dropped rather than buffered without end.
 constexpr size_t kMaxRequestMessage = 1 << 20;
-// Data bytes per response frame: the most a client's receive buffer takes
-// (the frame, its data and the next frame's head in 1982 bytes).
-constexpr size_t kMaxResponseFrameData = 1974;
+// Data bytes per response frame: the most a client's receive buffer takes.
+constexpr size_t kMaxResponseFrameData = S7_FRAME_MAX_RECEIVE_DATA;
 constexpr size_t kOversizedFrameData = kMaxResponseFrameData + 1;
 constexpr size_t kTlsRecordHeader = 5;
 // Session ids the create-object replies hand out, one per connection.
 constexpr uint32_t kFirstSessionId = 0x380;
 
-constexpr uint8_t kCotpConnectRequest = 0xE0;
-constexpr uint16_t kFnTlsStart = 1459;
-
 Bytes dataFrame(const uint8_t* payload, size_t n) {
-    const size_t len = n + 7;
-    Bytes frame = {0x03, 0x00, static_cast<uint8_t>(len >> 8), static_cast<uint8_t>(len), 0x02, 0xF0, 0x80};
+    const size_t len = n + S7_ISO_HEADER_SIZE;
+    Bytes frame = {S7_TPKT_VERSION,
+                   0x00,
+                   static_cast<uint8_t>(len >> 8),
+                   static_cast<uint8_t>(len),
+                   S7_COTP_DATA_HEADER_LENGTH,
+                   S7_COTP_DATA,
+                   S7_COTP_END_OF_TSDU};
     frame.insert(frame.end(), payload, payload + n);
     return frame;
 }
 
-// The TLS-start reply: header (0x32, function 1459, sequence 0), the body
-// byte 0x30 and the return value; bit 62 of it reports a refusal.
+// The TLS-start reply: the response header (sequence 0), the body byte and
+// the return value; bit 62 of it reports a refusal.
 Bytes tlsStartReply(bool refuse) {
     Bytes data;
     Writer w(data);
-    w.u8(0x32);
+    w.u8(S7_MARKER_RESPONSE);
     w.u16(0);
-    w.u16(kFnTlsStart);
+    w.u16(S7_FN_TLS_START);
     w.u16(0);
     w.u16(0);
-    w.u8(0x30);
-    w.vlq(refuse ? 0x4000000000000000ull : 0);
-    Bytes payload = {0x72, 0x01, static_cast<uint8_t>(data.size() >> 8), static_cast<uint8_t>(data.size())};
+    w.u8(S7_BODY_TLS_START);
+    w.vlq(refuse ? S7_TLS_START_ERROR_BIT : 0);
+    Bytes payload = {S7_FRAME_START, S7_FRAME_VERSION_1, static_cast<uint8_t>(data.size() >> 8),
+                     static_cast<uint8_t>(data.size())};
     payload.insert(payload.end(), data.begin(), data.end());
-    payload.insert(payload.end(), {0x72, 0x01, 0x00, 0x00});
+    payload.insert(payload.end(), {S7_FRAME_START, S7_FRAME_VERSION_1, 0x00, 0x00});
     return payload;
 }
 
-// Frames a response message: 0x72, version, length, data; the trailer after
-// the last frame.
+// Frames a response message: frame start, version, length, data; the
+// trailer after the last frame.
 Bytes frameMessage(const Bytes& data, uint8_t version, bool oversized) {
     Bytes out;
     out.reserve(data.size() + data.size() / kMaxResponseFrameData * 4 + 16);
@@ -73,18 +79,19 @@ Bytes frameMessage(const Bytes& data, uint8_t version, bool oversized) {
     if (oversized) {
         Bytes padded = data;
         padded.resize(std::max(padded.size(), kOversizedFrameData));
-        out = {0x72, version, static_cast<uint8_t>(kOversizedFrameData >> 8), static_cast<uint8_t>(kOversizedFrameData)};
+        out = {S7_FRAME_START, version, static_cast<uint8_t>(kOversizedFrameData >> 8),
+               static_cast<uint8_t>(kOversizedFrameData)};
         out.insert(out.end(), padded.begin(), padded.end());
-        out.insert(out.end(), {0x72, version, 0x00, 0x00});
+        out.insert(out.end(), {S7_FRAME_START, version, 0x00, 0x00});
         return out;
     }
     do {
         const size_t n = std::min(kMaxResponseFrameData, data.size() - pos);
-        out.insert(out.end(), {0x72, version, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
+        out.insert(out.end(), {S7_FRAME_START, version, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
         out.insert(out.end(), data.begin() + static_cast<long>(pos), data.begin() + static_cast<long>(pos + n));
         pos += n;
     } while (pos < data.size());
-    out.insert(out.end(), {0x72, version, 0x00, 0x00});
+    out.insert(out.end(), {S7_FRAME_START, version, 0x00, 0x00});
     return out;
 }
 
@@ -93,11 +100,11 @@ Bytes frameMessage(const Bytes& data, uint8_t version, bool oversized) {
 size_t completeMessage(const Bytes& plain) {
     size_t pos = 0;
     while (pos + 4 <= plain.size()) {
-        if (plain[pos] != 0x72) return SIZE_MAX;
+        if (plain[pos] != S7_FRAME_START) return SIZE_MAX;
         const size_t len = (size_t{plain[pos + 2]} << 8) | plain[pos + 3];
         const size_t next = pos + 4 + len;
         if (next + 4 > plain.size()) return 0;
-        if (plain[next] != 0x72) return SIZE_MAX;
+        if (plain[next] != S7_FRAME_START) return SIZE_MAX;
         if (plain[next + 2] == 0 && plain[next + 3] == 0) return next + 4;
         pos = next;
     }
@@ -106,11 +113,11 @@ size_t completeMessage(const Bytes& plain) {
 
 std::string functionName(uint16_t fn) {
     switch (fn) {
-    case 1211: return "explore";
-    case 1226: return "create object";
-    case 1346: return "set values";
-    case 1356: return "read";
-    case 1414: return "get attribute";
+    case S7_FN_EXPLORE: return "explore";
+    case S7_FN_CREATE_OBJECT: return "create object";
+    case S7_FN_SET_VALUES: return "set values";
+    case S7_FN_READ_VARIABLES: return "read";
+    case S7_FN_GET_ATTRIBUTE: return "get attribute";
     default: return "function " + std::to_string(fn);
     }
 }
@@ -174,15 +181,17 @@ public:
 
     void run() {
         Bytes packet;
-        if (!readPacket(packet) || packet.size() < 7 || packet[5] != kCotpConnectRequest) return;
+        if (!readPacket(packet) || packet.size() < 7 || packet[5] != S7_COTP_CONNECT_REQUEST) return;
         if (stops(Step::ConnectRequest)) return;
         delay();
         // Connection confirm: LI 6, CC, destination and source reference, class 0.
-        if (!send({0x03, 0x00, 0x00, 0x0B, 0x06, 0xD0, 0x00, 0x01, 0x00, 0x01, 0x00})) return;
+        if (!send({S7_TPKT_VERSION, 0x00, 0x00, 0x0B, 0x06, S7_COTP_CONNECT_CONFIRM, 0x00, 0x01, 0x00, 0x01, 0x00})) {
+            return;
+        }
 
         Bytes start;
-        if (!readDataFrame(start) || start.size() < 9 || start[0] != 0x72 || start[7] != (kFnTlsStart >> 8) ||
-            start[8] != (kFnTlsStart & 0xFF)) {
+        if (!readDataFrame(start) || start.size() < 9 || start[0] != S7_FRAME_START || start[7] != (S7_FN_TLS_START >> 8) ||
+            start[8] != (S7_FN_TLS_START & 0xFF)) {
             return;
         }
         if (stops(Step::TlsStart)) return;
@@ -254,7 +263,7 @@ private:
 
     bool readPacket(Bytes& packet) {
         packet.assign(4, 0);
-        if (!recvExact(packet.data(), 4) || packet[0] != 0x03) return false;
+        if (!recvExact(packet.data(), 4) || packet[0] != S7_TPKT_VERSION) return false;
         const size_t len = (size_t{packet[2]} << 8) | packet[3];
         if (len < 7) return false;
         packet.resize(len);
@@ -263,8 +272,8 @@ private:
 
     bool readDataFrame(Bytes& payload) {
         Bytes packet;
-        if (!readPacket(packet) || packet[4] != 0x02 || packet[5] != 0xF0) return false;
-        payload.assign(packet.begin() + 7, packet.end());
+        if (!readPacket(packet) || packet[4] != S7_COTP_DATA_HEADER_LENGTH || packet[5] != S7_COTP_DATA) return false;
+        payload.assign(packet.begin() + S7_ISO_HEADER_SIZE, packet.end());
         return true;
     }
 
@@ -394,7 +403,7 @@ private:
                         message.begin() + static_cast<long>(pos + 4 + len));
             pos += 4 + len;
         }
-        if (data.size() < 13 || data[0] != 0x31) {
+        if (data.size() < S7_REQUEST_HEADER_SIZE || data[0] != S7_MARKER_REQUEST) {
             server_.say("connection " + std::to_string(index_) + ": not a request");
             return false;
         }
@@ -402,7 +411,7 @@ private:
         request.sequence = static_cast<uint16_t>(data[7] << 8 | data[8]);
         request.sessionId = static_cast<uint32_t>(data[9]) << 24 | static_cast<uint32_t>(data[10]) << 16 |
                             static_cast<uint32_t>(data[11]) << 8 | data[12];
-        request.body.assign(data.begin() + 13, data.end());
+        request.body.assign(data.begin() + S7_REQUEST_HEADER_SIZE, data.end());
         if (server_.options_.record) {
             std::lock_guard<std::mutex> lock(server_.requestsMutex_);
             server_.requests_.push_back({request, index_, message});
