@@ -2,6 +2,7 @@
 // or of a get-attribute response; every value handed out must encode to the
 // size it announces and survive a decode/encode round trip unchanged.
 #include "s7_request.h"
+#include "s7_value_codec.h"
 
 #include <cstdint>
 #include <cstdlib>

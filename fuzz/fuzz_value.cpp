@@ -1,7 +1,7 @@
 // Decodes the input as one value. Whatever decodes must size and encode
 // consistently, and the encoded bytes must decode to a value that encodes to
 // the very same bytes again.
-#include "s7_value.h"
+#include "s7_value_codec.h"
 
 #include <cstdint>
 #include <cstdlib>

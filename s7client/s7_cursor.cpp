@@ -147,10 +147,14 @@ s7_status s7_read_vlq32(s7_cursor* c, uint32_t* out) {
     }
     uint64_t v = 0;
     const s7_status rc = s7_read_vlq64(c, &v);
-    if (rc == S7_STATUS_OK) {
-        *out = static_cast<uint32_t>(v);
+    if (rc != S7_STATUS_OK) {
+        return rc;
     }
-    return rc;
+    if (v > UINT32_MAX) {
+        return S7_STATUS_RANGE;
+    }
+    *out = static_cast<uint32_t>(v);
+    return S7_STATUS_OK;
 }
 
 s7_status s7_read_svlq64(s7_cursor* c, int64_t* out) {

@@ -40,9 +40,10 @@ s7_status s7_skip(s7_cursor* c, uint32_t n);
 s7_status s7_read_u8(s7_cursor* c, uint8_t* out);
 s7_status s7_read_u16(s7_cursor* c, uint16_t* out);
 s7_status s7_read_u32(s7_cursor* c, uint32_t* out);
-/* Unsigned VLQ; the 32-bit form keeps the low 32 bits without complaint.
- * A byte missing midway gives S7_STATUS_BOUNDS with the bytes read so far
- * consumed. */
+/* Unsigned VLQ. The 32-bit form is the reader of every length, count, key
+ * and identifier of 32 bits: a value above 2^32 - 1 is S7_STATUS_RANGE (its
+ * bytes consumed), never cut down to its low bits. A byte missing midway
+ * gives S7_STATUS_BOUNDS with the bytes read so far consumed. */
 s7_status s7_read_vlq32(s7_cursor* c, uint32_t* out);
 s7_status s7_read_vlq64(s7_cursor* c, uint64_t* out);
 /* Signed VLQ: bit 6 of the first byte is the sign. */

@@ -35,4 +35,21 @@ void* s7_calloc(size_t size) {
     return block;
 }
 
+s7_status s7_grow(void** items, uint32_t count, uint32_t* capacity, size_t element_size, uint32_t initial) {
+    if (count < *capacity) {
+        return S7_STATUS_OK;
+    }
+    const uint64_t grown = *capacity == 0 ? uint64_t{initial} : uint64_t{*capacity} * 2;
+    if (grown > UINT32_MAX || grown <= count) {
+        return S7_STATUS_NO_MEMORY;
+    }
+    void* moved = s7_realloc(*items, static_cast<size_t>(grown) * element_size);
+    if (moved == nullptr) {
+        return S7_STATUS_NO_MEMORY;
+    }
+    *items = moved;
+    *capacity = static_cast<uint32_t>(grown);
+    return S7_STATUS_OK;
+}
+
 } // extern "C"

@@ -10,7 +10,10 @@
 
 #include <vemo/s7client.h>
 
+#include "s7_status.h"
+
 #include <stddef.h>
+#include <stdint.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -23,7 +26,27 @@ void s7_free(void* block);
 /* s7_malloc followed by zero-filling; null when memory runs out. */
 void* s7_calloc(size_t size);
 
+/*
+ * Makes room for one more element in a list that holds `count` elements of
+ * `element_size` bytes in a block with room for `*capacity`: nothing happens
+ * while there is room; otherwise the room doubles, starting at `initial`.
+ * Lists filled from what the controller sends grow this way, each element
+ * having taken input bytes, so the room stays in proportion to the input.
+ * S7_STATUS_NO_MEMORY when the block cannot grow or the room would pass
+ * 2^32 elements; the list is then unchanged.
+ */
+s7_status s7_grow(void** items, uint32_t count, uint32_t* capacity, size_t element_size, uint32_t initial);
+
 #ifdef __cplusplus
+}
+
+/* s7_grow for a typed list. */
+template <typename T>
+s7_status s7_grow_list(T** items, uint32_t count, uint32_t* capacity, uint32_t initial) {
+    void* block = *items;
+    const s7_status rc = s7_grow(&block, count, capacity, sizeof(T), initial);
+    *items = static_cast<T*>(block);
+    return rc;
 }
 #endif
 

@@ -1,6 +1,7 @@
 #include "s7_object.h"
 
 #include "s7_memory.h"
+#include "s7_value_codec.h"
 
 #include <cstring>
 
@@ -42,19 +43,6 @@ bool growByOne(void** items, uint32_t count, size_t elementSize) {
     }
     *items = moved;
     return true;
-}
-
-s7_status readVlqU32(s7_cursor* c, uint32_t* out) {
-    uint64_t v = 0;
-    const s7_status rc = s7_read_vlq64(c, &v);
-    if (rc != S7_STATUS_OK) {
-        return rc;
-    }
-    if (v > kU32Max) {
-        return S7_STATUS_RANGE;
-    }
-    *out = static_cast<uint32_t>(v);
-    return S7_STATUS_OK;
 }
 
 s7_status readObjectAt(s7_cursor* c, uint32_t depth, s7_object** out);
@@ -110,7 +98,7 @@ s7_status readElements(s7_cursor* c, uint32_t depth, s7_object* o) {
         }
         case S7_TAG_RELATION: {
             s7_relation r{};
-            s7_status rc = readVlqU32(c, &r.relation_id);
+            s7_status rc = s7_read_vlq32(c, &r.relation_id);
             if (rc == S7_STATUS_OK) {
                 rc = s7_read_u32(c, &r.target_id);
             }

@@ -1,6 +1,7 @@
 #include "s7_request.h"
 
 #include "s7_memory.h"
+#include "s7_value_codec.h"
 
 #include <cstring>
 

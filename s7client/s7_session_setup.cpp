@@ -1,6 +1,7 @@
 #include "s7_session_setup.h"
 
 #include "s7_memory.h"
+#include "s7_value_codec.h"
 #include "s7_object.h"
 
 #include <cstring>

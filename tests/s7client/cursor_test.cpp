@@ -153,12 +153,18 @@ TEST(VlqReaders, AcceptNonCanonicalInput) {
     }
 }
 
-TEST(VlqReaders, Vlq32KeepsTheLowBitsWithoutComplaint) {
+TEST(VlqReaders, Vlq32RefusesAValueAbove32BitsInsteadOfCuttingIt) {
     Bytes b = {0x90, 0x80, 0x80, 0x80, 0x00}; // 2^32
     s7_cursor c = over(b);
     uint32_t v32 = 7;
+    EXPECT_EQ(s7_read_vlq32(&c, &v32), S7_STATUS_RANGE);
+    EXPECT_EQ(v32, 7u) << "the output is written only on success";
+    EXPECT_EQ(s7_remaining(&c), 0u) << "its bytes are consumed";
+
+    Bytes max = {0x8F, 0xFF, 0xFF, 0xFF, 0x7F}; // 2^32 - 1
+    c = over(max);
     ASSERT_EQ(s7_read_vlq32(&c, &v32), S7_STATUS_OK);
-    EXPECT_EQ(v32, 0u);
+    EXPECT_EQ(v32, 0xFFFFFFFFu);
 
     c = over(b);
     uint64_t v64 = 0;

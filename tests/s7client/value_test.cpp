@@ -1,7 +1,7 @@
 // Value model and codec: decoding the controller's bodies, refusing what the
 // codec does not accept, sizes equal to what the encoder writes, and the
 // all-or-nothing rule under hostile input and failing allocations.
-#include "s7_value.h"
+#include "s7_value_codec.h"
 
 #include "s7_memory.h"
 

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "s7_cursor.h"
-#include "s7_value.h"
+#include "s7_value_codec.h"
 
 #include <cstdint>
 #include <memory>
