@@ -266,29 +266,4 @@ s7_status s7_write_svlq64(s7_cursor* c, int64_t v) {
     return putBytes(c, scratch, n);
 }
 
-uint32_t s7_request_tail_size(void) {
-    return s7_vlq_size(1257) + s7_vlq_size(1258) + s7_vlq_size(1259) + 2 * s7_vlq_size(0) + 15;
-}
-
-s7_status s7_write_request_tail(s7_cursor* c) {
-    // Attribute list 1256: 1257 = ID32 0, 1258 = ID (VLQ) 0, 1259 = U32 0.
-    if (!has(c, s7_request_tail_size())) {
-        return S7_STATUS_BOUNDS;
-    }
-    s7_write_u32(c, 1256);
-    s7_write_vlq64(c, 1257);
-    s7_write_u8(c, 0);
-    s7_write_u8(c, 18);
-    s7_write_u32(c, 0);
-    s7_write_vlq64(c, 1258);
-    s7_write_u8(c, 0);
-    s7_write_u8(c, 19);
-    s7_write_vlq64(c, 0);
-    s7_write_vlq64(c, 1259);
-    s7_write_u8(c, 0);
-    s7_write_u8(c, 4);
-    s7_write_vlq64(c, 0);
-    return s7_write_u8(c, 0);
-}
-
 } // extern "C"

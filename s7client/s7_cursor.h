@@ -64,11 +64,6 @@ uint32_t s7_vlq_size(uint64_t v);
 uint32_t s7_svlq_size32(int32_t v);
 uint32_t s7_svlq_size64(int64_t v);
 
-/* The fixed 23-byte attribute block that read, get-attribute and set-values
- * request bodies carry near their end. */
-s7_status s7_write_request_tail(s7_cursor* c);
-uint32_t s7_request_tail_size(void);
-
 #ifdef __cplusplus
 }
 #endif

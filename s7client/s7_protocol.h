@@ -53,6 +53,16 @@ enum {
 /* Bit 62 of the TLS-start reply's return value: the controller refused. */
 #define S7_TLS_START_ERROR_BIT 0x4000000000000000ull
 
+/* The attribute block read, get-attribute and set-values bodies carry near
+ * their end: list 1256 with attribute 1257 (an ID32), 1258 (an ID as VLQ)
+ * and 1259 (a U32), each 0. */
+enum {
+    S7_TAIL_ATTRIBUTE_LIST = 1256,
+    S7_TAIL_ATTRIBUTE_ID32 = 1257,
+    S7_TAIL_ATTRIBUTE_ID_VLQ = 1258,
+    S7_TAIL_ATTRIBUTE_U32 = 1259
+};
+
 /* Tags of the object wire form. */
 enum {
     S7_TAG_OBJECT_START = 0xA1,

@@ -9,10 +9,12 @@ namespace {
 
 constexpr uint64_t kU32Max = 0xFFFFFFFFu;
 
-// Room for the first entries of the response lists; doubled when full. Each
-// entry has taken input bytes, so the room stays in proportion to the body.
-constexpr uint32_t kReadListInitialCapacity = 8;
+// Room for the first entries of the response lists; doubled when full.
+constexpr uint32_t kListInitialCapacity = 8;
 constexpr uint32_t kExploreInitialCapacity = 16;
+
+// Separator between the values and the tail block of a set-values body.
+constexpr uint8_t kSetSeparator = 0x00;
 
 // The three bytes between the object identifier and the attribute of a
 // get-attribute body, and the word that precedes its counter.
@@ -41,9 +43,11 @@ struct Writer {
         return S7_STATUS_OK;
     }
 
-    // Hands the body over when every write succeeded; frees it otherwise.
+    // Hands the body over when every write succeeded and filled it exactly;
+    // frees it otherwise. The sizes equal the writes, so anything else is a
+    // fault of ours and must not go out.
     s7_status close(s7_status codecResult, s7_body* body) {
-        if (codecResult != S7_STATUS_OK) {
+        if (codecResult != S7_STATUS_OK || c.cur != c.end) {
             s7_free(data);
             data = nullptr;
             return S7_STATUS_ENCODE;
@@ -59,30 +63,46 @@ struct Writer {
 // is, anything else means the controller sent something malformed.
 s7_status fromDecoder(s7_status rc) { return rc == S7_STATUS_NO_MEMORY ? rc : S7_STATUS_PROTOCOL; }
 
-// Grows parallel arrays by doubling; false when memory runs out.
+// Makes room for one more entry in two parallel lists of `count` entries.
 template <typename A, typename B>
-bool growPair(A** a, B** b, uint32_t count, uint32_t* capacity) {
-    if (count < *capacity) {
-        return true;
+s7_status growPair(A** a, B** b, uint32_t count, uint32_t* capacity) {
+    uint32_t roomA = *capacity;
+    uint32_t roomB = *capacity;
+    s7_status rc = s7_grow_list(a, count, &roomA, kListInitialCapacity);
+    if (rc == S7_STATUS_OK) {
+        rc = s7_grow_list(b, count, &roomB, kListInitialCapacity);
     }
-    if (*capacity > kU32Max / 2) {
-        return false;
+    if (rc == S7_STATUS_OK) {
+        *capacity = roomA;
     }
-    const uint32_t grown = *capacity == 0 ? kReadListInitialCapacity : *capacity * 2;
-    auto* movedA = static_cast<A*>(s7_realloc(*a, size_t{grown} * sizeof(A)));
-    if (movedA == nullptr) {
-        return false;
-    }
-    *a = movedA;
-    auto* movedB = static_cast<B*>(s7_realloc(*b, size_t{grown} * sizeof(B)));
-    if (movedB == nullptr) {
-        return false;
-    }
-    *b = movedB;
-    *capacity = grown;
-    return true;
+    return rc;
 }
 
+// The list of per-item errors that closes read and set-values responses:
+// item number and error code, until item number 0.
+s7_status parseErrorList(s7_cursor* c, uint64_t** codes, uint32_t** items, uint32_t* count) {
+    uint32_t room = 0;
+    for (;;) {
+        uint32_t item = 0;
+        if (s7_read_vlq32(c, &item) != S7_STATUS_OK) {
+            return S7_STATUS_PROTOCOL;
+        }
+        if (item == 0) {
+            return S7_STATUS_OK;
+        }
+        uint64_t code = 0;
+        if (s7_read_vlq64(c, &code) != S7_STATUS_OK) {
+            return S7_STATUS_PROTOCOL;
+        }
+        const s7_status rc = growPair(codes, items, *count, &room);
+        if (rc != S7_STATUS_OK) {
+            return rc;
+        }
+        (*codes)[*count] = code;
+        (*items)[*count] = item;
+        ++*count;
+    }
+}
 
 s7_status parseReadBody(s7_cursor* c, s7_read_result* r) {
     if (s7_read_u8(c, &r->first_byte) != S7_STATUS_OK || s7_read_vlq64(c, &r->return_value) != S7_STATUS_OK) {
@@ -102,33 +122,29 @@ s7_status parseReadBody(s7_cursor* c, s7_read_result* r) {
         if (rc != S7_STATUS_OK) {
             return fromDecoder(rc);
         }
-        if (!growPair(&r->values, &r->value_items, r->value_count, &valueRoom)) {
+        const s7_status grown = growPair(&r->values, &r->value_items, r->value_count, &valueRoom);
+        if (grown != S7_STATUS_OK) {
             s7_value_free(value);
-            return S7_STATUS_NO_MEMORY;
+            return grown;
         }
         r->values[r->value_count] = value;
         r->value_items[r->value_count] = item;
         ++r->value_count;
     }
-    uint32_t errorRoom = 0;
-    for (;;) {
-        uint32_t item = 0;
-        if (s7_read_vlq32(c, &item) != S7_STATUS_OK) {
-            return S7_STATUS_PROTOCOL;
-        }
-        if (item == 0) {
-            break;
-        }
-        uint64_t code = 0;
-        if (s7_read_vlq64(c, &code) != S7_STATUS_OK) {
-            return S7_STATUS_PROTOCOL;
-        }
-        if (!growPair(&r->error_codes, &r->error_items, r->error_count, &errorRoom)) {
-            return S7_STATUS_NO_MEMORY;
-        }
-        r->error_codes[r->error_count] = code;
-        r->error_items[r->error_count] = item;
-        ++r->error_count;
+    const s7_status rc = parseErrorList(c, &r->error_codes, &r->error_items, &r->error_count);
+    if (rc != S7_STATUS_OK) {
+        return rc;
+    }
+    return s7_read_vlq32(c, &r->final_field) == S7_STATUS_OK ? S7_STATUS_OK : S7_STATUS_PROTOCOL;
+}
+
+s7_status parseSetBody(s7_cursor* c, s7_set_result* r) {
+    if (s7_read_u8(c, &r->first_byte) != S7_STATUS_OK || s7_read_vlq64(c, &r->return_value) != S7_STATUS_OK) {
+        return S7_STATUS_PROTOCOL;
+    }
+    const s7_status rc = parseErrorList(c, &r->error_codes, &r->error_items, &r->error_count);
+    if (rc != S7_STATUS_OK) {
+        return rc;
     }
     return s7_read_vlq32(c, &r->final_field) == S7_STATUS_OK ? S7_STATUS_OK : S7_STATUS_PROTOCOL;
 }
@@ -153,16 +169,10 @@ s7_status parseExploreBody(s7_cursor* c, s7_explore_result* r) {
         if (rc != S7_STATUS_OK) {
             return fromDecoder(rc);
         }
-        if (r->object_count == room) {
-            const uint32_t grown = room == 0 ? kExploreInitialCapacity : room * 2;
-            auto* moved = static_cast<s7_object**>(
-                room <= kU32Max / 2 ? s7_realloc(r->objects, size_t{grown} * sizeof(s7_object*)) : nullptr);
-            if (moved == nullptr) {
-                s7_object_free(object);
-                return S7_STATUS_NO_MEMORY;
-            }
-            r->objects = moved;
-            room = grown;
+        const s7_status grown = s7_grow_list(&r->objects, r->object_count, &room, kExploreInitialCapacity);
+        if (grown != S7_STATUS_OK) {
+            s7_object_free(object);
+            return grown;
         }
         r->objects[r->object_count++] = object;
     }
@@ -281,7 +291,43 @@ void s7_create_result_free(s7_create_result* result) {
     *result = s7_create_result{};
 }
 
+void s7_set_result_free(s7_set_result* result) {
+    if (result == nullptr) {
+        return;
+    }
+    s7_free(result->error_codes);
+    s7_free(result->error_items);
+    *result = s7_set_result{};
+}
+
 // ---------------------------------------------------------------- builders
+
+uint32_t s7_request_tail_size(void) {
+    return 4 + s7_vlq_size(S7_TAIL_ATTRIBUTE_ID32) + 2 + 4 + s7_vlq_size(S7_TAIL_ATTRIBUTE_ID_VLQ) + 2 +
+           s7_vlq_size(0) + s7_vlq_size(S7_TAIL_ATTRIBUTE_U32) + 2 + s7_vlq_size(0) + 1;
+}
+
+s7_status s7_write_request_tail(s7_cursor* c) {
+    // The list, then each attribute as identifier, flag byte 0, value type
+    // and the value 0; a 0 closes the list.
+    if (s7_remaining(c) < s7_request_tail_size()) {
+        return S7_STATUS_BOUNDS;
+    }
+    s7_write_u32(c, S7_TAIL_ATTRIBUTE_LIST);
+    s7_write_vlq64(c, S7_TAIL_ATTRIBUTE_ID32);
+    s7_write_u8(c, 0);
+    s7_write_u8(c, S7_TYPE_ID32);
+    s7_write_u32(c, 0);
+    s7_write_vlq64(c, S7_TAIL_ATTRIBUTE_ID_VLQ);
+    s7_write_u8(c, 0);
+    s7_write_u8(c, S7_TYPE_ID_VLQ);
+    s7_write_vlq64(c, 0);
+    s7_write_vlq64(c, S7_TAIL_ATTRIBUTE_U32);
+    s7_write_u8(c, 0);
+    s7_write_u8(c, S7_TYPE_U32);
+    s7_write_vlq64(c, 0);
+    return s7_write_u8(c, 0);
+}
 
 s7_status s7_build_read_request(const s7_item_address* const* items, uint32_t count, bool with_counter,
                               uint32_t counter, s7_body* body) {
@@ -410,6 +456,64 @@ s7_status s7_build_explore_request(const s7_explore_request* request, bool with_
     return w.close(rc, body);
 }
 
+s7_status s7_build_set_request(const s7_set_request* request, bool with_counter, uint32_t counter, s7_body* body) {
+    if (request == nullptr || body == nullptr || request->count == 0 || request->values == nullptr) {
+        return S7_STATUS_ARGUMENT;
+    }
+    const bool objectForm = request->object_id != 0;
+    if (objectForm ? request->attribute_ids == nullptr : request->addresses == nullptr) {
+        return S7_STATUS_ARGUMENT;
+    }
+    uint64_t size = 1 + 4 + uint64_t{s7_vlq_size(request->count)};
+    uint64_t fields = 0;
+    for (uint32_t i = 0; i < request->count; ++i) {
+        if (request->values[i] == nullptr || (!objectForm && request->addresses[i] == nullptr)) {
+            return S7_STATUS_ARGUMENT;
+        }
+        const uint32_t valueSize = s7_value_size(request->values[i]);
+        if (valueSize == 0) {
+            return S7_STATUS_ENCODE;
+        }
+        size += s7_vlq_size(uint64_t{i} + 1) + uint64_t{valueSize};
+        if (objectForm) {
+            size += s7_vlq_size(request->attribute_ids[i]);
+        } else {
+            fields += uint64_t{request->addresses[i]->path_count} + 4;
+            size += s7_item_address_size(request->addresses[i]);
+        }
+    }
+    size += objectForm ? s7_vlq_size(request->count) : s7_vlq_size(fields);
+    size += 1 + uint64_t{s7_request_tail_size()} + (with_counter ? s7_vlq_size(counter) : 0) + 4;
+    Writer w;
+    s7_status rc = w.open(size);
+    if (rc != S7_STATUS_OK) {
+        return rc;
+    }
+    rc = s7_write_u8(&w.c, S7_BODY_REQUEST);
+    if (rc == S7_STATUS_OK) rc = s7_write_u32(&w.c, request->object_id);
+    if (rc == S7_STATUS_OK) rc = s7_write_vlq64(&w.c, request->count);
+    if (objectForm) {
+        if (rc == S7_STATUS_OK) rc = s7_write_vlq64(&w.c, request->count);
+        for (uint32_t i = 0; rc == S7_STATUS_OK && i < request->count; ++i) {
+            rc = s7_write_vlq64(&w.c, request->attribute_ids[i]);
+        }
+    } else {
+        if (rc == S7_STATUS_OK) rc = s7_write_vlq64(&w.c, fields);
+        for (uint32_t i = 0; rc == S7_STATUS_OK && i < request->count; ++i) {
+            rc = s7_write_item_address(&w.c, request->addresses[i]);
+        }
+    }
+    for (uint32_t i = 0; rc == S7_STATUS_OK && i < request->count; ++i) {
+        rc = s7_write_vlq64(&w.c, uint64_t{i} + 1);
+        if (rc == S7_STATUS_OK) rc = s7_encode_value(&w.c, request->values[i]);
+    }
+    if (rc == S7_STATUS_OK) rc = s7_write_u8(&w.c, kSetSeparator);
+    if (rc == S7_STATUS_OK) rc = s7_write_request_tail(&w.c);
+    if (rc == S7_STATUS_OK && with_counter) rc = s7_write_vlq64(&w.c, counter);
+    if (rc == S7_STATUS_OK) rc = s7_write_u32(&w.c, 0);
+    return w.close(rc, body);
+}
+
 // ---------------------------------------------------------------- parsers
 
 s7_status s7_parse_read_response(const uint8_t* data, uint32_t length, s7_read_result* result) {
@@ -426,6 +530,10 @@ s7_status s7_parse_create_response(const uint8_t* data, uint32_t length, s7_crea
 
 s7_status s7_parse_explore_response(const uint8_t* data, uint32_t length, s7_explore_result* result) {
     return s7_parse_response(data, length, S7_FN_EXPLORE, result, parseExploreBody, s7_explore_result_free);
+}
+
+s7_status s7_parse_set_response(const uint8_t* data, uint32_t length, s7_set_result* result) {
+    return s7_parse_response(data, length, S7_FN_SET_VALUES, result, parseSetBody, s7_set_result_free);
 }
 
 // ---------------------------------------------------------------- operations
@@ -468,6 +576,16 @@ s7_status s7_explore(s7_session* session, const s7_explore_request* request, uin
             return s7_build_explore_request(request, counted, counter, body);
         },
         s7_parse_explore_response);
+}
+
+s7_status s7_set_values(s7_session* session, const s7_set_request* request, uint8_t version, bool with_counter,
+                        uint32_t timeout_ms, s7_set_result* result) {
+    return s7_run_operation(
+        session, S7_FN_SET_VALUES, version, with_counter, timeout_ms, result,
+        [&](bool counted, uint32_t counter, s7_body* body) {
+            return s7_build_set_request(request, counted, counter, body);
+        },
+        s7_parse_set_response);
 }
 
 } // extern "C"

@@ -1,7 +1,7 @@
 /*
  * Request layer: the object requests of the protocol - read variables, get
- * attribute, create object, explore - as body builders, response parsers and
- * the operations that send them through the exchange.
+ * attribute, create object, explore, set values - as body builders, response
+ * parsers and the operations that send them through the exchange.
  *
  * Builders work in two passes: they add up the exact body length, allocate
  * once through the memory layer and write. Parsers check the response header
@@ -38,6 +38,11 @@ typedef struct s7_response_header {
 /* Reads the response header. S7_STATUS_ARGUMENT for null arguments,
  * S7_STATUS_PROTOCOL when it is cut short; *header is written only on success. */
 s7_status s7_read_response_header(s7_cursor* c, s7_response_header* header);
+
+/* The fixed 23-byte attribute block that read, get-attribute and set-values
+ * bodies carry near their end. */
+s7_status s7_write_request_tail(s7_cursor* c);
+uint32_t s7_request_tail_size(void);
 
 /* A request body built by the builders below; released with s7_body_free. */
 typedef struct s7_body {
@@ -99,11 +104,34 @@ typedef struct s7_create_result {
     s7_object* object; /* owned */
 } s7_create_result;
 
+/*
+ * One set-values request. With a non-zero object id it sets attributes of
+ * that object (object form: `attribute_ids`); with object id 0 it sets the
+ * variables named by `addresses` (address form). Nothing here is owned.
+ */
+typedef struct s7_set_request {
+    uint32_t object_id;
+    const s7_item_address* const* addresses; /* address form */
+    const uint32_t* attribute_ids;           /* object form */
+    const s7_value* const* values;
+    uint32_t count;
+} s7_set_request;
+
+typedef struct s7_set_result {
+    uint64_t return_value;
+    uint8_t first_byte;
+    uint32_t final_field;
+    uint64_t* error_codes; /* owned; parallel to error_items */
+    uint32_t* error_items; /* owned */
+    uint32_t error_count;
+} s7_set_result;
+
 /* Each frees everything the result owns and zeroes it; null allowed. */
 void s7_read_result_free(s7_read_result* result);
 void s7_explore_result_free(s7_explore_result* result);
 void s7_attribute_result_free(s7_attribute_result* result);
 void s7_create_result_free(s7_create_result* result);
+void s7_set_result_free(s7_set_result* result);
 
 /*
  * Body builders. `counter` is written (as an unsigned VLQ) only when
@@ -119,6 +147,9 @@ s7_status s7_build_create_object_request(const s7_create_request* request, bool 
                                        s7_body* body);
 s7_status s7_build_explore_request(const s7_explore_request* request, bool with_counter, uint32_t counter,
                                  s7_body* body);
+/* Set values, in object form or address form (see s7_set_request); a null
+ * entry in the list the form needs is S7_STATUS_ARGUMENT too. */
+s7_status s7_build_set_request(const s7_set_request* request, bool with_counter, uint32_t counter, s7_body* body);
 
 /*
  * Response parsers over a whole response (header and body). The result is
@@ -131,6 +162,7 @@ s7_status s7_parse_read_response(const uint8_t* data, uint32_t length, s7_read_r
 s7_status s7_parse_attribute_response(const uint8_t* data, uint32_t length, s7_attribute_result* result);
 s7_status s7_parse_create_response(const uint8_t* data, uint32_t length, s7_create_result* result);
 s7_status s7_parse_explore_response(const uint8_t* data, uint32_t length, s7_explore_result* result);
+s7_status s7_parse_set_response(const uint8_t* data, uint32_t length, s7_set_result* result);
 
 /*
  * The operations: build, exchange with `version` and `timeout_ms`, parse.
@@ -145,6 +177,8 @@ s7_status s7_create_object(s7_session* session, const s7_create_request* request
                          bool with_counter, uint32_t timeout_ms, s7_create_result* result);
 s7_status s7_explore(s7_session* session, const s7_explore_request* request, uint8_t version, bool with_counter,
                    uint32_t timeout_ms, s7_explore_result* result);
+s7_status s7_set_values(s7_session* session, const s7_set_request* request, uint8_t version, bool with_counter,
+                        uint32_t timeout_ms, s7_set_result* result);
 
 #ifdef __cplusplus
 }

@@ -8,59 +8,11 @@
 
 namespace {
 
-constexpr uint64_t kU32Max = 0xFFFFFFFFu;
-
 // Create object goes out with version byte 1, everything after it with 2.
 constexpr uint8_t kCreateVersion = S7_FRAME_VERSION_1;
 constexpr uint8_t kRequestVersion = S7_FRAME_VERSION_2;
 
 constexpr uint32_t kErrorListInitialCapacity = 8;
-
-// Separator between the values and the tail block of a set-values body.
-constexpr uint8_t kSetSeparator = 0x00;
-
-s7_status parseSetBody(s7_cursor* c, s7_set_result* r) {
-    if (s7_read_u8(c, &r->first_byte) != S7_STATUS_OK || s7_read_vlq64(c, &r->return_value) != S7_STATUS_OK) {
-        return S7_STATUS_PROTOCOL;
-    }
-    uint32_t room = 0;
-    for (;;) {
-        uint32_t item = 0;
-        if (s7_read_vlq32(c, &item) != S7_STATUS_OK) {
-            return S7_STATUS_PROTOCOL;
-        }
-        if (item == 0) {
-            break;
-        }
-        uint64_t code = 0;
-        if (s7_read_vlq64(c, &code) != S7_STATUS_OK) {
-            return S7_STATUS_PROTOCOL;
-        }
-        if (r->error_count == room) {
-            // Every entry took input bytes, so the room stays in proportion
-            // to the body.
-            if (room > kU32Max / 2) {
-                return S7_STATUS_NO_MEMORY;
-            }
-            const uint32_t grown = room == 0 ? kErrorListInitialCapacity : room * 2;
-            auto* codes = static_cast<uint64_t*>(s7_realloc(r->error_codes, size_t{grown} * sizeof(uint64_t)));
-            if (codes == nullptr) {
-                return S7_STATUS_NO_MEMORY;
-            }
-            r->error_codes = codes;
-            auto* items = static_cast<uint32_t*>(s7_realloc(r->error_items, size_t{grown} * sizeof(uint32_t)));
-            if (items == nullptr) {
-                return S7_STATUS_NO_MEMORY;
-            }
-            r->error_items = items;
-            room = grown;
-        }
-        r->error_codes[r->error_count] = code;
-        r->error_items[r->error_count] = item;
-        ++r->error_count;
-    }
-    return s7_read_vlq32(c, &r->final_field) == S7_STATUS_OK ? S7_STATUS_OK : S7_STATUS_PROTOCOL;
-}
 
 // The object that create object asks the controller to make.
 s7_object* buildSessionObject() {
@@ -107,99 +59,6 @@ void copyPlcType(const s7_value* member, char* out, size_t capacity) {
 } // namespace
 
 extern "C" {
-
-void s7_set_result_free(s7_set_result* result) {
-    if (result == nullptr) {
-        return;
-    }
-    s7_free(result->error_codes);
-    s7_free(result->error_items);
-    *result = s7_set_result{};
-}
-
-s7_status s7_build_set_request(const s7_set_request* request, bool with_counter, uint32_t counter, s7_body* body) {
-    if (request == nullptr || body == nullptr || request->count == 0 || request->values == nullptr) {
-        return S7_STATUS_ARGUMENT;
-    }
-    const bool objectForm = request->object_id != 0;
-    if (objectForm ? request->attribute_ids == nullptr : request->addresses == nullptr) {
-        return S7_STATUS_ARGUMENT;
-    }
-    uint64_t size = 1 + 4 + uint64_t{s7_vlq_size(request->count)};
-    uint64_t fields = 0;
-    for (uint32_t i = 0; i < request->count; ++i) {
-        if (request->values[i] == nullptr || (!objectForm && request->addresses[i] == nullptr)) {
-            return S7_STATUS_ARGUMENT;
-        }
-        const uint32_t valueSize = s7_value_size(request->values[i]);
-        if (valueSize == 0) {
-            return S7_STATUS_ENCODE;
-        }
-        size += s7_vlq_size(uint64_t{i} + 1) + uint64_t{valueSize};
-        if (objectForm) {
-            size += s7_vlq_size(request->attribute_ids[i]);
-        } else {
-            fields += uint64_t{request->addresses[i]->path_count} + 4;
-            size += s7_item_address_size(request->addresses[i]);
-        }
-    }
-    size += objectForm ? s7_vlq_size(request->count) : s7_vlq_size(fields);
-    size += 1 + uint64_t{s7_request_tail_size()} + (with_counter ? s7_vlq_size(counter) : 0) + 4;
-    if (size > kU32Max) {
-        return S7_STATUS_ENCODE;
-    }
-
-    auto* data = static_cast<uint8_t*>(s7_malloc(static_cast<size_t>(size)));
-    if (data == nullptr) {
-        return S7_STATUS_NO_MEMORY;
-    }
-    s7_cursor c{data, data + size};
-    s7_status rc = s7_write_u8(&c, S7_BODY_REQUEST);
-    if (rc == S7_STATUS_OK) rc = s7_write_u32(&c, request->object_id);
-    if (rc == S7_STATUS_OK) rc = s7_write_vlq64(&c, request->count);
-    if (objectForm) {
-        if (rc == S7_STATUS_OK) rc = s7_write_vlq64(&c, request->count);
-        for (uint32_t i = 0; rc == S7_STATUS_OK && i < request->count; ++i) {
-            rc = s7_write_vlq64(&c, request->attribute_ids[i]);
-        }
-    } else {
-        if (rc == S7_STATUS_OK) rc = s7_write_vlq64(&c, fields);
-        for (uint32_t i = 0; rc == S7_STATUS_OK && i < request->count; ++i) {
-            rc = s7_write_item_address(&c, request->addresses[i]);
-        }
-    }
-    for (uint32_t i = 0; rc == S7_STATUS_OK && i < request->count; ++i) {
-        rc = s7_write_vlq64(&c, uint64_t{i} + 1);
-        if (rc == S7_STATUS_OK) rc = s7_encode_value(&c, request->values[i]);
-    }
-    if (rc == S7_STATUS_OK) rc = s7_write_u8(&c, kSetSeparator);
-    if (rc == S7_STATUS_OK) rc = s7_write_request_tail(&c);
-    if (rc == S7_STATUS_OK && with_counter) rc = s7_write_vlq64(&c, counter);
-    if (rc == S7_STATUS_OK) rc = s7_write_u32(&c, 0);
-    // The sizes above equal the writes; anything else is a fault of ours
-    // and must not go out.
-    if (rc != S7_STATUS_OK || c.cur != c.end) {
-        s7_free(data);
-        return S7_STATUS_ENCODE;
-    }
-    body->data = data;
-    body->length = static_cast<uint32_t>(size);
-    return S7_STATUS_OK;
-}
-
-s7_status s7_parse_set_response(const uint8_t* data, uint32_t length, s7_set_result* result) {
-    return s7_parse_response(data, length, S7_FN_SET_VALUES, result, parseSetBody, s7_set_result_free);
-}
-
-s7_status s7_set_values(s7_session* session, const s7_set_request* request, uint8_t version, bool with_counter,
-                      uint32_t timeout_ms, s7_set_result* result) {
-    return s7_run_operation(
-        session, S7_FN_SET_VALUES, version, with_counter, timeout_ms, result,
-        [&](bool counted, uint32_t counter, s7_body* body) {
-            return s7_build_set_request(request, counted, counter, body);
-        },
-        s7_parse_set_response);
-}
 
 s7_status s7_session_setup(s7_session* session, uint32_t timeout_ms, char* plc_type, size_t capacity) {
     if (session == nullptr) {

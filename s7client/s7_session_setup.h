@@ -1,7 +1,6 @@
 /*
  * Session set-up layer: what connect sends right after the TLS handshake to
- * turn the bare session record into one the controller accepts, and the
- * set-values request (function 1346) it needs for that.
+ * turn the bare session record into one the controller accepts.
  *
  * Set-up creates the session object on the controller, learns the session id
  * and the controller type text from the reply, writes the session's
@@ -36,47 +35,6 @@ enum { S7_SESSION_LEVEL_LIMIT = 4 };
 /* A limit the controller reports as 0, negative, of another type or not at
  * all is replaced by this. */
 enum { S7_DEFAULT_ITEM_LIMIT = 16 };
-
-/*
- * One set-values request. With a non-zero object id it sets attributes of
- * that object (object form: `attribute_ids`); with object id 0 it sets the
- * variables named by `addresses` (address form). Nothing here is owned.
- */
-typedef struct s7_set_request {
-    uint32_t object_id;
-    const s7_item_address* const* addresses; /* address form */
-    const uint32_t* attribute_ids;           /* object form */
-    const s7_value* const* values;
-    uint32_t count;
-} s7_set_request;
-
-typedef struct s7_set_result {
-    uint64_t return_value;
-    uint8_t first_byte;
-    uint32_t final_field;
-    uint64_t* error_codes; /* owned; parallel to error_items */
-    uint32_t* error_items; /* owned */
-    uint32_t error_count;
-} s7_set_result;
-
-/* Frees the result's arrays and zeroes it. Null allowed. */
-void s7_set_result_free(s7_set_result* result);
-
-/*
- * Builds the set-values body. S7_STATUS_ARGUMENT for null arguments, a count of
- * 0 or a null entry in the lists the form needs; S7_STATUS_NO_MEMORY,
- * S7_STATUS_ENCODE when a value cannot be written.
- */
-s7_status s7_build_set_request(const s7_set_request* request, bool with_counter, uint32_t counter, s7_body* body);
-
-/* Parses a whole set-values response into *result (zeroed first, filled only
- * on success): S7_STATUS_PROTOCOL when it is empty, malformed or answers
- * another function, S7_STATUS_NO_MEMORY. */
-s7_status s7_parse_set_response(const uint8_t* data, uint32_t length, s7_set_result* result);
-
-/* Build, exchange with `version`, parse. Exchange codes pass through. */
-s7_status s7_set_values(s7_session* session, const s7_set_request* request, uint8_t version, bool with_counter,
-                      uint32_t timeout_ms, s7_set_result* result);
 
 /*
  * Runs the session set-up on a fresh session: create object, set values,

@@ -317,7 +317,6 @@ TEST(CursorChecks, NullAndUnusableCursors) {
         EXPECT_EQ(s7_write_u64(c, 1), S7_STATUS_BOUNDS);
         EXPECT_EQ(s7_write_vlq64(c, 1), S7_STATUS_BOUNDS);
         EXPECT_EQ(s7_write_svlq64(c, 1), S7_STATUS_BOUNDS);
-        EXPECT_EQ(s7_write_request_tail(c), S7_STATUS_BOUNDS);
         EXPECT_EQ(u8 + u16 + u32 + u64 + static_cast<uint64_t>(i64), 5u * 42u);
     }
 }
@@ -335,22 +334,6 @@ TEST(CursorChecks, WriteBytesOrderOfChecks) {
     EXPECT_EQ(s7_write_bytes(&c, src, 4), S7_STATUS_OK);
     EXPECT_EQ(b, Bytes(src, src + 4));
     EXPECT_EQ(s7_remaining(&c), 0u);
-}
-
-TEST(RequestTail, IsTheFixedAttributeBlock) {
-    const Bytes expected = {0x00, 0x00, 0x04, 0xE8, 0x89, 0x69, 0x00, 0x12, 0x00, 0x00, 0x00, 0x00,
-                            0x89, 0x6A, 0x00, 0x13, 0x00, 0x89, 0x6B, 0x00, 0x04, 0x00, 0x00};
-    ASSERT_EQ(s7_request_tail_size(), 23u);
-    Bytes b(23);
-    s7_cursor c = over(b);
-    ASSERT_EQ(s7_write_request_tail(&c), S7_STATUS_OK);
-    EXPECT_EQ(b, expected);
-    EXPECT_EQ(s7_remaining(&c), 0u);
-
-    Bytes shortBuf(22, 0xEE);
-    c = over(shortBuf);
-    EXPECT_EQ(s7_write_request_tail(&c), S7_STATUS_BOUNDS);
-    EXPECT_EQ(shortBuf, Bytes(22, 0xEE));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
-// Request bodies byte for byte (the connect-time messages among them) and
-// the parsing of read, get-attribute, create-object and explore responses.
+// Request bodies byte for byte (the connect-time messages among them, the
+// fixed attribute block and set values in both forms) and the parsing of
+// read, get-attribute, create-object, explore and set-values responses.
 #include "s7_request.h"
 
 #include "alloc_hooks.h"
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <vector>
 
 namespace {
@@ -20,6 +22,14 @@ Bytes operator+(Bytes a, const Bytes& b) {
 
 const Bytes kTail = {0x00, 0x00, 0x04, 0xE8, 0x89, 0x69, 0x00, 0x12, 0x00, 0x00, 0x00, 0x00,
                      0x89, 0x6A, 0x00, 0x13, 0x00, 0x89, 0x6B, 0x00, 0x04, 0x00, 0x00};
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) {
+        out.insert(out.end(), p.begin(), p.end());
+    }
+    return out;
+}
 
 Bytes bytesOf(const s7_body& body) { return Bytes(body.data, body.data + body.length); }
 
@@ -351,6 +361,100 @@ TEST(AttributeResponse, OneValueBetweenFirstByteAndFinalField) {
         EXPECT_EQ(s7_parse_attribute_response(ok.data(), static_cast<uint32_t>(cut), &r), S7_ERR_PROTOCOL);
         EXPECT_EQ(r.value, nullptr);
     }
+}
+
+TEST(RequestTail, IsTheFixedAttributeBlock) {
+    const Bytes expected = {0x00, 0x00, 0x04, 0xE8, 0x89, 0x69, 0x00, 0x12, 0x00, 0x00, 0x00, 0x00,
+                            0x89, 0x6A, 0x00, 0x13, 0x00, 0x89, 0x6B, 0x00, 0x04, 0x00, 0x00};
+    ASSERT_EQ(expected, kTail);
+    ASSERT_EQ(s7_request_tail_size(), 23u);
+    Bytes b(23);
+    s7_cursor c{b.data(), b.data() + b.size()};
+    ASSERT_EQ(s7_write_request_tail(&c), S7_STATUS_OK);
+    EXPECT_EQ(b, expected);
+    EXPECT_EQ(s7_remaining(&c), 0u);
+
+    Bytes shortBuf(22, 0xEE);
+    c = s7_cursor{shortBuf.data(), shortBuf.data() + shortBuf.size()};
+    EXPECT_EQ(s7_write_request_tail(&c), S7_STATUS_BOUNDS);
+    EXPECT_EQ(shortBuf, Bytes(22, 0xEE));
+    EXPECT_EQ(s7_write_request_tail(nullptr), S7_STATUS_BOUNDS);
+}
+
+TEST(SetValues, BodiesInObjectAndAddressForm) {
+    s7_value* value = s7_value_new_u32(7);
+    const s7_value* values[] = {value};
+    const uint32_t attribute = 306;
+    s7_body body{};
+    const s7_set_request objectForm{0x391, nullptr, &attribute, values, 1};
+    ASSERT_EQ(s7_build_set_request(&objectForm, true, 5, &body), S7_STATUS_OK);
+    EXPECT_EQ(Bytes(body.data, body.data + body.length),
+              concat({{0x34, 0x00, 0x00, 0x03, 0x91, 0x01, 0x01, 0x82, 0x32, 0x01, 0x00, 0x04, 0x07, 0x00}, kTail,
+                      {0x05, 0x00, 0x00, 0x00, 0x00}}));
+    s7_body_free(&body);
+
+    s7_item_address address{201, 1037, nullptr, 0};
+    ASSERT_EQ(s7_item_address_push(&address, 1000), S7_OK);
+    const s7_item_address* addresses[] = {&address};
+    s7_value* minusOne = s7_value_new_i32(-1);
+    const s7_value* signedValues[] = {minusOne};
+    const s7_set_request addressForm{0, addresses, nullptr, signedValues, 1};
+    ASSERT_EQ(s7_build_set_request(&addressForm, false, 0, &body), S7_STATUS_OK);
+    EXPECT_EQ(Bytes(body.data, body.data + body.length),
+              concat({{0x34, 0x00, 0x00, 0x00, 0x00, 0x01, 0x05, 0x00, 0x81, 0x49, 0x02, 0x88, 0x0D, 0x87, 0x68,
+                       0x01, 0x00, 0x08, 0x7F, 0x00},
+                      kTail,
+                      {0x00, 0x00, 0x00, 0x00}}));
+    s7_body_free(&body);
+
+    const s7_set_request empty{0x391, nullptr, &attribute, values, 0};
+    EXPECT_EQ(s7_build_set_request(&empty, false, 0, &body), S7_STATUS_ARGUMENT);
+    const s7_set_request noAddresses{0, nullptr, &attribute, values, 1};
+    EXPECT_EQ(s7_build_set_request(&noAddresses, false, 0, &body), S7_STATUS_ARGUMENT);
+    EXPECT_EQ(body.data, nullptr);
+    s7_item_address_release(&address);
+    s7_value_free(minusOne);
+    s7_value_free(value);
+}
+
+TEST(SetValues, ResponsesParseIntoTheResultOrFailWhole) {
+    const Bytes header = {0x32, 0x00, 0x00, 0x05, 0x42, 0x00, 0x00, 0x00, 0x02};
+    Bytes nineErrors = {0x00, 0x00};
+    for (uint8_t i = 1; i <= 9; ++i) {
+        nineErrors.insert(nineErrors.end(), {i, static_cast<uint8_t>(0x10 + i)});
+    }
+    nineErrors.insert(nineErrors.end(), {0x00, 0x07});
+    struct Case {
+        const char* rule;
+        Bytes response;
+        s7_status expected;
+        uint32_t errors;
+    };
+    const Case cases[] = {
+        {"success", concat({header, {0x00, 0x00, 0x00, 0x00}}), S7_STATUS_OK, 0},
+        {"nine error entries grow the lists past 8", concat({header, nineErrors}), S7_STATUS_OK, 9},
+        {"another function code", concat({{0x32, 0x00, 0x00, 0x05, 0x4C, 0x00, 0x00, 0x00, 0x02}, {0, 0, 0, 0}}),
+         S7_STATUS_PROTOCOL, 0},
+        {"an empty response", {}, S7_STATUS_PROTOCOL, 0},
+        {"a header cut short", {0x32, 0x00, 0x00, 0x05}, S7_STATUS_PROTOCOL, 0},
+        {"an error list cut short", concat({header, {0x00, 0x00, 0x01}}), S7_STATUS_PROTOCOL, 0},
+        {"no final field", concat({header, {0x00, 0x00, 0x00}}), S7_STATUS_PROTOCOL, 0},
+    };
+    vemo::test::CountingAllocator hooks;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rule);
+        s7_set_result result{};
+        EXPECT_EQ(s7_parse_set_response(c.response.data(), static_cast<uint32_t>(c.response.size()), &result),
+                  c.expected);
+        EXPECT_EQ(result.error_count, c.errors);
+        if (c.errors == 9) {
+            EXPECT_EQ(result.error_items[8], 9u);
+            EXPECT_EQ(result.error_codes[8], 0x19u);
+            EXPECT_EQ(result.final_field, 7u);
+        }
+        s7_set_result_free(&result);
+    }
+    EXPECT_EQ(hooks.live(), 0u);
 }
 
 } // namespace

@@ -1,7 +1,6 @@
 // Session set-up and the limits read that complete connect: the bytes the
 // controller receives (the connect-time messages of the protocol, byte for
-// byte), what each of the controller's answers makes of the handle, and the
-// set-values request on its own.
+// byte) and what each of the controller's answers makes of the handle.
 #include "s7_client.h"
 #include "s7_memory.h"
 #include "s7_session_setup.h"
@@ -262,82 +261,6 @@ TEST(SessionSetup, TheControllerTypeTextIsCutToTheBufferAndAlwaysTerminated) {
         EXPECT_EQ(o.rc, S7_OK);
         EXPECT_EQ(o.plcType, c.expected);
     }
-}
-
-TEST(SetValues, BodiesInObjectAndAddressForm) {
-    s7_value* value = s7_value_new_u32(7);
-    const s7_value* values[] = {value};
-    const uint32_t attribute = 306;
-    s7_body body{};
-    const s7_set_request objectForm{0x391, nullptr, &attribute, values, 1};
-    ASSERT_EQ(s7_build_set_request(&objectForm, true, 5, &body), S7_OK);
-    EXPECT_EQ(Bytes(body.data, body.data + body.length),
-              concat({{0x34, 0x00, 0x00, 0x03, 0x91, 0x01, 0x01, 0x82, 0x32, 0x01, 0x00, 0x04, 0x07, 0x00}, kTail,
-                      {0x05, 0x00, 0x00, 0x00, 0x00}}));
-    s7_body_free(&body);
-
-    s7_item_address address{201, 1037, nullptr, 0};
-    ASSERT_EQ(s7_item_address_push(&address, 1000), 0);
-    const s7_item_address* addresses[] = {&address};
-    s7_value* minusOne = s7_value_new_i32(-1);
-    const s7_value* signedValues[] = {minusOne};
-    const s7_set_request addressForm{0, addresses, nullptr, signedValues, 1};
-    ASSERT_EQ(s7_build_set_request(&addressForm, false, 0, &body), S7_OK);
-    EXPECT_EQ(Bytes(body.data, body.data + body.length),
-              concat({{0x34, 0x00, 0x00, 0x00, 0x00, 0x01, 0x05, 0x00, 0x81, 0x49, 0x02, 0x88, 0x0D, 0x87, 0x68,
-                       0x01, 0x00, 0x08, 0x7F, 0x00},
-                      kTail,
-                      {0x00, 0x00, 0x00, 0x00}}));
-    s7_body_free(&body);
-
-    const s7_set_request empty{0x391, nullptr, &attribute, values, 0};
-    EXPECT_EQ(s7_build_set_request(&empty, false, 0, &body), S7_ERR_ARGUMENT);
-    const s7_set_request noAddresses{0, nullptr, &attribute, values, 1};
-    EXPECT_EQ(s7_build_set_request(&noAddresses, false, 0, &body), S7_ERR_ARGUMENT);
-    EXPECT_EQ(body.data, nullptr);
-    s7_item_address_release(&address);
-    s7_value_free(minusOne);
-    s7_value_free(value);
-}
-
-TEST(SetValues, ResponsesParseIntoTheResultOrFailWhole) {
-    const Bytes header = {0x32, 0x00, 0x00, 0x05, 0x42, 0x00, 0x00, 0x00, 0x02};
-    Bytes nineErrors = {0x00, 0x00};
-    for (uint8_t i = 1; i <= 9; ++i) {
-        nineErrors.insert(nineErrors.end(), {i, static_cast<uint8_t>(0x10 + i)});
-    }
-    nineErrors.insert(nineErrors.end(), {0x00, 0x07});
-    struct Case {
-        const char* rule;
-        Bytes response;
-        uint8_t expected;
-        uint32_t errors;
-    };
-    const Case cases[] = {
-        {"success", concat({header, {0x00, 0x00, 0x00, 0x00}}), S7_OK, 0},
-        {"nine error entries grow the lists past 8", concat({header, nineErrors}), S7_OK, 9},
-        {"another function code", concat({{0x32, 0x00, 0x00, 0x05, 0x4C, 0x00, 0x00, 0x00, 0x02}, {0, 0, 0, 0}}),
-         S7_ERR_PROTOCOL, 0},
-        {"an empty response", {}, S7_ERR_PROTOCOL, 0},
-        {"a header cut short", {0x32, 0x00, 0x00, 0x05}, S7_ERR_PROTOCOL, 0},
-        {"an error list cut short", concat({header, {0x00, 0x00, 0x01}}), S7_ERR_PROTOCOL, 0},
-        {"no final field", concat({header, {0x00, 0x00, 0x00}}), S7_ERR_PROTOCOL, 0},
-    };
-    vemo::test::CountingAllocator hooks;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.rule);
-        s7_set_result result{};
-        EXPECT_EQ(s7_parse_set_response(c.response.data(), static_cast<uint32_t>(c.response.size()), &result),
-                  c.expected);
-        EXPECT_EQ(result.error_count, c.errors);
-        if (c.errors == 9) {
-            EXPECT_EQ(result.error_items[8], 9u);
-            EXPECT_EQ(result.error_codes[8], 0x19u);
-            EXPECT_EQ(result.final_field, 7u);
-        }
-        s7_set_result_free(&result);
-    }
-    EXPECT_EQ(hooks.live(), 0u);
 }
 
 } // namespace

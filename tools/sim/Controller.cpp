@@ -1,6 +1,7 @@
 #include "Controller.h"
 
 #include "s7_object.h"
+#include "s7_request.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,8 +9,6 @@
 namespace vemo::sim {
 
 namespace {
-
-constexpr uint32_t kRequestTailSize = 23;
 
 // The object around the type objects in the type-info explore.
 constexpr uint32_t kTypeInfoContainerId = 0x9F000001u;
@@ -513,7 +512,7 @@ Bytes Session::read(const Request& r, Writer& w) {
         fieldSum += n + 3;
         items.push_back(std::move(item));
     }
-    if (count == 0 || fieldSum != fields || in.left() < kRequestTailSize + 4) throw Malformed{};
+    if (count == 0 || fieldSum != fields || in.left() < s7_request_tail_size() + 4) throw Malformed{};
 
     const ControllerSettings& s = model_.settings();
     const FaultKind fault = s.fault.kind;
