@@ -5,6 +5,7 @@
 // client's TLS set-up; the peer runs in its own thread, so real time is
 // what counts. At the end the run prints the ratio of the two.
 #include "s7_client.h"
+#include "s7_tls_start.h"
 
 #include "tls_peer.h"
 

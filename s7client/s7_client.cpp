@@ -2,6 +2,7 @@
 
 #include "s7_memory.h"
 #include "s7_session_setup.h"
+#include "s7_tls_start.h"
 
 #include <cstring>
 

@@ -7,10 +7,6 @@
 
 namespace {
 
-// The TLS-start reply must at least hold its frame head and the fixed part
-// of the response header before the return value.
-constexpr uint32_t kTlsStartMinReply = 11;
-
 bool usesCounterA(uint16_t functionCode) {
     switch (functionCode) {
     case S7_FN_CREATE_OBJECT:
@@ -142,14 +138,6 @@ s7_status receiveResponse(s7_session* session, uint8_t version, s7_response* res
 
 extern "C" {
 
-const uint8_t s7_tls_start_request[S7_TLS_START_SIZE] = {
-    0x72, 0x01, 0x00, 0x12,                   // frame start, version 1, 18 data bytes
-    0x31, 0x00, 0x00, 0x05, 0xB3, 0x00, 0x00, // request, function 1459
-    0x00, 0x00,                               // sequence number 0
-    0x00, 0x00, 0x00, 0x00,                   // session id 0
-    0x30, 0x00, 0x00, 0x00, 0x00,             // body: TLS start, target object 0
-    0x72, 0x01, 0x00, 0x00};                  // trailer
-
 s7_session* s7_session_new(s7_tls_channel* tls) {
     if (tls == nullptr) {
         return nullptr;
@@ -204,49 +192,6 @@ s7_status s7_exchange(s7_session* session, const s7_request* request, s7_respons
         s7_response_clear(response);
     }
     return rc;
-}
-
-s7_status s7_tls_start_parse_reply(const uint8_t* payload, uint32_t len, s7_tls_start_result* result) {
-    if (payload == nullptr || result == nullptr) {
-        return S7_STATUS_ARGUMENT;
-    }
-    if (len < kTlsStartMinReply || payload[0] != S7_FRAME_START || payload[1] != S7_FRAME_VERSION_1) {
-        return S7_STATUS_PROTOCOL;
-    }
-    // The header and return value lie between the frame head and the
-    // trailer; the frame's own length field is not trusted.
-    auto* start = const_cast<uint8_t*>(payload);
-    s7_cursor c{start + S7_FRAME_HEAD_SIZE, start + len - S7_FRAME_TRAILER_SIZE};
-    uint8_t marker = 0;
-    uint16_t function = 0;
-    uint64_t value = 0;
-    if (s7_read_u8(&c, &marker) != S7_STATUS_OK || marker != S7_MARKER_RESPONSE || s7_skip(&c, 2) != S7_STATUS_OK ||
-        s7_read_u16(&c, &function) != S7_STATUS_OK || function != S7_FN_TLS_START ||
-        s7_skip(&c, 5) != S7_STATUS_OK || s7_read_vlq64(&c, &value) != S7_STATUS_OK) {
-        return S7_STATUS_PROTOCOL;
-    }
-    result->return_value = value;
-    result->error = (value & S7_TLS_START_ERROR_BIT) != 0 ? 1 : 0;
-    return S7_STATUS_OK;
-}
-
-s7_status s7_tls_start(s7_iso_transport* transport, uint32_t timeout_ms, s7_tls_start_result* result) {
-    if (transport == nullptr || result == nullptr) {
-        return S7_STATUS_ARGUMENT;
-    }
-    const s7_status rc =
-        s7_iso_write_frame(transport, s7_tls_start_request, sizeof s7_tls_start_request, timeout_ms);
-    if (rc != S7_STATUS_OK) {
-        return rc;
-    }
-    uint8_t reply[S7_TLS_START_REPLY_MAX];
-    uint32_t len = 0;
-    // Whatever goes wrong with the reply - a time-out, a closed connection,
-    // a frame too long for the buffer - means the controller did not agree.
-    if (s7_iso_read_frame(transport, reply, sizeof reply, &len, timeout_ms) != S7_STATUS_OK) {
-        return S7_STATUS_PROTOCOL;
-    }
-    return s7_tls_start_parse_reply(reply, len, result);
 }
 
 } // extern "C"

@@ -1,6 +1,6 @@
 /*
- * Request/response exchange: protocol frames over the TLS channel, the
- * protocol session, and the clear-text TLS-start step before TLS.
+ * Request/response exchange: protocol frames over the TLS channel and the
+ * protocol session.
  *
  * A request is a body under a function code. The exchange puts the 13-byte
  * request header in front, cuts the message into frames of at most 987 data
@@ -9,9 +9,8 @@
  * write; it reassembles the response frames the same way. Requests are
  * strictly sequential: one request, its whole response, then the next.
  *
- * The session borrows the TLS channel; the TLS-start step borrows the
- * transport. Responses are owned by the caller and released with
- * s7_response_clear.
+ * The session borrows the TLS channel. Responses are owned by the caller and
+ * released with s7_response_clear.
  */
 #ifndef S7_EXCHANGE_H
 #define S7_EXCHANGE_H
@@ -42,14 +41,7 @@ enum {
     /* A response longer than this, or cut into more frames, is refused:
      * no answer of the controller comes near either. */
     S7_RESPONSE_MAX_FRAMES = 16384,
-    S7_RESPONSE_MAX_SIZE = 0x1000000,
-    /* The TLS-start request. */
-    S7_TLS_START_SIZE = 26,
-    /* The longest TLS-start reply: frame head, response header, body byte,
-     * a return value of 9 bytes (any value with bit 62 set, a refusal,
-     * needs all 9) and the trailer. A buffer of the request's 26 bytes
-     * could never hold a refusal. */
-    S7_TLS_START_REPLY_MAX = 27
+    S7_RESPONSE_MAX_SIZE = 0x1000000
 };
 
 typedef struct s7_session {
@@ -77,13 +69,6 @@ typedef struct s7_response {
     uint8_t* data;
     uint32_t length;
 } s7_response;
-
-/* The TLS-start reply's return value, and whether it reports an error
- * (bit 62 set). */
-typedef struct s7_tls_start_result {
-    uint64_t return_value;
-    uint8_t error;
-} s7_tls_start_result;
 
 /* A new session over the channel (borrowed): S7_SESSION_INITIAL_ID, counters and sequence
  * number 0. Null when memory runs out or the channel is null. */
@@ -114,24 +99,6 @@ void s7_response_clear(s7_response* response);
  * the connection, or an earlier exchange of the session failed midway).
  */
 s7_status s7_exchange(s7_session* session, const s7_request* request, s7_response* response, uint32_t timeout_ms);
-
-/*
- * The clear-text step that switches the connection to TLS: sends the fixed
- * 26-byte TLS-start request in one data frame and reads the reply frame.
- * Returns the transport's status of a failed send, S7_STATUS_PROTOCOL for
- * any problem with the reply (it cannot be read, a time-out included, is
- * longer than S7_TLS_START_REPLY_MAX bytes or is not a TLS-start reply), or
- * S7_STATUS_OK with *result filled in.
- */
-s7_status s7_tls_start(s7_iso_transport* transport, uint32_t timeout_ms, s7_tls_start_result* result);
-
-/* Checks a TLS-start reply payload and reads its return value:
- * S7_STATUS_OK with *result filled in, S7_STATUS_PROTOCOL when it is not a
- * TLS-start reply, S7_STATUS_ARGUMENT for null arguments. */
-s7_status s7_tls_start_parse_reply(const uint8_t* payload, uint32_t len, s7_tls_start_result* result);
-
-/* The fixed TLS-start request. */
-extern const uint8_t s7_tls_start_request[S7_TLS_START_SIZE];
 
 #ifdef __cplusplus
 }

@@ -1,10 +1,11 @@
 // The request/response exchange over a real TLS 1.3 connection to the test
 // peer: how requests are cut into frames, how responses are reassembled and
-// checked, the session's numbering rules, the TLS-start step and connect
-// steps 6 to 8 with their codes.
+// checked, the session's numbering rules, and connect steps 6 to 8 (TLS
+// start, the handshake, the session) with their codes.
 #include "s7_client.h"
 #include "s7_exchange.h"
 #include "s7_memory.h"
+#include "s7_tls_start.h"
 
 #include "../support/alloc_hooks.h"
 #include "../support/tls_peer.h"
@@ -20,6 +21,7 @@
 namespace {
 
 using vemo::test::Bytes;
+using vemo::test::concat;
 using vemo::test::CountingAllocator;
 using vemo::test::PeerReply;
 using vemo::test::PeerStep;
@@ -62,14 +64,6 @@ Bytes frame(uint8_t version, const Bytes& data) {
 }
 
 Bytes trailer(uint8_t version) { return {0x72, version, 0x00, 0x00}; }
-
-Bytes concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) {
-        out.insert(out.end(), p.begin(), p.end());
-    }
-    return out;
-}
 
 Bytes counting(size_t n, uint8_t from = 0) {
     Bytes b(n);
@@ -450,61 +444,6 @@ TEST(Session, SequenceNumberAfter0xFFFFIsOneAndTheIdIsTheSessions) {
     const Bytes& second = peer.log().messages[1].bytes;
     EXPECT_EQ(Bytes(first.begin() + 4, first.begin() + 17), requestHeader(S7_FN_READ_VARIABLES, 0xFFFF, 0x12345678));
     EXPECT_EQ(Bytes(second.begin() + 4, second.begin() + 17), requestHeader(S7_FN_READ_VARIABLES, 1, 0x12345678));
-}
-
-TEST(TlsStart, ReplyParserChecksTheReplyAndReadsBit62) {
-    auto reply = [](Bytes afterFunction) {
-        return concat({{0x72, 0x01, 0x00, 0x00, 0x32, 0x00, 0x00, 0x05, 0xB3}, afterFunction, trailer(1)});
-    };
-    Bytes wrongStart = reply({0, 0, 0, 0, 0x30, 0x00});
-    wrongStart[0] = 0x73;
-    Bytes wrongVersion = reply({0, 0, 0, 0, 0x30, 0x00});
-    wrongVersion[1] = 0x02;
-    struct Case {
-        const char* rule;
-        Bytes payload;
-        uint8_t expected;
-        uint64_t value;
-        uint8_t error;
-    };
-    const Case cases[] = {
-        {"return value 0; the frame's length field (0 here) is not compared", reply({0, 0, 0, 0, 0x30, 0x00}),
-         S7_STATUS_OK, 0, 0},
-        {"a return value without bit 62 is no error", reply({0, 0, 0, 0, 0x30, 0x85, 0x00}), S7_STATUS_OK, 0x280, 0},
-        {"bit 62 set reports an error",
-         reply({0, 0, 0, 0, 0x30, 0xA0, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x00}), S7_STATUS_OK,
-         0x4000000000000000ull, 1},
-        {"bit 63 alone is not the error bit",
-         reply({0, 0, 0, 0, 0x30, 0xC0, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x00}), S7_STATUS_OK,
-         0x8000000000000000ull, 0},
-        {"first byte not 0x72", wrongStart, S7_STATUS_PROTOCOL, 0, 0},
-        {"version 2", wrongVersion, S7_STATUS_PROTOCOL, 0, 0},
-        {"request marker instead of response marker",
-         {0x72, 0x01, 0x00, 0x0B, 0x31, 0x00, 0x00, 0x05, 0xB3, 0, 0, 0, 0, 0x30, 0x00, 0x72, 0x01, 0x00, 0x00},
-         S7_STATUS_PROTOCOL, 0, 0},
-        {"function code other than 1459",
-         {0x72, 0x01, 0x00, 0x0B, 0x32, 0x00, 0x00, 0x05, 0xB2, 0, 0, 0, 0, 0x30, 0x00, 0x72, 0x01, 0x00, 0x00},
-         S7_STATUS_PROTOCOL, 0, 0},
-        {"cut short before the return value", reply({0, 0, 0, 0, 0x30}), S7_STATUS_PROTOCOL, 0, 0},
-        {"return value running into the trailer", reply({0, 0, 0, 0, 0x30, 0x81}), S7_STATUS_PROTOCOL, 0, 0},
-        {"fewer than 11 bytes", {0x72, 0x01, 0x00, 0x00, 0x32, 0x00, 0x00, 0x05, 0xB3, 0x00}, S7_STATUS_PROTOCOL, 0,
-         0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.rule);
-        s7_tls_start_result result{99, 99};
-        EXPECT_EQ(s7_tls_start_parse_reply(c.payload.data(), static_cast<uint32_t>(c.payload.size()), &result),
-                  c.expected);
-        if (c.expected == S7_STATUS_OK) {
-            EXPECT_EQ(result.return_value, c.value);
-            EXPECT_EQ(result.error, c.error);
-        } else {
-            EXPECT_EQ(result.return_value, 99u) << "no output on failure";
-        }
-    }
-    s7_tls_start_result result{};
-    EXPECT_EQ(s7_tls_start_parse_reply(nullptr, 0, &result), S7_STATUS_ARGUMENT);
-    EXPECT_EQ(s7_tls_start_parse_reply(s7_tls_start_request, 26, nullptr), S7_STATUS_ARGUMENT);
 }
 
 TEST(ConnectTls, StepsSixToEightAgainstGoodAndBadControllers) {

@@ -16,19 +16,12 @@
 namespace {
 
 using vemo::test::Bytes;
+using vemo::test::concat;
 using vemo::test::PeerReply;
 using vemo::test::TlsPeer;
 using vemo::test::TlsPeerOptions;
 
 constexpr uint32_t kTimeoutMs = 3000;
-
-Bytes concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) {
-        out.insert(out.end(), p.begin(), p.end());
-    }
-    return out;
-}
 
 // One response message in frames of the request's version byte.
 PeerReply reply(const Bytes& data, uint8_t version = 2) {

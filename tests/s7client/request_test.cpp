@@ -4,16 +4,17 @@
 #include "s7_request.h"
 
 #include "alloc_hooks.h"
+#include "bytes.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <initializer_list>
 #include <vector>
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using vemo::test::Bytes;
+using vemo::test::concat;
 
 Bytes operator+(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -22,14 +23,6 @@ Bytes operator+(Bytes a, const Bytes& b) {
 
 const Bytes kTail = {0x00, 0x00, 0x04, 0xE8, 0x89, 0x69, 0x00, 0x12, 0x00, 0x00, 0x00, 0x00,
                      0x89, 0x6A, 0x00, 0x13, 0x00, 0x89, 0x6B, 0x00, 0x04, 0x00, 0x00};
-
-Bytes concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) {
-        out.insert(out.end(), p.begin(), p.end());
-    }
-    return out;
-}
 
 Bytes bytesOf(const s7_body& body) { return Bytes(body.data, body.data + body.length); }
 

@@ -16,6 +16,7 @@
 namespace {
 
 using vemo::test::Bytes;
+using vemo::test::concat;
 using vemo::test::PeerSession;
 using vemo::test::TlsPeer;
 using vemo::test::TlsPeerOptions;
@@ -24,14 +25,6 @@ constexpr uint32_t kTimeoutMs = 3000;
 
 const Bytes kTail = {0x00, 0x00, 0x04, 0xE8, 0x89, 0x69, 0x00, 0x12, 0x00, 0x00, 0x00, 0x00,
                      0x89, 0x6A, 0x00, 0x13, 0x00, 0x89, 0x6B, 0x00, 0x04, 0x00, 0x00};
-
-Bytes concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) {
-        out.insert(out.end(), p.begin(), p.end());
-    }
-    return out;
-}
 
 // The body of a one-frame request message: frame head, request header and
 // trailer stripped.

@@ -2,6 +2,7 @@
 // handshake, read and write against the TLS peer, with the codes of every
 // way they can fail.
 #include "s7_exchange.h"
+#include "s7_tls_start.h"
 #include "s7_tls.h"
 
 #include "../support/alloc_hooks.h"

@@ -3,6 +3,8 @@
 // use it to play the controller's side of the transport byte for byte.
 #pragma once
 
+#include "bytes.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -10,8 +12,6 @@
 #include <vector>
 
 namespace vemo::test {
-
-using Bytes = std::vector<uint8_t>;
 
 class LoopbackServer {
 public:
