@@ -108,24 +108,8 @@ struct BlockBuilder {
         if (count > kU32Max - (kAreaCount + 1)) {
             return S7_STATUS_ARGUMENT;
         }
-        const uint32_t needed = count + kAreaCount + 1;
-        if (needed <= capacity) {
-            return S7_STATUS_OK;
-        }
-        uint64_t grown = capacity == 0 ? kBlockListInitialCapacity : uint64_t{capacity} * 2;
-        while (grown < needed) {
-            grown *= 2;
-        }
-        if (grown > kU32Max) {
-            grown = kU32Max;
-        }
-        auto* moved = static_cast<s7_block*>(s7_realloc(items, static_cast<size_t>(grown) * sizeof(s7_block)));
-        if (moved == nullptr) {
-            return S7_STATUS_NO_MEMORY;
-        }
-        items = moved;
-        capacity = static_cast<uint32_t>(grown);
-        return S7_STATUS_OK;
+        // Slots count .. count + kAreaCount.
+        return s7_grow_list(&items, count + kAreaCount, &capacity, kBlockListInitialCapacity);
     }
 
     void release() {
@@ -210,17 +194,9 @@ struct Walk {
         if (count >= limits.max_symbols || nameLength + 1 > limits.max_name_bytes - nameBytes) {
             return S7_STATUS_NO_MEMORY;
         }
-        if (count == capacity) {
-            const uint64_t grown = capacity == 0 ? kSymbolListInitialCapacity : uint64_t{capacity} * 2;
-            if (grown > kU32Max) {
-                return S7_STATUS_NO_MEMORY;
-            }
-            auto* moved = static_cast<s7_symbol*>(s7_realloc(items, static_cast<size_t>(grown) * sizeof(s7_symbol)));
-            if (moved == nullptr) {
-                return S7_STATUS_NO_MEMORY;
-            }
-            items = moved;
-            capacity = static_cast<uint32_t>(grown);
+        const s7_status rc = s7_grow_list(&items, count, &capacity, kSymbolListInitialCapacity);
+        if (rc != S7_STATUS_OK) {
+            return rc;
         }
         items[count] = s7_symbol{datatype, *address, *name};
         *address = s7_item_address{};

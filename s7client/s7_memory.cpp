@@ -52,4 +52,16 @@ s7_status s7_grow(void** items, uint32_t count, uint32_t* capacity, size_t eleme
     return S7_STATUS_OK;
 }
 
+s7_status s7_grow_one(void** items, uint32_t count, size_t element_size) {
+    if (count == UINT32_MAX) {
+        return S7_STATUS_ARGUMENT;
+    }
+    void* moved = s7_realloc(*items, (size_t{count} + 1) * element_size);
+    if (moved == nullptr) {
+        return S7_STATUS_NO_MEMORY;
+    }
+    *items = moved;
+    return S7_STATUS_OK;
+}
+
 } // extern "C"

@@ -37,14 +37,31 @@ void* s7_calloc(size_t size);
  */
 s7_status s7_grow(void** items, uint32_t count, uint32_t* capacity, size_t element_size, uint32_t initial);
 
+/*
+ * Makes room for exactly one more element in a list of `count` elements
+ * whose block holds exactly them, as lists built element by element through
+ * the library's own operations do. S7_STATUS_ARGUMENT for a list of 2^32 - 1
+ * elements, S7_STATUS_NO_MEMORY when the block cannot grow; the list is
+ * then unchanged.
+ */
+s7_status s7_grow_one(void** items, uint32_t count, size_t element_size);
+
 #ifdef __cplusplus
 }
 
-/* s7_grow for a typed list. */
+/* s7_grow and s7_grow_one for a typed list. */
 template <typename T>
 s7_status s7_grow_list(T** items, uint32_t count, uint32_t* capacity, uint32_t initial) {
     void* block = *items;
     const s7_status rc = s7_grow(&block, count, capacity, sizeof(T), initial);
+    *items = static_cast<T*>(block);
+    return rc;
+}
+
+template <typename T>
+s7_status s7_grow_list_one(T** items, uint32_t count) {
+    void* block = *items;
+    const s7_status rc = s7_grow_one(&block, count, sizeof(T));
     *items = static_cast<T*>(block);
     return rc;
 }

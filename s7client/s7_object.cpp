@@ -12,38 +12,8 @@ constexpr uint32_t kU32Max = 0xFFFFFFFFu;
 // Room for the first texts of a name list; doubled whenever it fills up.
 constexpr uint32_t kNameListInitialCapacity = 16;
 
-// Grows `*items` (of `elementSize` bytes each) so that one more fits, with
-// room doubling from `initial`. Used only while reading: every element read
-// has taken input bytes, so the room stays in proportion to the body.
-bool reserveOne(void** items, uint32_t count, uint32_t* capacity, size_t elementSize, uint32_t initial) {
-    if (count < *capacity) {
-        return true;
-    }
-    if (*capacity > kU32Max / 2) {
-        return false;
-    }
-    const uint32_t grown = *capacity == 0 ? initial : *capacity * 2;
-    void* moved = s7_realloc(*items, size_t{grown} * elementSize);
-    if (moved == nullptr) {
-        return false;
-    }
-    *items = moved;
-    *capacity = grown;
-    return true;
-}
-
-// Grows a list by exactly one slot, as the building operations do.
-bool growByOne(void** items, uint32_t count, size_t elementSize) {
-    if (count == kU32Max) {
-        return false;
-    }
-    void* moved = s7_realloc(*items, (size_t{count} + 1) * elementSize);
-    if (moved == nullptr) {
-        return false;
-    }
-    *items = moved;
-    return true;
-}
+// Room for the first attributes, children and relations of an object read.
+constexpr uint32_t kElementsInitialCapacity = 4;
 
 s7_status readObjectAt(s7_cursor* c, uint32_t depth, s7_object** out);
 
@@ -64,10 +34,10 @@ s7_status readElements(s7_cursor* c, uint32_t depth, s7_object* o) {
             if (rc != S7_STATUS_OK) {
                 return rc;
             }
-            if (!reserveOne(reinterpret_cast<void**>(&o->children), o->child_count, &childRoom, sizeof(s7_object*),
-                            4)) {
+            rc = s7_grow_list(&o->children, o->child_count, &childRoom, kElementsInitialCapacity);
+            if (rc != S7_STATUS_OK) {
                 s7_object_free(child);
-                return S7_STATUS_NO_MEMORY;
+                return rc;
             }
             o->children[o->child_count++] = child;
             continue;
@@ -88,10 +58,10 @@ s7_status readElements(s7_cursor* c, uint32_t depth, s7_object* o) {
             if (rc != S7_STATUS_OK) {
                 return rc;
             }
-            if (!reserveOne(reinterpret_cast<void**>(&o->attributes), o->attribute_count, &attributeRoom,
-                            sizeof(s7_entry), 4)) {
+            rc = s7_grow_list(&o->attributes, o->attribute_count, &attributeRoom, kElementsInitialCapacity);
+            if (rc != S7_STATUS_OK) {
                 s7_value_free(value);
-                return S7_STATUS_NO_MEMORY;
+                return rc;
             }
             o->attributes[o->attribute_count++] = s7_entry{id, value};
             break;
@@ -105,9 +75,9 @@ s7_status readElements(s7_cursor* c, uint32_t depth, s7_object* o) {
             if (rc != S7_STATUS_OK) {
                 return rc;
             }
-            if (!reserveOne(reinterpret_cast<void**>(&o->relations), o->relation_count, &relationRoom,
-                            sizeof(s7_relation), 4)) {
-                return S7_STATUS_NO_MEMORY;
+            rc = s7_grow_list(&o->relations, o->relation_count, &relationRoom, kElementsInitialCapacity);
+            if (rc != S7_STATUS_OK) {
+                return rc;
             }
             o->relations[o->relation_count++] = r;
             break;
@@ -267,22 +237,21 @@ s7_status s7_object_set_attribute(s7_object* object, uint32_t id, s7_value* valu
             return S7_STATUS_OK;
         }
     }
-    if (object->attribute_count == kU32Max) {
-        return S7_STATUS_ARGUMENT;
-    }
-    if (!growByOne(reinterpret_cast<void**>(&object->attributes), object->attribute_count, sizeof(s7_entry))) {
-        return S7_STATUS_NO_MEMORY;
+    const s7_status rc = s7_grow_list_one(&object->attributes, object->attribute_count);
+    if (rc != S7_STATUS_OK) {
+        return rc;
     }
     object->attributes[object->attribute_count++] = s7_entry{id, value};
     return S7_STATUS_OK;
 }
 
 s7_status s7_object_add_child(s7_object* object, s7_object* child) {
-    if (object == nullptr || child == nullptr || object->child_count == kU32Max) {
+    if (object == nullptr || child == nullptr) {
         return S7_STATUS_ARGUMENT;
     }
-    if (!growByOne(reinterpret_cast<void**>(&object->children), object->child_count, sizeof(s7_object*))) {
-        return S7_STATUS_NO_MEMORY;
+    const s7_status rc = s7_grow_list_one(&object->children, object->child_count);
+    if (rc != S7_STATUS_OK) {
+        return rc;
     }
     object->children[object->child_count++] = child;
     return S7_STATUS_OK;
@@ -353,9 +322,8 @@ s7_status s7_read_name_list(s7_cursor* c, s7_name_list* names) {
                 rc = S7_STATUS_BOUNDS;
                 break;
             }
-            if (!reserveOne(reinterpret_cast<void**>(&list.items), list.count, &room, sizeof(char*),
-                            kNameListInitialCapacity)) {
-                rc = S7_STATUS_NO_MEMORY;
+            rc = s7_grow_list(&list.items, list.count, &room, kNameListInitialCapacity);
+            if (rc != S7_STATUS_OK) {
                 break;
             }
             auto* text = static_cast<char*>(s7_malloc(size_t{n} + 1));
@@ -394,11 +362,12 @@ void s7_name_list_free(s7_name_list* names) {
 // ---------------------------------------------------------------- item addresses
 
 uint8_t s7_item_address_push(s7_item_address* address, uint32_t id) {
-    if (address == nullptr || address->path_count == kU32Max) {
+    if (address == nullptr) {
         return S7_ERR_ARGUMENT;
     }
-    if (!growByOne(reinterpret_cast<void**>(&address->path), address->path_count, sizeof(uint32_t))) {
-        return S7_ERR_NO_MEMORY;
+    const s7_status rc = s7_grow_list_one(&address->path, address->path_count);
+    if (rc != S7_STATUS_OK) {
+        return s7_result(rc);
     }
     address->path[address->path_count++] = id;
     return S7_OK;

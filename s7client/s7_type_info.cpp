@@ -205,16 +205,9 @@ s7_status s7_read_type_info_list(s7_cursor* c, s7_type_info_list* list) {
         // An entry is read whole even when it runs past its block's end; the
         // next length follows wherever it ended.
         while (rc == S7_STATUS_OK && c->cur - blockStart < length) {
-            if (count == capacity) {
-                const uint32_t grown = capacity == 0 ? kInitialCapacity : capacity * 2;
-                auto* moved = static_cast<s7_type_info_entry*>(
-                    grown > capacity ? s7_realloc(items, size_t{grown} * sizeof(s7_type_info_entry)) : nullptr);
-                if (moved == nullptr) {
-                    rc = S7_STATUS_NO_MEMORY;
-                    break;
-                }
-                items = moved;
-                capacity = grown;
+            rc = s7_grow_list(&items, count, &capacity, kInitialCapacity);
+            if (rc != S7_STATUS_OK) {
+                break;
             }
             rc = readEntry(c, &items[count]);
             if (rc == S7_STATUS_OK) {

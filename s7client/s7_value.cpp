@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr uint64_t kU32Max = 0xFFFFFFFFu;
-
 s7_value* newValue(uint8_t type, uint32_t storage) {
     auto* v = static_cast<s7_value*>(s7_calloc(sizeof(s7_value)));
     if (v != nullptr) {
@@ -99,17 +97,14 @@ uint8_t* copyBlock(const void* src, uint32_t length, uint32_t extra, bool* ok) {
     return block;
 }
 
-// Appends one entry, growing the list by exactly one slot.
+// Appends one entry, growing the list by exactly one slot: S7_OK, or the
+// public code of the failure.
 uint8_t appendEntry(s7_entry** entries, uint32_t* count, uint32_t key, s7_value* value) {
-    if (*count == kU32Max) {
-        return S7_ERR_ARGUMENT;
+    const s7_status rc = s7_grow_list_one(entries, *count);
+    if (rc != S7_STATUS_OK) {
+        return s7_result(rc);
     }
-    auto* grown = static_cast<s7_entry*>(s7_realloc(*entries, (size_t{*count} + 1) * sizeof(s7_entry)));
-    if (grown == nullptr) {
-        return S7_ERR_NO_MEMORY;
-    }
-    grown[*count] = s7_entry{key, value};
-    *entries = grown;
+    (*entries)[*count] = s7_entry{key, value};
     ++*count;
     return S7_OK;
 }
