@@ -9,6 +9,7 @@
 #define S7_MEMORY_H
 
 #include <vemo/s7client.h>
+#include <vemo/s7value.h>
 
 #include "s7_status.h"
 
@@ -21,7 +22,7 @@ extern "C" {
 
 void* s7_malloc(size_t size);
 void* s7_realloc(void* block, size_t size);
-void s7_free(void* block);
+/* s7_free, the release of every block, is public (<vemo/s7value.h>). */
 
 /* s7_malloc followed by zero-filling; null when memory runs out. */
 void* s7_calloc(size_t size);

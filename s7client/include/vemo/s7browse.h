@@ -16,6 +16,7 @@
 #ifndef VEMO_S7BROWSE_H
 #define VEMO_S7BROWSE_H
 
+#include <vemo/s7api.h>
 #include <vemo/s7client.h>
 #include <vemo/s7read.h>
 
@@ -88,7 +89,7 @@ typedef struct s7_symbol_list {
  * hands out nothing: *blocks is then zero, or untouched when the failure
  * came before the explore was answered.
  */
-uint8_t vemoc_s7_client_list_datablocks(vemoc_s7_client* client, s7_block_list* blocks);
+S7_API uint8_t vemoc_s7_client_list_datablocks(vemoc_s7_client* client, s7_block_list* blocks);
 
 /*
  * Lists the readable variables of one block of a list made on the same
@@ -102,13 +103,13 @@ uint8_t vemoc_s7_client_list_datablocks(vemoc_s7_client* client, s7_block_list* 
  * when the block exceeds one of the S7_BROWSE_MAX_* bounds) and the
  * exchange's codes. On any failure *symbols is left empty.
  */
-uint8_t vemoc_s7_client_browse_block(vemoc_s7_client* client, const s7_block* block, s7_symbol_list* symbols);
+S7_API uint8_t vemoc_s7_client_browse_block(vemoc_s7_client* client, const s7_block* block, s7_symbol_list* symbols);
 
 /* Free every name, then the array, and zero the list. Null is allowed. */
-void s7_block_list_free(s7_block_list* blocks);
+S7_API void s7_block_list_free(s7_block_list* blocks);
 /* Free every symbol's address and name, then the array, and zero the list.
  * Null is allowed. */
-void s7_symbol_list_free(s7_symbol_list* symbols);
+S7_API void s7_symbol_list_free(s7_symbol_list* symbols);
 
 #ifdef __cplusplus
 }

@@ -8,10 +8,16 @@
  * keeps no message texts, takes no locks, starts no threads and throws no
  * exceptions; a handle must be used by one thread at a time.
  *
+ * Two prefixes: vemoc_s7_client_* for the operations on a handle, s7_* for
+ * the records they hand out and take and the process-wide settings. Only
+ * the functions of the public headers are exported (S7_API, <vemo/s7api.h>).
+ *
  * Usable from C and C++.
  */
 #ifndef VEMO_S7CLIENT_H
 #define VEMO_S7CLIENT_H
+
+#include <vemo/s7api.h>
 
 #include <stddef.h>
 #include <stdint.h>
@@ -51,7 +57,7 @@ enum {
  * Returns the name of a result code ("S7_ERR_TLS"), or "S7_ERR_UNKNOWN" for a
  * number that names no code. The text is static; for tools and log lines.
  */
-const char* s7_result_name(uint8_t code);
+S7_API const char* s7_result_name(uint8_t code);
 
 /*
  * Allocation hooks. Every block the library allocates - handles, transport
@@ -73,17 +79,17 @@ typedef struct s7_alloc_hooks {
  * every block allocated through it. Call it only while no handle exists:
  * a block must be freed through the table that allocated it.
  */
-void s7_set_alloc_hooks(const s7_alloc_hooks* hooks);
+S7_API void s7_set_alloc_hooks(const s7_alloc_hooks* hooks);
 
 /* The client handle; its fields are private to the library. */
 typedef struct vemoc_s7_client vemoc_s7_client;
 
 /* A new disconnected handle, or null when memory runs out. Release it with
  * vemoc_s7_client_free. */
-vemoc_s7_client* vemoc_s7_client_new(void);
+S7_API vemoc_s7_client* vemoc_s7_client_new(void);
 
 /* Disconnects, then releases the handle. Null is allowed. */
-void vemoc_s7_client_free(vemoc_s7_client* client);
+S7_API void vemoc_s7_client_free(vemoc_s7_client* client);
 
 /*
  * Connects to the controller at `host` (dotted IPv4, IPv6 or a host name) and
@@ -97,25 +103,25 @@ void vemoc_s7_client_free(vemoc_s7_client* client);
  * S7_ERR_SESSION_LEVEL. On any failure the handle is left disconnected and
  * can be connected again.
  */
-uint8_t vemoc_s7_client_connect(vemoc_s7_client* client, const char* host,
+S7_API uint8_t vemoc_s7_client_connect(vemoc_s7_client* client, const char* host,
                                 uint16_t port, uint32_t timeout_ms);
 
 /* Closes the connection and releases everything it holds; nothing is sent
  * to the controller. Null is allowed. Keeps the controller type text and the
  * limits of the last connection. */
-void vemoc_s7_client_disconnect(vemoc_s7_client* client);
+S7_API void vemoc_s7_client_disconnect(vemoc_s7_client* client);
 
 /* The connection state (S7_CLIENT_*); S7_CLIENT_DISCONNECTED for null. */
-uint8_t vemoc_s7_client_get_state(const vemoc_s7_client* client);
+S7_API uint8_t vemoc_s7_client_get_state(const vemoc_s7_client* client);
 
 /* The controller type text of the last successful set-up (NUL-terminated,
  * empty before the first connect). Owned by the handle, valid while it
  * lives. The handle must not be null. */
-const char* vemoc_s7_client_get_plc_type(const vemoc_s7_client* client);
+S7_API const char* vemoc_s7_client_get_plc_type(const vemoc_s7_client* client);
 
 /* Stores the largest number of items one read request may carry.
  * S7_ERR_ARGUMENT for null arguments, S7_ERR_NOT_CONNECTED unless connected. */
-uint8_t vemoc_s7_client_get_max_read_items(const vemoc_s7_client* client,
+S7_API uint8_t vemoc_s7_client_get_max_read_items(const vemoc_s7_client* client,
                                            uint32_t* max_read_items);
 
 #ifdef __cplusplus

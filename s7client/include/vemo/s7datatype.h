@@ -11,6 +11,8 @@
 #ifndef VEMO_S7DATATYPE_H
 #define VEMO_S7DATATYPE_H
 
+#include <vemo/s7api.h>
+
 #include <stdbool.h>
 #include <stdint.h>
 
@@ -159,7 +161,7 @@ enum {
  * "UNKNOWN" for an identifier without a name of its own. Only the low 8 bits
  * of `datatype` count. The text is static and NUL-terminated.
  */
-const char* s7_datatype_name(uint32_t datatype);
+S7_API const char* s7_datatype_name(uint32_t datatype);
 
 /*
  * True when the browse lists an elementary member of this data type as a
@@ -169,7 +171,7 @@ const char* s7_datatype_name(uint32_t datatype);
  * structures, BCD types and variants are not listed. Only the low 8 bits of
  * `datatype` count.
  */
-bool s7_datatype_is_browsable(uint32_t datatype);
+S7_API bool s7_datatype_is_browsable(uint32_t datatype);
 
 #ifdef __cplusplus
 }

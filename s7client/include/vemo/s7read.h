@@ -11,6 +11,7 @@
 #ifndef VEMO_S7READ_H
 #define VEMO_S7READ_H
 
+#include <vemo/s7api.h>
 #include <vemo/s7client.h>
 #include <vemo/s7value.h>
 
@@ -32,15 +33,15 @@ typedef struct s7_item_address {
 /* Appends one path identifier. S7_ERR_ARGUMENT for a null address or a full
  * path, S7_ERR_NO_MEMORY when memory runs out (the address is then
  * unchanged). */
-uint8_t s7_item_address_push(s7_item_address* address, uint32_t id);
+S7_API uint8_t s7_item_address_push(s7_item_address* address, uint32_t id);
 
 /* Deep copy into *copy, which is written only on success (S7_OK).
  * S7_ERR_ARGUMENT for null arguments, S7_ERR_NO_MEMORY when memory runs
  * out. */
-uint8_t s7_item_address_copy(const s7_item_address* address, s7_item_address* copy);
+S7_API uint8_t s7_item_address_copy(const s7_item_address* address, s7_item_address* copy);
 
 /* Frees the path and zeroes the record. Null is allowed. */
-void s7_item_address_release(s7_item_address* address);
+S7_API void s7_item_address_release(s7_item_address* address);
 
 /*
  * Reads the values of `count` variables in one request.
@@ -58,7 +59,7 @@ void s7_item_address_release(s7_item_address* address);
  * S7_ERR_ENCODE, and the exchange's S7_ERR_TIMEOUT, S7_ERR_TLS,
  * S7_ERR_TRANSPORT, S7_ERR_NOT_CONNECTED.
  */
-uint8_t vemoc_s7_client_read(vemoc_s7_client* client, const s7_item_address* const* items, uint32_t count,
+S7_API uint8_t vemoc_s7_client_read(vemoc_s7_client* client, const s7_item_address* const* items, uint32_t count,
                              s7_value*** values);
 
 #ifdef __cplusplus

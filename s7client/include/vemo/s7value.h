@@ -17,6 +17,7 @@
 #ifndef VEMO_S7VALUE_H
 #define VEMO_S7VALUE_H
 
+#include <vemo/s7api.h>
 #include <vemo/s7client.h>
 
 #include <stdbool.h>
@@ -77,51 +78,51 @@ typedef struct s7_value s7_value;
  * Constructors. Each returns a new value owned by the caller, or null when
  * memory runs out. The flag byte is 0 except for arrays.
  */
-s7_value* s7_value_new_null(void);
-s7_value* s7_value_new_bool(uint8_t v); /* non-zero is stored as true */
-s7_value* s7_value_new_u8(uint8_t v);
-s7_value* s7_value_new_u16(uint16_t v);
-s7_value* s7_value_new_u32(uint32_t v);
-s7_value* s7_value_new_u64(uint64_t v);
-s7_value* s7_value_new_i8(int8_t v);
-s7_value* s7_value_new_i16(int16_t v);
-s7_value* s7_value_new_i32(int32_t v);
-s7_value* s7_value_new_i64(int64_t v);
-s7_value* s7_value_new_bits8(uint8_t v);
-s7_value* s7_value_new_bits16(uint16_t v);
-s7_value* s7_value_new_bits32(uint32_t v);
-s7_value* s7_value_new_bits64(uint64_t v);
-s7_value* s7_value_new_f32(float v);
-s7_value* s7_value_new_f64(double v);
-s7_value* s7_value_new_u64_alt(uint64_t v);
-s7_value* s7_value_new_i64_alt(int64_t v);
-s7_value* s7_value_new_id32(uint32_t v);
-s7_value* s7_value_new_id_vlq(uint32_t v);
+S7_API s7_value* s7_value_new_null(void);
+S7_API s7_value* s7_value_new_bool(uint8_t v); /* non-zero is stored as true */
+S7_API s7_value* s7_value_new_u8(uint8_t v);
+S7_API s7_value* s7_value_new_u16(uint16_t v);
+S7_API s7_value* s7_value_new_u32(uint32_t v);
+S7_API s7_value* s7_value_new_u64(uint64_t v);
+S7_API s7_value* s7_value_new_i8(int8_t v);
+S7_API s7_value* s7_value_new_i16(int16_t v);
+S7_API s7_value* s7_value_new_i32(int32_t v);
+S7_API s7_value* s7_value_new_i64(int64_t v);
+S7_API s7_value* s7_value_new_bits8(uint8_t v);
+S7_API s7_value* s7_value_new_bits16(uint16_t v);
+S7_API s7_value* s7_value_new_bits32(uint32_t v);
+S7_API s7_value* s7_value_new_bits64(uint64_t v);
+S7_API s7_value* s7_value_new_f32(float v);
+S7_API s7_value* s7_value_new_f64(double v);
+S7_API s7_value* s7_value_new_u64_alt(uint64_t v);
+S7_API s7_value* s7_value_new_i64_alt(int64_t v);
+S7_API s7_value* s7_value_new_id32(uint32_t v);
+S7_API s7_value* s7_value_new_id_vlq(uint32_t v);
 /* Copies `length` bytes; no block is kept for length 0. Null for a non-zero
  * length with a null source. */
-s7_value* s7_value_new_blob(const void* data, uint32_t length);
+S7_API s7_value* s7_value_new_blob(const void* data, uint32_t length);
 /* Copies `length` bytes and adds a terminating 0. Null for a non-zero length
  * with a null source. */
-s7_value* s7_value_new_string(const char* text, uint32_t length);
+S7_API s7_value* s7_value_new_string(const char* text, uint32_t length);
 /* A structure with the given identifier and no members. */
-s7_value* s7_value_new_struct(uint32_t struct_id);
+S7_API s7_value* s7_value_new_struct(uint32_t struct_id);
 /* A packed structure: identifier, the 64-bit word that follows it, its
  * flags and a copy of the undecoded member bytes. */
-s7_value* s7_value_new_packed(uint32_t struct_id, uint64_t packed_id64, uint32_t packed_flags,
+S7_API s7_value* s7_value_new_packed(uint32_t struct_id, uint64_t packed_id64, uint32_t packed_flags,
                               const void* data, uint32_t length);
 /* An empty array of `element_type`; null unless `flag` is one of the
  * S7_FLAG_ARRAY* values. */
-s7_value* s7_value_new_array(uint8_t element_type, uint8_t flag);
+S7_API s7_value* s7_value_new_array(uint8_t element_type, uint8_t flag);
 
 /* Releases the value and everything it owns. Null is allowed. */
-void s7_value_free(s7_value* value);
+S7_API void s7_value_free(s7_value* value);
 
-uint8_t s7_value_type(const s7_value* value);  /* 0 for null */
-uint8_t s7_value_flags(const s7_value* value); /* 0 for null */
-void s7_value_set_flags(s7_value* value, uint8_t flags);
-bool s7_value_is_array(const s7_value* value);
-bool s7_value_is_struct(const s7_value* value);
-bool s7_value_is_packed(const s7_value* value);
+S7_API uint8_t s7_value_type(const s7_value* value);  /* 0 for null */
+S7_API uint8_t s7_value_flags(const s7_value* value); /* 0 for null */
+S7_API void s7_value_set_flags(s7_value* value, uint8_t flags);
+S7_API bool s7_value_is_array(const s7_value* value);
+S7_API bool s7_value_is_struct(const s7_value* value);
+S7_API bool s7_value_is_packed(const s7_value* value);
 
 /*
  * Typed getters: S7_OK on success, S7_ERR_ARGUMENT when the output or value
@@ -129,60 +130,60 @@ bool s7_value_is_packed(const s7_value* value);
  * or its flag byte marks an array. No conversion between types; the output is written
  * only on success.
  */
-uint8_t s7_value_get_bool(const s7_value* value, bool* out);
-uint8_t s7_value_get_u8(const s7_value* value, uint8_t* out);
-uint8_t s7_value_get_u16(const s7_value* value, uint16_t* out);
-uint8_t s7_value_get_u32(const s7_value* value, uint32_t* out);
-uint8_t s7_value_get_u64(const s7_value* value, uint64_t* out);
-uint8_t s7_value_get_i8(const s7_value* value, int8_t* out);
-uint8_t s7_value_get_i16(const s7_value* value, int16_t* out);
-uint8_t s7_value_get_i32(const s7_value* value, int32_t* out);
-uint8_t s7_value_get_i64(const s7_value* value, int64_t* out);
-uint8_t s7_value_get_bits8(const s7_value* value, uint8_t* out);
-uint8_t s7_value_get_bits16(const s7_value* value, uint16_t* out);
-uint8_t s7_value_get_bits32(const s7_value* value, uint32_t* out);
-uint8_t s7_value_get_bits64(const s7_value* value, uint64_t* out);
-uint8_t s7_value_get_f32(const s7_value* value, float* out);
-uint8_t s7_value_get_f64(const s7_value* value, double* out);
-uint8_t s7_value_get_u64_alt(const s7_value* value, uint64_t* out);
-uint8_t s7_value_get_i64_alt(const s7_value* value, int64_t* out);
-uint8_t s7_value_get_id32(const s7_value* value, uint32_t* out);
-uint8_t s7_value_get_id_vlq(const s7_value* value, uint32_t* out);
+S7_API uint8_t s7_value_get_bool(const s7_value* value, bool* out);
+S7_API uint8_t s7_value_get_u8(const s7_value* value, uint8_t* out);
+S7_API uint8_t s7_value_get_u16(const s7_value* value, uint16_t* out);
+S7_API uint8_t s7_value_get_u32(const s7_value* value, uint32_t* out);
+S7_API uint8_t s7_value_get_u64(const s7_value* value, uint64_t* out);
+S7_API uint8_t s7_value_get_i8(const s7_value* value, int8_t* out);
+S7_API uint8_t s7_value_get_i16(const s7_value* value, int16_t* out);
+S7_API uint8_t s7_value_get_i32(const s7_value* value, int32_t* out);
+S7_API uint8_t s7_value_get_i64(const s7_value* value, int64_t* out);
+S7_API uint8_t s7_value_get_bits8(const s7_value* value, uint8_t* out);
+S7_API uint8_t s7_value_get_bits16(const s7_value* value, uint16_t* out);
+S7_API uint8_t s7_value_get_bits32(const s7_value* value, uint32_t* out);
+S7_API uint8_t s7_value_get_bits64(const s7_value* value, uint64_t* out);
+S7_API uint8_t s7_value_get_f32(const s7_value* value, float* out);
+S7_API uint8_t s7_value_get_f64(const s7_value* value, double* out);
+S7_API uint8_t s7_value_get_u64_alt(const s7_value* value, uint64_t* out);
+S7_API uint8_t s7_value_get_i64_alt(const s7_value* value, int64_t* out);
+S7_API uint8_t s7_value_get_id32(const s7_value* value, uint32_t* out);
+S7_API uint8_t s7_value_get_id_vlq(const s7_value* value, uint32_t* out);
 
 /* The byte block of a blob or string and its length (a string's length
  * without its terminating 0). The value keeps ownership. S7_OK unless the value
  * has that type and holds a byte run (S7_ERR_ARGUMENT otherwise). */
-uint8_t s7_value_get_blob(const s7_value* value, const uint8_t** data, uint32_t* length);
-uint8_t s7_value_get_string(const s7_value* value, const char** text, uint32_t* length);
+S7_API uint8_t s7_value_get_blob(const s7_value* value, const uint8_t** data, uint32_t* length);
+S7_API uint8_t s7_value_get_string(const s7_value* value, const char** text, uint32_t* length);
 
 /* Arrays. Elements are borrowed from the array. */
-uint32_t s7_array_count(const s7_value* value); /* 0 when not an array */
-uint8_t s7_array_at(const s7_value* value, uint32_t index, const s7_value** out);
-uint8_t s7_array_entry_at(const s7_value* value, uint32_t index, uint32_t* key, const s7_value** out);
+S7_API uint32_t s7_array_count(const s7_value* value); /* 0 when not an array */
+S7_API uint8_t s7_array_at(const s7_value* value, uint32_t index, const s7_value** out);
+S7_API uint8_t s7_array_entry_at(const s7_value* value, uint32_t index, uint32_t* key, const s7_value** out);
 /* Both give S7_ERR_ARGUMENT for an index past the end or a null output. */
 /* Adds an element to an array of flag S7_FLAG_ARRAY with key = current
  * count. The array takes the element on success (S7_OK); on failure the
  * caller keeps it: S7_ERR_ARGUMENT for a null argument, a value that is no
  * such array, an element of another type or a full list; S7_ERR_NO_MEMORY
  * when memory runs out. */
-uint8_t s7_array_append(s7_value* array, s7_value* element);
+S7_API uint8_t s7_array_append(s7_value* array, s7_value* element);
 /* The same for the other array flags, with the given key. */
-uint8_t s7_array_put(s7_value* array, uint32_t key, s7_value* element);
+S7_API uint8_t s7_array_put(s7_value* array, uint32_t key, s7_value* element);
 
 /* Structures. Members are borrowed from the structure. */
-uint32_t s7_struct_count(const s7_value* value); /* 0 when not a structure */
-uint32_t s7_struct_id(const s7_value* value);    /* structure or packed; else 0 */
+S7_API uint32_t s7_struct_count(const s7_value* value); /* 0 when not a structure */
+S7_API uint32_t s7_struct_id(const s7_value* value);    /* structure or packed; else 0 */
 /* Replaces the member with `key` (freeing the old one) or appends it. The
  * structure takes the member on success; S7_ERR_ARGUMENT when the target is
  * no structure, the member is null or the list is full, S7_ERR_NO_MEMORY
  * when memory runs out. */
-uint8_t s7_struct_set(s7_value* structure, uint32_t key, s7_value* member);
-uint8_t s7_struct_member_at(const s7_value* structure, uint32_t index, uint32_t* key, const s7_value** out);
-uint8_t s7_struct_find(const s7_value* structure, uint32_t key, const s7_value** out);
+S7_API uint8_t s7_struct_set(s7_value* structure, uint32_t key, s7_value* member);
+S7_API uint8_t s7_struct_member_at(const s7_value* structure, uint32_t index, uint32_t* key, const s7_value** out);
+S7_API uint8_t s7_struct_find(const s7_value* structure, uint32_t key, const s7_value** out);
 /* Both give S7_ERR_ARGUMENT for no such member or a null output. */
 /* The parts of a packed structure; the data stays the value's. Any output
  * may be null. S7_ERR_ARGUMENT unless the value is packed. */
-uint8_t s7_packed_get(const s7_value* value, uint32_t* struct_id, uint64_t* packed_id64, uint32_t* packed_flags,
+S7_API uint8_t s7_packed_get(const s7_value* value, uint32_t* struct_id, uint64_t* packed_id64, uint32_t* packed_flags,
                       const uint8_t** data, uint32_t* length);
 
 /*
@@ -194,11 +195,11 @@ uint8_t s7_packed_get(const s7_value* value, uint32_t* struct_id, uint64_t* pack
  * array of S7_TYPE_U8; S7_ERR_ENCODE for an element that is not a scalar
  * S7_TYPE_U8; S7_ERR_NO_MEMORY when memory runs out.
  */
-uint8_t s7_value_string_chars(const s7_value* value, char** text);
+S7_API uint8_t s7_value_string_chars(const s7_value* value, char** text);
 
 /* Releases a block the library handed out (such as a string_chars text or
  * the value array of a read). Null is allowed. */
-void s7_free(void* block);
+S7_API void s7_free(void* block);
 
 #ifdef __cplusplus
 }
