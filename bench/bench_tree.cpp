@@ -7,12 +7,12 @@
 //                          applied to every node
 //   BM_Frame/collapsed     one whole frame of the headless main window
 //   BM_Frame/one_block_open  the same with one block of 500 tags open
-#include "AssetPackage.h"
 #include "MainWindow.h"
-#include "PlcConnection.h"
-#include "ThreadPool.h"
 #include "Views/TreeItem.h"
 #include "Views/TreeView.h"
+#include "vemo/core/AssetPackage.h"
+#include "vemo/core/PlcConnection.h"
+#include "vemo/core/ThreadPool.h"
 
 #include "Program.h"
 #include "Server.h"

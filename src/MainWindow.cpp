@@ -1,12 +1,12 @@
 #include "MainWindow.h"
 
-#include "PlcConnection.h"
 #include "Views/TagInspector.h"
 #include "Theme.h"
-#include "ThreadPool.h"
 #include "Views/InspectorView.h"
 #include "Views/TopBarView.h"
 #include "Views/TreeView.h"
+#include "vemo/core/PlcConnection.h"
+#include "vemo/core/ThreadPool.h"
 #include "vemo/ui/Application.h"
 #include "vemo/ui/Rectangle.h"
 

@@ -7,11 +7,11 @@
 #include <utility>
 
 #include <vemo/s7datatype.h>
-#include "Logger.h"
-#include "PlcConnection.h"
-#include "ReadValues.h"
-#include "ThreadPool.h"
-#include "ValueFormat.h"
+#include "vemo/core/Logger.h"
+#include "vemo/core/PlcConnection.h"
+#include "vemo/core/ReadValues.h"
+#include "vemo/core/ThreadPool.h"
+#include "vemo/core/ValueFormat.h"
 #include "vemo/ui/Application.h"
 
 namespace vemo {

@@ -8,12 +8,12 @@
 #include <utility>
 
 #include "AppTextures.h"
-#include "Logger.h"
-#include "PlcConnection.h"
 #include "Views/TagInspector.h"
 #include "Theme.h"
-#include "ThreadPool.h"
 #include "Views/Spinner.h"
+#include "vemo/core/Logger.h"
+#include "vemo/core/PlcConnection.h"
+#include "vemo/core/ThreadPool.h"
 #include "vemo/ui/Application.h"
 #include "vemo/ui/ImGuiPanel.h"
 #include "vemo/ui/ScrollView.h"

@@ -1,7 +1,7 @@
 #include "PlcSession.h"
 
-#include "ReadValues.h"
-#include "ValueFormat.h"
+#include "vemo/core/ReadValues.h"
+#include "vemo/core/ValueFormat.h"
 
 #include <fmt/format.h>
 

@@ -5,8 +5,8 @@
 // to a recording fake, or to the real library where the values matter.
 #include "Views/TagInspector.h"
 
-#include "PlcConnection.h"
-#include "ThreadPool.h"
+#include "vemo/core/PlcConnection.h"
+#include "vemo/core/ThreadPool.h"
 #include "test_symbols.h"
 
 #include "Program.h"

@@ -1,4 +1,4 @@
-#include "ValueFormat.h"
+#include "vemo/core/ValueFormat.h"
 
 #include <fmt/format.h>
 

@@ -1,5 +1,5 @@
 // What the inspector and the command-line tool show for each kind of value.
-#include "ValueFormat.h"
+#include "vemo/core/ValueFormat.h"
 
 #include <gtest/gtest.h>
 
