@@ -12,35 +12,6 @@ namespace vemo::cli {
 
 namespace {
 
-// The kind of JSON value a value's text stands for, from the value's own
-// type (STRING tags arrive as byte arrays and are texts).
-ReadValue::Kind kindOf(const s7_value* value, uint8_t datatype) {
-    if (datatype == S7_DATATYPE_STRING) {
-        return ReadValue::Kind::Text;
-    }
-    switch (s7_value_type(value)) {
-    case S7_TYPE_BOOL: return ReadValue::Kind::Bool;
-    case S7_TYPE_U8:
-    case S7_TYPE_U16:
-    case S7_TYPE_U32:
-    case S7_TYPE_U64:
-    case S7_TYPE_I8:
-    case S7_TYPE_I16:
-    case S7_TYPE_I32:
-    case S7_TYPE_I64:
-    case S7_TYPE_BITS8:
-    case S7_TYPE_BITS16:
-    case S7_TYPE_BITS32:
-    case S7_TYPE_BITS64:
-    case S7_TYPE_U64_ALT:
-    case S7_TYPE_I64_ALT: return ReadValue::Kind::Integer;
-    case S7_TYPE_F32:
-    case S7_TYPE_F64: return ReadValue::Kind::Real;
-    case S7_TYPE_STRING: return ReadValue::Kind::Text;
-    default: return ReadValue::Kind::Empty;
-    }
-}
-
 void check(const char* step, uint8_t code) {
     if (code != S7_OK) {
         throw StepError{step, code};
@@ -125,9 +96,9 @@ std::vector<Variable> PlcSession::browse(const std::vector<std::string>& blockNa
     return variables;
 }
 
-std::vector<ReadValue> PlcSession::read(const std::vector<Variable>& variables) {
+std::vector<ValueText> PlcSession::read(const std::vector<Variable>& variables) {
     const uint32_t limit = maxReadItems();
-    std::vector<ReadValue> texts;
+    std::vector<ValueText> texts;
     texts.reserve(variables.size());
     // Addresses that borrow each variable's path: the library only reads them.
     std::vector<s7_item_address> addresses;
@@ -146,12 +117,7 @@ std::vector<ReadValue> PlcSession::read(const std::vector<Variable>& variables) 
         check("read", vemoc_s7_client_read(client_, chunk.data(), static_cast<uint32_t>(count), &raw));
         const vemo::ReadValues values(raw, count);
         for (size_t i = 0; i < count; ++i) {
-            const uint8_t datatype = variables[start + i].datatype;
-            ReadValue value{formatValue(values[i], datatype), kindOf(values[i], datatype)};
-            if (value.text.empty() && value.kind != ReadValue::Kind::Text) {
-                value.kind = ReadValue::Kind::Empty;
-            }
-            texts.push_back(std::move(value));
+            texts.push_back(describeValue(values[i], variables[start + i].datatype));
         }
     }
     return texts;

@@ -6,6 +6,8 @@
 #include <vemo/s7client.h>
 #include <vemo/s7read.h>
 
+#include "vemo/core/ValueFormat.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -38,14 +40,6 @@ struct Variable {
     std::vector<uint32_t> path;
 };
 
-// A value as read: the text the inspector shows, and what kind of JSON
-// value that text stands for.
-struct ReadValue {
-    enum class Kind { Empty, Bool, Integer, Real, Text };
-    std::string text; // formatValue's text
-    Kind kind = Kind::Empty;
-};
-
 class PlcSession {
 public:
     PlcSession();
@@ -65,7 +59,7 @@ public:
                                  const std::function<void(size_t, size_t)>& progress);
     // Reads in chunks of at most the controller's item limit; the values
     // are in the order of `variables`.
-    std::vector<ReadValue> read(const std::vector<Variable>& variables);
+    std::vector<ValueText> read(const std::vector<Variable>& variables);
 
 private:
     void loadBlocks();
