@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include <vemo/s7datatype.h>
-#include "Views/TagInspector.h"
 #include "Theme.h"
 #include "vemo/core/SymbolPath.h"
+#include "vemo/core/TagInspector.h"
 #include "vemo/ui/Resources.h"
 
 namespace vemo {

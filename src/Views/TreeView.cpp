@@ -8,11 +8,11 @@
 #include <utility>
 
 #include "AppTextures.h"
-#include "Views/TagInspector.h"
 #include "Theme.h"
 #include "Views/Spinner.h"
 #include "vemo/core/Logger.h"
 #include "vemo/core/PlcConnection.h"
+#include "vemo/core/TagInspector.h"
 #include "vemo/core/ThreadPool.h"
 #include "vemo/ui/Application.h"
 #include "vemo/ui/ImGuiPanel.h"
@@ -54,9 +54,6 @@ struct TreeView::LoadResult {
     LoadResult(const LoadResult&) = delete;
     LoadResult& operator=(const LoadResult&) = delete;
 };
-
-TreeView::TreeView(ui::Widget* parent)
-    : TreeView(parent, *PlcConnection::instance(), ThreadPool::instance(), TagInspector::instance()) {}
 
 TreeView::TreeView(ui::Widget* parent, PlcConnection& connection, ThreadPool& pool,
                    std::shared_ptr<TagInspector> inspector)

@@ -36,10 +36,9 @@ public:
     static constexpr float kHeaderHeight = 50.0f;
     static constexpr float kSpinnerSize = 64.0f;
 
-    // Works with the process-wide connection service, pool and inspector.
-    explicit TreeView(ui::Widget* parent);
-    // Works with the given ones; the service and the pool must outlive every
-    // task the view queued (stop the pool before the view goes).
+    // Works with the given connection service, pool and inspector; the
+    // service and the pool must outlive every task the view queued (stop the
+    // pool before the view goes).
     TreeView(ui::Widget* parent, PlcConnection& connection, ThreadPool& pool, std::shared_ptr<TagInspector> inspector);
     // Clears the inspector (its rows borrow this view's symbols), then
     // releases the nodes and the block list.

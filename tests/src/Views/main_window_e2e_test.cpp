@@ -4,13 +4,13 @@
 // row, disconnect, reconnect, and lose the controller mid-session.
 #include "MainWindow.h"
 
-#include "Views/TagInspector.h"
 #include "Views/DefaultButton.h"
 #include "Views/InspectorView.h"
 #include "Views/TopBarView.h"
 #include "Views/TreeView.h"
 #include "app_test_support.h"
 #include "gui_fixture.h"
+#include "vemo/core/TagInspector.h"
 
 #include "Program.h"
 #include "Server.h"

@@ -24,7 +24,7 @@ struct ReadCalls {
 
 struct ReadResult {
     enum class Status : std::uint8_t {
-        NotRun,       // the library was not asked; what a caller holds until it reads
+        NotRun,       // no read has finished: what a caller holds until readInChunks returns
         Read,         // every value read
         LimitFailed,  // the item limit could not be read; `code` says why
         ReadFailed,   // a read request failed; `code` says why

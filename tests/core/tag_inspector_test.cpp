@@ -3,11 +3,11 @@
 // and run when the test says so, and the clock is the test's. The
 // connection service is connected to the in-process simulator; the reads go
 // to a recording fake, or to the real library where the values matter.
-#include "Views/TagInspector.h"
+#include "vemo/core/TagInspector.h"
 
+#include "test_symbols.h"
 #include "vemo/core/PlcConnection.h"
 #include "vemo/core/ThreadPool.h"
-#include "test_symbols.h"
 
 #include "Program.h"
 #include "Server.h"
@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -82,10 +83,10 @@ protected:
         options.record = true;
         sim_ = std::make_unique<vemo::sim::Server>(vemo::sim::Program::builtIn(), options);
         ASSERT_EQ(service_.connect("127.0.0.1", sim_->port()), S7_OK);
-        makeInspector(TagInspector::ClientCalls{&FakeReads::maxReadItems, &FakeReads::read});
+        makeInspector(vemo::ReadCalls{&FakeReads::maxReadItems, &FakeReads::read});
     }
 
-    void makeInspector(TagInspector::ClientCalls calls) {
+    void makeInspector(vemo::ReadCalls calls) {
         TagInspector::Hooks hooks;
         hooks.submit = [this](std::function<void()> task) { tasks_.push_back(std::move(task)); };
         hooks.post = [this](std::function<void()> fn) { posted_.push_back(std::move(fn)); };
@@ -133,6 +134,12 @@ std::vector<TestSymbol> numberedTags(int n) {
     std::vector<TestSymbol> symbols;
     for (int i = 0; i < n; ++i) symbols.push_back({"DB1.Tag" + std::to_string(i + 1), 5});
     return symbols;
+}
+
+TEST_F(TagInspectorTest, ThereIsNoInspectorWithoutAWayToTheUiThread) {
+    TagInspector::Hooks hooks;
+    hooks.submit = [this](std::function<void()> task) { tasks_.push_back(std::move(task)); };
+    EXPECT_THROW(TagInspector(service_, pool_, std::move(hooks)), std::invalid_argument);
 }
 
 TEST_F(TagInspectorTest, RowsAreUniquePerTagAndTheGenerationCountsRealChanges) {
@@ -280,7 +287,7 @@ class TagInspectorReads : public TagInspectorTest {
 protected:
     void SetUp() override {
         TagInspectorTest::SetUp();
-        makeInspector(TagInspector::ClientCalls{});
+        makeInspector(vemo::ReadCalls{});
         service_.withClient([this](vemoc_s7_client* client) {
             ASSERT_EQ(vemoc_s7_client_list_datablocks(client, &blocks_), S7_OK);
             ASSERT_GT(blocks_.count, 0u);
