@@ -52,7 +52,7 @@ std::unique_ptr<vemo::Catalog> browseAll(std::uint16_t port) {
     auto catalog = std::make_unique<vemo::Catalog>(
         vemo::listAndBrowse([&](const vemo::ClientCall& call) { connection.withClient(call); }));
     if (catalog->listCode != S7_OK) throw std::runtime_error("list failed");
-    if (catalog->firstFailure() != nullptr) throw std::runtime_error("browse failed");
+    if (vemo::firstFailure(catalog->browsed) != nullptr) throw std::runtime_error("browse failed");
     return catalog;
 }
 

@@ -21,7 +21,7 @@ std::uint8_t run(const ClientAccess& access, const Call& call) {
 
 }  // namespace
 
-const BrowsedBlock* Catalog::firstFailure() const {
+const BrowsedBlock* firstFailure(const std::vector<BrowsedBlock>& browsed) {
     const auto it = std::find_if(browsed.begin(), browsed.end(), [](const BrowsedBlock& b) { return b.code != S7_OK; });
     return it == browsed.end() ? nullptr : &*it;
 }

@@ -78,7 +78,7 @@ TEST_F(Browse, EveryBlockIsBrowsedAndAFailedOneKeepsItsCodeAndNoSymbols) {
     const Catalog reference = vemo::listAndBrowse(access());
     ASSERT_EQ(reference.listCode, S7_OK);
     ASSERT_EQ(names(reference.browsed), kBlocks);
-    EXPECT_EQ(reference.firstFailure(), nullptr);
+    EXPECT_EQ(vemo::firstFailure(reference.browsed), nullptr);
     EXPECT_EQ(accesses_, 1 + 8) << "the listing, then one access per block";
     for (const char* name : {"Conveyor", "Tank", "Recipes", "M"}) {
         const auto& b = *std::find_if(reference.browsed.begin(), reference.browsed.end(),
@@ -109,8 +109,8 @@ TEST_F(Browse, EveryBlockIsBrowsedAndAFailedOneKeepsItsCodeAndNoSymbols) {
             EXPECT_EQ(b.code, failed ? S7_ERR_TIMEOUT : S7_OK) << kBlocks[i];
             EXPECT_EQ(b.symbols.size(), failed ? 0u : reference.browsed[i].symbols.size()) << kBlocks[i];
         }
-        ASSERT_NE(catalog.firstFailure(), nullptr);
-        EXPECT_EQ(catalog.firstFailure()->block->name, c.failing.front());
+        ASSERT_NE(vemo::firstFailure(catalog.browsed), nullptr);
+        EXPECT_EQ(vemo::firstFailure(catalog.browsed)->block->name, c.failing.front());
     }
 }
 
@@ -123,7 +123,7 @@ TEST_F(Browse, AControllerThatFailsOneBlocksBrowseStillGivesTheOthers) {
     ASSERT_EQ(names(catalog.browsed), kBlocks);
     EXPECT_EQ(catalog.browsed[0].code, S7_ERR_PROTOCOL);
     EXPECT_EQ(catalog.browsed[0].symbols.size(), 0u);
-    EXPECT_EQ(catalog.firstFailure(), &catalog.browsed[0]);
+    EXPECT_EQ(vemo::firstFailure(catalog.browsed), &catalog.browsed[0]);
     for (std::size_t i = 1; i < catalog.browsed.size(); ++i) {
         EXPECT_EQ(catalog.browsed[i].code, S7_OK) << kBlocks[i];
     }

@@ -49,10 +49,11 @@ struct Catalog {
     std::uint8_t listCode;              // the listing's result code
     BlockList blocks;                   // empty unless listCode is S7_OK
     std::vector<BrowsedBlock> browsed;  // one per block of `blocks`, in list order
-
-    // The first block, in list order, whose browse failed; null when none did.
-    const BrowsedBlock* firstFailure() const;
 };
+
+// The first of `browsed`, in list order, whose browse failed; null when none
+// did.
+const BrowsedBlock* firstFailure(const std::vector<BrowsedBlock>& browsed);
 
 // Lists the data blocks and memory areas into `blocks` (emptied first) and
 // returns the library's code; on a failure `blocks` stays empty.
