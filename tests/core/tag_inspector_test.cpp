@@ -5,6 +5,7 @@
 // to a recording fake, or to the real library where the values matter.
 #include "vemo/core/TagInspector.h"
 
+#include "fake_reads.h"
 #include "test_symbols.h"
 #include "vemo/core/PlcConnection.h"
 #include "vemo/core/ThreadPool.h"
@@ -14,7 +15,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -24,55 +24,11 @@
 namespace {
 
 using vemo::TagInspector;
+using vemo::test::FakeReads;
 using vemo::test::OwnedSymbols;
 using vemo::test::TestSymbol;
 
 constexpr std::int64_t kSecond = TagInspector::kRefreshIntervalNs;
-
-// Reads answered without a controller: every value is an INT of object id
-// times 100 plus the number of the refresh, so a text tells which row it was
-// read for and when. Records the object ids of every request.
-struct FakeReads {
-    static inline std::uint32_t limit = 16;
-    static inline std::uint8_t limitCode = S7_OK;
-    static inline int failingRead = -1;  // index of the read that fails, counted over all reads
-    static inline bool nullValues = false;
-    static inline int refreshNumber = 0;
-    static inline std::vector<std::vector<std::uint32_t>> requests;
-
-    static void reset() {
-        limit = 16;
-        limitCode = S7_OK;
-        failingRead = -1;
-        nullValues = false;
-        refreshNumber = 0;
-        requests.clear();
-    }
-
-    static std::uint8_t maxReadItems(const vemoc_s7_client* client, std::uint32_t* out) {
-        if (client == nullptr) return S7_ERR_ARGUMENT;
-        *out = limit;
-        return limitCode;
-    }
-
-    static std::uint8_t read(vemoc_s7_client*, const s7_item_address* const* items, std::uint32_t count,
-                             s7_value*** values) {
-        std::vector<std::uint32_t> ids;
-        for (std::uint32_t i = 0; i < count; ++i) ids.push_back(items[i]->object_id);
-        requests.push_back(ids);
-        if (static_cast<int>(requests.size()) - 1 == failingRead) return S7_ERR_READ;
-        if (nullValues) {
-            *values = nullptr;
-            return S7_OK;
-        }
-        auto** array = static_cast<s7_value**>(std::calloc(count, sizeof(s7_value*)));
-        for (std::uint32_t i = 0; i < count; ++i) {
-            array[i] = s7_value_new_i32(static_cast<std::int32_t>(ids[i] * 100 + refreshNumber));
-        }
-        *values = array;
-        return S7_OK;
-    }
-};
 
 class TagInspectorTest : public ::testing::Test {
 protected:
