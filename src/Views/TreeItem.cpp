@@ -3,6 +3,7 @@
 #include <imgui.h>
 
 #include <cstring>
+#include <utility>
 
 #include <vemo/s7datatype.h>
 #include "Theme.h"
