@@ -7,12 +7,13 @@
 //                          applied to every node
 //   BM_Frame/collapsed     one whole frame of the headless main window
 //   BM_Frame/one_block_open  the same with one block of 500 tags open
-#include "AssetPackage.h"
 #include "MainWindow.h"
-#include "PlcConnection.h"
-#include "ThreadPool.h"
 #include "Views/TreeItem.h"
 #include "Views/TreeView.h"
+#include "vemo/core/AssetPackage.h"
+#include "vemo/core/Browse.h"
+#include "vemo/core/PlcConnection.h"
+#include "vemo/core/ThreadPool.h"
 
 #include "Program.h"
 #include "Server.h"
@@ -28,6 +29,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "vemo/ui/ui.h"
@@ -43,40 +45,22 @@ std::unique_ptr<vemo::sim::Server> startSimulator() {
     return std::make_unique<vemo::sim::Server>(vemo::sim::Program::generated(kBlocks, kMembers), options);
 }
 
-// The lists a load of the whole program gathers.
-struct Lists {
-    s7_block_list blocks{};
-    std::vector<s7_symbol_list> symbols;
-
-    Lists() = default;
-    ~Lists() {
-        for (auto& list : symbols) s7_symbol_list_free(&list);
-        s7_block_list_free(&blocks);
-    }
-    Lists(const Lists&) = delete;
-    Lists& operator=(const Lists&) = delete;
-};
-
-std::unique_ptr<Lists> browseAll(std::uint16_t port) {
+// The whole program listed and browsed, as a load of the tree gathers it.
+std::unique_ptr<vemo::Catalog> browseAll(std::uint16_t port) {
     vemo::PlcConnection connection;
     if (connection.connect("127.0.0.1", port) != S7_OK) throw std::runtime_error("connect failed");
-    auto lists = std::make_unique<Lists>();
-    connection.withClient([&](vemoc_s7_client* client) {
-        if (vemoc_s7_client_list_datablocks(client, &lists->blocks) != S7_OK) throw std::runtime_error("list failed");
-        lists->symbols.resize(lists->blocks.count);
-        for (std::uint32_t i = 0; i < lists->blocks.count; ++i) {
-            if (vemoc_s7_client_browse_block(client, &lists->blocks.items[i], &lists->symbols[i]) != S7_OK) {
-                throw std::runtime_error("browse failed");
-            }
-        }
-    });
-    return lists;
+    auto catalog = std::make_unique<vemo::Catalog>(
+        vemo::listAndBrowse([&](const vemo::ClientCall& call) { connection.withClient(call); }));
+    if (catalog->listCode != S7_OK) throw std::runtime_error("list failed");
+    if (vemo::firstFailure(catalog->browsed) != nullptr) throw std::runtime_error("browse failed");
+    return catalog;
 }
 
 // A deep copy in the library's layout (malloc, as its default hooks free).
-s7_symbol_list copyOf(const s7_symbol_list& list) {
+vemo::SymbolList copyOf(const vemo::SymbolList& owned) {
+    const s7_symbol_list& list = owned.get();
     s7_symbol_list copy{};
-    if (list.count == 0) return copy;
+    if (list.count == 0) return vemo::SymbolList();
     copy.items = static_cast<s7_symbol*>(std::calloc(list.count, sizeof(s7_symbol)));
     copy.count = list.count;
     for (std::uint32_t i = 0; i < list.count; ++i) {
@@ -84,31 +68,38 @@ s7_symbol_list copyOf(const s7_symbol_list& list) {
         copy.items[i].name = strdup(list.items[i].name);
         if (s7_item_address_copy(&list.items[i].address, &copy.items[i].address) != 0) std::abort();
     }
-    return copy;
+    return vemo::SymbolList(copy);
 }
 
-std::vector<std::unique_ptr<vemo::DatablockItem>> build(const Lists& lists, std::vector<s7_symbol_list> copies,
+std::vector<vemo::SymbolList> copiesOf(const vemo::Catalog& catalog) {
+    std::vector<vemo::SymbolList> copies;
+    for (const auto& browsed : catalog.browsed) copies.push_back(copyOf(browsed.symbols));
+    return copies;
+}
+
+std::vector<std::unique_ptr<vemo::DatablockItem>> build(const vemo::Catalog& catalog,
+                                                        std::vector<vemo::SymbolList> copies,
                                                         const vemo::TreeItemContext& context) {
     std::vector<std::unique_ptr<vemo::DatablockItem>> items;
-    items.reserve(lists.blocks.count);
-    for (std::uint32_t i = 0; i < lists.blocks.count; ++i) {
-        items.push_back(std::make_unique<vemo::DatablockItem>(&lists.blocks.items[i], copies[i], context));
+    items.reserve(catalog.browsed.size());
+    for (std::size_t i = 0; i < catalog.browsed.size(); ++i) {
+        items.push_back(
+            std::make_unique<vemo::DatablockItem>(catalog.browsed[i].block, std::move(copies[i]), context));
     }
     return items;
 }
 
 void BM_BuildNodes(benchmark::State& state) {
     const auto sim = startSimulator();
-    const auto lists = browseAll(sim->port());
+    const auto catalog = browseAll(sim->port());
     const vemo::TreeItemContext context;
     std::uint64_t symbols = 0;
-    for (const auto& list : lists->symbols) symbols += list.count;
+    for (const auto& browsed : catalog->browsed) symbols += browsed.symbols.size();
     for (auto _ : state) {
         state.PauseTiming();
-        std::vector<s7_symbol_list> copies;
-        for (const auto& list : lists->symbols) copies.push_back(copyOf(list));
+        auto copies = copiesOf(*catalog);
         state.ResumeTiming();
-        auto items = build(*lists, std::move(copies), context);
+        auto items = build(*catalog, std::move(copies), context);
         benchmark::DoNotOptimize(items.data());
         state.PauseTiming();
         items.clear();
@@ -120,11 +111,9 @@ BENCHMARK(BM_BuildNodes)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 void BM_FilterKeystroke(benchmark::State& state) {
     const auto sim = startSimulator();
-    const auto lists = browseAll(sim->port());
+    const auto catalog = browseAll(sim->port());
     const vemo::TreeItemContext context;
-    std::vector<s7_symbol_list> copies;
-    for (const auto& list : lists->symbols) copies.push_back(copyOf(list));
-    const auto items = build(*lists, std::move(copies), context);
+    const auto items = build(*catalog, copiesOf(*catalog), context);
     // "tag12" typed after "tag1": every node is visited either way.
     const char* filters[] = {"tag1", "tag12"};
     std::size_t n = 0;

@@ -3,8 +3,8 @@
 #include <exception>
 #include <utility>
 
-#include "AssetPackage.h"
-#include "Logger.h"
+#include "vemo/core/AssetPackage.h"
+#include "vemo/core/Logger.h"
 #include "vemo/ui/Exceptions.h"
 
 namespace vemo {

@@ -1,12 +1,16 @@
 #include "MainWindow.h"
 
-#include "PlcConnection.h"
-#include "Views/TagInspector.h"
+#include <functional>
+#include <memory>
+#include <utility>
+
 #include "Theme.h"
-#include "ThreadPool.h"
 #include "Views/InspectorView.h"
 #include "Views/TopBarView.h"
 #include "Views/TreeView.h"
+#include "vemo/core/PlcConnection.h"
+#include "vemo/core/TagInspector.h"
+#include "vemo/core/ThreadPool.h"
 #include "vemo/ui/Application.h"
 #include "vemo/ui/Rectangle.h"
 
@@ -18,16 +22,21 @@ constexpr int kLeftToRight = 0;
 constexpr int kAlignStretch = 3;
 constexpr int kDistributeFill = 6;
 
+// The inspector's results reach the UI thread through the toolkit, which
+// the core does not know.
+std::shared_ptr<TagInspector> makeInspector(PlcConnection& service, ThreadPool& pool) {
+    TagInspector::Hooks hooks;
+    hooks.post = [](std::function<void()> fn) { ui::Application::dispatchToMainThread(std::move(fn)); };
+    return std::make_shared<TagInspector>(service, pool, std::move(hooks));
+}
+
 }  // namespace
 
-MainWindow::MainWindow()
-    : MainWindow(*PlcConnection::instance(), ThreadPool::instance(), TagInspector::instance()) {}
+MainWindow::MainWindow() : MainWindow(*PlcConnection::instance(), ThreadPool::instance()) {}
 
-MainWindow::MainWindow(PlcConnection& service, ThreadPool& pool)
-    : MainWindow(service, pool, std::make_shared<TagInspector>(service, pool)) {}
-
-MainWindow::MainWindow(PlcConnection& service, ThreadPool& pool, std::shared_ptr<TagInspector> inspector) {
+MainWindow::MainWindow(PlcConnection& service, ThreadPool& pool) {
     const Theme& theme = Theme::instance();
+    std::shared_ptr<TagInspector> inspector = makeInspector(service, pool);
 
     window_ = ui::Application::createWindow("VEMO S7 Browser", kWidth, kHeight, ui::WindowFlag::Default);
     window_->setClearColor(theme.windowBackgroundColor());

@@ -7,8 +7,6 @@
 // owns only its tick-callback registration.
 #pragma once
 
-#include <memory>
-
 #include "vemo/ui/Stack.h"
 #include "vemo/ui/Window.h"
 
@@ -16,7 +14,6 @@ namespace vemo {
 
 class InspectorView;
 class PlcConnection;
-class TagInspector;
 class ThreadPool;
 class TopBarView;
 class TreeView;
@@ -30,12 +27,14 @@ public:
     static constexpr float kTreeMaxWidth = 600.0f;
     static constexpr float kDividerWidth = 4.0f;
 
-    // Builds the window with the process-wide connection service, pool and
-    // tag inspector. Needs a running Application; the first use of the theme
-    // loads the fonts (std::runtime_error when the asset package lacks them).
+    // Builds the window with the process-wide connection service and pool.
+    // Needs a running Application; the first use of the theme loads the fonts
+    // (std::runtime_error when the asset package lacks them).
     MainWindow();
     // The same with the given service and pool, which must outlive the
-    // window's views, and a tag inspector of the window's own over them.
+    // window's views. Either way the window makes the one tag inspector its
+    // views share, over the same service and pool, and gives it the
+    // toolkit's way to the UI thread.
     MainWindow(PlcConnection& service, ThreadPool& pool);
     ~MainWindow();
     MainWindow(const MainWindow&) = delete;
@@ -50,8 +49,6 @@ public:
     TreeView* treeView() const { return treeView_; }
 
 private:
-    MainWindow(PlcConnection& service, ThreadPool& pool, std::shared_ptr<TagInspector> inspector);
-
     ui::Window* window_ = nullptr;
     ui::Stack* rootStack_ = nullptr;
     TopBarView* topBar_ = nullptr;

@@ -6,9 +6,9 @@
 #include <utility>
 #include <vector>
 
-#include "AssetPackage.h"
 #include "MainWindow.h"
-#include "ThreadPool.h"
+#include "vemo/core/AssetPackage.h"
+#include "vemo/core/ThreadPool.h"
 #include "vemo/ui/Application.h"
 #include "vemo/ui/Exceptions.h"
 #include "vemo/ui/RenderContext.h"

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "AssetPackage.h"
+#include "vemo/core/AssetPackage.h"
 
 namespace vemo {
 

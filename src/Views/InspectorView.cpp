@@ -7,8 +7,8 @@
 #include <utility>
 
 #include "AppTextures.h"
-#include "Views/TagInspector.h"
 #include "Theme.h"
+#include "vemo/core/TagInspector.h"
 #include "vemo/ui/ImGuiPanel.h"
 #include "vemo/ui/Resources.h"
 #include "vemo/ui/ScrollView.h"
@@ -25,8 +25,6 @@ void cellText(std::string_view text) {
 }
 
 }  // namespace
-
-InspectorView::InspectorView(ui::Widget* parent) : InspectorView(parent, TagInspector::instance()) {}
 
 InspectorView::InspectorView(ui::Widget* parent, std::shared_ptr<TagInspector> inspector)
     : ui::Widget(parent), inspector_(std::move(inspector)) {

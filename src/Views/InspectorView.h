@@ -20,8 +20,6 @@ class TagInspector;
 
 class InspectorView : public ui::Widget {
 public:
-    // Shows the process-wide inspector.
-    explicit InspectorView(ui::Widget* parent);
     // Shows `inspector`, which the view keeps alive.
     InspectorView(ui::Widget* parent, std::shared_ptr<TagInspector> inspector);
     ~InspectorView() override;

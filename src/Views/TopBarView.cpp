@@ -7,11 +7,11 @@
 #include <exception>
 
 #include "AppTextures.h"
-#include "Logger.h"
-#include "PlcConnection.h"
 #include "Theme.h"
-#include "ThreadPool.h"
 #include "Views/DefaultButton.h"
+#include "vemo/core/Logger.h"
+#include "vemo/core/PlcConnection.h"
+#include "vemo/core/ThreadPool.h"
 #include "vemo/ui/Application.h"
 #include "vemo/ui/ImGuiPanel.h"
 #include "vemo/ui/Rectangle.h"

@@ -3,11 +3,12 @@
 #include <imgui.h>
 
 #include <cstring>
+#include <utility>
 
 #include <vemo/s7datatype.h>
-#include "SymbolPath.h"
-#include "Views/TagInspector.h"
 #include "Theme.h"
+#include "vemo/core/SymbolPath.h"
+#include "vemo/core/TagInspector.h"
 #include "vemo/ui/Resources.h"
 
 namespace vemo {
@@ -127,18 +128,12 @@ void TagItem::draw(std::string& scratch) const {
     }
 }
 
-DatablockItem::DatablockItem(const s7_block* block, s7_symbol_list symbols, const TreeItemContext& context)
-    : context_(&context), symbols_(symbols), block_(block) {
+DatablockItem::DatablockItem(const s7_block* block, SymbolList symbols, const TreeItemContext& context)
+    : context_(&context), symbols_(std::move(symbols)), block_(block) {
     const std::string_view blockName = block->name != nullptr ? block->name : "";
-    for (std::uint32_t i = 0; i < symbols_.count; ++i) {
-        addSymbol(&symbols_.items[i], blockName);
+    for (const s7_symbol& symbol : symbols_) {
+        addSymbol(&symbol, blockName);
     }
-}
-
-DatablockItem::~DatablockItem() {
-    // The tag nodes borrow the symbols: they go first.
-    children_.clear();
-    s7_symbol_list_free(&symbols_);
 }
 
 void DatablockItem::addSymbol(const s7_symbol* symbol, std::string_view blockName) {

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "vemo/core/OwnedLists.h"
 #include "vemo/s7browse.h"
 
 namespace vemo {
@@ -92,8 +93,7 @@ class DatablockItem final : public TreeItem {
 public:
     // Takes over `symbols` (released with the node) and builds the tag nodes
     // from the symbols' names below `block`, which must outlive the node.
-    DatablockItem(const s7_block* block, s7_symbol_list symbols, const TreeItemContext& context);
-    ~DatablockItem() override;
+    DatablockItem(const s7_block* block, SymbolList symbols, const TreeItemContext& context);
 
     // Shown for an empty filter, else only when a tag below it is shown.
     void applyFilter(std::string_view filter) override;
@@ -101,14 +101,15 @@ public:
     void draw(std::string& scratch) const;
 
     const s7_block* block() const { return block_; }
-    const s7_symbol_list& symbols() const { return symbols_; }
+    const s7_symbol_list& symbols() const { return symbols_.get(); }
     const std::vector<std::unique_ptr<TagItem>>& children() const { return children_; }
 
 private:
     void addSymbol(const s7_symbol* symbol, std::string_view blockName);
 
     const TreeItemContext* context_;
-    s7_symbol_list symbols_;
+    // Declared before the tag nodes, which borrow the symbols: they go first.
+    SymbolList symbols_;
     std::vector<std::unique_ptr<TagItem>> children_;
     const s7_block* block_;
 };

@@ -8,12 +8,13 @@
 #include <utility>
 
 #include "AppTextures.h"
-#include "Logger.h"
-#include "PlcConnection.h"
-#include "Views/TagInspector.h"
 #include "Theme.h"
-#include "ThreadPool.h"
 #include "Views/Spinner.h"
+#include "vemo/core/Browse.h"
+#include "vemo/core/Logger.h"
+#include "vemo/core/PlcConnection.h"
+#include "vemo/core/TagInspector.h"
+#include "vemo/core/ThreadPool.h"
 #include "vemo/ui/Application.h"
 #include "vemo/ui/ImGuiPanel.h"
 #include "vemo/ui/ScrollView.h"
@@ -25,8 +26,6 @@ namespace {
 
 constexpr int kDistributeCenter = 1;
 constexpr int kAlignCenter = 1;
-// The code a load step keeps when its callable never ran.
-constexpr std::uint8_t kNotRun = 10;
 
 void styleTreePanel(ui::ImGuiPanel* panel, const Theme& theme) {
     panel->setDefaultFont(theme.defaultFont(), theme.largeFontSize() * theme.imguiFontScale());
@@ -34,29 +33,6 @@ void styleTreePanel(ui::ImGuiPanel* panel, const Theme& theme) {
 }
 
 }  // namespace
-
-// What one load gathered on the worker. Owns the lists until the UI thread
-// takes them over; what nobody takes is released with the result, also when
-// the view is gone before the result arrives.
-struct TreeView::LoadResult {
-    std::uint8_t listCode = kNotRun;
-    std::uint8_t browseCode = kNotRun;
-    s7_block_list blocks{};
-    std::vector<s7_symbol_list> symbols;
-
-    LoadResult() = default;
-    ~LoadResult() {
-        for (s7_symbol_list& list : symbols) {
-            s7_symbol_list_free(&list);
-        }
-        s7_block_list_free(&blocks);
-    }
-    LoadResult(const LoadResult&) = delete;
-    LoadResult& operator=(const LoadResult&) = delete;
-};
-
-TreeView::TreeView(ui::Widget* parent)
-    : TreeView(parent, *PlcConnection::instance(), ThreadPool::instance(), TagInspector::instance()) {}
 
 TreeView::TreeView(ui::Widget* parent, PlcConnection& connection, ThreadPool& pool,
                    std::shared_ptr<TagInspector> inspector)
@@ -95,9 +71,9 @@ TreeView::TreeView(ui::Widget* parent, PlcConnection& connection, ThreadPool& po
 }
 
 TreeView::~TreeView() {
+    // The inspector's rows borrow the nodes' symbols.
     inspector_->clear();
     blockItems_.clear();
-    s7_block_list_free(&blocks_);
 }
 
 void TreeView::update() {
@@ -144,17 +120,21 @@ void TreeView::startLoad() {
     loading_ = true;
     try {
         pool_->submit(lifetime(), [connection = connection_, alive = lifetime(), view = this] {
-            std::shared_ptr<LoadResult> result;
+            std::shared_ptr<Catalog> catalog;
             try {
-                result = loadData(*connection);
+                // Touches nothing of the view. Each library call takes the
+                // service's lock on its own, so a disconnect waits for one
+                // browse, not for the whole load.
+                catalog = std::make_shared<Catalog>(
+                    listAndBrowse([connection](const ClientCall& call) { connection->withClient(call); }));
             } catch (const std::exception& e) {
                 Logger::log(LogLevel::Error, "Loading the data blocks failed: {}", e.what());
             }
             // The view may be destroyed while the worker browses; the result
             // is handed over only if it is still there.
-            ui::Application::dispatchToMainThread([alive, view, result = std::move(result)] {
+            ui::Application::dispatchToMainThread([alive, view, catalog = std::move(catalog)] {
                 if (alive.expired()) return;
-                view->finishLoad(result.get());
+                view->finishLoad(catalog.get());
             });
         });
     } catch (const std::exception& e) {
@@ -164,28 +144,8 @@ void TreeView::startLoad() {
     }
 }
 
-std::shared_ptr<TreeView::LoadResult> TreeView::loadData(PlcConnection& connection) {
-    auto result = std::make_shared<LoadResult>();
-    std::uint8_t code = kNotRun;
-    connection.withClient(
-        [&](vemoc_s7_client* client) { code = vemoc_s7_client_list_datablocks(client, &result->blocks); });
-    result->listCode = code;
-    if (code != S7_OK) return result;
-
-    result->symbols.resize(result->blocks.count);
-    // Zero blocks leave the code of the listing, 0.
-    for (std::uint32_t i = 0; i < result->blocks.count; ++i) {
-        code = kNotRun;
-        connection.withClient([&](vemoc_s7_client* client) {
-            code = vemoc_s7_client_browse_block(client, &result->blocks.items[i], &result->symbols[i]);
-        });
-    }
-    result->browseCode = code;
-    return result;
-}
-
-void TreeView::finishLoad(LoadResult* result) {
-    if (result == nullptr || result->listCode != S7_OK) {
+void TreeView::finishLoad(Catalog* catalog) {
+    if (catalog == nullptr || catalog->listCode != S7_OK) {
         // The previous tree stays.
         loading_ = false;
         return;
@@ -193,21 +153,21 @@ void TreeView::finishLoad(LoadResult* result) {
     // The inspector's rows borrow the symbols about to be released.
     inspector_->clear();
     blockItems_.clear();
-    s7_block_list_free(&blocks_);
-    blocks_ = std::exchange(result->blocks, s7_block_list{});
-    // Only the last browse's code decides; an earlier block that failed is
-    // shown without tags.
-    if (result->browseCode == S7_OK) {
-        blockItems_.reserve(blocks_.count);
-        for (std::uint32_t i = 0; i < blocks_.count; ++i) {
-            blockItems_.push_back(std::make_unique<DatablockItem>(
-                &blocks_.items[i], std::exchange(result->symbols[i], s7_symbol_list{}), itemContext_));
+    blocks_ = std::move(catalog->blocks);
+    // Every block gets its node; one whose browse failed has no tags.
+    blockItems_.reserve(catalog->browsed.size());
+    for (BrowsedBlock& browsed : catalog->browsed) {
+        if (browsed.code != S7_OK) {
+            Logger::log(LogLevel::Warn, "Browsing block {} failed: {} ({})",
+                        browsed.block->name != nullptr ? browsed.block->name : "", s7_result_name(browsed.code),
+                        browsed.code);
         }
-        // The search box keeps its text across loads; the new nodes follow it.
-        if (!appliedFilter_.empty()) {
-            for (const auto& item : blockItems_) {
-                item->applyFilter(appliedFilter_);
-            }
+        blockItems_.push_back(std::make_unique<DatablockItem>(browsed.block, std::move(browsed.symbols), itemContext_));
+    }
+    // The search box keeps its text across loads; the new nodes follow it.
+    if (!appliedFilter_.empty()) {
+        for (const auto& item : blockItems_) {
+            item->applyFilter(appliedFilter_);
         }
     }
     loading_ = false;

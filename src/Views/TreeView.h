@@ -2,12 +2,14 @@
 // with a search box above it.
 //
 // Each time the connection becomes established the view clears the
-// inspector and loads, on the pool's worker and under the connection
-// service's lock, the block list and every block's symbols, while a spinner
-// turns. The worker only gathers the lists; the nodes are built in one task
-// on the UI thread. Losing the connection changes nothing in the tree: the
-// last load stays until the next one completes. A click on a tag that stands
-// for a variable adds it to the inspector.
+// inspector and loads, on the pool's worker, the block list and every
+// block's symbols (listAndBrowse, each call under the connection service's
+// lock), while a spinner turns. The worker only gathers the lists; the nodes
+// are built in one task on the UI thread. Every listed block gets a node; a
+// block whose browse failed has no tags, and the failure is logged. A failed
+// listing, or losing the connection, changes nothing in the tree: the last
+// load stays until the next one completes. A click on a tag that stands for
+// a variable adds it to the inspector.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +18,7 @@
 #include <vector>
 
 #include "Views/TreeItem.h"
-#include "vemo/s7browse.h"
+#include "vemo/core/OwnedLists.h"
 #include "vemo/ui/Widget.h"
 
 namespace vemo {
@@ -27,6 +29,7 @@ class ScrollView;
 class Stack;
 }  // namespace ui
 
+struct Catalog;
 class PlcConnection;
 class TagInspector;
 class ThreadPool;
@@ -36,10 +39,9 @@ public:
     static constexpr float kHeaderHeight = 50.0f;
     static constexpr float kSpinnerSize = 64.0f;
 
-    // Works with the process-wide connection service, pool and inspector.
-    explicit TreeView(ui::Widget* parent);
-    // Works with the given ones; the service and the pool must outlive every
-    // task the view queued (stop the pool before the view goes).
+    // Works with the given connection service, pool and inspector; the
+    // service and the pool must outlive every task the view queued (stop the
+    // pool before the view goes).
     TreeView(ui::Widget* parent, PlcConnection& connection, ThreadPool& pool, std::shared_ptr<TagInspector> inspector);
     // Clears the inspector (its rows borrow this view's symbols), then
     // releases the nodes and the block list.
@@ -59,7 +61,7 @@ public:
     // The height of the rows the last frame laid out (open nodes included).
     float contentHeight() const { return contentHeight_; }
     const std::vector<std::unique_ptr<DatablockItem>>& blockItems() const { return blockItems_; }
-    const s7_block_list& blocks() const { return blocks_; }
+    const BlockList& blocks() const { return blocks_; }
     const std::string& filterText() const { return filterText_; }
     ui::Stack* spinnerStack() const { return spinnerStack_; }
     ui::ImGuiPanel* headerPanel() const { return headerPanel_; }
@@ -67,16 +69,11 @@ public:
     ui::ImGuiPanel* treePanel() const { return treePanel_; }
 
 private:
-    struct LoadResult;
-
-    // On the worker: lists the blocks and browses each one, every library
-    // call under the service's lock. Touches nothing of the view.
-    static std::shared_ptr<LoadResult> loadData(PlcConnection& connection);
-    // On the UI thread: queues loadData and shows the spinner.
+    // On the UI thread: queues the load and shows the spinner.
     void startLoad();
-    // On the UI thread: replaces the tree with a finished load (null: the
-    // load failed with an exception).
-    void finishLoad(LoadResult* result);
+    // On the UI thread: replaces the tree with a finished load unless its
+    // listing failed (null: the load failed with an exception).
+    void finishLoad(Catalog* catalog);
     void buildSearchBox();
 
     PlcConnection* connection_;
@@ -89,7 +86,8 @@ private:
     ui::ImGuiPanel* treePanel_ = nullptr;
     std::string filterText_;
     std::string appliedFilter_;
-    s7_block_list blocks_{};
+    // Declared before the nodes, which borrow its records: they go first.
+    BlockList blocks_;
     std::vector<std::unique_ptr<DatablockItem>> blockItems_;
     // A load is queued or running. Written and read on the UI thread only:
     // set when the load is queued, cleared by the task that hands it back.

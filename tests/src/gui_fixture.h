@@ -3,10 +3,10 @@
 // the test's own, torn down in the program's order (pool first).
 #pragma once
 
-#include "AssetPackage.h"
 #include "MainWindow.h"
-#include "PlcConnection.h"
-#include "ThreadPool.h"
+#include "vemo/core/AssetPackage.h"
+#include "vemo/core/PlcConnection.h"
+#include "vemo/core/ThreadPool.h"
 
 #include <gtest/gtest.h>
 

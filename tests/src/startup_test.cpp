@@ -3,11 +3,11 @@
 // directory of the test's own), and a window closed while a connect runs.
 #include "Startup.h"
 
-#include "PlcConnection.h"
 #include "Views/DefaultButton.h"
 #include "app_test_support.h"
 #include "gui_fixture.h"
 #include "loopback_server.h"
+#include "vemo/core/PlcConnection.h"
 
 #include <SDL.h>
 #include <gtest/gtest.h>

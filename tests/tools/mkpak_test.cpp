@@ -1,6 +1,6 @@
 // vemo-mkpak writes packages that the browser's reader accepts and searches
 // correctly, and the build's own assets.pak holds what the program asks for.
-#include "AssetPackage.h"
+#include "vemo/core/AssetPackage.h"
 
 #include <gtest/gtest.h>
 

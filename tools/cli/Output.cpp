@@ -134,19 +134,19 @@ std::string formatBrowse(Format format, const std::vector<Variable>& variables) 
     return table(rows);
 }
 
-nlohmann::json jsonValue(const ReadValue& value) {
+nlohmann::json jsonValue(const ValueText& value) {
     switch (value.kind) {
-    case ReadValue::Kind::Empty: return nullptr;
-    case ReadValue::Kind::Bool: return value.text == "true";
-    case ReadValue::Kind::Text: return value.text;
-    case ReadValue::Kind::Integer: {
-        // The text is formatValue's decimal form of a 64-bit integer.
+    case ValueKind::Empty: return nullptr;
+    case ValueKind::Bool: return value.text == "true";
+    case ValueKind::Text: return value.text;
+    case ValueKind::Integer: {
+        // The text is describeValue's decimal form of a 64-bit integer.
         if (value.text.front() == '-') {
             return std::stoll(value.text);
         }
         return std::stoull(value.text);
     }
-    case ReadValue::Kind::Real: {
+    case ValueKind::Real: {
         const double number = std::strtod(value.text.c_str(), nullptr);
         if (!std::isfinite(number)) {
             return value.text;
@@ -157,7 +157,7 @@ nlohmann::json jsonValue(const ReadValue& value) {
     return nullptr;
 }
 
-std::string formatRead(Format format, const std::vector<Variable>& variables, const std::vector<ReadValue>& values,
+std::string formatRead(Format format, const std::vector<Variable>& variables, const std::vector<ValueText>& values,
                        const std::string& time, bool header) {
     if (format == Format::Json) {
         nlohmann::json list = nlohmann::json::array();

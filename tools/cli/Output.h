@@ -29,11 +29,11 @@ std::string formatBrowse(Format format, const std::vector<Variable>& variables);
 // shortest text that reads back as the same value), BOOL as true/false,
 // texts as strings, infinities and NaN as the strings "inf", "-inf", "nan",
 // and a value without a text form as null.
-nlohmann::json jsonValue(const ReadValue& value);
+nlohmann::json jsonValue(const ValueText& value);
 
 // One read round. `time` is empty outside --watch; with it, every line or
 // element carries the time stamp. `header` asks for the CSV header line.
-std::string formatRead(Format format, const std::vector<Variable>& variables, const std::vector<ReadValue>& values,
+std::string formatRead(Format format, const std::vector<Variable>& variables, const std::vector<ValueText>& values,
                        const std::string& time, bool header);
 
 // Local time with milliseconds: "2026-12-10 04:20:01.123".

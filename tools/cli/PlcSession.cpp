@@ -1,45 +1,15 @@
 #include "PlcSession.h"
 
-#include "ReadValues.h"
-#include "ValueFormat.h"
+#include "vemo/core/ChunkedRead.h"
 
 #include <fmt/format.h>
 
-#include <algorithm>
 #include <new>
+#include <stdexcept>
 
 namespace vemo::cli {
 
 namespace {
-
-// The kind of JSON value a value's text stands for, from the value's own
-// type (STRING tags arrive as byte arrays and are texts).
-ReadValue::Kind kindOf(const s7_value* value, uint8_t datatype) {
-    if (datatype == S7_DATATYPE_STRING) {
-        return ReadValue::Kind::Text;
-    }
-    switch (s7_value_type(value)) {
-    case S7_TYPE_BOOL: return ReadValue::Kind::Bool;
-    case S7_TYPE_U8:
-    case S7_TYPE_U16:
-    case S7_TYPE_U32:
-    case S7_TYPE_U64:
-    case S7_TYPE_I8:
-    case S7_TYPE_I16:
-    case S7_TYPE_I32:
-    case S7_TYPE_I64:
-    case S7_TYPE_BITS8:
-    case S7_TYPE_BITS16:
-    case S7_TYPE_BITS32:
-    case S7_TYPE_BITS64:
-    case S7_TYPE_U64_ALT:
-    case S7_TYPE_I64_ALT: return ReadValue::Kind::Integer;
-    case S7_TYPE_F32:
-    case S7_TYPE_F64: return ReadValue::Kind::Real;
-    case S7_TYPE_STRING: return ReadValue::Kind::Text;
-    default: return ReadValue::Kind::Empty;
-    }
-}
 
 void check(const char* step, uint8_t code) {
     if (code != S7_OK) {
@@ -57,9 +27,10 @@ PlcSession::PlcSession() : client_(vemoc_s7_client_new()) {
     }
 }
 
-PlcSession::~PlcSession() {
-    s7_block_list_free(&list_);
-    vemoc_s7_client_free(client_);
+PlcSession::~PlcSession() { vemoc_s7_client_free(client_); }
+
+ClientAccess PlcSession::access() const {
+    return [client = client_](const ClientCall& call) { call(client); };
 }
 
 void PlcSession::connect(const std::string& host, uint16_t port, uint32_t timeoutMs) {
@@ -78,11 +49,10 @@ void PlcSession::loadBlocks() {
     if (listed_) {
         return;
     }
-    check("list blocks", vemoc_s7_client_list_datablocks(client_, &list_));
+    check("list blocks", listBlocks(access(), list_));
     listed_ = true;
-    blocks_.reserve(list_.count);
-    for (uint32_t i = 0; i < list_.count; ++i) {
-        const s7_block& b = list_.items[i];
+    blocks_.reserve(list_.size());
+    for (const s7_block& b : list_) {
         blocks_.push_back(Block{b.number, b.name, b.object_id, b.type_info_id});
     }
 }
@@ -92,69 +62,42 @@ const std::vector<Block>& PlcSession::blocks() {
     return blocks_;
 }
 
-std::vector<Variable> PlcSession::browse(const std::vector<std::string>& blockNames,
-                                         const std::function<void(size_t, size_t)>& progress) {
+std::vector<Variable> PlcSession::browse(const std::vector<std::string>& blockNames, const BrowseProgress& progress) {
     loadBlocks();
-    std::vector<const s7_block*> chosen;
-    for (uint32_t i = 0; i < list_.count; ++i) {
-        const s7_block* b = &list_.items[i];
-        if (blockNames.empty() || std::find(blockNames.begin(), blockNames.end(), b->name) != blockNames.end()) {
-            chosen.push_back(b);
-        }
+    const std::vector<BrowsedBlock> browsed = browseBlocks(access(), list_, blockNames, progress);
+    if (const BrowsedBlock* failed = firstFailure(browsed)) {
+        throw StepError{"browse", failed->code};
     }
     std::vector<Variable> variables;
-    for (size_t i = 0; i < chosen.size(); ++i) {
-        s7_symbol_list symbols{};
-        check("browse", vemoc_s7_client_browse_block(client_, chosen[i], &symbols));
-        try {
-            for (uint32_t k = 0; k < symbols.count; ++k) {
-                const s7_symbol& s = symbols.items[k];
-                variables.push_back(Variable{chosen[i]->name, s.name, s.datatype, s.address.object_id,
-                                             s.address.attribute_id,
-                                             std::vector<uint32_t>(s.address.path, s.address.path + s.address.path_count)});
-            }
-        } catch (...) {
-            s7_symbol_list_free(&symbols);
-            throw;
-        }
-        s7_symbol_list_free(&symbols);
-        if (progress) {
-            progress(i + 1, chosen.size());
+    for (const BrowsedBlock& b : browsed) {
+        for (const s7_symbol& s : b.symbols) {
+            variables.push_back(Variable{b.block->name, s.name, s.datatype, s.address.object_id, s.address.attribute_id,
+                                         std::vector<uint32_t>(s.address.path, s.address.path + s.address.path_count)});
         }
     }
     return variables;
 }
 
-std::vector<ReadValue> PlcSession::read(const std::vector<Variable>& variables) {
-    const uint32_t limit = maxReadItems();
-    std::vector<ReadValue> texts;
-    texts.reserve(variables.size());
+std::vector<ValueText> PlcSession::read(const std::vector<Variable>& variables) {
     // Addresses that borrow each variable's path: the library only reads them.
     std::vector<s7_item_address> addresses;
+    std::vector<uint8_t> datatypes;
     addresses.reserve(variables.size());
+    datatypes.reserve(variables.size());
     for (const Variable& v : variables) {
         addresses.push_back(s7_item_address{v.objectId, v.attributeId, const_cast<uint32_t*>(v.path.data()),
                                             static_cast<uint32_t>(v.path.size())});
+        datatypes.push_back(v.datatype);
     }
-    for (size_t start = 0; start < addresses.size(); start += limit) {
-        const size_t count = std::min<size_t>(limit, addresses.size() - start);
-        std::vector<const s7_item_address*> chunk;
-        for (size_t i = 0; i < count; ++i) {
-            chunk.push_back(&addresses[start + i]);
-        }
-        s7_value** raw = nullptr;
-        check("read", vemoc_s7_client_read(client_, chunk.data(), static_cast<uint32_t>(count), &raw));
-        const vemo::ReadValues values(raw, count);
-        for (size_t i = 0; i < count; ++i) {
-            const uint8_t datatype = variables[start + i].datatype;
-            ReadValue value{formatValue(values[i], datatype), kindOf(values[i], datatype)};
-            if (value.text.empty() && value.kind != ReadValue::Kind::Text) {
-                value.kind = ReadValue::Kind::Empty;
-            }
-            texts.push_back(std::move(value));
-        }
+    ReadResult result = readInChunks(client_, addresses, datatypes);
+    switch (result.status) {
+    case ReadResult::Status::Read: return std::move(result.values);
+    case ReadResult::Status::LimitFailed: throw StepError{"item limit", result.code};
+    case ReadResult::Status::ReadFailed: throw StepError{"read", result.code};
+    case ReadResult::Status::NoValues:
+    case ReadResult::Status::NotRun: break;
     }
-    return texts;
+    throw std::runtime_error("read failed: the library answered without values");
 }
 
 } // namespace vemo::cli

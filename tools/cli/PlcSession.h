@@ -1,10 +1,14 @@
-// One connection of the command-line tool: connect, list, browse and read,
-// each failure carried as the step that failed and the library's code.
+// One connection of the command-line tool: connect, list, browse and read
+// (the listing, browsing and chunked reading are the core's, as in the
+// program), each failure carried as the step that failed and the library's
+// code.
 #pragma once
 
-#include <vemo/s7browse.h>
 #include <vemo/s7client.h>
-#include <vemo/s7read.h>
+
+#include "vemo/core/Browse.h"
+#include "vemo/core/OwnedLists.h"
+#include "vemo/core/ValueFormat.h"
 
 #include <cstdint>
 #include <functional>
@@ -38,14 +42,6 @@ struct Variable {
     std::vector<uint32_t> path;
 };
 
-// A value as read: the text the inspector shows, and what kind of JSON
-// value that text stands for.
-struct ReadValue {
-    enum class Kind { Empty, Bool, Integer, Real, Text };
-    std::string text; // formatValue's text
-    Kind kind = Kind::Empty;
-};
-
 class PlcSession {
 public:
     PlcSession();
@@ -60,18 +56,20 @@ public:
     // The blocks in the controller's order, then the memory areas.
     const std::vector<Block>& blocks();
     // The variables of the named blocks (all blocks when empty), in list
-    // order; progress(done, total) after each block.
-    std::vector<Variable> browse(const std::vector<std::string>& blockNames,
-                                 const std::function<void(size_t, size_t)>& progress);
+    // order; progress(done, total) after each block. Every named block is
+    // browsed; if any failed, the first failure in list order is thrown.
+    std::vector<Variable> browse(const std::vector<std::string>& blockNames, const BrowseProgress& progress);
     // Reads in chunks of at most the controller's item limit; the values
     // are in the order of `variables`.
-    std::vector<ReadValue> read(const std::vector<Variable>& variables);
+    std::vector<ValueText> read(const std::vector<Variable>& variables);
 
 private:
     void loadBlocks();
+    // Every library call straight on the handle: the tool has no other thread.
+    ClientAccess access() const;
 
     vemoc_s7_client* client_;
-    s7_block_list list_{};
+    BlockList list_;
     std::vector<Block> blocks_;
     bool listed_ = false;
 };

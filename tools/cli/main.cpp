@@ -10,7 +10,7 @@
 // standard error; standard output then holds nothing partial.
 #include "Output.h"
 #include "PlcSession.h"
-#include "SymbolPath.h"
+#include "vemo/core/SymbolPath.h"
 
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>

@@ -1,16 +1,17 @@
 // The whole program in one process: the real main window, headless, against
 // the simulator over loopback. The operator's steps are typed and clicked:
 // connect, open a block, pick tags and watch their values, search, remove a
-// row, disconnect, reconnect, and lose the controller mid-session.
+// row, disconnect, reconnect, lose the controller mid-session, and connect
+// to one on which browses fail.
 #include "MainWindow.h"
 
-#include "Views/TagInspector.h"
 #include "Views/DefaultButton.h"
 #include "Views/InspectorView.h"
 #include "Views/TopBarView.h"
 #include "Views/TreeView.h"
 #include "app_test_support.h"
 #include "gui_fixture.h"
+#include "vemo/core/TagInspector.h"
 
 #include "Program.h"
 #include "Server.h"
@@ -23,6 +24,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -56,6 +60,7 @@ protected:
         GuiTest::SetUp();
         vemo::sim::ServerOptions options;
         options.port = 0;
+        options.controller.fault = fault();
         sim_ = std::make_unique<vemo::sim::Server>(program(), options);
         frames(2);
     }
@@ -64,6 +69,7 @@ protected:
         GuiTest::TearDown();
     }
     virtual vemo::sim::Program program() const { return vemo::sim::Program::builtIn(); }
+    virtual vemo::sim::Fault fault() const { return {}; }
 
     TreeView* tree() const { return mainWindow_->treeView(); }
     TagInspector& inspector() const { return *tree()->inspector(); }
@@ -312,6 +318,67 @@ TEST_F(MainWindowSession, AControllerThatGoesAwayLeavesTheProgramResponsive) {
     click(treeRow(0, 0, true));
     ASSERT_TRUE(runUntil([&] { return tree()->contentHeight() < height; }));
 }
+
+// A controller on which browses fail: every listed block is still in the
+// tree, a failed one without tags, and each failure is logged.
+struct BrowseFault {
+    const char* name;
+    const char* fault;
+    std::optional<std::uint64_t> arg;
+    std::size_t failedBlocks;  // how many blocks, from the first, fail
+    const char* code;
+};
+
+// Names the case in the test list.
+void PrintTo(const BrowseFault& fault, std::ostream* out) { *out << fault.fault; }
+
+class FailedBrowseSession : public MainWindowSession, public ::testing::WithParamInterface<BrowseFault> {
+protected:
+    vemo::sim::Fault fault() const override { return vemo::sim::Fault::parse(GetParam().fault, GetParam().arg); }
+};
+
+TEST_P(FailedBrowseSession, EveryBlockIsInTheTreeAFailedOneWithoutTagsAndLogged) {
+    const BrowseFault& param = GetParam();
+    std::string log;
+    {
+        const vemo::test::CapturedStreams captured;
+        ASSERT_EQ(service_.connect("127.0.0.1", sim_->port()), S7_OK);
+        ASSERT_TRUE(runUntil([&] { return loaded(); }));
+        log = captured.out();
+    }
+    const std::vector<std::string> blocks = {"Conveyor", "Tank", "Recipes", "I", "Q", "M", "S7Timers", "S7Counters"};
+    ASSERT_EQ(tree()->blockItems().size(), blocks.size());
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        const auto& item = *tree()->blockItems()[i];
+        SCOPED_TRACE(blocks[i]);
+        EXPECT_EQ(item.block()->name, blocks[i]);
+        const bool failed = i < param.failedBlocks;
+        EXPECT_EQ(item.children().empty(), failed) << "every block of the program has members";
+        // The log line naming this block's browse, if any.
+        std::string line;
+        std::istringstream lines(log);
+        for (std::string l; std::getline(lines, l);) {
+            if (l.find("Browsing block " + blocks[i] + " failed: ") != std::string::npos) line = l;
+        }
+        if (failed) {
+            EXPECT_NE(line.find("[WARN ]"), std::string::npos) << line;
+            EXPECT_NE(line.find(std::string("failed: ") + param.code), std::string::npos) << line;
+        } else {
+            EXPECT_EQ(line, "");
+        }
+    }
+    EXPECT_TRUE(tree()->headerPanel()->isVisible());
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FailedBrowseSession,
+                         ::testing::Values(
+                             // The first data block's type nests into itself:
+                             // only its browse fails.
+                             BrowseFault{"OneBlock", "self-referencing-type", std::nullopt, 1, "S7_ERR_PROTOCOL (5)"},
+                             // The connection closes at the first browse: that
+                             // browse and every later one, the last included.
+                             BrowseFault{"EveryBlock", "close-at-request", 7, 8, "S7_ERR_NOT_CONNECTED (9)"}),
+                         [](const ::testing::TestParamInfo<BrowseFault>& param) { return param.param.name; });
 
 // 200 data blocks of 500 members each: 100 000 variables.
 class LargeProgramSession : public MainWindowSession {

@@ -78,7 +78,7 @@ TEST(DatablockItem, BuildsNestedTagNodesFromTheSymbolNames) {
     for (const BuildCase& c : cases) {
         const TestBlock block("DB1");
         const vemo::TreeItemContext context;
-        const DatablockItem item(&block.block, vemo::test::makeSymbols(c.symbols), context);
+        const DatablockItem item(&block.block, vemo::SymbolList(vemo::test::makeSymbols(c.symbols)), context);
         EXPECT_EQ(dump(item), c.tree) << c.rule;
         EXPECT_EQ(item.block(), &block.block);
     }
@@ -101,11 +101,11 @@ class Filtering : public ::testing::Test {
 protected:
     Filtering()
         : item_(&block_.block,
-                vemo::test::makeSymbols({{"Conveyor.Motors[1].Speed"},
-                                         {"Conveyor.Motors[1].Current"},
-                                         {"Conveyor.BeltSpeed"},
-                                         {"Conveyor.Status"},
-                                         {"Conveyor.\xC3\x84rger"}}),
+                vemo::SymbolList(vemo::test::makeSymbols({{"Conveyor.Motors[1].Speed"},
+                                                          {"Conveyor.Motors[1].Current"},
+                                                          {"Conveyor.BeltSpeed"},
+                                                          {"Conveyor.Status"},
+                                                          {"Conveyor.\xC3\x84rger"}})),
                 context_) {}
 
     // The full paths of the shown tag nodes, depth-first.
@@ -167,7 +167,7 @@ TEST_F(Filtering, ClearingTheFilterShowsEverythingAgain) {
 TEST(DatablockItemFilter, ABlockWithoutTagsIsShownOnlyWithoutAFilter) {
     const TestBlock block("S7Counters", 83);
     const vemo::TreeItemContext context;
-    DatablockItem item(&block.block, s7_symbol_list{}, context);
+    DatablockItem item(&block.block, vemo::SymbolList(), context);
     item.applyFilter("S7");
     EXPECT_FALSE(item.isVisible()) << "the block's own name does not count";
     item.applyFilter("");

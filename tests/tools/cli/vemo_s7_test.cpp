@@ -257,6 +257,34 @@ TEST_F(VemoS7, FailuresExitWithTheirCodeAndPrintNothingPartial) {
     }
 }
 
+TEST_F(VemoS7, ABlockThatFailsToBrowseFailsWhatNeedsItAndNothingElse) {
+    // The first data block, Data, holds a member of its own type: its browse
+    // fails, the one of Other does not.
+    BackgroundProcess faulty({VEMO_SIM_EXE, "--port", "0", "--program", (dir_ / "program.json").string(), "--fault",
+                              "self-referencing-type"});
+    const std::string port = faulty.firstLine().substr(faulty.firstLine().rfind(':') + 1);
+    const auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin() + 1, {"127.0.0.1", "-p", port});
+        args.insert(args.begin(), VEMO_S7_EXE);
+        return runProcess(args);
+    };
+
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"browse"}, {"browse", "--block", "Data"}, {"read", "Other.Label", "Data.Flag"}}) {
+        const ProcessResult r = run(args);
+        EXPECT_EQ(r.exitCode, 3) << args.back();
+        EXPECT_EQ(r.err, "browse failed: S7_ERR_PROTOCOL (5)\n") << args.back();
+        EXPECT_EQ(r.out, "") << args.back();
+    }
+
+    const ProcessResult read = run({"read", "Other.Label"});
+    EXPECT_EQ(read.exitCode, 0) << read.err;
+    EXPECT_EQ(read.out, "Other.Label  STRING  a, \"quoted\" text\n");
+    const ProcessResult browse = run({"browse", "--block", "Other", "--filter", "Label", "--csv"});
+    EXPECT_EQ(browse.exitCode, 0) << browse.err;
+    EXPECT_EQ(lines(browse.out).at(1).rfind("Other,Other.Label,STRING,", 0), 0u) << browse.out;
+}
+
 TEST_F(VemoS7, WatchRepeatsUntilInterruptedWithRisingCounterValues) {
     BackgroundProcess watch({VEMO_S7_EXE, "read", "127.0.0.1", "-p", port_, "Data.Ticks", "Data.Debt", "--watch",
                              "--interval", "50", "--json"});

@@ -1,4 +1,4 @@
-#include "AssetPackage.h"
+#include "vemo/core/AssetPackage.h"
 
 #include <algorithm>
 #include <cstring>

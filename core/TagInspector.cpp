@@ -1,18 +1,16 @@
-#include "Views/TagInspector.h"
+#include "vemo/core/TagInspector.h"
 
 #include <algorithm>
 #include <chrono>
 #include <exception>
 #include <limits>
+#include <stdexcept>
 #include <utility>
 
 #include <vemo/s7datatype.h>
-#include "Logger.h"
-#include "PlcConnection.h"
-#include "ReadValues.h"
-#include "ThreadPool.h"
-#include "ValueFormat.h"
-#include "vemo/ui/Application.h"
+#include "vemo/core/Logger.h"
+#include "vemo/core/PlcConnection.h"
+#include "vemo/core/ThreadPool.h"
 
 namespace vemo {
 
@@ -62,21 +60,13 @@ struct TagInspector::Snapshot {
     }
 };
 
-const std::shared_ptr<TagInspector>& TagInspector::instance() {
-    static const std::shared_ptr<TagInspector> inspector =
-        std::make_shared<TagInspector>(*PlcConnection::instance(), ThreadPool::instance());
-    return inspector;
-}
-
-TagInspector::TagInspector(PlcConnection& connection, ThreadPool& pool) : TagInspector(connection, pool, Hooks{}) {}
-
 TagInspector::TagInspector(PlcConnection& connection, ThreadPool& pool, Hooks hooks)
     : connection_(&connection), hooks_(std::move(hooks)) {
+    if (!hooks_.post) {
+        throw std::invalid_argument("TagInspector needs a hook that posts to the UI thread");
+    }
     if (!hooks_.submit) {
         hooks_.submit = [&pool](std::function<void()> task) { pool.submit(std::move(task)); };
-    }
-    if (!hooks_.post) {
-        hooks_.post = [](std::function<void()> fn) { ui::Application::dispatchToMainThread(std::move(fn)); };
     }
     if (!hooks_.now) {
         hooks_.now = steadyNanoseconds;
@@ -126,20 +116,19 @@ void TagInspector::update() {
         hooks_.submit([connection = connection_, calls = hooks_.calls, post = hooks_.post,
                        alive = std::weak_ptr<int>(alive_), self = this, generation = generation_,
                        snapshot = std::move(snapshot)] {
-            std::uint8_t code = kRefreshFailed;
-            std::vector<std::string> texts(snapshot->datatypes.size());
+            ReadResult result;
             try {
-                refresh(connection, calls, *snapshot, code, texts);
+                result = refresh(connection, calls, *snapshot);
             } catch (const std::exception&) {
                 // The service's lock could not be taken, or memory ran out
-                // while formatting: the previous texts stay.
-                code = kRefreshFailed;
+                // while formatting: the result stays NotRun and the previous
+                // texts stay.
             }
             // The worker never touches the inspector; the UI thread applies
             // the texts if the inspector is still there.
-            post([alive, self, generation, code, texts = std::move(texts)]() mutable {
+            post([alive, self, generation, result = std::move(result)]() mutable {
                 if (alive.expired()) return;
-                self->apply(generation, code, std::move(texts));
+                self->apply(generation, std::move(result));
             });
         });
     } catch (const std::exception& e) {
@@ -149,48 +138,25 @@ void TagInspector::update() {
     }
 }
 
-void TagInspector::refresh(PlcConnection* connection, const ClientCalls& calls, const Snapshot& snapshot,
-                           std::uint8_t& code, std::vector<std::string>& texts) {
+ReadResult TagInspector::refresh(PlcConnection* connection, const ReadCalls& calls, const Snapshot& snapshot) {
+    // Not connected: the library is not asked, and the result says so.
+    ReadResult result;
     connection->withClient([&](vemoc_s7_client* client) {
         if (connection->getState() != ConnectionState::Connected) return;
-        std::uint32_t limit = 0;
-        code = calls.maxReadItems(client, &limit);
-        if (code != S7_OK) return;
-        if (limit == 0) {
-            code = kRefreshFailed;
-            return;
-        }
-        std::vector<const s7_item_address*> items;
-        items.reserve(snapshot.addresses.size());
-        for (const s7_item_address& address : snapshot.addresses) {
-            items.push_back(&address);
-        }
-        const std::size_t total = items.size();
-        for (std::size_t start = 0; start < total; start += limit) {
-            const auto count = static_cast<std::uint32_t>(std::min<std::size_t>(limit, total - start));
-            s7_value** values = nullptr;
-            code = calls.read(client, items.data() + start, count, &values);
-            if (code != S7_OK) return;
-            if (values == nullptr) {
-                code = kRefreshFailed;
-                return;
-            }
-            const ReadValues owned(values, count);
-            for (std::uint32_t i = 0; i < count; ++i) {
-                texts[start + i] = formatValue(owned[i], snapshot.datatypes[start + i]);
-            }
-        }
-        code = S7_OK;
+        result = readInChunks(client, snapshot.addresses, snapshot.datatypes, calls);
     });
+    return result;
 }
 
-void TagInspector::apply(std::uint64_t generation, std::uint8_t code, std::vector<std::string> texts) {
+void TagInspector::apply(std::uint64_t generation, ReadResult result) {
     refreshing_ = false;
-    // A late result for rows that have changed since, a failed read, or a
-    // result that does not fit the rows: the previous texts stay.
-    if (code != S7_OK || generation != generation_ || texts.size() != rows_.size() || texts.empty()) return;
+    // A late result for rows that have changed since, a refresh that did not
+    // read, or a result that does not fit the rows: the previous texts stay.
+    if (!result.ok() || generation != generation_ || result.values.size() != rows_.size() || result.values.empty()) {
+        return;
+    }
     for (std::size_t i = 0; i < rows_.size(); ++i) {
-        rows_[i].valueText = std::move(texts[i]);
+        rows_[i].valueText = std::move(result.values[i].text);
     }
 }
 

@@ -1,6 +1,6 @@
 // The worker pool: start-up errors, first-in-first-out order, tasks dropped
 // when their widget is gone, and a shutdown that drains the queue.
-#include "ThreadPool.h"
+#include "vemo/core/ThreadPool.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Log lines as they reach standard output and standard error: level tags,
 // colours, streams, the caller's name, time stamps, and formatting failures
 // that must never reach the caller.
-#include "Logger.h"
+#include "vemo/core/Logger.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Splitting symbolic names into tree components, and the search match.
-#include "SymbolPath.h"
+#include "vemo/core/SymbolPath.h"
 
 #include <gtest/gtest.h>
 

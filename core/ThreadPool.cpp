@@ -1,6 +1,6 @@
-#include "ThreadPool.h"
+#include "vemo/core/ThreadPool.h"
 
-#include "Logger.h"
+#include "vemo/core/Logger.h"
 
 #include <exception>
 #include <stdexcept>

@@ -2,8 +2,8 @@
 // captured console streams, and a connection service kept busy on purpose.
 #pragma once
 
-#include "AssetPackage.h"
-#include "PlcConnection.h"
+#include "vemo/core/AssetPackage.h"
+#include "vemo/core/PlcConnection.h"
 
 #include <gtest/gtest.h>
 
@@ -79,7 +79,7 @@ public:
     TempDir() {
         static std::atomic<int> counter{0};
         path_ = std::filesystem::path(::testing::TempDir()) /
-                ("vemo_app_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
+                ("vemo_test_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
         std::filesystem::remove_all(path_);
         std::filesystem::create_directories(path_);
     }

@@ -1,7 +1,7 @@
 // The connection service: the state it shows before it waits for the
 // client's mutex, the codes it passes on, the controller type text across
 // failures and disconnects, and a mutex that is never left held.
-#include "PlcConnection.h"
+#include "vemo/core/PlcConnection.h"
 
 #include "app_test_support.h"
 #include "loopback_server.h"

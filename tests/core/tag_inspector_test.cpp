@@ -3,75 +3,32 @@
 // and run when the test says so, and the clock is the test's. The
 // connection service is connected to the in-process simulator; the reads go
 // to a recording fake, or to the real library where the values matter.
-#include "Views/TagInspector.h"
+#include "vemo/core/TagInspector.h"
 
-#include "PlcConnection.h"
-#include "ThreadPool.h"
+#include "fake_reads.h"
 #include "test_symbols.h"
+#include "vemo/core/PlcConnection.h"
+#include "vemo/core/ThreadPool.h"
 
 #include "Program.h"
 #include "Server.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace {
 
 using vemo::TagInspector;
+using vemo::test::FakeReads;
 using vemo::test::OwnedSymbols;
 using vemo::test::TestSymbol;
 
 constexpr std::int64_t kSecond = TagInspector::kRefreshIntervalNs;
-
-// Reads answered without a controller: every value is an INT of object id
-// times 100 plus the number of the refresh, so a text tells which row it was
-// read for and when. Records the object ids of every request.
-struct FakeReads {
-    static inline std::uint32_t limit = 16;
-    static inline std::uint8_t limitCode = S7_OK;
-    static inline int failingRead = -1;  // index of the read that fails, counted over all reads
-    static inline bool nullValues = false;
-    static inline int refreshNumber = 0;
-    static inline std::vector<std::vector<std::uint32_t>> requests;
-
-    static void reset() {
-        limit = 16;
-        limitCode = S7_OK;
-        failingRead = -1;
-        nullValues = false;
-        refreshNumber = 0;
-        requests.clear();
-    }
-
-    static std::uint8_t maxReadItems(const vemoc_s7_client* client, std::uint32_t* out) {
-        if (client == nullptr) return S7_ERR_ARGUMENT;
-        *out = limit;
-        return limitCode;
-    }
-
-    static std::uint8_t read(vemoc_s7_client*, const s7_item_address* const* items, std::uint32_t count,
-                             s7_value*** values) {
-        std::vector<std::uint32_t> ids;
-        for (std::uint32_t i = 0; i < count; ++i) ids.push_back(items[i]->object_id);
-        requests.push_back(ids);
-        if (static_cast<int>(requests.size()) - 1 == failingRead) return S7_ERR_READ;
-        if (nullValues) {
-            *values = nullptr;
-            return S7_OK;
-        }
-        auto** array = static_cast<s7_value**>(std::calloc(count, sizeof(s7_value*)));
-        for (std::uint32_t i = 0; i < count; ++i) {
-            array[i] = s7_value_new_i32(static_cast<std::int32_t>(ids[i] * 100 + refreshNumber));
-        }
-        *values = array;
-        return S7_OK;
-    }
-};
 
 class TagInspectorTest : public ::testing::Test {
 protected:
@@ -82,10 +39,10 @@ protected:
         options.record = true;
         sim_ = std::make_unique<vemo::sim::Server>(vemo::sim::Program::builtIn(), options);
         ASSERT_EQ(service_.connect("127.0.0.1", sim_->port()), S7_OK);
-        makeInspector(TagInspector::ClientCalls{&FakeReads::maxReadItems, &FakeReads::read});
+        makeInspector(vemo::ReadCalls{&FakeReads::maxReadItems, &FakeReads::read});
     }
 
-    void makeInspector(TagInspector::ClientCalls calls) {
+    void makeInspector(vemo::ReadCalls calls) {
         TagInspector::Hooks hooks;
         hooks.submit = [this](std::function<void()> task) { tasks_.push_back(std::move(task)); };
         hooks.post = [this](std::function<void()> fn) { posted_.push_back(std::move(fn)); };
@@ -133,6 +90,12 @@ std::vector<TestSymbol> numberedTags(int n) {
     std::vector<TestSymbol> symbols;
     for (int i = 0; i < n; ++i) symbols.push_back({"DB1.Tag" + std::to_string(i + 1), 5});
     return symbols;
+}
+
+TEST_F(TagInspectorTest, ThereIsNoInspectorWithoutAWayToTheUiThread) {
+    TagInspector::Hooks hooks;
+    hooks.submit = [this](std::function<void()> task) { tasks_.push_back(std::move(task)); };
+    EXPECT_THROW(TagInspector(service_, pool_, std::move(hooks)), std::invalid_argument);
 }
 
 TEST_F(TagInspectorTest, RowsAreUniquePerTagAndTheGenerationCountsRealChanges) {
@@ -280,7 +243,7 @@ class TagInspectorReads : public TagInspectorTest {
 protected:
     void SetUp() override {
         TagInspectorTest::SetUp();
-        makeInspector(TagInspector::ClientCalls{});
+        makeInspector(vemo::ReadCalls{});
         service_.withClient([this](vemoc_s7_client* client) {
             ASSERT_EQ(vemoc_s7_client_list_datablocks(client, &blocks_), S7_OK);
             ASSERT_GT(blocks_.count, 0u);

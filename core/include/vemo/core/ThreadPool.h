@@ -2,10 +2,11 @@
 // off the UI thread. Tasks run first in, first out; with the one worker the
 // start-up creates, they run one after another in submission order.
 //
-// A task may be guarded by the lifetime token of the widget that submitted
-// it (vemo::ui::Widget::lifetime()): if the widget is gone by the time the
-// task reaches the front of the queue, the task is dropped unrun. Tasks hand
-// their results back to the UI thread themselves; the pool returns nothing.
+// A task may be guarded by a lifetime token of whoever submitted it (in the
+// program, the submitting widget's lifetime()): if its owner is gone by the
+// time the task reaches the front of the queue, the task is dropped unrun.
+// Tasks hand their results back to the UI thread themselves; the pool
+// returns nothing.
 #pragma once
 
 #include <condition_variable>

@@ -4,10 +4,14 @@
 // on the UI thread. At most once a second, and never while the previous
 // refresh is still out, update() hands a snapshot of the rows to the pool's
 // worker, which reads every value under the connection service's lock, in
-// requests of at most the controller's item limit, and posts the texts back
-// to the UI thread. A result is applied only if the rows have not changed
-// since the snapshot (the generation counter says so); otherwise, and after
-// any failure, the previous texts stay.
+// chunks of the controller's item limit (readInChunks), and posts the texts
+// back to the UI thread through the post hook. A result is applied only if
+// the rows have not changed since the snapshot (the generation counter says
+// so); otherwise, and after any failure, the previous texts stay.
+//
+// The inspector knows no UI toolkit: whoever builds it says how a result
+// reaches the UI thread (the program's main window passes the toolkit's
+// dispatch to the main thread).
 //
 // Rows borrow the s7_symbol records of the tree view's loaded symbol lists
 // (name and identity). The refresh does not: its snapshot holds copies of the
@@ -22,8 +26,8 @@
 #include <string_view>
 #include <vector>
 
+#include "vemo/core/ChunkedRead.h"
 #include "vemo/s7browse.h"
-#include "vemo/s7read.h"
 
 namespace vemo {
 
@@ -41,35 +45,20 @@ class TagInspector {
 public:
     // The shortest time between the starts of two refreshes.
     static constexpr std::int64_t kRefreshIntervalNs = 1'000'000'000;
-    // The code a refresh ends with when it could not even ask the library.
-    static constexpr std::uint8_t kRefreshFailed = 10;
 
-    // The library calls a refresh makes; tests put recording fakes here.
-    struct ClientCalls {
-        std::uint8_t (*maxReadItems)(const vemoc_s7_client*, std::uint32_t*) = vemoc_s7_client_get_max_read_items;
-        std::uint8_t (*read)(vemoc_s7_client*, const s7_item_address* const*, std::uint32_t,
-                             s7_value***) = vemoc_s7_client_read;
-    };
-
-    // Where the inspector's work runs and what time it is. The defaults are
-    // the program's: the pool's worker, Application::dispatchToMainThread and
-    // the system clock in nanoseconds.
+    // Where the inspector's work runs, where its results go and what time it
+    // is. post has no default; submit defaults to the pool's worker, now to
+    // a monotonic clock in nanoseconds, calls to the library's.
     struct Hooks {
         std::function<void(std::function<void()>)> submit;  // runs the refresh on the worker
         std::function<void(std::function<void()>)> post;    // runs the result on the UI thread
         std::function<std::int64_t()> now;                  // nanoseconds
-        ClientCalls calls;
+        ReadCalls calls;
     };
 
-    // The process-wide inspector over PlcConnection::instance and
-    // ThreadPool::instance, created on first use. Shared so that the views
-    // holding it keep it alive however the statics are torn down.
-    static const std::shared_ptr<TagInspector>& instance();
-
     // An inspector over the given service and pool, which must outlive every
-    // refresh it starts (stop the pool first).
-    TagInspector(PlcConnection& connection, ThreadPool& pool);
-    // The same with hooks of the caller's; empty members take the defaults.
+    // refresh it starts (stop the pool first). Throws std::invalid_argument
+    // without a post hook; other empty hooks take their defaults.
     TagInspector(PlcConnection& connection, ThreadPool& pool, Hooks hooks);
     ~TagInspector();
     TagInspector(const TagInspector&) = delete;
@@ -93,9 +82,8 @@ public:
 private:
     struct Snapshot;
 
-    void apply(std::uint64_t generation, std::uint8_t code, std::vector<std::string> texts);
-    static void refresh(PlcConnection* connection, const ClientCalls& calls, const Snapshot& snapshot,
-                        std::uint8_t& code, std::vector<std::string>& texts);
+    void apply(std::uint64_t generation, ReadResult result);
+    static ReadResult refresh(PlcConnection* connection, const ReadCalls& calls, const Snapshot& snapshot);
 
     PlcConnection* connection_;
     Hooks hooks_;

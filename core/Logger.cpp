@@ -1,4 +1,4 @@
-#include "Logger.h"
+#include "vemo/core/Logger.h"
 
 #include <algorithm>
 #include <chrono>

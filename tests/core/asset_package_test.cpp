@@ -1,6 +1,6 @@
 // The asset package reader: every malformation it must refuse, with its
 // exact message, and lookups that rely on the byte-wise order of names.
-#include "AssetPackage.h"
+#include "vemo/core/AssetPackage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "PlcConnection.h"
+#include "vemo/core/PlcConnection.h"
 
 namespace vemo {
 

@@ -1,4 +1,4 @@
-#include "SymbolPath.h"
+#include "vemo/core/SymbolPath.h"
 
 namespace vemo {
 

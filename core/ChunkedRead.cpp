@@ -1,0 +1,55 @@
+#include "vemo/core/ChunkedRead.h"
+
+#include "vemo/core/ReadValues.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace vemo {
+
+namespace {
+
+ReadResult failed(ReadResult::Status status, std::uint8_t code) {
+    ReadResult result;
+    result.status = status;
+    result.code = code;
+    return result;
+}
+
+}  // namespace
+
+ReadResult readInChunks(vemoc_s7_client* client, std::span<const s7_item_address> addresses,
+                        std::span<const std::uint8_t> datatypes, const ReadCalls& calls) {
+    if (addresses.size() != datatypes.size()) {
+        throw std::invalid_argument("readInChunks: one data type per address");
+    }
+    std::uint32_t limit = 0;
+    if (const std::uint8_t code = calls.maxReadItems(client, &limit); code != S7_OK) {
+        return failed(ReadResult::Status::LimitFailed, code);
+    }
+    if (limit == 0) return failed(ReadResult::Status::NoValues, S7_OK);
+
+    std::vector<const s7_item_address*> items;
+    items.reserve(addresses.size());
+    for (const s7_item_address& address : addresses) {
+        items.push_back(&address);
+    }
+    ReadResult result;
+    result.values.reserve(items.size());
+    for (std::size_t start = 0; start < items.size(); start += limit) {
+        const auto count = static_cast<std::uint32_t>(std::min<std::size_t>(limit, items.size() - start));
+        s7_value** values = nullptr;
+        if (const std::uint8_t code = calls.read(client, items.data() + start, count, &values); code != S7_OK) {
+            return failed(ReadResult::Status::ReadFailed, code);
+        }
+        if (values == nullptr) return failed(ReadResult::Status::NoValues, S7_OK);
+        const ReadValues owned(values, count);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            result.values.push_back(describeValue(owned[i], datatypes[start + i]));
+        }
+    }
+    result.status = ReadResult::Status::Read;
+    return result;
+}
+
+}  // namespace vemo

@@ -1,0 +1,131 @@
+// The chunked read against a recording fake of the library: chunks of
+// exactly the item limit, values in the order of the addresses, and a
+// failure anywhere dropping everything read before it.
+#include "vemo/core/ChunkedRead.h"
+
+#include "fake_reads.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+using vemo::ReadResult;
+using vemo::ValueKind;
+using vemo::test::FakeReads;
+using Status = vemo::ReadResult::Status;
+
+constexpr std::uint8_t kDint = 7;
+
+class ChunkedRead : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FakeReads::reset();
+        FakeReads::limit = 4;
+        calls_.maxReadItems = FakeReads::maxReadItems;
+        calls_.read = FakeReads::read;
+    }
+    void TearDown() override { vemoc_s7_client_free(client_); }
+
+    // `n` addresses with object ids 1..n, all DINT.
+    ReadResult readIds(std::size_t n) {
+        addresses_.assign(n, s7_item_address{});
+        for (std::size_t i = 0; i < n; ++i) addresses_[i].object_id = static_cast<std::uint32_t>(i + 1);
+        datatypes_.assign(n, kDint);
+        return vemo::readInChunks(client_, addresses_, datatypes_, calls_);
+    }
+
+    // Never connected: the fake only needs a handle to be there.
+    vemoc_s7_client* client_ = vemoc_s7_client_new();
+    vemo::ReadCalls calls_;
+    std::vector<s7_item_address> addresses_;
+    std::vector<std::uint8_t> datatypes_;
+};
+
+TEST_F(ChunkedRead, ReadsInChunksOfExactlyTheItemLimitAndKeepsTheOrder) {
+    const struct {
+        std::size_t items;
+        std::uint32_t limit;
+        std::vector<std::size_t> chunks;
+    } cases[] = {
+        {10, 4, {4, 4, 2}},
+        {8, 4, {4, 4}},
+        {3, 20, {3}},
+        {3, 1, {1, 1, 1}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.items) + " items, limit " + std::to_string(c.limit));
+        FakeReads::requests.clear();
+        FakeReads::limit = c.limit;
+        const ReadResult result = readIds(c.items);
+        ASSERT_TRUE(result.ok());
+        std::vector<std::size_t> chunks;
+        std::vector<std::uint32_t> sent;
+        for (const auto& request : FakeReads::requests) {
+            chunks.push_back(request.size());
+            sent.insert(sent.end(), request.begin(), request.end());
+        }
+        EXPECT_EQ(chunks, c.chunks);
+        ASSERT_EQ(result.values.size(), c.items);
+        for (std::size_t i = 0; i < c.items; ++i) {
+            EXPECT_EQ(sent[i], i + 1) << "addresses go out in their order";
+            EXPECT_EQ(result.values[i].text, std::to_string((i + 1) * 100)) << "value " << i << " is address " << i << "'s";
+            EXPECT_EQ(result.values[i].kind, ValueKind::Integer);
+        }
+    }
+}
+
+TEST_F(ChunkedRead, EachValueIsShownByTheDataTypeOfItsOwnAddress) {
+    // A STRING data type turns a value that is no controller string into an
+    // empty text; only the sixth address (second chunk) has it.
+    addresses_.assign(8, s7_item_address{});
+    for (std::size_t i = 0; i < 8; ++i) addresses_[i].object_id = static_cast<std::uint32_t>(i + 1);
+    datatypes_.assign(8, kDint);
+    datatypes_[5] = S7_DATATYPE_STRING;
+    const ReadResult result = vemo::readInChunks(client_, addresses_, datatypes_, calls_);
+    ASSERT_TRUE(result.ok());
+    std::vector<std::string> texts;
+    for (const auto& value : result.values) texts.push_back(value.text);
+    EXPECT_EQ(texts, (std::vector<std::string>{"100", "200", "300", "400", "500", "", "700", "800"}));
+    EXPECT_EQ(result.values[5].kind, ValueKind::Text);
+}
+
+TEST_F(ChunkedRead, AFailureEndsTheReadAndDropsEveryValue) {
+    const struct {
+        const char* what;
+        void (*arrange)();
+        Status status;
+        std::uint8_t code;
+        std::size_t requests;
+    } cases[] = {
+        {"the item limit cannot be read", [] { FakeReads::limitCode = S7_ERR_NOT_CONNECTED; }, Status::LimitFailed,
+         S7_ERR_NOT_CONNECTED, 0},
+        {"an item limit of 0", [] { FakeReads::limit = 0; }, Status::NoValues, S7_OK, 0},
+        {"the third of three requests fails", [] { FakeReads::failingRead = 2; }, Status::ReadFailed, S7_ERR_READ, 3},
+        {"a request succeeds without values", [] { FakeReads::nullValues = true; }, Status::NoValues, S7_OK, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeReads::reset();
+        FakeReads::limit = 4;
+        c.arrange();
+        const ReadResult result = readIds(10);
+        EXPECT_FALSE(result.ok());
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.code, c.code);
+        EXPECT_TRUE(result.values.empty());
+        EXPECT_EQ(FakeReads::requests.size(), c.requests);
+    }
+}
+
+TEST_F(ChunkedRead, EveryAddressNeedsItsDataType) {
+    addresses_.assign(3, s7_item_address{});
+    datatypes_.assign(2, kDint);
+    EXPECT_THROW(vemo::readInChunks(client_, addresses_, datatypes_, calls_), std::invalid_argument);
+    EXPECT_TRUE(FakeReads::requests.empty());
+}
+
+}  // namespace
