@@ -97,6 +97,28 @@ uint8_t* copyBlock(const void* src, uint32_t length, uint32_t extra, bool* ok) {
     return block;
 }
 
+// A byte-run value of `type` holding a copy of `length` bytes (and `extra`
+// zero bytes after them); null for a non-zero length with a null source or
+// when memory runs out.
+s7_value* newBytes(uint8_t type, const void* data, uint32_t length, uint32_t extra) {
+    if (length != 0 && data == nullptr) {
+        return nullptr;
+    }
+    bool ok = false;
+    uint8_t* block = copyBlock(data, length, extra, &ok);
+    if (!ok) {
+        return nullptr;
+    }
+    s7_value* v = newValue(type, S7_STORE_BYTES);
+    if (v == nullptr) {
+        s7_free(block);
+        return nullptr;
+    }
+    v->u.bytes.data = block;
+    v->u.bytes.length = length;
+    return v;
+}
+
 // Appends one entry, growing the list by exactly one slot: S7_OK, or the
 // public code of the failure.
 uint8_t appendEntry(s7_entry** entries, uint32_t* count, uint32_t key, s7_value* value) {
@@ -158,41 +180,12 @@ S7_NUMERIC_TYPES(S7_SCALAR_CONSTRUCTOR)
 #undef S7_SCALAR_CONSTRUCTOR
 
 s7_value* s7_value_new_blob(const void* data, uint32_t length) {
-    if (length != 0 && data == nullptr) {
-        return nullptr;
-    }
-    bool ok = false;
-    uint8_t* block = copyBlock(data, length, 0, &ok);
-    if (!ok) {
-        return nullptr;
-    }
-    s7_value* v = newValue(S7_TYPE_BLOB, S7_STORE_BYTES);
-    if (v == nullptr) {
-        s7_free(block);
-        return nullptr;
-    }
-    v->u.bytes.data = block;
-    v->u.bytes.length = length;
-    return v;
+    return newBytes(S7_TYPE_BLOB, data, length, 0);
 }
 
 s7_value* s7_value_new_string(const char* text, uint32_t length) {
-    if (length != 0 && text == nullptr) {
-        return nullptr;
-    }
-    bool ok = false;
-    uint8_t* block = copyBlock(text, length, 1, &ok);
-    if (!ok) {
-        return nullptr;
-    }
-    s7_value* v = newValue(S7_TYPE_STRING, S7_STORE_BYTES);
-    if (v == nullptr) {
-        s7_free(block);
-        return nullptr;
-    }
-    v->u.bytes.data = block;
-    v->u.bytes.length = length;
-    return v;
+    // One byte more, the terminating 0.
+    return newBytes(S7_TYPE_STRING, text, length, 1);
 }
 
 s7_value* s7_value_new_struct(uint32_t struct_id) {
