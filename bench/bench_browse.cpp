@@ -62,8 +62,8 @@ void report(benchmark::State& state, uint64_t symbols) {
     state.counters["symbols"] = benchmark::Counter(n);
     state.counters["symbols/s"] = benchmark::Counter(n, benchmark::Counter::kIsIterationInvariantRate);
     // Seconds per symbol, printed with an SI prefix (u = microseconds).
-    state.counters["s/symbol"] = benchmark::Counter(
-        n, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["s/symbol"] =
+        benchmark::Counter(n, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 void BM_ConnectListBrowse(benchmark::State& state) {
@@ -104,4 +104,4 @@ void BM_BrowseCached(benchmark::State& state) {
 BENCHMARK(BM_ConnectListBrowse)->Args({200, 500})->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_BrowseCached)->Args({200, 500})->Unit(benchmark::kMillisecond)->UseRealTime();
 
-} // namespace
+}  // namespace

@@ -51,14 +51,14 @@ void entry(Bytes& b, uint32_t member, uint32_t which) {
     u8(b, which % 3 == 2 ? 17 : 5);
     be16(b, kind << 12);
     u8(b, 0);
-    le32(b, 0x00020001); // info_a, info_b
-    le32(b, member * 2); // info_c
-    le32(b, member * 4); // info_d
+    le32(b, 0x00020001);  // info_a, info_b
+    le32(b, member * 2);  // info_c
+    le32(b, member * 4);  // info_d
     if (kind == 3) {
-        le32(b, 0);  // lower bound
-        le32(b, 10); // element count
+        le32(b, 0);   // lower bound
+        le32(b, 10);  // element count
     } else if (kind == 5) {
-        le32(b, 0x90000000 + member); // struct_ref
+        le32(b, 0x90000000 + member);  // struct_ref
         for (int i = 0; i < 4; ++i) {
             le32(b, 0);
         }
@@ -109,11 +109,11 @@ Bytes typeObject(uint32_t id, uint32_t members) {
 
 Bytes exploreResponse(uint32_t typeObjects, uint32_t members) {
     Bytes b = {0x32, 0x00, 0x00, 0x04, 0xBB, 0x00, 0x00, 0x00, 0x05};
-    u8(b, 0);        // first byte
-    vlq(b, 0);       // return value
-    be32(b, 0);      // head word
-    vlq(b, 0);       // head VLQ
-    u8(b, 0xA1);     // the object of class 534
+    u8(b, 0);     // first byte
+    vlq(b, 0);    // return value
+    be32(b, 0);   // head word
+    vlq(b, 0);    // head VLQ
+    u8(b, 0xA1);  // the object of class 534
     be32(b, 537);
     vlq(b, 534);
     vlq(b, 0);
@@ -123,7 +123,7 @@ Bytes exploreResponse(uint32_t typeObjects, uint32_t members) {
         b.insert(b.end(), child.begin(), child.end());
     }
     u8(b, 0xA2);
-    u8(b, 0x00); // end of the object list
+    u8(b, 0x00);  // end of the object list
     return b;
 }
 
@@ -144,4 +144,4 @@ void BM_ParseExploreResponse(benchmark::State& state) {
 }
 BENCHMARK(BM_ParseExploreResponse)->Arg(1000)->Arg(4000)->Unit(benchmark::kMillisecond);
 
-} // namespace
+}  // namespace

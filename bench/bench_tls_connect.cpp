@@ -164,7 +164,7 @@ private:
     std::map<std::string, bool> mean_;
 };
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);

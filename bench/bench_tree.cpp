@@ -83,8 +83,7 @@ std::vector<std::unique_ptr<vemo::DatablockItem>> build(const vemo::Catalog& cat
     std::vector<std::unique_ptr<vemo::DatablockItem>> items;
     items.reserve(catalog.browsed.size());
     for (std::size_t i = 0; i < catalog.browsed.size(); ++i) {
-        items.push_back(
-            std::make_unique<vemo::DatablockItem>(catalog.browsed[i].block, std::move(copies[i]), context));
+        items.push_back(std::make_unique<vemo::DatablockItem>(catalog.browsed[i].block, std::move(copies[i]), context));
     }
     return items;
 }
@@ -171,8 +170,8 @@ public:
         const float font = ImGui::GetFontSize();
         const ImVec2 padding = ImGui::GetStyle().WindowPadding;
         ImGui::SetCurrentContext(previous);
-        const vemo::ui::Vec2 at =
-            panel->getWorldPosition() + vemo::ui::Vec2{padding.x + font * 0.5f, padding.y + std::max(font, 20.0f) * 0.5f};
+        const vemo::ui::Vec2 at = panel->getWorldPosition() +
+                                  vemo::ui::Vec2{padding.x + font * 0.5f, padding.y + std::max(font, 20.0f) * 0.5f};
         const float before = tree()->contentHeight();
         window_->window()->injectClick(at.x, at.y);
         for (int i = 0; i < 10 && tree()->contentHeight() <= before; ++i) frame();

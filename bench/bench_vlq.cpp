@@ -115,4 +115,4 @@ BENCHMARK(BM_WriteSvlq64);
 BENCHMARK(BM_ReadSvlq64);
 BENCHMARK(BM_VlqSize);
 
-} // namespace
+}  // namespace

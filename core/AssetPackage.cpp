@@ -50,8 +50,7 @@ std::vector<AssetEntry> parse(const std::vector<std::uint8_t>& data) {
 
     // count * 24 would wrap for counts above 2^64 / 24 and let a tiny table
     // length pass; such a count cannot fit in the file anyway.
-    if (count > size / AssetPackage::kEntrySize ||
-        !fits(tableOffset, count * AssetPackage::kEntrySize, size)) {
+    if (count > size / AssetPackage::kEntrySize || !fits(tableOffset, count * AssetPackage::kEntrySize, size)) {
         outOfRange("entries table");
     }
     if (!fits(namesOffset, 1, size)) {
@@ -82,9 +81,9 @@ std::vector<AssetEntry> parse(const std::vector<std::uint8_t>& data) {
             throw std::runtime_error("Unterminated name in pak");
         }
         const auto nameLength = static_cast<std::size_t>(static_cast<const char*>(zero) - name);
-        entries.push_back(AssetEntry{
-            std::string_view(name, nameLength),
-            std::span<const std::uint8_t>(base + dataOffset, static_cast<std::size_t>(dataSize))});
+        entries.push_back(
+            AssetEntry{std::string_view(name, nameLength),
+                       std::span<const std::uint8_t>(base + dataOffset, static_cast<std::size_t>(dataSize))});
     }
     return entries;
 }
@@ -133,9 +132,7 @@ std::optional<AssetEntry> AssetPackage::find(std::string_view name) const {
     // std::string_view compares like memcmp (bytes as unsigned), then by
     // length: the order the package's table is sorted in.
     const auto it = std::lower_bound(entries_.begin(), entries_.end(), name,
-                                     [](const AssetEntry& entry, std::string_view key) {
-                                         return entry.name < key;
-                                     });
+                                     [](const AssetEntry& entry, std::string_view key) { return entry.name < key; });
     if (it != entries_.end() && it->name == name) {
         return *it;
     }

@@ -74,8 +74,7 @@ void Logger::write(LogLevel level, std::string_view location, std::string_view m
     out << style.colour << line << kReset << '\n';
 }
 
-void Logger::logFormatted(const LogContext& context, fmt::string_view format,
-                          fmt::format_args args) noexcept {
+void Logger::logFormatted(const LogContext& context, fmt::string_view format, fmt::format_args args) noexcept {
     try {
         const std::string message = fmt::vformat(format, args);
         write(context.level, context.location.function_name(), message);

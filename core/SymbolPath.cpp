@@ -8,7 +8,7 @@ namespace {
 // and a byte of a multi-byte character must never match a letter.
 char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-} // namespace
+}  // namespace
 
 std::vector<std::string> splitSymbolPath(std::string_view text) {
     std::vector<std::string> parts;
@@ -72,4 +72,4 @@ bool containsIgnoreCase(std::string_view haystack, std::string_view needle) {
     return false;
 }
 
-} // namespace vemo
+}  // namespace vemo

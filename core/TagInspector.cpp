@@ -23,8 +23,7 @@ constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::min();
 // A monotonic clock: a wall clock set back by the operator or by time
 // synchronisation would otherwise stall the refresh until it caught up.
 std::int64_t steadyNanoseconds() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -87,8 +86,7 @@ void TagInspector::add(const s7_symbol* tag) {
 }
 
 void TagInspector::remove(const s7_symbol* tag) {
-    const auto it =
-        std::find_if(rows_.begin(), rows_.end(), [tag](const InspectorRow& row) { return row.tag == tag; });
+    const auto it = std::find_if(rows_.begin(), rows_.end(), [tag](const InspectorRow& row) { return row.tag == tag; });
     if (it == rows_.end()) return;
     rows_.erase(it);
     ++generation_;

@@ -27,7 +27,7 @@ ValueText real(const s7_value* value, Getter getter) {
     return {number<T>(value, getter), ValueKind::Real};
 }
 
-} // namespace
+}  // namespace
 
 ValueText describeValue(const s7_value* value, uint8_t datatype) {
     if (datatype == S7_DATATYPE_STRING) {
@@ -80,4 +80,4 @@ ValueText describeValue(const s7_value* value, uint8_t datatype) {
 
 std::string formatValue(const s7_value* value, uint8_t datatype) { return describeValue(value, datatype).text; }
 
-} // namespace vemo
+}  // namespace vemo

@@ -12,8 +12,9 @@
 namespace {
 
 std::vector<uint8_t> withHeader(uint16_t functionCode, const uint8_t* data, size_t size) {
-    const uint8_t head[9] = {0x32, 0x00, 0x00, static_cast<uint8_t>(functionCode >> 8),
-                             static_cast<uint8_t>(functionCode), 0x00, 0x00, 0x00, 0x01};
+    const uint8_t head[9] = {
+        0x32, 0x00, 0x00, static_cast<uint8_t>(functionCode >> 8), static_cast<uint8_t>(functionCode), 0x00,
+        0x00, 0x00, 0x01};
     std::vector<uint8_t> b(sizeof head + size);
     std::memcpy(b.data(), head, sizeof head);
     if (size != 0) {
@@ -53,7 +54,7 @@ void bareObject(const uint8_t* data, size_t size) {
     s7_object_free(second);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) {

@@ -12,8 +12,9 @@
 namespace {
 
 std::vector<uint8_t> withHeader(uint16_t functionCode, const uint8_t* data, size_t size) {
-    const uint8_t head[9] = {0x32, 0x00, 0x00, static_cast<uint8_t>(functionCode >> 8),
-                             static_cast<uint8_t>(functionCode), 0x00, 0x00, 0x00, 0x01};
+    const uint8_t head[9] = {
+        0x32, 0x00, 0x00, static_cast<uint8_t>(functionCode >> 8), static_cast<uint8_t>(functionCode), 0x00,
+        0x00, 0x00, 0x01};
     std::vector<uint8_t> b(sizeof head + size);
     std::memcpy(b.data(), head, sizeof head);
     if (size != 0) {
@@ -50,7 +51,7 @@ void checkEncodes(const s7_value* v) {
     }
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) {
@@ -62,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (attribute) {
         const std::vector<uint8_t> response = withHeader(S7_FN_GET_ATTRIBUTE, data, size);
         s7_attribute_result result{};
-        if (s7_parse_attribute_response(response.data(), static_cast<uint32_t>(response.size()), &result) == S7_STATUS_OK) {
+        if (s7_parse_attribute_response(response.data(), static_cast<uint32_t>(response.size()), &result) ==
+            S7_STATUS_OK) {
             checkEncodes(result.value);
         } else if (result.value != nullptr) {
             std::abort();
@@ -75,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (s7_parse_read_response(response.data(), static_cast<uint32_t>(response.size()), &result) == S7_STATUS_OK) {
         for (uint32_t i = 0; i < result.value_count; ++i) {
             if (result.value_items[i] == 0) {
-                std::abort(); // item number 0 ends the list
+                std::abort();  // item number 0 ends the list
             }
             checkEncodes(result.values[i]);
         }

@@ -28,7 +28,7 @@ std::vector<uint8_t> encode(const s7_value* v) {
     return out;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> in(data, data + size);
@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s7_value* value = nullptr;
     if (s7_decode_value(&c, &value) != S7_STATUS_OK) {
         if (value != nullptr) {
-            std::abort(); // a failed decode hands nothing out
+            std::abort();  // a failed decode hands nothing out
         }
         return 0;
     }

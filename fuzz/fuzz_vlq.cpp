@@ -30,8 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             }
             int64_t back = 0;
-            if (s7_write_svlq64(&w, v) != S7_STATUS_OK ||
-                static_cast<uint32_t>(w.cur - out) != s7_svlq_size64(v) ||
+            if (s7_write_svlq64(&w, v) != S7_STATUS_OK || static_cast<uint32_t>(w.cur - out) != s7_svlq_size64(v) ||
                 s7_read_svlq64(&r, &back) != S7_STATUS_OK || back != v) {
                 std::abort();
             }

@@ -23,7 +23,7 @@ bool replay(const std::filesystem::path& file) {
     return true;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     size_t count = 0;

@@ -45,8 +45,7 @@ char* copyText(const char* text, size_t length) {
 }
 
 // prefix + separator + tail in one block; null when memory runs out.
-char* joinText(const char* prefix, size_t prefixLength, const char* separator, const char* tail,
-               size_t* length) {
+char* joinText(const char* prefix, size_t prefixLength, const char* separator, const char* tail, size_t* length) {
     const size_t separatorLength = std::strlen(separator);
     const size_t tailLength = std::strlen(tail);
     const size_t total = prefixLength + separatorLength + tailLength;
@@ -132,7 +131,7 @@ bool isDataBlock(const s7_object* object, const char** text, uint32_t* length) {
 // Reads attribute 2550 of every data block, `limit` addresses per read, and
 // stores each block's type-info identifier.
 s7_status readTypeInfoIds(s7_session* session, uint32_t limit, uint32_t timeoutMs,
-                        const s7_item_address* const* addresses, BlockBuilder& blocks) {
+                          const s7_item_address* const* addresses, BlockBuilder& blocks) {
     const uint32_t count = blocks.count;
     for (uint32_t first = 0; first < count;) {
         const uint32_t n = count - first < limit ? count - first : limit;
@@ -217,7 +216,7 @@ struct Walk {
 
 // A copy of `base` with one or two more path entries, in one allocation.
 s7_status extendAddress(const s7_item_address& base, uint32_t first, bool withSecond, uint32_t second,
-                      s7_item_address* out) {
+                        s7_item_address* out) {
     const uint32_t extra = withSecond ? 2 : 1;
     if (base.path_count > kU32Max - extra) {
         return S7_STATUS_ARGUMENT;
@@ -239,13 +238,13 @@ s7_status extendAddress(const s7_item_address& base, uint32_t first, bool withSe
 }
 
 s7_status walkType(Walk& w, const s7_object* type, const char* prefix, size_t prefixLength,
-                 const s7_item_address& address, uint32_t depth);
+                   const s7_item_address& address, uint32_t depth);
 
 // One element of an array: a symbol, or the walk of its structure (the
 // element's address then gets a 1 before the structure's members).
 s7_status walkElement(Walk& w, const s7_type_info_entry& e, const s7_object* structType, const char* memberName,
-                    size_t memberLength, const char* suffix, const s7_item_address& memberAddress,
-                    uint32_t position, uint32_t depth) {
+                      size_t memberLength, const char* suffix, const s7_item_address& memberAddress, uint32_t position,
+                      uint32_t depth) {
     s7_status rc = w.visit();
     if (rc != S7_STATUS_OK) {
         return rc;
@@ -288,7 +287,7 @@ s7_status checkElementCount(const Walk& w, const s7_type_info_entry& e, const s7
 }
 
 s7_status walkArray(Walk& w, const s7_type_info_entry& e, const char* name, size_t nameLength,
-                  const s7_item_address& address, uint32_t depth) {
+                    const s7_item_address& address, uint32_t depth) {
     const s7_object* structType = nullptr;
     if (!elementsYield(w, e, &structType)) {
         return S7_STATUS_OK;
@@ -296,8 +295,8 @@ s7_status walkArray(Walk& w, const s7_type_info_entry& e, const char* name, size
     s7_status rc = checkElementCount(w, e, structType);
     for (uint32_t i = 0; rc == S7_STATUS_OK && i < e.element_count; ++i) {
         char suffix[kSuffixSize];
-        const int n = std::snprintf(suffix, sizeof suffix, "[%lld]",
-                                    static_cast<long long>(int64_t{e.lower_bound} + int64_t{i}));
+        const int n =
+            std::snprintf(suffix, sizeof suffix, "[%lld]", static_cast<long long>(int64_t{e.lower_bound} + int64_t{i}));
         if (n < 0 || static_cast<size_t>(n) >= sizeof suffix) {
             return S7_STATUS_NO_MEMORY;
         }
@@ -329,7 +328,7 @@ s7_status multiSuffix(const s7_type_info_entry& e, uint32_t dimensions, const ui
 }
 
 s7_status walkMultiArray(Walk& w, const s7_type_info_entry& e, const char* name, size_t nameLength,
-                       const s7_item_address& address, uint32_t depth) {
+                         const s7_item_address& address, uint32_t depth) {
     const s7_object* structType = nullptr;
     if (!elementsYield(w, e, &structType)) {
         return S7_STATUS_OK;
@@ -354,8 +353,7 @@ s7_status walkMultiArray(Walk& w, const s7_type_info_entry& e, const char* name,
         if (position > kU32Max) {
             return S7_STATUS_NO_MEMORY;
         }
-        rc = walkElement(w, e, structType, name, nameLength, suffix, address, static_cast<uint32_t>(position),
-                         depth);
+        rc = walkElement(w, e, structType, name, nameLength, suffix, address, static_cast<uint32_t>(position), depth);
         // Advance the innermost index and carry outwards. Rows of a padded
         // array that do not fill their last byte skip to the next one.
         ++idx[0];
@@ -380,7 +378,7 @@ s7_status walkMultiArray(Walk& w, const s7_type_info_entry& e, const char* name,
 }
 
 s7_status walkType(Walk& w, const s7_object* type, const char* prefix, size_t prefixLength,
-                 const s7_item_address& address, uint32_t depth) {
+                   const s7_item_address& address, uint32_t depth) {
     if (depth >= S7_BROWSE_MAX_DEPTH) {
         return S7_STATUS_PROTOCOL;
     }
@@ -394,9 +392,9 @@ s7_status walkType(Walk& w, const s7_object* type, const char* prefix, size_t pr
             return rc;
         }
         const s7_object* structType = nullptr;
-        const bool yields = e.is_array || e.is_multi_array ||
-                            (e.is_struct ? (structType = w.findType(e.struct_ref)) != nullptr
-                                         : s7_datatype_is_browsable(e.datatype));
+        const bool yields =
+            e.is_array || e.is_multi_array ||
+            (e.is_struct ? (structType = w.findType(e.struct_ref)) != nullptr : s7_datatype_is_browsable(e.datatype));
         if (!yields || names->items[i] == nullptr) {
             continue;
         }
@@ -427,8 +425,7 @@ s7_status walkType(Walk& w, const s7_object* type, const char* prefix, size_t pr
     return S7_STATUS_OK;
 }
 
-
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -465,8 +462,7 @@ void s7_type_info_cache_free(s7_type_info_cache* cache) {
     *cache = s7_type_info_cache{};
 }
 
-s7_status s7_list_datablocks(s7_session* session, uint32_t max_read_items, uint32_t timeout_ms,
-                           s7_block_list* blocks) {
+s7_status s7_list_datablocks(s7_session* session, uint32_t max_read_items, uint32_t timeout_ms, s7_block_list* blocks) {
     if (session == nullptr || blocks == nullptr || max_read_items == 0) {
         return S7_STATUS_ARGUMENT;
     }
@@ -588,24 +584,22 @@ s7_status s7_browse_block(const s7_block* block, const s7_type_info_cache* cache
 }
 
 s7_status s7_browse_block_limited(const s7_block* block, const s7_type_info_cache* cache,
-                                const s7_browse_limits* limits, s7_symbol_list* symbols) {
-    if (block == nullptr || cache == nullptr || symbols == nullptr || block->name == nullptr ||
-        cache->valid != 1) {
+                                  const s7_browse_limits* limits, s7_symbol_list* symbols) {
+    if (block == nullptr || cache == nullptr || symbols == nullptr || block->name == nullptr || cache->valid != 1) {
         return S7_STATUS_ARGUMENT;
     }
     *symbols = s7_symbol_list{};
-    Walk w{cache, limits != nullptr ? *limits
-                                    : s7_browse_limits{S7_BROWSE_MAX_SYMBOLS, S7_BROWSE_MAX_VISITS,
-                                                       S7_BROWSE_MAX_NAME_BYTES}};
+    Walk w{cache, limits != nullptr
+                      ? *limits
+                      : s7_browse_limits{S7_BROWSE_MAX_SYMBOLS, S7_BROWSE_MAX_VISITS, S7_BROWSE_MAX_NAME_BYTES}};
     // Identifier 0 means the controller named no type for the block.
     const s7_object* type = block->type_info_id != 0 ? w.findType(block->type_info_id) : nullptr;
     if (type == nullptr) {
         return S7_STATUS_OK;
     }
     const s7_item_address root{block->object_id,
-                               block->object_id >= S7_BROWSE_DATABLOCK_ID_BASE
-                                   ? uint32_t{S7_BROWSE_DATABLOCK_ATTRIBUTE}
-                                   : uint32_t{S7_BROWSE_AREA_ATTRIBUTE},
+                               block->object_id >= S7_BROWSE_DATABLOCK_ID_BASE ? uint32_t{S7_BROWSE_DATABLOCK_ATTRIBUTE}
+                                                                               : uint32_t{S7_BROWSE_AREA_ATTRIBUTE},
                                nullptr, 0};
     const s7_status rc = walkType(w, type, block->name, std::strlen(block->name), root, 0);
     if (rc != S7_STATUS_OK) {
@@ -616,4 +610,4 @@ s7_status s7_browse_block_limited(const s7_block* block, const s7_type_info_cach
     return S7_STATUS_OK;
 }
 
-} // extern "C"
+}  // extern "C"

@@ -53,8 +53,7 @@ typedef struct s7_browse_limits {
 } s7_browse_limits;
 
 /* The listing with the handle's session, limit and time-out. */
-s7_status s7_list_datablocks(s7_session* session, uint32_t max_read_items, uint32_t timeout_ms,
-                           s7_block_list* blocks);
+s7_status s7_list_datablocks(s7_session* session, uint32_t max_read_items, uint32_t timeout_ms, s7_block_list* blocks);
 
 /* Fills the cache unless it is valid already (then nothing is sent). */
 s7_status s7_load_type_info(s7_session* session, uint32_t timeout_ms, s7_type_info_cache* cache);
@@ -63,7 +62,7 @@ s7_status s7_load_type_info(s7_session* session, uint32_t timeout_ms, s7_type_in
  * public bounds). */
 s7_status s7_browse_block(const s7_block* block, const s7_type_info_cache* cache, s7_symbol_list* symbols);
 s7_status s7_browse_block_limited(const s7_block* block, const s7_type_info_cache* cache,
-                                const s7_browse_limits* limits, s7_symbol_list* symbols);
+                                  const s7_browse_limits* limits, s7_symbol_list* symbols);
 
 #ifdef __cplusplus
 }

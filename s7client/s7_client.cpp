@@ -82,7 +82,7 @@ out:
     return rc;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -111,9 +111,7 @@ bool s7_client_connected(const vemoc_s7_client* client) {
     return client->state == S7_CLIENT_CONNECTED && client->session != nullptr;
 }
 
-vemoc_s7_client* vemoc_s7_client_new(void) {
-    return static_cast<vemoc_s7_client*>(s7_calloc(sizeof(vemoc_s7_client)));
-}
+vemoc_s7_client* vemoc_s7_client_new(void) { return static_cast<vemoc_s7_client*>(s7_calloc(sizeof(vemoc_s7_client))); }
 
 void vemoc_s7_client_disconnect(vemoc_s7_client* client) {
     if (client == nullptr) {
@@ -166,4 +164,4 @@ uint8_t vemoc_s7_client_get_max_read_items(const vemoc_s7_client* client, uint32
     return S7_OK;
 }
 
-} // extern "C"
+}  // extern "C"

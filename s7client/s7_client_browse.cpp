@@ -38,7 +38,7 @@ s7_status browseBlock(vemoc_s7_client* client, const s7_block* block, s7_symbol_
     return s7_browse_block(block, &client->type_info_cache, symbols);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -50,4 +50,4 @@ uint8_t vemoc_s7_client_browse_block(vemoc_s7_client* client, const s7_block* bl
     return s7_result(browseBlock(client, block, symbols));
 }
 
-} // extern "C"
+}  // extern "C"

@@ -14,8 +14,7 @@ namespace {
 // Reads after connect use protocol version 2 and the session counter.
 constexpr uint8_t kReadVersion = S7_FRAME_VERSION_2;
 
-s7_status readItems(vemoc_s7_client* client, const s7_item_address* const* items, uint32_t count,
-                    s7_value*** values) {
+s7_status readItems(vemoc_s7_client* client, const s7_item_address* const* items, uint32_t count, s7_value*** values) {
     if (values != nullptr) {
         *values = nullptr;
     }
@@ -35,8 +34,7 @@ s7_status readItems(vemoc_s7_client* client, const s7_item_address* const* items
         goto out;
     }
     // One failing item fails the read: the caller gets every value or none.
-    if (result.return_value != 0 || result.error_count != 0 || result.value_count == 0 ||
-        result.value_count != count) {
+    if (result.return_value != 0 || result.error_count != 0 || result.value_count == 0 || result.value_count != count) {
         rc = S7_STATUS_READ;
         goto out;
     }
@@ -50,9 +48,9 @@ out:
     return rc;
 }
 
-} // namespace
+}  // namespace
 
-extern "C" uint8_t vemoc_s7_client_read(vemoc_s7_client* client, const s7_item_address* const* items,
-                                        uint32_t count, s7_value*** values) {
+extern "C" uint8_t vemoc_s7_client_read(vemoc_s7_client* client, const s7_item_address* const* items, uint32_t count,
+                                        s7_value*** values) {
     return s7_result(readItems(client, items, count, values));
 }

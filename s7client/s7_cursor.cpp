@@ -14,13 +14,9 @@ constexpr uint64_t kVlqShortLimit = uint64_t{1} << 56;
 // holds a sign bit, so it reaches one bit less far than the unsigned form.
 constexpr uint64_t kSvlqShortLimit = uint64_t{1} << 55;
 
-bool usable(const s7_cursor* c) {
-    return c != nullptr && c->cur != nullptr && c->end != nullptr && c->cur <= c->end;
-}
+bool usable(const s7_cursor* c) { return c != nullptr && c->cur != nullptr && c->end != nullptr && c->cur <= c->end; }
 
-bool has(const s7_cursor* c, uint32_t n) {
-    return usable(c) && static_cast<uint64_t>(c->end - c->cur) >= n;
-}
+bool has(const s7_cursor* c, uint32_t n) { return usable(c) && static_cast<uint64_t>(c->end - c->cur) >= n; }
 
 uint64_t magnitude(int64_t v) {
     // Two's complement negation in unsigned arithmetic: defined for INT64_MIN.
@@ -77,13 +73,11 @@ s7_status readVlqTail(s7_cursor* c, uint8_t first, uint64_t acc, uint64_t* out) 
     return S7_STATUS_OK;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
-uint32_t s7_remaining(const s7_cursor* c) {
-    return usable(c) ? static_cast<uint32_t>(c->end - c->cur) : 0;
-}
+uint32_t s7_remaining(const s7_cursor* c) { return usable(c) ? static_cast<uint32_t>(c->end - c->cur) : 0; }
 
 s7_status s7_skip(s7_cursor* c, uint32_t n) {
     if (!has(c, n)) {
@@ -123,8 +117,7 @@ s7_status s7_read_u32(s7_cursor* c, uint32_t* out) {
     if (!has(c, 4)) {
         return S7_STATUS_BOUNDS;
     }
-    *out = (uint32_t{c->cur[0]} << 24) | (uint32_t{c->cur[1]} << 16) | (uint32_t{c->cur[2]} << 8) |
-           uint32_t{c->cur[3]};
+    *out = (uint32_t{c->cur[0]} << 24) | (uint32_t{c->cur[1]} << 16) | (uint32_t{c->cur[2]} << 8) | uint32_t{c->cur[3]};
     c->cur += 4;
     return S7_STATUS_OK;
 }
@@ -168,8 +161,7 @@ s7_status s7_read_svlq64(s7_cursor* c, int64_t* out) {
     }
     // Bit 6 of the first byte is the sign: the accumulator starts negative
     // and the following groups are added in unsigned (wrapping) arithmetic.
-    uint64_t acc = (first & 0x40) != 0 ? static_cast<uint64_t>(int64_t{-64} + (first & 0x3F))
-                                       : uint64_t{first & 0x7Fu};
+    uint64_t acc = (first & 0x40) != 0 ? static_cast<uint64_t>(int64_t{-64} + (first & 0x3F)) : uint64_t{first & 0x7Fu};
     uint64_t bits = 0;
     rc = readVlqTail(c, first, acc, &bits);
     if (rc == S7_STATUS_OK) {
@@ -178,9 +170,7 @@ s7_status s7_read_svlq64(s7_cursor* c, int64_t* out) {
     return rc;
 }
 
-s7_status s7_write_u8(s7_cursor* c, uint8_t v) {
-    return putBytes(c, &v, 1);
-}
+s7_status s7_write_u8(s7_cursor* c, uint8_t v) { return putBytes(c, &v, 1); }
 
 s7_status s7_write_u16(s7_cursor* c, uint16_t v) {
     const uint8_t bytes[2] = {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
@@ -266,4 +256,4 @@ s7_status s7_write_svlq64(s7_cursor* c, int64_t v) {
     return putBytes(c, scratch, n);
 }
 
-} // extern "C"
+}  // extern "C"

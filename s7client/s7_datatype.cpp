@@ -12,6 +12,7 @@ struct Name {
 };
 
 // Each identifier's name is its constant's name without the prefix.
+// clang-format off
 #define N(name) {S7_DATATYPE_##name, #name}
 constexpr Name kNames[] = {
     N(VOID), N(BOOL), N(BYTE), N(CHAR), N(WORD), N(INT), N(DWORD), N(DINT), N(REAL), N(DATE), N(TIME_OF_DAY),
@@ -32,6 +33,7 @@ constexpr Name kNames[] = {
     N(DB_DYN), N(PARA), N(LABEL), N(U_DEFINED),
 };
 #undef N
+// clang-format on
 
 constexpr const char* kUnknown = "UNKNOWN";
 
@@ -89,7 +91,7 @@ constexpr std::array<bool, 256> makeBrowsableTable() {
 constexpr std::array<const char*, 256> kNameTable = makeNameTable();
 constexpr std::array<bool, 256> kBrowsableTable = makeBrowsableTable();
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -97,4 +99,4 @@ const char* s7_datatype_name(uint32_t datatype) { return kNameTable[datatype & 0
 
 bool s7_datatype_is_browsable(uint32_t datatype) { return kBrowsableTable[datatype & 0xFFu]; }
 
-} // extern "C"
+}  // extern "C"

@@ -34,7 +34,8 @@ s7_status sendRequest(s7_session* session, const s7_request* request, uint32_t t
     while (remaining != 0) {
         // 64 bits: a body near 4 GiB plus the header must not wrap.
         const uint64_t total = uint64_t{remaining} + headerPending;
-        const uint32_t len = total < S7_FRAME_MAX_SEND_DATA ? static_cast<uint32_t>(total) : uint32_t{S7_FRAME_MAX_SEND_DATA};
+        const uint32_t len =
+            total < S7_FRAME_MAX_SEND_DATA ? static_cast<uint32_t>(total) : uint32_t{S7_FRAME_MAX_SEND_DATA};
         const uint32_t bodyBytes = len - headerPending;
         remaining -= bodyBytes;
 
@@ -134,7 +135,7 @@ s7_status receiveResponse(s7_session* session, uint8_t version, s7_response* res
     }
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -194,4 +195,4 @@ s7_status s7_exchange(s7_session* session, const s7_request* request, s7_respons
     return rc;
 }
 
-} // extern "C"
+}  // extern "C"

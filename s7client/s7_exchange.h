@@ -27,8 +27,8 @@ extern "C" {
 #endif
 
 enum {
-    S7_FRAME_HEAD_SIZE = 4,        /* 0x72, version, u16 data length */
-    S7_FRAME_TRAILER_SIZE = 4,     /* 0x72, version, 0, 0 */
+    S7_FRAME_HEAD_SIZE = 4,    /* 0x72, version, u16 data length */
+    S7_FRAME_TRAILER_SIZE = 4, /* 0x72, version, 0, 0 */
     S7_REQUEST_HEADER_SIZE = 13,
     /* Data bytes of one outgoing frame; with head and trailer the largest
      * frame written is 995 bytes. */
@@ -45,11 +45,11 @@ enum {
 };
 
 typedef struct s7_session {
-    s7_tls_channel* tls;  /* borrowed */
-    uint32_t session_id;  /* written into every request header */
-    uint32_t counter_a;   /* create object, set values and three codes not sent here */
-    uint32_t counter_b;   /* every other function code */
-    uint16_t sequence;    /* of the last request sent; never 0 after the first */
+    s7_tls_channel* tls; /* borrowed */
+    uint32_t session_id; /* written into every request header */
+    uint32_t counter_a;  /* create object, set values and three codes not sent here */
+    uint32_t counter_b;  /* every other function code */
+    uint16_t sequence;   /* of the last request sent; never 0 after the first */
     /* Set when an exchange failed after its request went out: the rest of
      * that response may still be on its way, so the stream can no longer
      * be matched to requests. Every later exchange is refused. */

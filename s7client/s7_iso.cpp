@@ -21,17 +21,17 @@ s7_status recvAll(s7_iso_transport* t, uint8_t* buf, uint32_t len, uint32_t time
     return s7_socket_recv_exact(t->socket, buf, len, nullptr, timeout_ms);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
 const uint8_t s7_iso_connect_request[S7_ISO_CONNECT_REQUEST_SIZE] = {
-    0x03, 0x00, 0x00, 0x24,             // TPKT, length 36
-    0x1F, 0xE0, 0x00, 0x00, 0x00, 0x01, // LI 31, CR, dst ref 0, src ref 1
-    0x00,                               // class 0
-    0xC0, 0x01, 0x0A,                   // TPDU size 1024
-    0xC1, 0x02, 0x06, 0x00,             // calling TSAP
-    0xC2, 0x10,                         // called TSAP, 16 bytes:
+    0x03, 0x00, 0x00, 0x24,              // TPKT, length 36
+    0x1F, 0xE0, 0x00, 0x00, 0x00, 0x01,  // LI 31, CR, dst ref 0, src ref 1
+    0x00,                                // class 0
+    0xC0, 0x01, 0x0A,                    // TPDU size 1024
+    0xC1, 0x02, 0x06, 0x00,              // calling TSAP
+    0xC2, 0x10,                          // called TSAP, 16 bytes:
     'S',  'I',  'M',  'A',  'T',  'I',  'C', '-', 'R', 'O', 'O', 'T', '-', 'H', 'M', 'I'};
 
 s7_iso_transport* s7_iso_transport_new(s7_socket* slot) {
@@ -84,7 +84,7 @@ s7_status s7_iso_connect(s7_iso_transport* transport, const char* host, uint16_t
 }
 
 s7_status s7_iso_read_frame(s7_iso_transport* transport, uint8_t* buffer, uint32_t capacity, uint32_t* payload_len,
-                          uint32_t timeout_ms) {
+                            uint32_t timeout_ms) {
     if (transport == nullptr || transport->socket == nullptr || buffer == nullptr || payload_len == nullptr) {
         return S7_STATUS_ARGUMENT;
     }
@@ -159,4 +159,4 @@ s7_status s7_iso_write_frame(s7_iso_transport* transport, const uint8_t* payload
     return rc;
 }
 
-} // extern "C"
+}  // extern "C"

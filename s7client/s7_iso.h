@@ -26,8 +26,8 @@ extern "C" {
  */
 
 enum {
-    S7_ISO_HEADER_SIZE = 7,        /* TPKT 4 + COTP DT 3 */
-    S7_ISO_MAX_PAYLOAD = 65528,    /* 65535 - 7: the TPKT length is 16 bits */
+    S7_ISO_HEADER_SIZE = 7,     /* TPKT 4 + COTP DT 3 */
+    S7_ISO_MAX_PAYLOAD = 65528, /* 65535 - 7: the TPKT length is 16 bits */
     S7_ISO_CONNECT_REQUEST_SIZE = 36
 };
 
@@ -53,8 +53,8 @@ s7_status s7_iso_connect(s7_iso_transport* transport, const char* host, uint16_t
 /* Reads one frame. S7_STATUS_OK: a data frame's payload is in buffer and
  * its length in *payload_len. S7_STATUS_CONFIRM: a connection confirm was
  * read and discarded. After any failure the stream position is undefined. */
-s7_status s7_iso_read_frame(s7_iso_transport* transport, uint8_t* buffer, uint32_t capacity,
-                          uint32_t* payload_len, uint32_t timeout_ms);
+s7_status s7_iso_read_frame(s7_iso_transport* transport, uint8_t* buffer, uint32_t capacity, uint32_t* payload_len,
+                            uint32_t timeout_ms);
 
 /* Sends one data frame with the payload (null allowed when len is 0). */
 s7_status s7_iso_write_frame(s7_iso_transport* transport, const uint8_t* payload, uint32_t len, uint32_t timeout_ms);

@@ -13,13 +13,11 @@ const s7_alloc_hooks kDefaultHooks = {defaultAlloc, defaultRealloc, defaultFree,
 
 const s7_alloc_hooks* g_hooks = &kDefaultHooks;
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
-void s7_set_alloc_hooks(const s7_alloc_hooks* hooks) {
-    g_hooks = hooks != nullptr ? hooks : &kDefaultHooks;
-}
+void s7_set_alloc_hooks(const s7_alloc_hooks* hooks) { g_hooks = hooks != nullptr ? hooks : &kDefaultHooks; }
 
 void* s7_malloc(size_t size) { return g_hooks->alloc(g_hooks->context, size); }
 
@@ -64,4 +62,4 @@ s7_status s7_grow_one(void** items, uint32_t count, size_t element_size) {
     return S7_STATUS_OK;
 }
 
-} // extern "C"
+}  // extern "C"

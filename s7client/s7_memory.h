@@ -54,7 +54,7 @@ s7_status s7_grow_one(void** items, uint32_t count, size_t element_size);
 template <typename T>
 s7_status s7_grow_list(T** items, uint32_t count, uint32_t* capacity, uint32_t initial) {
     if (count < *capacity) {
-        return S7_STATUS_OK; // the common case, without a call
+        return S7_STATUS_OK;  // the common case, without a call
     }
     void* block = *items;
     const s7_status rc = s7_grow(&block, count, capacity, sizeof(T), initial);

@@ -82,8 +82,7 @@ s7_status readElements(s7_cursor* c, uint32_t depth, s7_object* o) {
             o->relations[o->relation_count++] = r;
             break;
         }
-        case S7_TAG_EMPTY:
-            break;
+        case S7_TAG_EMPTY: break;
         case S7_TAG_TYPE_INFO: {
             s7_type_info_list list{};
             const s7_status rc = s7_read_type_info_list(c, &list);
@@ -104,8 +103,7 @@ s7_status readElements(s7_cursor* c, uint32_t depth, s7_object* o) {
             o->names = names;
             break;
         }
-        default:
-            return S7_STATUS_RANGE;
+        default: return S7_STATUS_RANGE;
         }
     }
 }
@@ -193,7 +191,7 @@ s7_status writeObjectAt(s7_cursor* c, const s7_object* o, uint32_t depth) {
     return rc;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -273,9 +271,7 @@ s7_status s7_object_find_attribute(const s7_object* object, uint32_t id, const s
 uint32_t s7_object_id(const s7_object* object) { return object != nullptr ? object->object_id : 0; }
 uint32_t s7_object_class(const s7_object* object) { return object != nullptr ? object->class_id : 0; }
 uint32_t s7_object_child_count(const s7_object* object) { return object != nullptr ? object->child_count : 0; }
-s7_object* const* s7_object_children(const s7_object* object) {
-    return object != nullptr ? object->children : nullptr;
-}
+s7_object* const* s7_object_children(const s7_object* object) { return object != nullptr ? object->children : nullptr; }
 const s7_type_info_list* s7_object_type_info(const s7_object* object) {
     return object != nullptr ? &object->type_info : nullptr;
 }
@@ -423,4 +419,4 @@ s7_status s7_write_item_address(s7_cursor* c, const s7_item_address* address) {
     return rc;
 }
 
-} // extern "C"
+}  // extern "C"

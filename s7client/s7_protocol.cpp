@@ -7,4 +7,4 @@ const s7_area s7_memory_areas[S7_AREA_COUNT] = {
     {84, 0x90050000u, "S7Timers"}, {83, 0x90060000u, "S7Counters"},
 };
 
-} // extern "C"
+}  // extern "C"

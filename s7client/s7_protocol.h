@@ -98,12 +98,7 @@ enum {
 
 /* The controller's two item limits: object 201, attribute 1037, path 1000
  * (items per read request) and 1001. */
-enum {
-    S7_LIMITS_OBJECT = 201,
-    S7_LIMITS_ATTRIBUTE = 1037,
-    S7_LIMIT_READ_ITEMS = 1000,
-    S7_LIMIT_AUX_ITEMS = 1001
-};
+enum { S7_LIMITS_OBJECT = 201, S7_LIMITS_ATTRIBUTE = 1037, S7_LIMIT_READ_ITEMS = 1000, S7_LIMIT_AUX_ITEMS = 1001 };
 
 /* The object tree as the browse reads it. */
 enum {

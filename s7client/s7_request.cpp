@@ -218,7 +218,7 @@ s7_status parseAttributeBody(s7_cursor* c, s7_attribute_result* r) {
     return s7_read_vlq32(c, &r->final_field) == S7_STATUS_OK ? S7_STATUS_OK : S7_STATUS_PROTOCOL;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -330,7 +330,7 @@ s7_status s7_write_request_tail(s7_cursor* c) {
 }
 
 s7_status s7_build_read_request(const s7_item_address* const* items, uint32_t count, bool with_counter,
-                              uint32_t counter, s7_body* body) {
+                                uint32_t counter, s7_body* body) {
     if (items == nullptr || body == nullptr || count == 0) {
         return S7_STATUS_ARGUMENT;
     }
@@ -363,8 +363,8 @@ s7_status s7_build_read_request(const s7_item_address* const* items, uint32_t co
     return w.close(rc, body);
 }
 
-s7_status s7_build_get_attribute_request(uint32_t object_id, uint32_t attribute_id, bool with_counter,
-                                       uint32_t counter, s7_body* body) {
+s7_status s7_build_get_attribute_request(uint32_t object_id, uint32_t attribute_id, bool with_counter, uint32_t counter,
+                                         s7_body* body) {
     if (body == nullptr) {
         return S7_STATUS_ARGUMENT;
     }
@@ -387,7 +387,7 @@ s7_status s7_build_get_attribute_request(uint32_t object_id, uint32_t attribute_
 }
 
 s7_status s7_build_create_object_request(const s7_create_request* request, bool with_counter, uint32_t counter,
-                                       s7_body* body) {
+                                         s7_body* body) {
     if (request == nullptr || request->value == nullptr || request->object == nullptr || body == nullptr) {
         return S7_STATUS_ARGUMENT;
     }
@@ -396,8 +396,7 @@ s7_status s7_build_create_object_request(const s7_create_request* request, bool 
     if (valueSize == 0 || objectSize == 0) {
         return S7_STATUS_ENCODE;
     }
-    const uint64_t size =
-        uint64_t{valueSize} + objectSize + 13 + (with_counter ? s7_vlq_size(counter) : 0);
+    const uint64_t size = uint64_t{valueSize} + objectSize + 13 + (with_counter ? s7_vlq_size(counter) : 0);
     Writer w;
     s7_status rc = w.open(size);
     if (rc != S7_STATUS_OK) {
@@ -414,7 +413,7 @@ s7_status s7_build_create_object_request(const s7_create_request* request, bool 
 }
 
 s7_status s7_build_explore_request(const s7_explore_request* request, bool with_counter, uint32_t counter,
-                                 s7_body* body) {
+                                   s7_body* body) {
     if (request == nullptr || body == nullptr || (request->attribute_count != 0 && request->attribute_ids == nullptr)) {
         return S7_STATUS_ARGUMENT;
     }
@@ -538,8 +537,8 @@ s7_status s7_parse_set_response(const uint8_t* data, uint32_t length, s7_set_res
 
 // ---------------------------------------------------------------- operations
 
-s7_status s7_read_variables(s7_session* session, const s7_item_address* const* items, uint32_t count,
-                          uint8_t version, bool with_counter, uint32_t timeout_ms, s7_read_result* result) {
+s7_status s7_read_variables(s7_session* session, const s7_item_address* const* items, uint32_t count, uint8_t version,
+                            bool with_counter, uint32_t timeout_ms, s7_read_result* result) {
     return s7_run_operation(
         session, S7_FN_READ_VARIABLES, version, with_counter, timeout_ms, result,
         [&](bool counted, uint32_t counter, s7_body* body) {
@@ -549,7 +548,7 @@ s7_status s7_read_variables(s7_session* session, const s7_item_address* const* i
 }
 
 s7_status s7_get_attribute(s7_session* session, uint32_t object_id, uint32_t attribute_id, uint8_t version,
-                         bool with_counter, uint32_t timeout_ms, s7_attribute_result* result) {
+                           bool with_counter, uint32_t timeout_ms, s7_attribute_result* result) {
     return s7_run_operation(
         session, S7_FN_GET_ATTRIBUTE, version, with_counter, timeout_ms, result,
         [&](bool counted, uint32_t counter, s7_body* body) {
@@ -558,8 +557,8 @@ s7_status s7_get_attribute(s7_session* session, uint32_t object_id, uint32_t att
         s7_parse_attribute_response);
 }
 
-s7_status s7_create_object(s7_session* session, const s7_create_request* request, uint8_t version,
-                         bool with_counter, uint32_t timeout_ms, s7_create_result* result) {
+s7_status s7_create_object(s7_session* session, const s7_create_request* request, uint8_t version, bool with_counter,
+                           uint32_t timeout_ms, s7_create_result* result) {
     return s7_run_operation(
         session, S7_FN_CREATE_OBJECT, version, with_counter, timeout_ms, result,
         [&](bool counted, uint32_t counter, s7_body* body) {
@@ -569,7 +568,7 @@ s7_status s7_create_object(s7_session* session, const s7_create_request* request
 }
 
 s7_status s7_explore(s7_session* session, const s7_explore_request* request, uint8_t version, bool with_counter,
-                   uint32_t timeout_ms, s7_explore_result* result) {
+                     uint32_t timeout_ms, s7_explore_result* result) {
     return s7_run_operation(
         session, S7_FN_EXPLORE, version, with_counter, timeout_ms, result,
         [&](bool counted, uint32_t counter, s7_body* body) {
@@ -588,7 +587,7 @@ s7_status s7_set_values(s7_session* session, const s7_set_request* request, uint
         s7_parse_set_response);
 }
 
-} // extern "C"
+}  // extern "C"
 
 s7_status s7_open_response(const uint8_t* data, uint32_t length, uint16_t function_code, s7_cursor* c) {
     if (data == nullptr || length == 0) {

@@ -56,10 +56,10 @@ typedef struct s7_read_result {
     uint64_t return_value;
     uint8_t first_byte;
     uint32_t final_field;
-    uint64_t* error_codes;   /* parallel to error_items */
+    uint64_t* error_codes; /* parallel to error_items */
     uint32_t* error_items;
     uint32_t error_count;
-    s7_value** values;       /* owned; parallel to value_items */
+    s7_value** values; /* owned; parallel to value_items */
     uint32_t* value_items;
     uint32_t value_count;
 } s7_read_result;
@@ -140,13 +140,13 @@ void s7_set_result_free(s7_set_result* result);
  * input, S7_STATUS_NO_MEMORY, S7_STATUS_ENCODE when something cannot be written.
  */
 s7_status s7_build_read_request(const s7_item_address* const* items, uint32_t count, bool with_counter,
-                              uint32_t counter, s7_body* body);
-s7_status s7_build_get_attribute_request(uint32_t object_id, uint32_t attribute_id, bool with_counter,
-                                       uint32_t counter, s7_body* body);
+                                uint32_t counter, s7_body* body);
+s7_status s7_build_get_attribute_request(uint32_t object_id, uint32_t attribute_id, bool with_counter, uint32_t counter,
+                                         s7_body* body);
 s7_status s7_build_create_object_request(const s7_create_request* request, bool with_counter, uint32_t counter,
-                                       s7_body* body);
+                                         s7_body* body);
 s7_status s7_build_explore_request(const s7_explore_request* request, bool with_counter, uint32_t counter,
-                                 s7_body* body);
+                                   s7_body* body);
 /* Set values, in object form or address form (see s7_set_request); a null
  * entry in the list the form needs is S7_STATUS_ARGUMENT too. */
 s7_status s7_build_set_request(const s7_set_request* request, bool with_counter, uint32_t counter, s7_body* body);
@@ -169,14 +169,14 @@ s7_status s7_parse_set_response(const uint8_t* data, uint32_t length, s7_set_res
  * With `with_counter` the session's counter of the function code advances
  * and goes into the body. Exchange codes pass through unchanged.
  */
-s7_status s7_read_variables(s7_session* session, const s7_item_address* const* items, uint32_t count,
-                          uint8_t version, bool with_counter, uint32_t timeout_ms, s7_read_result* result);
+s7_status s7_read_variables(s7_session* session, const s7_item_address* const* items, uint32_t count, uint8_t version,
+                            bool with_counter, uint32_t timeout_ms, s7_read_result* result);
 s7_status s7_get_attribute(s7_session* session, uint32_t object_id, uint32_t attribute_id, uint8_t version,
-                         bool with_counter, uint32_t timeout_ms, s7_attribute_result* result);
-s7_status s7_create_object(s7_session* session, const s7_create_request* request, uint8_t version,
-                         bool with_counter, uint32_t timeout_ms, s7_create_result* result);
+                           bool with_counter, uint32_t timeout_ms, s7_attribute_result* result);
+s7_status s7_create_object(s7_session* session, const s7_create_request* request, uint8_t version, bool with_counter,
+                           uint32_t timeout_ms, s7_create_result* result);
 s7_status s7_explore(s7_session* session, const s7_explore_request* request, uint8_t version, bool with_counter,
-                   uint32_t timeout_ms, s7_explore_result* result);
+                     uint32_t timeout_ms, s7_explore_result* result);
 s7_status s7_set_values(s7_session* session, const s7_set_request* request, uint8_t version, bool with_counter,
                         uint32_t timeout_ms, s7_set_result* result);
 
@@ -195,7 +195,7 @@ s7_status s7_open_response(const uint8_t* data, uint32_t length, uint16_t functi
  */
 template <typename Result>
 s7_status s7_parse_response(const uint8_t* data, uint32_t length, uint16_t function_code, Result* result,
-                          s7_status (*parse_body)(s7_cursor*, Result*), void (*release)(Result*)) {
+                            s7_status (*parse_body)(s7_cursor*, Result*), void (*release)(Result*)) {
     if (result == nullptr) {
         return S7_STATUS_ARGUMENT;
     }
@@ -218,8 +218,8 @@ s7_status s7_parse_response(const uint8_t* data, uint32_t length, uint16_t funct
  */
 template <typename Result, typename Build>
 s7_status s7_run_operation(s7_session* session, uint16_t function_code, uint8_t version, bool with_counter,
-                         uint32_t timeout_ms, Result* result, Build build,
-                         s7_status (*parse)(const uint8_t*, uint32_t, Result*)) {
+                           uint32_t timeout_ms, Result* result, Build build,
+                           s7_status (*parse)(const uint8_t*, uint32_t, Result*)) {
     if (session == nullptr || result == nullptr) {
         return S7_STATUS_ARGUMENT;
     }

@@ -1,8 +1,8 @@
 #include "s7_session_setup.h"
 
 #include "s7_memory.h"
-#include "s7_value_codec.h"
 #include "s7_object.h"
+#include "s7_value_codec.h"
 
 #include <cstring>
 
@@ -56,7 +56,7 @@ void copyPlcType(const s7_value* member, char* out, size_t capacity) {
     std::memcpy(out, text, n);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -104,7 +104,7 @@ s7_status s7_session_setup(s7_session* session, uint32_t timeout_ms, char* plc_t
         const s7_set_request request{session->session_id, nullptr, &attribute, &serverSession, 1};
         rc = s7_set_values(session, &request, kRequestVersion, false, timeout_ms, &set);
     }
-    s7_create_result_free(&created); // attribute 306 belonged to it
+    s7_create_result_free(&created);  // attribute 306 belonged to it
     if (rc != S7_STATUS_OK) {
         goto out;
     }
@@ -133,8 +133,7 @@ out:
     return rc;
 }
 
-s7_status s7_read_limits(s7_session* session, uint32_t timeout_ms, uint32_t* max_read_items,
-                       uint32_t* aux_item_limit) {
+s7_status s7_read_limits(s7_session* session, uint32_t timeout_ms, uint32_t* max_read_items, uint32_t* aux_item_limit) {
     if (session == nullptr || max_read_items == nullptr || aux_item_limit == nullptr) {
         return S7_STATUS_ARGUMENT;
     }
@@ -173,4 +172,4 @@ s7_status s7_read_limits(s7_session* session, uint32_t timeout_ms, uint32_t* max
     return rc;
 }
 
-} // extern "C"
+}  // extern "C"

@@ -55,8 +55,7 @@ s7_status s7_session_setup(s7_session* session, uint32_t timeout_ms, char* plc_t
  * success. S7_STATUS_SESSION when the controller refused the read (return
  * value or an error entry); S7_STATUS_NO_MEMORY; exchange and parse codes.
  */
-s7_status s7_read_limits(s7_session* session, uint32_t timeout_ms, uint32_t* max_read_items,
-                       uint32_t* aux_item_limit);
+s7_status s7_read_limits(s7_session* session, uint32_t timeout_ms, uint32_t* max_read_items, uint32_t* aux_item_limit);
 
 #ifdef __cplusplus
 }

@@ -55,7 +55,7 @@ bool setNoDelay(s7_socket_handle h) {
     return ::setsockopt(h, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) == 0;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -242,4 +242,4 @@ s7_status s7_socket_send_all(s7_socket* slot, const void* data, uint32_t len, ui
     return S7_STATUS_OK;
 }
 
-} // extern "C"
+}  // extern "C"

@@ -22,9 +22,7 @@ constexpr int kFrameBioType = 0x7F | BIO_TYPE_SOURCE_SINK;
 
 constexpr uint32_t kRecordHeaderSize = 5;
 
-uint32_t recordSize(const uint8_t* header) {
-    return kRecordHeaderSize + ((uint32_t{header[3]} << 8) | header[4]);
-}
+uint32_t recordSize(const uint8_t* header) { return kRecordHeaderSize + ((uint32_t{header[3]} << 8) | header[4]); }
 
 s7_tls_channel* channelOf(BIO* bio) { return static_cast<s7_tls_channel*>(BIO_get_data(bio)); }
 
@@ -85,7 +83,7 @@ void startEngineCall(s7_tls_channel* ch) {
 }
 
 void releaseEngine(s7_tls_channel* ch) {
-    SSL_free(ch->context); // also frees the BIO it holds
+    SSL_free(ch->context);  // also frees the BIO it holds
     ch->context = nullptr;
     SSL_CTX_free(ch->config);
     ch->config = nullptr;
@@ -116,8 +114,7 @@ bool configure(s7_tls_channel* ch) {
 
     ch->frame_io = BIO_meth_new(kFrameBioType, "s7 cotp frames");
     if (ch->frame_io == nullptr || BIO_meth_set_write_ex(ch->frame_io, frameBioWrite) != 1 ||
-        BIO_meth_set_read_ex(ch->frame_io, frameBioRead) != 1 ||
-        BIO_meth_set_ctrl(ch->frame_io, frameBioCtrl) != 1) {
+        BIO_meth_set_read_ex(ch->frame_io, frameBioRead) != 1 || BIO_meth_set_ctrl(ch->frame_io, frameBioCtrl) != 1) {
         return false;
     }
     ch->context = SSL_new(ch->config);
@@ -130,12 +127,12 @@ bool configure(s7_tls_channel* ch) {
     }
     BIO_set_data(bio, ch);
     BIO_set_init(bio, 1);
-    SSL_set_bio(ch->context, bio, bio); // one reference, now the context's
+    SSL_set_bio(ch->context, bio, bio);  // one reference, now the context's
     SSL_set_connect_state(ch->context);
     return true;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -254,8 +251,7 @@ int s7_tls_send_records(void* context, const uint8_t* bytes, size_t len) {
             continue;
         }
         // Assemble the header first, then the rest of the record.
-        const uint32_t target =
-            ch->send_pending < kRecordHeaderSize ? kRecordHeaderSize : recordSize(ch->send_buffer);
+        const uint32_t target = ch->send_pending < kRecordHeaderSize ? kRecordHeaderSize : recordSize(ch->send_buffer);
         const size_t take = left < target - ch->send_pending ? left : target - ch->send_pending;
         std::memcpy(ch->send_buffer + ch->send_pending, p, take);
         ch->send_pending += static_cast<uint32_t>(take);
@@ -375,4 +371,4 @@ s7_status s7_tls_write(s7_tls_channel* channel, const uint8_t* data, uint32_t le
     return rc;
 }
 
-} // extern "C"
+}  // extern "C"

@@ -36,11 +36,7 @@ extern "C" {
  * reading and for writing, and a failure of the transport below. Our own
  * numbers; the callbacks' caller in s7_tls.cpp turns them into the engine's
  * retry flags. */
-enum {
-    S7_TLS_IO_WANT_READ = -1,
-    S7_TLS_IO_WANT_WRITE = -2,
-    S7_TLS_IO_FAILED = -3
-};
+enum { S7_TLS_IO_WANT_READ = -1, S7_TLS_IO_WANT_WRITE = -2, S7_TLS_IO_FAILED = -3 };
 
 enum {
     /* One received data frame's payload must fit here. */
@@ -59,18 +55,18 @@ struct bio_method_st;
 typedef struct s7_tls_channel {
     s7_iso_transport* transport; /* borrowed, unless owns_transport */
     uint8_t owns_transport;
-    uint8_t established;         /* the handshake has completed */
-    s7_status io_status;         /* of the transport call that failed in the current engine call */
-    uint32_t timeout_ms;         /* for every transport wait of the current call */
+    uint8_t established; /* the handshake has completed */
+    s7_status io_status; /* of the transport call that failed in the current engine call */
+    uint32_t timeout_ms; /* for every transport wait of the current call */
     uint8_t receive_buffer[S7_TLS_RECEIVE_CAPACITY];
-    uint32_t buffered_length;    /* payload bytes of the frame in receive_buffer */
-    uint32_t read_offset;        /* of those, already handed to the engine */
-    uint8_t end_of_stream;       /* the controller closed the connection */
-    struct ssl_st* context;      /* the engine's connection state */
-    struct ssl_ctx_st* config;   /* used by this channel's context only */
+    uint32_t buffered_length;       /* payload bytes of the frame in receive_buffer */
+    uint32_t read_offset;           /* of those, already handed to the engine */
+    uint8_t end_of_stream;          /* the controller closed the connection */
+    struct ssl_st* context;         /* the engine's connection state */
+    struct ssl_ctx_st* config;      /* used by this channel's context only */
     struct bio_method_st* frame_io; /* the frame callbacks as the engine sees them */
     uint8_t send_buffer[S7_TLS_RECORD_MAX];
-    uint32_t send_pending;       /* bytes of an incomplete outgoing record */
+    uint32_t send_pending; /* bytes of an incomplete outgoing record */
 } s7_tls_channel;
 
 /* A configured channel ready for the handshake, over the given transport
@@ -93,8 +89,7 @@ s7_status s7_tls_handshake(s7_tls_channel* channel, uint32_t timeout_ms);
  * before the handshake (the socket is not touched); S7_STATUS_NOT_CONNECTED
  * when the controller closed the connection; S7_STATUS_TIMEOUT,
  * S7_STATUS_NO_MEMORY; S7_STATUS_TLS otherwise. */
-s7_status s7_tls_read(s7_tls_channel* channel, uint8_t* buffer, uint32_t capacity, int32_t* count,
-                    uint32_t timeout_ms);
+s7_status s7_tls_read(s7_tls_channel* channel, uint8_t* buffer, uint32_t capacity, int32_t* count, uint32_t timeout_ms);
 
 /* Writes all len bytes (data may be null when len is 0). S7_STATUS_OK only
  * when every byte was accepted; the other statuses as for read. */

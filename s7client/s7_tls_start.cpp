@@ -9,17 +9,36 @@ namespace {
 // of the response header before the return value.
 constexpr uint32_t kTlsStartMinReply = 11;
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
-const uint8_t s7_tls_start_request[S7_TLS_START_SIZE] = {
-    S7_FRAME_START, S7_FRAME_VERSION_1, 0x00, 0x12,      // 18 data bytes
-    S7_MARKER_REQUEST, 0x00, 0x00, 0x05, 0xB3, 0x00, 0x00, // function 1459
-    0x00, 0x00,                                          // sequence number 0
-    0x00, 0x00, 0x00, 0x00,                              // session id 0
-    S7_BODY_TLS_START, 0x00, 0x00, 0x00, 0x00,           // target object 0
-    S7_FRAME_START, S7_FRAME_VERSION_1, 0x00, 0x00};     // trailer
+const uint8_t s7_tls_start_request[S7_TLS_START_SIZE] = {S7_FRAME_START,
+                                                         S7_FRAME_VERSION_1,
+                                                         0x00,
+                                                         0x12,  // 18 data bytes
+                                                         S7_MARKER_REQUEST,
+                                                         0x00,
+                                                         0x00,
+                                                         0x05,
+                                                         0xB3,
+                                                         0x00,
+                                                         0x00,  // function 1459
+                                                         0x00,
+                                                         0x00,  // sequence number 0
+                                                         0x00,
+                                                         0x00,
+                                                         0x00,
+                                                         0x00,  // session id 0
+                                                         S7_BODY_TLS_START,
+                                                         0x00,
+                                                         0x00,
+                                                         0x00,
+                                                         0x00,  // target object 0
+                                                         S7_FRAME_START,
+                                                         S7_FRAME_VERSION_1,
+                                                         0x00,
+                                                         0x00};  // trailer
 
 s7_status s7_tls_start_parse_reply(const uint8_t* payload, uint32_t len, s7_tls_start_result* result) {
     if (payload == nullptr || result == nullptr) {
@@ -36,8 +55,8 @@ s7_status s7_tls_start_parse_reply(const uint8_t* payload, uint32_t len, s7_tls_
     uint16_t function = 0;
     uint64_t value = 0;
     if (s7_read_u8(&c, &marker) != S7_STATUS_OK || marker != S7_MARKER_RESPONSE || s7_skip(&c, 2) != S7_STATUS_OK ||
-        s7_read_u16(&c, &function) != S7_STATUS_OK || function != S7_FN_TLS_START ||
-        s7_skip(&c, 5) != S7_STATUS_OK || s7_read_vlq64(&c, &value) != S7_STATUS_OK) {
+        s7_read_u16(&c, &function) != S7_STATUS_OK || function != S7_FN_TLS_START || s7_skip(&c, 5) != S7_STATUS_OK ||
+        s7_read_vlq64(&c, &value) != S7_STATUS_OK) {
         return S7_STATUS_PROTOCOL;
     }
     result->return_value = value;
@@ -49,8 +68,7 @@ s7_status s7_tls_start(s7_iso_transport* transport, uint32_t timeout_ms, s7_tls_
     if (transport == nullptr || result == nullptr) {
         return S7_STATUS_ARGUMENT;
     }
-    const s7_status rc =
-        s7_iso_write_frame(transport, s7_tls_start_request, sizeof s7_tls_start_request, timeout_ms);
+    const s7_status rc = s7_iso_write_frame(transport, s7_tls_start_request, sizeof s7_tls_start_request, timeout_ms);
     if (rc != S7_STATUS_OK) {
         return rc;
     }
@@ -64,4 +82,4 @@ s7_status s7_tls_start(s7_iso_transport* transport, uint32_t timeout_ms, s7_tls_
     return s7_tls_start_parse_reply(reply, len, result);
 }
 
-} // extern "C"
+}  // extern "C"

@@ -79,7 +79,7 @@ s7_status readEntry(s7_cursor* c, s7_type_info_entry* e) {
     return S7_STATUS_OK;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -112,9 +112,7 @@ s7_status s7_read_type_info_record(s7_cursor* c, uint16_t kind, s7_type_info_ent
         e.info_c = r.u16();
         e.info_d = r.u16();
         break;
-    case 2:
-        readCommon(r, e);
-        break;
+    case 2: readCommon(r, e); break;
     case 3:
         readCommon(r, e);
         e.lower_bound = r.i32();
@@ -161,7 +159,7 @@ s7_status s7_read_type_info_record(s7_cursor* c, uint16_t kind, s7_type_info_ent
         e.is_struct = 1;
         e.is_multi_array = 1;
         break;
-    default: // 0
+    default:  // 0
         readCommon(r, e);
         readStructPart(r, e);
         e.aux2 = r.u32();
@@ -237,4 +235,4 @@ void s7_type_info_list_free(s7_type_info_list* list) {
     *list = s7_type_info_list{};
 }
 
-} // extern "C"
+}  // extern "C"

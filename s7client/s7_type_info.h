@@ -47,7 +47,7 @@ typedef struct s7_type_info_entry {
     uint32_t struct_ref; /* structure kinds: the type-info object of the members */
     int32_t lower_bound; /* one-dimensional arrays: index of the first element */
     uint32_t element_count;
-    int32_t dim_lower[S7_TYPE_INFO_DIMENSIONS]; /* innermost dimension first */
+    int32_t dim_lower[S7_TYPE_INFO_DIMENSIONS];  /* innermost dimension first */
     uint32_t dim_count[S7_TYPE_INFO_DIMENSIONS]; /* 0 marks an unused dimension */
     uint32_t aux0, aux1, aux2, aux3, aux4, aux5, aux6;
     uint8_t is_struct;

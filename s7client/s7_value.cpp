@@ -49,24 +49,24 @@ T fromBits(uint64_t bits) {
 
 // Every scalar type but BOOL with its constructor's and getter's name and
 // C type.
-#define S7_NUMERIC_TYPES(X)                    \
-    X(u8, S7_TYPE_U8, uint8_t)                 \
-    X(u16, S7_TYPE_U16, uint16_t)              \
-    X(u32, S7_TYPE_U32, uint32_t)              \
-    X(u64, S7_TYPE_U64, uint64_t)              \
-    X(i8, S7_TYPE_I8, int8_t)                  \
-    X(i16, S7_TYPE_I16, int16_t)               \
-    X(i32, S7_TYPE_I32, int32_t)               \
-    X(i64, S7_TYPE_I64, int64_t)               \
-    X(bits8, S7_TYPE_BITS8, uint8_t)           \
-    X(bits16, S7_TYPE_BITS16, uint16_t)        \
-    X(bits32, S7_TYPE_BITS32, uint32_t)        \
-    X(bits64, S7_TYPE_BITS64, uint64_t)        \
-    X(f32, S7_TYPE_F32, float)                 \
-    X(f64, S7_TYPE_F64, double)                \
-    X(u64_alt, S7_TYPE_U64_ALT, uint64_t)      \
-    X(i64_alt, S7_TYPE_I64_ALT, int64_t)       \
-    X(id32, S7_TYPE_ID32, uint32_t)            \
+#define S7_NUMERIC_TYPES(X)               \
+    X(u8, S7_TYPE_U8, uint8_t)            \
+    X(u16, S7_TYPE_U16, uint16_t)         \
+    X(u32, S7_TYPE_U32, uint32_t)         \
+    X(u64, S7_TYPE_U64, uint64_t)         \
+    X(i8, S7_TYPE_I8, int8_t)             \
+    X(i16, S7_TYPE_I16, int16_t)          \
+    X(i32, S7_TYPE_I32, int32_t)          \
+    X(i64, S7_TYPE_I64, int64_t)          \
+    X(bits8, S7_TYPE_BITS8, uint8_t)      \
+    X(bits16, S7_TYPE_BITS16, uint16_t)   \
+    X(bits32, S7_TYPE_BITS32, uint32_t)   \
+    X(bits64, S7_TYPE_BITS64, uint64_t)   \
+    X(f32, S7_TYPE_F32, float)            \
+    X(f64, S7_TYPE_F64, double)           \
+    X(u64_alt, S7_TYPE_U64_ALT, uint64_t) \
+    X(i64_alt, S7_TYPE_I64_ALT, int64_t)  \
+    X(id32, S7_TYPE_ID32, uint32_t)       \
     X(id_vlq, S7_TYPE_ID_VLQ, uint32_t)
 
 // The shared precondition of the typed getters.
@@ -133,24 +133,15 @@ uint8_t appendEntry(s7_entry** entries, uint32_t* count, uint32_t key, s7_value*
 
 void freeBlock(s7_value* v) {
     switch (v->storage) {
-    case S7_STORE_BYTES:
-        s7_free(v->u.bytes.data);
-        break;
-    case S7_STORE_ARRAY:
-        s7_entries_free(v->u.array.entries, v->u.array.count);
-        break;
-    case S7_STORE_STRUCT:
-        s7_entries_free(v->u.structure.members, v->u.structure.member_count);
-        break;
-    case S7_STORE_PACKED:
-        s7_free(v->u.packed.data);
-        break;
-    default:
-        break;
+    case S7_STORE_BYTES: s7_free(v->u.bytes.data); break;
+    case S7_STORE_ARRAY: s7_entries_free(v->u.array.entries, v->u.array.count); break;
+    case S7_STORE_STRUCT: s7_entries_free(v->u.structure.members, v->u.structure.member_count); break;
+    case S7_STORE_PACKED: s7_free(v->u.packed.data); break;
+    default: break;
     }
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -179,9 +170,7 @@ S7_NUMERIC_TYPES(S7_SCALAR_CONSTRUCTOR)
 
 #undef S7_SCALAR_CONSTRUCTOR
 
-s7_value* s7_value_new_blob(const void* data, uint32_t length) {
-    return newBytes(S7_TYPE_BLOB, data, length, 0);
-}
+s7_value* s7_value_new_blob(const void* data, uint32_t length) { return newBytes(S7_TYPE_BLOB, data, length, 0); }
 
 s7_value* s7_value_new_string(const char* text, uint32_t length) {
     // One byte more, the terminating 0.
@@ -312,14 +301,14 @@ bool s7_value_is_array(const s7_value* value) { return value != nullptr && value
 bool s7_value_is_struct(const s7_value* value) { return value != nullptr && value->storage == S7_STORE_STRUCT; }
 bool s7_value_is_packed(const s7_value* value) { return value != nullptr && value->storage == S7_STORE_PACKED; }
 
-#define S7_SCALAR_GETTER(name, type_id, ctype)                         \
+#define S7_SCALAR_GETTER(name, type_id, ctype)                       \
     uint8_t s7_value_get_##name(const s7_value* value, ctype* out) { \
-        const uint64_t* bits = scalarOf(value, type_id, out);         \
-        if (bits == nullptr) {                                        \
-            return S7_ERR_ARGUMENT;                                   \
-        }                                                             \
-        *out = fromBits<ctype>(*bits);                                \
-        return S7_OK;                                                 \
+        const uint64_t* bits = scalarOf(value, type_id, out);        \
+        if (bits == nullptr) {                                       \
+            return S7_ERR_ARGUMENT;                                  \
+        }                                                            \
+        *out = fromBits<ctype>(*bits);                               \
+        return S7_OK;                                                \
     }
 
 S7_SCALAR_GETTER(bool, S7_TYPE_BOOL, bool)
@@ -474,6 +463,6 @@ uint8_t s7_value_string_chars(const s7_value* value, char** text) {
     return S7_OK;
 }
 
-} // extern "C"
+}  // extern "C"
 
 #undef S7_NUMERIC_TYPES

@@ -20,7 +20,7 @@ struct Form {
 
 struct ScalarForms {
     Form payload;
-    Form element; // as an array element
+    Form element;  // as an array element
 };
 
 // The wire forms of the scalar value types, indexed by type. BITS32, ID32
@@ -81,9 +81,7 @@ s7_status decodeElementAt(s7_cursor* c, uint8_t type, uint32_t depth, s7_value**
 s7_status readScalar(s7_cursor* c, uint8_t type, Form form, uint64_t* bits) {
     s7_status rc = S7_STATUS_OK;
     switch (form.wire) {
-    case Wire::None:
-        *bits = 0;
-        break;
+    case Wire::None: *bits = 0; break;
     case Wire::Fixed: {
         uint32_t high = 0;
         uint32_t low = 0;
@@ -246,8 +244,7 @@ s7_status decodeStruct(s7_cursor* c, uint32_t depth, s7_value** out) {
         if (rc != S7_STATUS_OK) {
             break;
         }
-        rc = s7_grow_list(&v->u.structure.members, v->u.structure.member_count, &capacity,
-                          kMembersInitialCapacity);
+        rc = s7_grow_list(&v->u.structure.members, v->u.structure.member_count, &capacity, kMembersInitialCapacity);
         if (rc != S7_STATUS_OK) {
             s7_value_free(member);
             break;
@@ -549,7 +546,7 @@ s7_status encodeValueAt(s7_cursor* c, const s7_value* v, uint32_t depth) {
     return rc;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -598,4 +595,4 @@ uint32_t s7_element_size(const s7_value* value) {
     return toSize(size, ok);
 }
 
-} // extern "C"
+}  // extern "C"

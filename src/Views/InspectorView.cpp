@@ -75,10 +75,9 @@ void InspectorView::buildTable() {
             bool clicked = false;
             if (removeIcon_ != nullptr) {
                 ImGui::PushID("##delete");
-                clicked = ImGui::ImageButton(removeIcon_->getImGuiTextureId(),
-                                             ImVec2(kRemoveButtonSize, kRemoveButtonSize), ImVec2(0.0f, 0.0f),
-                                             ImVec2(1.0f, 1.0f), 0, ImVec4(0.0f, 0.0f, 0.0f, 0.0f),
-                                             ImVec4(1.0f, 1.0f, 1.0f, 1.0f));
+                clicked = ImGui::ImageButton(
+                    removeIcon_->getImGuiTextureId(), ImVec2(kRemoveButtonSize, kRemoveButtonSize), ImVec2(0.0f, 0.0f),
+                    ImVec2(1.0f, 1.0f), 0, ImVec4(0.0f, 0.0f, 0.0f, 0.0f), ImVec4(1.0f, 1.0f, 1.0f, 1.0f));
                 ImGui::PopID();
             } else {
                 // Without its icon the button still does its job.

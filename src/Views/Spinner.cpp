@@ -24,8 +24,8 @@ void Spinner::update() {
 }
 
 void Spinner::draw(ui::Renderer* renderer, float parentX, float parentY) {
-    renderer->submit(ui::draw::Rectangle{getWorldPosition(), getActualSize(), {1.0f, 1.0f, 1.0f, 1.0f},
-                                         getWorldAngle(), getOrigin(), texture_});
+    renderer->submit(ui::draw::Rectangle{
+        getWorldPosition(), getActualSize(), {1.0f, 1.0f, 1.0f, 1.0f}, getWorldAngle(), getOrigin(), texture_});
     ui::Widget::draw(renderer, parentX, parentY);
 }
 

@@ -179,22 +179,22 @@ void TopBarView::update() {
     if (static_cast<std::uint8_t>(state) != lastState_) {
         lastState_ = static_cast<std::uint8_t>(state);
         switch (state) {
-            case ConnectionState::Connected:
-                statusText_->setText("PLC-Status: CONNECTED");
-                statusText_->setColor(theme.connectedColor());
-                connectButton_->getText()->setText("Disconnect");
-                detailText_->setText(fmt::format("PLC-Type: {}", service_->getPlcType()));
-                break;
-            case ConnectionState::Connecting:
-                statusText_->setText("PLC-Status: CONNECTING");
-                statusText_->setColor(theme.connectingColor());
-                connectButton_->getText()->setText("Connect");
-                break;
-            default:
-                statusText_->setText("PLC-Status: DISCONNECTED");
-                statusText_->setColor(theme.disconnectedColor());
-                connectButton_->getText()->setText("Connect");
-                break;
+        case ConnectionState::Connected:
+            statusText_->setText("PLC-Status: CONNECTED");
+            statusText_->setColor(theme.connectedColor());
+            connectButton_->getText()->setText("Disconnect");
+            detailText_->setText(fmt::format("PLC-Type: {}", service_->getPlcType()));
+            break;
+        case ConnectionState::Connecting:
+            statusText_->setText("PLC-Status: CONNECTING");
+            statusText_->setColor(theme.connectingColor());
+            connectButton_->getText()->setText("Connect");
+            break;
+        default:
+            statusText_->setText("PLC-Status: DISCONNECTED");
+            statusText_->setColor(theme.disconnectedColor());
+            connectButton_->getText()->setText("Connect");
+            break;
         }
     }
     // Not locked while connecting: a second press queues a second connect.

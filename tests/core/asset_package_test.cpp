@@ -75,9 +75,9 @@ class AssetPackageTest : public ::testing::Test {
 protected:
     std::string writeFile(const Bytes& bytes) {
         static std::atomic<int> counter{0};
-        const std::filesystem::path path = std::filesystem::path(::testing::TempDir()) /
-                                           ("vemo_pak_" + std::to_string(::getpid()) + "_" +
-                                            std::to_string(counter++) + ".pak");
+        const std::filesystem::path path =
+            std::filesystem::path(::testing::TempDir()) /
+            ("vemo_pak_" + std::to_string(::getpid()) + "_" + std::to_string(counter++) + ".pak");
         std::ofstream out(path, std::ios::binary);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         files_.push_back(path);
@@ -119,6 +119,7 @@ std::vector<BadPak> badPackages() {
         rows.push_back({what, std::move(b), message});
     };
     rows.push_back({"39 bytes", Bytes(one.begin(), one.begin() + 39), "asset file too small"});
+    // clang-format off
     with("magic VPAC", one, [](Bytes& b) { b[3] = 'C'; }, "Bad magic (not VPAK)");
     with("magic byte-swapped", one, [](Bytes& b) { putU32(b, 0, 0x5650414B); }, "Bad magic (not VPAK)");
     with("version 2, all else valid", one, [](Bytes& b) { putU32(b, 4, 2); }, "Unsupported pak version");
@@ -160,6 +161,7 @@ std::vector<BadPak> badPackages() {
              putU64(b, nameOffsetField(0), b.size() - 1 - 64);
          },
          "Unterminated name in pak");
+    // clang-format on
     return rows;
 }
 
@@ -277,8 +279,8 @@ TEST_F(AssetPackageTest, FindsExactNamesOnlyInByteOrder) {
         EXPECT_EQ(e->name, a.name);
         EXPECT_EQ(dataOf(*e), a.data);
     }
-    for (const char* absent : {"", "icons/tag.sv", "icons/tag.svgzz", "icons", "icons/", "b", "z", "\xC3\xA9",
-                               "icons/tag.svg ", "ZZ"}) {
+    for (const char* absent :
+         {"", "icons/tag.sv", "icons/tag.svgzz", "icons", "icons/", "b", "z", "\xC3\xA9", "icons/tag.svg ", "ZZ"}) {
         EXPECT_FALSE(pak.find(absent).has_value()) << absent;
     }
 }

@@ -145,8 +145,9 @@ TEST_F(Browse, NamedBlocksAreBrowsedInListOrderWithProgressAfterEach) {
     ASSERT_EQ(vemo::listBlocks(access(), blocks), S7_OK);
     ASSERT_EQ(blocks.size(), kBlocks.size());
     std::vector<std::pair<std::size_t, std::size_t>> progress;
-    const auto browsed = vemo::browseBlocks(access(), blocks, {"M", "Nothing", "Tank"},
-                                            [&](std::size_t done, std::size_t total) { progress.emplace_back(done, total); });
+    const auto browsed =
+        vemo::browseBlocks(access(), blocks, {"M", "Nothing", "Tank"},
+                           [&](std::size_t done, std::size_t total) { progress.emplace_back(done, total); });
     EXPECT_EQ(names(browsed), (std::vector<std::string>{"Tank", "M"})) << "unknown names are no blocks";
     EXPECT_EQ(progress, (std::vector<std::pair<std::size_t, std::size_t>>{{1, 2}, {2, 2}}));
     for (const BrowsedBlock& b : browsed) {

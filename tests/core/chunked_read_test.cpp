@@ -72,7 +72,8 @@ TEST_F(ChunkedRead, ReadsInChunksOfExactlyTheItemLimitAndKeepsTheOrder) {
         ASSERT_EQ(result.values.size(), c.items);
         for (std::size_t i = 0; i < c.items; ++i) {
             EXPECT_EQ(sent[i], i + 1) << "addresses go out in their order";
-            EXPECT_EQ(result.values[i].text, std::to_string((i + 1) * 100)) << "value " << i << " is address " << i << "'s";
+            EXPECT_EQ(result.values[i].text, std::to_string((i + 1) * 100))
+                << "value " << i << " is address " << i << "'s";
             EXPECT_EQ(result.values[i].kind, ValueKind::Integer);
         }
     }

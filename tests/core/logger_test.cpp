@@ -25,8 +25,7 @@ using vemo::LogLevel;
 // Redirects std::cout and std::cerr into strings for its lifetime.
 class CapturedStreams {
 public:
-    CapturedStreams()
-        : oldOut_(std::cout.rdbuf(out_.rdbuf())), oldErr_(std::cerr.rdbuf(err_.rdbuf())) {}
+    CapturedStreams() : oldOut_(std::cout.rdbuf(out_.rdbuf())), oldErr_(std::cerr.rdbuf(err_.rdbuf())) {}
     ~CapturedStreams() {
         std::cout.rdbuf(oldOut_);
         std::cerr.rdbuf(oldErr_);
@@ -81,7 +80,7 @@ TEST_F(LoggerTest, TimestampIsLocalTimeWithSixDigitMicroseconds) {
         {"UTC0", kDecember6 + 123'456'789, "2026-12-06 17:42:55.123456"},
         {"CET-1", kDecember6 + 123'456'789, "2026-12-06 18:42:55.123456"},
         {"CET-1", kDecember6 + 42'000, "2026-12-06 18:42:55.000042"},
-        {"CET-1", kDecember6 + 42'999, "2026-12-06 18:42:55.000042"},   // truncated, not rounded
+        {"CET-1", kDecember6 + 42'999, "2026-12-06 18:42:55.000042"},  // truncated, not rounded
         {"CET-1", kDecember6 + 999'999'999, "2026-12-06 18:42:55.999999"},
         {"CET-1", kDecember6, "2026-12-06 18:42:55.000000"},
         {"CET-1CEST,M3.5.0,M10.5.0/3", kJuly1, "2026-07-01 12:00:00.000000"},
@@ -104,8 +103,8 @@ TEST_F(LoggerTest, EachLevelHasItsTagColourAndStream) {
         bool toStandardError;
     };
     const Row rows[] = {
-        {0, "\x1b[90m", "[TRACE]", false}, {1, "\x1b[36m", "[DEBUG]", false}, {2, "\x1b[32m", "[INFO ]", false},
-        {3, "\x1b[33m", "[WARN ]", false}, {4, "\x1b[31m", "[ERROR]", true},  {5, "\x1b[41m", "[FATAL]", true},
+        {0, "\x1b[90m", "[TRACE]", false}, {1, "\x1b[36m", "[DEBUG]", false},  {2, "\x1b[32m", "[INFO ]", false},
+        {3, "\x1b[33m", "[WARN ]", false}, {4, "\x1b[31m", "[ERROR]", true},   {5, "\x1b[41m", "[FATAL]", true},
         {9, "\x1b[41m", "[FATAL]", true},  {255, "\x1b[41m", "[FATAL]", true},
     };
     useTimeZone("UTC0");
@@ -124,9 +123,8 @@ TEST_F(LoggerTest, EachLevelHasItsTagColourAndStream) {
         ASSERT_GT(line.size(), colour.size() + 26) << int(row.level);
         EXPECT_EQ(line.substr(0, colour.size()), colour) << int(row.level);
         EXPECT_TRUE(std::regex_match(line.substr(colour.size(), 26), stamp)) << line;
-        EXPECT_EQ(line.substr(colour.size() + 26),
-                  std::string(" ") + row.tag + " <" + caller + "> Loaded SVG asset 'icons/tag.svg' (256x256)" +
-                      "\x1b[0m\n")
+        EXPECT_EQ(line.substr(colour.size() + 26), std::string(" ") + row.tag + " <" + caller +
+                                                       "> Loaded SVG asset 'icons/tag.svg' (256x256)" + "\x1b[0m\n")
             << int(row.level);
     }
 }
@@ -134,8 +132,7 @@ TEST_F(LoggerTest, EachLevelHasItsTagColourAndStream) {
 TEST_F(LoggerTest, LineCarriesTheCurrentTime) {
     useTimeZone("UTC0");
     auto now = [] {
-        return std::chrono::duration_cast<std::chrono::nanoseconds>(
-                   std::chrono::system_clock::now().time_since_epoch())
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
             .count();
     };
     CapturedStreams streams;

@@ -47,7 +47,7 @@ TEST(ContainsIgnoreCase, FoldsOnlyAsciiLetters) {
         {"\xC3\x84rger", "\xC3\xA4rger", false},
         {"\xC3\x84rger", "\xC3\x84RGER", true},
         {"[1]", "[1]", true},
-        {"@", "`", false}, // neighbours of the letter ranges stay apart
+        {"@", "`", false},  // neighbours of the letter ranges stay apart
         {"[", "{", false},
     };
     for (const Case& c : cases) {
@@ -55,4 +55,4 @@ TEST(ContainsIgnoreCase, FoldsOnlyAsciiLetters) {
     }
 }
 
-} // namespace
+}  // namespace

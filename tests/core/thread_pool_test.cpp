@@ -80,16 +80,14 @@ std::string messageOf(F&& f) {
 TEST(ThreadPoolInit, RefusesBadCountsAndASecondStart) {
     ThreadPool pool;
     for (int count : {0, -1, INT_MIN}) {
-        EXPECT_EQ(messageOf<std::invalid_argument>([&] { pool.init(count); }),
-                  "threadCount must be greater than 0")
+        EXPECT_EQ(messageOf<std::invalid_argument>([&] { pool.init(count); }), "threadCount must be greater than 0")
             << count;
     }
 
     pool.init(1);
     // The count is checked before the "already running" test.
     for (int count : {0, -1}) {
-        EXPECT_EQ(messageOf<std::invalid_argument>([&] { pool.init(count); }),
-                  "threadCount must be greater than 0")
+        EXPECT_EQ(messageOf<std::invalid_argument>([&] { pool.init(count); }), "threadCount must be greater than 0")
             << count;
     }
     EXPECT_EQ(messageOf<std::runtime_error>([&] { pool.init(1); }), "ThreadPool already initialized");

@@ -110,4 +110,4 @@ TEST(FormatValue, StringTagsShowTheCharactersUpToTheirLength) {
     EXPECT_EQ(describeValue(notAnArray.get(), S7_DATATYPE_STRING).kind, Kind::Text);
 }
 
-} // namespace
+}  // namespace

@@ -29,8 +29,8 @@ using vemo::test::TlsPeerOptions;
 
 constexpr uint32_t kTimeoutMs = 3000;
 constexpr uint32_t kDb1 = 0x8A0E0001;
-constexpr uint8_t kInt = 5;     // a browsable elementary type
-constexpr uint8_t kHidden = 13; // a type the browse does not list
+constexpr uint8_t kInt = 5;      // a browsable elementary type
+constexpr uint8_t kHidden = 13;  // a type the browse does not list
 constexpr uint8_t kBbool = 40;
 
 Bytes operator+(Bytes a, const Bytes& b) {
@@ -59,8 +59,8 @@ Bytes array1(uint32_t member, uint8_t datatype, int32_t lower, uint32_t count) {
 }
 Bytes structure(uint32_t member, uint32_t ref) { return head(member, 0, 5) + zeros(12) + le32(ref) + zeros(16); }
 Bytes structArray(uint32_t member, uint32_t ref, int32_t lower, uint32_t count) {
-    return head(member, 0, 6) + zeros(12) + le32(static_cast<uint32_t>(lower)) + le32(count) + zeros(8) +
-           le32(ref) + zeros(16);
+    return head(member, 0, 6) + zeros(12) + le32(static_cast<uint32_t>(lower)) + le32(count) + zeros(8) + le32(ref) +
+           zeros(16);
 }
 Bytes multiArray(uint32_t member, uint8_t datatype, uint32_t count, std::vector<uint32_t> dims,
                  std::vector<int32_t> lowers) {
@@ -93,8 +93,8 @@ Bytes typeObject(uint32_t id, const Members& members) {
     if (!names.empty()) {
         names = Bytes{static_cast<uint8_t>(names.size() >> 8), static_cast<uint8_t>(names.size())} + names;
     }
-    return Bytes{0xA1} + be32(id) + Bytes{0x00, 0x00, 0x00, 0xAB, static_cast<uint8_t>(listLength >> 8),
-                                          static_cast<uint8_t>(listLength)} +
+    return Bytes{0xA1} + be32(id) +
+           Bytes{0x00, 0x00, 0x00, 0xAB, static_cast<uint8_t>(listLength >> 8), static_cast<uint8_t>(listLength)} +
            zeros(4) + entries + Bytes{0x00, 0x00, 0xAC} + names + Bytes{0x00, 0x00, 0xA2};
 }
 
@@ -145,7 +145,7 @@ struct Browsed {
 };
 
 Browsed browse(const Cache& cache, s7_block block, const s7_browse_limits* limits = nullptr) {
-    s7_symbol_list list{7, reinterpret_cast<s7_symbol*>(&block)}; // must be cleared
+    s7_symbol_list list{7, reinterpret_cast<s7_symbol*>(&block)};  // must be cleared
     Browsed out;
     out.rc = s7_browse_block_limited(&block, &cache.cache, limits, &list);
     out.empty = list.count == 0 && list.items == nullptr;
@@ -153,8 +153,8 @@ Browsed browse(const Cache& cache, s7_block block, const s7_browse_limits* limit
         const s7_symbol& s = list.items[i];
         EXPECT_EQ(s.address.object_id, block.object_id);
         out.attribute = s.address.attribute_id;
-        out.symbols.push_back({s.name, std::vector<uint32_t>(s.address.path, s.address.path + s.address.path_count),
-                               s.datatype});
+        out.symbols.push_back(
+            {s.name, std::vector<uint32_t>(s.address.path, s.address.path + s.address.path_count), s.datatype});
     }
     s7_symbol_list_free(&list);
     return out;
@@ -163,17 +163,16 @@ Browsed browse(const Cache& cache, s7_block block, const s7_browse_limits* limit
 s7_block db1(uint32_t typeInfoId = 100) { return s7_block{1, kDb1, typeInfoId, const_cast<char*>("DB1")}; }
 
 TEST(BrowseWalk, NamesAndPathsOfMembersStructuresAndArrays) {
-    const Cache cache(typeInfoParent(
-        typeObject(100, {{"Speed", elementary(10, kInt)},
-                         {"Values", array1(11, kInt, -1, 3)},
-                         {"Motor", structure(12, 200)},
-                         {"Axes", structArray(13, 200, 1, 3)},
-                         {"Grid", multiArray(14, kInt, 6, {2, 3}, {0, 1})},
-                         {"Bits", multiArray(15, kBbool, 6, {3, 2}, {})},
-                         {"Secret", elementary(16, kHidden)},
-                         {"Ghost", structure(17, 999)},
-                         {"HiddenArray", array1(18, kHidden, 0, 1000)}}) +
-        typeObject(200, {{"On", elementary(21, 1)}, {"Rpm", elementary(22, kInt)}})));
+    const Cache cache(typeInfoParent(typeObject(100, {{"Speed", elementary(10, kInt)},
+                                                      {"Values", array1(11, kInt, -1, 3)},
+                                                      {"Motor", structure(12, 200)},
+                                                      {"Axes", structArray(13, 200, 1, 3)},
+                                                      {"Grid", multiArray(14, kInt, 6, {2, 3}, {0, 1})},
+                                                      {"Bits", multiArray(15, kBbool, 6, {3, 2}, {})},
+                                                      {"Secret", elementary(16, kHidden)},
+                                                      {"Ghost", structure(17, 999)},
+                                                      {"HiddenArray", array1(18, kHidden, 0, 1000)}}) +
+                                     typeObject(200, {{"On", elementary(21, 1)}, {"Rpm", elementary(22, kInt)}})));
     const Browsed b = browse(cache, db1());
     ASSERT_EQ(b.rc, S7_OK);
     EXPECT_EQ(b.attribute, 2550u) << "data blocks are read through attribute 2550";
@@ -263,17 +262,16 @@ TEST(BrowseBounds, HostileCountsFailWithoutExhaustingMemory) {
     struct Case {
         const char* rule;
         Bytes entry;
-        std::optional<s7_browse_limits> limits; // none: the public bounds
+        std::optional<s7_browse_limits> limits;  // none: the public bounds
     };
     const Case cases[] = {
         // Refused before a single element is built, under the public bounds.
         {"a one-dimensional array of 4 billion elements", array1(1, kInt, 0, 0xFFFFFFFF), std::nullopt},
-        {"a multi-dimensional array of 4 billion elements",
-         multiArray(1, kBbool, 0xFFFFFFFF, {0xFFFF, 0xFFFF}, {}), std::nullopt},
+        {"a multi-dimensional array of 4 billion elements", multiArray(1, kBbool, 0xFFFFFFFF, {0xFFFF, 0xFFFF}, {}),
+         std::nullopt},
         {"more elements than symbols remain", array1(1, kInt, 0, S7_BROWSE_MAX_SYMBOLS + 1), std::nullopt},
         // Bounds made small to show the rule without building millions.
-        {"an array of structures past the symbol cap", structArray(1, 200, 0, 6),
-         s7_browse_limits{10, 1000, 1u << 20}},
+        {"an array of structures past the symbol cap", structArray(1, 200, 0, 6), s7_browse_limits{10, 1000, 1u << 20}},
         {"elements of an empty structure past the visit cap", structArray(1, 201, 0, 0xFFFFFFFF),
          s7_browse_limits{10, 1000, 1u << 20}},
         {"names past the name-byte cap", array1(1, kInt, 0, 100), s7_browse_limits{1000, 1000, 400}},
@@ -302,8 +300,8 @@ TEST(BrowseBounds, HostileCountsFailWithoutExhaustingMemory) {
 
 // One response message in frames of version 2.
 PeerReply reply(uint16_t function, const Bytes& body) {
-    Bytes data = Bytes{0x32, 0x00, 0x00, static_cast<uint8_t>(function >> 8), static_cast<uint8_t>(function),
-                       0x00, 0x00, 0x00, 0x01} +
+    Bytes data = Bytes{0x32, 0x00, 0x00, static_cast<uint8_t>(function >> 8), static_cast<uint8_t>(function), 0x00,
+                       0x00, 0x00, 0x01} +
                  body;
     Bytes out;
     for (size_t pos = 0; pos < data.size(); pos += 987) {
@@ -399,12 +397,10 @@ TEST(ListDatablocks, WithoutDataBlocksOnlyTheFiveAreasAndNoRead) {
     // counter B 3 after connect.
     Bytes filterArray = {0x89, 0x62, 0x10, 0x04, 0x20};
     filterArray.resize(filterArray.size() + 32, 0x00);
-    const Bytes expected = Bytes{0x34, 0x00, 0x00, 0x00, 0x03, 0x00, 0x01, 0x01, 0x00, 0x01,
-                                 0x00, 0x17, 0x00, 0x00, 0x04, 0xDE, 0x89, 0x5F, 0x00, 0x08,
-                                 0x08, 0x89, 0x61, 0x00, 0x04, 0x00} +
-                           filterArray +
-                           Bytes{0x89, 0x63, 0x00, 0x12, 0x00, 0x00, 0x0A, 0x0E, 0x00, 0x00, 0x01, 0x81, 0x69, 0x03,
-                                 0x00, 0x00, 0x00, 0x00, 0x00};
+    const Bytes expected = Bytes{0x34, 0x00, 0x00, 0x00, 0x03, 0x00, 0x01, 0x01, 0x00, 0x01, 0x00, 0x17, 0x00,
+                                 0x00, 0x04, 0xDE, 0x89, 0x5F, 0x00, 0x08, 0x08, 0x89, 0x61, 0x00, 0x04, 0x00} +
+                           filterArray + Bytes{0x89, 0x63, 0x00, 0x12, 0x00, 0x00, 0x0A, 0x0E, 0x00, 0x00,
+                                               0x01, 0x81, 0x69, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00};
     const Bytes& message = peer.log().messages[0].bytes;
     EXPECT_EQ(Bytes(message.begin() + 17, message.end() - 4), expected);
 }
@@ -415,17 +411,15 @@ TEST(ListDatablocks, ReadsTypeIdsInBatchesOfTheItemLimitAndSkipsDecoys) {
         objects = objects + listed(0x8A0E0000 + i, 2574, nameAttribute("DB" + std::to_string(i)));
         if (i == 2) {
             // Decoys among the data blocks.
-            objects = objects + listed(0x8A0F0007, 2574, nameAttribute("WrongId")) +
-                      listed(0x8A0E0008, 2574, {}) +
+            objects = objects + listed(0x8A0F0007, 2574, nameAttribute("WrongId")) + listed(0x8A0E0008, 2574, {}) +
                       listed(0x8A0E0009, 2574, Bytes{0xA3, 0x81, 0x69, 0x00, 0x04, 0x07}) +
                       listed(0x8A0E000A, 1, nameAttribute("OtherClass"));
         }
     }
     // The last read carries one address; its answer also names an item 2
     // and gives item 1 a second value of another type. Both are ignored.
-    const PeerReply last =
-        reply(1356, Bytes{0x00, 0x00, 0x01, 0x00, 0x12} + be32(5033) + Bytes{0x02, 0x00, 0x12} + be32(1) +
-                        Bytes{0x01, 0x00, 0x04, 0x07, 0x00, 0x00, 0x00});
+    const PeerReply last = reply(1356, Bytes{0x00, 0x00, 0x01, 0x00, 0x12} + be32(5033) + Bytes{0x02, 0x00, 0x12} +
+                                           be32(1) + Bytes{0x01, 0x00, 0x04, 0x07, 0x00, 0x00, 0x00});
     // The first read names an item 17 it was not asked for; the second
     // leaves its item 1 (block 17) unanswered, so block 17 keeps 0: an item
     // number never reaches past the read it came in.
@@ -466,15 +460,17 @@ TEST(ListDatablocks, FailuresHandOutNothing) {
         const char* rule;
         std::vector<PeerReply> replies;
         uint8_t expected;
-        bool untouched; // the failure came before the explore was answered
+        bool untouched;  // the failure came before the explore was answered
     };
     const Bytes oneBlock = listed(0x8A0E0001, 2574, nameAttribute("DB1"));
     const Case cases[] = {
         {"an explore answered with an error", {exploreReply({}, 0x05)}, S7_ERR_EXPLORE, true},
         {"an explore reply that does not decode", {reply(1211, {0x00, 0x00, 0x00})}, S7_ERR_PROTOCOL, true},
         {"the read of the type ids fails", {exploreReply(oneBlock), reply(1211, {0x00})}, S7_ERR_PROTOCOL, false},
-        {"the controller closes during the read", {exploreReply(oneBlock), PeerReply::closeNotify()},
-         S7_ERR_NOT_CONNECTED, false},
+        {"the controller closes during the read",
+         {exploreReply(oneBlock), PeerReply::closeNotify()},
+         S7_ERR_NOT_CONNECTED,
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);
@@ -583,7 +579,8 @@ TEST(BrowseBlock, ArgumentsAndConnectionAreCheckedFirst) {
 
 TEST(BrowseMemory, ConnectListAndBrowseSurviveEveryAllocationFailure) {
     CountingAllocator hooks;
-    const Bytes blocks = listed(0x8A0E0001, 2574, nameAttribute("DB1")) + listed(0x8A0E0002, 2574, nameAttribute("DB2"));
+    const Bytes blocks =
+        listed(0x8A0E0001, 2574, nameAttribute("DB1")) + listed(0x8A0E0002, 2574, nameAttribute("DB2"));
     const std::vector<PeerReply> replies = {exploreReply(blocks), typeIdReply(2, 100), typeInfoReply()};
     for (size_t n = 1;; ++n) {
         SCOPED_TRACE(n);
@@ -625,4 +622,4 @@ TEST(BrowseMemory, ConnectListAndBrowseSurviveEveryAllocationFailure) {
     }
 }
 
-} // namespace
+}  // namespace

@@ -39,12 +39,12 @@ static void count_free(void* context, void* block) {
     free(block);
 }
 
-#define CHECK(cond)                                                   \
-    do {                                                              \
-        if (!(cond)) {                                                \
+#define CHECK(cond)                                                    \
+    do {                                                               \
+        if (!(cond)) {                                                 \
             fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #cond); \
-            return 1;                                                 \
-        }                                                             \
+            return 1;                                                  \
+        }                                                              \
     } while (0)
 
 int main(void) {

@@ -74,7 +74,7 @@ TEST(ClientConnect, InvalidArgumentsTouchNothing) {
 TEST(ClientConnect, TransportFailuresGiveClientCodesAndLeaveTheHandleDisconnected) {
     struct Case {
         const char* rule;
-        LoopbackServer::Script script; // null: nothing listens
+        LoopbackServer::Script script;  // null: nothing listens
         bool listening;
         uint8_t expected;
     };
@@ -91,8 +91,7 @@ TEST(ClientConnect, TransportFailuresGiveClientCodesAndLeaveTheHandleDisconnecte
         {"a data frame instead of the confirm: protocol", replyWith({0x03, 0x00, 0x00, 0x08, 0x02, 0xF0, 0x80, 0x00}),
          true, S7_ERR_PROTOCOL},
         {"a bad TPKT header: protocol", replyWith({0x04, 0x00, 0x00, 0x10}), true, S7_ERR_PROTOCOL},
-        {"a data frame too large for the confirm buffer: transport",
-         replyWith([] {
+        {"a data frame too large for the confirm buffer: transport", replyWith([] {
              Bytes f = {0x03, 0x00, 0x00, 107, 0x02, 0xF0, 0x80};
              f.resize(107, 0);
              return f;
@@ -191,11 +190,24 @@ TEST(ClientMemory, EveryAllocationFailureIsReportedAndLeavesNothing) {
 
 TEST(ResultNames, EveryCodeHasItsName) {
     const std::pair<uint8_t, const char*> names[] = {
-        {0, "S7_OK"},          {1, "S7_ERR_ARGUMENT"},      {2, "S7_ERR_NO_MEMORY"},     {3, "S7_ERR_CONNECT"},
-        {4, "S7_ERR_TIMEOUT"}, {5, "S7_ERR_PROTOCOL"},      {6, "S7_ERR_TLS"},           {7, "S7_ERR_TRANSPORT"},
-        {8, "S7_ERR_EXPLORE"}, {9, "S7_ERR_NOT_CONNECTED"}, {10, "S7_ERR_ENCODE"},       {11, "S7_ERR_SESSION"},
-        {12, "S7_ERR_SESSION_LEVEL"}, {13, "S7_ERR_READ"},  {16, "S7_ERR_TOO_MANY_ITEMS"}, {14, "S7_ERR_UNKNOWN"},
-        {15, "S7_ERR_UNKNOWN"},       {255, "S7_ERR_UNKNOWN"},
+        {0, "S7_OK"},
+        {1, "S7_ERR_ARGUMENT"},
+        {2, "S7_ERR_NO_MEMORY"},
+        {3, "S7_ERR_CONNECT"},
+        {4, "S7_ERR_TIMEOUT"},
+        {5, "S7_ERR_PROTOCOL"},
+        {6, "S7_ERR_TLS"},
+        {7, "S7_ERR_TRANSPORT"},
+        {8, "S7_ERR_EXPLORE"},
+        {9, "S7_ERR_NOT_CONNECTED"},
+        {10, "S7_ERR_ENCODE"},
+        {11, "S7_ERR_SESSION"},
+        {12, "S7_ERR_SESSION_LEVEL"},
+        {13, "S7_ERR_READ"},
+        {16, "S7_ERR_TOO_MANY_ITEMS"},
+        {14, "S7_ERR_UNKNOWN"},
+        {15, "S7_ERR_UNKNOWN"},
+        {255, "S7_ERR_UNKNOWN"},
     };
     for (auto [code, name] : names) {
         EXPECT_STREQ(s7_result_name(code), name) << int(code);
@@ -233,4 +245,4 @@ TEST(ClientCodes, EveryStatusGivesItsPublicCode) {
     }
 }
 
-} // namespace
+}  // namespace

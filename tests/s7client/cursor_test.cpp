@@ -133,8 +133,11 @@ TEST(VlqReaders, AcceptNonCanonicalInput) {
          0x81,
          0x81,
          9},
-        {"bits above 63 are lost", {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01}, 0xFFFFFFFFFFFFFF01u,
-         -255, 9},
+        {"bits above 63 are lost",
+         {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01},
+         0xFFFFFFFFFFFFFF01u,
+         -255,
+         9},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -154,14 +157,14 @@ TEST(VlqReaders, AcceptNonCanonicalInput) {
 }
 
 TEST(VlqReaders, Vlq32RefusesAValueAbove32BitsInsteadOfCuttingIt) {
-    Bytes b = {0x90, 0x80, 0x80, 0x80, 0x00}; // 2^32
+    Bytes b = {0x90, 0x80, 0x80, 0x80, 0x00};  // 2^32
     s7_cursor c = over(b);
     uint32_t v32 = 7;
     EXPECT_EQ(s7_read_vlq32(&c, &v32), S7_STATUS_RANGE);
     EXPECT_EQ(v32, 7u) << "the output is written only on success";
     EXPECT_EQ(s7_remaining(&c), 0u) << "its bytes are consumed";
 
-    Bytes max = {0x8F, 0xFF, 0xFF, 0xFF, 0x7F}; // 2^32 - 1
+    Bytes max = {0x8F, 0xFF, 0xFF, 0xFF, 0x7F};  // 2^32 - 1
     c = over(max);
     ASSERT_EQ(s7_read_vlq32(&c, &v32), S7_STATUS_OK);
     EXPECT_EQ(v32, 0xFFFFFFFFu);
@@ -188,9 +191,23 @@ TEST(VlqReaders, ByteMissingMidwayFailsAndKeepsWhatWasConsumed) {
 
 // Sizes equal writes, and every written value reads back unchanged.
 TEST(VlqRoundTrip, SizeFunctionsEqualBytesWrittenAndValuesReadBack) {
-    std::vector<int64_t> values = {0, 1, -1, 63, -63, 64, -64, 65, -65, 8191, -8192, 8192,
-                                   INT32_MAX, INT32_MIN, static_cast<int64_t>(UINT32_MAX),
-                                   std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::min()};
+    std::vector<int64_t> values = {0,
+                                   1,
+                                   -1,
+                                   63,
+                                   -63,
+                                   64,
+                                   -64,
+                                   65,
+                                   -65,
+                                   8191,
+                                   -8192,
+                                   8192,
+                                   INT32_MAX,
+                                   INT32_MIN,
+                                   static_cast<int64_t>(UINT32_MAX),
+                                   std::numeric_limits<int64_t>::max(),
+                                   std::numeric_limits<int64_t>::min()};
     for (int bit = 0; bit < 64; ++bit) {
         const uint64_t p = p2(bit);
         for (uint64_t delta : {uint64_t{0}, uint64_t{1}}) {
@@ -336,4 +353,4 @@ TEST(CursorChecks, WriteBytesOrderOfChecks) {
     EXPECT_EQ(s7_remaining(&c), 0u);
 }
 
-} // namespace
+}  // namespace

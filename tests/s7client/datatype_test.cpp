@@ -12,6 +12,7 @@
 
 namespace {
 
+// clang-format off
 const std::map<unsigned, std::string> kNames = {
     {0, "VOID"}, {1, "BOOL"}, {2, "BYTE"}, {3, "CHAR"}, {4, "WORD"}, {5, "INT"}, {6, "DWORD"}, {7, "DINT"},
     {8, "REAL"}, {9, "DATE"}, {10, "TIME_OF_DAY"}, {11, "TIME"}, {12, "S5TIME"}, {13, "S5COUNT"},
@@ -38,6 +39,7 @@ const std::map<unsigned, std::string> kNames = {
     {196, "OB_TIME_ERROR"}, {197, "OB_STARTUP"}, {200, "OPC_UA_LOC_TXT_ENC_M"}, {201, "OPC_UA_STR_ACT_LEN"},
     {208, "DB_ANY"}, {209, "DB_WWW"}, {210, "DB_DYN"}, {253, "PARA"}, {254, "LABEL"}, {255, "U_DEFINED"},
 };
+// clang-format on
 
 const std::set<unsigned> kBrowsable = {
     1,   2,   3,   4,   5,   6,   7,   8,   9,   10,  11,  12,  14,  19,  20,  22,  23,  24,  28,
@@ -57,10 +59,10 @@ TEST(DatatypeBrowsable, ExactlyTheListedIdentifiers) {
 }
 
 TEST(DatatypeBrowsable, OnlyTheLowByteCounts) {
-    EXPECT_FALSE(s7_datatype_is_browsable(0x100));  // 0 VOID
-    EXPECT_TRUE(s7_datatype_is_browsable(0x113));   // 19 STRING
-    EXPECT_TRUE(s7_datatype_is_browsable(0xFFFFFFD2u)); // 210 DB_DYN
-    EXPECT_FALSE(s7_datatype_is_browsable(0xFFFFFF3Fu)); // 63 VARIANT
+    EXPECT_FALSE(s7_datatype_is_browsable(0x100));        // 0 VOID
+    EXPECT_TRUE(s7_datatype_is_browsable(0x113));         // 19 STRING
+    EXPECT_TRUE(s7_datatype_is_browsable(0xFFFFFFD2u));   // 210 DB_DYN
+    EXPECT_FALSE(s7_datatype_is_browsable(0xFFFFFF3Fu));  // 63 VARIANT
 }
 
 TEST(DatatypeName, EveryIdentifierHasItsNameOrUnknown) {
@@ -82,7 +84,7 @@ TEST(DatatypeName, WorkedExamplesAndWideIdentifiers) {
     EXPECT_EQ(std::string_view(s7_datatype_name(42)), "UNKNOWN");
     EXPECT_EQ(std::string_view(s7_datatype_name(252)).size(), 7u);
     EXPECT_EQ(std::string_view(s7_datatype_name(200)).size(), 20u);
-    EXPECT_EQ(std::string_view(s7_datatype_name(0x105)), "INT"); // only the low 8 bits count
+    EXPECT_EQ(std::string_view(s7_datatype_name(0x105)), "INT");  // only the low 8 bits count
 }
 
-} // namespace
+}  // namespace

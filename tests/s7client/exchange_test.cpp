@@ -93,13 +93,12 @@ TEST(Exchange, RoundTripSendsTheHeaderAndBodyAndReturnsTheResponseData) {
     }
     peer.join();
     ASSERT_EQ(peer.log().messages.size(), 1u);
-    const Bytes expected = concat({frame(2, concat({{0x31, 0x00, 0x00, 0x05, 0x4C, 0x00, 0x00, 0x00, 0x01, 0x00,
-                                                     0x00, 0x01, 0x20},
-                                                    {0x34, 0x00, 0x00, 0x00, 0x01, 0xAA}})),
-                                   trailer(2)});
+    const Bytes expected =
+        concat({frame(2, concat({{0x31, 0x00, 0x00, 0x05, 0x4C, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01, 0x20},
+                                 {0x34, 0x00, 0x00, 0x00, 0x01, 0xAA}})),
+                trailer(2)});
     EXPECT_EQ(peer.log().messages[0].bytes, expected) << "header: 0x31, function 1356, sequence 1, session 288";
 }
-
 
 // The data of each frame of a message, checking that only the last frame
 // is followed by the trailer.
@@ -111,7 +110,7 @@ std::vector<Bytes> framesOf(const Bytes& message, uint8_t version) {
         EXPECT_EQ(message[pos + 1], version);
         const size_t len = (size_t{message[pos + 2]} << 8) | message[pos + 3];
         if (!frames.empty() && len == 0 && pos + 4 == message.size()) {
-            return frames; // the trailer
+            return frames;  // the trailer
         }
         frames.emplace_back(message.begin() + static_cast<long>(pos + 4),
                             message.begin() + static_cast<long>(std::min(message.size(), pos + 4 + len)));
@@ -144,7 +143,7 @@ TEST(Exchange, RequestIsCutIntoFramesOfAtMost987DataBytesEachOneTlsWrite) {
         const char* rule;
         size_t bodyLength;
         std::vector<size_t> frameLengths;
-        std::vector<size_t> writeSizes; // plaintext of each TLS record
+        std::vector<size_t> writeSizes;  // plaintext of each TLS record
     };
     const Case cases[] = {
         {"header and body of 987 bytes: one frame, trailer in the same write", 974, {987}, {995}},
@@ -197,8 +196,7 @@ TEST(Exchange, ResponseIsReassembledHoweverItArrives) {
          PeerReply::tls(concat({frame(2, big1), frame(2, big2), frame(2, ten), trailer(2)})),
          concat({big1, big2, ten})},
         {"a frame without data", PeerReply::tls(concat({frame(2, {}), frame(2, ten), trailer(2)})), ten},
-        {"bytes behind the trailer are dropped", PeerReply::tls(concat({frame(2, ten), trailer(2), {1, 2, 3}})),
-         ten},
+        {"bytes behind the trailer are dropped", PeerReply::tls(concat({frame(2, ten), trailer(2), {1, 2, 3}})), ten},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);
@@ -252,7 +250,7 @@ TEST(Exchange, MalformedResponseIsAProtocolErrorAndEndsTheSession) {
 TEST(Exchange, ResponseLimitsOnFramesAndSize) {
     struct Case {
         const char* rule;
-        size_t fullFrames; // frames of frameData bytes, then one of lastData
+        size_t fullFrames;  // frames of frameData bytes, then one of lastData
         size_t frameData;
         size_t lastData;
         uint8_t expected;
@@ -292,7 +290,7 @@ TEST(Exchange, ResponseLimitsOnFramesAndSize) {
 TEST(Exchange, FailuresOfTheConnectionDuringAnExchange) {
     struct Case {
         const char* rule;
-        std::optional<PeerReply> reply; // none: the peer never answers
+        std::optional<PeerReply> reply;  // none: the peer never answers
         uint8_t expected;
     };
     const Case cases[] = {
@@ -355,8 +353,7 @@ TEST(Exchange, ArgumentsAreCheckedAndAnEarlierResponseReleased) {
 
 TEST(Exchange, EveryAllocationFailureIsReportedAndLeavesNothing) {
     CountingAllocator hooks;
-    const Bytes reply =
-        concat({frame(2, counting(300)), frame(2, counting(300)), frame(2, counting(300)), trailer(2)});
+    const Bytes reply = concat({frame(2, counting(300)), frame(2, counting(300)), frame(2, counting(300)), trailer(2)});
     for (size_t n = 1;; ++n) {
         SCOPED_TRACE(n);
         TlsPeerOptions options;
@@ -485,12 +482,11 @@ TEST(ConnectTls, StepsSixToEightAgainstGoodAndBadControllers) {
         {"no TLS-start reply: time-out", with([](TlsPeerOptions& o) { o.silentAt = PeerStep::TlsStart; }),
          S7_ERR_PROTOCOL},
         {"a TLS 1.2 server", with([](TlsPeerOptions& o) { o.tls12Only = true; }), S7_ERR_TLS},
-        {"a server with other suites",
-         with([](TlsPeerOptions& o) { o.cipherSuites = "TLS_CHACHA20_POLY1305_SHA256"; }), S7_ERR_TLS},
+        {"a server with other suites", with([](TlsPeerOptions& o) { o.cipherSuites = "TLS_CHACHA20_POLY1305_SHA256"; }),
+         S7_ERR_TLS},
         {"the peer closes in the handshake", with([](TlsPeerOptions& o) { o.closeAt = PeerStep::Handshake; }),
          S7_ERR_TLS},
-        {"a handshake that times out", with([](TlsPeerOptions& o) { o.silentAt = PeerStep::Handshake; }),
-         S7_ERR_TLS},
+        {"a handshake that times out", with([](TlsPeerOptions& o) { o.silentAt = PeerStep::Handshake; }), S7_ERR_TLS},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);
@@ -518,4 +514,4 @@ TEST(ConnectTls, StepsSixToEightAgainstGoodAndBadControllers) {
     EXPECT_EQ(Bytes(s7_tls_start_request, s7_tls_start_request + 26), fixed);
 }
 
-} // namespace
+}  // namespace

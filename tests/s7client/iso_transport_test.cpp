@@ -44,8 +44,13 @@ Bytes dataFrame(const Bytes& payload) {
 }
 
 Bytes connectionConfirm(uint16_t totalLength) {
-    Bytes cc = {0x03, 0x00, static_cast<uint8_t>(totalLength >> 8), static_cast<uint8_t>(totalLength),
-                static_cast<uint8_t>(totalLength - 5), 0xD0, 0x00};
+    Bytes cc = {0x03,
+                0x00,
+                static_cast<uint8_t>(totalLength >> 8),
+                static_cast<uint8_t>(totalLength),
+                static_cast<uint8_t>(totalLength - 5),
+                0xD0,
+                0x00};
     for (size_t i = cc.size(); i < totalLength; ++i) {
         cc.push_back(static_cast<uint8_t>(i));
     }
@@ -64,24 +69,52 @@ TEST(IsoReadFrame, FramingCases) {
     const Case cases[] = {
         {"a data frame delivers its payload", dataFrame({1, 2, 3}), false, 16, S7_STATUS_OK, {1, 2, 3}},
         {"a frame of length 7 has an empty payload", dataFrame({}), false, 16, S7_STATUS_OK, {}},
-        {"TPKT length below 7 is malformed", {0x03, 0x00, 0x00, 0x06, 0x02, 0xF0, 0x80}, false, 16,
-         S7_STATUS_PROTOCOL, {}},
+        {"TPKT length below 7 is malformed",
+         {0x03, 0x00, 0x00, 0x06, 0x02, 0xF0, 0x80},
+         false,
+         16,
+         S7_STATUS_PROTOCOL,
+         {}},
         {"TPKT version other than 3 is malformed", {0x04, 0x00, 0x00, 0x10}, false, 16, S7_STATUS_PROTOCOL, {}},
-        {"non-zero reserved byte is malformed", {0x03, 0x01, 0x00, 0x08, 0x02, 0xF0, 0x80, 0xAA}, false, 16,
-         S7_STATUS_PROTOCOL, {}},
-        {"end-of-transmission bit clear is malformed", {0x03, 0x00, 0x00, 0x08, 0x02, 0xF0, 0x00, 0xAA}, false, 16,
-         S7_STATUS_PROTOCOL, {}},
-        {"length indicator other than 2 is malformed", {0x03, 0x00, 0x00, 0x08, 0x03, 0xF0, 0x80, 0xAA}, false, 16,
-         S7_STATUS_PROTOCOL, {}},
-        {"a TPDU other than DT or CC is malformed", {0x03, 0x00, 0x00, 0x08, 0x02, 0x80, 0x80, 0xAA}, false, 16,
-         S7_STATUS_PROTOCOL, {}},
+        {"non-zero reserved byte is malformed",
+         {0x03, 0x01, 0x00, 0x08, 0x02, 0xF0, 0x80, 0xAA},
+         false,
+         16,
+         S7_STATUS_PROTOCOL,
+         {}},
+        {"end-of-transmission bit clear is malformed",
+         {0x03, 0x00, 0x00, 0x08, 0x02, 0xF0, 0x00, 0xAA},
+         false,
+         16,
+         S7_STATUS_PROTOCOL,
+         {}},
+        {"length indicator other than 2 is malformed",
+         {0x03, 0x00, 0x00, 0x08, 0x03, 0xF0, 0x80, 0xAA},
+         false,
+         16,
+         S7_STATUS_PROTOCOL,
+         {}},
+        {"a TPDU other than DT or CC is malformed",
+         {0x03, 0x00, 0x00, 0x08, 0x02, 0x80, 0x80, 0xAA},
+         false,
+         16,
+         S7_STATUS_PROTOCOL,
+         {}},
         {"payload equal to the capacity is delivered", dataFrame(Bytes(16, 0x5A)), false, 16, S7_STATUS_OK,
          Bytes(16, 0x5A)},
-        {"payload one byte above the capacity is too large", dataFrame(Bytes(17, 0x5A)), false, 16,
-         S7_STATUS_TOO_LARGE, {}},
+        {"payload one byte above the capacity is too large",
+         dataFrame(Bytes(17, 0x5A)),
+         false,
+         16,
+         S7_STATUS_TOO_LARGE,
+         {}},
         {"peer closing mid-header", {0x03, 0x00}, true, 16, S7_STATUS_CLOSED, {}},
-        {"peer closing mid-payload", {0x03, 0x00, 0x00, 0x10, 0x02, 0xF0, 0x80, 0x01, 0x02}, true, 16,
-         S7_STATUS_CLOSED, {}},
+        {"peer closing mid-payload",
+         {0x03, 0x00, 0x00, 0x10, 0x02, 0xF0, 0x80, 0x01, 0x02},
+         true,
+         16,
+         S7_STATUS_CLOSED,
+         {}},
         {"a connection confirm is consumed and reported", connectionConfirm(22), false, 16, S7_STATUS_CONFIRM, {}},
     };
     for (const Case& c : cases) {
@@ -386,4 +419,4 @@ TEST(SocketConnectList, WhenAllFailTheLastAttemptDecides) {
     }
 }
 
-} // namespace
+}  // namespace

@@ -25,15 +25,15 @@ constexpr uint32_t kTimeoutMs = 3000;
 
 // One response message in frames of the request's version byte.
 PeerReply reply(const Bytes& data, uint8_t version = 2) {
-    return PeerReply::tls(concat({{0x72, version, static_cast<uint8_t>(data.size() >> 8),
-                                   static_cast<uint8_t>(data.size())},
-                                  data,
-                                  {0x72, version, 0x00, 0x00}}));
+    return PeerReply::tls(
+        concat({{0x72, version, static_cast<uint8_t>(data.size() >> 8), static_cast<uint8_t>(data.size())},
+                data,
+                {0x72, version, 0x00, 0x00}}));
 }
 
 Bytes responseHeader(uint16_t functionCode) {
-    return {0x32, 0x00, 0x00, static_cast<uint8_t>(functionCode >> 8), static_cast<uint8_t>(functionCode),
-            0x00, 0x00, 0x00, 0x01};
+    return {0x32, 0x00, 0x00, static_cast<uint8_t>(functionCode >> 8), static_cast<uint8_t>(functionCode), 0x00,
+            0x00, 0x00, 0x01};
 }
 
 // The data of the request message the peer received: frame head, header and
@@ -92,8 +92,8 @@ void freeValues(s7_value** values, uint32_t count) {
 TEST(ClientRead, ReturnsTheValuesInResponseOrderAndSendsTheLimitsBody) {
     TlsPeerOptions options;
     // Item 2 is listed first: the values keep the response's order.
-    options.replies = {reply(concat({responseHeader(1356),
-                                     {0x00, 0x00, 0x02, 0x00, 0x08, 0x10, 0x01, 0x00, 0x08, 0x20, 0x00, 0x00, 0x00}}))};
+    options.replies = {reply(concat(
+        {responseHeader(1356), {0x00, 0x00, 0x02, 0x00, 0x08, 0x10, 0x01, 0x00, 0x08, 0x20, 0x00, 0x00, 0x00}}))};
     TlsPeer peer(options);
     {
         Connected c(peer.port(), 16);
@@ -130,7 +130,7 @@ TEST(ClientRead, ChecksThatFailSendNothing) {
         Connected c(peer.port(), 2);
         ASSERT_EQ(c.rc, S7_OK);
         Addresses a(3);
-        s7_value** values = reinterpret_cast<s7_value**>(&peer); // must be cleared
+        s7_value** values = reinterpret_cast<s7_value**>(&peer);  // must be cleared
         EXPECT_EQ(vemoc_s7_client_read(c.client, a.pointers.data(), 3, &values), S7_ERR_TOO_MANY_ITEMS);
         EXPECT_EQ(values, nullptr);
         EXPECT_EQ(vemoc_s7_client_read(c.client, a.pointers.data(), 0, &values), S7_ERR_ARGUMENT);
@@ -154,14 +154,15 @@ TEST(ClientRead, ChecksThatFailSendNothing) {
 TEST(ClientRead, AnythingButACompleteSuccessFailsTheWholeRead) {
     struct Case {
         const char* rule;
-        Bytes body; // after the response header
+        Bytes body;  // after the response header
         uint8_t expected;
     };
     const Case cases[] = {
         {"an error entry fails the read even with both values present",
          {0x00, 0x00, 0x01, 0x00, 0x02, 0x01, 0x02, 0x00, 0x02, 0x02, 0x00, 0x02, 0x81, 0x00, 0x00, 0x00},
          S7_ERR_READ},
-        {"a non-zero return value", {0x00, 0x05, 0x01, 0x00, 0x02, 0x01, 0x02, 0x00, 0x02, 0x02, 0x00, 0x00, 0x00},
+        {"a non-zero return value",
+         {0x00, 0x05, 0x01, 0x00, 0x02, 0x01, 0x02, 0x00, 0x02, 0x02, 0x00, 0x00, 0x00},
          S7_ERR_READ},
         {"fewer values than items", {0x00, 0x00, 0x01, 0x00, 0x02, 0x01, 0x00, 0x00, 0x00}, S7_ERR_READ},
         {"more values than items",
@@ -276,15 +277,16 @@ TEST(ObjectRequests, GetAttributeAndCreateObjectRoundTrip) {
     peer.join();
     ASSERT_EQ(peer.log().messages.size(), 2u);
     EXPECT_EQ(requestBody(peer.log().messages[0].bytes),
-              concat({{0x34, 0x00, 0x00, 0x03, 0x91, 0x20, 0x04, 0x01, 0x8E, 0x32}, kTail,
+              concat({{0x34, 0x00, 0x00, 0x03, 0x91, 0x20, 0x04, 0x01, 0x8E, 0x32},
+                      kTail,
                       {0x00, 0x01, 0x03, 0x00, 0x00, 0x00, 0x00}}))
         << "counter B 3: connect's get attribute and limits read took 1 and 2";
     // The create-object request goes out with version byte 1 and no counter.
     const Bytes& create = peer.log().messages[1].bytes;
     EXPECT_EQ(create[1], 0x01);
-    EXPECT_EQ(requestBody(create), (Bytes{0x36, 0x00, 0x00, 0x01, 0x1D, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00,
-                                          0xA1, 0x00, 0x00, 0x00, 0xD3, 0x82, 0x1F, 0x00, 0x00, 0xA2, 0x00, 0x00,
-                                          0x00, 0x00}));
+    EXPECT_EQ(requestBody(create),
+              (Bytes{0x36, 0x00, 0x00, 0x01, 0x1D, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0xA1,
+                     0x00, 0x00, 0x00, 0xD3, 0x82, 0x1F, 0x00, 0x00, 0xA2, 0x00, 0x00, 0x00, 0x00}));
 }
 
-} // namespace
+}  // namespace

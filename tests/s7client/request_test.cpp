@@ -37,9 +37,9 @@ TEST(RequestBody, ReadOfOneAddress) {
     const s7_item_address* items[] = {&a};
     s7_body body{};
     ASSERT_EQ(s7_build_read_request(items, 1, true, 300, &body), S7_OK);
-    EXPECT_EQ(bytesOf(body), (Bytes{0x34, 0, 0, 0, 0, 0x01, 0x05} +
-                                 Bytes{0x00, 0x81, 0x49, 0x02, 0x88, 0x0D, 0x87, 0x68} + kTail +
-                                 Bytes{0x82, 0x2C, 0, 0, 0, 0}));
+    EXPECT_EQ(bytesOf(body),
+              (Bytes{0x34, 0, 0, 0, 0, 0x01, 0x05} + Bytes{0x00, 0x81, 0x49, 0x02, 0x88, 0x0D, 0x87, 0x68} + kTail +
+               Bytes{0x82, 0x2C, 0, 0, 0, 0}));
     s7_body_free(&body);
     s7_item_address_release(&a);
 }
@@ -51,10 +51,9 @@ TEST(RequestBody, LimitsReadOfTheConnectSequence) {
     s7_body body{};
     ASSERT_EQ(s7_build_read_request(items, 2, true, 2, &body), S7_OK);
     EXPECT_EQ(body.length, 51u);
-    EXPECT_EQ(bytesOf(body), (Bytes{0x34, 0, 0, 0, 0, 0x02, 0x0A} +
-                                 Bytes{0x00, 0x81, 0x49, 0x02, 0x88, 0x0D, 0x87, 0x68} +
-                                 Bytes{0x00, 0x81, 0x49, 0x02, 0x88, 0x0D, 0x87, 0x69} + kTail +
-                                 Bytes{0x02, 0, 0, 0, 0}));
+    EXPECT_EQ(bytesOf(body),
+              (Bytes{0x34, 0, 0, 0, 0, 0x02, 0x0A} + Bytes{0x00, 0x81, 0x49, 0x02, 0x88, 0x0D, 0x87, 0x68} +
+               Bytes{0x00, 0x81, 0x49, 0x02, 0x88, 0x0D, 0x87, 0x69} + kTail + Bytes{0x02, 0, 0, 0, 0}));
     s7_body_free(&body);
     // Without the counter the field is simply absent.
     ASSERT_EQ(s7_build_read_request(items, 2, false, 2, &body), S7_OK);
@@ -72,7 +71,7 @@ TEST(RequestBody, GetAttributeOfTheConnectSequence) {
     ASSERT_EQ(s7_build_get_attribute_request(0x00000391, 1842, true, 1, &body), S7_OK);
     EXPECT_EQ(body.length, 40u);
     EXPECT_EQ(bytesOf(body), (Bytes{0x34, 0x00, 0x00, 0x03, 0x91, 0x20, 0x04, 0x01, 0x8E, 0x32} + kTail +
-                                 Bytes{0x00, 0x01, 0x01, 0, 0, 0, 0}));
+                              Bytes{0x00, 0x01, 0x01, 0, 0, 0, 0}));
     s7_body_free(&body);
 }
 
@@ -120,11 +119,11 @@ TEST(RequestBody, ExploreWithTheDataBlockFilter) {
     const s7_explore_request request{3, 0, 1, 0, attributes, filter, 1};
     s7_body body{};
     ASSERT_EQ(s7_build_explore_request(&request, true, 5, &body), S7_OK);
-    const Bytes filterBytes = Bytes{0x00, 0x17, 0x00, 0x00, 0x04, 0xDE, 0x89, 0x5F, 0x00, 0x08, 0x08, 0x89, 0x61,
-                                    0x00, 0x04, 0x00, 0x89, 0x62, 0x10, 0x04, 0x20} +
+    const Bytes filterBytes = Bytes{0x00, 0x17, 0x00, 0x00, 0x04, 0xDE, 0x89, 0x5F, 0x00, 0x08, 0x08,
+                                    0x89, 0x61, 0x00, 0x04, 0x00, 0x89, 0x62, 0x10, 0x04, 0x20} +
                               Bytes(32, 0x00) + Bytes{0x89, 0x63, 0x00, 0x12, 0x00, 0x00, 0x0A, 0x0E, 0x00};
     EXPECT_EQ(bytesOf(body), (Bytes{0x34, 0, 0, 0, 3, 0x00, 0x01, 0x01, 0x00, 0x01} + filterBytes +
-                                 Bytes{0x00, 0x01, 0x81, 0x69, 0x05, 0, 0, 0, 0, 0}));
+                              Bytes{0x00, 0x01, 0x81, 0x69, 0x05, 0, 0, 0, 0, 0}));
     s7_body_free(&body);
 
     // Without filter, attributes and counter: the type-info explore.
@@ -151,8 +150,8 @@ TEST(RequestBody, BuildersLeaveNothingWhenMemoryRunsOut) {
 // ------------------------------------------------------------ responses
 
 Bytes header(uint16_t functionCode) {
-    return {0x32, 0x00, 0x00, static_cast<uint8_t>(functionCode >> 8), static_cast<uint8_t>(functionCode),
-            0x00, 0x00, 0x00, 0x04};
+    return {0x32, 0x00, 0x00, static_cast<uint8_t>(functionCode >> 8), static_cast<uint8_t>(functionCode), 0x00,
+            0x00, 0x00, 0x04};
 }
 
 TEST(ResponseHeader, ReadsFunctionCodeAndSequence) {
@@ -172,8 +171,8 @@ TEST(ResponseHeader, ReadsFunctionCodeAndSequence) {
     EXPECT_EQ(s7_read_response_header(nullptr, &h), S7_ERR_ARGUMENT);
 }
 
-const Bytes kTwoValues = header(1356) + Bytes{0x00, 0x00, 0x01, 0x00, 0x08, 0x20, 0x02, 0x00, 0x04, 0x10, 0x00,
-                                              0x00, 0x00};
+const Bytes kTwoValues =
+    header(1356) + Bytes{0x00, 0x00, 0x01, 0x00, 0x08, 0x20, 0x02, 0x00, 0x04, 0x10, 0x00, 0x00, 0x00};
 
 TEST(ReadResponse, ValuesErrorsAndItemNumbers) {
     s7_read_result r{};
@@ -188,8 +187,8 @@ TEST(ReadResponse, ValuesErrorsAndItemNumbers) {
     EXPECT_EQ(r.error_count, 0u);
     s7_read_result_free(&r);
 
-    const Bytes withError = header(1356) + Bytes{0x00, 0x81, 0x00, 0x01, 0x00, 0x02, 0x07, 0x00,
-                                                 0x02, 0x81, 0x80, 0x00, 0x00, 0x05};
+    const Bytes withError =
+        header(1356) + Bytes{0x00, 0x81, 0x00, 0x01, 0x00, 0x02, 0x07, 0x00, 0x02, 0x81, 0x80, 0x00, 0x00, 0x05};
     ASSERT_EQ(s7_parse_read_response(withError.data(), static_cast<uint32_t>(withError.size()), &r), S7_OK);
     EXPECT_EQ(r.return_value, 128u);
     EXPECT_EQ(r.value_count, 1u);
@@ -270,8 +269,7 @@ TEST(ExploreResponse, ObjectsUntilAByteOtherThanA1) {
         {"ends after an object", kExploreHead + kObject, S7_ERR_PROTOCOL, 0},
         {"broken object", kExploreHead + kObject + Bytes{0xA1, 0x00}, S7_ERR_PROTOCOL, 0},
         {"head cut", header(1211) + Bytes{0x00, 0x00, 0x00}, S7_ERR_PROTOCOL, 0},
-        {"another function", header(1356) + Bytes{0x00, 0x00, 0x00, 0x00, 0x00, 0x07, 0x05, 0x00},
-         S7_ERR_PROTOCOL, 0},
+        {"another function", header(1356) + Bytes{0x00, 0x00, 0x00, 0x00, 0x00, 0x07, 0x05, 0x00}, S7_ERR_PROTOCOL, 0},
     };
     vemo::test::CountingAllocator alloc;
     for (const Row& row : rows) {
@@ -382,7 +380,8 @@ TEST(SetValues, BodiesInObjectAndAddressForm) {
     const s7_set_request objectForm{0x391, nullptr, &attribute, values, 1};
     ASSERT_EQ(s7_build_set_request(&objectForm, true, 5, &body), S7_STATUS_OK);
     EXPECT_EQ(Bytes(body.data, body.data + body.length),
-              concat({{0x34, 0x00, 0x00, 0x03, 0x91, 0x01, 0x01, 0x82, 0x32, 0x01, 0x00, 0x04, 0x07, 0x00}, kTail,
+              concat({{0x34, 0x00, 0x00, 0x03, 0x91, 0x01, 0x01, 0x82, 0x32, 0x01, 0x00, 0x04, 0x07, 0x00},
+                      kTail,
                       {0x05, 0x00, 0x00, 0x00, 0x00}}));
     s7_body_free(&body);
 
@@ -394,8 +393,8 @@ TEST(SetValues, BodiesInObjectAndAddressForm) {
     const s7_set_request addressForm{0, addresses, nullptr, signedValues, 1};
     ASSERT_EQ(s7_build_set_request(&addressForm, false, 0, &body), S7_STATUS_OK);
     EXPECT_EQ(Bytes(body.data, body.data + body.length),
-              concat({{0x34, 0x00, 0x00, 0x00, 0x00, 0x01, 0x05, 0x00, 0x81, 0x49, 0x02, 0x88, 0x0D, 0x87, 0x68,
-                       0x01, 0x00, 0x08, 0x7F, 0x00},
+              concat({{0x34, 0x00, 0x00, 0x00, 0x00, 0x01, 0x05, 0x00, 0x81, 0x49,
+                       0x02, 0x88, 0x0D, 0x87, 0x68, 0x01, 0x00, 0x08, 0x7F, 0x00},
                       kTail,
                       {0x00, 0x00, 0x00, 0x00}}));
     s7_body_free(&body);
@@ -450,4 +449,4 @@ TEST(SetValues, ResponsesParseIntoTheResultOrFailWhole) {
     EXPECT_EQ(hooks.live(), 0u);
 }
 
-} // namespace
+}  // namespace

@@ -2,8 +2,8 @@
 // handshake, read and write against the TLS peer, with the codes of every
 // way they can fail.
 #include "s7_exchange.h"
-#include "s7_tls_start.h"
 #include "s7_tls.h"
+#include "s7_tls_start.h"
 
 #include "../support/alloc_hooks.h"
 #include "../support/loopback_server.h"
@@ -112,20 +112,26 @@ TEST(TlsBioRecv, WhatEachKindOfFrameOrFailureGives) {
         Bytes sent;
         bool close;
         int expected;
-        s7_status below; // what the transport reported, kept for the engine call's result
+        s7_status below;  // what the transport reported, kept for the engine call's result
     };
     const Case cases[] = {
         {"an empty frame asks for another read, without a time-out", dataFrame({}), false, S7_TLS_IO_WANT_READ,
          S7_STATUS_OK},
         {"nothing within the time-out: retry, flagged", {}, false, S7_TLS_IO_WANT_READ, S7_STATUS_TIMEOUT},
         {"the peer closed: end of stream", {}, true, 0, S7_STATUS_OK},
-        {"a frame larger than the receive buffer is fatal", dataFrame(Bytes(32769, 0x11)), false,
-         S7_TLS_IO_FAILED, S7_STATUS_TOO_LARGE},
+        {"a frame larger than the receive buffer is fatal", dataFrame(Bytes(32769, 0x11)), false, S7_TLS_IO_FAILED,
+         S7_STATUS_TOO_LARGE},
         {"a frame exactly the size of the buffer fits", dataFrame(Bytes(32768, 0x11)), false, 32768, S7_STATUS_OK},
-        {"a malformed packet is fatal", {0x04, 0x00, 0x00, 0x08, 0x02, 0xF0, 0x80, 0x00}, false,
-         S7_TLS_IO_FAILED, S7_STATUS_PROTOCOL},
-        {"a connection confirm amid TLS is fatal", {0x03, 0x00, 0x00, 0x0B, 0x06, 0xD0, 0, 1, 0, 1, 0}, false,
-         S7_TLS_IO_FAILED, S7_STATUS_CONFIRM},
+        {"a malformed packet is fatal",
+         {0x04, 0x00, 0x00, 0x08, 0x02, 0xF0, 0x80, 0x00},
+         false,
+         S7_TLS_IO_FAILED,
+         S7_STATUS_PROTOCOL},
+        {"a connection confirm amid TLS is fatal",
+         {0x03, 0x00, 0x00, 0x0B, 0x06, 0xD0, 0, 1, 0, 1, 0},
+         false,
+         S7_TLS_IO_FAILED,
+         S7_STATUS_CONFIRM},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);
@@ -220,9 +226,7 @@ TEST(TlsSendRecords, EveryRecordGoesOutAsItsOwnFrameHoweverTheWritesCutThem) {
         LoopbackServer::waitForClose(fd);
     });
     RawChannel raw(server.port());
-    auto write = [&](const Bytes& bytes) {
-        return s7_tls_send_records(raw.channel, bytes.data(), bytes.size());
-    };
+    auto write = [&](const Bytes& bytes) { return s7_tls_send_records(raw.channel, bytes.data(), bytes.size()); };
     // Two whole records and four bytes of a third's header.
     Bytes first = a;
     first.insert(first.end(), b.begin(), b.end());
@@ -258,19 +262,20 @@ TEST(TlsHandshake, AcceptsAnyCertificateAndRefusesWhatIsNotTls13WithTheTwoSuites
     };
     const Case cases[] = {
         {"a self-signed certificate: the first suite", {}, S7_STATUS_OK, "TLS_AES_128_GCM_SHA256"},
-        {"a server with the second suite only", with([](TlsPeerOptions& o) { o.cipherSuites = "TLS_AES_256_GCM_SHA384"; }),
-         S7_STATUS_OK, "TLS_AES_256_GCM_SHA384"},
+        {"a server with the second suite only",
+         with([](TlsPeerOptions& o) { o.cipherSuites = "TLS_AES_256_GCM_SHA384"; }), S7_STATUS_OK,
+         "TLS_AES_256_GCM_SHA384"},
         {"an expired certificate", with([](TlsPeerOptions& o) { o.expiredCertificate = true; }), S7_STATUS_OK,
          "TLS_AES_128_GCM_SHA256"},
-        {"empty frames between the server's records",
-         with([](TlsPeerOptions& o) { o.emptyFramesInHandshake = true; }), S7_STATUS_OK, "TLS_AES_128_GCM_SHA256"},
+        {"empty frames between the server's records", with([](TlsPeerOptions& o) { o.emptyFramesInHandshake = true; }),
+         S7_STATUS_OK, "TLS_AES_128_GCM_SHA256"},
         {"a TLS 1.2 server", with([](TlsPeerOptions& o) { o.tls12Only = true; }), S7_STATUS_TLS, ""},
         {"a server with other suites only",
          with([](TlsPeerOptions& o) { o.cipherSuites = "TLS_CHACHA20_POLY1305_SHA256"; }), S7_STATUS_TLS, ""},
         {"a server that closes after the hello", with([](TlsPeerOptions& o) { o.closeAt = PeerStep::Handshake; }),
          S7_STATUS_TLS, ""},
-        {"a server that never answers the hello",
-         with([](TlsPeerOptions& o) { o.silentAt = PeerStep::Handshake; }), S7_STATUS_TIMEOUT, ""},
+        {"a server that never answers the hello", with([](TlsPeerOptions& o) { o.silentAt = PeerStep::Handshake; }),
+         S7_STATUS_TIMEOUT, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);
@@ -354,7 +359,7 @@ TEST(TlsChannel, ArgumentsAreChecked) {
 TEST(TlsChannel, ReadAfterTheRequestGivesTheReplyOrTheCodeOfItsFailure) {
     struct Case {
         const char* rule;
-        std::optional<PeerReply> reply; // none: the peer never answers
+        std::optional<PeerReply> reply;  // none: the peer never answers
         uint8_t expected;
     };
     const Case cases[] = {
@@ -410,4 +415,4 @@ TEST(TlsChannel, OwnTransportAndEveryAllocationComeBack) {
     }
 }
 
-} // namespace
+}  // namespace

@@ -13,7 +13,8 @@ using vemo::test::concat;
 
 TEST(TlsStart, ReplyParserChecksTheReplyAndReadsBit62) {
     auto reply = [](Bytes afterFunction) {
-        return concat({{0x72, 0x01, 0x00, 0x00, 0x32, 0x00, 0x00, 0x05, 0xB3}, afterFunction, {0x72, 0x01, 0x00, 0x00}});
+        return concat(
+            {{0x72, 0x01, 0x00, 0x00, 0x32, 0x00, 0x00, 0x05, 0xB3}, afterFunction, {0x72, 0x01, 0x00, 0x00}});
     };
     Bytes wrongStart = reply({0, 0, 0, 0, 0x30, 0x00});
     wrongStart[0] = 0x73;
@@ -30,9 +31,8 @@ TEST(TlsStart, ReplyParserChecksTheReplyAndReadsBit62) {
         {"return value 0; the frame's length field (0 here) is not compared", reply({0, 0, 0, 0, 0x30, 0x00}),
          S7_STATUS_OK, 0, 0},
         {"a return value without bit 62 is no error", reply({0, 0, 0, 0, 0x30, 0x85, 0x00}), S7_STATUS_OK, 0x280, 0},
-        {"bit 62 set reports an error",
-         reply({0, 0, 0, 0, 0x30, 0xA0, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x00}), S7_STATUS_OK,
-         0x4000000000000000ull, 1},
+        {"bit 62 set reports an error", reply({0, 0, 0, 0, 0x30, 0xA0, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x00}),
+         S7_STATUS_OK, 0x4000000000000000ull, 1},
         {"bit 63 alone is not the error bit",
          reply({0, 0, 0, 0, 0x30, 0xC0, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x00}), S7_STATUS_OK,
          0x8000000000000000ull, 0},
@@ -40,14 +40,17 @@ TEST(TlsStart, ReplyParserChecksTheReplyAndReadsBit62) {
         {"version 2", wrongVersion, S7_STATUS_PROTOCOL, 0, 0},
         {"request marker instead of response marker",
          {0x72, 0x01, 0x00, 0x0B, 0x31, 0x00, 0x00, 0x05, 0xB3, 0, 0, 0, 0, 0x30, 0x00, 0x72, 0x01, 0x00, 0x00},
-         S7_STATUS_PROTOCOL, 0, 0},
+         S7_STATUS_PROTOCOL,
+         0,
+         0},
         {"function code other than 1459",
          {0x72, 0x01, 0x00, 0x0B, 0x32, 0x00, 0x00, 0x05, 0xB2, 0, 0, 0, 0, 0x30, 0x00, 0x72, 0x01, 0x00, 0x00},
-         S7_STATUS_PROTOCOL, 0, 0},
+         S7_STATUS_PROTOCOL,
+         0,
+         0},
         {"cut short before the return value", reply({0, 0, 0, 0, 0x30}), S7_STATUS_PROTOCOL, 0, 0},
         {"return value running into the trailer", reply({0, 0, 0, 0, 0x30, 0x81}), S7_STATUS_PROTOCOL, 0, 0},
-        {"fewer than 11 bytes", {0x72, 0x01, 0x00, 0x00, 0x32, 0x00, 0x00, 0x05, 0xB3, 0x00}, S7_STATUS_PROTOCOL, 0,
-         0},
+        {"fewer than 11 bytes", {0x72, 0x01, 0x00, 0x00, 0x32, 0x00, 0x00, 0x05, 0xB3, 0x00}, S7_STATUS_PROTOCOL, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);
@@ -66,4 +69,4 @@ TEST(TlsStart, ReplyParserChecksTheReplyAndReadsBit62) {
     EXPECT_EQ(s7_tls_start_parse_reply(s7_tls_start_request, 26, nullptr), S7_STATUS_ARGUMENT);
 }
 
-} // namespace
+}  // namespace

@@ -127,8 +127,8 @@ TEST(TypeInfoList, ManyEntriesGrowTheArray) {
 
 TEST(TypeInfoList, ACutEntryFailsAndLeavesTheListEmpty) {
     vemo::test::CountingAllocator alloc;
-    const Bytes whole = Bytes{0x00, 40, 0, 0, 0, 0} + head(1, 1, 0x2000) + numberedRecord(12) +
-                        head(2, 1, 0x2000) + numberedRecord(12) + Bytes{0, 0};
+    const Bytes whole = Bytes{0x00, 40, 0, 0, 0, 0} + head(1, 1, 0x2000) + numberedRecord(12) + head(2, 1, 0x2000) +
+                        numberedRecord(12) + Bytes{0, 0};
     for (size_t cut = 0; cut < whole.size(); ++cut) {
         Listed l;
         readList(Bytes(whole.begin(), whole.begin() + static_cast<long>(cut)), l);
@@ -173,7 +173,7 @@ s7_type_info_entry readRecord(uint16_t kind, const Bytes& record, uint8_t* rc) {
     s7_cursor c{b.data(), b.data() + b.size()};
     s7_type_info_entry e{};
     e.member_id = 77;
-    e.struct_ref = 0xDEAD; // part of the record: must be cleared
+    e.struct_ref = 0xDEAD;  // part of the record: must be cleared
     *rc = s7_read_type_info_record(&c, kind, &e);
     return e;
 }
@@ -188,7 +188,7 @@ TEST(TypeInfoRecord, KindsOneAndEightSwapTheirTwoValues) {
     ASSERT_EQ(rc, S7_STATUS_OK);
     EXPECT_EQ(one.info_d, 1u);
     EXPECT_EQ(one.info_c, 2u);
-    EXPECT_EQ(one.member_id, 77u); // the head is not touched
+    EXPECT_EQ(one.member_id, 77u);  // the head is not touched
     EXPECT_EQ(one.struct_ref, 0u);
 }
 
@@ -262,4 +262,4 @@ TEST(TypeInfoRecord, EveryKindReadsItsLayout) {
     EXPECT_EQ(rc, S7_STATUS_ARGUMENT);
 }
 
-} // namespace
+}  // namespace

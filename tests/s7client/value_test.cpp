@@ -66,7 +66,7 @@ TEST(ValueDecode, ScalarBodiesReadAsTheirType) {
         uint32_t length = 0;
         ASSERT_EQ(s7_value_get_string(d.value, &text, &length), 0);
         EXPECT_EQ(length, 3u);
-        EXPECT_EQ(std::string(text, 4), std::string("abc\0", 4)); // terminated in memory
+        EXPECT_EQ(std::string(text, 4), std::string("abc\0", 4));  // terminated in memory
     }
     {
         // Fixed-width forms: U16, BITS32 scalar (four bytes), F64 as two words.
@@ -168,7 +168,8 @@ TEST(ValueDecode, RefusesWhatTheCodecDoesNotAccept) {
         {"empty body", {}, S7_STATUS_BOUNDS},
         {"U16 cut", {0x00, 0x03, 0x01}, S7_STATUS_BOUNDS},
         {"F64 second word missing", {0x00, 0x0F, 0, 0, 0, 0}, S7_STATUS_BOUNDS},
-        {"packed length past the end", {0x00, 0x17, 0x90, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x04, 0xAA},
+        {"packed length past the end",
+         {0x00, 0x17, 0x90, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x04, 0xAA},
          S7_STATUS_BOUNDS},
         {"packed head cut", {0x00, 0x17, 0x90, 0, 0, 1, 0, 0}, S7_STATUS_RANGE},
         {"member with flag 0x40", {0x00, 0x17, 0, 0, 0, 1, 0x05, 0x40, 0x02, 0x00}, S7_STATUS_RANGE},
@@ -186,8 +187,7 @@ TEST(ValueDecode, RefusesWhatTheCodecDoesNotAccept) {
 TEST(ValueDecode, StructureKeepsTheLastMemberOfARepeatedKey) {
     // id 7; member 5 = U8 1; member 6 = U8 2; member 5 = U8 3; end.
     Decoded d;
-    decode({0x00, 0x17, 0, 0, 0, 7, 0x05, 0x00, 0x02, 0x01, 0x06, 0x00, 0x02, 0x02, 0x05, 0x00, 0x02, 0x03, 0x00},
-           d);
+    decode({0x00, 0x17, 0, 0, 0, 7, 0x05, 0x00, 0x02, 0x01, 0x06, 0x00, 0x02, 0x02, 0x05, 0x00, 0x02, 0x03, 0x00}, d);
     ASSERT_EQ(d.rc, S7_STATUS_OK);
     EXPECT_EQ(s7_struct_id(d.value), 7u);
     ASSERT_EQ(s7_struct_count(d.value), 2u);
@@ -239,14 +239,18 @@ TEST(ValueDecode, PackedIdentifierRangesDecideTheForm) {
     const Row rows[] = {{0x90000000, false}, {0x90000001, true}, {0x9FFFFFFE, true}, {0x9FFFFFFF, false},
                         {0x02000000, false}, {0x02000001, true}, {0x02FFFFFE, true}, {0x02FFFFFF, false}};
     for (const Row& row : rows) {
-        Bytes body = {0x00, 0x17, static_cast<uint8_t>(row.id >> 24), static_cast<uint8_t>(row.id >> 16),
-                      static_cast<uint8_t>(row.id >> 8), static_cast<uint8_t>(row.id)};
+        Bytes body = {0x00,
+                      0x17,
+                      static_cast<uint8_t>(row.id >> 24),
+                      static_cast<uint8_t>(row.id >> 16),
+                      static_cast<uint8_t>(row.id >> 8),
+                      static_cast<uint8_t>(row.id)};
         if (row.packed) {
             // id64 high and low words, flags 0, length 2, two bytes.
             const Bytes rest = {0, 0, 0, 1, 0, 0, 0, 2, 0x00, 0x02, 0xAB, 0xCD};
             body.insert(body.end(), rest.begin(), rest.end());
         } else {
-            body.push_back(0x00); // empty member list
+            body.push_back(0x00);  // empty member list
         }
         Decoded d;
         decode(body, d);
@@ -328,7 +332,7 @@ TEST(ValueArrays, AppendAndPutFollowTheArrayFlag) {
     s7_value* u16 = s7_value_new_u16(1);
     EXPECT_EQ(s7_array_put(positional, 4, u8), 1);
     EXPECT_EQ(s7_array_append(keyed, u8), 1);
-    EXPECT_EQ(s7_array_append(positional, u16), 1); // other element type
+    EXPECT_EQ(s7_array_append(positional, u16), 1);  // other element type
     EXPECT_EQ(s7_array_append(positional, u8), 0);
     EXPECT_EQ(s7_array_put(keyed, 9, s7_value_new_u8(2)), 0);
     uint32_t key = 0;
@@ -359,7 +363,7 @@ TEST(ValueStringChars, CopiesUpToTheLengthOrTheLastElement) {
         {{254, 3, 'a', 'b'}, "ab"},       // stops at the last element
         {{254, 2, 'a', 'b', 'c'}, "ab"},  // stops at the length
         {{254, 0, 'a'}, ""},
-        {{254, 5}, ""},                   // two elements or fewer: empty
+        {{254, 5}, ""},  // two elements or fewer: empty
         {{}, ""},
     };
     for (const Row& row : rows) {
@@ -389,15 +393,32 @@ TEST(ValueStringChars, CopiesUpToTheLengthOrTheLastElement) {
 // One value of every shape the constructors can build, nested ones included.
 std::vector<s7_value*> everyShape() {
     std::vector<s7_value*> v = {
-        s7_value_new_null(),          s7_value_new_bool(7),          s7_value_new_u8(200),
-        s7_value_new_u16(0xBEEF),     s7_value_new_u32(0xFFFFFFFF),  s7_value_new_u64(~uint64_t{0}),
-        s7_value_new_i8(-5),          s7_value_new_i16(-300),        s7_value_new_i32(INT32_MIN),
-        s7_value_new_i32(-64),        s7_value_new_i64(INT64_MIN),   s7_value_new_bits8(0x81),
-        s7_value_new_bits16(0x8001),  s7_value_new_bits32(0xDEADBEEF), s7_value_new_bits64(0x0123456789ABCDEF),
-        s7_value_new_f32(-1.5f),      s7_value_new_f64(3.25),        s7_value_new_u64_alt(uint64_t{1} << 56),
-        s7_value_new_i64_alt(-(int64_t{1} << 55)), s7_value_new_id32(0x8A0E0001), s7_value_new_id_vlq(1037),
-        s7_value_new_blob("\x01\x02\x03", 3), s7_value_new_blob(nullptr, 0), s7_value_new_string("hello", 5),
-        s7_value_new_string(nullptr, 0), s7_value_new_packed(0x90010000, 0x1122334455667788, 5, "xyz", 3),
+        s7_value_new_null(),
+        s7_value_new_bool(7),
+        s7_value_new_u8(200),
+        s7_value_new_u16(0xBEEF),
+        s7_value_new_u32(0xFFFFFFFF),
+        s7_value_new_u64(~uint64_t{0}),
+        s7_value_new_i8(-5),
+        s7_value_new_i16(-300),
+        s7_value_new_i32(INT32_MIN),
+        s7_value_new_i32(-64),
+        s7_value_new_i64(INT64_MIN),
+        s7_value_new_bits8(0x81),
+        s7_value_new_bits16(0x8001),
+        s7_value_new_bits32(0xDEADBEEF),
+        s7_value_new_bits64(0x0123456789ABCDEF),
+        s7_value_new_f32(-1.5f),
+        s7_value_new_f64(3.25),
+        s7_value_new_u64_alt(uint64_t{1} << 56),
+        s7_value_new_i64_alt(-(int64_t{1} << 55)),
+        s7_value_new_id32(0x8A0E0001),
+        s7_value_new_id_vlq(1037),
+        s7_value_new_blob("\x01\x02\x03", 3),
+        s7_value_new_blob(nullptr, 0),
+        s7_value_new_string("hello", 5),
+        s7_value_new_string(nullptr, 0),
+        s7_value_new_packed(0x90010000, 0x1122334455667788, 5, "xyz", 3),
     };
     s7_value* ids = s7_value_new_array(S7_TYPE_ID32, S7_FLAG_ARRAY);
     s7_array_append(ids, s7_value_new_id32(0xFFFFFFFF));
@@ -466,8 +487,8 @@ TEST(ValueCodec, WorkedEncodings) {
         {s7_value_new_f32(1.0f), {0x00, 0x0E, 0x3F, 0x80, 0x00, 0x00}},
         {s7_value_new_string("ab", 2), {0x00, 0x15, 0x02, 'a', 'b'}},
         {s7_value_new_struct(9), {0x00, 0x17, 0, 0, 0, 9, 0x00}},
-        {s7_value_new_packed(0x90000001, 2, 1, "\x7F", 1), {0x00, 0x17, 0x90, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 2, 0x01,
-                                                            0x01, 0x7F}},
+        {s7_value_new_packed(0x90000001, 2, 1, "\x7F", 1),
+         {0x00, 0x17, 0x90, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 2, 0x01, 0x01, 0x7F}},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(encode(row.value), row.bytes);
@@ -496,7 +517,7 @@ TEST(ValueCodec, ValuesThatCannotTravelHaveSizeZeroAndAreNotWritten) {
 
 TEST(ValueCodec, EncoderNeverWritesPastItsRoom) {
     s7_value* v = s7_value_new_string("hello", 5);
-    Bytes out(6, 0xEE); // one byte short
+    Bytes out(6, 0xEE);  // one byte short
     s7_cursor c{out.data(), out.data() + out.size()};
     EXPECT_EQ(s7_encode_value(&c, v), S7_STATUS_BOUNDS);
     s7_value_free(v);
@@ -507,7 +528,7 @@ TEST(ValueCodec, EncoderNeverWritesPastItsRoom) {
 Bytes nestedStructs(size_t depth) {
     Bytes b;
     for (size_t i = 0; i < depth; ++i) {
-        const Bytes level = {0x00, 0x17, 0, 0, 0, 1, 0x01}; // struct 1, member key 1 follows
+        const Bytes level = {0x00, 0x17, 0, 0, 0, 1, 0x01};  // struct 1, member key 1 follows
         b.insert(b.end(), level.begin(), level.end());
     }
     return b;
@@ -540,7 +561,7 @@ TEST(ValueHostile, NestingUpToTheLimitIsAccepted) {
     Bytes b = nestedStructs(S7_VALUE_MAX_DEPTH - 1);
     const Bytes last = {0x00, 0x17, 0, 0, 0, 1, 0x00};
     b.insert(b.end(), last.begin(), last.end());
-    b.insert(b.end(), S7_VALUE_MAX_DEPTH - 1, 0x00); // close every member list
+    b.insert(b.end(), S7_VALUE_MAX_DEPTH - 1, 0x00);  // close every member list
     Decoded d;
     decode(b, d);
     ASSERT_EQ(d.rc, S7_STATUS_OK);
@@ -563,7 +584,8 @@ TEST(ValueHostile, HugeCountsReserveNothingTheBodyCannotHold) {
         uint8_t rc;
     };
     const Row rows[] = {
-        {"U8 array of 0xFFFFFFFF", {0x10, 0x02, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
+        {"U8 array of 0xFFFFFFFF",
+         {0x10, 0x02, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
          S7_STATUS_BOUNDS},
         {"keyed array of 0xFFFFFFFF", {0x20, 0x04, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F, 1}, S7_STATUS_BOUNDS},
         // Null elements take no bytes at all: no count of them is justified.
@@ -583,7 +605,7 @@ TEST(ValueHostile, HugeCountsReserveNothingTheBodyCannotHold) {
 
 TEST(ValueHostile, OnlyEmptyArraysOfNullElementsAreRead) {
     Decoded refused;
-    decode({0x10, 0x00, 0x02, 0xFF, 0xFF}, refused); // even with bytes to spare
+    decode({0x10, 0x00, 0x02, 0xFF, 0xFF}, refused);  // even with bytes to spare
     EXPECT_EQ(refused.rc, S7_STATUS_RANGE);
     Decoded empty;
     decode({0x20, 0x00, 0x00}, empty);
@@ -595,7 +617,7 @@ TEST(ValueHostile, OnlyEmptyArraysOfNullElementsAreRead) {
 TEST(ValueMemory, DecodingBuildsAllOrNothingWhenAllocationsFail) {
     vemo::test::CountingAllocator alloc;
     std::vector<s7_value*> shapes = everyShape();
-    const Bytes body = encode(shapes.back()); // the nested structure
+    const Bytes body = encode(shapes.back());  // the nested structure
     for (s7_value* v : shapes) {
         s7_value_free(v);
     }
@@ -616,4 +638,4 @@ TEST(ValueMemory, DecodingBuildsAllOrNothingWhenAllocationsFail) {
     alloc.failFrom(0);
 }
 
-} // namespace
+}  // namespace

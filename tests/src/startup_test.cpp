@@ -139,13 +139,13 @@ TEST(Browser, ClosingTheWindowWhileAConnectRunsEndsCleanly) {
         const ui::Vec2 port = origin + vemo::test::kPortText;
         const ui::Vec2 connect = vemo::test::centerOf(button);
         switch (++frame) {
-            case 3: window->saveScreenshot((fs::path(VEMO_TEST_OUTPUT_DIR) / "browser_started.png").string()); break;
-            case 4: window->injectClick(ip.x, ip.y); break;
-            case 6: window->injectText("127.0.0.1"); break;
-            case 8: window->injectClick(port.x, port.y); break;
-            case 10: window->injectText(std::to_string(controller.port())); break;
-            case 12: window->injectClick(connect.x, connect.y); break;
-            default: break;
+        case 3: window->saveScreenshot((fs::path(VEMO_TEST_OUTPUT_DIR) / "browser_started.png").string()); break;
+        case 4: window->injectClick(ip.x, ip.y); break;
+        case 6: window->injectText("127.0.0.1"); break;
+        case 8: window->injectClick(port.x, port.y); break;
+        case 10: window->injectText(std::to_string(controller.port())); break;
+        case 12: window->injectClick(connect.x, connect.y); break;
+        default: break;
         }
         const bool connecting = vemo::PlcConnection::instance()->getState() == vemo::ConnectionState::Connecting;
         if (closeAt == 0 && frame > 12 && ((connecting && accepted) || frame > 1200)) {
@@ -172,7 +172,8 @@ TEST(Browser, ClosingTheWindowWhileAConnectRunsEndsCleanly) {
 
     EXPECT_TRUE(reachedConnecting) << "the connect was running when the window closed";
     EXPECT_NE(streams.err().find("failed to connect to PLC: "), std::string::npos)
-        << "the connect ended before the program did\n" << streams.err();
+        << "the connect ended before the program did\n"
+        << streams.err();
     EXPECT_EQ(vemo::PlcConnection::instance()->getState(), vemo::ConnectionState::Disconnected);
     EXPECT_LT(took, std::chrono::seconds(vemo::PlcConnection::kConnectTimeoutMs / 1000))
         << "the program waited for the connect's time-out instead of the closed connection";

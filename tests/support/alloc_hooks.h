@@ -72,4 +72,4 @@ private:
     s7_alloc_hooks hooks_{alloc, realloc, release, this};
 };
 
-} // namespace vemo::test
+}  // namespace vemo::test

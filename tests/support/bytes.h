@@ -18,4 +18,4 @@ inline Bytes concat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-} // namespace vemo::test
+}  // namespace vemo::test

@@ -56,7 +56,7 @@ int listenOn(const std::string& address, uint16_t port, int backlog, uint16_t& b
     return fd;
 }
 
-} // namespace
+}  // namespace
 
 LoopbackServer::LoopbackServer(Script script, const std::string& address, uint16_t port, int backlog) {
     listenFd_ = listenOn(address, port, backlog, port_);
@@ -155,4 +155,4 @@ uint16_t unusedPort() {
     return port;
 }
 
-} // namespace vemo::test
+}  // namespace vemo::test

@@ -54,4 +54,4 @@ uint16_t unusedPort();
 // std::runtime_error on failure.
 int listenSocket(const std::string& address, uint16_t port, int backlog, uint16_t& boundPort);
 
-} // namespace vemo::test
+}  // namespace vemo::test

@@ -63,7 +63,7 @@ int waitFor(pid_t pid, int timeoutMs, bool& reaped) {
     }
 }
 
-} // namespace
+}  // namespace
 
 ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutMs) {
     int out[2];
@@ -162,4 +162,4 @@ BackgroundProcess::~BackgroundProcess() {
     }
 }
 
-} // namespace vemo::test
+}  // namespace vemo::test

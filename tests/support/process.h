@@ -3,14 +3,14 @@
 // until the test ends it.
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+#include <string>
 #include <vector>
 
 namespace vemo::test {
 
 struct ProcessResult {
-    int exitCode = -1; // -1 when the process did not exit normally
+    int exitCode = -1;  // -1 when the process did not exit normally
     std::string out;
     std::string err;
 };
@@ -45,4 +45,4 @@ private:
     bool reaped_ = false;
 };
 
-} // namespace vemo::test
+}  // namespace vemo::test

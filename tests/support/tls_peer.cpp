@@ -148,7 +148,7 @@ X509* makeCertificate(EVP_PKEY* key, bool expired) {
     return cert;
 }
 
-} // namespace
+}  // namespace
 
 // The server's TLS configuration, shared by every connection of the peer.
 struct TlsPeer::Engine {
@@ -270,9 +270,13 @@ namespace {
 class Connection {
 public:
     Connection(int fd, SSL_CTX* ctx, const TlsPeerOptions& options, PeerLog& log)
-        : fd_(fd), options_(options), log_(log), ssl_(SSL_new(ctx)), in_(BIO_new(BIO_s_mem())),
+        : fd_(fd),
+          options_(options),
+          log_(log),
+          ssl_(SSL_new(ctx)),
+          in_(BIO_new(BIO_s_mem())),
           out_(BIO_new(BIO_s_mem())) {
-        SSL_set_bio(ssl_, in_, out_); // the engine owns both from here
+        SSL_set_bio(ssl_, in_, out_);  // the engine owns both from here
         SSL_set_accept_state(ssl_);
     }
     ~Connection() { SSL_free(ssl_); }
@@ -416,8 +420,8 @@ private:
                 const Bytes empty = dataFrame({});
                 frames.insert(frames.end(), empty.begin(), empty.end());
             }
-            const Bytes frame = dataFrame(Bytes(bytes.begin() + static_cast<long>(pos),
-                                                bytes.begin() + static_cast<long>(pos + size)));
+            const Bytes frame =
+                dataFrame(Bytes(bytes.begin() + static_cast<long>(pos), bytes.begin() + static_cast<long>(pos + size)));
             frames.insert(frames.end(), frame.begin(), frame.end());
             pos += size;
         }
@@ -505,11 +509,11 @@ private:
     const TlsPeerOptions& options_;
     PeerLog& log_;
     SSL* ssl_;
-    BIO* in_;  // what the client sent, for the engine to read
-    BIO* out_; // what the engine wrote, for the peer to send
+    BIO* in_;   // what the client sent, for the engine to read
+    BIO* out_;  // what the engine wrote, for the peer to send
 };
 
-} // namespace
+}  // namespace
 
 void TlsPeer::serveConnection(int fd, PeerLog& log) {
     Connection connection(fd, engine_->ctx, options_, log);
@@ -537,4 +541,4 @@ void TlsPeer::serveConnection(int fd, PeerLog& log) {
     connection.exchange();
 }
 
-} // namespace vemo::test
+}  // namespace vemo::test

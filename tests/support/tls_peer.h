@@ -21,20 +21,20 @@ namespace vemo::test {
 
 // The steps of a connection, as the peer sees them.
 enum class PeerStep {
-    ConnectRequest, // the COTP connection request has arrived
-    TlsStart,       // the TLS-start request has arrived
-    Handshake,      // the ClientHello has arrived
-    Request,        // a request message has arrived after the scripted replies
+    ConnectRequest,  // the COTP connection request has arrived
+    TlsStart,        // the TLS-start request has arrived
+    Handshake,       // the ClientHello has arrived
+    Request,         // a request message has arrived after the scripted replies
 };
 
 // The answer to one request message.
 struct PeerReply {
     enum class Kind {
-        Tls,               // the bytes, written through TLS
-        SingleByteRecords, // the bytes, one TLS record (and one frame) per byte
-        RawFrame,          // the bytes as one data frame outside TLS
-        CloseNotify,       // a TLS closure alert; then wait for the client to close
-        Close,             // close the TCP connection at once
+        Tls,                // the bytes, written through TLS
+        SingleByteRecords,  // the bytes, one TLS record (and one frame) per byte
+        RawFrame,           // the bytes as one data frame outside TLS
+        CloseNotify,        // a TLS closure alert; then wait for the client to close
+        Close,              // close the TCP connection at once
     };
     Kind kind = Kind::Tls;
     Bytes bytes;
@@ -114,15 +114,15 @@ struct PeerMessage {
 struct PeerLog {
     Bytes connectRequest;
     Bytes tlsStartRequest;
-    std::vector<Bytes> clientFrames; // payloads of the data frames after TLS start
+    std::vector<Bytes> clientFrames;  // payloads of the data frames after TLS start
     bool handshakeDone = false;
-    int tlsVersion = 0;                  // e.g. 0x0304
-    std::string cipher;                  // e.g. "TLS_AES_128_GCM_SHA256"
-    std::vector<uint16_t> offeredSuites; // in the client's order
+    int tlsVersion = 0;                   // e.g. 0x0304
+    std::string cipher;                   // e.g. "TLS_AES_128_GCM_SHA256"
+    std::vector<uint16_t> offeredSuites;  // in the client's order
     bool serverNameSent = false;
-    std::vector<PeerMessage> setupMessages; // the requests PeerSession answered, in order
-    std::vector<PeerMessage> messages;      // every other request
-    bool closedByClient = false; // the connection ended with the client's close
+    std::vector<PeerMessage> setupMessages;  // the requests PeerSession answered, in order
+    std::vector<PeerMessage> messages;       // every other request
+    bool closedByClient = false;             // the connection ended with the client's close
 };
 
 class TlsPeer {
@@ -157,4 +157,4 @@ private:
     std::thread thread_;
 };
 
-} // namespace vemo::test
+}  // namespace vemo::test

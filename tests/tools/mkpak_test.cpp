@@ -85,9 +85,9 @@ TEST_F(MkpakTest, FolderAndAddedFilesReadBackSortedAndComplete) {
     writeAll(dir_ / "font.ttf", "not really a font");
 
     const fs::path pak = dir_ / "out.pak";
-    const Result r = mkpak({"-o", pak.string(), "--add", "fonts/montserrat-font/MontserratMedium.ttf=" +
-                                                             (dir_ / "font.ttf").string(),
-                            source.string()});
+    const Result r =
+        mkpak({"-o", pak.string(), "--add",
+               "fonts/montserrat-font/MontserratMedium.ttf=" + (dir_ / "font.ttf").string(), source.string()});
     ASSERT_EQ(r.exitCode, 0) << r.stderrText;
     EXPECT_FALSE(fs::exists(pak.string() + ".tmp"));
 

@@ -290,4 +290,4 @@ TEST(SimBrowse, HostileElementCountsFailInBoundedMemory) {
     }
 }
 
-} // namespace
+}  // namespace

@@ -93,4 +93,4 @@ inline uint8_t readAll(vemoc_s7_client* c, const std::vector<const s7_item_addre
     return S7_OK;
 }
 
-} // namespace vemo::test
+}  // namespace vemo::test

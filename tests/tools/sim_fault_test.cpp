@@ -179,4 +179,4 @@ TEST(SimulatorFaults, NamesAndArgumentsAreChecked) {
     EXPECT_EQ(Fault::parse("hostile-count", std::nullopt).arg, 0xFFFFFFFFu);
 }
 
-} // namespace
+}  // namespace

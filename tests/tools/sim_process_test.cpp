@@ -175,4 +175,4 @@ TEST(SimProcess, WhatCannotBeServedIsAnErrorBeforeListening) {
     }
 }
 
-} // namespace
+}  // namespace

@@ -73,7 +73,7 @@ std::string render(const s7_value* v) {
 TEST(SimValues, EachDataTypeIsServedAsItsValueType) {
     struct Case {
         const char* type;
-        const char* value; // JSON
+        const char* value;  // JSON
         uint8_t valueType;
         const char* text;
     };
@@ -215,4 +215,4 @@ TEST(SimProgram, TheBuiltInMachineBrowsesAndReadsWhole) {
     EXPECT_EQ(symbolCount, server->model().program().symbolCount());
 }
 
-} // namespace
+}  // namespace

@@ -43,7 +43,7 @@ std::string table(const std::vector<std::vector<std::string>>& rows) {
     return out;
 }
 
-} // namespace
+}  // namespace
 
 std::string csvField(const std::string& field) {
     const bool quote = field.find_first_of(",\"\r\n") != std::string::npos ||
@@ -72,12 +72,9 @@ std::string dumpJson(const nlohmann::json& json) {
 
 std::string formatInfo(Format format, const std::string& plcType, uint32_t maxReadItems) {
     switch (format) {
-    case Format::Json:
-        return dumpJson({{"plc_type", plcType}, {"max_read_items", maxReadItems}}) + "\n";
-    case Format::Csv:
-        return csvLine({"plc_type", "max_read_items"}) + csvLine({plcType, std::to_string(maxReadItems)});
-    case Format::Text:
-        break;
+    case Format::Json: return dumpJson({{"plc_type", plcType}, {"max_read_items", maxReadItems}}) + "\n";
+    case Format::Csv: return csvLine({"plc_type", "max_read_items"}) + csvLine({plcType, std::to_string(maxReadItems)});
+    case Format::Text: break;
     }
     return table({{"PLC type:", plcType}, {"Max read items:", std::to_string(maxReadItems)}});
 }
@@ -94,7 +91,8 @@ std::string formatBlocks(Format format, const std::vector<Block>& blocks) {
     if (format == Format::Csv) {
         std::string out = csvLine({"number", "name", "object_id", "type_info_id"});
         for (const Block& b : blocks) {
-            out += csvLine({std::to_string(b.number), b.name, std::to_string(b.objectId), std::to_string(b.typeInfoId)});
+            out +=
+                csvLine({std::to_string(b.number), b.name, std::to_string(b.objectId), std::to_string(b.typeInfoId)});
         }
         return out;
     }
@@ -110,11 +108,12 @@ std::string formatBrowse(Format format, const std::vector<Variable>& variables) 
     if (format == Format::Json) {
         nlohmann::json list = nlohmann::json::array();
         for (const Variable& v : variables) {
-            list.push_back({{"block", v.block},
-                            {"name", v.name},
-                            {"datatype", typeName(v.datatype)},
-                            {"datatype_id", v.datatype},
-                            {"address", {{"object_id", v.objectId}, {"attribute_id", v.attributeId}, {"path", v.path}}}});
+            list.push_back(
+                {{"block", v.block},
+                 {"name", v.name},
+                 {"datatype", typeName(v.datatype)},
+                 {"datatype_id", v.datatype},
+                 {"address", {{"object_id", v.objectId}, {"attribute_id", v.attributeId}, {"path", v.path}}}});
         }
         return dumpJson(list) + "\n";
     }
@@ -128,8 +127,8 @@ std::string formatBrowse(Format format, const std::vector<Variable>& variables) 
     }
     std::vector<std::vector<std::string>> rows = {{"NAME", "TYPE", "ADDRESS"}};
     for (const Variable& v : variables) {
-        rows.push_back({v.name, typeName(v.datatype),
-                        fmt::format("0x{:08X}/{}/{}", v.objectId, v.attributeId, pathText(v.path))});
+        rows.push_back(
+            {v.name, typeName(v.datatype), fmt::format("0x{:08X}/{}/{}", v.objectId, v.attributeId, pathText(v.path))});
     }
     return table(rows);
 }
@@ -162,8 +161,9 @@ std::string formatRead(Format format, const std::vector<Variable>& variables, co
     if (format == Format::Json) {
         nlohmann::json list = nlohmann::json::array();
         for (size_t i = 0; i < variables.size(); ++i) {
-            nlohmann::json item = {
-                {"name", variables[i].name}, {"datatype", typeName(variables[i].datatype)}, {"value", jsonValue(values[i])}};
+            nlohmann::json item = {{"name", variables[i].name},
+                                   {"datatype", typeName(variables[i].datatype)},
+                                   {"value", jsonValue(values[i])}};
             if (!time.empty()) {
                 item["time"] = time;
             }
@@ -174,7 +174,8 @@ std::string formatRead(Format format, const std::vector<Variable>& variables, co
     if (format == Format::Csv) {
         std::string out;
         if (header) {
-            out += time.empty() ? csvLine({"name", "datatype", "value"}) : csvLine({"time", "name", "datatype", "value"});
+            out +=
+                time.empty() ? csvLine({"name", "datatype", "value"}) : csvLine({"time", "name", "datatype", "value"});
         }
         for (size_t i = 0; i < variables.size(); ++i) {
             std::vector<std::string> fields = {variables[i].name, typeName(variables[i].datatype), values[i].text};
@@ -199,8 +200,7 @@ std::string formatRead(Format format, const std::vector<Variable>& variables, co
 std::string localTimestamp() {
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
     std::tm local{};
     localtime_r(&seconds, &local);
     char buf[32];
@@ -208,4 +208,4 @@ std::string localTimestamp() {
     return fmt::format("{}.{:03}", buf, ms);
 }
 
-} // namespace vemo::cli
+}  // namespace vemo::cli

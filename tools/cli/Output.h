@@ -39,4 +39,4 @@ std::string formatRead(Format format, const std::vector<Variable>& variables, co
 // Local time with milliseconds: "2026-12-10 04:20:01.123".
 std::string localTimestamp();
 
-} // namespace vemo::cli
+}  // namespace vemo::cli

@@ -17,7 +17,7 @@ void check(const char* step, uint8_t code) {
     }
 }
 
-} // namespace
+}  // namespace
 
 std::string StepError::message() const { return fmt::format("{} failed: {} ({})", step, s7_result_name(code), code); }
 
@@ -100,4 +100,4 @@ std::vector<ValueText> PlcSession::read(const std::vector<Variable>& variables) 
     throw std::runtime_error("read failed: the library answered without values");
 }
 
-} // namespace vemo::cli
+}  // namespace vemo::cli

@@ -74,4 +74,4 @@ private:
     bool listed_ = false;
 };
 
-} // namespace vemo::cli
+}  // namespace vemo::cli

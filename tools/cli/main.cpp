@@ -12,8 +12,8 @@
 #include "PlcSession.h"
 #include "vemo/core/SymbolPath.h"
 
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
+#include <CLI/CLI.hpp>
 
 #include <atomic>
 #include <chrono>
@@ -163,7 +163,7 @@ int run(const std::string& command, const Options& o) {
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"Browse and read S7-1200/1500 controllers from a terminal or a script.", "vemo-s7"};
@@ -174,7 +174,8 @@ int main(int argc, char** argv) {
     addConnectionOptions(info, o);
     addFormatOptions(info, o, true);
 
-    auto* blocks = app.add_subcommand("blocks", "List the data blocks, then the memory areas I, Q, M, S7Timers, S7Counters");
+    auto* blocks =
+        app.add_subcommand("blocks", "List the data blocks, then the memory areas I, Q, M, S7Timers, S7Counters");
     addConnectionOptions(blocks, o);
     addFormatOptions(blocks, o, true);
 

@@ -91,10 +91,10 @@ constexpr const char* kBuiltIn = R"json({
   }
 })json";
 
-} // namespace
+}  // namespace
 
 Program Program::builtIn() { return fromJson(kBuiltIn); }
 
 const char* builtInProgramJson() { return kBuiltIn; }
 
-} // namespace vemo::sim
+}  // namespace vemo::sim

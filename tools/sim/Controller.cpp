@@ -20,10 +20,10 @@ constexpr size_t kEntriesPerBlock = 64;
 
 // The objects an explore of root 3 lists besides the data blocks; a client
 // must skip each of them.
-constexpr uint32_t kDecoyWrongId = S7_BROWSE_DATABLOCK_ID_BASE + 0x10001u; // data-block class, other id range
-constexpr uint32_t kDecoyNoName = S7_BROWSE_DATABLOCK_ID_BASE + 0xFFF0u;     // no name attribute
-constexpr uint32_t kDecoyNumberName = S7_BROWSE_DATABLOCK_ID_BASE + 0xFFF1u; // a name that is no string
-constexpr uint32_t kDecoyOtherClass = S7_BROWSE_DATABLOCK_ID_BASE + 0xFFF2u; // a block of another class
+constexpr uint32_t kDecoyWrongId = S7_BROWSE_DATABLOCK_ID_BASE + 0x10001u;    // data-block class, other id range
+constexpr uint32_t kDecoyNoName = S7_BROWSE_DATABLOCK_ID_BASE + 0xFFF0u;      // no name attribute
+constexpr uint32_t kDecoyNumberName = S7_BROWSE_DATABLOCK_ID_BASE + 0xFFF1u;  // a name that is no string
+constexpr uint32_t kDecoyOtherClass = S7_BROWSE_DATABLOCK_ID_BASE + 0xFFF2u;  // a block of another class
 constexpr uint32_t kOtherBlockClass = 2575;
 
 struct Malformed {};
@@ -33,10 +33,12 @@ struct Malformed {};
 class Reader {
 public:
     explicit Reader(const Bytes& b) : c_{const_cast<uint8_t*>(b.data()), const_cast<uint8_t*>(b.data()) + b.size()} {}
+    // clang-format off
     uint8_t u8() { uint8_t v = 0; check(s7_read_u8(&c_, &v)); return v; }
     uint16_t u16() { uint16_t v = 0; check(s7_read_u16(&c_, &v)); return v; }
     uint32_t u32() { uint32_t v = 0; check(s7_read_u32(&c_, &v)); return v; }
     uint64_t vlq() { uint64_t v = 0; check(s7_read_vlq64(&c_, &v)); return v; }
+    // clang-format on
     uint32_t vlq32() {
         const uint64_t v = vlq();
         if (v > 0xFFFFFFFFu) throw Malformed{};
@@ -102,31 +104,50 @@ struct Entry {
 
 void writeEntry(Writer& w, const Entry& e) {
     w.le32(e.memberId);
-    w.le32(e.memberId); // aux id: kept by readers, unused
+    w.le32(e.memberId);  // aux id: kept by readers, unused
     w.u8(e.datatype);
     w.u16(static_cast<uint16_t>(e.kind << 12));
     w.u8(0);
-    w.le16(0); // info a
-    w.le16(0); // info b
-    w.le32(0); // info c
-    w.le32(0); // info d
+    w.le16(0);  // info a
+    w.le16(0);  // info b
+    w.le32(0);  // info c
+    w.le32(0);  // info d
     auto dims = [&] {
         for (int32_t l : e.dimLower) w.le32(static_cast<uint32_t>(l));
         for (uint32_t c : e.dimCount) w.le32(c);
     };
     auto structTail = [&] {
-        w.le32(0); // aux1
-        w.le32(0); // aux0
+        w.le32(0);  // aux1
+        w.le32(0);  // aux0
         w.le32(e.structRef);
         for (int i = 0; i < 4; ++i) w.le32(0);
     };
     switch (e.kind) {
     case 2: break;
-    case 3: w.le32(static_cast<uint32_t>(e.lowerBound)); w.le32(e.elementCount); break;
-    case 4: w.le32(0); w.le32(e.elementCount); dims(); break;
-    case 5: w.le32(e.structRef); for (int i = 0; i < 4; ++i) w.le32(0); break;
-    case 6: w.le32(static_cast<uint32_t>(e.lowerBound)); w.le32(e.elementCount); structTail(); break;
-    case 7: w.le32(0); w.le32(e.elementCount); dims(); structTail(); break;
+    case 3:
+        w.le32(static_cast<uint32_t>(e.lowerBound));
+        w.le32(e.elementCount);
+        break;
+    case 4:
+        w.le32(0);
+        w.le32(e.elementCount);
+        dims();
+        break;
+    case 5:
+        w.le32(e.structRef);
+        for (int i = 0; i < 4; ++i) w.le32(0);
+        break;
+    case 6:
+        w.le32(static_cast<uint32_t>(e.lowerBound));
+        w.le32(e.elementCount);
+        structTail();
+        break;
+    case 7:
+        w.le32(0);
+        w.le32(e.elementCount);
+        dims();
+        structTail();
+        break;
     default: throw std::logic_error("simulator: no such type-info kind");
     }
 }
@@ -197,7 +218,7 @@ void writeNameList(Writer& w, const std::vector<std::string_view>& names) {
         for (size_t j = i; j < std::min(names.size(), i + kEntriesPerBlock); ++j) {
             w.u8(static_cast<uint8_t>(names[j].size()));
             w.text(names[j]);
-            w.u8(0); // one byte after each name, unused by readers
+            w.u8(0);  // one byte after each name, unused by readers
         }
         closeBlock(w, start, 0);
     }
@@ -307,7 +328,7 @@ Bytes encodeBlockObjects(const Program& p) {
     return out;
 }
 
-} // namespace
+}  // namespace
 
 ValuePtr sessionVersionValue(const std::string& plcType) {
     ValuePtr s(s7_value_new_struct(S7_SESSION_SERVER_STRUCT));
@@ -324,7 +345,8 @@ ValuePtr sessionVersionValue(const std::string& plcType) {
 }
 
 Model::Model(Program program, ControllerSettings settings)
-    : program_(std::move(program)), settings_(std::move(settings)),
+    : program_(std::move(program)),
+      settings_(std::move(settings)),
       plcType_(settings_.plcType.empty() ? program_.plcType : settings_.plcType) {
     blockObjects_ = encodeBlockObjects(program_);
     typeInfoObjects_ = encodeTypeInfoObjects(program_, settings_.fault);
@@ -405,7 +427,7 @@ Bytes Session::create(const Request& r, Writer& w) {
     const uint32_t target = in.u32();
     const ValuePtr value = in.value();
     in.u32();
-    if (in.peek() != S7_TAG_OBJECT_START) in.vlq(); // the counter, when sent
+    if (in.peek() != S7_TAG_OBJECT_START) in.vlq();  // the counter, when sent
     const ObjectPtr object(in.object());
     w.u8(first);
     if (target != S7_SESSION_CREATE_TARGET || s7_object_class(object.get()) != S7_SESSION_CLASS) {
@@ -481,9 +503,8 @@ Bytes Session::getAttribute(const Request& r, Writer& w) {
     w.vlq(0);
     w.u8(0);
     const uint32_t level = model_.settings().sessionLevel;
-    writeValue(w, model_.settings().fault.kind == FaultKind::LevelSigned
-                      ? s7_value_new_i32(static_cast<int32_t>(level))
-                      : s7_value_new_u32(level));
+    writeValue(w, model_.settings().fault.kind == FaultKind::LevelSigned ? s7_value_new_i32(static_cast<int32_t>(level))
+                                                                         : s7_value_new_u32(level));
     w.vlq(0);
     return w.buffer();
 }
@@ -518,8 +539,8 @@ Bytes Session::read(const Request& r, Writer& w) {
     const FaultKind fault = s.fault.kind;
     const bool limits = items.front().object == S7_LIMITS_OBJECT;
     // The limit the client has learned: what was sent, or its fallback.
-    const bool limitUsable = s.maxReadItems >= 1 && fault != FaultKind::LimitsUnsigned &&
-                             fault != FaultKind::LimitsOnlyAux;
+    const bool limitUsable =
+        s.maxReadItems >= 1 && fault != FaultKind::LimitsUnsigned && fault != FaultKind::LimitsOnlyAux;
     const uint32_t limit = limitUsable ? static_cast<uint32_t>(s.maxReadItems) : 16;
 
     w.u8(first);
@@ -558,8 +579,8 @@ Bytes Session::read(const Request& r, Writer& w) {
             continue;
         }
         const Block* block = p.findBlock(item.object);
-        if (block != nullptr && !block->isArea() && item.attribute == S7_BROWSE_DATABLOCK_ATTRIBUTE && item.path.size() == 1 &&
-            item.path[0] == 1) {
+        if (block != nullptr && !block->isArea() && item.attribute == S7_BROWSE_DATABLOCK_ATTRIBUTE &&
+            item.path.size() == 1 && item.path[0] == 1) {
             if (block->typeInfo == TypeInfoMode::None) {
                 failed.emplace_back(number, errors::kUnknownObject);
                 continue;
@@ -569,7 +590,8 @@ Bytes Session::read(const Request& r, Writer& w) {
                                                                                       : block->typeInfoId));
             continue;
         }
-        const uint32_t content = block != nullptr && block->isArea() ? S7_BROWSE_AREA_ATTRIBUTE : S7_BROWSE_DATABLOCK_ATTRIBUTE;
+        const uint32_t content =
+            block != nullptr && block->isArea() ? S7_BROWSE_AREA_ATTRIBUTE : S7_BROWSE_DATABLOCK_ATTRIBUTE;
         const std::optional<Leaf> leaf =
             block != nullptr && item.attribute == content
                 ? p.resolve(*block, item.path.data(), static_cast<uint32_t>(item.path.size()))
@@ -595,11 +617,11 @@ Bytes Session::explore(const Request& r, Writer& w) {
     Reader in(r.body);
     const uint8_t first = in.u8();
     const uint32_t root = in.u32();
-    in.vlq();  // explore id
-    in.skip(3); // option A, 1, option B
+    in.vlq();    // explore id
+    in.skip(3);  // option A, 1, option B
     if (in.peek() == 1) {
         in.skip(1);
-        in.value(); // the filter: the objects below the roots are already what it asks for
+        in.value();  // the filter: the objects below the roots are already what it asks for
     }
     if (in.u8() != 0) throw Malformed{};
     const uint32_t attributes = in.vlq32();
@@ -623,4 +645,4 @@ Bytes Session::explore(const Request& r, Writer& w) {
     return w.buffer();
 }
 
-} // namespace vemo::sim
+}  // namespace vemo::sim

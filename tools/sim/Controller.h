@@ -37,7 +37,7 @@ constexpr uint64_t kBadAddress = 0x8106;     // an item address that leads to no
 constexpr uint64_t kWrongSession = 0x8107;   // a request under another session's id
 constexpr uint64_t kMalformed = 0x8108;      // a body the controller cannot read
 constexpr uint64_t kInjected = 0x8109;       // an error a fault asked for
-} // namespace errors
+}  // namespace errors
 
 // The program and its encoded object lists, shared by all connections.
 class Model {
@@ -96,10 +96,10 @@ private:
     uint32_t sessionId_;
     std::function<int64_t()> clockMs_;
     bool created_ = false;
-    Bytes sentSessionVersion_; // attribute 306 as sent, which set-values must echo
+    Bytes sentSessionVersion_;  // attribute 306 as sent, which set-values must echo
 };
 
 // The session-version structure the create reply carries (attribute 306).
 ValuePtr sessionVersionValue(const std::string& plcType);
 
-} // namespace vemo::sim
+}  // namespace vemo::sim

@@ -59,7 +59,7 @@ constexpr Simple kSimple[] = {
      "give the first data block an array of --fault-arg N elements (default 4294967295)"},
 };
 
-} // namespace
+}  // namespace
 
 Fault Fault::parse(std::string_view name, std::optional<uint64_t> arg) {
     Fault f;
@@ -113,4 +113,4 @@ const std::vector<FaultInfo>& faultTable() {
     return table;
 }
 
-} // namespace vemo::sim
+}  // namespace vemo::sim

@@ -13,14 +13,14 @@ namespace vemo::sim {
 
 // The steps of a connection as the controller sees them: what it received.
 enum class Step {
-    ConnectRequest, // the COTP connection request
-    TlsStart,       // the clear-text TLS-start request
-    Handshake,      // the TLS ClientHello
-    Create,         // session set-up: create object
-    SetValues,      // session set-up: set values
-    GetLevel,       // session set-up: get attribute 1842
-    Limits,         // the limits read
-    Request,        // the N-th request after the handshake (N = the fault's argument)
+    ConnectRequest,  // the COTP connection request
+    TlsStart,        // the clear-text TLS-start request
+    Handshake,       // the TLS ClientHello
+    Create,          // session set-up: create object
+    SetValues,       // session set-up: set values
+    GetLevel,        // session set-up: get attribute 1842
+    Limits,          // the limits read
+    Request,         // the N-th request after the handshake (N = the fault's argument)
 };
 
 enum class FaultKind {
@@ -77,4 +77,4 @@ struct FaultInfo {
 // Every fault name with one line of description, in a fixed order.
 const std::vector<FaultInfo>& faultTable();
 
-} // namespace vemo::sim
+}  // namespace vemo::sim

@@ -48,35 +48,16 @@ struct DataTypeForm {
 };
 
 constexpr DataTypeForm kDataTypeForms[] = {
-    {S7_DATATYPE_BOOL, S7_TYPE_BOOL},
-    {S7_DATATYPE_BYTE, S7_TYPE_BITS8},
-    {S7_DATATYPE_CHAR, S7_TYPE_U8},
-    {S7_DATATYPE_WORD, S7_TYPE_BITS16},
-    {S7_DATATYPE_INT, S7_TYPE_I16},
-    {S7_DATATYPE_DWORD, S7_TYPE_BITS32},
-    {S7_DATATYPE_DINT, S7_TYPE_I32},
-    {S7_DATATYPE_REAL, S7_TYPE_F32},
-    {S7_DATATYPE_DATE, S7_TYPE_U16},
-    {S7_DATATYPE_TIME_OF_DAY, S7_TYPE_U32},
-    {S7_DATATYPE_TIME, S7_TYPE_I32},
-    {S7_DATATYPE_S5TIME, S7_TYPE_BITS16},
-    {S7_DATATYPE_STRING, S7_TYPE_U8},
-    {S7_DATATYPE_COUNTER, S7_TYPE_U16},
-    {S7_DATATYPE_TIMER, S7_TYPE_BITS16},
-    {S7_DATATYPE_BBOOL, S7_TYPE_BOOL},
-    {S7_DATATYPE_LREAL, S7_TYPE_F64},
-    {S7_DATATYPE_ULINT, S7_TYPE_U64},
-    {S7_DATATYPE_LINT, S7_TYPE_I64},
-    {S7_DATATYPE_LWORD, S7_TYPE_BITS64},
-    {S7_DATATYPE_USINT, S7_TYPE_U8},
-    {S7_DATATYPE_UINT, S7_TYPE_U16},
-    {S7_DATATYPE_UDINT, S7_TYPE_U32},
-    {S7_DATATYPE_SINT, S7_TYPE_I8},
-    {S7_DATATYPE_WCHAR, S7_TYPE_U16},
-    {S7_DATATYPE_WSTRING, S7_TYPE_STRING},
-    {S7_DATATYPE_LTIME, S7_TYPE_I64_ALT},
-    {S7_DATATYPE_LTOD, S7_TYPE_U64},
-    {S7_DATATYPE_LDT, S7_TYPE_U64_ALT},
+    {S7_DATATYPE_BOOL, S7_TYPE_BOOL},       {S7_DATATYPE_BYTE, S7_TYPE_BITS8},     {S7_DATATYPE_CHAR, S7_TYPE_U8},
+    {S7_DATATYPE_WORD, S7_TYPE_BITS16},     {S7_DATATYPE_INT, S7_TYPE_I16},        {S7_DATATYPE_DWORD, S7_TYPE_BITS32},
+    {S7_DATATYPE_DINT, S7_TYPE_I32},        {S7_DATATYPE_REAL, S7_TYPE_F32},       {S7_DATATYPE_DATE, S7_TYPE_U16},
+    {S7_DATATYPE_TIME_OF_DAY, S7_TYPE_U32}, {S7_DATATYPE_TIME, S7_TYPE_I32},       {S7_DATATYPE_S5TIME, S7_TYPE_BITS16},
+    {S7_DATATYPE_STRING, S7_TYPE_U8},       {S7_DATATYPE_COUNTER, S7_TYPE_U16},    {S7_DATATYPE_TIMER, S7_TYPE_BITS16},
+    {S7_DATATYPE_BBOOL, S7_TYPE_BOOL},      {S7_DATATYPE_LREAL, S7_TYPE_F64},      {S7_DATATYPE_ULINT, S7_TYPE_U64},
+    {S7_DATATYPE_LINT, S7_TYPE_I64},        {S7_DATATYPE_LWORD, S7_TYPE_BITS64},   {S7_DATATYPE_USINT, S7_TYPE_U8},
+    {S7_DATATYPE_UINT, S7_TYPE_U16},        {S7_DATATYPE_UDINT, S7_TYPE_U32},      {S7_DATATYPE_SINT, S7_TYPE_I8},
+    {S7_DATATYPE_WCHAR, S7_TYPE_U16},       {S7_DATATYPE_WSTRING, S7_TYPE_STRING}, {S7_DATATYPE_LTIME, S7_TYPE_I64_ALT},
+    {S7_DATATYPE_LTOD, S7_TYPE_U64},        {S7_DATATYPE_LDT, S7_TYPE_U64_ALT},
 };
 
 std::vector<DataType> makeDataTypes() {
@@ -106,6 +87,7 @@ bool isText(uint8_t datatype) { return datatype == S7_DATATYPE_STRING || datatyp
 // The integer range of a value type; false for the others.
 bool integerRange(uint8_t wireType, int64_t& lo, uint64_t& hi) {
     switch (wireType) {
+    // clang-format off
     case S7_TYPE_BOOL: lo = 0; hi = 1; return true;
     case S7_TYPE_U8: case S7_TYPE_BITS8: lo = 0; hi = 0xFF; return true;
     case S7_TYPE_U16: case S7_TYPE_BITS16: lo = 0; hi = 0xFFFF; return true;
@@ -118,6 +100,7 @@ bool integerRange(uint8_t wireType, int64_t& lo, uint64_t& hi) {
     case S7_TYPE_I64: case S7_TYPE_I64_ALT:
         lo = std::numeric_limits<int64_t>::min(); hi = std::numeric_limits<int64_t>::max(); return true;
     default: return false;
+        // clang-format on
     }
 }
 
@@ -146,8 +129,8 @@ public:
             const json& areas = doc["areas"];
             if (!areas.is_object()) fail("areas", "must be an object");
             for (const auto& [key, members] : areas.items()) {
-                const auto it = std::find_if(p_.areas.begin(), p_.areas.end(),
-                                             [&](const Block& area) { return area.name == key; });
+                const auto it =
+                    std::find_if(p_.areas.begin(), p_.areas.end(), [&](const Block& area) { return area.name == key; });
                 if (it == p_.areas.end()) {
                     fail("areas", "has no area \"" + key + "\" (I, Q, M, S7Timers, S7Counters)");
                 }
@@ -210,10 +193,14 @@ private:
         block.typeInfoId = kBlockTypeInfoBase + block.number;
         if (b.contains("type_info")) {
             const std::string mode = b["type_info"].is_string() ? b["type_info"].get<std::string>() : "";
-            if (mode == "normal") block.typeInfo = TypeInfoMode::Normal;
-            else if (mode == "none") block.typeInfo = TypeInfoMode::None;
-            else if (mode == "dangling") block.typeInfo = TypeInfoMode::Dangling;
-            else fail(where, "type_info is \"normal\", \"none\" or \"dangling\"");
+            if (mode == "normal")
+                block.typeInfo = TypeInfoMode::Normal;
+            else if (mode == "none")
+                block.typeInfo = TypeInfoMode::None;
+            else if (mode == "dangling")
+                block.typeInfo = TypeInfoMode::Dangling;
+            else
+                fail(where, "type_info is \"normal\", \"none\" or \"dangling\"");
         }
         block.members = loadMembers(b.value("members", json::array()), where);
         p_.blocks.push_back(std::move(block));
@@ -293,8 +280,7 @@ private:
                 const size_t close = up.find(']', bracket);
                 long long cap = 0;
                 std::istringstream in(up.substr(bracket + 1, close == std::string::npos ? 0 : close - bracket - 1));
-                if (close == std::string::npos || close + 1 != up.size() || !(in >> cap) ||
-                    cap < 1 || cap > max) {
+                if (close == std::string::npos || close + 1 != up.size() || !(in >> cap) || cap < 1 || cap > max) {
                     fail(where, base + "[n] holds 1 to " + std::to_string(max) + " characters");
                 }
                 m.capacity = static_cast<uint32_t>(cap);
@@ -321,7 +307,8 @@ private:
     static Scalar scalar(const json& v, const Member& m, const std::string& where) {
         Scalar s;
         const DataType* dt = findDataType(m.datatype);
-        if (isText(m.datatype) || (m.datatype == S7_DATATYPE_CHAR && v.is_string()) || (m.datatype == S7_DATATYPE_WCHAR && v.is_string())) {
+        if (isText(m.datatype) || (m.datatype == S7_DATATYPE_CHAR && v.is_string()) ||
+            (m.datatype == S7_DATATYPE_WCHAR && v.is_string())) {
             if (!v.is_string()) fail(where, "needs a text value");
             s.kind = Scalar::Kind::Text;
             s.text = v.get<std::string>();
@@ -411,9 +398,15 @@ private:
 // Wraps an integer into the width of a value type, as a PLC counter does.
 uint64_t wrapped(int64_t v, uint8_t wireType) {
     switch (wireType) {
-    case S7_TYPE_U8: case S7_TYPE_I8: case S7_TYPE_BITS8: return static_cast<uint8_t>(v);
-    case S7_TYPE_U16: case S7_TYPE_I16: case S7_TYPE_BITS16: return static_cast<uint16_t>(v);
-    case S7_TYPE_U32: case S7_TYPE_I32: case S7_TYPE_BITS32: return static_cast<uint32_t>(v);
+    case S7_TYPE_U8:
+    case S7_TYPE_I8:
+    case S7_TYPE_BITS8: return static_cast<uint8_t>(v);
+    case S7_TYPE_U16:
+    case S7_TYPE_I16:
+    case S7_TYPE_BITS16: return static_cast<uint16_t>(v);
+    case S7_TYPE_U32:
+    case S7_TYPE_I32:
+    case S7_TYPE_BITS32: return static_cast<uint32_t>(v);
     default: return static_cast<uint64_t>(v);
     }
 }
@@ -449,7 +442,7 @@ uint64_t countSymbols(const Program& p, const std::vector<Member>& members) {
     return n;
 }
 
-} // namespace
+}  // namespace
 
 const std::vector<DataType>& dataTypes() { return kDataTypes; }
 
@@ -475,7 +468,8 @@ double Generator::at(int64_t nowMs, uint64_t phaseSeed) const {
     case Kind::None: return 0;
     case Kind::Counter: return a + b * static_cast<double>(nowMs / period);
     case Kind::Sine:
-        return b + a * std::sin(2 * std::numbers::pi * static_cast<double>(shifted % period) / static_cast<double>(period));
+        return b +
+               a * std::sin(2 * std::numbers::pi * static_cast<double>(shifted % period) / static_cast<double>(period));
     case Kind::Toggle: return static_cast<double>((nowMs / period) % 2);
     case Kind::Ramp: return a + (b - a) * static_cast<double>(shifted % period) / static_cast<double>(period);
     }
@@ -495,7 +489,7 @@ uint64_t paddedRow(const Member& m) {
     const uint64_t inner = m.dims.back().count;
     return inner % 8 == 0 ? 0 : (inner + 7) / 8 * 8;
 }
-} // namespace
+}  // namespace
 
 uint64_t positionOf(const Member& m, uint64_t element) {
     const uint64_t stride = paddedRow(m);
@@ -560,7 +554,8 @@ Program Program::generated(uint32_t blocks, uint32_t members) {
     Program p = fromJson("{}");
     p.plcType = "CPU 1518-4 PN/DP (generated)";
     // A mix of the common elementary types; every member is one symbol.
-    static const uint8_t kCycle[] = {S7_DATATYPE_BOOL, S7_DATATYPE_INT, S7_DATATYPE_DINT, S7_DATATYPE_REAL, S7_DATATYPE_WORD, S7_DATATYPE_LREAL, S7_DATATYPE_UDINT, S7_DATATYPE_BYTE};
+    static const uint8_t kCycle[] = {S7_DATATYPE_BOOL, S7_DATATYPE_INT,   S7_DATATYPE_DINT,  S7_DATATYPE_REAL,
+                                     S7_DATATYPE_WORD, S7_DATATYPE_LREAL, S7_DATATYPE_UDINT, S7_DATATYPE_BYTE};
     p.blocks.reserve(blocks);
     for (uint32_t b = 1; b <= blocks; ++b) {
         Block block;
@@ -668,7 +663,7 @@ ValuePtr makeValue(const Leaf& leaf, int64_t nowMs) {
     } else if (!m.values.empty()) {
         s = m.values.size() == 1 ? m.values.front() : m.values[static_cast<size_t>(leaf.element)];
     }
-    const double f = s.kind == Scalar::Kind::Float ? s.f
+    const double f = s.kind == Scalar::Kind::Float  ? s.f
                      : s.kind == Scalar::Kind::UInt ? static_cast<double>(s.u)
                                                     : static_cast<double>(s.i);
     const int64_t i = s.kind == Scalar::Kind::Float  ? toInteger(s.f)
@@ -705,4 +700,4 @@ ValuePtr makeValue(const Leaf& leaf, int64_t nowMs) {
     return ValuePtr(v);
 }
 
-} // namespace vemo::sim
+}  // namespace vemo::sim

@@ -37,7 +37,7 @@ struct DataType {
 
 // Every elementary data type of programs, in a fixed order.
 const std::vector<DataType>& dataTypes();
-const DataType* findDataType(std::string_view name); // case-insensitive
+const DataType* findDataType(std::string_view name);  // case-insensitive
 const DataType* findDataType(uint8_t id);
 
 // A constant from the program: integer, unsigned, float or text.
@@ -52,8 +52,8 @@ struct Scalar {
 // A value that moves with the time since the simulator started.
 struct Generator {
     enum class Kind { None, Counter, Sine, Toggle, Ramp } kind = Kind::None;
-    double a = 0; // counter: start; sine: amplitude; ramp: from
-    double b = 0; // counter: step;  sine: offset;    ramp: to
+    double a = 0;  // counter: start; sine: amplitude; ramp: from
+    double b = 0;  // counter: step;  sine: offset;    ramp: to
     int64_t periodMs = 1000;
     double at(int64_t nowMs, uint64_t phaseSeed) const;
 };
@@ -66,12 +66,12 @@ struct Dim {
 
 struct Member {
     std::string name;
-    uint32_t id = 0;          // the path element of the member's item address
-    uint8_t datatype = 0;     // elementary type, or S7_DATATYPE_STRUCT
-    int udt = -1;             // index of the user data type when a structure
-    uint32_t capacity = 0;    // STRING / WSTRING: characters it can hold
-    std::vector<Dim> dims;    // outermost first; empty for a single value
-    std::vector<Scalar> values; // one per element, or one for all, or none (zero)
+    uint32_t id = 0;             // the path element of the member's item address
+    uint8_t datatype = 0;        // elementary type, or S7_DATATYPE_STRUCT
+    int udt = -1;                // index of the user data type when a structure
+    uint32_t capacity = 0;       // STRING / WSTRING: characters it can hold
+    std::vector<Dim> dims;       // outermost first; empty for a single value
+    std::vector<Scalar> values;  // one per element, or one for all, or none (zero)
     Generator generator;
 
     bool isArray() const { return !dims.empty(); }
@@ -92,9 +92,9 @@ enum class TypeInfoMode { Normal, None, Dangling };
 
 struct Block {
     std::string name;
-    uint32_t number = 0;     // data blocks: 1..59999; areas: 80..84
-    uint32_t objectId = 0;   // 0x8A0E0000 + number, or the area code
-    uint32_t typeInfoId = 0; // the type object describing the members
+    uint32_t number = 0;      // data blocks: 1..59999; areas: 80..84
+    uint32_t objectId = 0;    // 0x8A0E0000 + number, or the area code
+    uint32_t typeInfoId = 0;  // the type object describing the members
     TypeInfoMode typeInfo = TypeInfoMode::Normal;
     std::vector<Member> members;
 
@@ -106,14 +106,14 @@ struct Block {
 struct Leaf {
     const Member* member = nullptr;
     uint64_t element = 0;
-    uint64_t seed = 0; // differs per instance, so that copies do not move in step
+    uint64_t seed = 0;  // differs per instance, so that copies do not move in step
 };
 
 struct Program {
     std::string plcType = "CPU 1516-3 PN/DP";
     std::vector<Udt> types;
-    std::vector<Block> blocks;    // data blocks in program order
-    std::array<Block, S7_AREA_COUNT> areas; // I, Q, M, S7Timers, S7Counters
+    std::vector<Block> blocks;               // data blocks in program order
+    std::array<Block, S7_AREA_COUNT> areas;  // I, Q, M, S7Timers, S7Counters
 
     // Parses the JSON program format (see README); throws ProgramError.
     static Program fromJson(std::string_view text);
@@ -149,4 +149,4 @@ constexpr uint32_t kFirstMemberId = 10;
 uint64_t positionOf(const Member& m, uint64_t element);
 std::optional<uint64_t> elementAt(const Member& m, uint64_t position);
 
-} // namespace vemo::sim
+}  // namespace vemo::sim

@@ -142,7 +142,7 @@ X509* makeCertificate(EVP_PKEY* key) {
     return cert;
 }
 
-} // namespace
+}  // namespace
 
 // The TLS server configuration every connection shares.
 struct Server::Tls {
@@ -153,8 +153,8 @@ struct Server::Tls {
         X509* cert = key != nullptr ? makeCertificate(key) : nullptr;
         const int version = tls12Only ? TLS1_2_VERSION : TLS1_3_VERSION;
         const bool ok = ctx != nullptr && cert != nullptr && SSL_CTX_set_min_proto_version(ctx, version) == 1 &&
-                        SSL_CTX_set_max_proto_version(ctx, version) == 1 &&
-                        SSL_CTX_use_certificate(ctx, cert) == 1 && SSL_CTX_use_PrivateKey(ctx, key) == 1;
+                        SSL_CTX_set_max_proto_version(ctx, version) == 1 && SSL_CTX_use_certificate(ctx, cert) == 1 &&
+                        SSL_CTX_use_PrivateKey(ctx, key) == 1;
         X509_free(cert);
         EVP_PKEY_free(key);
         if (!ok) {
@@ -169,7 +169,10 @@ struct Server::Tls {
 class Connection {
 public:
     Connection(Server& server, int fd, int index)
-        : server_(server), fd_(fd), index_(index), fault_(server.options_.controller.fault),
+        : server_(server),
+          fd_(fd),
+          index_(index),
+          fault_(server.options_.controller.fault),
           session_(server.model_, kFirstSessionId + static_cast<uint32_t>(index - 1), [&server] {
               return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                            server.started_)
@@ -190,8 +193,8 @@ public:
         }
 
         Bytes start;
-        if (!readDataFrame(start) || start.size() < 9 || start[0] != S7_FRAME_START || start[7] != (S7_FN_TLS_START >> 8) ||
-            start[8] != (S7_FN_TLS_START & 0xFF)) {
+        if (!readDataFrame(start) || start.size() < 9 || start[0] != S7_FRAME_START ||
+            start[7] != (S7_FN_TLS_START >> 8) || start[8] != (S7_FN_TLS_START & 0xFF)) {
             return;
         }
         if (stops(Step::TlsStart)) return;
@@ -438,12 +441,13 @@ private:
     const Fault& fault_;
     Session session_;
     SSL* ssl_ = nullptr;
-    BIO* in_ = nullptr;  // what the client sent, for the engine (owned by ssl_)
-    BIO* out_ = nullptr; // what the engine wrote, for the client (owned by ssl_)
+    BIO* in_ = nullptr;   // what the client sent, for the engine (owned by ssl_)
+    BIO* out_ = nullptr;  // what the engine wrote, for the client (owned by ssl_)
 };
 
 Server::Server(Program program, ServerOptions options)
-    : model_(std::move(program), options.controller), options_(std::move(options)),
+    : model_(std::move(program), options.controller),
+      options_(std::move(options)),
       tls_(std::make_unique<Tls>(options_.controller.fault.kind == FaultKind::Tls12Only)),
       started_(std::chrono::steady_clock::now()) {
     addrinfo hints{};
@@ -577,4 +581,4 @@ void Server::clearRequests() {
     requests_.clear();
 }
 
-} // namespace vemo::sim
+}  // namespace vemo::sim

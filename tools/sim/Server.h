@@ -31,7 +31,7 @@ public:
 
 struct ServerOptions {
     std::string host = "127.0.0.1";
-    uint16_t port = 102; // 0 picks a free port
+    uint16_t port = 102;  // 0 picks a free port
     ControllerSettings controller;
     // Connections served at once; more are closed as soon as they arrive.
     size_t maxConnections = 64;
@@ -44,8 +44,8 @@ struct ServerOptions {
 // A request as the simulator received it: its header fields and body, the
 // connection it came on and the whole message.
 struct ReceivedRequest : Request {
-    int connection = 0; // 1-based, in order of acceptance
-    Bytes message;      // the plaintext frames as sent: heads, data, trailer
+    int connection = 0;  // 1-based, in order of acceptance
+    Bytes message;       // the plaintext frames as sent: heads, data, trailer
 };
 
 class Server {
@@ -105,4 +105,4 @@ private:
     friend class Connection;
 };
 
-} // namespace vemo::sim
+}  // namespace vemo::sim

@@ -54,4 +54,4 @@ void Writer::value(const s7_value* v) {
     put(n, [v](s7_cursor* c) { return s7_encode_value(c, v); });
 }
 
-} // namespace vemo::sim
+}  // namespace vemo::sim

@@ -50,4 +50,4 @@ private:
     Bytes& out_;
 };
 
-} // namespace vemo::sim
+}  // namespace vemo::sim

@@ -45,7 +45,7 @@ std::pair<uint32_t, uint32_t> parseGenerate(const std::string& text) {
     throw ProgramError("--generate takes BLOCKS,MEMBERS, for example 200,500");
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"vemo-s7-sim: a simulated S7-1200/1500 controller for VEMO S7 Browser"};
@@ -108,9 +108,9 @@ int main(int argc, char** argv) {
         // Clients refuse answers above this size, and the type descriptions
         // travel as one answer.
         if (server.model().typeInfoObjects().size() > S7_RESPONSE_MAX_SIZE) {
-            std::cerr << "vemo-s7-sim: warning: the type descriptions take "
-                      << server.model().typeInfoObjects().size() << " bytes, more than a client accepts in one answer ("
-                      << S7_RESPONSE_MAX_SIZE << "); browsing will fail" << std::endl;
+            std::cerr << "vemo-s7-sim: warning: the type descriptions take " << server.model().typeInfoObjects().size()
+                      << " bytes, more than a client accepts in one answer (" << S7_RESPONSE_MAX_SIZE
+                      << "); browsing will fail" << std::endl;
         }
         // An IPv6 address in brackets, so that the port stays apart from it.
         const bool v6 = server.host().find(':') != std::string::npos;

@@ -191,8 +191,7 @@ void Application::frame(bool pace) {
     State& s = *state_;
     const Uint64 frequency = SDL_GetPerformanceFrequency();
     const Uint64 start = SDL_GetPerformanceCounter();
-    const std::uint64_t frameMicros =
-        s.lastFrameStart == 0 ? 0 : (start - s.lastFrameStart) * 1000000u / frequency;
+    const std::uint64_t frameMicros = s.lastFrameStart == 0 ? 0 : (start - s.lastFrameStart) * 1000000u / frequency;
     s.lastFrameStart = start;
 
     SDL_Event event;

@@ -37,8 +37,8 @@ void Button::layoutChildren() {
 
 void Button::draw(Renderer* renderer, float parentX, float parentY) {
     const Vec2 world{parentX + getPosition().x, parentY + getPosition().y};
-    renderer->submit(draw::Rectangle{world, getActualSize(), currentColor().toVec4(), getWorldAngle(), getOrigin(),
-                                     nullptr});
+    renderer->submit(
+        draw::Rectangle{world, getActualSize(), currentColor().toVec4(), getWorldAngle(), getOrigin(), nullptr});
     Widget::draw(renderer, parentX, parentY);
 }
 

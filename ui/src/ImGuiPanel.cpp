@@ -22,10 +22,10 @@ namespace {
 // quotes, ellipsis) and the euro sign.
 const ImWchar kDefaultRanges[] = {0x0020, 0x00FF, 0x2010, 0x205E, 0x20AC, 0x20AC, 0};
 
-constexpr ImGuiWindowFlags kPanelWindowFlags =
-    ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoResize |
-    ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoBringToFrontOnFocus | ImGuiWindowFlags_NoScrollWithMouse |
-    ImGuiWindowFlags_NoBackground;
+constexpr ImGuiWindowFlags kPanelWindowFlags = ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove |
+                                               ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoSavedSettings |
+                                               ImGuiWindowFlags_NoBringToFrontOnFocus |
+                                               ImGuiWindowFlags_NoScrollWithMouse | ImGuiWindowFlags_NoBackground;
 
 constexpr int kKeyCount = 512;  // ImGuiIO::KeysDown
 

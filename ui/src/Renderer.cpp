@@ -21,9 +21,7 @@ ClipRect ClipRect::intersect(const ClipRect& other) const {
     return {left, top, std::max(0.0f, right - left), std::max(0.0f, bottom - top)};
 }
 
-bool ClipRect::contains(Vec2 p) const {
-    return p.x >= x && p.y >= y && p.x < x + width && p.y < y + height;
-}
+bool ClipRect::contains(Vec2 p) const { return p.x >= x && p.y >= y && p.x < x + width && p.y < y + height; }
 
 namespace {
 
@@ -151,9 +149,9 @@ void Renderer::drawImGui(const ImDrawData* data, Vec2 offset) {
         }
         for (ImDrawCmd& cmd : list->CmdBuffer) {
             if (cmd.UserCallback != nullptr) continue;
-            const ClipRect clip = outer.intersect(ClipRect{cmd.ClipRect.x + offset.x, cmd.ClipRect.y + offset.y,
-                                                           cmd.ClipRect.z - cmd.ClipRect.x,
-                                                           cmd.ClipRect.w - cmd.ClipRect.y});
+            const ClipRect clip =
+                outer.intersect(ClipRect{cmd.ClipRect.x + offset.x, cmd.ClipRect.y + offset.y,
+                                         cmd.ClipRect.z - cmd.ClipRect.x, cmd.ClipRect.w - cmd.ClipRect.y});
             // An empty rectangle makes the backend skip the command.
             cmd.ClipRect = ImVec4(clip.x, clip.y, clip.x + clip.width, clip.y + clip.height);
             cmd.TextureId = textureFromImGuiId(cmd.TextureId, renderer_);

@@ -36,9 +36,7 @@ int checkedSize(const void* data, std::size_t size, const char* what) {
     return static_cast<int>(size);
 }
 
-SDL_Surface* toRgba(SDL_Surface* source) {
-    return SDL_ConvertSurfaceFormat(source, SDL_PIXELFORMAT_RGBA32, 0);
-}
+SDL_Surface* toRgba(SDL_Surface* source) { return SDL_ConvertSurfaceFormat(source, SDL_PIXELFORMAT_RGBA32, 0); }
 
 // The largest raster a side we produce: 16384 x 16384 x 4 bytes is 1 GiB.
 constexpr int kMaxRasterSide = 16384;
@@ -151,9 +149,7 @@ Texture& Texture::operator=(Texture&&) noexcept = default;
 
 int Texture::getWidth() const { return impl_ ? impl_->surface->w : 0; }
 int Texture::getHeight() const { return impl_ ? impl_->surface->h : 0; }
-Vec2 Texture::getSize() const {
-    return {static_cast<float>(getWidth()), static_cast<float>(getHeight())};
-}
+Vec2 Texture::getSize() const { return {static_cast<float>(getWidth()), static_cast<float>(getHeight())}; }
 void* Texture::getImGuiTextureId() const { return impl_.get(); }
 
 const std::uint8_t* Texture::pixelData() const {
@@ -164,8 +160,8 @@ Color Texture::pixel(int x, int y) const {
     if (!impl_ || x < 0 || y < 0 || x >= impl_->surface->w || y >= impl_->surface->h) {
         return Color(0u);
     }
-    const auto* row = static_cast<const std::uint8_t*>(impl_->surface->pixels) +
-                      static_cast<std::size_t>(y) * impl_->surface->pitch;
+    const auto* row =
+        static_cast<const std::uint8_t*>(impl_->surface->pixels) + static_cast<std::size_t>(y) * impl_->surface->pitch;
     std::uint32_t value = 0;
     std::memcpy(&value, row + static_cast<std::size_t>(x) * 4, 4);  // R, G, B, A bytes = packed little-endian
     return Color(value);

@@ -38,8 +38,7 @@ void ScrollView::thumbGeometry(float& top, float& height) const {
 bool ScrollView::overBar(Vec2 p) const {
     const Vec2 world = getWorldPosition();
     const Vec2 size = getActualSize();
-    return p.x >= world.x + size.x - kBarWidth && p.x < world.x + size.x && p.y >= world.y &&
-           p.y < world.y + size.y;
+    return p.x >= world.x + size.x - kBarWidth && p.x < world.x + size.x && p.y >= world.y && p.y < world.y + size.y;
 }
 
 void ScrollView::draw(Renderer* renderer, float parentX, float parentY) {
@@ -51,10 +50,10 @@ void ScrollView::draw(Renderer* renderer, float parentX, float parentY) {
     float height = 0.0f;
     thumbGeometry(top, height);
     renderer->pushClip({world.x, world.y, size.x, size.y});
-    renderer->submit(draw::Rectangle{{world.x + size.x - kBarWidth, world.y}, {kBarWidth, size.y},
-                                     barColor_.toVec4(), 0.0f, {}, nullptr});
-    renderer->submit(draw::Rectangle{{world.x + size.x - kBarWidth, world.y + top}, {kBarWidth, height},
-                                     thumbColor_.toVec4(), 0.0f, {}, nullptr});
+    renderer->submit(draw::Rectangle{
+        {world.x + size.x - kBarWidth, world.y}, {kBarWidth, size.y}, barColor_.toVec4(), 0.0f, {}, nullptr});
+    renderer->submit(draw::Rectangle{
+        {world.x + size.x - kBarWidth, world.y + top}, {kBarWidth, height}, thumbColor_.toVec4(), 0.0f, {}, nullptr});
     renderer->popClip();
 }
 

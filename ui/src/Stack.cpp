@@ -166,14 +166,9 @@ void Stack::layoutChildren() {
     float gap = spacing_;
     switch (distribution_) {
         case Distribution::Start:
-        case Distribution::Fill:
-            break;
-        case Distribution::Center:
-            lead = freeSpace / 2.0f;
-            break;
-        case Distribution::End:
-            lead = freeSpace;
-            break;
+        case Distribution::Fill: break;
+        case Distribution::Center: lead = freeSpace / 2.0f; break;
+        case Distribution::End: lead = freeSpace; break;
         case Distribution::SpaceBetween:
             if (freeSpace > 0.0f && n > 1) gap += freeSpace / static_cast<float>(n - 1);
             break;

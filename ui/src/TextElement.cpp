@@ -34,9 +34,7 @@ void TextElement::setFontSize(float size) {
     invalidate();
 }
 
-Vec2 TextElement::contentSize() const {
-    return font_ != nullptr ? font_->measure(text_, fontSize_) : Vec2{};
-}
+Vec2 TextElement::contentSize() const { return font_ != nullptr ? font_->measure(text_, fontSize_) : Vec2{}; }
 
 void TextElement::draw(Renderer* renderer, float parentX, float parentY) {
     if (dirty_) {

@@ -92,9 +92,7 @@ Vec2 Widget::getWorldPosition() const {
     return parent_->getWorldPosition() + parent_->childOffset() + position_;
 }
 
-float Widget::getWorldAngle() const {
-    return parent_ == nullptr ? rotation_ : parent_->getWorldAngle() + rotation_;
-}
+float Widget::getWorldAngle() const { return parent_ == nullptr ? rotation_ : parent_->getWorldAngle() + rotation_; }
 
 bool Widget::containsPoint(Vec2 p) const {
     const Vec2 w = getWorldPosition();

@@ -219,21 +219,14 @@ void Window::handleEvent(const SDL_Event& event) {
                     updateRenderScale();
                     layoutDirty_ = true;
                     break;
-                case SDL_WINDOWEVENT_CLOSE:
-                    closeRequested_ = true;
-                    break;
+                case SDL_WINDOWEVENT_CLOSE: closeRequested_ = true; break;
                 case SDL_WINDOWEVENT_LEAVE:
                     mouseInside_ = false;
                     updateHover();
                     break;
-                case SDL_WINDOWEVENT_ENTER:
-                    mouseInside_ = true;
-                    break;
-                case SDL_WINDOWEVENT_FOCUS_LOST:
-                    setFocus(nullptr);
-                    break;
-                default:
-                    break;
+                case SDL_WINDOWEVENT_ENTER: mouseInside_ = true; break;
+                case SDL_WINDOWEVENT_FOCUS_LOST: setFocus(nullptr); break;
+                default: break;
             }
             break;
         case SDL_MOUSEMOTION: {
@@ -289,8 +282,7 @@ void Window::handleEvent(const SDL_Event& event) {
         case SDL_TEXTINPUT:
             if (focused_ != nullptr) focused_->onTextInput(event.text.text);
             break;
-        default:
-            break;
+        default: break;
     }
 }
 
@@ -346,9 +338,9 @@ Texture Window::captureFrame() {
 
 void Window::saveScreenshot(const std::string& path) {
     const Texture frame = captureFrame();
-    SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(
-        const_cast<std::uint8_t*>(frame.pixelData()), frame.getWidth(), frame.getHeight(), 32, frame.getWidth() * 4,
-        SDL_PIXELFORMAT_RGBA32);
+    SDL_Surface* surface =
+        SDL_CreateRGBSurfaceWithFormatFrom(const_cast<std::uint8_t*>(frame.pixelData()), frame.getWidth(),
+                                           frame.getHeight(), 32, frame.getWidth() * 4, SDL_PIXELFORMAT_RGBA32);
     const bool saved = surface != nullptr && IMG_SavePNG(surface, path.c_str()) == 0;
     SDL_FreeSurface(surface);
     if (!saved) {

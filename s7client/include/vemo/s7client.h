@@ -29,29 +29,25 @@ extern "C" {
 /* Result codes of the client operations. Numbered once, never reused. */
 enum {
     S7_OK = 0,
-    S7_ERR_ARGUMENT = 1,        /* a required pointer is null, port 0, empty item list */
-    S7_ERR_NO_MEMORY = 2,       /* an allocation through the hooks failed */
-    S7_ERR_CONNECT = 3,         /* host did not resolve, or no address accepted TCP */
-    S7_ERR_TIMEOUT = 4,         /* a single wait for the socket exceeded the time-out */
-    S7_ERR_PROTOCOL = 5,        /* the controller sent something malformed or unexpected */
-    S7_ERR_TLS = 6,             /* TLS-start refused, handshake failed, or TLS layer failure */
-    S7_ERR_TRANSPORT = 7,       /* peer closed during connect, socket error, frame too large */
-    S7_ERR_EXPLORE = 8,         /* an explore request was answered with an error */
-    S7_ERR_NOT_CONNECTED = 9,   /* handle not connected, or controller closed TLS */
-    S7_ERR_ENCODE = 10,         /* request did not fit its buffer, malformed identifier list */
-    S7_ERR_SESSION = 11,        /* session set-up or limits request rejected */
-    S7_ERR_SESSION_LEVEL = 12,  /* the controller's session level is 4 or more */
-    S7_ERR_READ = 13,           /* a read was answered with an error or with no values */
+    S7_ERR_ARGUMENT = 1,       /* a required pointer is null, port 0, empty item list */
+    S7_ERR_NO_MEMORY = 2,      /* an allocation through the hooks failed */
+    S7_ERR_CONNECT = 3,        /* host did not resolve, or no address accepted TCP */
+    S7_ERR_TIMEOUT = 4,        /* a single wait for the socket exceeded the time-out */
+    S7_ERR_PROTOCOL = 5,       /* the controller sent something malformed or unexpected */
+    S7_ERR_TLS = 6,            /* TLS-start refused, handshake failed, or TLS layer failure */
+    S7_ERR_TRANSPORT = 7,      /* peer closed during connect, socket error, frame too large */
+    S7_ERR_EXPLORE = 8,        /* an explore request was answered with an error */
+    S7_ERR_NOT_CONNECTED = 9,  /* handle not connected, or controller closed TLS */
+    S7_ERR_ENCODE = 10,        /* request did not fit its buffer, malformed identifier list */
+    S7_ERR_SESSION = 11,       /* session set-up or limits request rejected */
+    S7_ERR_SESSION_LEVEL = 12, /* the controller's session level is 4 or more */
+    S7_ERR_READ = 13,          /* a read was answered with an error or with no values */
     /* 14 and 15 are not used. */
-    S7_ERR_TOO_MANY_ITEMS = 16  /* more item addresses than the controller's limit */
+    S7_ERR_TOO_MANY_ITEMS = 16 /* more item addresses than the controller's limit */
 };
 
 /* Connection states of a handle. */
-enum {
-    S7_CLIENT_DISCONNECTED = 0,
-    S7_CLIENT_CONNECTING = 1,
-    S7_CLIENT_CONNECTED = 2
-};
+enum { S7_CLIENT_DISCONNECTED = 0, S7_CLIENT_CONNECTING = 1, S7_CLIENT_CONNECTED = 2 };
 
 /*
  * Returns the name of a result code ("S7_ERR_TLS"), or "S7_ERR_UNKNOWN" for a
@@ -103,8 +99,7 @@ S7_API void vemoc_s7_client_free(vemoc_s7_client* client);
  * S7_ERR_SESSION_LEVEL. On any failure the handle is left disconnected and
  * can be connected again.
  */
-S7_API uint8_t vemoc_s7_client_connect(vemoc_s7_client* client, const char* host,
-                                uint16_t port, uint32_t timeout_ms);
+S7_API uint8_t vemoc_s7_client_connect(vemoc_s7_client* client, const char* host, uint16_t port, uint32_t timeout_ms);
 
 /* Closes the connection and releases everything it holds; nothing is sent
  * to the controller. Null is allowed. Keeps the controller type text and the
@@ -121,8 +116,7 @@ S7_API const char* vemoc_s7_client_get_plc_type(const vemoc_s7_client* client);
 
 /* Stores the largest number of items one read request may carry.
  * S7_ERR_ARGUMENT for null arguments, S7_ERR_NOT_CONNECTED unless connected. */
-S7_API uint8_t vemoc_s7_client_get_max_read_items(const vemoc_s7_client* client,
-                                           uint32_t* max_read_items);
+S7_API uint8_t vemoc_s7_client_get_max_read_items(const vemoc_s7_client* client, uint32_t* max_read_items);
 
 #ifdef __cplusplus
 }

@@ -60,7 +60,7 @@ S7_API void s7_item_address_release(s7_item_address* address);
  * S7_ERR_TRANSPORT, S7_ERR_NOT_CONNECTED.
  */
 S7_API uint8_t vemoc_s7_client_read(vemoc_s7_client* client, const s7_item_address* const* items, uint32_t count,
-                             s7_value*** values);
+                                    s7_value*** values);
 
 #ifdef __cplusplus
 }

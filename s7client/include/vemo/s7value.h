@@ -64,13 +64,7 @@ enum {
 };
 
 /* Storage kinds. */
-enum {
-    S7_STORE_SCALAR = 0,
-    S7_STORE_BYTES = 1,
-    S7_STORE_ARRAY = 2,
-    S7_STORE_STRUCT = 3,
-    S7_STORE_PACKED = 4
-};
+enum { S7_STORE_SCALAR = 0, S7_STORE_BYTES = 1, S7_STORE_ARRAY = 2, S7_STORE_STRUCT = 3, S7_STORE_PACKED = 4 };
 
 typedef struct s7_value s7_value;
 
@@ -108,8 +102,8 @@ S7_API s7_value* s7_value_new_string(const char* text, uint32_t length);
 S7_API s7_value* s7_value_new_struct(uint32_t struct_id);
 /* A packed structure: identifier, the 64-bit word that follows it, its
  * flags and a copy of the undecoded member bytes. */
-S7_API s7_value* s7_value_new_packed(uint32_t struct_id, uint64_t packed_id64, uint32_t packed_flags,
-                              const void* data, uint32_t length);
+S7_API s7_value* s7_value_new_packed(uint32_t struct_id, uint64_t packed_id64, uint32_t packed_flags, const void* data,
+                                     uint32_t length);
 /* An empty array of `element_type`; null unless `flag` is one of the
  * S7_FLAG_ARRAY* values. */
 S7_API s7_value* s7_value_new_array(uint8_t element_type, uint8_t flag);
@@ -184,7 +178,7 @@ S7_API uint8_t s7_struct_find(const s7_value* structure, uint32_t key, const s7_
 /* The parts of a packed structure; the data stays the value's. Any output
  * may be null. S7_ERR_ARGUMENT unless the value is packed. */
 S7_API uint8_t s7_packed_get(const s7_value* value, uint32_t* struct_id, uint64_t* packed_id64, uint32_t* packed_flags,
-                      const uint8_t** data, uint32_t* length);
+                             const uint8_t** data, uint32_t* length);
 
 /*
  * The text of a controller string that arrives as an array of S7_TYPE_U8:

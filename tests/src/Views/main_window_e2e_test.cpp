@@ -116,7 +116,9 @@ protected:
             float font;
             ImGuiStyle style;
         };
-        const Metrics m = inContext(tree()->treePanel(), [] { return Metrics{ImGui::GetFontSize(), ImGui::GetStyle()}; });
+        const Metrics m = inContext(tree()->treePanel(), [] {
+            return Metrics{ImGui::GetFontSize(), ImGui::GetStyle()};
+        });
         const float height = std::max(m.font, 20.0f);
         const float y = m.style.WindowPadding.y + static_cast<float>(row) * (height + 8.0f) + height * 0.5f;
         const float indent = m.style.WindowPadding.x + static_cast<float>(depth) * m.style.IndentSpacing;
@@ -128,8 +130,7 @@ protected:
     void openRow(int row, int depth) {
         const float before = tree()->contentHeight();
         click(treeRow(row, depth, true));
-        ASSERT_TRUE(runUntil([&] { return tree()->contentHeight() > before; }))
-            << "row " << row << " did not open";
+        ASSERT_TRUE(runUntil([&] { return tree()->contentHeight() > before; })) << "row " << row << " did not open";
     }
 
     // Centres of the inspector's remove buttons, top to bottom, found by
@@ -176,8 +177,8 @@ TEST_F(MainWindowSession, ConnectShowsTheBlocksAndAPickedTagShowsItsLiveValue) {
         blocks.emplace_back(item->block()->name);
         numbers.push_back(item->block()->number);
     }
-    EXPECT_EQ(blocks, (std::vector<std::string>{"Conveyor", "Tank", "Recipes", "I", "Q", "M", "S7Timers",
-                                                "S7Counters"}));
+    EXPECT_EQ(blocks,
+              (std::vector<std::string>{"Conveyor", "Tank", "Recipes", "I", "Q", "M", "S7Timers", "S7Counters"}));
     EXPECT_EQ(std::vector<unsigned>(numbers.end() - 5, numbers.end()), (std::vector<unsigned>{80, 81, 82, 84, 83}));
     EXPECT_TRUE(tree()->headerPanel()->isVisible());
     EXPECT_TRUE(tree()->scrollView()->isVisible());

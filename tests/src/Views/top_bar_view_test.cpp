@@ -154,8 +154,7 @@ const PortCase kPortCases[] = {
     {"ZeroFailsAtOnceWithTheArgumentCode", [](int, int) { return std::string("0"); }, S7_ERR_ARGUMENT},
     {"StoppedSimulatorFailsWithTheConnectCode", [](int, int stopped) { return std::to_string(stopped); },
      S7_ERR_CONNECT},
-    {"AbovePortRangeUsesTheLow16Bits", [](int running, int) { return std::to_string(running + 65536); },
-     std::nullopt},
+    {"AbovePortRangeUsesTheLow16Bits", [](int running, int) { return std::to_string(running + 65536); }, std::nullopt},
 };
 
 void PrintTo(const PortCase& c, std::ostream* os) { *os << c.name; }

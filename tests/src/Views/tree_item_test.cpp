@@ -14,8 +14,8 @@ namespace {
 
 using vemo::DatablockItem;
 using vemo::TagItem;
-using vemo::test::TestSymbol;
 using vemo::test::TestBlock;
+using vemo::test::TestSymbol;
 
 // One line per node, depth-first: indentation, full path, then the symbol's
 // index in the list and its type name when one is attached.
@@ -54,9 +54,7 @@ TEST(DatablockItem, BuildsNestedTagNodesFromTheSymbolNames) {
          "    DB1.m[1][3] ([3]) #1 INT\n"
          "DB1.x (x)\n"
          "  DB1.x[3] ([3]) #2 BOOL\n"},
-        {"the later of two symbols for one node stays attached",
-         {{"DB1.v", 1}, {"DB1.v", 8}},
-         "DB1.v (v) #1 REAL\n"},
+        {"the later of two symbols for one node stays attached", {{"DB1.v", 1}, {"DB1.v", 8}}, "DB1.v (v) #1 REAL\n"},
         {"a structure's own symbol and its members share the node",
          {{"DB1.s", 17}, {"DB1.s.f", 8}},
          "DB1.s (s) #0 STRUCT\n"
@@ -131,17 +129,19 @@ TEST_F(Filtering, ShowsMatchingNodesTheirAncestorsAndEverythingBelowAMatchingStr
         bool blockShown;
         std::vector<std::string> shown;
     };
-    const std::vector<std::string> all = {"Conveyor.Motors", "Conveyor.Motors[1]", "Conveyor.Motors[1].Speed",
-                                          "Conveyor.Motors[1].Current", "Conveyor.BeltSpeed", "Conveyor.Status",
-                                          "Conveyor.\xC3\x84rger"};
+    const std::vector<std::string> all = {
+        "Conveyor.Motors",    "Conveyor.Motors[1]", "Conveyor.Motors[1].Speed", "Conveyor.Motors[1].Current",
+        "Conveyor.BeltSpeed", "Conveyor.Status",    "Conveyor.\xC3\x84rger"};
     const Case cases[] = {
         {"SPEED", true, {"Conveyor.Motors", "Conveyor.Motors[1]", "Conveyor.Motors[1].Speed", "Conveyor.BeltSpeed"}},
         {"current", true, {"Conveyor.Motors", "Conveyor.Motors[1]", "Conveyor.Motors[1].Current"}},
         // The structure's name is in its members' full paths.
-        {"motors", true, {"Conveyor.Motors", "Conveyor.Motors[1]", "Conveyor.Motors[1].Speed",
-                          "Conveyor.Motors[1].Current"}},
-        {"[1]", true, {"Conveyor.Motors", "Conveyor.Motors[1]", "Conveyor.Motors[1].Speed",
-                       "Conveyor.Motors[1].Current"}},
+        {"motors",
+         true,
+         {"Conveyor.Motors", "Conveyor.Motors[1]", "Conveyor.Motors[1].Speed", "Conveyor.Motors[1].Current"}},
+        {"[1]",
+         true,
+         {"Conveyor.Motors", "Conveyor.Motors[1]", "Conveyor.Motors[1].Speed", "Conveyor.Motors[1].Current"}},
         // The block's name is in every full path.
         {"conveyor.", true, all},
         {"\xC3\x84RGER", true, {"Conveyor.\xC3\x84rger"}},

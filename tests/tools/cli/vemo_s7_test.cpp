@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <unistd.h>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -15,7 +16,6 @@
 #include <memory>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -64,9 +64,9 @@ protected:
         dir_ = std::filesystem::temp_directory_path() / ("vemo_s7_test_" + std::to_string(::getpid()));
         std::filesystem::create_directories(dir_);
         std::ofstream(dir_ / "program.json") << kProgram;
-        sim_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{
-            VEMO_SIM_EXE, "--port", "0", "--program", (dir_ / "program.json").string(), "--max-read-items",
-            std::to_string(kItemLimit)});
+        sim_ = std::make_unique<BackgroundProcess>(
+            std::vector<std::string>{VEMO_SIM_EXE, "--port", "0", "--program", (dir_ / "program.json").string(),
+                                     "--max-read-items", std::to_string(kItemLimit)});
         const std::string prefix = "listening on 127.0.0.1:";
         ASSERT_EQ(sim_->firstLine().rfind(prefix, 0), 0u) << sim_->firstLine();
         port_ = sim_->firstLine().substr(prefix.size());
@@ -101,8 +101,7 @@ TEST_F(VemoS7, InfoInEveryFormat) {
 
     const ProcessResult text = tool("info");
     ASSERT_EQ(text.exitCode, 0) << text.err;
-    EXPECT_EQ(lines(text.out), (std::vector<std::string>{"PLC type:        CPU 1215C DC/DC/DC",
-                                                         "Max read items:  4"}));
+    EXPECT_EQ(lines(text.out), (std::vector<std::string>{"PLC type:        CPU 1215C DC/DC/DC", "Max read items:  4"}));
 
     const ProcessResult csv = tool("info", {"--csv"});
     EXPECT_EQ(csv.out, "plc_type,max_read_items\r\nCPU 1215C DC/DC/DC,4\r\n");
@@ -170,7 +169,7 @@ TEST_F(VemoS7, BrowseGivesNamesTypesAndAddresses) {
 }
 
 TEST_F(VemoS7, ReadFormatsEveryKindOfValue) {
-    const std::vector<std::string> names = {"Data.Flag", "Data.Text", "Data.Ratio",  "Data.Big",
+    const std::vector<std::string> names = {"Data.Flag", "Data.Text",   "Data.Ratio",   "Data.Big",
                                             "Data.Debt", "Other.Label", "Other.Control"};
     const json j = toolJson("read", names);
     ASSERT_EQ(j.size(), names.size());
@@ -300,7 +299,7 @@ TEST_F(VemoS7, WatchRepeatsUntilInterruptedWithRisingCounterValues) {
     long long previous = -1;
     for (const std::string& line : rounds) {
         if (line.empty()) {
-            continue; // a round cut by the interrupt prints nothing partial
+            continue;  // a round cut by the interrupt prints nothing partial
         }
         const json round = json::parse(line);
         ASSERT_EQ(round.size(), 2u) << line;
@@ -335,4 +334,4 @@ TEST(VemoS7Output, ControllerTextsStayValidJsonAndCsv) {
     EXPECT_EQ(vemo::cli::csvLine({"a", "b,c"}), "a,\"b,c\"\r\n");
 }
 
-} // namespace
+}  // namespace

@@ -62,8 +62,8 @@ std::uint8_t listBlocks(const ClientAccess& access, BlockList& blocks, const Bro
 // Browses the blocks of `blocks` whose name is one of `names` (every block
 // when `names` is empty), in list order, one access each.
 std::vector<BrowsedBlock> browseBlocks(const ClientAccess& access, const BlockList& blocks,
-                                       const std::vector<std::string>& names = {},
-                                       const BrowseProgress& progress = {}, const BrowseCalls& calls = {});
+                                       const std::vector<std::string>& names = {}, const BrowseProgress& progress = {},
+                                       const BrowseCalls& calls = {});
 
 // Lists, then browses every block. A failed listing browses nothing.
 Catalog listAndBrowse(const ClientAccess& access, const BrowseCalls& calls = {});

@@ -36,8 +36,7 @@ enum class LogLevel : std::uint8_t {
 // the conversion happens: in the caller's expression.
 struct LogContext {
     // Deliberately implicit: call sites write just the level.
-    LogContext(LogLevel lvl, std::source_location loc = std::source_location::current())
-        : level(lvl), location(loc) {}
+    LogContext(LogLevel lvl, std::source_location loc = std::source_location::current()) : level(lvl), location(loc) {}
 
     LogLevel level;
     std::source_location location;
@@ -59,8 +58,7 @@ public:
     static std::string formatTimestamp(std::int64_t nanosecondsSinceEpoch);
 
 private:
-    static void logFormatted(const LogContext& context, fmt::string_view format,
-                             fmt::format_args args) noexcept;
+    static void logFormatted(const LogContext& context, fmt::string_view format, fmt::format_args args) noexcept;
 };
 
 }  // namespace vemo

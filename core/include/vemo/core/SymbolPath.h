@@ -18,4 +18,4 @@ std::vector<std::string> splitSymbolPath(std::string_view text);
 // other byte (UTF-8 included) matches only itself. An empty needle matches.
 bool containsIgnoreCase(std::string_view haystack, std::string_view needle);
 
-} // namespace vemo
+}  // namespace vemo

@@ -35,9 +35,9 @@ class PlcConnection;
 class ThreadPool;
 
 struct InspectorRow {
-    std::string_view name;      // the tag's full name, a view into its s7_symbol (NUL-terminated there)
-    std::string_view typeName;  // s7_datatype_name of the tag's data type; static text
-    std::string valueText;      // the last value read; empty until the first successful refresh
+    std::string_view name;           // the tag's full name, a view into its s7_symbol (NUL-terminated there)
+    std::string_view typeName;       // s7_datatype_name of the tag's data type; static text
+    std::string valueText;           // the last value read; empty until the first successful refresh
     const s7_symbol* tag = nullptr;  // identity of the row; not owned
 };
 

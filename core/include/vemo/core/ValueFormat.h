@@ -35,4 +35,4 @@ ValueText describeValue(const s7_value* value, uint8_t datatype);
 // describeValue's text alone.
 std::string formatValue(const s7_value* value, uint8_t datatype);
 
-} // namespace vemo
+}  // namespace vemo

@@ -13,18 +13,17 @@ namespace vemo::ui {
 class RenderException : public std::runtime_error {
 public:
     enum Code : std::int32_t {
-        InitFailed = -1,           // SDL or SDL_ttf could not be started
-        DeviceOutOfRange = -2,     // selectDevice with an index past the device list
-        WindowFailed = -3,         // the window could not be created
-        RendererFailed = -4,       // no render driver could draw into the window
-        NoApplication = -5,        // an Application operation with no Application alive
-        CaptureFailed = -6,        // reading back or saving a frame failed
-        SecondApplication = -7,    // an Application exists already
-        InvalidContext = -8,       // a moved-from RenderContext was used
+        InitFailed = -1,         // SDL or SDL_ttf could not be started
+        DeviceOutOfRange = -2,   // selectDevice with an index past the device list
+        WindowFailed = -3,       // the window could not be created
+        RendererFailed = -4,     // no render driver could draw into the window
+        NoApplication = -5,      // an Application operation with no Application alive
+        CaptureFailed = -6,      // reading back or saving a frame failed
+        SecondApplication = -7,  // an Application exists already
+        InvalidContext = -8,     // a moved-from RenderContext was used
     };
 
-    RenderException(const std::string& message, std::int32_t code)
-        : std::runtime_error(message), code_(code) {}
+    RenderException(const std::string& message, std::int32_t code) : std::runtime_error(message), code_(code) {}
 
     std::int32_t code() const noexcept { return code_; }
     // The message, as what() gives it.
@@ -38,14 +37,13 @@ private:
 class ResourceException : public std::runtime_error {
 public:
     enum Code : std::int32_t {
-        EmptyData = -1,      // null pointer or zero length
-        DecodeFailed = -2,   // the bytes are not an image / font the decoders accept
-        InvalidSize = -3,    // a requested raster size is not positive
-        TooLarge = -4,       // more than 2 GiB of data, or a raster larger than 16384 pixels a side
+        EmptyData = -1,     // null pointer or zero length
+        DecodeFailed = -2,  // the bytes are not an image / font the decoders accept
+        InvalidSize = -3,   // a requested raster size is not positive
+        TooLarge = -4,      // more than 2 GiB of data, or a raster larger than 16384 pixels a side
     };
 
-    ResourceException(const std::string& message, std::int32_t code)
-        : std::runtime_error(message), code_(code) {}
+    ResourceException(const std::string& message, std::int32_t code) : std::runtime_error(message), code_(code) {}
 
     std::int32_t code() const noexcept { return code_; }
 

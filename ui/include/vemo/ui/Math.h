@@ -23,8 +23,16 @@ struct Vec2 {
     constexpr Vec2 operator+(Vec2 o) const { return {x + o.x, y + o.y}; }
     constexpr Vec2 operator-(Vec2 o) const { return {x - o.x, y - o.y}; }
     constexpr Vec2 operator*(float s) const { return {x * s, y * s}; }
-    constexpr Vec2& operator+=(Vec2 o) { x += o.x; y += o.y; return *this; }
-    constexpr Vec2& operator-=(Vec2 o) { x -= o.x; y -= o.y; return *this; }
+    constexpr Vec2& operator+=(Vec2 o) {
+        x += o.x;
+        y += o.y;
+        return *this;
+    }
+    constexpr Vec2& operator-=(Vec2 o) {
+        x -= o.x;
+        y -= o.y;
+        return *this;
+    }
     constexpr bool operator==(const Vec2&) const = default;
 };
 
@@ -35,7 +43,8 @@ struct Vec3 {
 
     constexpr Vec3() = default;
     template <Scalar X, Scalar Y, Scalar Z>
-    constexpr Vec3(X ax, Y ay, Z az) : x(static_cast<float>(ax)), y(static_cast<float>(ay)), z(static_cast<float>(az)) {}
+    constexpr Vec3(X ax, Y ay, Z az)
+        : x(static_cast<float>(ax)), y(static_cast<float>(ay)), z(static_cast<float>(az)) {}
 
     constexpr Vec3 operator+(Vec3 o) const { return {x + o.x, y + o.y, z + o.z}; }
     constexpr Vec3 operator-(Vec3 o) const { return {x - o.x, y - o.y, z - o.z}; }
@@ -78,9 +87,7 @@ struct Color {
                      (static_cast<std::uint32_t>(b) << 16) | (static_cast<std::uint32_t>(a) << 24));
     }
     // Components in 0..1 are rounded to the nearest byte; values outside are clamped.
-    static constexpr Color fromVec4(Vec4 v) {
-        return rgba(toByte(v.x), toByte(v.y), toByte(v.z), toByte(v.w));
-    }
+    static constexpr Color fromVec4(Vec4 v) { return rgba(toByte(v.x), toByte(v.y), toByte(v.z), toByte(v.w)); }
 
     constexpr std::uint8_t r() const { return static_cast<std::uint8_t>(value & 0xFFu); }
     constexpr std::uint8_t g() const { return static_cast<std::uint8_t>((value >> 8) & 0xFFu); }
@@ -88,9 +95,7 @@ struct Color {
     constexpr std::uint8_t a() const { return static_cast<std::uint8_t>((value >> 24) & 0xFFu); }
 
     // Each byte divided by 255.
-    constexpr Vec4 toVec4() const {
-        return {r() / 255.0f, g() / 255.0f, b() / 255.0f, a() / 255.0f};
-    }
+    constexpr Vec4 toVec4() const { return {r() / 255.0f, g() / 255.0f, b() / 255.0f, a() / 255.0f}; }
 
     constexpr bool operator==(const Color&) const = default;
 

@@ -40,7 +40,13 @@ class Stack : public Widget {
 public:
     enum class Orientation : int { LeftToRight = 0, TopToBottom = 1 };
     enum class Distribution : int {
-        Start = 0, Center = 1, End = 2, SpaceBetween = 3, SpaceAround = 4, SpaceEvenly = 5, Fill = 6,
+        Start = 0,
+        Center = 1,
+        End = 2,
+        SpaceBetween = 3,
+        SpaceAround = 4,
+        SpaceEvenly = 5,
+        Fill = 6,
     };
     enum class Alignment : int { Start = 0, Center = 1, End = 2, Stretch = 3 };
 

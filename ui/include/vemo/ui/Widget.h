@@ -47,15 +47,15 @@ struct WindowContext {
 enum class MouseButton : std::uint8_t { Left = 1, Middle = 2, Right = 3 };
 
 struct MouseButtonEvent {
-    Vec2 position;     // window coordinates
+    Vec2 position;  // window coordinates
     MouseButton button = MouseButton::Left;
     bool pressed = false;  // true: down, false: up
     int clicks = 1;
 };
 
 struct KeyEvent {
-    int scancode = 0;  // SDL_Scancode
-    int keycode = 0;   // SDL_Keycode
+    int scancode = 0;             // SDL_Scancode
+    int keycode = 0;              // SDL_Keycode
     std::uint16_t modifiers = 0;  // SDL_Keymod bits
     bool pressed = false;
     bool repeat = false;
