@@ -167,7 +167,7 @@ s7_status s7_parse_set_response(const uint8_t* data, uint32_t length, s7_set_res
 /*
  * The operations: build, exchange with `version` and `timeout_ms`, parse.
  * With `with_counter` the session's counter of the function code advances
- * and goes into the body. Exchange codes pass through unchanged.
+ * and goes into the body. The exchange's statuses pass through unchanged.
  */
 s7_status s7_read_variables(s7_session* session, const s7_item_address* const* items, uint32_t count, uint8_t version,
                             bool with_counter, uint32_t timeout_ms, s7_read_result* result);

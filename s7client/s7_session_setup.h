@@ -42,9 +42,10 @@ enum { S7_DEFAULT_ITEM_LIMIT = 16 };
  * `plc_type` (NUL-terminated, at most capacity - 1 bytes; the buffer may be
  * null or of capacity 0) and the session id in the session.
  *
- * S7_STATUS_OK when the controller accepted the session; S7_STATUS_SESSION when it refused
- * a step or a reply lacks a part set-up needs; S7_STATUS_SESSION_LEVEL for a
- * level of 4 or more; S7_STATUS_NO_MEMORY; exchange and parse codes as they are.
+ * S7_STATUS_OK when the controller accepted the session; S7_STATUS_SESSION
+ * when it refused a step or a reply lacks a part set-up needs;
+ * S7_STATUS_SESSION_LEVEL for a level of 4 or more; S7_STATUS_NO_MEMORY; the
+ * statuses of the exchange and the parsers as they are.
  */
 s7_status s7_session_setup(s7_session* session, uint32_t timeout_ms, char* plc_type, size_t capacity);
 
@@ -53,7 +54,8 @@ s7_status s7_session_setup(s7_session* session, uint32_t timeout_ms, char* plc_t
  * 1000 and 1001). A limit that is missing, not a signed 32-bit value or
  * below 1 becomes S7_DEFAULT_ITEM_LIMIT. The outputs are written only on
  * success. S7_STATUS_SESSION when the controller refused the read (return
- * value or an error entry); S7_STATUS_NO_MEMORY; exchange and parse codes.
+ * value or an error entry); S7_STATUS_NO_MEMORY; the statuses of the
+ * exchange and the parsers.
  */
 s7_status s7_read_limits(s7_session* session, uint32_t timeout_ms, uint32_t* max_read_items, uint32_t* aux_item_limit);
 
