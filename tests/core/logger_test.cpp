@@ -3,6 +3,8 @@
 // that must never reach the caller.
 #include "vemo/core/Logger.h"
 
+#include "app_test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -21,24 +23,7 @@ namespace {
 
 using vemo::Logger;
 using vemo::LogLevel;
-
-// Redirects std::cout and std::cerr into strings for its lifetime.
-class CapturedStreams {
-public:
-    CapturedStreams() : oldOut_(std::cout.rdbuf(out_.rdbuf())), oldErr_(std::cerr.rdbuf(err_.rdbuf())) {}
-    ~CapturedStreams() {
-        std::cout.rdbuf(oldOut_);
-        std::cerr.rdbuf(oldErr_);
-    }
-    std::string out() const { return out_.str(); }
-    std::string err() const { return err_.str(); }
-
-private:
-    std::ostringstream out_;
-    std::ostringstream err_;
-    std::streambuf* oldOut_;
-    std::streambuf* oldErr_;
-};
+using vemo::test::CapturedStreams;
 
 // Runs a test in a fixed time zone, restoring the machine's afterwards.
 class LoggerTest : public ::testing::Test {
