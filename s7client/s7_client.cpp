@@ -8,22 +8,22 @@
 
 namespace {
 
+// A whole connect - TCP, COTP, TLS start, handshake, session set-up and the
+// limits read - ends within this many time-outs.
+constexpr uint64_t kConnectTimeouts = 4;
+
 // Builds the connection from the bottom: TCP and COTP, TLS start, the TLS
 // handshake, the protocol session and the limits. Any failure leaves the
 // handle disconnected.
 s7_status connectStack(vemoc_s7_client* client, const char* host, uint16_t port, uint32_t timeout_ms) {
     vemoc_s7_client_disconnect(client);
     client->state = S7_CLIENT_CONNECTING;
+    s7_socket_begin_operation(client->socket, kConnectTimeouts * timeout_ms);
 
     s7_status rc = S7_STATUS_OK;
     s7_tls_start_result tlsStart{};
     uint32_t maxReadItems = 0;
     uint32_t auxItemLimit = 0;
-    client->socket = s7_socket_new();
-    if (client->socket == nullptr) {
-        rc = S7_STATUS_NO_MEMORY;
-        goto out;
-    }
     client->transport = s7_iso_transport_new(client->socket);
     if (client->transport == nullptr) {
         rc = S7_STATUS_NO_MEMORY;
@@ -76,6 +76,7 @@ s7_status connectStack(vemoc_s7_client* client, const char* host, uint16_t port,
     client->state = S7_CLIENT_CONNECTED;
 
 out:
+    s7_socket_end_operation(client->socket);
     if (rc != S7_STATUS_OK) {
         vemoc_s7_client_disconnect(client);
     }
@@ -111,7 +112,33 @@ bool s7_client_connected(const vemoc_s7_client* client) {
     return client->state == S7_CLIENT_CONNECTED && client->session != nullptr;
 }
 
-vemoc_s7_client* vemoc_s7_client_new(void) { return static_cast<vemoc_s7_client*>(s7_calloc(sizeof(vemoc_s7_client))); }
+void s7_client_begin(vemoc_s7_client* client) { s7_socket_begin_operation(client->socket, 0); }
+
+s7_status s7_client_finish(vemoc_s7_client* client, s7_status status) {
+    s7_socket_end_operation(client->socket);
+    // An exchange that failed midway left the stream unmatched to requests:
+    // whatever comes next on it belongs to nothing. The connection is over,
+    // and the handle says so instead of failing every later call.
+    if (client->session != nullptr && client->session->broken != 0) {
+        vemoc_s7_client_disconnect(client);
+    }
+    return status;
+}
+
+vemoc_s7_client* vemoc_s7_client_new(void) {
+    auto* client = static_cast<vemoc_s7_client*>(s7_calloc(sizeof(vemoc_s7_client)));
+    if (client == nullptr) {
+        return nullptr;
+    }
+    // The slot lives as long as the handle, so that vemoc_s7_client_abort
+    // from another thread always finds it.
+    client->socket = s7_socket_new();
+    if (client->socket == nullptr) {
+        s7_free(client);
+        return nullptr;
+    }
+    return client;
+}
 
 void vemoc_s7_client_disconnect(vemoc_s7_client* client) {
     if (client == nullptr) {
@@ -125,8 +152,7 @@ void vemoc_s7_client_disconnect(vemoc_s7_client* client) {
     client->tls = nullptr;
     s7_iso_transport_free(client->transport);
     client->transport = nullptr;
-    s7_socket_free(client->socket);
-    client->socket = nullptr;
+    s7_socket_close(client->socket);
     s7_session_free(client->session);
     client->session = nullptr;
     client->state = S7_CLIENT_DISCONNECTED;
@@ -137,7 +163,14 @@ void vemoc_s7_client_free(vemoc_s7_client* client) {
         return;
     }
     vemoc_s7_client_disconnect(client);
+    s7_socket_free(client->socket);
     s7_free(client);
+}
+
+void vemoc_s7_client_abort(vemoc_s7_client* client) {
+    if (client != nullptr) {
+        s7_socket_shut_down(client->socket);
+    }
 }
 
 uint8_t vemoc_s7_client_connect(vemoc_s7_client* client, const char* host, uint16_t port, uint32_t timeout_ms) {

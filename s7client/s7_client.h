@@ -28,7 +28,7 @@ extern "C" {
 enum { S7_PLC_TYPE_CAPACITY = 256 };
 
 struct vemoc_s7_client {
-    s7_socket* socket;           /* owned; null when disconnected */
+    s7_socket* socket;           /* owned for the handle's life; empty when disconnected */
     s7_iso_transport* transport; /* owned; borrows socket */
     s7_tls_channel* tls;         /* owned; borrows transport */
     s7_session* session;         /* owned; borrows tls */
@@ -42,6 +42,13 @@ struct vemoc_s7_client {
 
 /* True when the handle holds an established connection with a session. */
 bool s7_client_connected(const vemoc_s7_client* client);
+
+/* Every operation on a connected handle starts with s7_client_begin (each of
+ * its requests then gets a deadline of its own, see the exchange) and hands
+ * its status through s7_client_finish, which disconnects the handle when a
+ * request failed in a way that leaves the connection unusable. */
+void s7_client_begin(vemoc_s7_client* client);
+s7_status s7_client_finish(vemoc_s7_client* client, s7_status status);
 
 #ifdef __cplusplus
 }

@@ -18,7 +18,9 @@ s7_status listDatablocks(vemoc_s7_client* client, s7_block_list* blocks) {
     if (!s7_client_connected(client)) {
         return S7_STATUS_NOT_CONNECTED;
     }
-    return s7_list_datablocks(client->session, client->max_read_items, client->timeout_ms, blocks);
+    s7_client_begin(client);
+    return s7_client_finish(client,
+                            s7_list_datablocks(client->session, client->max_read_items, client->timeout_ms, blocks));
 }
 
 s7_status browseBlock(vemoc_s7_client* client, const s7_block* block, s7_symbol_list* symbols) {
@@ -31,11 +33,12 @@ s7_status browseBlock(vemoc_s7_client* client, const s7_block* block, s7_symbol_
     if (!s7_client_connected(client)) {
         return S7_STATUS_NOT_CONNECTED;
     }
+    s7_client_begin(client);
     const s7_status rc = s7_load_type_info(client->session, client->timeout_ms, &client->type_info_cache);
     if (rc != S7_STATUS_OK) {
-        return rc;
+        return s7_client_finish(client, rc);
     }
-    return s7_browse_block(block, &client->type_info_cache, symbols);
+    return s7_client_finish(client, s7_browse_block(block, &client->type_info_cache, symbols));
 }
 
 }  // namespace

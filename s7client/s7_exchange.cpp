@@ -184,6 +184,11 @@ s7_status s7_exchange(s7_session* session, const s7_request* request, s7_respons
     if (session->broken != 0 || session->tls == nullptr) {
         return S7_STATUS_NOT_CONNECTED;
     }
+    // The request and its whole answer share one deadline: a controller
+    // that answers a byte at a time, or with empty frames, still ends here.
+    if (session->tls->transport != nullptr) {
+        s7_socket_begin_request(session->tls->transport->socket, timeout_ms);
+    }
     s7_status rc = sendRequest(session, request, timeout_ms);
     if (rc == S7_STATUS_OK) {
         rc = receiveResponse(session, request->version, response, timeout_ms);

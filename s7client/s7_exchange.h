@@ -90,8 +90,10 @@ void s7_response_clear(s7_response* response);
 /*
  * Sends the request and reads its whole response. `response` must be empty
  * or hold an earlier response, which is released first; on 0 it holds the
- * response data (possibly none), on any failure it is empty. Every single
- * wait for the socket is bounded by timeout_ms.
+ * response data (possibly none), on any failure it is empty. The request
+ * and its whole response are bounded by timeout_ms together (and by the
+ * deadline of the operation the request belongs to, if any), however the
+ * controller cuts its answer into frames, records or bytes.
  *
  * Returns S7_STATUS_OK, or S7_STATUS_ARGUMENT (null arguments, a body of 0
  * bytes), S7_STATUS_NO_MEMORY, S7_STATUS_TIMEOUT, S7_STATUS_PROTOCOL (bad

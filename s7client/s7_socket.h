@@ -3,8 +3,14 @@
  *
  * Owns the socket slot (`s7_socket`) and every call into the platform's
  * socket API; everything above it sees only these operations and their
- * codes. Every wait for the socket is bounded by the time-out passed in,
- * in milliseconds; no operation bounds the sum of its waits.
+ * statuses. Every wait for the socket is bounded twice: by the time-out
+ * passed in, in milliseconds, and by the slot's deadline, a point in time
+ * that bounds the sum of the waits of a whole request (or a whole connect).
+ * A peer that keeps sending just enough to end each single wait - empty
+ * frames, one byte at a time - still meets the deadline.
+ *
+ * One function may be called from another thread: s7_socket_shut_down cuts
+ * the connection of a slot short while its owner waits on it.
  *
  * The implementation is the platform file of the library (POSIX here); a
  * port to another socket API replaces that one file.
@@ -37,10 +43,40 @@ typedef int s7_socket_handle;
 
 enum s7_socket_direction { S7_SOCKET_READ = 0, S7_SOCKET_WRITE = 1 };
 
-/* A heap cell holding one socket handle, or the invalid value. */
+/* A heap cell holding one socket handle, or the invalid value, and the
+ * deadlines of the work on it. `handle`, `shutting_down` and `aborted` are
+ * also touched by s7_socket_shut_down from another thread, through atomic
+ * operations only. */
 typedef struct s7_socket {
     s7_socket_handle handle;
+    int64_t operation_deadline_ms; /* of the whole operation; 0: none */
+    int64_t deadline_ms;           /* of the current request; 0: none */
+    int shutting_down;             /* s7_socket_shut_down calls in progress */
+    int aborted;                   /* set by s7_socket_shut_down, cleared by s7_socket_begin_operation */
 } s7_socket;
+
+/* Milliseconds of a monotonic clock, the time base of the deadlines. */
+int64_t s7_clock_ms(void);
+
+/* Starts an operation that must end within `limit_ms` (0: no bound of its
+ * own; its requests are still bounded each). Clears an earlier shut-down. */
+void s7_socket_begin_operation(s7_socket* slot, uint64_t limit_ms);
+
+/* Starts a request of the current operation: the waits from now on end
+ * within `limit_ms`, and never after the operation's deadline. */
+void s7_socket_begin_request(s7_socket* slot, uint32_t limit_ms);
+
+/* Ends the operation: no deadline until the next one begins. */
+void s7_socket_end_operation(s7_socket* slot);
+
+/*
+ * Shuts the slot's connection down in both directions, so that a wait on it
+ * in another thread ends at once, and marks the slot so that waits of the
+ * current operation fail (S7_STATUS_CLOSED) until the next one begins. Safe
+ * to call from any thread at any time while the slot exists; does nothing
+ * else to the slot (its owner closes the socket). Null allowed.
+ */
+void s7_socket_shut_down(s7_socket* slot);
 
 /* The platform's invalid-socket value. */
 s7_socket_handle s7_socket_invalid(void);
@@ -52,7 +88,9 @@ s7_socket* s7_socket_new(void);
 /* Closes the socket if one is open and releases the slot. Null allowed. */
 void s7_socket_free(s7_socket* slot);
 
-/* Closes the socket in the slot, if any, and leaves the slot empty. */
+/* Closes the socket in the slot, if any, and leaves the slot empty. Waits
+ * for a s7_socket_shut_down in progress on that socket to finish first, so
+ * that it never reaches a socket number the system has handed out again. */
 void s7_socket_close(s7_socket* slot);
 
 /* Waits until the socket is ready for the direction: S7_STATUS_OK,
@@ -60,8 +98,9 @@ void s7_socket_close(s7_socket* slot);
 s7_status s7_socket_wait(s7_socket_handle handle, enum s7_socket_direction direction, uint32_t timeout_ms);
 
 /* Resolves host (any family) and connects to the first address that
- * accepts, each attempt waiting up to the time-out. On S7_STATUS_OK the slot
- * holds the connected, non-blocking socket with TCP_NODELAY set. */
+ * accepts, each attempt waiting up to the time-out (and the deadline). On
+ * S7_STATUS_OK the slot holds the connected, non-blocking socket with
+ * TCP_NODELAY set. */
 s7_status s7_socket_connect(s7_socket* slot, const char* host, uint16_t port, uint32_t timeout_ms);
 
 struct addrinfo;
@@ -71,7 +110,8 @@ struct addrinfo;
 s7_status s7_socket_connect_list(s7_socket* slot, const struct addrinfo* list, uint32_t timeout_ms);
 
 /* Receives exactly len bytes. *received (may be null) always holds the
- * count received so far. S7_STATUS_OK only when all len bytes arrived. */
+ * count received so far. S7_STATUS_OK only when all len bytes arrived;
+ * S7_STATUS_TIMEOUT when a wait or the deadline ran out. */
 s7_status s7_socket_recv_exact(s7_socket* slot, void* buffer, uint32_t len, uint32_t* received, uint32_t timeout_ms);
 
 /* Sends all len bytes; S7_STATUS_OK only when all were sent. A peer that

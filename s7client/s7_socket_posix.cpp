@@ -5,6 +5,13 @@
 // descriptors >= 1024), and sends use MSG_NOSIGNAL, so a controller that
 // closed the connection gives a result code instead of killing the process
 // with SIGPIPE.
+//
+// A shut-down from another thread and the owner's close meet without a lock:
+// the shut-down announces itself in `shutting_down` before it reads the
+// handle, and close takes the handle out of the slot before it waits for no
+// shut-down to be in progress. Either the shut-down sees no handle, or close
+// waits until its shutdown() call has returned; a socket number is never
+// shut down after it was closed (and perhaps handed out again).
 #include "s7_socket.h"
 
 #include "s7_memory.h"
@@ -18,6 +25,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -37,12 +45,30 @@ void closeHandle(s7_socket_handle h) {
     }
 }
 
-// Milliseconds of the monotonic clock (the C++ clocks would tie the
-// library to the C++ runtime, and C programs link it too).
-int64_t monotonicMs() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+s7_socket_handle loadHandle(const s7_socket* slot) { return __atomic_load_n(&slot->handle, __ATOMIC_SEQ_CST); }
+
+void storeHandle(s7_socket* slot, s7_socket_handle h) { __atomic_store_n(&slot->handle, h, __ATOMIC_SEQ_CST); }
+
+bool wasShutDown(const s7_socket* slot) { return __atomic_load_n(&slot->aborted, __ATOMIC_SEQ_CST) != 0; }
+
+// The wait of `timeout_ms` cut to what is left before the slot's deadline:
+// S7_STATUS_TIMEOUT when nothing is left, S7_STATUS_CLOSED after a
+// shut-down.
+s7_status waitSlot(const s7_socket* slot, s7_socket_handle h, s7_socket_direction direction, uint32_t timeout_ms) {
+    if (wasShutDown(slot)) {
+        return S7_STATUS_CLOSED;
+    }
+    uint32_t wait = timeout_ms;
+    if (slot->deadline_ms != 0) {
+        const int64_t left = slot->deadline_ms - s7_clock_ms();
+        if (left <= 0) {
+            return S7_STATUS_TIMEOUT;
+        }
+        if (left < wait) {
+            wait = static_cast<uint32_t>(left);
+        }
+    }
+    return s7_socket_wait(h, direction, wait);
 }
 
 bool setNonBlocking(s7_socket_handle h) {
@@ -61,9 +87,17 @@ extern "C" {
 
 s7_socket_handle s7_socket_invalid(void) { return kInvalid; }
 
+// Milliseconds of the monotonic clock (the C++ clocks would tie the
+// library to the C++ runtime, and C programs link it too).
+int64_t s7_clock_ms(void) {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
 s7_socket* s7_socket_new(void) {
     // POSIX sockets need no process-wide start-up.
-    auto* slot = static_cast<s7_socket*>(s7_malloc(sizeof(s7_socket)));
+    auto* slot = static_cast<s7_socket*>(s7_calloc(sizeof(s7_socket)));
     if (slot != nullptr) {
         slot->handle = kInvalid;
     }
@@ -71,9 +105,52 @@ s7_socket* s7_socket_new(void) {
 }
 
 void s7_socket_close(s7_socket* slot) {
+    if (slot == nullptr) {
+        return;
+    }
+    const s7_socket_handle h = __atomic_exchange_n(&slot->handle, kInvalid, __ATOMIC_SEQ_CST);
+    while (__atomic_load_n(&slot->shutting_down, __ATOMIC_SEQ_CST) != 0) {
+        // A shut-down is inside shutdown() on this socket: a few instructions.
+        sched_yield();
+    }
+    closeHandle(h);
+}
+
+void s7_socket_shut_down(s7_socket* slot) {
+    if (slot == nullptr) {
+        return;
+    }
+    __atomic_add_fetch(&slot->shutting_down, 1, __ATOMIC_SEQ_CST);
+    __atomic_store_n(&slot->aborted, 1, __ATOMIC_SEQ_CST);
+    const s7_socket_handle h = loadHandle(slot);
+    if (h != kInvalid) {
+        ::shutdown(h, SHUT_RDWR);
+    }
+    __atomic_sub_fetch(&slot->shutting_down, 1, __ATOMIC_SEQ_CST);
+}
+
+void s7_socket_begin_operation(s7_socket* slot, uint64_t limit_ms) {
+    if (slot == nullptr) {
+        return;
+    }
+    __atomic_store_n(&slot->aborted, 0, __ATOMIC_SEQ_CST);
+    slot->operation_deadline_ms = limit_ms != 0 ? s7_clock_ms() + static_cast<int64_t>(limit_ms) : 0;
+    slot->deadline_ms = slot->operation_deadline_ms;
+}
+
+void s7_socket_begin_request(s7_socket* slot, uint32_t limit_ms) {
+    if (slot == nullptr) {
+        return;
+    }
+    const int64_t request = s7_clock_ms() + limit_ms;
+    const int64_t operation = slot->operation_deadline_ms;
+    slot->deadline_ms = operation != 0 && operation < request ? operation : request;
+}
+
+void s7_socket_end_operation(s7_socket* slot) {
     if (slot != nullptr) {
-        closeHandle(slot->handle);
-        slot->handle = kInvalid;
+        slot->operation_deadline_ms = 0;
+        slot->deadline_ms = 0;
     }
 }
 
@@ -85,12 +162,12 @@ void s7_socket_free(s7_socket* slot) {
 }
 
 s7_status s7_socket_wait(s7_socket_handle handle, enum s7_socket_direction direction, uint32_t timeout_ms) {
-    const int64_t deadline = monotonicMs() + timeout_ms;
+    const int64_t deadline = s7_clock_ms() + timeout_ms;
     pollfd pfd{};
     pfd.fd = handle;
     pfd.events = direction == S7_SOCKET_READ ? POLLIN : POLLOUT;
     for (;;) {
-        const int64_t left = deadline - monotonicMs();
+        const int64_t left = deadline - s7_clock_ms();
         const int wait = left <= 0 ? 0 : (left > INT_MAX ? INT_MAX : static_cast<int>(left));
         const int rc = ::poll(&pfd, 1, wait);
         if (rc > 0) {
@@ -115,44 +192,49 @@ s7_status s7_socket_connect_list(s7_socket* slot, const struct addrinfo* list, u
     s7_socket_close(slot);
     s7_status pending = S7_STATUS_CONNECT;
     for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
-        s7_socket_handle h = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
+        if (wasShutDown(slot)) {
+            return S7_STATUS_CLOSED;
+        }
+        const s7_socket_handle h = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
         if (h == kInvalid) {
             continue;
         }
+        // In the slot from the start, so that a shut-down reaches a connect
+        // that is still waiting.
+        storeHandle(slot, h);
         if (!setNonBlocking(h)) {
-            closeHandle(h);
+            s7_socket_close(slot);
             continue;
         }
         int rc = ::connect(h, ai->ai_addr, ai->ai_addrlen);
         if (rc != 0 && (wouldBlock(errno) || errno == EINTR)) {
             // The connection completes in the background; an interrupted
             // connect does too.
-            const s7_status waited = s7_socket_wait(h, S7_SOCKET_WRITE, timeout_ms);
+            const s7_status waited = waitSlot(slot, h, S7_SOCKET_WRITE, timeout_ms);
             if (waited != S7_STATUS_OK) {
                 pending = waited;
-                closeHandle(h);
+                s7_socket_close(slot);
                 continue;
             }
             int err = 0;
             socklen_t len = sizeof err;
             if (::getsockopt(h, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
                 pending = S7_STATUS_CONNECT;
-                closeHandle(h);
+                s7_socket_close(slot);
                 continue;
             }
             rc = 0;
         }
         if (rc != 0) {
-            closeHandle(h);
+            s7_socket_close(slot);
             continue;
         }
         // Requests and replies are small frames that wait for each other:
         // never hold one back to coalesce it with the next.
         if (!setNoDelay(h)) {
-            closeHandle(h);
+            s7_socket_close(slot);
             return S7_STATUS_SOCKET;
         }
-        slot->handle = h;
         return S7_STATUS_OK;
     }
     return pending;
@@ -191,7 +273,7 @@ s7_status s7_socket_recv_exact(s7_socket* slot, void* buffer, uint32_t len, uint
             rc = S7_STATUS_CLOSED;
             break;
         }
-        rc = s7_socket_wait(slot->handle, S7_SOCKET_READ, timeout_ms);
+        rc = waitSlot(slot, slot->handle, S7_SOCKET_READ, timeout_ms);
         if (rc != S7_STATUS_OK) {
             break;
         }
@@ -226,7 +308,7 @@ s7_status s7_socket_send_all(s7_socket* slot, const void* data, uint32_t len, ui
     const auto* bytes = static_cast<const uint8_t*>(data);
     uint32_t sent = 0;
     while (sent < len) {
-        const s7_status rc = s7_socket_wait(slot->handle, S7_SOCKET_WRITE, timeout_ms);
+        const s7_status rc = waitSlot(slot, slot->handle, S7_SOCKET_WRITE, timeout_ms);
         if (rc != S7_STATUS_OK) {
             return rc;
         }

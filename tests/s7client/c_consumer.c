@@ -53,7 +53,7 @@ int main(void) {
 
     vemoc_s7_client* client = vemoc_s7_client_new();
     CHECK(client != NULL);
-    CHECK(live_blocks == 1);
+    CHECK(live_blocks == 2); /* the handle and its socket slot */
     CHECK(vemoc_s7_client_get_state(client) == S7_CLIENT_DISCONNECTED);
     CHECK(vemoc_s7_client_connect(client, NULL, 102, 1000) == S7_ERR_ARGUMENT);
     CHECK(vemoc_s7_client_connect(client, "127.0.0.1", 0, 1000) == S7_ERR_ARGUMENT);
@@ -63,6 +63,9 @@ int main(void) {
     CHECK(strcmp(s7_datatype_name(S7_DATATYPE_TIME_OF_DAY), "TIME_OF_DAY") == 0);
     CHECK(s7_datatype_is_browsable(S7_DATATYPE_STRING));
     CHECK(strcmp(vemoc_s7_client_get_plc_type(client), "") == 0);
+    CHECK(vemoc_s7_client_read_each(client, NULL, 1, NULL) == S7_ERR_ARGUMENT);
+    s7_item_results_free(NULL, 0);
+    vemoc_s7_client_abort(client); /* nothing in flight: a no-op */
     vemoc_s7_client_free(client);
     CHECK(live_blocks == 0);
 

@@ -52,14 +52,14 @@ TEST(ClientConnect, InvalidArgumentsTouchNothing) {
     vemoc_s7_client* c = vemoc_s7_client_new();
     ASSERT_EQ(vemoc_s7_client_connect(c, "127.0.0.1", peer.server.port(), kTimeoutMs), S7_OK);
     const uint8_t state = vemoc_s7_client_get_state(c);
-    s7_socket* const socket = c->socket;
+    const s7_socket_handle socket = c->socket->handle;
 
     EXPECT_EQ(vemoc_s7_client_connect(nullptr, "127.0.0.1", 102, kTimeoutMs), S7_ERR_ARGUMENT);
     EXPECT_EQ(vemoc_s7_client_connect(c, nullptr, 102, kTimeoutMs), S7_ERR_ARGUMENT);
     EXPECT_EQ(vemoc_s7_client_connect(c, "127.0.0.1", 0, kTimeoutMs), S7_ERR_ARGUMENT);
 
     EXPECT_EQ(vemoc_s7_client_get_state(c), state);
-    EXPECT_EQ(c->socket, socket) << "the open connection must survive invalid arguments";
+    EXPECT_EQ(c->socket->handle, socket) << "the open connection must survive invalid arguments";
     EXPECT_EQ(state, S7_CLIENT_CONNECTED);
     uint32_t items = 0;
     EXPECT_EQ(vemoc_s7_client_get_max_read_items(c, &items), S7_OK);
@@ -111,7 +111,7 @@ TEST(ClientConnect, TransportFailuresGiveClientCodesAndLeaveTheHandleDisconnecte
         vemoc_s7_client* client = vemoc_s7_client_new();
         EXPECT_EQ(vemoc_s7_client_connect(client, "127.0.0.1", port, 300), c.expected);
         EXPECT_EQ(vemoc_s7_client_get_state(client), S7_CLIENT_DISCONNECTED);
-        EXPECT_EQ(client->socket, nullptr);
+        EXPECT_EQ(client->socket->handle, s7_socket_invalid());
         EXPECT_EQ(client->transport, nullptr);
         vemoc_s7_client_free(client);
     }
@@ -136,7 +136,7 @@ TEST(ClientConnect, ConnectingAgainClosesTheOldConnectionFirst) {
     vemoc_s7_client_disconnect(c);
     second.server.join();
     EXPECT_TRUE(second.closedByClient());
-    EXPECT_EQ(c->socket, nullptr);
+    EXPECT_EQ(c->socket->handle, s7_socket_invalid());
     vemoc_s7_client_free(c);
 }
 

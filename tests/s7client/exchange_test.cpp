@@ -502,7 +502,7 @@ TEST(ConnectTls, StepsSixToEightAgainstGoodAndBadControllers) {
                 EXPECT_EQ(vemoc_s7_client_get_state(client), S7_CLIENT_DISCONNECTED);
                 EXPECT_EQ(client->tls, nullptr);
                 EXPECT_EQ(client->transport, nullptr);
-                EXPECT_EQ(client->socket, nullptr);
+                EXPECT_EQ(client->socket->handle, s7_socket_invalid());
             }
             vemoc_s7_client_free(client);
         }

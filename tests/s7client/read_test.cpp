@@ -89,9 +89,9 @@ void freeValues(s7_value** values, uint32_t count) {
     s7_free(values);
 }
 
-TEST(ClientRead, ReturnsTheValuesInResponseOrderAndSendsTheLimitsBody) {
+TEST(ClientRead, PlacesTheValuesByItemNumberAndSendsTheLimitsBody) {
     TlsPeerOptions options;
-    // Item 2 is listed first: the values keep the response's order.
+    // Item 2 is listed first: each value still goes to its own item.
     options.replies = {reply(concat(
         {responseHeader(1356), {0x00, 0x00, 0x02, 0x00, 0x08, 0x10, 0x01, 0x00, 0x08, 0x20, 0x00, 0x00, 0x00}}))};
     TlsPeer peer(options);
@@ -105,8 +105,8 @@ TEST(ClientRead, ReturnsTheValuesInResponseOrderAndSendsTheLimitsBody) {
         int32_t second = 0;
         EXPECT_EQ(s7_value_get_i32(values[0], &first), 0);
         EXPECT_EQ(s7_value_get_i32(values[1], &second), 0);
-        EXPECT_EQ(first, 16);
-        EXPECT_EQ(second, 32);
+        EXPECT_EQ(first, 32) << "item 1";
+        EXPECT_EQ(second, 16) << "item 2";
         freeValues(values, 2);
     }
     peer.join();
@@ -185,6 +185,90 @@ TEST(ClientRead, AnythingButACompleteSuccessFailsTheWholeRead) {
             s7_value** values = nullptr;
             EXPECT_EQ(vemoc_s7_client_read(link.client, a.pointers.data(), 2, &values), c.expected);
             EXPECT_EQ(values, nullptr);
+        }
+        peer.join();
+    }
+    EXPECT_EQ(alloc.live(), 0u);
+}
+
+// What the strict read and the per-item read make of one answer to a read
+// of two items, U8 values 0x01 for item 1 and 0x02 for item 2 when given.
+// Either way the connection stays: the answer refused the request, not the
+// connection.
+TEST(ClientRead, ItemNumbersDecideWhereEveryValueGoesInBothReads) {
+    const Bytes value1 = {0x01, 0x00, 0x02, 0x01};              // item 1, flags, U8, 0x01
+    const Bytes value2 = {0x02, 0x00, 0x02, 0x02};              // item 2 = 0x02
+    const Bytes value3 = {0x03, 0x00, 0x02, 0x03};              // item 3, not asked for
+    const Bytes noErrors = {0x00, 0x00, 0x00};                  // end of values, end of errors, final field
+    const Bytes error2 = {0x00, 0x02, 0x81, 0x01, 0x00, 0x00};  // end of values, item 2: error 0x81, end, final
+    constexpr uint8_t kMissing = 0xFF;
+    struct Case {
+        const char* rule;
+        Bytes body;  // after the response header
+        uint8_t strict;
+        uint8_t each;
+        uint8_t first;    // value of item 1 in both reads (kMissing: none)
+        uint8_t second;   // value of item 2 in the per-item read (kMissing: none)
+        uint64_t error2;  // the per-item read's error code for item 2
+    };
+    const Case cases[] = {
+        {"in order", concat({{0x00, 0x00}, value1, value2, noErrors}), S7_OK, S7_OK, 0x01, 0x02, 0},
+        {"swapped", concat({{0x00, 0x00}, value2, value1, noErrors}), S7_OK, S7_OK, 0x01, 0x02, 0},
+        {"an item twice", concat({{0x00, 0x00}, value1, value1, noErrors}), S7_ERR_READ, S7_ERR_READ, kMissing,
+         kMissing, 0},
+        {"an item missing", concat({{0x00, 0x00}, value1, noErrors}), S7_ERR_READ, S7_ERR_READ, kMissing, kMissing, 0},
+        {"a number not asked for", concat({{0x00, 0x00}, value1, value3, noErrors}), S7_ERR_READ, S7_ERR_READ, kMissing,
+         kMissing, 0},
+        {"an extra number", concat({{0x00, 0x00}, value1, value2, value3, noErrors}), S7_ERR_READ, S7_ERR_READ,
+         kMissing, kMissing, 0},
+        {"an error entry for item 2", concat({{0x00, 0x00}, value1, error2}), S7_ERR_READ, S7_OK, 0x01, kMissing, 0x81},
+        {"an item with a value and an error", concat({{0x00, 0x00}, value1, value2, error2}), S7_ERR_READ, S7_ERR_READ,
+         kMissing, kMissing, 0},
+        {"a non-zero return value, every item answered", concat({{0x00, 0x05}, value1, value2, noErrors}), S7_ERR_READ,
+         S7_OK, 0x01, 0x02, 0},
+        {"a non-zero return value, nothing answered",
+         {0x00, 0x05, 0x00, 0x00, 0x00},
+         S7_ERR_READ,
+         S7_ERR_READ,
+         kMissing,
+         kMissing,
+         0},
+    };
+    vemo::test::CountingAllocator alloc;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rule);
+        TlsPeerOptions options;
+        options.replies = {reply(concat({responseHeader(1356), c.body})),
+                           reply(concat({responseHeader(1356), c.body}))};
+        TlsPeer peer(options);
+        {
+            Connected link(peer.port(), 16);
+            ASSERT_EQ(link.rc, S7_OK);
+            Addresses a(2);
+            s7_value** values = nullptr;
+            ASSERT_EQ(vemoc_s7_client_read(link.client, a.pointers.data(), 2, &values), c.strict);
+            if (c.strict == S7_OK) {
+                uint8_t v = 0;
+                EXPECT_EQ(s7_value_get_u8(values[0], &v), S7_OK);
+                EXPECT_EQ(v, c.first);
+                freeValues(values, 2);
+            }
+            s7_item_result* results = nullptr;
+            ASSERT_EQ(vemoc_s7_client_read_each(link.client, a.pointers.data(), 2, &results), c.each);
+            if (c.each == S7_OK) {
+                uint8_t v = kMissing;
+                s7_value_get_u8(results[0].value, &v);
+                EXPECT_EQ(v, c.first);
+                EXPECT_EQ(results[0].error, 0u);
+                v = kMissing;
+                s7_value_get_u8(results[1].value, &v);
+                EXPECT_EQ(v, c.second);
+                EXPECT_EQ(results[1].error, c.error2);
+                s7_item_results_free(results, 2);
+            } else {
+                EXPECT_EQ(results, nullptr);
+            }
+            EXPECT_EQ(vemoc_s7_client_get_state(link.client), S7_CLIENT_CONNECTED);
         }
         peer.join();
     }

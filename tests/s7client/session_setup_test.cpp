@@ -59,7 +59,8 @@ ConnectOutcome connectTo(const PeerSession& session) {
     ConnectOutcome o{};
     o.rc = vemoc_s7_client_connect(c, "127.0.0.1", peer.port(), kTimeoutMs);
     o.state = vemoc_s7_client_get_state(c);
-    o.objectsReleased = c->socket == nullptr && c->transport == nullptr && c->tls == nullptr && c->session == nullptr;
+    o.objectsReleased = c->socket->handle == s7_socket_invalid() && c->transport == nullptr && c->tls == nullptr &&
+                        c->session == nullptr;
     o.maxReadItems = c->max_read_items;
     o.auxItemLimit = c->aux_item_limit;
     o.plcType = vemoc_s7_client_get_plc_type(c);

@@ -24,6 +24,8 @@ namespace {
 constexpr int kWaitMs = 5000;
 
 constexpr size_t kRecordHeader = 5;
+constexpr int kFloodIntervalMs = 100;
+constexpr int kTrickleGapMs = 50;
 
 Bytes dataFrame(const Bytes& payload) {
     const size_t len = payload.size() + 7;
@@ -291,7 +293,24 @@ public:
             awaitClose();
             return true;
         }
+        if (options_.floodAt == step) {
+            flood();
+            return true;
+        }
         return false;
+    }
+
+    // Empty data frames, each well within any time-out, until the client
+    // gives up and closes.
+    void flood() {
+        const Bytes empty = dataFrame({});
+        for (int waited = 0; waited < kWaitMs; waited += kFloodIntervalMs) {
+            LoopbackServer::writeAll(fd_, empty);
+            if (LoopbackServer::waitForClose(fd_, kFloodIntervalMs)) {
+                log_.closedByClient = true;
+                return;
+            }
+        }
     }
 
     bool handshake() {
@@ -425,7 +444,18 @@ private:
             frames.insert(frames.end(), frame.begin(), frame.end());
             pos += size;
         }
-        LoopbackServer::writeAll(fd_, frames);
+        if (!trickling_) {
+            LoopbackServer::writeAll(fd_, frames);
+            return;
+        }
+        // Every byte ends a single wait of the client, none the whole answer.
+        for (uint8_t b : frames) {
+            LoopbackServer::writeAll(fd_, Bytes{b});
+            if (LoopbackServer::waitForClose(fd_, kTrickleGapMs)) {
+                log_.closedByClient = true;
+                return;
+            }
+        }
     }
 
     // Moves every decrypted byte into `plain`. False when the client closed
@@ -476,6 +506,12 @@ private:
             }
             return true;
         case PeerReply::Kind::RawFrame: LoopbackServer::writeAll(fd_, dataFrame(reply.bytes)); return true;
+        case PeerReply::Kind::Trickle: {
+            trickling_ = true;
+            const bool ok = write(reply.bytes.data(), reply.bytes.size());
+            trickling_ = false;
+            return ok;
+        }
         case PeerReply::Kind::CloseNotify:
             SSL_shutdown(ssl_);
             sendPending(false);
@@ -511,6 +547,7 @@ private:
     SSL* ssl_;
     BIO* in_;   // what the client sent, for the engine to read
     BIO* out_;  // what the engine wrote, for the peer to send
+    bool trickling_ = false;
 };
 
 }  // namespace

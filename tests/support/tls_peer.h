@@ -33,6 +33,7 @@ struct PeerReply {
         Tls,                // the bytes, written through TLS
         SingleByteRecords,  // the bytes, one TLS record (and one frame) per byte
         RawFrame,           // the bytes as one data frame outside TLS
+        Trickle,            // the bytes through TLS, the frames then sent one byte per write, 50 ms apart
         CloseNotify,        // a TLS closure alert; then wait for the client to close
         Close,              // close the TCP connection at once
     };
@@ -42,6 +43,7 @@ struct PeerReply {
     static PeerReply tls(Bytes b) { return {Kind::Tls, std::move(b)}; }
     static PeerReply singleByteRecords(Bytes b) { return {Kind::SingleByteRecords, std::move(b)}; }
     static PeerReply rawFrame(Bytes b) { return {Kind::RawFrame, std::move(b)}; }
+    static PeerReply trickle(Bytes b) { return {Kind::Trickle, std::move(b)}; }
     static PeerReply closeNotify() { return {Kind::CloseNotify, {}}; }
     static PeerReply close() { return {Kind::Close, {}}; }
 };
@@ -86,6 +88,9 @@ struct TlsPeerOptions {
     // (hold the connection until the client closes it).
     std::optional<PeerStep> closeAt;
     std::optional<PeerStep> silentAt;
+    // On reaching the step: send an empty data frame every 100 ms, and
+    // nothing else, until the client closes (or 5 s have passed).
+    std::optional<PeerStep> floodAt;
     // Answers session set-up and the limits read by itself; nullopt leaves
     // every request to the scripted replies.
     std::optional<PeerSession> session = PeerSession{};

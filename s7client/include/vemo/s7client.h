@@ -6,7 +6,26 @@
  * controller at a time. Every operation returns an unsigned 8-bit result code
  * (`S7_OK` is 0) and hands results back through out-parameters. The library
  * keeps no message texts, takes no locks, starts no threads and throws no
- * exceptions; a handle must be used by one thread at a time.
+ * exceptions; a handle must be used by one thread at a time (the one
+ * exception is vemoc_s7_client_abort).
+ *
+ * Time: every call that talks to the controller ends within a bound that
+ * follows from the time-out given to connect, however the controller
+ * answers - slowly, a byte at a time, with empty frames or not at all:
+ * - vemoc_s7_client_connect within 4 x timeout_ms, each single wait within
+ *   timeout_ms (a host that accepts nothing costs timeout_ms per address);
+ * - every later call within timeout_ms per request it sends, the request
+ *   and its whole answer together: a read is one request, a listing of the
+ *   data blocks 1 + (blocks / item limit, rounded up), the first browse of a
+ *   connection one and the later ones none.
+ * Past the bound the call gives S7_ERR_TIMEOUT (connect gives S7_ERR_TLS
+ * for a handshake that does not complete in time).
+ *
+ * Connection loss: a call that fails in a way that leaves the connection
+ * unusable - a time-out, the controller closing, a transport or TLS
+ * failure, a malformed frame - closes it, and vemoc_s7_client_get_state
+ * says S7_CLIENT_DISCONNECTED from then on. An answer that refuses only the
+ * request (an error in a read or an explore) leaves the connection as it is.
  *
  * Two prefixes: vemoc_s7_client_* for the operations on a handle, s7_* for
  * the records they hand out and take and the process-wide settings. Only
@@ -84,14 +103,25 @@ typedef struct vemoc_s7_client vemoc_s7_client;
  * vemoc_s7_client_free. */
 S7_API vemoc_s7_client* vemoc_s7_client_new(void);
 
-/* Disconnects, then releases the handle. Null is allowed. */
+/* Disconnects, then releases the handle. Null is allowed. No other thread
+ * may be inside a call on the handle, vemoc_s7_client_abort included. */
 S7_API void vemoc_s7_client_free(vemoc_s7_client* client);
 
 /*
+ * Cuts short the call another thread is making on this handle: shuts the
+ * connection's socket down, so that the call returns promptly with an error
+ * and leaves the handle disconnected. The only function that may be called
+ * while another thread is inside a call on the same handle; it only
+ * touches the socket and never blocks. Without a call in flight, the next
+ * call fails the same way (a connect starts afresh). Null is allowed.
+ */
+S7_API void vemoc_s7_client_abort(vemoc_s7_client* client);
+
+/*
  * Connects to the controller at `host` (dotted IPv4, IPv6 or a host name) and
- * `port`. Closes whatever an earlier connection left open first. Every single
- * wait for the socket is bounded by `timeout_ms`; the whole connect can take
- * several multiples of it (each resolved address, each send and receive).
+ * `port`. Closes whatever an earlier connection left open first. Each single
+ * wait for the socket ends within `timeout_ms`, the whole connect within
+ * 4 x `timeout_ms` (see Time above); later calls use the same time-out.
  *
  * Returns S7_OK, or: S7_ERR_ARGUMENT (null handle or host, port 0; the handle
  * is not touched), S7_ERR_NO_MEMORY, S7_ERR_CONNECT, S7_ERR_TIMEOUT,
