@@ -121,6 +121,7 @@ s7_status s7_client_finish(vemoc_s7_client* client, s7_status status) {
     // and the handle says so instead of failing every later call.
     if (client->session != nullptr && client->session->broken != 0) {
         vemoc_s7_client_disconnect(client);
+        client->loss = s7_result(status);
     }
     return status;
 }
@@ -156,6 +157,7 @@ void vemoc_s7_client_disconnect(vemoc_s7_client* client) {
     s7_session_free(client->session);
     client->session = nullptr;
     client->state = S7_CLIENT_DISCONNECTED;
+    client->loss = S7_OK;
 }
 
 void vemoc_s7_client_free(vemoc_s7_client* client) {
@@ -177,11 +179,17 @@ uint8_t vemoc_s7_client_connect(vemoc_s7_client* client, const char* host, uint1
     if (client == nullptr || host == nullptr || port == 0) {
         return S7_ERR_ARGUMENT;
     }
-    return s7_result(connectStack(client, host, port, timeout_ms));
+    const uint8_t rc = s7_result(connectStack(client, host, port, timeout_ms));
+    client->loss = rc;
+    return rc;
 }
 
 uint8_t vemoc_s7_client_get_state(const vemoc_s7_client* client) {
     return client != nullptr ? client->state : static_cast<uint8_t>(S7_CLIENT_DISCONNECTED);
+}
+
+uint8_t vemoc_s7_client_get_loss(const vemoc_s7_client* client) {
+    return client != nullptr ? client->loss : static_cast<uint8_t>(S7_OK);
 }
 
 const char* vemoc_s7_client_get_plc_type(const vemoc_s7_client* client) { return client->plc_type; }

@@ -33,6 +33,7 @@ struct vemoc_s7_client {
     s7_tls_channel* tls;         /* owned; borrows transport */
     s7_session* session;         /* owned; borrows tls */
     uint8_t state;               /* S7_CLIENT_* */
+    uint8_t loss;                /* public code of what closed the connection; S7_OK if nothing did */
     uint32_t max_read_items;     /* items one read request may carry */
     uint32_t aux_item_limit;     /* second limit the controller reports */
     uint32_t timeout_ms;         /* of the last successful connect */

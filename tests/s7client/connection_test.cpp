@@ -59,6 +59,7 @@ struct OneItem {
 struct ReadOutcome {
     uint8_t rc;
     uint8_t state;
+    uint8_t loss;
     long long ms;
 };
 
@@ -73,6 +74,7 @@ ReadOutcome connectAndRead(TlsPeer& peer, uint32_t timeoutMs) {
     o.rc = vemoc_s7_client_read(client, item.items, 1, &values);
     o.ms = msSince(start);
     o.state = vemoc_s7_client_get_state(client);
+    o.loss = vemoc_s7_client_get_loss(client);
     if (values != nullptr) {
         s7_value_free(values[0]);
         s7_free(values);
@@ -176,6 +178,8 @@ TEST(ConnectionLoss, TheHandleIsDisconnectedAfterAFailureOfTheConnectionAndOnlyT
         const ReadOutcome o = connectAndRead(peer, kShortTimeoutMs);
         EXPECT_EQ(o.rc, c.expected);
         EXPECT_EQ(o.state, c.state);
+        // The handle remembers why it lost the connection.
+        EXPECT_EQ(o.loss, c.state == S7_CLIENT_CONNECTED ? uint8_t{S7_OK} : c.expected);
         peer.join();
     }
 }

@@ -139,6 +139,12 @@ S7_API void vemoc_s7_client_disconnect(vemoc_s7_client* client);
 /* The connection state (S7_CLIENT_*); S7_CLIENT_DISCONNECTED for null. */
 S7_API uint8_t vemoc_s7_client_get_state(const vemoc_s7_client* client);
 
+/* Why the handle is disconnected: the result code of the failed connect or
+ * of the call that closed the connection (see Connection loss above);
+ * S7_OK after vemoc_s7_client_disconnect, a successful connect, or for
+ * null. */
+S7_API uint8_t vemoc_s7_client_get_loss(const vemoc_s7_client* client);
+
 /* The controller type text of the last successful set-up (NUL-terminated,
  * empty before the first connect). Owned by the handle, valid while it
  * lives. The handle must not be null. */
