@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 #include <thread>
 
@@ -18,18 +17,6 @@ using vemo::sim::ControllerSettings;
 using vemo::sim::Fault;
 using vemo::sim::Program;
 using vemo::sim::Server;
-
-// Waits for something the simulator's threads do on their own time; the
-// bound only keeps a failing test from hanging.
-template <typename Condition>
-bool eventually(Condition condition) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 ControllerSettings withFault(const char* name) {
     ControllerSettings s;
