@@ -170,10 +170,11 @@ struct Server::Tls {
 // One client connection, served on its own thread.
 class Connection {
 public:
-    Connection(Server& server, int fd, int index)
+    Connection(Server& server, int fd, int index, const std::atomic<bool>& dropped)
         : server_(server),
           fd_(fd),
           index_(index),
+          dropped_(dropped),
           fault_(server.options_.controller.fault),
           session_(server.model_, kFirstSessionId + static_cast<uint32_t>(index - 1), [&server] {
               return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
@@ -222,7 +223,8 @@ public:
     }
 
 private:
-    bool stopping() const { return server_.stop_.load(); }
+    // The server stops, or dropConnections() ended this connection.
+    bool stopping() const { return server_.stop_.load() || dropped_.load(); }
 
     // Waits until the socket is readable (POLLIN) or takes more bytes
     // (POLLOUT); false on stop. Writes wait too: a client that stops reading
@@ -484,6 +486,7 @@ private:
     Server& server_;
     int fd_;
     int index_;
+    const std::atomic<bool>& dropped_;
     const Fault& fault_;
     Session session_;
     SSL* ssl_ = nullptr;
@@ -600,23 +603,50 @@ void Server::acceptLoop() {
         ++live_;
         std::lock_guard<std::mutex> lock(workersMutex_);
         Worker& w = workers_.emplace_back();
-        w.thread = std::thread([this, fd, index, &w] {
-            serve(fd, index);
+        w.fd = fd;
+        w.index = index;
+        w.thread = std::thread([this, &w] {
+            serve(w);
             --live_;
             w.done = true;
         });
     }
 }
 
-void Server::serve(int fd, int index) {
+void Server::serve(Worker& w) {
+    const int fd = w.fd;
+    const int index = w.index;
     say("connection " + std::to_string(index) + ": opened");
     try {
-        Connection(*this, fd, index).run();
+        Connection(*this, fd, index, w.dropped).run();
     } catch (const std::exception& e) {
         say("connection " + std::to_string(index) + ": " + e.what());
     }
+    {
+        // From here on dropConnections() leaves the descriptor alone: once
+        // closed, its number may belong to a new connection.
+        std::lock_guard<std::mutex> lock(socketsMutex_);
+        w.fd = -1;
+    }
     ::close(fd);
     say("connection " + std::to_string(index) + ": closed");
+}
+
+size_t Server::dropConnections() {
+    size_t dropped = 0;
+    std::lock_guard<std::mutex> workers(workersMutex_);
+    std::lock_guard<std::mutex> sockets(socketsMutex_);
+    for (Worker& w : workers_) {
+        if (w.fd < 0 || w.dropped) continue;
+        // Both directions end now, whatever the connection's thread is
+        // doing: the client reads the end of the stream, and the thread
+        // sees it at its next wait and closes the descriptor itself.
+        w.dropped = true;
+        ::shutdown(w.fd, SHUT_RDWR);
+        say("connection " + std::to_string(w.index) + ": dropped on demand");
+        ++dropped;
+    }
+    return dropped;
 }
 
 std::vector<ReceivedRequest> Server::requests() const {
