@@ -107,14 +107,19 @@ ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutMs) {
     return result;
 }
 
-BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv, int timeoutMs) {
+BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv, int timeoutMs, Errors errors) {
     int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) {
+    int err[2] = {-1, STDERR_FILENO};
+    if (::pipe2(out, O_CLOEXEC) != 0 || (errors == Errors::Captured && ::pipe2(err, O_CLOEXEC) != 0)) {
         throw std::runtime_error("pipe failed");
     }
-    pid_ = spawn(argv, out[1], STDERR_FILENO);
+    pid_ = spawn(argv, out[1], err[1]);
     ::close(out[1]);
     outFd_ = out[0];
+    if (errors == Errors::Captured) {
+        ::close(err[1]);
+        errFd_ = err[0];
+    }
 
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     char c = 0;
@@ -147,6 +152,22 @@ std::string BackgroundProcess::readOutput(int timeoutMs) {
     return std::exchange(pending_, {});
 }
 
+std::string BackgroundProcess::errorLine(int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    char c = 0;
+    while (errFd_ >= 0 && msLeft(deadline) > 0) {
+        pollfd pfd{errFd_, POLLIN, 0};
+        if (::poll(&pfd, 1, msLeft(deadline)) <= 0 || ::read(errFd_, &c, 1) != 1) {
+            break;
+        }
+        if (c == '\n') {
+            return std::exchange(errPending_, {});
+        }
+        errPending_.push_back(c);
+    }
+    return {};
+}
+
 int BackgroundProcess::stop(int signal, int timeoutMs) {
     if (!reaped_) {
         ::kill(pid_, signal);
@@ -159,6 +180,9 @@ BackgroundProcess::~BackgroundProcess() {
     stop(SIGKILL, 5000);
     if (outFd_ >= 0) {
         ::close(outFd_);
+    }
+    if (errFd_ >= 0) {
+        ::close(errFd_);
     }
 }
 

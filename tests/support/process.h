@@ -21,9 +21,14 @@ ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutMs = 6
 
 class BackgroundProcess {
 public:
+    // Where the program's standard error goes: the test's own, or a pipe
+    // that errorLine() reads (keep the program quiet enough for it then).
+    enum class Errors { Shown, Captured };
+
     // Starts the program and waits up to timeoutMs for its first line of
     // standard output, which firstLine() then returns (empty when none came).
-    explicit BackgroundProcess(const std::vector<std::string>& argv, int timeoutMs = 10000);
+    explicit BackgroundProcess(const std::vector<std::string>& argv, int timeoutMs = 10000,
+                               Errors errors = Errors::Shown);
     ~BackgroundProcess();
     BackgroundProcess(const BackgroundProcess&) = delete;
     BackgroundProcess& operator=(const BackgroundProcess&) = delete;
@@ -35,10 +40,15 @@ public:
     // Reads what the process printed after its first line, until it ends or
     // timeoutMs pass.
     std::string readOutput(int timeoutMs);
+    // The next line of standard error (Errors::Captured), without its line
+    // end; empty when none is complete within timeoutMs.
+    std::string errorLine(int timeoutMs);
 
 private:
     pid_t pid_ = -1;
     int outFd_ = -1;
+    int errFd_ = -1;
+    std::string errPending_;
     std::string firstLine_;
     std::string pending_;
     int exitCode_ = -1;

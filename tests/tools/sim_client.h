@@ -1,7 +1,7 @@
 // What the integration tests share: a controller simulator on a free
 // loopback port (real TCP, real TLS 1.3), a client handle that frees itself,
-// and block and symbol lists that release themselves, all through the
-// library's public interface.
+// block and symbol lists that release themselves, all through the library's
+// public interface, and a patient wait for the simulator's threads.
 #pragma once
 
 #include "Program.h"
@@ -11,10 +11,12 @@
 #include <vemo/s7client.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vemo::test {
@@ -41,6 +43,18 @@ inline std::unique_ptr<sim::Server> startSim(sim::Program program, sim::Controll
     options.controller = std::move(controller);
     options.record = record;
     return std::make_unique<sim::Server>(std::move(program), std::move(options));
+}
+
+// Waits for something the simulator's threads do on their own time; the
+// bound only keeps a failing test from hanging.
+template <typename Condition>
+bool eventually(Condition condition) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 inline uint8_t connectTo(vemoc_s7_client* c, const sim::Server& server, uint32_t timeoutMs = kTimeoutMs) {

@@ -1,12 +1,11 @@
 // Connect against the simulated controller: the limits and session level it
 // reports and what the handle keeps of them, the bytes of the connect-time
 // messages as the controller receives them, reconnecting a connected handle,
-// and several clients on one simulator.
+// several clients on one simulator, and connections the simulator drops.
 #include "sim_client.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 #include <thread>
 
@@ -18,18 +17,6 @@ using vemo::sim::ControllerSettings;
 using vemo::sim::Fault;
 using vemo::sim::Program;
 using vemo::sim::Server;
-
-// Waits for something the simulator's threads do on their own time; the
-// bound only keeps a failing test from hanging.
-template <typename Condition>
-bool eventually(Condition condition) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 ControllerSettings withFault(const char* name) {
     ControllerSettings s;
@@ -227,6 +214,38 @@ TEST(SimConnect, SeveralClientsAreServedAtOnceUpToTheBound) {
     EXPECT_TRUE(eventually([&] { return connectTo(c.get(), server) == S7_OK; }));
     Blocks blocks;
     EXPECT_EQ(vemoc_s7_client_list_datablocks(b.get(), &blocks.list), S7_OK) << "b was served all along";
+}
+
+TEST(SimConnect, DroppedConnectionsEndUnderTheirClientsWhileTheServerServesOn) {
+    // Every connection's fifth request (the listing's explore) goes
+    // unanswered, so that one client can be caught waiting for an answer.
+    ControllerSettings settings;
+    settings.fault = Fault::parse("stall-at-request", 5);
+    const auto server = startSim(Program::builtIn(), settings, true);
+    const Client waiting = newClient();
+    const Client idle = newClient();
+    ASSERT_EQ(connectTo(waiting.get(), *server), S7_OK);
+    ASSERT_EQ(connectTo(idle.get(), *server), S7_OK);
+    uint8_t rc = 0xFF;
+    std::thread listing([&] {
+        Blocks blocks;
+        rc = vemoc_s7_client_list_datablocks(waiting.get(), &blocks.list);
+    });
+    const bool parked = eventually([&] { return server->requests().size() == 4u + 4u + 1u; });
+
+    EXPECT_EQ(server->dropConnections(), 2u);
+    listing.join();
+    ASSERT_TRUE(parked);
+    EXPECT_EQ(rc, S7_ERR_NOT_CONNECTED) << "the end of the connection, not the time-out";
+    Blocks blocks;
+    EXPECT_EQ(vemoc_s7_client_list_datablocks(idle.get(), &blocks.list), S7_ERR_NOT_CONNECTED);
+    EXPECT_TRUE(eventually([&] { return server->connectionsOpen() == 0; }));
+    EXPECT_EQ(server->dropConnections(), 0u) << "none is left to drop";
+
+    // The server listens on: both handles connect again.
+    EXPECT_EQ(connectTo(waiting.get(), *server), S7_OK);
+    EXPECT_EQ(connectTo(idle.get(), *server), S7_OK);
+    EXPECT_EQ(server->connectionsAccepted(), 4);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The vemo-s7-sim program as a user starts it: the ready line with the port
 // it picked, its options reaching the controller a client sees, a clean end
-// on SIGTERM and SIGINT, and clear errors with a non-zero exit for a port in
-// use, a program it cannot load and arguments it does not take.
+// on SIGTERM and SIGINT, dropped connections on SIGUSR1, and clear errors
+// with a non-zero exit for a port in use, a program it cannot load and
+// arguments it does not take.
 #include "process.h"
 #include "sim_client.h"
 
@@ -60,6 +61,26 @@ TEST(SimProcess, ListensOnAFreePortAndEndsCleanlyOnSigtermAndSigint) {
         // A client still connected does not hold the simulator up.
         EXPECT_EQ(sim.stop(signal), 0);
     }
+}
+
+TEST(SimProcess, Sigusr1DropsEveryConnectionSaysSoAndServesOn) {
+    BackgroundProcess sim({kSim, "--port", "0"}, 10000, BackgroundProcess::Errors::Captured);
+    const uint16_t port = listeningPort(sim.firstLine());
+    ASSERT_NE(port, 0) << sim.firstLine();
+    const Client client = newClient();
+    ASSERT_EQ(vemoc_s7_client_connect(client.get(), "127.0.0.1", port, kTimeoutMs), S7_OK);
+
+    ASSERT_EQ(::kill(sim.pid(), SIGUSR1), 0);
+    EXPECT_EQ(sim.errorLine(kTimeoutMs), "vemo-s7-sim: SIGUSR1, dropped 1 connection");
+    Blocks lost;
+    EXPECT_EQ(vemoc_s7_client_list_datablocks(client.get(), &lost.list), S7_ERR_NOT_CONNECTED);
+
+    // Still listening: the handle connects again and is served.
+    ASSERT_EQ(vemoc_s7_client_connect(client.get(), "127.0.0.1", port, kTimeoutMs), S7_OK);
+    Blocks blocks;
+    EXPECT_EQ(vemoc_s7_client_list_datablocks(client.get(), &blocks.list), S7_OK);
+    EXPECT_EQ(blocks.list.count, 3u + 5u);
+    EXPECT_EQ(sim.stop(SIGTERM), 0);
 }
 
 TEST(SimProcess, AnIPv6AddressIsShownInBracketsAndServed) {

@@ -23,6 +23,32 @@ constexpr StepName kSteps[] = {
     {"request", Step::Request, "the N-th request after the handshake (--fault-arg N, default 1)"},
 };
 
+// The faults that act at one step, each with every step of kSteps.
+struct StepFault {
+    const char* prefix;
+    FaultKind kind;
+};
+
+constexpr StepFault kStepFaults[] = {
+    {"close-at-", FaultKind::CloseAt},
+    {"stall-at-", FaultKind::StallAt},
+    {"flood-at-", FaultKind::FloodAt},
+    {"trickle-at-", FaultKind::TrickleAt},
+};
+
+std::string describe(FaultKind kind, const char* what) {
+    const std::string flood = std::to_string(kFloodInterval.count());
+    const std::string trickle = std::to_string(kTrickleInterval.count());
+    switch (kind) {
+    case FaultKind::CloseAt: return std::string("close the connection on ") + what;
+    case FaultKind::StallAt: return std::string("never answer ") + what;
+    case FaultKind::FloodAt: return "send an empty data frame every " + flood + " ms instead of answering " + what;
+    case FaultKind::TrickleAt:
+        return std::string("from ") + what + " on, send every byte on its own, " + trickle + " ms apart";
+    default: return what;
+    }
+}
+
 struct Simple {
     const char* name;
     FaultKind kind;
@@ -64,14 +90,14 @@ constexpr Simple kSimple[] = {
 Fault Fault::parse(std::string_view name, std::optional<uint64_t> arg) {
     Fault f;
     f.arg = arg.value_or(0);
-    for (const char* prefix : {"close-at-", "stall-at-"}) {
-        const std::string_view p(prefix);
+    for (const StepFault& sf : kStepFaults) {
+        const std::string_view p(sf.prefix);
         if (name.substr(0, p.size()) != p) {
             continue;
         }
         for (const StepName& s : kSteps) {
             if (name.substr(p.size()) == s.name) {
-                f.kind = p == "close-at-" ? FaultKind::CloseAt : FaultKind::StallAt;
+                f.kind = sf.kind;
                 f.step = s.step;
                 return f;
             }
@@ -99,11 +125,10 @@ Fault Fault::parse(std::string_view name, std::optional<uint64_t> arg) {
 const std::vector<FaultInfo>& faultTable() {
     static const std::vector<FaultInfo> table = [] {
         std::vector<FaultInfo> t;
-        for (const StepName& s : kSteps) {
-            t.push_back({std::string("close-at-") + s.name, std::string("close the connection on ") + s.what});
-        }
-        for (const StepName& s : kSteps) {
-            t.push_back({std::string("stall-at-") + s.name, std::string("never answer ") + s.what});
+        for (const StepFault& sf : kStepFaults) {
+            for (const StepName& s : kSteps) {
+                t.push_back({std::string(sf.prefix) + s.name, describe(sf.kind, s.what)});
+            }
         }
         for (const Simple& s : kSimple) {
             t.push_back({s.name, s.what});

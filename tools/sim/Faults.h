@@ -1,8 +1,10 @@
 // The ways the simulated controller can misbehave on purpose, so that tests
 // (and users) can see what the client makes of a controller that closes,
-// stalls, refuses or sends something malformed. One fault per simulator.
+// stalls, floods the connection with empty frames, trickles its bytes,
+// refuses or sends something malformed. One fault per simulator.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -27,6 +29,8 @@ enum class FaultKind {
     None,
     CloseAt,              // close the connection when the step arrives
     StallAt,              // never answer the step; hold the connection
+    FloodAt,              // never answer the step; send empty data frames instead, one per kFloodInterval
+    TrickleAt,            // from the step on, send every byte on its own, one per kTrickleInterval
     Delay,                // answer everything N ms late
     Tls12Only,            // a TLS server that speaks TLS 1.2 only
     TlsStartError,        // the TLS-start reply has bit 62 of its return value set
@@ -46,15 +50,25 @@ enum class FaultKind {
     HostileCount,         // the first data block has an array of N (default 2^32 - 1) elements
 };
 
+// A flooding controller sends one empty data frame this often: often enough
+// that a client waiting for data sees traffic on the connection within any
+// usual time-out, and yet never an answer.
+constexpr std::chrono::milliseconds kFloodInterval{500};
+// A trickling controller sends one byte this often: every wait of a client
+// sees a byte come, while a whole answer takes many seconds.
+constexpr std::chrono::milliseconds kTrickleInterval{100};
+
 struct Fault {
     FaultKind kind = FaultKind::None;
     Step step = Step::Request;
     uint64_t arg = 0;
 
-    // True when the fault closes or stalls at `step` (for Step::Request:
-    // when `request` is the fault's argument).
+    // True when the fault closes, stalls, floods or starts to trickle at
+    // `step` (for Step::Request: when `request` is the fault's argument).
     bool closesAt(Step s, uint64_t request = 0) const { return matches(FaultKind::CloseAt, s, request); }
     bool stallsAt(Step s, uint64_t request = 0) const { return matches(FaultKind::StallAt, s, request); }
+    bool floodsAt(Step s, uint64_t request = 0) const { return matches(FaultKind::FloodAt, s, request); }
+    bool tricklesFrom(Step s, uint64_t request = 0) const { return matches(FaultKind::TrickleAt, s, request); }
     // The first request (1-based) a response fault applies to.
     uint64_t fromRequest() const { return arg == 0 ? 1 : arg; }
 

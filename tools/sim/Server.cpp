@@ -38,6 +38,8 @@ constexpr size_t kTlsRecordHeader = 5;
 // Session ids the create-object replies hand out, one per connection.
 constexpr uint32_t kFirstSessionId = 0x380;
 
+using Clock = std::chrono::steady_clock;
+
 Bytes dataFrame(const uint8_t* payload, size_t n) {
     const size_t len = n + S7_ISO_HEADER_SIZE;
     Bytes frame = {S7_TPKT_VERSION,
@@ -47,7 +49,7 @@ Bytes dataFrame(const uint8_t* payload, size_t n) {
                    S7_COTP_DATA_HEADER_LENGTH,
                    S7_COTP_DATA,
                    S7_COTP_END_OF_TSDU};
-    frame.insert(frame.end(), payload, payload + n);
+    if (n > 0) frame.insert(frame.end(), payload, payload + n);
     return frame;
 }
 
@@ -168,10 +170,11 @@ struct Server::Tls {
 // One client connection, served on its own thread.
 class Connection {
 public:
-    Connection(Server& server, int fd, int index)
+    Connection(Server& server, int fd, int index, const std::atomic<bool>& dropped)
         : server_(server),
           fd_(fd),
           index_(index),
+          dropped_(dropped),
           fault_(server.options_.controller.fault),
           session_(server.model_, kFirstSessionId + static_cast<uint32_t>(index - 1), [&server] {
               return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
@@ -185,7 +188,7 @@ public:
     void run() {
         Bytes packet;
         if (!readPacket(packet) || packet.size() < 7 || packet[5] != S7_COTP_CONNECT_REQUEST) return;
-        if (stops(Step::ConnectRequest)) return;
+        if (endsAt(Step::ConnectRequest)) return;
         delay();
         // Connection confirm: LI 6, CC, destination and source reference, class 0.
         if (!send({S7_TPKT_VERSION, 0x00, 0x00, 0x0B, 0x06, S7_COTP_CONNECT_CONFIRM, 0x00, 0x01, 0x00, 0x01, 0x00})) {
@@ -197,7 +200,7 @@ public:
             start[7] != (S7_FN_TLS_START >> 8) || start[8] != (S7_FN_TLS_START & 0xFF)) {
             return;
         }
-        if (stops(Step::TlsStart)) return;
+        if (endsAt(Step::TlsStart)) return;
         delay();
         const Bytes reply = tlsStartReply(fault_.kind == FaultKind::TlsStartError);
         if (!send(dataFrame(reply.data(), reply.size()))) return;
@@ -220,7 +223,8 @@ public:
     }
 
 private:
-    bool stopping() const { return server_.stop_.load(); }
+    // The server stops, or dropConnections() ended this connection.
+    bool stopping() const { return server_.stop_.load() || dropped_.load(); }
 
     // Waits until the socket is readable (POLLIN) or takes more bytes
     // (POLLOUT); false on stop. Writes wait too: a client that stops reading
@@ -250,16 +254,31 @@ private:
         return true;
     }
 
+    // Sleeps until `until`, in slices; false on stop.
+    bool pauseUntil(Clock::time_point until) {
+        while (!stopping()) {
+            const auto now = Clock::now();
+            if (now >= until) return true;
+            std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::milliseconds(kSliceMs), until - now));
+        }
+        return false;
+    }
+
     bool send(const Bytes& bytes) {
         size_t sent = 0;
         while (sent < bytes.size()) {
+            // A trickle sends one byte at a time, each kTrickleInterval after
+            // the one before, whichever message it belongs to.
+            if (trickling_ && !pauseUntil(lastSend_ + kTrickleInterval)) return false;
             if (!waitFor(POLLOUT)) return false;
-            const ssize_t r = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+            const size_t n = trickling_ ? 1 : bytes.size() - sent;
+            const ssize_t r = ::send(fd_, bytes.data() + sent, n, MSG_NOSIGNAL | MSG_DONTWAIT);
             if (r <= 0) {
                 if (r < 0 && (errno == EINTR || errno == EAGAIN)) continue;
                 return false;
             }
             sent += static_cast<size_t>(r);
+            lastSend_ = Clock::now();
         }
         return true;
     }
@@ -288,28 +307,57 @@ private:
         }
     }
 
-    // True when a fault ends the connection at this step (after holding it,
-    // for a stall).
-    bool stops(Step step, uint64_t request = 0) {
+    // Instead of any answer: an empty data frame every kFloodInterval until
+    // the client closes the connection (what it sends meanwhile is read and
+    // dropped) or the server stops. A client that takes any traffic for
+    // progress waits for ever; one with a deadline gives up at it.
+    void flood() {
+        const Bytes empty = dataFrame(nullptr, 0);
+        uint8_t scratch[4096];
+        for (;;) {
+            if (!send(empty)) return;
+            const auto next = Clock::now() + kFloodInterval;
+            for (auto now = Clock::now(); now < next; now = Clock::now()) {
+                if (stopping()) return;
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count();
+                pollfd p{fd_, POLLIN, 0};
+                const int r = ::poll(&p, 1, static_cast<int>(std::min<int64_t>(kSliceMs, left + 1)));
+                if (r > 0 && ::recv(fd_, scratch, sizeof scratch, 0) <= 0) return;
+                if (r < 0 && errno != EINTR) return;
+            }
+        }
+    }
+
+    // Plays the fault of `step` as the step arrives. True when the
+    // connection ends here: closed at once, or after holding it (a stall)
+    // or flooding it until the client or the server ends it. A trickle
+    // starts here and slows every send after it.
+    bool endsAt(Step step, uint64_t request = 0) {
+        const std::string who = "connection " + std::to_string(index_);
         if (fault_.closesAt(step, request)) {
-            server_.say("connection " + std::to_string(index_) + ": closing on purpose");
+            server_.say(who + ": closing on purpose");
             return true;
         }
         if (fault_.stallsAt(step, request)) {
-            server_.say("connection " + std::to_string(index_) + ": stalling on purpose");
+            server_.say(who + ": stalling on purpose");
             hold();
             return true;
+        }
+        if (fault_.floodsAt(step, request)) {
+            server_.say(who + ": flooding with empty frames on purpose");
+            flood();
+            return true;
+        }
+        if (fault_.tricklesFrom(step, request) && !trickling_) {
+            server_.say(who + ": trickling on purpose");
+            trickling_ = true;
         }
         return false;
     }
 
     void delay() {
         if (fault_.kind != FaultKind::Delay) return;
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(fault_.arg);
-        while (!stopping() && std::chrono::steady_clock::now() < until) {
-            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-                std::chrono::milliseconds(kSliceMs), until - std::chrono::steady_clock::now()));
-        }
+        pauseUntil(Clock::now() + std::chrono::milliseconds(fault_.arg));
     }
 
     // One data frame from the client into the engine.
@@ -352,7 +400,7 @@ private:
             if (!receive()) return false;
             if (!helloSeen) {
                 helloSeen = true;
-                if (stops(Step::Handshake)) return false;
+                if (endsAt(Step::Handshake)) return false;
             }
         }
     }
@@ -422,7 +470,7 @@ private:
         server_.say("connection " + std::to_string(index_) + ": request " + std::to_string(number) + ", " +
                     functionName(request.function) + ", " + std::to_string(request.body.size()) + " body bytes");
         const Step step = session_.stepOf(request);
-        if ((step != Step::Request && stops(step)) || stops(Step::Request, number)) return false;
+        if ((step != Step::Request && endsAt(step)) || endsAt(Step::Request, number)) return false;
         delay();
         const Bytes response = session_.respond(request);
         const bool late = number >= fault_.fromRequest();
@@ -438,11 +486,14 @@ private:
     Server& server_;
     int fd_;
     int index_;
+    const std::atomic<bool>& dropped_;
     const Fault& fault_;
     Session session_;
     SSL* ssl_ = nullptr;
     BIO* in_ = nullptr;   // what the client sent, for the engine (owned by ssl_)
     BIO* out_ = nullptr;  // what the engine wrote, for the client (owned by ssl_)
+    bool trickling_ = false;
+    Clock::time_point lastSend_;  // when the last bytes went out
 };
 
 Server::Server(Program program, ServerOptions options)
@@ -552,23 +603,50 @@ void Server::acceptLoop() {
         ++live_;
         std::lock_guard<std::mutex> lock(workersMutex_);
         Worker& w = workers_.emplace_back();
-        w.thread = std::thread([this, fd, index, &w] {
-            serve(fd, index);
+        w.fd = fd;
+        w.index = index;
+        w.thread = std::thread([this, &w] {
+            serve(w);
             --live_;
             w.done = true;
         });
     }
 }
 
-void Server::serve(int fd, int index) {
+void Server::serve(Worker& w) {
+    const int fd = w.fd;
+    const int index = w.index;
     say("connection " + std::to_string(index) + ": opened");
     try {
-        Connection(*this, fd, index).run();
+        Connection(*this, fd, index, w.dropped).run();
     } catch (const std::exception& e) {
         say("connection " + std::to_string(index) + ": " + e.what());
     }
+    {
+        // From here on dropConnections() leaves the descriptor alone: once
+        // closed, its number may belong to a new connection.
+        std::lock_guard<std::mutex> lock(socketsMutex_);
+        w.fd = -1;
+    }
     ::close(fd);
     say("connection " + std::to_string(index) + ": closed");
+}
+
+size_t Server::dropConnections() {
+    size_t dropped = 0;
+    std::lock_guard<std::mutex> workers(workersMutex_);
+    std::lock_guard<std::mutex> sockets(socketsMutex_);
+    for (Worker& w : workers_) {
+        if (w.fd < 0 || w.dropped) continue;
+        // Both directions end now, whatever the connection's thread is
+        // doing: the client reads the end of the stream, and the thread
+        // sees it at its next wait and closes the descriptor itself.
+        w.dropped = true;
+        ::shutdown(w.fd, SHUT_RDWR);
+        say("connection " + std::to_string(w.index) + ": dropped on demand");
+        ++dropped;
+    }
+    return dropped;
 }
 
 std::vector<ReceivedRequest> Server::requests() const {

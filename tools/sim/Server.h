@@ -65,6 +65,12 @@ public:
     // Stops accepting, ends every connection and waits for their threads.
     void stop();
 
+    // Ends every connection being served, as a controller that loses its
+    // network would: each client sees its TCP connection end. The server
+    // keeps listening and serves new connections as before. Returns how
+    // many connections it ended.
+    size_t dropConnections();
+
     // What was received so far (with ServerOptions::record).
     std::vector<ReceivedRequest> requests() const;
     void clearRequests();
@@ -78,10 +84,13 @@ private:
     struct Worker {
         std::thread thread;
         std::atomic<bool> done{false};
+        int fd = -1;  // while the connection is served (guarded by socketsMutex_)
+        int index = 0;
+        std::atomic<bool> dropped{false};  // by dropConnections()
     };
 
     void acceptLoop();
-    void serve(int fd, int index);
+    void serve(Worker& w);
     void reap(bool all);
     void say(const std::string& line) const;
 
@@ -98,6 +107,7 @@ private:
     std::thread acceptThread_;
     std::mutex workersMutex_;
     std::list<Worker> workers_;
+    std::mutex socketsMutex_;  // taken after workersMutex_, never before
     mutable std::mutex requestsMutex_;
     std::vector<ReceivedRequest> requests_;
     mutable std::mutex logMutex_;

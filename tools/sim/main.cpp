@@ -1,6 +1,7 @@
 // vemo-s7-sim: a stand-in for an S7-1200/1500 controller on this machine.
 // Serves a program (built in, from a JSON file, or generated) to any number
-// of clients until SIGINT or SIGTERM.
+// of clients until SIGINT or SIGTERM; SIGUSR1 drops every connection, as a
+// controller that loses its network would, and serves on.
 #include "Faults.h"
 #include "Program.h"
 #include "Server.h"
@@ -102,6 +103,7 @@ int main(int argc, char** argv) {
         sigemptyset(&signals);
         sigaddset(&signals, SIGINT);
         sigaddset(&signals, SIGTERM);
+        sigaddset(&signals, SIGUSR1);
         pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
         Server server(std::move(program), options);
@@ -117,7 +119,13 @@ int main(int argc, char** argv) {
         std::cout << "listening on " << (v6 ? "[" + server.host() + "]" : server.host()) << ":" << server.port()
                   << std::endl;
         int received = 0;
-        sigwait(&signals, &received);
+        for (;;) {
+            sigwait(&signals, &received);
+            if (received != SIGUSR1) break;
+            const size_t dropped = server.dropConnections();
+            std::cerr << "vemo-s7-sim: SIGUSR1, dropped " << dropped << (dropped == 1 ? " connection" : " connections")
+                      << std::endl;
+        }
         if (verbose) {
             std::cerr << "vemo-s7-sim: " << (received == SIGINT ? "SIGINT" : "SIGTERM") << ", stopping" << std::endl;
         }
