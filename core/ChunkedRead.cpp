@@ -1,13 +1,18 @@
 #include "vemo/core/ChunkedRead.h"
 
-#include "vemo/core/ReadValues.h"
-
 #include <algorithm>
+#include <memory>
 #include <stdexcept>
 
 namespace vemo {
 
 namespace {
+
+// Releases the results of one read, each value and the array.
+struct ItemResultsFree {
+    std::uint32_t count;
+    void operator()(s7_item_result* results) const { s7_item_results_free(results, count); }
+};
 
 ReadResult failed(ReadResult::Status status, std::uint8_t code) {
     ReadResult result;
@@ -38,14 +43,18 @@ ReadResult readInChunks(vemoc_s7_client* client, std::span<const s7_item_address
     result.values.reserve(items.size());
     for (std::size_t start = 0; start < items.size(); start += limit) {
         const auto count = static_cast<std::uint32_t>(std::min<std::size_t>(limit, items.size() - start));
-        s7_value** values = nullptr;
-        if (const std::uint8_t code = calls.read(client, items.data() + start, count, &values); code != S7_OK) {
+        s7_item_result* each = nullptr;
+        if (const std::uint8_t code = calls.read(client, items.data() + start, count, &each); code != S7_OK) {
             return failed(ReadResult::Status::ReadFailed, code);
         }
-        if (values == nullptr) return failed(ReadResult::Status::NoValues, S7_OK);
-        const ReadValues owned(values, count);
+        if (each == nullptr) return failed(ReadResult::Status::NoValues, S7_OK);
+        const std::unique_ptr<s7_item_result, ItemResultsFree> owned(each, ItemResultsFree{count});
         for (std::uint32_t i = 0; i < count; ++i) {
-            result.values.push_back(describeValue(owned[i], datatypes[start + i]));
+            if (each[i].value == nullptr) {
+                result.values.push_back(ItemReading{{}, each[i].error});
+            } else {
+                result.values.push_back(ItemReading{describeValue(each[i].value, datatypes[start + i]), std::nullopt});
+            }
         }
     }
     result.status = ReadResult::Status::Read;

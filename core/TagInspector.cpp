@@ -30,34 +30,41 @@ std::int64_t steadyNanoseconds() {
 }  // namespace
 
 // What a refresh reads, taken on the UI thread: its own copies of the item
-// addresses (the rows' symbols may be released while it runs) and the data
-// types that decide how each value is shown.
+// addresses (rows may change while it runs), the data types that decide how
+// each value is shown, and which row each address belongs to.
 struct TagInspector::Snapshot {
-    std::vector<s7_item_address> addresses;
+    std::vector<std::vector<std::uint32_t>> paths;
+    std::vector<s7_item_address> addresses;  // borrow `paths`
     std::vector<std::uint8_t> datatypes;
+    std::vector<std::size_t> rows;
 
-    Snapshot() = default;
-    ~Snapshot() {
-        for (s7_item_address& address : addresses) {
-            s7_item_address_release(&address);
+    explicit Snapshot(const std::vector<InspectorRow>& all) {
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            if (all[i].state == RowState::Missing) continue;
+            paths.push_back(all[i].path);
+            addresses.push_back(s7_item_address{all[i].objectId, all[i].attributeId, nullptr, 0});
+            datatypes.push_back(all[i].datatype);
+            rows.push_back(i);
         }
-    }
-    Snapshot(const Snapshot&) = delete;
-    Snapshot& operator=(const Snapshot&) = delete;
-
-    // False when memory for a copy runs out.
-    bool take(const std::vector<InspectorRow>& rows) {
-        addresses.reserve(rows.size());
-        datatypes.reserve(rows.size());
-        for (const InspectorRow& row : rows) {
-            s7_item_address copy{};
-            if (s7_item_address_copy(&row.tag->address, &copy) != 0) return false;
-            addresses.push_back(copy);
-            datatypes.push_back(row.tag->datatype);
+        for (std::size_t k = 0; k < addresses.size(); ++k) {
+            addresses[k].path = paths[k].data();
+            addresses[k].path_count = static_cast<std::uint32_t>(paths[k].size());
         }
-        return true;
     }
 };
+
+namespace {
+
+// Points `row` at `tag`'s variable.
+void bindTo(InspectorRow& row, const s7_symbol& tag) {
+    row.datatype = tag.datatype;
+    row.typeName = s7_datatype_name(tag.datatype);
+    row.objectId = tag.address.object_id;
+    row.attributeId = tag.address.attribute_id;
+    row.path.assign(tag.address.path, tag.address.path + tag.address.path_count);
+}
+
+}  // namespace
 
 TagInspector::TagInspector(PlcConnection& connection, ThreadPool& pool, Hooks hooks)
     : connection_(&connection), hooks_(std::move(hooks)) {
@@ -76,17 +83,21 @@ TagInspector::TagInspector(PlcConnection& connection, ThreadPool& pool, Hooks ho
 TagInspector::~TagInspector() = default;
 
 void TagInspector::add(const s7_symbol* tag) {
-    if (tag == nullptr) return;
+    if (tag == nullptr || tag->name == nullptr) return;
+    const std::string_view name(tag->name);
     const bool present =
-        std::any_of(rows_.begin(), rows_.end(), [tag](const InspectorRow& row) { return row.tag == tag; });
+        std::any_of(rows_.begin(), rows_.end(), [name](const InspectorRow& row) { return row.name == name; });
     if (present) return;
-    rows_.push_back(InspectorRow{std::string_view(tag->name != nullptr ? tag->name : ""),
-                                 std::string_view(s7_datatype_name(tag->datatype)), std::string(), tag});
+    InspectorRow row;
+    row.name = name;
+    bindTo(row, *tag);
+    rows_.push_back(std::move(row));
     ++generation_;
 }
 
-void TagInspector::remove(const s7_symbol* tag) {
-    const auto it = std::find_if(rows_.begin(), rows_.end(), [tag](const InspectorRow& row) { return row.tag == tag; });
+void TagInspector::remove(std::string_view name) {
+    const auto it =
+        std::find_if(rows_.begin(), rows_.end(), [name](const InspectorRow& row) { return row.name == name; });
     if (it == rows_.end()) return;
     rows_.erase(it);
     ++generation_;
@@ -98,17 +109,38 @@ void TagInspector::clear() {
     ++generation_;
 }
 
+void TagInspector::rebind(const std::function<const s7_symbol*(const std::string&)>& find) {
+    for (InspectorRow& row : rows_) {
+        if (const s7_symbol* tag = find(row.name)) {
+            bindTo(row, *tag);
+            if (row.state == RowState::Missing) row.state = row.lastGood ? RowState::Stale : RowState::Waiting;
+        } else {
+            row.state = RowState::Missing;
+            row.refusal.reset();
+        }
+    }
+    // A refresh out with the old addresses must not be applied.
+    ++generation_;
+}
+
+void TagInspector::markStale() {
+    for (InspectorRow& row : rows_) {
+        if (row.state == RowState::Live) row.state = RowState::Stale;
+    }
+}
+
 void TagInspector::update() {
+    if (connection_->getState() != ConnectionState::Connected) {
+        // Lost or closed: what is shown is no longer live.
+        markStale();
+        return;
+    }
     const std::int64_t now = hooks_.now();
     if (refreshing_ || (lastRefresh_ != kNever && now - lastRefresh_ < kRefreshIntervalNs)) return;
     lastRefresh_ = now;
-    if (rows_.empty()) return;
 
-    auto snapshot = std::make_shared<Snapshot>();
-    if (!snapshot->take(rows_)) {
-        // Out of memory now; the next second tries again.
-        return;
-    }
+    auto snapshot = std::make_shared<Snapshot>(rows_);
+    if (snapshot->rows.empty()) return;
     refreshing_ = true;
     try {
         hooks_.submit([connection = connection_, calls = hooks_.calls, post = hooks_.post,
@@ -119,14 +151,14 @@ void TagInspector::update() {
                 result = refresh(connection, calls, *snapshot);
             } catch (const std::exception&) {
                 // The service's lock could not be taken, or memory ran out
-                // while formatting: the result stays NotRun and the previous
-                // texts stay.
+                // while formatting: the result stays NotRun and the rows
+                // turn stale.
             }
             // The worker never touches the inspector; the UI thread applies
-            // the texts if the inspector is still there.
-            post([alive, self, generation, result = std::move(result)]() mutable {
+            // the result if the inspector is still there.
+            post([alive, self, generation, rows = snapshot->rows, result = std::move(result)]() mutable {
                 if (alive.expired()) return;
-                self->apply(generation, std::move(result));
+                self->apply(generation, std::move(rows), std::move(result));
             });
         });
     } catch (const std::exception& e) {
@@ -146,15 +178,28 @@ ReadResult TagInspector::refresh(PlcConnection* connection, const ReadCalls& cal
     return result;
 }
 
-void TagInspector::apply(std::uint64_t generation, ReadResult result) {
+void TagInspector::apply(std::uint64_t generation, std::vector<std::size_t> rows, ReadResult result) {
     refreshing_ = false;
-    // A late result for rows that have changed since, a refresh that did not
-    // read, or a result that does not fit the rows: the previous texts stay.
-    if (!result.ok() || generation != generation_ || result.values.size() != rows_.size() || result.values.empty()) {
+    // A late result for rows that have changed since: the next refresh reads
+    // them anew.
+    if (generation != generation_) return;
+    if (!result.ok() || result.values.size() != rows.size()) {
+        markStale();
         return;
     }
-    for (std::size_t i = 0; i < rows_.size(); ++i) {
-        rows_[i].valueText = std::move(result.values[i].text);
+    const auto readAt = std::chrono::system_clock::now();
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        InspectorRow& row = rows_[rows[k]];
+        ItemReading& item = result.values[k];
+        if (item.refused) {
+            row.state = RowState::Refused;
+            row.refusal = item.refused;
+            continue;
+        }
+        row.valueText = std::move(item.value.text);
+        row.state = RowState::Live;
+        row.refusal.reset();
+        row.lastGood = readAt;
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include "Theme.h"
 #include "Views/InspectorView.h"
+#include "Views/MessageBarView.h"
 #include "Views/TopBarView.h"
 #include "Views/TreeView.h"
 #include "vemo/core/PlcConnection.h"
@@ -53,6 +54,12 @@ MainWindow::MainWindow(PlcConnection& service, ThreadPool& pool) {
     topBar_->setPreferredSize({0.0f, kTopBarHeight});
     topBar_->setMaxSize({static_cast<float>(kWidth), kTopBarHeight});
 
+    // Under the top bar while a connect failed or a lost connection is
+    // being reconnected; hidden otherwise.
+    messageBar_ = new MessageBarView(rootStack_, service);
+    messageBar_->setPreferredSize({0.0f, MessageBarView::kHeight});
+    messageBar_->setMaxSize({static_cast<float>(kWidth), MessageBarView::kHeight});
+
     // The content row: the tree view, the divider and the inspector, which
     // takes what the tree leaves.
     auto* content = new ui::Stack(rootStack_);
@@ -83,6 +90,8 @@ void MainWindow::onTick() noexcept {
     const int height = window_->getHeight();
     rootStack_->setPreferredSize({static_cast<float>(width), static_cast<float>(height)});
     topBar_->setMaxSize({static_cast<float>(width), kTopBarHeight});
+    messageBar_->setMaxSize({static_cast<float>(width), MessageBarView::kHeight});
+    messageBar_->sync();
 }
 
 }  // namespace vemo

@@ -15,6 +15,7 @@ namespace vemo {
 class InspectorView;
 class PlcConnection;
 class ThreadPool;
+class MessageBarView;
 class TopBarView;
 class TreeView;
 
@@ -46,12 +47,14 @@ public:
     ui::Window* window() const { return window_; }
     ui::Stack* rootStack() const { return rootStack_; }
     TopBarView* topBar() const { return topBar_; }
+    MessageBarView* messageBar() const { return messageBar_; }
     TreeView* treeView() const { return treeView_; }
 
 private:
     ui::Window* window_ = nullptr;
     ui::Stack* rootStack_ = nullptr;
     TopBarView* topBar_ = nullptr;
+    MessageBarView* messageBar_ = nullptr;
     TreeView* treeView_ = nullptr;
 };
 

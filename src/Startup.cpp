@@ -8,6 +8,7 @@
 
 #include "MainWindow.h"
 #include "vemo/core/AssetPackage.h"
+#include "vemo/core/PlcConnection.h"
 #include "vemo/core/ThreadPool.h"
 #include "vemo/ui/Application.h"
 #include "vemo/ui/Exceptions.h"
@@ -20,15 +21,22 @@ namespace {
 // Stops the pool (workers drain the queue and are joined) when the scope
 // ends, also by an exception. Declared after the main window, it runs before
 // the window and its views are destroyed, so no task outlives what it uses.
+// At the end of the program: ends the connection first - a call against a
+// stalled controller returns at once, and the tasks still queued find
+// nothing to do - then stops and joins the pool.
 class PoolStopper {
 public:
-    explicit PoolStopper(ThreadPool& pool) : pool_(pool) {}
-    ~PoolStopper() { pool_.shutdown(); }
+    PoolStopper(ThreadPool& pool, PlcConnection& service) : pool_(pool), service_(service) {}
+    ~PoolStopper() {
+        service_.disconnect();
+        pool_.shutdown();
+    }
     PoolStopper(const PoolStopper&) = delete;
     PoolStopper& operator=(const PoolStopper&) = delete;
 
 private:
     ThreadPool& pool_;
+    PlcConnection& service_;
 };
 
 }  // namespace
@@ -81,7 +89,7 @@ void runBrowser() {
     ui::Application application(std::move(context), kApplicationName);
     ui::Application::setVSync(true);
     MainWindow mainWindow;
-    const PoolStopper stopPool(pool);
+    const PoolStopper stopPool(pool, *PlcConnection::instance());
     application.run();
     // Leaving the scope: the pool is stopped and joined, then the main window
     // unregisters its tick, then the Application destroys the window and its

@@ -49,6 +49,9 @@ public:
     ui::Color connectingColor() const { return connectingColor_; }
     ui::Color disconnectedColor() const { return disconnectedColor_; }
     ui::Color connectedColor() const { return connectedColor_; }
+    // A connection that broke and is being reconnected: amber, neither the
+    // green of a live connection nor the red of none.
+    ui::Color lostColor() const { return lostColor_; }
     float fontSize() const { return fontSize_; }
     float largeFontSize() const { return largeFontSize_; }
     // ImGui panels draw their text this much larger than the widgets do.
@@ -69,6 +72,7 @@ private:
     ui::Color connectingColor_ = ui::Color::rgba(255, 200, 0);
     ui::Color disconnectedColor_ = ui::Color::rgba(255, 50, 50);
     ui::Color connectedColor_ = ui::Color::rgba(50, 200, 50);
+    ui::Color lostColor_ = ui::Color::rgba(255, 140, 0);
     float fontSize_ = 14.0f;
     float largeFontSize_ = 18.0f;
     float imguiFontScale_ = 1.2f;

@@ -2,8 +2,13 @@
 
 #include <imgui.h>
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cfloat>
+#include <chrono>
+#include <ctime>
+#include <string>
 #include <utility>
 
 #include "AppTextures.h"
@@ -22,6 +27,37 @@ constexpr float kRemoveButtonSize = 20.0f;
 void cellText(std::string_view text) {
     ImGui::SetNextItemWidth(-FLT_MIN);
     ImGui::TextUnformatted(text.data(), text.data() + text.size());
+}
+
+// "14:03:22", local time.
+std::string clockTime(std::chrono::system_clock::time_point at) {
+    const std::time_t t = std::chrono::system_clock::to_time_t(at);
+    std::tm local{};
+    localtime_r(&t, &local);
+    return fmt::format("{:02}:{:02}:{:02}", local.tm_hour, local.tm_min, local.tm_sec);
+}
+
+// What the value column says for a row that has no live value, and the
+// tooltip that explains it; both empty for a live row.
+struct ValueNote {
+    std::string text;
+    std::string tooltip;
+};
+
+ValueNote noteFor(const InspectorRow& row) {
+    const std::string since =
+        row.lastGood ? fmt::format("Last good value read at {}.", clockTime(*row.lastGood)) : "No value read yet.";
+    switch (row.state) {
+    case RowState::Stale:
+        return {row.valueText, "Not refreshed: the connection is lost or the last read failed. " + since};
+    case RowState::Refused:
+        return {fmt::format("refused (16#{:04X})", row.refusal.value_or(0)),
+                fmt::format("The controller refused to read this variable, error code 16#{:04X}. {}",
+                            row.refusal.value_or(0), since)};
+    case RowState::Missing:
+        return {"not in the controller", "The controller's program has no variable of this name any more. " + since};
+    default: return {};
+    }
 }
 
 }  // namespace
@@ -48,7 +84,8 @@ void InspectorView::buildTable() {
     constexpr ImGuiTableFlags kFlags = ImGuiTableFlags_Resizable | ImGuiTableFlags_RowBg |
                                        ImGuiTableFlags_BordersInnerH | ImGuiTableFlags_BordersOuterH |
                                        ImGuiTableFlags_BordersInnerV | ImGuiTableFlags_BordersOuterV;
-    const s7_symbol* removed = nullptr;
+    std::string removed;
+    const ImVec4 dimmed = ImGui::GetStyle().Colors[ImGuiCol_TextDisabled];
     if (ImGui::BeginTable("Variables", 4, kFlags, ImVec2(0.0f, 0.0f), 0.0f)) {
         ImGui::TableSetupColumn("Name", ImGuiTableColumnFlags_WidthStretch, 1.5f);
         ImGui::TableSetupColumn("Type", ImGuiTableColumnFlags_WidthFixed, 96.0f);
@@ -58,15 +95,21 @@ void InspectorView::buildTable() {
 
         for (const InspectorRow& row : inspector_->rows()) {
             ImGui::TableNextRow();
-            // The tag is the row's identity: two rows never share it, while
-            // two tags might share a name.
-            ImGui::PushID(row.tag);
+            // The name is the row's identity: two rows never share it.
+            ImGui::PushID(row.name.c_str());
+            const bool live = row.state == RowState::Live || row.state == RowState::Waiting;
+            if (!live) ImGui::PushStyleColor(ImGuiCol_Text, dimmed);
+            const ValueNote note = noteFor(row);
             ImGui::TableSetColumnIndex(0);
             cellText(row.name);
             ImGui::TableSetColumnIndex(1);
             cellText(row.typeName);
             ImGui::TableSetColumnIndex(2);
-            cellText(row.valueText);
+            cellText(live ? std::string_view(row.valueText) : std::string_view(note.text));
+            if (!live) {
+                ImGui::PopStyleColor();
+                if (ImGui::IsItemHovered() && !note.tooltip.empty()) ImGui::SetTooltip("%s", note.tooltip.c_str());
+            }
             ImGui::TableSetColumnIndex(3);
             ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(0.0f, 0.0f));
             ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0.0f, 0.0f, 0.0f, 0.0f));
@@ -83,13 +126,13 @@ void InspectorView::buildTable() {
                 // Without its icon the button still does its job.
                 clicked = ImGui::Button("X##delete", ImVec2(kRemoveButtonSize, kRemoveButtonSize));
             }
-            if (clicked) removed = row.tag;
+            if (clicked) removed = row.name;
             ImGui::PopStyleColor(3);
             ImGui::PopStyleVar(1);
             ImGui::PopID();
         }
         ImGui::EndTable();
-        if (removed != nullptr) inspector_->remove(removed);
+        if (!removed.empty()) inspector_->remove(removed);
     }
     // As tall as the table, so the scroll view scrolls over all of it, and
     // never shorter than the view, so the panel's ImGui window always has

@@ -9,6 +9,7 @@
 #include "AppTextures.h"
 #include "Theme.h"
 #include "Views/DefaultButton.h"
+#include "vemo/core/ConnectionWords.h"
 #include "vemo/core/Logger.h"
 #include "vemo/core/PlcConnection.h"
 #include "vemo/core/ThreadPool.h"
@@ -132,11 +133,13 @@ void TopBarView::buildConnectionPanel() {
 
 void TopBarView::onButtonClicked() noexcept {
     try {
-        if (service_->getState() != ConnectionState::Connected) {
-            connect();
-        } else {
-            // Blocks until a running protocol task releases the service.
+        const ConnectionState state = service_->getState();
+        if (state == ConnectionState::Connected || state == ConnectionState::Lost) {
+            // Returns at once, also while a call against a stalled
+            // controller is in flight; stops the reconnect attempts.
             service_->disconnect();
+        } else {
+            connect();
         }
     } catch (const std::exception& e) {
         // Only a stopped pool refuses the task; nothing is running then.
@@ -151,50 +154,60 @@ void TopBarView::connect() {
     // The address and port are copied here on the UI thread, so the worker
     // never reads the strings the ImGui panel edits.
     pool_->submit([this, service = service_, host = ipAddress_, port = static_cast<std::uint16_t>(port_)] {
-        bool failed = false;
+        // The service logs the outcome and keeps the failure for the views.
         try {
-            const std::uint8_t rc = service->connect(host, port);
-            if (rc != 0) {
-                Logger::log(LogLevel::Error, "failed to connect to PLC: {}", static_cast<unsigned>(rc));
-                failed = true;
-            }
+            service->connect(host, port);
         } catch (const std::exception& e) {
             Logger::log(LogLevel::Error, "failed to connect to PLC: {}", e.what());
-            failed = true;
         }
         // The view lives until the pool has stopped; the posted callable is
         // dropped unrun if the application goes away first.
-        ui::Application::dispatchToMainThread([this, failed] {
-            if (failed) {
-                detailText_->setText("Connection failed");
-            }
-            busy_ = false;
-        });
+        ui::Application::dispatchToMainThread([this] { busy_ = false; });
     });
 }
 
 void TopBarView::update() {
     const Theme& theme = Theme::instance();
-    const auto state = service_->getState();
-    if (static_cast<std::uint8_t>(state) != lastState_) {
-        lastState_ = static_cast<std::uint8_t>(state);
-        switch (state) {
+    const ConnectionStatus status = service_->status();
+    if (static_cast<std::uint8_t>(status.state) != lastState_) {
+        lastState_ = static_cast<std::uint8_t>(status.state);
+        switch (status.state) {
         case ConnectionState::Connected:
             statusText_->setText("PLC-Status: CONNECTED");
             statusText_->setColor(theme.connectedColor());
             connectButton_->getText()->setText("Disconnect");
-            detailText_->setText(fmt::format("PLC-Type: {}", service_->getPlcType()));
             break;
         case ConnectionState::Connecting:
             statusText_->setText("PLC-Status: CONNECTING");
             statusText_->setColor(theme.connectingColor());
             connectButton_->getText()->setText("Connect");
             break;
+        case ConnectionState::Lost:
+            statusText_->setText("PLC-Status: CONNECTION LOST");
+            statusText_->setColor(theme.lostColor());
+            connectButton_->getText()->setText("Disconnect");
+            break;
         default:
             statusText_->setText("PLC-Status: DISCONNECTED");
             statusText_->setColor(theme.disconnectedColor());
             connectButton_->getText()->setText("Connect");
             break;
+        }
+    }
+    // The second line: the controller type while connected, the next
+    // reconnect while lost, a failed connect's outcome; the message bar
+    // below says the rest in words.
+    std::string detail = describeConnection(status, std::chrono::steady_clock::now()).detail;
+    if (status.state == ConnectionState::Connected) detail = fmt::format("PLC-Type: {}", service_->getPlcType());
+    // Nothing to say (a plain disconnect): the last text stays, the last
+    // controller's type among them.
+    if (!detail.empty() && detail != detailText_->getText()) detailText_->setText(std::move(detail));
+    // A due reconnect attempt runs on the pool like a connect.
+    if (service_->reconnectDue()) {
+        try {
+            pool_->submit([service = service_] { service->reconnect(); });
+        } catch (const std::exception& e) {
+            Logger::log(LogLevel::Warn, "Reconnect not started: {}", e.what());
         }
     }
     // Not locked while connecting: a second press queues a second connect.

@@ -2,8 +2,8 @@
 // TagItems below it for members, structure members and array elements.
 //
 // A block node owns its block's symbol list; every tag node that stands for a
-// variable borrows its s7_symbol from that list, and so do the inspector's
-// rows (the tree view clears the inspector before it destroys the nodes).
+// variable borrows its s7_symbol from that list (the inspector's rows copy
+// what they need).
 // Nodes are built, filtered and drawn on the UI thread only.
 #pragma once
 

@@ -13,6 +13,7 @@
 #include "vemo/core/Browse.h"
 #include "vemo/core/Logger.h"
 #include "vemo/core/PlcConnection.h"
+#include "vemo/core/SymbolPath.h"
 #include "vemo/core/TagInspector.h"
 #include "vemo/core/ThreadPool.h"
 #include "vemo/ui/Application.h"
@@ -70,11 +71,7 @@ TreeView::TreeView(ui::Widget* parent, PlcConnection& connection, ThreadPool& po
     treePanel_->setBuildImGuiFunction([this] { drawTree(); });
 }
 
-TreeView::~TreeView() {
-    // The inspector's rows borrow the nodes' symbols.
-    inspector_->clear();
-    blockItems_.clear();
-}
+TreeView::~TreeView() = default;
 
 void TreeView::update() {
     ui::Widget::update();
@@ -89,8 +86,9 @@ void TreeView::update() {
     const auto state = static_cast<std::uint8_t>(connection_->getState());
     if (state != lastState_ && !loading_) {
         lastState_ = state;
+        // After a reconnect as after a connect: the tree loads anew and the
+        // inspector's rows find their variables in it again.
         if (state == static_cast<std::uint8_t>(ConnectionState::Connected)) {
-            inspector_->clear();
             startLoad();
         }
     }
@@ -150,8 +148,6 @@ void TreeView::finishLoad(Catalog* catalog) {
         loading_ = false;
         return;
     }
-    // The inspector's rows borrow the symbols about to be released.
-    inspector_->clear();
     blockItems_.clear();
     blocks_ = std::move(catalog->blocks);
     // Every block gets its node; one whose browse failed has no tags.
@@ -170,7 +166,23 @@ void TreeView::finishLoad(Catalog* catalog) {
             item->applyFilter(appliedFilter_);
         }
     }
+    inspector_->rebind([this](const std::string& name) { return findSymbol(name); });
     loading_ = false;
+}
+
+const s7_symbol* TreeView::findSymbol(const std::string& name) const {
+    // A full name starts with its block's name: only that block is searched.
+    const std::vector<std::string> parts = splitSymbolPath(name);
+    if (parts.empty()) return nullptr;
+    for (const auto& item : blockItems_) {
+        const s7_block* block = item->block();
+        if (block->name == nullptr || parts.front() != block->name) continue;
+        const s7_symbol_list& symbols = item->symbols();
+        for (std::uint32_t i = 0; i < symbols.count; ++i) {
+            if (symbols.items[i].name != nullptr && name == symbols.items[i].name) return &symbols.items[i];
+        }
+    }
+    return nullptr;
 }
 
 void TreeView::buildSearchBox() {

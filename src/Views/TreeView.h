@@ -69,6 +69,8 @@ public:
     ui::ImGuiPanel* treePanel() const { return treePanel_; }
 
 private:
+    // The loaded variable of that full name; null when there is none.
+    const s7_symbol* findSymbol(const std::string& name) const;
     // On the UI thread: queues the load and shows the spinner.
     void startLoad();
     // On the UI thread: replaces the tree with a finished load unless its

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -72,9 +74,9 @@ TEST_F(ChunkedRead, ReadsInChunksOfExactlyTheItemLimitAndKeepsTheOrder) {
         ASSERT_EQ(result.values.size(), c.items);
         for (std::size_t i = 0; i < c.items; ++i) {
             EXPECT_EQ(sent[i], i + 1) << "addresses go out in their order";
-            EXPECT_EQ(result.values[i].text, std::to_string((i + 1) * 100))
+            EXPECT_EQ(result.values[i].value.text, std::to_string((i + 1) * 100))
                 << "value " << i << " is address " << i << "'s";
-            EXPECT_EQ(result.values[i].kind, ValueKind::Integer);
+            EXPECT_EQ(result.values[i].value.kind, ValueKind::Integer);
         }
     }
 }
@@ -89,9 +91,26 @@ TEST_F(ChunkedRead, EachValueIsShownByTheDataTypeOfItsOwnAddress) {
     const ReadResult result = vemo::readInChunks(client_, addresses_, datatypes_, calls_);
     ASSERT_TRUE(result.ok());
     std::vector<std::string> texts;
-    for (const auto& value : result.values) texts.push_back(value.text);
+    for (const auto& item : result.values) texts.push_back(item.value.text);
     EXPECT_EQ(texts, (std::vector<std::string>{"100", "200", "300", "400", "500", "", "700", "800"}));
-    EXPECT_EQ(result.values[5].kind, ValueKind::Text);
+    EXPECT_EQ(result.values[5].value.kind, ValueKind::Text);
+}
+
+TEST_F(ChunkedRead, ARefusedVariableCarriesItsCodeAndTheOthersTheirValues) {
+    addresses_.assign(4, s7_item_address{});
+    for (std::size_t i = 0; i < 4; ++i) addresses_[i].object_id = static_cast<std::uint32_t>(i + 1);
+    datatypes_.assign(4, kDint);
+    FakeReads::limit = 3;
+    FakeReads::refusedObject = 2;
+    const ReadResult result = vemo::readInChunks(client_, addresses_, datatypes_, calls_);
+    ASSERT_TRUE(result.ok()) << "one refused variable does not fail the read";
+    ASSERT_EQ(result.values.size(), 4u);
+    EXPECT_EQ(result.values[1].refused, std::optional<std::uint64_t>(0x8104));
+    EXPECT_EQ(result.values[1].value.text, "");
+    for (std::size_t i : {0u, 2u, 3u}) {
+        EXPECT_FALSE(result.values[i].refused) << i;
+        EXPECT_EQ(result.values[i].value.text, std::to_string((i + 1) * 100)) << i;
+    }
 }
 
 TEST_F(ChunkedRead, AFailureEndsTheReadAndDropsEveryValue) {

@@ -13,13 +13,15 @@ namespace vemo::test {
 
 // Reads answered without a controller: every value is a DINT of object id
 // times 100 plus refreshNumber, so a text tells which address it was read
-// for (and, where a test counts refreshNumber up, when). Records the object
-// ids of every request.
+// for (and, where a test counts refreshNumber up, when); an address of
+// object id `refusedObject` is refused with error code 0x8104 instead.
+// Records the object ids of every request.
 struct FakeReads {
     static inline std::uint32_t limit = 16;
     static inline std::uint8_t limitCode = S7_OK;
     static inline int failingRead = -1;  // index of the read that fails, counted over all reads
     static inline bool nullValues = false;
+    static inline std::uint32_t refusedObject = 0;
     static inline int refreshNumber = 0;
     static inline std::vector<std::vector<std::uint32_t>> requests;
 
@@ -28,6 +30,7 @@ struct FakeReads {
         limitCode = S7_OK;
         failingRead = -1;
         nullValues = false;
+        refusedObject = 0;
         refreshNumber = 0;
         requests.clear();
     }
@@ -39,20 +42,24 @@ struct FakeReads {
     }
 
     static std::uint8_t read(vemoc_s7_client*, const s7_item_address* const* items, std::uint32_t count,
-                             s7_value*** values) {
+                             s7_item_result** results) {
         std::vector<std::uint32_t> ids;
         for (std::uint32_t i = 0; i < count; ++i) ids.push_back(items[i]->object_id);
         requests.push_back(ids);
         if (static_cast<int>(requests.size()) - 1 == failingRead) return S7_ERR_READ;
         if (nullValues) {
-            *values = nullptr;
+            *results = nullptr;
             return S7_OK;
         }
-        auto** array = static_cast<s7_value**>(std::calloc(count, sizeof(s7_value*)));
+        auto* array = static_cast<s7_item_result*>(std::calloc(count, sizeof(s7_item_result)));
         for (std::uint32_t i = 0; i < count; ++i) {
-            array[i] = s7_value_new_i32(static_cast<std::int32_t>(ids[i] * 100 + refreshNumber));
+            if (ids[i] == refusedObject) {
+                array[i].error = 0x8104;
+            } else {
+                array[i].value = s7_value_new_i32(static_cast<std::int32_t>(ids[i] * 100 + refreshNumber));
+            }
         }
-        *values = array;
+        *results = array;
         return S7_OK;
     }
 };

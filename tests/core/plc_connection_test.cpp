@@ -3,6 +3,8 @@
 // failures and disconnects, and a mutex that is never left held.
 #include "vemo/core/PlcConnection.h"
 
+#include <vemo/s7read.h>
+
 #include "app_test_support.h"
 #include "loopback_server.h"
 #include "tls_peer.h"
@@ -13,6 +15,8 @@
 #include <chrono>
 #include <functional>
 #include <future>
+#include <iterator>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -68,7 +72,7 @@ TEST(PlcConnection, ConnectShowsConnectingBeforeItWaitsForTheMutex) {
     EXPECT_EQ(service.getState(), ConnectionState::Disconnected);
 }
 
-TEST(PlcConnection, DisconnectShowsDisconnectedBeforeItWaitsForTheMutex) {
+TEST(PlcConnection, DisconnectTakesEffectAtOnceWhileACallHoldsTheHandle) {
     TlsPeer peer;
     PlcConnection service;
     ASSERT_EQ(service.connect("127.0.0.1", peer.port()), S7_OK);
@@ -76,13 +80,129 @@ TEST(PlcConnection, DisconnectShowsDisconnectedBeforeItWaitsForTheMutex) {
 
     HeldClient held(service);
     auto disconnecting = std::async(std::launch::async, [&] { service.disconnect(); });
-    EXPECT_TRUE(showsWithin(service, ConnectionState::Disconnected));
-    EXPECT_EQ(disconnecting.wait_for(50ms), std::future_status::timeout) << "disconnect must wait for the callable";
+    ASSERT_EQ(disconnecting.wait_for(3s), std::future_status::ready) << "disconnect must not wait for the callable";
+    EXPECT_EQ(service.getState(), ConnectionState::Disconnected);
 
     held.release();
-    disconnecting.get();
+    // The task that held the handle closed the connection on its way out.
+    bool open = true;
+    service.withClient(
+        [&](vemoc_s7_client* client) { open = vemoc_s7_client_get_state(client) == S7_CLIENT_CONNECTED; });
+    EXPECT_FALSE(open);
     peer.join();
-    EXPECT_TRUE(peer.log().closedByClient) << "the connection is closed once the callable is done";
+    EXPECT_TRUE(peer.log().closedByClient);
+}
+
+TEST(PlcConnection, DisconnectCutsAStalledCallShort) {
+    vemo::test::TlsPeerOptions options;
+    options.silentAt = vemo::test::PeerStep::Request;
+    TlsPeer peer(options);
+    PlcConnection service;
+    ASSERT_EQ(service.connect("127.0.0.1", peer.port()), S7_OK);
+    // A read the controller never answers, on the worker: without the cut
+    // it would wait for the 10 s time-out.
+    auto reading = std::async(std::launch::async, [&] {
+        std::uint8_t rc = S7_OK;
+        service.withClient([&](vemoc_s7_client* client) {
+            s7_item_address address{201, 1037, nullptr, 0};
+            s7_item_address_push(&address, 1000);
+            const s7_item_address* items[] = {&address};
+            s7_value** values = nullptr;
+            rc = vemoc_s7_client_read(client, items, 1, &values);
+            s7_item_address_release(&address);
+        });
+        return rc;
+    });
+    std::this_thread::sleep_for(200ms);  // the read is waiting by now
+    service.disconnect();
+    EXPECT_EQ(service.getState(), ConnectionState::Disconnected);
+    ASSERT_EQ(reading.wait_for(3s), std::future_status::ready) << "the stalled read was not cut short";
+    EXPECT_NE(reading.get(), S7_OK);
+    EXPECT_EQ(service.getState(), ConnectionState::Disconnected) << "a cut call is no loss";
+}
+
+TEST(PlcConnectionReconnect, WaitsGrowFromOneSecondToThirty) {
+    const std::chrono::seconds expected[] = {1s, 2s, 4s, 8s, 16s, 30s, 30s, 30s};
+    for (unsigned attempt = 0; attempt < std::size(expected); ++attempt) {
+        EXPECT_EQ(PlcConnection::reconnectDelay(attempt), expected[attempt]) << attempt;
+    }
+}
+
+// A connection that breaks at its first request, on a clock of the test's.
+class PlcConnectionLoss : public ::testing::Test {
+protected:
+    PlcConnectionLoss()
+        : peer_(std::make_unique<TlsPeer>(brokenAtFirstRequest(), 2)), service_([this] { return now_; }) {}
+
+    static vemo::test::TlsPeerOptions brokenAtFirstRequest() {
+        vemo::test::TlsPeerOptions options;
+        options.replies = {vemo::test::PeerReply::close()};
+        return options;
+    }
+
+    // A read of one item, as any pool task makes one.
+    std::uint8_t readOnce() {
+        std::uint8_t rc = S7_OK;
+        service_.withClient([&](vemoc_s7_client* client) {
+            s7_item_address address{201, 1037, nullptr, 0};
+            s7_item_address_push(&address, 1000);
+            const s7_item_address* items[] = {&address};
+            s7_value** values = nullptr;
+            rc = vemoc_s7_client_read(client, items, 1, &values);
+            s7_item_address_release(&address);
+        });
+        return rc;
+    }
+
+    vemo::SteadyTime now_ = vemo::SteadyTime{} + 1000s;
+    std::unique_ptr<TlsPeer> peer_;
+    PlcConnection service_;
+};
+
+TEST_F(PlcConnectionLoss, ABrokenCallMakesTheConnectionLostAndDueForAReconnectAfterASecond) {
+    ASSERT_EQ(service_.connect("127.0.0.1", peer_->port()), S7_OK);
+    EXPECT_EQ(readOnce(), S7_ERR_NOT_CONNECTED);
+    EXPECT_EQ(service_.getState(), ConnectionState::Lost);
+    const vemo::ConnectionStatus status = service_.status();
+    EXPECT_EQ(status.failure, S7_ERR_NOT_CONNECTED) << "the reason is the call's";
+    ASSERT_TRUE(status.nextAttempt.has_value());
+    EXPECT_EQ(*status.nextAttempt, now_ + 1s);
+
+    now_ += 999ms;
+    EXPECT_FALSE(service_.reconnectDue());
+    now_ += 1ms;
+    EXPECT_TRUE(service_.reconnectDue());
+    EXPECT_FALSE(service_.reconnectDue()) << "once per attempt";
+    EXPECT_FALSE(service_.status().nextAttempt.has_value()) << "while it runs";
+
+    // The peer's second connection: the attempt succeeds.
+    EXPECT_EQ(service_.reconnect(), S7_OK);
+    EXPECT_EQ(service_.getState(), ConnectionState::Connected);
+    EXPECT_EQ(service_.status().failure, S7_OK);
+    service_.disconnect();
+}
+
+TEST_F(PlcConnectionLoss, AFailedAttemptWaitsLongerAndADisconnectStopsTheAttempts) {
+    ASSERT_EQ(service_.connect("127.0.0.1", peer_->port()), S7_OK);
+    EXPECT_EQ(readOnce(), S7_ERR_NOT_CONNECTED);
+    // The controller is gone: the attempt finds nobody listening.
+    peer_.reset();
+    now_ += 1s;
+    ASSERT_TRUE(service_.reconnectDue());
+    EXPECT_EQ(service_.reconnect(), S7_ERR_CONNECT);
+    EXPECT_EQ(service_.getState(), ConnectionState::Lost);
+    vemo::ConnectionStatus status = service_.status();
+    EXPECT_EQ(status.attempts, 1u);
+    EXPECT_EQ(status.failure, S7_ERR_CONNECT);
+    ASSERT_TRUE(status.nextAttempt.has_value());
+    EXPECT_EQ(*status.nextAttempt, now_ + 2s);
+
+    service_.disconnect();
+    EXPECT_EQ(service_.getState(), ConnectionState::Disconnected);
+    now_ += 1h;
+    EXPECT_FALSE(service_.reconnectDue());
+    EXPECT_EQ(service_.reconnect(), S7_ERR_NOT_CONNECTED) << "nothing is tried once the operator disconnected";
+    EXPECT_EQ(service_.status().failure, S7_OK);
 }
 
 // A peer that sets up a session and reports `plcType`.

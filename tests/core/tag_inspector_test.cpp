@@ -17,6 +17,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -98,34 +99,37 @@ TEST_F(TagInspectorTest, ThereIsNoInspectorWithoutAWayToTheUiThread) {
     EXPECT_THROW(TagInspector(service_, pool_, std::move(hooks)), std::invalid_argument);
 }
 
-TEST_F(TagInspectorTest, RowsAreUniquePerTagAndTheGenerationCountsRealChanges) {
-    OwnedSymbols tags({{"DB1.a", 1}, {"DB1.b", 19}});
+TEST_F(TagInspectorTest, RowsAreUniquePerNameAndTheGenerationCountsRealChanges) {
+    auto tags = std::make_unique<OwnedSymbols>(std::vector<TestSymbol>{{"DB1.a", 1}, {"DB1.b", 19}});
     EXPECT_EQ(inspector_->generation(), 0u);
     inspector_->clear();
     EXPECT_EQ(inspector_->generation(), 0u) << "clearing an empty list changes nothing";
 
-    inspector_->add(tags.at(0));
-    inspector_->add(tags.at(1));
+    inspector_->add(tags->at(0));
+    inspector_->add(tags->at(1));
     ASSERT_EQ(inspector_->rows().size(), 2u);
     EXPECT_EQ(inspector_->generation(), 2u);
+    const std::uint32_t objectId = tags->at(1)->address.object_id;
+    // The rows copy what they need: the symbols may go (a reload of the tree).
+    tags.reset();
     const vemo::InspectorRow& row = inspector_->rows()[1];
     EXPECT_EQ(row.name, "DB1.b");
-    EXPECT_EQ(static_cast<const void*>(row.name.data()), static_cast<const void*>(tags.at(1)->name))
-        << "the name is a view into the symbol";
     EXPECT_EQ(row.typeName, "STRING");
     EXPECT_EQ(row.valueText, "");
-    EXPECT_EQ(row.tag, tags.at(1));
+    EXPECT_EQ(row.state, vemo::RowState::Waiting);
+    EXPECT_EQ(row.objectId, objectId);
 
-    inspector_->add(tags.at(0));
-    EXPECT_EQ(inspector_->rows().size(), 2u) << "the same tag twice is one row";
+    OwnedSymbols again({{"DB1.a", 1}});
+    inspector_->add(again.at(0));
+    EXPECT_EQ(inspector_->rows().size(), 2u) << "the same name twice is one row";
     EXPECT_EQ(inspector_->generation(), 2u);
 
-    inspector_->remove(tags.at(0));
+    inspector_->remove("DB1.a");
     ASSERT_EQ(inspector_->rows().size(), 1u);
-    EXPECT_EQ(inspector_->rows()[0].tag, tags.at(1));
+    EXPECT_EQ(inspector_->rows()[0].name, "DB1.b");
     EXPECT_EQ(inspector_->generation(), 3u);
-    inspector_->remove(tags.at(0));
-    EXPECT_EQ(inspector_->generation(), 3u) << "removing a tag without a row changes nothing";
+    inspector_->remove("DB1.a");
+    EXPECT_EQ(inspector_->generation(), 3u) << "removing a name without a row changes nothing";
 
     inspector_->clear();
     EXPECT_TRUE(inspector_->rows().empty());
@@ -148,8 +152,8 @@ TEST_F(TagInspectorTest, ReadsAllRowsInRowOrderInChunksOfTheItemLimit) {
     std::vector<std::uint32_t> rowOrder;
     std::vector<std::string> expected;
     for (const auto& row : inspector_->rows()) {
-        rowOrder.push_back(row.tag->address.object_id);
-        expected.push_back(std::to_string(row.tag->address.object_id * 100 + 1));
+        rowOrder.push_back(row.objectId);
+        expected.push_back(std::to_string(row.objectId * 100 + 1));
     }
     EXPECT_EQ(order, rowOrder);
     EXPECT_EQ(texts(), expected) << "text i belongs to row i";
@@ -193,7 +197,7 @@ TEST_F(TagInspectorTest, AResultForRowsThatChangedMeanwhileIsDropped) {
     ++FakeReads::refreshNumber;
     runWorker();
     // While the result is on its way: as many rows as before, not the same.
-    inspector_->remove(tags.at(1));
+    inspector_->remove(tags.at(1)->name);
     inspector_->add(tags.at(3));
     runPosted();
     EXPECT_EQ(texts(), (std::vector<std::string>{"101", "301", ""})) << "the late texts are not applied";
@@ -213,7 +217,7 @@ struct FailureCase {
     std::size_t readsMade;
 };
 
-TEST_F(TagInspectorTest, AFailedRefreshLeavesEveryTextAsItWas) {
+TEST_F(TagInspectorTest, AFailedRefreshLeavesEveryTextAsItWasButStale) {
     const FailureCase cases[] = {
         {"the item limit cannot be read", [] { FakeReads::limitCode = S7_ERR_NOT_CONNECTED; }, 0},
         {"an item limit of 0", [] { FakeReads::limit = 0; }, 0},
@@ -235,7 +239,65 @@ TEST_F(TagInspectorTest, AFailedRefreshLeavesEveryTextAsItWas) {
         EXPECT_EQ(FakeReads::requests.size(), c.readsMade) << c.name;
         EXPECT_EQ(texts(), before) << c.name;
         EXPECT_FALSE(inspector_->refreshing()) << c.name;
+        for (const auto& row : inspector_->rows()) {
+            EXPECT_EQ(row.state, vemo::RowState::Stale) << c.name;
+            EXPECT_TRUE(row.lastGood.has_value()) << c.name << ": the time of the last good value stays";
+        }
     }
+}
+
+TEST_F(TagInspectorTest, ARefusedVariableShowsItsCodeWhileTheOthersGoOn) {
+    OwnedSymbols tags(numberedTags(3));
+    for (std::size_t i = 0; i < 3; ++i) inspector_->add(tags.at(i));
+    refreshAt(now_);
+    ASSERT_EQ(texts(), (std::vector<std::string>{"101", "201", "301"}));
+
+    FakeReads::refusedObject = inspector_->rows()[1].objectId;
+    refreshAt(now_ + kSecond);
+    const auto& rows = inspector_->rows();
+    EXPECT_EQ(rows[0].state, vemo::RowState::Live);
+    EXPECT_EQ(rows[0].valueText, "102");
+    EXPECT_EQ(rows[1].state, vemo::RowState::Refused);
+    EXPECT_EQ(rows[1].refusal, std::optional<std::uint64_t>(0x8104));
+    EXPECT_EQ(rows[1].valueText, "201") << "the last good value stays for its tooltip";
+    EXPECT_EQ(rows[2].state, vemo::RowState::Live);
+    EXPECT_EQ(rows[2].valueText, "302");
+
+    FakeReads::refusedObject = 0;
+    refreshAt(now_ + 2 * kSecond);
+    EXPECT_EQ(rows[1].state, vemo::RowState::Live);
+    EXPECT_FALSE(rows[1].refusal.has_value());
+}
+
+TEST_F(TagInspectorTest, RowsFindTheirVariablesAgainByNameAfterAReload) {
+    auto first = std::make_unique<OwnedSymbols>(std::vector<TestSymbol>{{"DB1.a", 5}, {"DB1.b", 5}});
+    inspector_->add(first->at(0));
+    inspector_->add(first->at(1));
+    refreshAt(now_);
+    first.reset();
+
+    // The new load: "DB1.a" at another address, "DB1.b" gone, "DB1.c" new.
+    OwnedSymbols second({{"DB1.c", 5}, {"DB1.a", 5}});
+    const std::uint64_t generation = inspector_->generation();
+    inspector_->rebind([&](const std::string& name) -> const s7_symbol* {
+        for (std::size_t i = 0; i < 2; ++i) {
+            if (name == second.at(i)->name) return second.at(i);
+        }
+        return nullptr;
+    });
+    EXPECT_NE(inspector_->generation(), generation) << "a refresh out with the old addresses is dropped";
+    const auto& rows = inspector_->rows();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].objectId, second.at(1)->address.object_id);
+    EXPECT_EQ(rows[1].state, vemo::RowState::Missing);
+
+    FakeReads::requests.clear();
+    refreshAt(now_ + kSecond);
+    ASSERT_EQ(FakeReads::requests.size(), 1u);
+    EXPECT_EQ(FakeReads::requests[0], (std::vector<std::uint32_t>{second.at(1)->address.object_id}))
+        << "a missing variable is not read";
+    EXPECT_EQ(rows[0].state, vemo::RowState::Live);
+    EXPECT_EQ(rows[1].state, vemo::RowState::Missing);
 }
 
 // The real library against the simulator's built-in program.
@@ -288,7 +350,7 @@ TEST_F(TagInspectorReads, ARefreshOutlivesTheSymbolsItWasStartedFrom) {
     now_ += kSecond;
     inspector_->update();
     ASSERT_EQ(tasks_.size(), 1u);
-    // A reload of the tree: rows cleared, symbol records released, while the
+    // The tree's symbol records released, and the rows cleared, while the
     // read is still queued.
     inspector_->clear();
     s7_symbol_list_free(&symbols_);

@@ -5,6 +5,7 @@
 
 #include "Theme.h"
 #include "Views/InspectorView.h"
+#include "Views/MessageBarView.h"
 #include "Views/TopBarView.h"
 #include "Views/TreeView.h"
 #include "gui_fixture.h"
@@ -29,13 +30,16 @@ TEST_F(MainWindowTest, OpensWithTheTopBarAboveTheContentRow) {
     EXPECT_EQ(window()->getHeight(), 800);
     EXPECT_EQ(window()->getFlags(), 0x71Fu);
 
+    // The message bar between them takes no room while it has nothing to say.
     const auto& rows = mainWindow_->rootStack()->getChildren();
-    ASSERT_EQ(rows.size(), 2u);
+    ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0], mainWindow_->topBar());
+    EXPECT_EQ(rows[1], static_cast<ui::Widget*>(mainWindow_->messageBar()));
+    EXPECT_FALSE(rows[1]->isVisible());
     EXPECT_EQ(rows[0]->getPosition(), (ui::Vec2{0, 0}));
     EXPECT_EQ(rows[0]->getActualSize(), (ui::Vec2{1200, 50}));
-    EXPECT_EQ(rows[1]->getPosition(), (ui::Vec2{0, 50}));
-    EXPECT_EQ(rows[1]->getActualSize(), (ui::Vec2{1200, 750}));
+    EXPECT_EQ(rows[2]->getPosition(), (ui::Vec2{0, 50}));
+    EXPECT_EQ(rows[2]->getActualSize(), (ui::Vec2{1200, 750}));
 
     const std::filesystem::path shot = std::filesystem::path(VEMO_TEST_OUTPUT_DIR) / "main_window.png";
     window()->saveScreenshot(shot.string());
@@ -52,7 +56,7 @@ TEST_F(MainWindowTest, OpensWithTheTopBarAboveTheContentRow) {
 
 TEST_F(MainWindowTest, TheRowHoldsTheTreeAtMost600WideTheDividerAndTheInspector) {
     frames(2);
-    const auto& row = mainWindow_->rootStack()->getChildren().at(1)->getChildren();
+    const auto& row = mainWindow_->rootStack()->getChildren().at(2)->getChildren();
     ASSERT_EQ(row.size(), 3u);
     EXPECT_EQ(row[0], mainWindow_->treeView());
     EXPECT_NE(dynamic_cast<vemo::InspectorView*>(row[2]), nullptr);

@@ -91,7 +91,16 @@ std::vector<ValueText> PlcSession::read(const std::vector<Variable>& variables) 
     }
     ReadResult result = readInChunks(client_, addresses, datatypes);
     switch (result.status) {
-    case ReadResult::Status::Read: return std::move(result.values);
+    case ReadResult::Status::Read: {
+        // A script reads every value it asked for or fails as a whole.
+        std::vector<ValueText> values;
+        values.reserve(result.values.size());
+        for (ItemReading& item : result.values) {
+            if (item.refused) throw StepError{"read", S7_ERR_READ};
+            values.push_back(std::move(item.value));
+        }
+        return values;
+    }
     case ReadResult::Status::LimitFailed: throw StepError{"item limit", result.code};
     case ReadResult::Status::ReadFailed: throw StepError{"read", result.code};
     case ReadResult::Status::NoValues:

@@ -1,7 +1,9 @@
 // Reading many variables at once: the controller takes at most its item
 // limit per read request, so the addresses go out in chunks of exactly that
 // many (the last one shorter), in order, and every value comes back as its
-// text and kind. The inspector's refresh and vemo-s7 read this way.
+// text and kind - or, for a variable the controller refuses, as its error
+// code, without failing the others. The inspector's refresh and vemo-s7 read
+// this way.
 #pragma once
 
 #include <vemo/s7client.h>
@@ -10,6 +12,7 @@
 #include "vemo/core/ValueFormat.h"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -19,7 +22,14 @@ namespace vemo {
 struct ReadCalls {
     std::uint8_t (*maxReadItems)(const vemoc_s7_client*, std::uint32_t*) = vemoc_s7_client_get_max_read_items;
     std::uint8_t (*read)(vemoc_s7_client*, const s7_item_address* const*, std::uint32_t,
-                         s7_value***) = vemoc_s7_client_read;
+                         s7_item_result**) = vemoc_s7_client_read_each;
+};
+
+// One variable of a read: its value, or the error code the controller
+// refused it with.
+struct ItemReading {
+    ValueText value;                       // empty when refused
+    std::optional<std::uint64_t> refused;  // the controller's error code for this variable
 };
 
 struct ReadResult {
@@ -32,8 +42,8 @@ struct ReadResult {
     };
 
     Status status = Status::NotRun;
-    std::uint8_t code = S7_OK;      // the library's code of the failed call
-    std::vector<ValueText> values;  // one per address, in their order, once Read; else none
+    std::uint8_t code = S7_OK;        // the library's code of the failed call
+    std::vector<ItemReading> values;  // one per address, in their order, once Read; else none
 
     bool ok() const { return status == Status::Read; }
 };

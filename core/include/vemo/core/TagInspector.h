@@ -4,24 +4,31 @@
 // on the UI thread. At most once a second, and never while the previous
 // refresh is still out, update() hands a snapshot of the rows to the pool's
 // worker, which reads every value under the connection service's lock, in
-// chunks of the controller's item limit (readInChunks), and posts the texts
-// back to the UI thread through the post hook. A result is applied only if
-// the rows have not changed since the snapshot (the generation counter says
-// so); otherwise, and after any failure, the previous texts stay.
+// chunks of the controller's item limit (readInChunks), and posts the
+// results back to the UI thread through the post hook. A result is applied
+// only if the rows have not changed since the snapshot (the generation
+// counter says so).
+//
+// A row keeps its last good value when a refresh fails or the connection is
+// lost: it turns stale (the views dim it) and remembers when that value was
+// read. A variable the controller refuses shows the controller's error code
+// in its row while the others go on refreshing.
+//
+// Rows own their names and item addresses: they outlive the tree's symbol
+// lists. When the tree loads anew (after a reconnect, say), rebind() finds
+// each row's variable again by name; a variable no longer there leaves its
+// row marked missing.
 //
 // The inspector knows no UI toolkit: whoever builds it says how a result
 // reaches the UI thread (the program's main window passes the toolkit's
 // dispatch to the main thread).
-//
-// Rows borrow the s7_symbol records of the tree view's loaded symbol lists
-// (name and identity). The refresh does not: its snapshot holds copies of the
-// item addresses, so a reload of the tree while a read is out cannot make the
-// worker read a released record.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,11 +41,27 @@ namespace vemo {
 class PlcConnection;
 class ThreadPool;
 
+enum class RowState : std::uint8_t {
+    Waiting,  // added, no value read yet
+    Live,     // the last refresh read its value
+    Stale,    // the last refresh failed, or the connection is lost: the text is the last good value
+    Refused,  // the controller refused to read it: `refusal` says with what code
+    Missing,  // the controller's program has no variable of that name any more
+};
+
 struct InspectorRow {
-    std::string_view name;           // the tag's full name, a view into its s7_symbol (NUL-terminated there)
-    std::string_view typeName;       // s7_datatype_name of the tag's data type; static text
-    std::string valueText;           // the last value read; empty until the first successful refresh
-    const s7_symbol* tag = nullptr;  // identity of the row; not owned
+    std::string name;           // the tag's full name; the row's identity
+    std::string_view typeName;  // s7_datatype_name of the tag's data type; static text
+    std::uint8_t datatype = 0;
+    std::string valueText;  // the last good value; empty until the first one
+    RowState state = RowState::Waiting;
+    std::optional<std::uint64_t> refusal;  // while Refused: the controller's error code
+    // When valueText was read, in wall-clock time; nullopt before the first value.
+    std::optional<std::chrono::system_clock::time_point> lastGood;
+    // Where the variable is read: the item address's identifiers and path.
+    std::uint32_t objectId = 0;
+    std::uint32_t attributeId = 0;
+    std::vector<std::uint32_t> path;
 };
 
 class TagInspector {
@@ -64,25 +87,31 @@ public:
     TagInspector(const TagInspector&) = delete;
     TagInspector& operator=(const TagInspector&) = delete;
 
-    // Appends a row for `tag` unless a row has that tag already. Null is ignored.
+    // Appends a row for `tag` unless a row has its name already. Null is
+    // ignored. The row copies what it needs: `tag` may go away.
     void add(const s7_symbol* tag);
-    // Removes the row of `tag`, keeping the order of the others.
-    void remove(const s7_symbol* tag);
+    // Removes the row of that name, keeping the order of the others.
+    void remove(std::string_view name);
     // Removes every row.
     void clear();
+    // Finds every row's variable again through `find` (by full name; null:
+    // there is none), after the symbols were loaded anew.
+    void rebind(const std::function<const s7_symbol*(const std::string&)>& find);
     const std::vector<InspectorRow>& rows() const { return rows_; }
-    // Changes with every add, every remove that removed a row and every clear
-    // of a non-empty list.
+    // Changes with every add, every remove that removed a row, every clear
+    // of a non-empty list and every rebind.
     std::uint64_t generation() const { return generation_; }
     bool refreshing() const { return refreshing_; }
 
-    // Once per frame: starts a refresh when one is due.
+    // Once per frame: starts a refresh when one is due and the connection
+    // stands; marks the rows stale when it does not.
     void update();
 
 private:
     struct Snapshot;
 
-    void apply(std::uint64_t generation, ReadResult result);
+    void apply(std::uint64_t generation, std::vector<std::size_t> rows, ReadResult result);
+    void markStale();
     static ReadResult refresh(PlcConnection* connection, const ReadCalls& calls, const Snapshot& snapshot);
 
     PlcConnection* connection_;

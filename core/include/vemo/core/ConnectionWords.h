@@ -1,0 +1,35 @@
+// The library's result codes in words for the engineer at the machine: what
+// happened, and what to check. s7_result_name stays the name for log lines;
+// these texts are what the program shows.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "vemo/core/PlcConnection.h"
+
+namespace vemo {
+
+struct FailureWords {
+    std::string what;   // lower case, no full stop: "no answer within 10 s"
+    std::string check;  // a sentence or two; empty when there is nothing to check
+};
+
+// Words for a result code other than S7_OK; `timeoutMs` is the time-out the
+// failed call ran with (a time-out's words name it).
+FailureWords describeFailure(std::uint8_t code, std::uint32_t timeoutMs);
+
+// What the program says about a connection that is not simply up or down:
+// a short line for the top bar, and a message for the whole width of the
+// window (its first line what happened, its second what to check). All
+// empty when there is nothing to say.
+struct ConnectionMessage {
+    std::string detail;
+    std::string headline;
+    std::string advice;
+};
+
+// For a status as PlcConnection::status() gives it, at `now`.
+ConnectionMessage describeConnection(const ConnectionStatus& status, SteadyTime now);
+
+}  // namespace vemo

@@ -1,0 +1,66 @@
+// The words the program shows for the library's result codes and for a
+// connection that failed or is being reconnected.
+#include "vemo/core/ConnectionWords.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+namespace {
+
+using namespace std::chrono_literals;
+using vemo::ConnectionState;
+using vemo::ConnectionStatus;
+
+TEST(ConnectionWords, EveryCodeHasWordsOfItsOwnAndSaysWhatToCheck) {
+    const std::uint8_t codes[] = {S7_ERR_ARGUMENT,      S7_ERR_NO_MEMORY,     S7_ERR_CONNECT,   S7_ERR_TIMEOUT,
+                                  S7_ERR_PROTOCOL,      S7_ERR_TLS,           S7_ERR_TRANSPORT, S7_ERR_EXPLORE,
+                                  S7_ERR_NOT_CONNECTED, S7_ERR_ENCODE,        S7_ERR_SESSION,   S7_ERR_SESSION_LEVEL,
+                                  S7_ERR_READ,          S7_ERR_TOO_MANY_ITEMS};
+    std::set<std::string> seen;
+    for (const std::uint8_t code : codes) {
+        const vemo::FailureWords words = vemo::describeFailure(code, 10000);
+        EXPECT_FALSE(words.what.empty()) << int(code);
+        EXPECT_FALSE(words.check.empty()) << int(code);
+        EXPECT_TRUE(seen.insert(words.what).second) << "one text per code: " << words.what;
+        EXPECT_EQ(words.what.find("S7_"), std::string::npos) << "words, not code names: " << words.what;
+    }
+    EXPECT_EQ(vemo::describeFailure(S7_ERR_TIMEOUT, 2500).what, "no answer within 3 s");
+    EXPECT_EQ(vemo::describeFailure(200, 1000).what, "an unknown failure (code 200)");
+}
+
+TEST(ConnectionWords, ALostConnectionNamesItsReasonAndTheNextAttempt) {
+    const vemo::SteadyTime now{};
+    struct Case {
+        const char* rule;
+        ConnectionStatus status;
+        const char* detail;
+        const char* headline;
+    };
+    const Case cases[] = {
+        {"waiting, rounded up",
+         {ConnectionState::Lost, "plc", 102, S7_ERR_TIMEOUT, 2, now + 3200ms},
+         "Reconnecting in 4 s",
+         "Connection lost: no answer within 10 s, reconnecting in 4 s"},
+        {"an attempt running",
+         {ConnectionState::Lost, "plc", 102, S7_ERR_NOT_CONNECTED, 0, std::nullopt},
+         "Reconnecting now",
+         "Connection lost: the controller closed the connection, reconnecting now"},
+        {"a failed connect",
+         {ConnectionState::Disconnected, "plc", 102, S7_ERR_CONNECT, 0, std::nullopt},
+         "Connection failed",
+         "Connection failed: nothing accepted the connection at this address and port."},
+        {"a plain disconnect", {ConnectionState::Disconnected, "plc", 102, S7_OK, 0, std::nullopt}, "", ""},
+        {"connected", {ConnectionState::Connected, "plc", 102, S7_OK, 0, std::nullopt}, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rule);
+        const vemo::ConnectionMessage message = vemo::describeConnection(c.status, now);
+        EXPECT_EQ(message.detail, c.detail);
+        EXPECT_EQ(message.headline, c.headline);
+        EXPECT_EQ(message.advice.empty(), std::string(c.headline).empty());
+    }
+}
+
+}  // namespace
