@@ -34,8 +34,15 @@ ClientAccess PlcSession::access() const {
 }
 
 void PlcSession::connect(const std::string& host, uint16_t port, uint32_t timeoutMs) {
+    listed_ = false;
+    blocks_.clear();
+    list_ = BlockList{};
     check("connect", vemoc_s7_client_connect(client_, host.c_str(), port, timeoutMs));
 }
+
+bool PlcSession::connected() const { return vemoc_s7_client_get_state(client_) == S7_CLIENT_CONNECTED; }
+
+uint8_t PlcSession::loss() const { return vemoc_s7_client_get_loss(client_); }
 
 std::string PlcSession::plcType() const { return vemoc_s7_client_get_plc_type(client_); }
 

@@ -50,7 +50,13 @@ public:
     PlcSession& operator=(const PlcSession&) = delete;
 
     // Each throws StepError when the library reports a failure.
+    // connect() may also connect again after a loss: the block listing is
+    // then read afresh, as the controller may hold another program now.
     void connect(const std::string& host, uint16_t port, uint32_t timeoutMs);
+    // Whether the connection is still up: a failure that broke it (rather
+    // than refusing one request) leaves it down, with loss() saying why.
+    bool connected() const;
+    uint8_t loss() const;
     std::string plcType() const;
     uint32_t maxReadItems() const;
     // The blocks in the controller's order, then the memory areas.

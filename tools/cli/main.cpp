@@ -4,12 +4,15 @@
 //   vemo-s7 blocks HOST     data blocks and memory areas
 //   vemo-s7 browse HOST     every readable variable with its address
 //   vemo-s7 read HOST NAME  current values, once or --watch
+//                           (--reconnect: watch on across a lost connection)
 //
 // Exit status: 0 success, 2 usage error, 3 the connection or a request
 // failed, 4 a name did not resolve to a variable. Errors are one line on
 // standard error; standard output then holds nothing partial.
 #include "Output.h"
 #include "PlcSession.h"
+#include "vemo/core/ConnectionWords.h"
+#include "vemo/core/PlcConnection.h"
 #include "vemo/core/SymbolPath.h"
 
 #include <fmt/format.h>
@@ -47,6 +50,7 @@ struct Options {
     std::string filter;
     std::vector<std::string> names;
     bool watch = false;
+    bool reconnect = false;
     uint32_t intervalMs = 1000;
 
     Format format() const { return json ? Format::Json : csv ? Format::Csv : Format::Text; }
@@ -60,7 +64,8 @@ public:
 void addConnectionOptions(CLI::App* cmd, Options& o) {
     cmd->add_option("HOST", o.host, "IPv4/IPv6 address or host name of the controller")->required();
     cmd->add_option("-p,--port", o.port, "TCP port")->check(CLI::Range(1, 65535))->capture_default_str();
-    cmd->add_option("-t,--timeout", o.timeoutMs, "time-out of each single wait, in milliseconds")
+    cmd->add_option("-t,--timeout", o.timeoutMs,
+                    "time-out in milliseconds: each request ends within it, a connect within 4 times it")
         ->check(CLI::Range(1u, 3600000u))
         ->capture_default_str();
 }
@@ -123,6 +128,66 @@ void sleepUnlessInterrupted(uint32_t ms) {
     }
 }
 
+// A line on standard error about the connection during a watch, stamped
+// like the values so that a log of both reads in order.
+void connectionNote(const std::string& text) { std::cerr << localTimestamp() << " " << text << "\n" << std::flush; }
+
+// Connects again after a loss, with the program's growing waits, until it
+// succeeds (true) or the user interrupts (false).
+bool reconnectUntilInterrupted(PlcSession& session, const Options& o) {
+    for (unsigned attempt = 0; !g_interrupted; ++attempt) {
+        const std::chrono::seconds delay = vemo::PlcConnection::reconnectDelay(attempt);
+        connectionNote(fmt::format("reconnecting in {} s (attempt {})", delay.count(), attempt + 1));
+        sleepUnlessInterrupted(static_cast<uint32_t>(std::chrono::milliseconds(delay).count()));
+        if (g_interrupted) {
+            break;
+        }
+        try {
+            session.connect(o.host, o.port, o.timeoutMs);
+            connectionNote("reconnected");
+            return true;
+        } catch (const StepError& e) {
+            connectionNote(fmt::format("attempt {} failed: {} ({})", attempt + 1,
+                                       vemo::describeFailure(e.code, o.timeoutMs).what, s7_result_name(e.code)));
+        }
+    }
+    return false;
+}
+
+// Reads every interval until interrupted. A failure ends the watch (exit 3)
+// unless it lost the connection and --reconnect asks to carry on: then the
+// names are looked up afresh after the reconnect, since the controller may
+// have been given another program meanwhile.
+void watch(PlcSession& session, const Options& o, std::vector<Variable> variables) {
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
+    bool resolved = true;
+    for (bool first = true; !g_interrupted;) {
+        try {
+            if (!resolved) {
+                variables = resolve(session, o.names);
+                resolved = true;
+            }
+            const auto values = session.read(variables);
+            std::cout << formatRead(o.format(), variables, values, localTimestamp(), first) << std::flush;
+            first = false;
+        } catch (const StepError& e) {
+            if (!o.reconnect || session.connected()) {
+                throw;
+            }
+            const uint8_t loss = session.loss() != S7_OK ? session.loss() : e.code;
+            connectionNote(fmt::format("connection lost: {} ({})", vemo::describeFailure(loss, o.timeoutMs).what,
+                                       s7_result_name(loss)));
+            resolved = false;
+            if (!reconnectUntilInterrupted(session, o)) {
+                break;
+            }
+            continue;
+        }
+        sleepUnlessInterrupted(o.intervalMs);
+    }
+}
+
 int run(const std::string& command, const Options& o) {
     PlcSession session;
     session.connect(o.host, o.port, o.timeoutMs);
@@ -145,19 +210,11 @@ int run(const std::string& command, const Options& o) {
             std::erase_if(variables, [&](const Variable& v) { return !vemo::containsIgnoreCase(v.name, o.filter); });
         }
         out = formatBrowse(o.format(), variables);
-    } else {
+    } else if (!o.watch) {
         const auto variables = resolve(session, o.names);
-        if (!o.watch) {
-            out = formatRead(o.format(), variables, session.read(variables), "", true);
-        } else {
-            std::signal(SIGINT, onInterrupt);
-            std::signal(SIGTERM, onInterrupt);
-            for (bool first = true; !g_interrupted; first = false) {
-                const auto values = session.read(variables);
-                std::cout << formatRead(o.format(), variables, values, localTimestamp(), first) << std::flush;
-                sleepUnlessInterrupted(o.intervalMs);
-            }
-        }
+        out = formatRead(o.format(), variables, session.read(variables), "", true);
+    } else {
+        watch(session, o, resolve(session, o.names));
     }
     std::cout << out << std::flush;
     return 0;
@@ -193,6 +250,9 @@ int main(int argc, char** argv) {
         ->needs(watch)
         ->check(CLI::Range(1u, 86400000u))
         ->capture_default_str();
+    read->add_flag("--reconnect", o.reconnect,
+                   "with --watch, connect again after a lost connection (waits 1, 2, 4, 8, 16, then 30 s) and watch on")
+        ->needs(watch);
     addFormatOptions(read, o, true);
 
     try {

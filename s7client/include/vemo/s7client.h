@@ -51,7 +51,7 @@ enum {
     S7_ERR_ARGUMENT = 1,       /* a required pointer is null, port 0, empty item list */
     S7_ERR_NO_MEMORY = 2,      /* an allocation through the hooks failed */
     S7_ERR_CONNECT = 3,        /* host did not resolve, or no address accepted TCP */
-    S7_ERR_TIMEOUT = 4,        /* a single wait for the socket exceeded the time-out */
+    S7_ERR_TIMEOUT = 4,        /* the call ran past its deadline (see Time above) */
     S7_ERR_PROTOCOL = 5,       /* the controller sent something malformed or unexpected */
     S7_ERR_TLS = 6,            /* TLS-start refused, handshake failed, or TLS layer failure */
     S7_ERR_TRANSPORT = 7,      /* peer closed during connect, socket error, frame too large */

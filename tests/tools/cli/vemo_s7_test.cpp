@@ -240,6 +240,7 @@ TEST_F(VemoS7, FailuresExitWithTheirCodeAndPrintNothingPartial) {
         {"unknown option", {VEMO_S7_EXE, "info", "127.0.0.1", "--bogus"}, 2, ""},
         {"port out of range", {VEMO_S7_EXE, "info", "127.0.0.1", "-p", "70000"}, 2, ""},
         {"watch interval without watch", {VEMO_S7_EXE, "read", "127.0.0.1", "X.y", "--interval", "5"}, 2, ""},
+        {"reconnect without watch", {VEMO_S7_EXE, "read", "127.0.0.1", "X.y", "--reconnect"}, 2, ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -308,6 +309,59 @@ TEST_F(VemoS7, WatchRepeatsUntilInterruptedWithRisingCounterValues) {
         const long long ticks = round[0].at("value").get<long long>();
         EXPECT_GT(ticks, previous) << "the counter rises from round to round";
         previous = ticks;
+    }
+}
+
+// A watch across a simulator that goes away and comes back on the same
+// port: with --reconnect it says so on standard error and goes on printing
+// values; without, the loss ends it with exit 3.
+TEST_F(VemoS7, WatchAcrossASimulatorRestart) {
+    const std::vector<std::string> simArgs = {"--program", (dir_ / "program.json").string()};
+    auto startSim = [&](const std::string& port) {
+        std::vector<std::string> argv = {VEMO_SIM_EXE, "--port", port};
+        argv.insert(argv.end(), simArgs.begin(), simArgs.end());
+        return std::make_unique<BackgroundProcess>(argv);
+    };
+    for (const bool reconnect : {true, false}) {
+        SCOPED_TRACE(reconnect ? "--reconnect" : "no --reconnect");
+        auto sim = startSim("0");
+        const std::string port = sim->firstLine().substr(sim->firstLine().rfind(':') + 1);
+        std::vector<std::string> argv = {VEMO_S7_EXE,  "read",    "127.0.0.1",  "-p", port,
+                                         "Data.Ticks", "--watch", "--interval", "50", "--json"};
+        if (reconnect) {
+            argv.push_back("--reconnect");
+        }
+        BackgroundProcess watch(argv, 10000, BackgroundProcess::Errors::Captured);
+        ASSERT_FALSE(watch.firstLine().empty());
+        ASSERT_EQ(sim->stop(SIGTERM), 0);
+        sim.reset();
+
+        if (!reconnect) {
+            watch.readOutput(10000);  // until it ends
+            EXPECT_EQ(watch.stop(SIGINT), 3);
+            EXPECT_NE(watch.errorLine(1000).find("read failed: "), std::string::npos);
+            continue;
+        }
+        const std::string lost = watch.errorLine(10000);
+        EXPECT_NE(lost.find(" connection lost: "), std::string::npos) << lost;
+        EXPECT_NE(watch.errorLine(10000).find(" reconnecting in 1 s (attempt 1)"), std::string::npos);
+        watch.readOutput(200);  // the rounds before the loss
+
+        sim = startSim(port);
+        ASSERT_FALSE(sim->firstLine().empty()) << "the port is free again";
+        // Attempt 1 may have come before the simulator was back.
+        std::string line;
+        for (int i = 0; i < 6 && line.find(" reconnected") == std::string::npos; ++i) {
+            line = watch.errorLine(20000);
+        }
+        EXPECT_NE(line.find(" reconnected"), std::string::npos) << line;
+        std::vector<std::string> after;
+        for (int tries = 0; tries < 50 && after.empty(); ++tries) {
+            after = lines(watch.readOutput(200));
+        }
+        EXPECT_EQ(watch.stop(SIGINT), 0);
+        ASSERT_FALSE(after.empty()) << "values come again after the reconnect";
+        EXPECT_TRUE(json::parse(after.front())[0].at("value").is_number()) << after.front();
     }
 }
 
