@@ -41,11 +41,17 @@ using Clock = std::chrono::steady_clock;
 // successful connect.
 enum class Phase { Connect, List, Browse, Read };
 
+// Whether the failure ended the connection (the handle is disconnected
+// after it) or only refused the request.
+constexpr bool kLost = true;
+constexpr bool kKept = false;
+
 struct FaultCase {
     const char* fault;
     std::optional<uint64_t> arg;
     Phase phase;
     uint8_t expected;
+    bool lost;
     uint32_t timeoutMs = kTimeoutMs;
 };
 
@@ -65,62 +71,68 @@ const FaultCase kCases[] = {
     // The peer closes during connect: the transport sees it before TLS, the
     // TLS-start reply is missing, the handshake fails, and the exchanges
     // above TLS see the controller close.
-    {"close-at-cr", {}, Phase::Connect, S7_ERR_TRANSPORT},
-    {"close-at-tls-start", {}, Phase::Connect, S7_ERR_PROTOCOL},
-    {"close-at-handshake", {}, Phase::Connect, S7_ERR_TLS},
-    {"close-at-create", {}, Phase::Connect, S7_ERR_NOT_CONNECTED},
-    {"close-at-set-values", {}, Phase::Connect, S7_ERR_NOT_CONNECTED},
-    {"close-at-get-level", {}, Phase::Connect, S7_ERR_NOT_CONNECTED},
-    {"close-at-limits", {}, Phase::Connect, S7_ERR_NOT_CONNECTED},
-    {"close-at-request", kListExplore, Phase::List, S7_ERR_NOT_CONNECTED},
-    {"close-at-request", kTypeExplore, Phase::Browse, S7_ERR_NOT_CONNECTED},
-    {"close-at-request", kVariableRead, Phase::Read, S7_ERR_NOT_CONNECTED},
+    {"close-at-cr", {}, Phase::Connect, S7_ERR_TRANSPORT, kLost},
+    {"close-at-tls-start", {}, Phase::Connect, S7_ERR_PROTOCOL, kLost},
+    {"close-at-handshake", {}, Phase::Connect, S7_ERR_TLS, kLost},
+    {"close-at-create", {}, Phase::Connect, S7_ERR_NOT_CONNECTED, kLost},
+    {"close-at-set-values", {}, Phase::Connect, S7_ERR_NOT_CONNECTED, kLost},
+    {"close-at-get-level", {}, Phase::Connect, S7_ERR_NOT_CONNECTED, kLost},
+    {"close-at-limits", {}, Phase::Connect, S7_ERR_NOT_CONNECTED, kLost},
+    {"close-at-request", kListExplore, Phase::List, S7_ERR_NOT_CONNECTED, kLost},
+    {"close-at-request", kTypeExplore, Phase::Browse, S7_ERR_NOT_CONNECTED, kLost},
+    {"close-at-request", kVariableRead, Phase::Read, S7_ERR_NOT_CONNECTED, kLost},
     // A peer that never answers: a time-out, except where connect folds every
     // failure of a step into that step's own code.
-    {"stall-at-cr", {}, Phase::Connect, S7_ERR_TIMEOUT, kStallTimeoutMs},
-    {"stall-at-tls-start", {}, Phase::Connect, S7_ERR_PROTOCOL, kStallTimeoutMs},
-    {"stall-at-handshake", {}, Phase::Connect, S7_ERR_TLS, kStallTimeoutMs},
-    {"stall-at-create", {}, Phase::Connect, S7_ERR_TIMEOUT, kStallTimeoutMs},
-    {"stall-at-set-values", {}, Phase::Connect, S7_ERR_TIMEOUT, kStallTimeoutMs},
-    {"stall-at-get-level", {}, Phase::Connect, S7_ERR_TIMEOUT, kStallTimeoutMs},
-    {"stall-at-limits", {}, Phase::Connect, S7_ERR_TIMEOUT, kStallTimeoutMs},
-    {"stall-at-request", kVariableRead, Phase::Read, S7_ERR_TIMEOUT, kStallTimeoutMs},
+    {"stall-at-cr", {}, Phase::Connect, S7_ERR_TIMEOUT, kLost, kStallTimeoutMs},
+    {"stall-at-tls-start", {}, Phase::Connect, S7_ERR_PROTOCOL, kLost, kStallTimeoutMs},
+    {"stall-at-handshake", {}, Phase::Connect, S7_ERR_TLS, kLost, kStallTimeoutMs},
+    {"stall-at-create", {}, Phase::Connect, S7_ERR_TIMEOUT, kLost, kStallTimeoutMs},
+    {"stall-at-set-values", {}, Phase::Connect, S7_ERR_TIMEOUT, kLost, kStallTimeoutMs},
+    {"stall-at-get-level", {}, Phase::Connect, S7_ERR_TIMEOUT, kLost, kStallTimeoutMs},
+    {"stall-at-limits", {}, Phase::Connect, S7_ERR_TIMEOUT, kLost, kStallTimeoutMs},
+    {"stall-at-request", kVariableRead, Phase::Read, S7_ERR_TIMEOUT, kLost, kStallTimeoutMs},
     // Empty data frames where the connection confirm or the TLS-start reply
-    // belongs are refused at once. (Later floods keep a client that bounds
-    // only its single waits waiting; the wire cases below show them.)
-    {"flood-at-cr", {}, Phase::Connect, S7_ERR_PROTOCOL},
-    {"flood-at-tls-start", {}, Phase::Connect, S7_ERR_PROTOCOL},
-    // A trickled answer is slow but whole.
-    {"trickle-at-request", kVariableRead, Phase::Read, S7_OK},
+    // belongs are refused at once.
+    {"flood-at-cr", {}, Phase::Connect, S7_ERR_PROTOCOL, kLost},
+    {"flood-at-tls-start", {}, Phase::Connect, S7_ERR_PROTOCOL, kLost},
+    // Later floods, and trickles too slow for the time-out, keep every single
+    // wait short; the operation's deadline ends them as a stall there.
+    {"flood-at-handshake", {}, Phase::Connect, S7_ERR_TLS, kLost, kStallTimeoutMs},
+    {"flood-at-limits", {}, Phase::Connect, S7_ERR_TIMEOUT, kLost, kStallTimeoutMs},
+    {"flood-at-request", kVariableRead, Phase::Read, S7_ERR_TIMEOUT, kLost, kStallTimeoutMs},
+    {"trickle-at-handshake", {}, Phase::Connect, S7_ERR_TLS, kLost, kStallTimeoutMs},
+    {"trickle-at-request", kTypeExplore, Phase::Browse, S7_ERR_TIMEOUT, kLost, kStallTimeoutMs},
+    // A trickled answer within the time-out is slow but whole.
+    {"trickle-at-request", kVariableRead, Phase::Read, S7_OK, kKept},
     // Late answers: within the time-out they are just slow; past it, the
     // first wait (the connection confirm) gives up.
-    {"delay", 20, Phase::Read, S7_OK},
-    {"delay", 3000, Phase::Connect, S7_ERR_TIMEOUT, 500},
-    {"tls12-only", {}, Phase::Connect, S7_ERR_TLS},
-    {"tls-start-error", {}, Phase::Connect, S7_ERR_TLS},
+    {"delay", 20, Phase::Read, S7_OK, kKept},
+    {"delay", 3000, Phase::Connect, S7_ERR_TIMEOUT, kLost, 500},
+    {"tls12-only", {}, Phase::Connect, S7_ERR_TLS, kLost},
+    {"tls-start-error", {}, Phase::Connect, S7_ERR_TLS, kLost},
     // Session set-up and the limits read.
-    {"level-signed", {}, Phase::Connect, S7_ERR_SESSION},
-    {"set-values-error-entry", {}, Phase::Connect, S7_ERR_SESSION},
-    {"create-incomplete", {}, Phase::Connect, S7_ERR_SESSION},
-    {"limits-error", {}, Phase::Connect, S7_ERR_SESSION},
-    {"limits-error-entry", {}, Phase::Connect, S7_ERR_SESSION},
+    {"level-signed", {}, Phase::Connect, S7_ERR_SESSION, kLost},
+    {"set-values-error-entry", {}, Phase::Connect, S7_ERR_SESSION, kLost},
+    {"create-incomplete", {}, Phase::Connect, S7_ERR_SESSION, kLost},
+    {"limits-error", {}, Phase::Connect, S7_ERR_SESSION, kLost},
+    {"limits-error-entry", {}, Phase::Connect, S7_ERR_SESSION, kLost},
     // Limits of another type or missing fall back to 16 and work
     // (the values themselves: sim_connect_test).
-    {"limits-unsigned", {}, Phase::Read, S7_OK},
-    {"limits-only-aux", {}, Phase::Read, S7_OK},
+    {"limits-unsigned", {}, Phase::Read, S7_OK, kKept},
+    {"limits-only-aux", {}, Phase::Read, S7_OK, kKept},
     // Browse.
-    {"explore-error", {}, Phase::List, S7_ERR_EXPLORE},
-    {"explore-error", 537, Phase::Browse, S7_ERR_EXPLORE},
-    {"no-type-info-container", {}, Phase::Browse, S7_ERR_PROTOCOL},
-    {"self-referencing-type", {}, Phase::Browse, S7_ERR_PROTOCOL},
-    {"hostile-count", {}, Phase::Browse, S7_ERR_NO_MEMORY},
+    {"explore-error", {}, Phase::List, S7_ERR_EXPLORE, kKept},
+    {"explore-error", 537, Phase::Browse, S7_ERR_EXPLORE, kKept},
+    {"no-type-info-container", {}, Phase::Browse, S7_ERR_PROTOCOL, kKept},
+    {"self-referencing-type", {}, Phase::Browse, S7_ERR_PROTOCOL, kKept},
+    {"hostile-count", {}, Phase::Browse, S7_ERR_NO_MEMORY, kKept},
     // The listing does not look at per-item errors; a variable read does.
-    {"read-error-entry", {}, Phase::Read, S7_ERR_READ},
+    {"read-error-entry", {}, Phase::Read, S7_ERR_READ, kKept},
     // Framing the client must refuse, during connect or later.
-    {"wrong-version", {}, Phase::Connect, S7_ERR_PROTOCOL},
-    {"wrong-version", kListRead, Phase::List, S7_ERR_PROTOCOL},
-    {"oversized-frame", {}, Phase::Connect, S7_ERR_PROTOCOL},
-    {"oversized-frame", kTypeExplore, Phase::Browse, S7_ERR_PROTOCOL},
+    {"wrong-version", {}, Phase::Connect, S7_ERR_PROTOCOL, kLost},
+    {"wrong-version", kListRead, Phase::List, S7_ERR_PROTOCOL, kLost},
+    {"oversized-frame", {}, Phase::Connect, S7_ERR_PROTOCOL, kLost},
+    {"oversized-frame", kTypeExplore, Phase::Browse, S7_ERR_PROTOCOL, kLost},
 };
 
 std::string nameOf(const char* fault, std::optional<uint64_t> arg) {
@@ -176,9 +188,9 @@ TEST_P(SimulatorFault, GivesTheClientCodeAndLeavesAReusableHandle) {
     const Client c = newClient();
 
     EXPECT_EQ(runUntil(c.get(), *server, fc), fc.expected);
-    if (fc.phase == Phase::Connect) {
-        EXPECT_EQ(vemoc_s7_client_get_state(c.get()), S7_CLIENT_DISCONNECTED) << "a failed connect cleans up";
-    }
+    EXPECT_EQ(vemoc_s7_client_get_state(c.get()), fc.lost ? S7_CLIENT_DISCONNECTED : S7_CLIENT_CONNECTED)
+        << "the handle says whether the connection survived";
+    EXPECT_EQ(vemoc_s7_client_get_loss(c.get()), fc.lost ? fc.expected : uint8_t{S7_OK});
 
     // The same handle, disconnected by its owner, serves a sound controller.
     vemoc_s7_client_disconnect(c.get());
