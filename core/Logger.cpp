@@ -70,8 +70,11 @@ void Logger::write(LogLevel level, std::string_view location, std::string_view m
         fmt::format("{} {} <{}> {}", formatTimestamp(nowNanoseconds()), style.tag, location, message);
     // One insertion chain per line: lines of two threads may interleave,
     // but no lock is taken on the hot path of either thread.
+    // Flushed at once: standard output is block-buffered when it goes to a
+    // file or a pipe, and a log that lags behind the program (or dies with
+    // it) hides what happened last.
     std::ostream& out = style.toStandardError ? std::cerr : std::cout;
-    out << style.colour << line << kReset << '\n';
+    out << style.colour << line << kReset << '\n' << std::flush;
 }
 
 void Logger::logFormatted(const LogContext& context, fmt::string_view format, fmt::format_args args) noexcept {

@@ -132,6 +132,30 @@ TEST_F(LoggerTest, LineCarriesTheCurrentTime) {
     EXPECT_EQ(streams.out().substr(31), " [INFO ] <here> tick\x1b[0m\n");
 }
 
+// A stream buffer that remembers how much of its text had been flushed.
+class FlushRecorder : public std::stringbuf {
+public:
+    std::size_t flushed = 0;
+
+protected:
+    int sync() override {
+        flushed = str().size();
+        return 0;
+    }
+};
+
+TEST_F(LoggerTest, EveryLineIsFlushedAsItIsWritten) {
+    // Standard output to a file or a pipe is block-buffered: without a flush
+    // the last state changes before a crash or a kill never reach the log.
+    FlushRecorder out;
+    std::streambuf* const old = std::cout.rdbuf(&out);
+    Logger::write(LogLevel::Info, "here", "connected");
+    Logger::write(LogLevel::Warn, "here", "connection lost");
+    std::cout.rdbuf(old);
+    EXPECT_NE(out.str().find("connection lost"), std::string::npos);
+    EXPECT_EQ(out.flushed, out.str().size());
+}
+
 TEST_F(LoggerTest, BracesInArgumentsAreWrittenUnchanged) {
     CapturedStreams streams;
     Logger::log(LogLevel::Info, "{}", "{} {0} {:x} }{");
