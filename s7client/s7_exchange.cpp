@@ -85,6 +85,8 @@ s7_status append(s7_response* response, const uint8_t* data, uint32_t len) {
 }
 
 s7_status receiveResponse(s7_session* session, uint8_t version, s7_response* response, uint32_t timeout_ms) {
+    s7_socket* const slot = session->tls->transport != nullptr ? session->tls->transport->socket : nullptr;
+    uint32_t granted = 0;  // response bytes already paid for with more time
     uint8_t buffer[S7_FRAME_RECEIVE_BUFFER];
     uint32_t filled = 0;
     uint32_t frames = 0;
@@ -112,6 +114,15 @@ s7_status receiveResponse(s7_session* session, uint8_t version, s7_response* res
                 const s7_status rc = append(response, buffer + S7_FRAME_HEAD_SIZE, len);
                 if (rc != S7_STATUS_OK) {
                     return rc;
+                }
+                // A slow link with a large answer (the type descriptions of
+                // a big program run to megabytes) keeps its connection as
+                // long as the data comes at a rate of 64 KiB per time-out;
+                // a trickle or a flood of empty frames earns nothing. The
+                // size limit above bounds the whole.
+                while (response->length - granted >= S7_RESPONSE_GRANT_SIZE) {
+                    granted += S7_RESPONSE_GRANT_SIZE;
+                    s7_socket_extend_request(slot, timeout_ms);
                 }
             }
             if (next[2] == 0 && next[3] == 0) {

@@ -41,7 +41,10 @@ enum {
     /* A response longer than this, or cut into more frames, is refused:
      * no answer of the controller comes near either. */
     S7_RESPONSE_MAX_FRAMES = 16384,
-    S7_RESPONSE_MAX_SIZE = 0x1000000
+    S7_RESPONSE_MAX_SIZE = 0x1000000,
+    /* Every full 64 KiB of response data received gives the request one
+     * more time-out: a large answer that keeps coming is not a stalled one. */
+    S7_RESPONSE_GRANT_SIZE = 0x10000
 };
 
 typedef struct s7_session {
@@ -91,9 +94,10 @@ void s7_response_clear(s7_response* response);
  * Sends the request and reads its whole response. `response` must be empty
  * or hold an earlier response, which is released first; on 0 it holds the
  * response data (possibly none), on any failure it is empty. The request
- * and its whole response are bounded by timeout_ms together (and by the
- * deadline of the operation the request belongs to, if any), however the
- * controller cuts its answer into frames, records or bytes.
+ * and its whole response are bounded by timeout_ms together, plus one more
+ * timeout_ms for every full S7_RESPONSE_GRANT_SIZE of response data (and
+ * by the deadline of the operation the request belongs to, if any),
+ * however the controller cuts its answer into frames, records or bytes.
  *
  * Returns S7_STATUS_OK, or S7_STATUS_ARGUMENT (null arguments, a body of 0
  * bytes), S7_STATUS_NO_MEMORY, S7_STATUS_TIMEOUT, S7_STATUS_PROTOCOL (bad

@@ -66,6 +66,10 @@ void s7_socket_begin_operation(s7_socket* slot, uint64_t limit_ms);
  * within `limit_ms`, and never after the operation's deadline. */
 void s7_socket_begin_request(s7_socket* slot, uint32_t limit_ms);
 
+/* Gives the current request `limit_ms` more, never past the operation's
+ * deadline. No effect without a request deadline. */
+void s7_socket_extend_request(s7_socket* slot, uint32_t limit_ms);
+
 /* Ends the operation: no deadline until the next one begins. */
 void s7_socket_end_operation(s7_socket* slot);
 

@@ -147,6 +147,15 @@ void s7_socket_begin_request(s7_socket* slot, uint32_t limit_ms) {
     slot->deadline_ms = operation != 0 && operation < request ? operation : request;
 }
 
+void s7_socket_extend_request(s7_socket* slot, uint32_t limit_ms) {
+    if (slot == nullptr || slot->deadline_ms == 0) {
+        return;
+    }
+    const int64_t extended = slot->deadline_ms + limit_ms;
+    const int64_t operation = slot->operation_deadline_ms;
+    slot->deadline_ms = operation != 0 && operation < extended ? operation : extended;
+}
+
 void s7_socket_end_operation(s7_socket* slot) {
     if (slot != nullptr) {
         slot->operation_deadline_ms = 0;

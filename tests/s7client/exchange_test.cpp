@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -318,6 +320,45 @@ TEST(Exchange, FailuresOfTheConnectionDuringAnExchange) {
         }
         EXPECT_EQ(response.data, nullptr);
         EXPECT_EQ(link.exchange({0x34, 0, 0, 0, 0}, response), S7_ERR_NOT_CONNECTED);
+    }
+}
+
+// A large answer on a slow link takes longer than the time-out as a whole;
+// as long as 64 KiB of it arrive within each time-out it is not a stalled
+// controller. A small answer as slow earns nothing.
+TEST(Exchange, ALargeAnswerThatKeepsComingEarnsMoreTime) {
+    constexpr uint32_t kTimeout = 400;
+    struct Case {
+        const char* rule;
+        size_t dataBytes;
+        size_t piece;  // bytes per write, 100 ms apart
+        uint8_t expected;
+    };
+    const Case cases[] = {
+        {"512 KiB, 64 KiB every 200 ms: some 1.6 s in all", 512 * 1024, 32 * 1024, S7_OK},
+        {"60 KiB, 4 KiB every 100 ms: some 1.5 s in all", 60 * 1024, 4 * 1024, S7_ERR_TIMEOUT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rule);
+        Bytes reply;
+        const Bytes data = counting(c.dataBytes);
+        for (size_t at = 0; at < data.size(); at += S7_FRAME_MAX_RECEIVE_DATA) {
+            const size_t n = std::min<size_t>(S7_FRAME_MAX_RECEIVE_DATA, data.size() - at);
+            const Bytes f = frame(2, Bytes(data.begin() + static_cast<std::ptrdiff_t>(at),
+                                           data.begin() + static_cast<std::ptrdiff_t>(at + n)));
+            reply.insert(reply.end(), f.begin(), f.end());
+        }
+        const Bytes end = trailer(2);
+        reply.insert(reply.end(), end.begin(), end.end());
+        TlsPeerOptions options;
+        options.replies = {PeerReply::paced(std::move(reply), c.piece, 100)};
+        TlsPeer peer(options);
+        Link link(peer.port(), kTimeout);
+        ASSERT_EQ(link.rc, S7_OK);
+        s7_response response{};
+        EXPECT_EQ(link.exchange({0x34, 0, 0, 0, 0}, response, S7_FN_READ_VARIABLES, 2, kTimeout), c.expected);
+        EXPECT_EQ(asBytes(response), c.expected == S7_OK ? data : Bytes{});
+        s7_response_clear(&response);
     }
 }
 

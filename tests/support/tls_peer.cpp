@@ -13,8 +13,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
 
 namespace vemo::test {
 
@@ -512,6 +514,16 @@ private:
             trickling_ = false;
             return ok;
         }
+        case PeerReply::Kind::Paced:
+            for (size_t at = 0; at < reply.bytes.size(); at += reply.piece) {
+                if (at != 0) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(reply.gapMs));
+                }
+                if (!write(reply.bytes.data() + at, std::min(reply.piece, reply.bytes.size() - at))) {
+                    return false;
+                }
+            }
+            return true;
         case PeerReply::Kind::CloseNotify:
             SSL_shutdown(ssl_);
             sendPending(false);

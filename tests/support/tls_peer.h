@@ -34,16 +34,20 @@ struct PeerReply {
         SingleByteRecords,  // the bytes, one TLS record (and one frame) per byte
         RawFrame,           // the bytes as one data frame outside TLS
         Trickle,            // the bytes through TLS, the frames then sent one byte per write, 50 ms apart
+        Paced,              // the bytes through TLS in pieces of `piece` bytes, `gapMs` apart
         CloseNotify,        // a TLS closure alert; then wait for the client to close
         Close,              // close the TCP connection at once
     };
     Kind kind = Kind::Tls;
     Bytes bytes;
+    size_t piece = 0;
+    int gapMs = 0;
 
     static PeerReply tls(Bytes b) { return {Kind::Tls, std::move(b)}; }
     static PeerReply singleByteRecords(Bytes b) { return {Kind::SingleByteRecords, std::move(b)}; }
     static PeerReply rawFrame(Bytes b) { return {Kind::RawFrame, std::move(b)}; }
     static PeerReply trickle(Bytes b) { return {Kind::Trickle, std::move(b)}; }
+    static PeerReply paced(Bytes b, size_t piece, int gapMs) { return {Kind::Paced, std::move(b), piece, gapMs}; }
     static PeerReply closeNotify() { return {Kind::CloseNotify, {}}; }
     static PeerReply close() { return {Kind::Close, {}}; }
 };

@@ -17,7 +17,9 @@
  * - every later call within timeout_ms per request it sends, the request
  *   and its whole answer together: a read is one request, a listing of the
  *   data blocks 1 + (blocks / item limit, rounded up), the first browse of a
- *   connection one and the later ones none.
+ *   connection one and the later ones none. A large answer earns one more
+ *   timeout_ms for every full 64 KiB of it received, so that a big program's
+ *   type descriptions load over a slow link; an answer is at most 16 MiB.
  * Past the bound the call gives S7_ERR_TIMEOUT (connect gives S7_ERR_TLS
  * for a handshake that does not complete in time).
  *
