@@ -93,6 +93,24 @@ TEST(PlcConnection, DisconnectTakesEffectAtOnceWhileACallHoldsTheHandle) {
     EXPECT_TRUE(peer.log().closedByClient);
 }
 
+// A read of one item (the limits address), as any pool task makes one.
+std::uint8_t readOneItem(PlcConnection& service) {
+    std::uint8_t rc = S7_OK;
+    service.withClient([&](vemoc_s7_client* client) {
+        s7_item_address address{201, 1037, nullptr, 0};
+        s7_item_address_push(&address, 1000);
+        const s7_item_address* items[] = {&address};
+        s7_value** values = nullptr;
+        rc = vemoc_s7_client_read(client, items, 1, &values);
+        if (values != nullptr) {
+            s7_value_free(values[0]);
+            s7_free(values);
+        }
+        s7_item_address_release(&address);
+    });
+    return rc;
+}
+
 TEST(PlcConnection, DisconnectCutsAStalledCallShort) {
     vemo::test::TlsPeerOptions options;
     options.silentAt = vemo::test::PeerStep::Request;
@@ -101,18 +119,7 @@ TEST(PlcConnection, DisconnectCutsAStalledCallShort) {
     ASSERT_EQ(service.connect("127.0.0.1", peer.port()), S7_OK);
     // A read the controller never answers, on the worker: without the cut
     // it would wait for the 10 s time-out.
-    auto reading = std::async(std::launch::async, [&] {
-        std::uint8_t rc = S7_OK;
-        service.withClient([&](vemoc_s7_client* client) {
-            s7_item_address address{201, 1037, nullptr, 0};
-            s7_item_address_push(&address, 1000);
-            const s7_item_address* items[] = {&address};
-            s7_value** values = nullptr;
-            rc = vemoc_s7_client_read(client, items, 1, &values);
-            s7_item_address_release(&address);
-        });
-        return rc;
-    });
+    auto reading = std::async(std::launch::async, [&] { return readOneItem(service); });
     std::this_thread::sleep_for(200ms);  // the read is waiting by now
     service.disconnect();
     EXPECT_EQ(service.getState(), ConnectionState::Disconnected);
@@ -140,19 +147,7 @@ protected:
         return options;
     }
 
-    // A read of one item, as any pool task makes one.
-    std::uint8_t readOnce() {
-        std::uint8_t rc = S7_OK;
-        service_.withClient([&](vemoc_s7_client* client) {
-            s7_item_address address{201, 1037, nullptr, 0};
-            s7_item_address_push(&address, 1000);
-            const s7_item_address* items[] = {&address};
-            s7_value** values = nullptr;
-            rc = vemoc_s7_client_read(client, items, 1, &values);
-            s7_item_address_release(&address);
-        });
-        return rc;
-    }
+    std::uint8_t readOnce() { return readOneItem(service_); }
 
     vemo::SteadyTime now_ = vemo::SteadyTime{} + 1000s;
     std::unique_ptr<TlsPeer> peer_;
