@@ -33,6 +33,12 @@ constexpr size_t kMultiSuffixSize = 160;
 constexpr uint8_t kPaddedRowDatatype = S7_DATATYPE_BBOOL;
 constexpr uint32_t kPaddedRowAlignment = 8;
 
+// The first slot of the type index to probe for `id`: Fibonacci hashing,
+// so that the consecutive identifiers controllers hand out spread evenly.
+uint32_t typeSlot(uint32_t id, uint32_t bits) {
+    return bits == 0 ? 0 : static_cast<uint32_t>((id * 2654435769u) >> (32 - bits));
+}
+
 char* copyText(const char* text, size_t length) {
     auto* out = static_cast<char*>(s7_malloc(length + 1));
     if (out != nullptr) {
@@ -168,15 +174,7 @@ struct Walk {
     uint32_t visits = 0;
     uint64_t nameBytes = 0;
 
-    const s7_object* findType(uint32_t id) const {
-        for (uint32_t i = 0; i < cache->type_object_count; ++i) {
-            const s7_object* t = cache->type_objects[i];
-            if (t != nullptr && s7_object_id(t) == id) {
-                return t;
-            }
-        }
-        return nullptr;
-    }
+    const s7_object* findType(uint32_t id) const { return s7_type_info_cache_find(cache, id); }
 
     // One more member or element handled.
     s7_status visit() {
@@ -452,6 +450,63 @@ void s7_symbol_list_free(s7_symbol_list* symbols) {
     *symbols = s7_symbol_list{};
 }
 
+s7_status s7_type_info_cache_fill(s7_type_info_cache* cache, const s7_explore_result* explored,
+                                  const s7_object* parent) {
+    if (cache == nullptr || explored == nullptr || parent == nullptr) {
+        return S7_STATUS_ARGUMENT;
+    }
+    const uint32_t count = s7_object_child_count(parent);
+    s7_object* const* objects = s7_object_children(parent);
+    uint32_t* index = nullptr;
+    uint32_t bits = 0;
+    if (count > (uint32_t{1} << 30)) {
+        return S7_STATUS_NO_MEMORY;
+    }
+    if (count != 0) {
+        // At least twice as many slots as objects keeps the probe runs short.
+        while ((uint64_t{1} << bits) < uint64_t{count} * 2) {
+            ++bits;
+        }
+        index = static_cast<uint32_t*>(s7_calloc(sizeof(uint32_t) << bits));
+        if (index == nullptr) {
+            return S7_STATUS_NO_MEMORY;
+        }
+        const uint32_t mask = (uint32_t{1} << bits) - 1;
+        for (uint32_t i = 0; i < count; ++i) {
+            if (objects[i] == nullptr) {
+                continue;
+            }
+            const uint32_t id = s7_object_id(objects[i]);
+            uint32_t slot = typeSlot(id, bits);
+            while (index[slot] != 0 && s7_object_id(objects[index[slot] - 1]) != id) {
+                slot = (slot + 1) & mask;
+            }
+            if (index[slot] == 0) {
+                index[slot] = i + 1;
+            }
+        }
+    }
+    *cache = s7_type_info_cache{1, *explored, objects, count, index, bits};
+    return S7_STATUS_OK;
+}
+
+const s7_object* s7_type_info_cache_find(const s7_type_info_cache* cache, uint32_t id) {
+    if (cache == nullptr || cache->type_index == nullptr) {
+        return nullptr;
+    }
+    const uint32_t mask = (uint32_t{1} << cache->type_index_bits) - 1;
+    for (uint32_t slot = typeSlot(id, cache->type_index_bits);; slot = (slot + 1) & mask) {
+        const uint32_t at = cache->type_index[slot];
+        if (at == 0) {
+            return nullptr;
+        }
+        const s7_object* object = cache->type_objects[at - 1];
+        if (s7_object_id(object) == id) {
+            return object;
+        }
+    }
+}
+
 void s7_type_info_cache_free(s7_type_info_cache* cache) {
     if (cache == nullptr) {
         return;
@@ -459,6 +514,7 @@ void s7_type_info_cache_free(s7_type_info_cache* cache) {
     if (cache->valid == 1) {
         s7_explore_result_free(&cache->explore_result);
     }
+    s7_free(cache->type_index);
     *cache = s7_type_info_cache{};
 }
 
@@ -571,8 +627,11 @@ s7_status s7_load_type_info(s7_session* session, uint32_t timeout_ms, s7_type_in
     for (uint32_t i = 0; i < explored.object_count; ++i) {
         const s7_object* parent = explored.objects[i];
         if (s7_object_class(parent) == S7_BROWSE_TYPE_INFO_CLASS) {
-            *cache = s7_type_info_cache{1, explored, s7_object_children(parent), s7_object_child_count(parent)};
-            return S7_STATUS_OK;
+            const s7_status filled = s7_type_info_cache_fill(cache, &explored, parent);
+            if (filled != S7_STATUS_OK) {
+                s7_explore_result_free(&explored);
+            }
+            return filled;
         }
     }
     s7_explore_result_free(&explored);

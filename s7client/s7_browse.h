@@ -39,7 +39,26 @@ typedef struct s7_type_info_cache {
     s7_explore_result explore_result; /* owns every object below */
     s7_object* const* type_objects;   /* borrowed from explore_result */
     uint32_t type_object_count;
+    /* The type objects by identifier: an open-addressed table of positions
+     * in type_objects plus one (0: an empty slot), 2^type_index_bits slots,
+     * at most half of them used. Null when there are no type objects. */
+    uint32_t* type_index;
+    uint32_t type_index_bits;
 } s7_type_info_cache;
+
+/*
+ * Fills an empty cache: takes over `explored`, whose object `parent` holds
+ * the type-info objects as its children, and indexes them by identifier (of
+ * several objects with one identifier the first counts). Every lookup of a
+ * browse then costs the same however many type objects the controller
+ * describes. S7_STATUS_NO_MEMORY leaves the cache empty and `explored` with
+ * the caller.
+ */
+s7_status s7_type_info_cache_fill(s7_type_info_cache* cache, const s7_explore_result* explored,
+                                  const s7_object* parent);
+
+/* The type object with identifier `id`; null when the cache has none. */
+const s7_object* s7_type_info_cache_find(const s7_type_info_cache* cache, uint32_t id);
 
 /* Releases what a valid cache holds and zeroes it. Null allowed. */
 void s7_type_info_cache_free(s7_type_info_cache* cache);

@@ -109,12 +109,11 @@ struct Cache {
         s7_cursor c{parentBytes.data(), parentBytes.data() + parentBytes.size()};
         s7_object* parent = nullptr;
         EXPECT_EQ(s7_read_object(&c, &parent), 0);
-        cache.explore_result.objects = static_cast<s7_object**>(s7_malloc(sizeof(s7_object*)));
-        cache.explore_result.objects[0] = parent;
-        cache.explore_result.object_count = 1;
-        cache.type_objects = s7_object_children(parent);
-        cache.type_object_count = s7_object_child_count(parent);
-        cache.valid = 1;
+        s7_explore_result explored{};
+        explored.objects = static_cast<s7_object**>(s7_malloc(sizeof(s7_object*)));
+        explored.objects[0] = parent;
+        explored.object_count = 1;
+        EXPECT_EQ(s7_type_info_cache_fill(&cache, &explored, parent), S7_STATUS_OK);
     }
     ~Cache() { s7_type_info_cache_free(&cache); }
     Cache(const Cache&) = delete;
@@ -256,6 +255,30 @@ TEST(BrowseWalk, BlocksWithoutAKnownTypeAreEmptyAndTheWalkStopsAtDepth64) {
     s7_symbol_list list{};
     const s7_block block = db1();
     EXPECT_EQ(s7_browse_block(&block, &invalid, &list), S7_ERR_ARGUMENT) << "a cache that was never filled";
+}
+
+TEST(BrowseWalk, StructureTypesAreFoundAmongThousandsAndTheFirstOfTwoWithOneIdCounts) {
+    // Filler types first, so that a lookup that scanned would pass them all;
+    // identifiers that share their low bits, the largest one, and two
+    // objects that claim the same identifier.
+    Bytes types;
+    for (uint32_t id = 1000; id < 3000; ++id) {
+        types = types + typeObject(id << 16, {});
+    }
+    types = types + typeObject(0xFFFFFFFF, {{"Top", elementary(31, kInt)}}) +
+            typeObject(7, {{"First", elementary(32, kInt)}}) + typeObject(7, {{"Second", elementary(33, kInt)}}) +
+            typeObject(2000u << 16 | 1, {{"Near", elementary(34, kInt)}});
+    const Cache cache(typeInfoParent(typeObject(100, {{"A", structure(10, 0xFFFFFFFF)},
+                                                      {"B", structure(11, 7)},
+                                                      {"C", structure(12, 2000u << 16 | 1)},
+                                                      {"Gone", structure(13, 3000u << 16)},
+                                                      {"D", structure(14, 2999u << 16)}}) +
+                                     types));
+    const Browsed b = browse(cache, db1());
+    ASSERT_EQ(b.rc, S7_OK);
+    const std::vector<Symbol> expected = {
+        {"DB1.A.Top", {10, 31}, kInt}, {"DB1.B.First", {11, 32}, kInt}, {"DB1.C.Near", {12, 34}, kInt}};
+    EXPECT_EQ(b.symbols, expected) << "a missing type (Gone) and an empty one (D) yield nothing";
 }
 
 TEST(BrowseBounds, HostileCountsFailWithoutExhaustingMemory) {
