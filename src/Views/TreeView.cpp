@@ -2,8 +2,11 @@
 
 #include <imgui.h>
 #include <imgui_stdlib.h>
+#include <vemo/s7datatype.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <exception>
 #include <utility>
 
@@ -13,11 +16,11 @@
 #include "vemo/core/Browse.h"
 #include "vemo/core/Logger.h"
 #include "vemo/core/PlcConnection.h"
-#include "vemo/core/SymbolPath.h"
 #include "vemo/core/TagInspector.h"
 #include "vemo/core/ThreadPool.h"
 #include "vemo/ui/Application.h"
 #include "vemo/ui/ImGuiPanel.h"
+#include "vemo/ui/Resources.h"
 #include "vemo/ui/ScrollView.h"
 #include "vemo/ui/Stack.h"
 
@@ -35,14 +38,23 @@ void styleTreePanel(ui::ImGuiPanel* panel, const Theme& theme) {
 
 }  // namespace
 
+// What a load hands from the worker to the UI thread.
+struct TreeView::Loaded {
+    std::uint8_t listCode = S7_OK;
+    std::shared_ptr<const TreeModel> model;  // null unless the listing succeeded
+    std::vector<std::uint8_t> open;          // the nodes open before, found again by path
+};
+
 TreeView::TreeView(ui::Widget* parent, PlcConnection& connection, ThreadPool& pool,
                    std::shared_ptr<TagInspector> inspector)
-    : ui::Widget(parent), connection_(&connection), pool_(&pool), inspector_(std::move(inspector)) {
-    const Theme& theme = Theme::instance();
-    itemContext_.theme = &theme;
-    itemContext_.inspector = inspector_.get();
-    itemContext_.folderIcon = AppTextures::getSvg("icons/folder.svg", 256, 256);
-    itemContext_.tagIcon = AppTextures::getSvg("icons/tag.svg", 256, 256);
+    : ui::Widget(parent),
+      connection_(&connection),
+      pool_(&pool),
+      inspector_(std::move(inspector)),
+      theme_(&Theme::instance()) {
+    const Theme& theme = *theme_;
+    folderIcon_ = AppTextures::getSvg("icons/folder.svg", 256, 256);
+    tagIcon_ = AppTextures::getSvg("icons/tag.svg", 256, 256);
 
     spinnerStack_ = new ui::Stack(this);
     spinnerStack_->setDistribution(kDistributeCenter);
@@ -79,7 +91,7 @@ void TreeView::update() {
     treePanel_->setVisible(!loading_);
     scrollView_->setVisible(!loading_);
     spinnerStack_->setVisible(loading_);
-    headerPanel_->setVisible(!loading_ && !blockItems_.empty());
+    headerPanel_->setVisible(!loading_ && model_ != nullptr && !model_->roots().empty());
 
     // A change seen while a load runs waits: the first update after the load
     // picks it up, so a connection made meanwhile still gets its own load.
@@ -95,12 +107,25 @@ void TreeView::update() {
 
     inspector_->update();
 
-    if (filterText_ != appliedFilter_) {
+    if (model_ != nullptr && filterText_ != appliedFilter_) {
         appliedFilter_ = filterText_;
-        for (const auto& item : blockItems_) {
-            item->applyFilter(appliedFilter_);
-        }
+        filter_.start(*model_, appliedFilter_);
     }
+    continueFilter();
+}
+
+void TreeView::continueFilter() {
+    if (!filter_.running()) return;
+    if (filter_.run(std::chrono::nanoseconds(kFilterBudgetNs))) {
+        visible_ = filter_.takeResult();
+        rowsDirty_ = true;
+    }
+}
+
+void TreeView::setOpen(std::uint32_t node, bool open) {
+    if (node >= open_.size() || (open_[node] != 0) == open) return;
+    open_[node] = open ? 1 : 0;
+    rowsDirty_ = true;
 }
 
 void TreeView::resized() {
@@ -116,23 +141,46 @@ void TreeView::startLoad() {
     // Shown at once, not when the worker gets to the task: no second load
     // can be queued behind it, and the tree cannot be clicked meanwhile.
     loading_ = true;
+    // The open nodes by path, to open them again in the new tree.
+    std::vector<std::string> openPaths;
+    for (std::uint32_t i = 0; i < open_.size(); ++i) {
+        if (open_[i] != 0) openPaths.push_back(model_->fullPath(i));
+    }
     try {
-        pool_->submit(lifetime(), [connection = connection_, alive = lifetime(), view = this] {
-            std::shared_ptr<Catalog> catalog;
+        pool_->submit(lifetime(), [connection = connection_, alive = lifetime(), view = this,
+                                   openPaths = std::move(openPaths)] {
+            auto loaded = std::make_shared<Loaded>();
             try {
                 // Touches nothing of the view. Each library call takes the
                 // service's lock on its own, so a disconnect waits for one
                 // browse, not for the whole load.
-                catalog = std::make_shared<Catalog>(
-                    listAndBrowse([connection](const ClientCall& call) { connection->withClient(call); }));
+                Catalog catalog =
+                    listAndBrowse([connection](const ClientCall& call) { connection->withClient(call); });
+                loaded->listCode = catalog.listCode;
+                if (catalog.listCode == S7_OK) {
+                    for (const BrowsedBlock& browsed : catalog.browsed) {
+                        if (browsed.code == S7_OK) continue;
+                        Logger::log(LogLevel::Warn, "Browsing block {} failed: {} ({})",
+                                    browsed.block->name != nullptr ? browsed.block->name : "",
+                                    s7_result_name(browsed.code), browsed.code);
+                    }
+                    auto model = std::make_shared<const TreeModel>(std::move(catalog));
+                    loaded->open.assign(model->size(), 0);
+                    for (const std::string& path : openPaths) {
+                        const std::uint32_t node = model->find(path);
+                        if (node != TreeModel::kNone) loaded->open[node] = 1;
+                    }
+                    loaded->model = std::move(model);
+                }
             } catch (const std::exception& e) {
                 Logger::log(LogLevel::Error, "Loading the data blocks failed: {}", e.what());
+                loaded.reset();
             }
             // The view may be destroyed while the worker browses; the result
             // is handed over only if it is still there.
-            ui::Application::dispatchToMainThread([alive, view, catalog = std::move(catalog)] {
+            ui::Application::dispatchToMainThread([alive, view, loaded = std::move(loaded)] {
                 if (alive.expired()) return;
-                view->finishLoad(catalog.get());
+                view->finishLoad(loaded.get());
             });
         });
     } catch (const std::exception& e) {
@@ -142,47 +190,31 @@ void TreeView::startLoad() {
     }
 }
 
-void TreeView::finishLoad(Catalog* catalog) {
-    if (catalog == nullptr || catalog->listCode != S7_OK) {
-        // The previous tree stays.
-        loading_ = false;
-        return;
-    }
-    blockItems_.clear();
-    blocks_ = std::move(catalog->blocks);
-    // Every block gets its node; one whose browse failed has no tags.
-    blockItems_.reserve(catalog->browsed.size());
-    for (BrowsedBlock& browsed : catalog->browsed) {
-        if (browsed.code != S7_OK) {
-            Logger::log(LogLevel::Warn, "Browsing block {} failed: {} ({})",
-                        browsed.block->name != nullptr ? browsed.block->name : "", s7_result_name(browsed.code),
-                        browsed.code);
-        }
-        blockItems_.push_back(std::make_unique<DatablockItem>(browsed.block, std::move(browsed.symbols), itemContext_));
-    }
+void TreeView::finishLoad(Loaded* loaded) {
+    loading_ = false;
+    // A failed listing keeps the previous tree.
+    if (loaded == nullptr || loaded->listCode != S7_OK || loaded->model == nullptr) return;
+    std::shared_ptr<const TreeModel> old = std::exchange(model_, std::move(loaded->model));
+    open_ = std::move(loaded->open);
+    visible_.assign(model_->size(), 1);
+    rowsDirty_ = true;
     // The search box keeps its text across loads; the new nodes follow it.
     if (!appliedFilter_.empty()) {
-        for (const auto& item : blockItems_) {
-            item->applyFilter(appliedFilter_);
+        filter_.start(*model_, appliedFilter_);
+        continueFilter();
+    } else {
+        filter_.cancel();
+    }
+    inspector_->rebind([this](const std::string& name) { return model_->findSymbol(name); });
+    // A million symbols take a while to release: the worker does it. The
+    // inspector's rows hold copies, nothing else points into the old model.
+    if (old != nullptr) {
+        try {
+            pool_->submit([old = std::move(old)]() mutable { old.reset(); });
+        } catch (const std::exception&) {
+            // A stopped pool: released here as the view goes.
         }
     }
-    inspector_->rebind([this](const std::string& name) { return findSymbol(name); });
-    loading_ = false;
-}
-
-const s7_symbol* TreeView::findSymbol(const std::string& name) const {
-    // A full name starts with its block's name: only that block is searched.
-    const std::vector<std::string> parts = splitSymbolPath(name);
-    if (parts.empty()) return nullptr;
-    for (const auto& item : blockItems_) {
-        const s7_block* block = item->block();
-        if (block->name == nullptr || parts.front() != block->name) continue;
-        const s7_symbol_list& symbols = item->symbols();
-        for (std::uint32_t i = 0; i < symbols.count; ++i) {
-            if (symbols.items[i].name != nullptr && name == symbols.items[i].name) return &symbols.items[i];
-        }
-    }
-    return nullptr;
 }
 
 void TreeView::buildSearchBox() {
@@ -191,24 +223,82 @@ void TreeView::buildSearchBox() {
 }
 
 void TreeView::drawTree() {
-    const ImGuiStyle& style = ImGui::GetStyle();
-    ImGui::PushStyleVar(ImGuiStyleVar_ItemSpacing, ImVec2(style.ItemSpacing.x, 8.0f));
-    // The panel is as tall as the whole tree and scrolls inside the scroll
-    // view; only the band the scroll view shows is drawn (rows outside it
-    // only take their place).
+    if (model_ != nullptr && rowsDirty_) {
+        collectRows(*model_, visible_, open_, rows_);
+        rowsDirty_ = false;
+    }
+    // The panel is as tall as all rows and scrolls inside the scroll view;
+    // only the rows in the band the scroll view shows are laid out at all.
     const float top = scrollView_->getScrollOffset();
+    const float height = scrollView_->getActualSize().y;
     const float width = getActualSize().x;
-    ImGui::PushClipRect(ImVec2(0.0f, top), ImVec2(width, top + scrollView_->getActualSize().y), true);
-    for (const auto& item : blockItems_) {
-        item->draw(scratch_);
+    const float padding = ImGui::GetStyle().WindowPadding.y;
+    const auto count = static_cast<std::size_t>(model_ != nullptr ? rows_.size() : 0);
+    const auto first = std::min(count, static_cast<std::size_t>(std::max(0.0f, (top - padding) / kRowHeight)));
+    const auto last = std::min(count, static_cast<std::size_t>(std::ceil((top + height) / kRowHeight)) + 1);
+    ImGui::PushClipRect(ImVec2(0.0f, top), ImVec2(width, top + height), true);
+    for (std::size_t r = first; r < last; ++r) {
+        drawRow(rows_[r], padding + static_cast<float>(r) * kRowHeight);
     }
     ImGui::PopClipRect();
-    ImGui::PopStyleVar();
-    // As tall as the tree, so the scroll view scrolls over all of it, and
-    // never shorter than the view, so the panel's ImGui window always has
+    // Never shorter than the view, so the panel's ImGui window always has
     // room to lay the rows out.
-    contentHeight_ = ImGui::GetCursorPosY();
-    treePanel_->setPreferredSize({width, std::max(scrollView_->getActualSize().y, contentHeight_)});
+    contentHeight_ = padding * 2.0f + static_cast<float>(count) * kRowHeight;
+    treePanel_->setPreferredSize({width, std::max(height, contentHeight_)});
+}
+
+void TreeView::drawRow(std::uint32_t node, float y) {
+    const TreeModel& model = *model_;
+    const ImGuiStyle& style = ImGui::GetStyle();
+    const float lineHeight = ImGui::GetTextLineHeight();
+    const float arrow = ImGui::GetFontSize();
+    const float x = style.WindowPadding.x + static_cast<float>(model.depth(node)) * style.IndentSpacing;
+    ImGui::PushID(static_cast<int>(node));
+    ImDrawList* drawList = ImGui::GetWindowDrawList();
+    const ImVec2 origin = ImGui::GetWindowPos();
+
+    // The arrow opens and closes the node; a leaf has none.
+    if (model.hasChildren(node)) {
+        ImGui::SetCursorPos(ImVec2(x, y));
+        if (ImGui::InvisibleButton("##arrow", ImVec2(arrow, kIconSize))) setOpen(node, !isOpen(node));
+        const ui::Color color = theme_->textColor();
+        const ImVec2 c(origin.x + x + arrow * 0.5f, origin.y + y + kIconSize * 0.5f);
+        const float r = arrow * 0.25f;
+        if (isOpen(node)) {
+            drawList->AddTriangleFilled(ImVec2(c.x - r, c.y - r * 0.6f), ImVec2(c.x + r, c.y - r * 0.6f),
+                                        ImVec2(c.x, c.y + r * 0.8f), color.value);
+        } else {
+            drawList->AddTriangleFilled(ImVec2(c.x - r * 0.6f, c.y - r), ImVec2(c.x + r * 0.8f, c.y),
+                                        ImVec2(c.x - r * 0.6f, c.y + r), color.value);
+        }
+    }
+
+    // Icon and label over one invisible button: hover, tooltip and click.
+    const std::string_view label = model.name(node);
+    const float inner = style.ItemInnerSpacing.x;
+    const float labelX = x + arrow + inner;
+    const float textWidth = ImGui::CalcTextSize(label.data(), label.data() + label.size(), false, -1.0f).x;
+    ImGui::SetCursorPos(ImVec2(labelX, y));
+    ImGui::InvisibleButton("##row", ImVec2(kIconSize + inner + textWidth, kIconSize));
+    const bool hovered = ImGui::IsItemHovered(ImGuiHoveredFlags_None);
+    const bool clicked = ImGui::IsItemClicked(ImGuiMouseButton_Left);
+    const ImVec2 pos(origin.x + labelX, origin.y + y);
+    const ui::Texture* icon = model.isBlock(node) ? folderIcon_ : tagIcon_;
+    if (icon != nullptr) {
+        drawList->AddImage(icon->getImGuiTextureId(), pos, ImVec2(pos.x + kIconSize, pos.y + kIconSize),
+                           ImVec2(0.0f, 0.0f), ImVec2(1.0f, 1.0f), IM_COL32_WHITE);
+    }
+    const ui::Color color = hovered ? theme_->highlightColor() : theme_->textColor();
+    drawList->AddText(ImVec2(pos.x + kIconSize + inner, pos.y + (kIconSize - lineHeight) * 0.5f), color.value,
+                      label.data(), label.data() + label.size());
+
+    if (const s7_block* block = model.block(node); block != nullptr) {
+        if (hovered) ImGui::SetTooltip("DB-Number: %u", static_cast<unsigned>(block->number));
+    } else if (const s7_symbol* symbol = model.symbol(node); symbol != nullptr) {
+        if (hovered) ImGui::SetTooltip("Datatype: %s", s7_datatype_name(symbol->datatype));
+        if (clicked) inspector_->add(symbol);
+    }
+    ImGui::PopID();
 }
 
 }  // namespace vemo

@@ -23,6 +23,9 @@ TEST(SplitSymbolPath, Components) {
         {".a.", {"a"}},
         {"", {}},
         {"Motor.Ünits", {"Motor", "Ünits"}},
+        {"a[]b", {"a", "b"}},
+        {"q[,1,,2,].r", {"q", "[1]", "[2]", "r"}},
+        {"z[7]x", {"z", "[7]", "x"}},
     };
     for (const auto& [text, parts] : cases) {
         EXPECT_EQ(vemo::splitSymbolPath(text), parts) << text;

@@ -93,7 +93,18 @@ protected:
         frames(2);
     }
 
-    bool loaded() const { return !tree()->isLoading() && !tree()->blockItems().empty(); }
+    bool loaded() const {
+        return !tree()->isLoading() && tree()->model() != nullptr && !tree()->model()->roots().empty();
+    }
+    const vemo::TreeModel& model() const { return *tree()->model(); }
+    // The names of the blocks the filter leaves shown, in order.
+    std::vector<std::string> shownBlocks() const {
+        std::vector<std::string> shown;
+        for (std::uint32_t root : model().roots()) {
+            if (tree()->isShown(root)) shown.emplace_back(model().block(root)->name);
+        }
+        return shown;
+    }
 
     // Types the simulator's address and port, presses Connect and waits for
     // the tree.
@@ -174,9 +185,9 @@ TEST_F(MainWindowSession, ConnectShowsTheBlocksAndAPickedTagShowsItsLiveValue) {
 
     std::vector<std::string> blocks;
     std::vector<unsigned> numbers;
-    for (const auto& item : tree()->blockItems()) {
-        blocks.emplace_back(item->block()->name);
-        numbers.push_back(item->block()->number);
+    for (std::uint32_t root : model().roots()) {
+        blocks.emplace_back(model().block(root)->name);
+        numbers.push_back(model().block(root)->number);
     }
     EXPECT_EQ(blocks,
               (std::vector<std::string>{"Conveyor", "Tank", "Recipes", "I", "Q", "M", "S7Timers", "S7Counters"}));
@@ -214,19 +225,14 @@ TEST_F(MainWindowSession, TypingIntoTheSearchBoxFiltersTheTree) {
     click(vemo::test::centerOf(tree()->headerPanel()));
     type("SPEED");
     EXPECT_EQ(tree()->filterText(), "SPEED");
-    std::vector<std::string> shown;
-    for (const auto& item : tree()->blockItems()) {
-        if (item->isVisible()) shown.emplace_back(item->block()->name);
-    }
-    EXPECT_EQ(shown, (std::vector<std::string>{"Conveyor"}));
+    EXPECT_EQ(shownBlocks(), (std::vector<std::string>{"Conveyor"}));
 
     // Conveyor is the only row now; below it Motors and BeltSpeed.
     openRow(0, 0);
     openRow(1, 1);
-    const auto& conveyor = tree()->blockItems()[0];
     std::vector<std::string> children;
-    for (const auto& child : conveyor->children()) {
-        if (child->isVisible()) children.push_back(child->name());
+    for (std::uint32_t child : model().children(model().roots()[0])) {
+        if (tree()->isShown(child)) children.emplace_back(model().name(child));
     }
     EXPECT_EQ(children, (std::vector<std::string>{"Motors", "BeltSpeed"}));
     window()->saveScreenshot(shotPath("session_tree_filtered.png").string());
@@ -235,7 +241,7 @@ TEST_F(MainWindowSession, TypingIntoTheSearchBoxFiltersTheTree) {
     for (int i = 0; i < 5; ++i) window()->injectKeyPress(SDL_SCANCODE_BACKSPACE);
     frames(3);
     EXPECT_EQ(tree()->filterText(), "");
-    for (const auto& item : tree()->blockItems()) EXPECT_TRUE(item->isVisible()) << item->block()->name;
+    for (std::uint32_t root : model().roots()) EXPECT_TRUE(tree()->isShown(root)) << model().block(root)->name;
 }
 
 TEST_F(MainWindowSession, TheRemoveButtonRemovesExactlyItsRow) {
@@ -257,7 +263,7 @@ TEST_F(MainWindowSession, DisconnectKeepsTreeAndRowsAndConnectingAgainRefreshesT
     ASSERT_TRUE(runUntil([&] { return !inspector().rows().at(0).valueText.empty(); }));
     ASSERT_TRUE(runUntil([&] { return !inspector().refreshing(); }));
 
-    const auto* firstLoad = tree()->blockItems()[0].get();
+    const vemo::TreeModel* firstLoad = tree()->model();
     const std::string value = inspector().rows()[0].valueText;
     clickButton();  // Disconnect, handled before any new refresh starts
     ASSERT_EQ(status(), "PLC-Status: DISCONNECTED");
@@ -265,12 +271,13 @@ TEST_F(MainWindowSession, DisconnectKeepsTreeAndRowsAndConnectingAgainRefreshesT
     EXPECT_FALSE(inspector().refreshing()) << "nothing is read without a connection";
     EXPECT_EQ(inspector().rows().at(0).valueText, value) << "the value stays while disconnected";
     EXPECT_EQ(inspector().rows().at(0).state, vemo::RowState::Stale) << "and shows that it is old";
-    ASSERT_EQ(tree()->blockItems().size(), 8u);
-    EXPECT_EQ(tree()->blockItems()[0].get(), firstLoad) << "the tree stays";
+    ASSERT_EQ(model().roots().size(), 8u);
+    EXPECT_EQ(tree()->model(), firstLoad) << "the tree stays";
 
     clickButton();  // Connect again
     ASSERT_TRUE(runUntil([&] { return status() == "PLC-Status: CONNECTED"; }));
-    ASSERT_TRUE(runUntil([&] { return loaded() && tree()->blockItems()[0].get() != firstLoad; }));
+    ASSERT_TRUE(runUntil([&] { return loaded() && tree()->model() != firstLoad; }));
+    EXPECT_TRUE(tree()->isOpen(model().roots()[0])) << "an open block stays open across the reload";
     EXPECT_EQ(names(inspector()), (std::vector<std::string>{"Conveyor.BottleCount"})) << "the row stays";
     ASSERT_TRUE(runUntil([&] {
         const auto& row = inspector().rows().at(0);
@@ -324,7 +331,7 @@ TEST_F(MainWindowSession, AControllerThatDropsTheConnectionIsShownLostAndComesBa
               0u)
         << mainWindow_->messageBar()->headline();
     window()->saveScreenshot(shotPath("session_lost.png").string());
-    EXPECT_EQ(tree()->blockItems().size(), 8u) << "the tree stays";
+    EXPECT_EQ(model().roots().size(), 8u) << "the tree stays";
 
     ASSERT_TRUE(runUntil([&] { return status() == "PLC-Status: CONNECTED"; })) << "reconnected after a second";
     ASSERT_TRUE(runUntil([&] {
@@ -383,13 +390,13 @@ TEST_P(FailedBrowseSession, EveryBlockIsInTheTreeAFailedOneWithoutTagsAndLogged)
         log = captured.out();
     }
     const std::vector<std::string> blocks = {"Conveyor", "Tank", "Recipes", "I", "Q", "M", "S7Timers", "S7Counters"};
-    ASSERT_EQ(tree()->blockItems().size(), blocks.size());
+    ASSERT_EQ(model().roots().size(), blocks.size());
     for (std::size_t i = 0; i < blocks.size(); ++i) {
-        const auto& item = *tree()->blockItems()[i];
+        const std::uint32_t root = model().roots()[i];
         SCOPED_TRACE(blocks[i]);
-        EXPECT_EQ(item.block()->name, blocks[i]);
+        EXPECT_EQ(model().block(root)->name, blocks[i]);
         const bool failed = i < param.failedBlocks;
-        EXPECT_EQ(item.children().empty(), failed) << "every block of the program has members";
+        EXPECT_EQ(!model().hasChildren(root), failed) << "every block of the program has members";
         // The log line naming this block's browse, if any.
         std::string line;
         std::istringstream lines(log);
@@ -427,28 +434,18 @@ TEST_F(LargeProgramSession, LoadsAndBuildsTheWholeTree) {
     ASSERT_TRUE(runUntil([&] { return loaded(); }, std::chrono::seconds(100)));
     frames(2);
 
-    std::uint64_t symbols = 0;
+    const std::uint64_t symbols = model().symbolCount();
     std::uint64_t attached = 0;
-    std::function<void(const vemo::TagItem&)> count = [&](const vemo::TagItem& node) {
-        if (node.symbol() != nullptr) ++attached;
-        for (const auto& child : node.children()) count(*child);
-    };
-    for (const auto& item : tree()->blockItems()) {
-        symbols += item->symbols().count;
-        for (const auto& child : item->children()) count(*child);
-    }
-    EXPECT_EQ(tree()->blockItems().size(), 205u);
+    for (std::uint32_t node = 0; node < model().size(); ++node) attached += model().symbol(node) != nullptr ? 1 : 0;
+    EXPECT_EQ(model().roots().size(), 205u);
     EXPECT_EQ(symbols, sim_->model().program().symbolCount());
     EXPECT_GE(symbols, 100000u);
     EXPECT_EQ(attached, symbols) << "every variable has its node";
 
     click(vemo::test::centerOf(tree()->headerPanel()));
     type("GenDB7.");
-    std::vector<std::string> shown;
-    for (const auto& item : tree()->blockItems()) {
-        if (item->isVisible()) shown.emplace_back(item->block()->name);
-    }
-    EXPECT_EQ(shown, (std::vector<std::string>{"GenDB7"}));
+    ASSERT_TRUE(runUntil([&] { return !tree()->isFiltering(); }));
+    EXPECT_EQ(shownBlocks(), (std::vector<std::string>{"GenDB7"}));
 }
 
 }  // namespace
