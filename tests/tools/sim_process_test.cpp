@@ -136,6 +136,16 @@ TEST(SimProcess, OptionsReachTheControllerAClientSees) {
              EXPECT_EQ(symbols.names(),
                        (std::vector<std::string>{"GenDB2.Tag1", "GenDB2.Tag2", "GenDB2.Tag3", "GenDB2.Tag4"}));
          }},
+        {{"--generate", "deep:3,2"},
+         [](vemoc_s7_client* c, uint16_t port) {
+             ASSERT_EQ(vemoc_s7_client_connect(c, "127.0.0.1", port, kTimeoutMs), S7_OK);
+             Blocks blocks;
+             ASSERT_EQ(vemoc_s7_client_list_datablocks(c, &blocks.list), S7_OK);
+             Symbols symbols;
+             ASSERT_EQ(vemoc_s7_client_browse_block(c, blocks.find("DeepDB"), &symbols.list), S7_OK);
+             EXPECT_EQ(symbols.names(), (std::vector<std::string>{"DeepDB.L1[0].L2[0].V1", "DeepDB.L1[0].L2[0].V2",
+                                                                  "DeepDB.L1[0].L2[0].V3"}));
+         }},
         {{"--fault", "close-at-request", "--fault-arg", "5"},
          [](vemoc_s7_client* c, uint16_t port) {
              ASSERT_EQ(vemoc_s7_client_connect(c, "127.0.0.1", port, kTimeoutMs), S7_OK);

@@ -1,10 +1,15 @@
 // The simulator's program model: which value type each data type is served
 // as (read through the client), programs the loader refuses and why, the
-// generators that make values move, and the built-in machine read whole.
+// generators that make values move, the built-in machine read whole, and
+// the generated shapes: how --generate names them, what their browse yields
+// and how large their type descriptions grow.
 #include "sim_client.h"
+
+#include "s7_exchange.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -213,6 +218,184 @@ TEST(SimProgram, TheBuiltInMachineBrowsesAndReadsWhole) {
         EXPECT_EQ(readAll(client.get(), items, values), S7_OK);
     }
     EXPECT_EQ(symbolCount, server->model().program().symbolCount());
+}
+
+using vemo::sim::GeneratedShape;
+
+TEST(SimGenerate, TheShapesOfTheCommandLineAreReadOrRefused) {
+    using Kind = GeneratedShape::Kind;
+    struct Good {
+        const char* text;
+        GeneratedShape shape;
+    };
+    const Good good[] = {
+        {"200,500", {Kind::Blocks, 200, 500}},
+        {"blocks:200,500", {Kind::Blocks, 200, 500}},
+        {"0,0", {Kind::Blocks, 0, 0}},  // the factory refuses the numbers, not the reader
+        {"array:1000000", {Kind::Array, 1000000, 0}},
+        {"array:4294967295", {Kind::Array, 4294967295u, 0}},
+        {"deep:100000,10", {Kind::Deep, 100000, 10}},
+    };
+    for (const Good& g : good) {
+        SCOPED_TRACE(g.text);
+        EXPECT_EQ(GeneratedShape::parse(g.text), g.shape);
+    }
+    const char* bad[] = {
+        "",         "200",        "200,",        ",500",      "200,500,1",    "-1,5",
+        "+1,5",     " 1,5",       "1, 5",        "1,5 ",      "4294967296,1", "blocks:200",
+        "blocks:",  "array:",     "array",       "array:1,2", "array:-1",     "array:4294967296",
+        "deep:100", "deep:100,",  "deep:,3",     "deep",      "Array:5",      "tree:5,2",
+        ":200,500", "array:0x10", "deep:1e5,10",
+    };
+    for (const char* text : bad) {
+        SCOPED_TRACE(text);
+        try {
+            (void)GeneratedShape::parse(text);
+            ADD_FAILURE() << "accepted";
+        } catch (const ProgramError& e) {
+            EXPECT_NE(std::string(e.what()).find("--generate takes BLOCKS,MEMBERS, blocks:BLOCKS,MEMBERS, "
+                                                 "array:ELEMENTS or deep:SYMBOLS,DEPTH"),
+                      std::string::npos)
+                << e.what();
+        }
+    }
+    // Numbers the reader takes and the shapes do not.
+    struct OutOfRange {
+        const char* text;
+        const char* message;
+    };
+    const OutOfRange outOfRange[] = {
+        {"60000,1", "at most 59999 blocks"},
+        {"blocks:1,0", "1 to 65535 members per block"},
+        {"2000,1000", "at most 1000000 members in all"},
+        {"array:0", "array: 1 to 1000000 elements"},
+        {"array:1000001", "array: 1 to 1000000 elements"},
+        {"deep:0,3", "deep: 1 to 1000000 symbols"},
+        {"deep:1000001,3", "deep: 1 to 1000000 symbols"},
+        {"deep:100,0", "deep: a depth of 1 to 63"},
+        {"deep:100,64", "deep: a depth of 1 to 63"},
+    };
+    for (const OutOfRange& o : outOfRange) {
+        SCOPED_TRACE(o.text);
+        try {
+            (void)Program::generated(GeneratedShape::parse(o.text));
+            ADD_FAILURE() << "accepted";
+        } catch (const ProgramError& e) {
+            EXPECT_NE(std::string(e.what()).find(o.message), std::string::npos) << e.what();
+        }
+    }
+}
+
+// The structures a symbol lies in: one per dot beyond the block's.
+size_t levelsOf(const std::string& name) { return static_cast<size_t>(std::count(name.begin(), name.end(), '.')) - 1; }
+
+TEST(SimGenerate, EachShapeBrowsesToTheSymbolsItPromisesAndTheyRead) {
+    struct Case {
+        const char* shape;
+        uint64_t symbols;
+        size_t levels;                   // of every symbol
+        size_t pathLength;               // of every symbol's item address
+        std::vector<std::string> names;  // the first, the last, and others that must be there
+    };
+    const Case cases[] = {
+        {"blocks:2,3", 6, 0, 1, {"GenDB1.Tag1", "GenDB2.Tag3"}},
+        {"array:50", 50, 0, 2, {"ArrayDB.Values[0]", "ArrayDB.Values[49]", "ArrayDB.Values[17]"}},
+        {"deep:1,1", 1, 1, 4, {"DeepDB.L1[0].V1", "DeepDB.L1[0].V1"}},
+        // Below 200 exactly: two arrays of one structure and one of two, 150
+        // members at the bottom.
+        {"deep:300,3",
+         300,
+         3,
+         10,
+         {"DeepDB.L1[0].L2[0].L3[0].V1", "DeepDB.L1[1].L2[0].L3[0].V150", "DeepDB.L1[1].L2[0].L3[0].V1"}},
+        // 32 * 156 = 4992: within 0.5 %.
+        {"deep:5000,10",
+         4992,
+         10,
+         31,
+         {"DeepDB.L1[0].L2[0].L3[0].L4[0].L5[0].L6[0].L7[0].L8[0].L9[0].L10[0].V1",
+          "DeepDB.L1[1].L2[1].L3[1].L4[1].L5[1].L6[0].L7[0].L8[0].L9[0].L10[0].V156"}},
+        // As deep as a client walks.
+        {"deep:20,63", 20, 63, 190, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shape);
+        const auto server = startSim(Program::generated(GeneratedShape::parse(c.shape)));
+        EXPECT_EQ(server->model().program().symbolCount(), c.symbols);
+        const Client client = newClient();
+        ASSERT_EQ(connectTo(client.get(), *server), S7_OK);
+        Blocks blocks;
+        ASSERT_EQ(vemoc_s7_client_list_datablocks(client.get(), &blocks.list), S7_OK);
+        std::vector<std::string> names;
+        std::vector<vemo::sim::ValuePtr> values;
+        for (uint32_t b = 0; b < blocks.list.count; ++b) {
+            Symbols symbols;
+            ASSERT_EQ(vemoc_s7_client_browse_block(client.get(), &blocks.list.items[b], &symbols.list), S7_OK);
+            std::vector<const s7_item_address*> sample;
+            for (uint32_t i = 0; i < symbols.list.count; ++i) {
+                const s7_symbol& s = symbols.list.items[i];
+                names.emplace_back(s.name);
+                ASSERT_EQ(levelsOf(s.name), c.levels) << s.name;
+                ASSERT_EQ(s.address.path_count, c.pathLength) << s.name;
+                if (i < 40 || i + 1 == symbols.list.count) sample.push_back(&s.address);
+            }
+            // The variables are there to be read: the first ones and the last.
+            ASSERT_EQ(readAll(client.get(), sample, values), S7_OK);
+            for (size_t i = 0; i < values.size(); ++i) EXPECT_NE(values[i], nullptr);
+            if (std::string(c.shape).rfind("array:", 0) == 0 && b == 0) {
+                for (size_t i = 0; i + 1 < values.size(); ++i) {
+                    int32_t v = -1;
+                    EXPECT_EQ(s7_value_get_i32(values[i].get(), &v), 0);
+                    EXPECT_EQ(v, static_cast<int32_t>(i)) << "each element reads its number";
+                }
+                int32_t last = -1;
+                EXPECT_EQ(s7_value_get_i32(values.back().get(), &last), 0);
+                EXPECT_EQ(last, static_cast<int32_t>(symbols.list.count - 1));
+            }
+        }
+        ASSERT_EQ(names.size(), c.symbols);
+        if (c.names.size() >= 2) {
+            EXPECT_EQ(names.front(), c.names[0]);
+            EXPECT_EQ(names.back(), c.names[1]);
+        }
+        for (const std::string& n : c.names) {
+            EXPECT_NE(std::find(names.begin(), names.end(), n), names.end()) << n;
+        }
+    }
+}
+
+TEST(SimGenerate, LargeShapesComeCloseToTheAskedCountInSmallTypeDescriptions) {
+    // Counted and encoded, not browsed. The deep shape promises the count
+    // exactly below 200 and within 0.5 % above; its descriptions, like the
+    // array's, stay far below what a client takes in one answer.
+    constexpr size_t kSmall = 64 * 1024;
+    static_assert(kSmall < S7_RESPONSE_MAX_SIZE);
+    for (const uint32_t n : {1u, 1000u, 1000000u}) {
+        SCOPED_TRACE(n);
+        const vemo::sim::Model model(Program::generatedArray(n), {});
+        EXPECT_EQ(model.program().symbolCount(), n);
+        EXPECT_LT(model.typeInfoObjects().size(), kSmall);
+    }
+    for (const uint32_t depth : {1u, 2u, 3u, 5u, 10u, 20u, 40u, 63u}) {
+        for (const uint32_t symbols :
+             {1u, 2u, 99u, 100u, 101u, 199u, 200u, 201u, 999u, 4097u, 65537u, 100000u, 123457u, 999999u, 1000000u}) {
+            SCOPED_TRACE(std::to_string(symbols) + " symbols at depth " + std::to_string(depth));
+            const vemo::sim::Model model(Program::generatedDeep(symbols, depth), {});
+            const uint64_t got = model.program().symbolCount();
+            if (symbols < 200) {
+                EXPECT_EQ(got, symbols);
+            } else {
+                EXPECT_LE(got > symbols ? got - symbols : symbols - got, symbols / 200);
+            }
+            EXPECT_LT(model.typeInfoObjects().size(), kSmall);
+            EXPECT_EQ(model.program().types.size(), depth) << "one type per level";
+        }
+    }
+    // The flat shape the browse benchmark uses takes some 32 bytes a member
+    // and still fits.
+    const vemo::sim::Model flat(Program::generated(200, 500), {});
+    EXPECT_EQ(flat.program().symbolCount(), 100000u);
+    EXPECT_LT(flat.typeInfoObjects().size(), S7_RESPONSE_MAX_SIZE);
 }
 
 }  // namespace

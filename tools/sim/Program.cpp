@@ -39,6 +39,17 @@ constexpr uint64_t kMaxElements = 1000000;
 // largest load the benchmarks use (100 000) is plenty, and already more than
 // a client can take in one type-info answer.
 constexpr uint64_t kMaxGeneratedMembers = 1000000;
+// The array and deep shapes describe their symbols with a few types, so
+// their size is bounded by what a browse should yield, not by memory: a
+// million symbols, a quarter of what a client takes from one block.
+constexpr uint64_t kMaxGeneratedSymbols = 1000000;
+// The client walks structures at most 64 levels below a block, the block's
+// own type being level 0.
+constexpr uint32_t kMaxGeneratedDepth = 63;
+// The deep shape's bottom structures hold at least this many elementary
+// members once the symbol count allows it; the count then misses the one
+// asked for by at most half the product of the array sizes, 1/200 of it.
+constexpr uint64_t kDeepLeaves = 100;
 
 // Every elementary data type a program may use, with the value type its
 // values travel as; the name is the data type's own.
@@ -472,6 +483,7 @@ double Generator::at(int64_t nowMs, uint64_t phaseSeed) const {
                a * std::sin(2 * std::numbers::pi * static_cast<double>(shifted % period) / static_cast<double>(period));
     case Kind::Toggle: return static_cast<double>((nowMs / period) % 2);
     case Kind::Ramp: return a + (b - a) * static_cast<double>(shifted % period) / static_cast<double>(period);
+    case Kind::Index: return a;
     }
     return 0;
 }
@@ -545,39 +557,191 @@ Program Program::fromFile(const std::string& path) {
     }
 }
 
+namespace {
+
+Program emptyGenerated() {
+    Program p = Program::fromJson("{}");
+    p.plcType = "CPU 1518-4 PN/DP (generated)";
+    return p;
+}
+
+Block generatedBlock(std::string name, uint32_t number) {
+    Block block;
+    block.name = std::move(name);
+    block.number = number;
+    block.objectId = S7_BROWSE_DATABLOCK_ID_BASE + number;
+    block.typeInfoId = kBlockTypeInfoBase + number;
+    return block;
+}
+
+// The i-th (0-based) elementary member of a generated list: a mix of the
+// common types, every 16th a sine.
+Member generatedTag(std::string name, uint32_t i) {
+    static const uint8_t kCycle[] = {S7_DATATYPE_BOOL, S7_DATATYPE_INT,   S7_DATATYPE_DINT,  S7_DATATYPE_REAL,
+                                     S7_DATATYPE_WORD, S7_DATATYPE_LREAL, S7_DATATYPE_UDINT, S7_DATATYPE_BYTE};
+    Member m;
+    m.name = std::move(name);
+    m.id = kFirstMemberId + i;
+    m.datatype = kCycle[i % std::size(kCycle)];
+    if (i % 16 == 3) {
+        m.generator.kind = Generator::Kind::Sine;
+        m.generator.a = 100;
+        m.generator.periodMs = 10000;
+    }
+    return m;
+}
+
+// The product of `depth` array sizes, the first `larger` of them f + 1 and
+// the rest f; `limit` + 1 once it passes `limit`.
+uint64_t arrayProduct(uint64_t f, uint32_t depth, uint32_t larger, uint64_t limit) {
+    uint64_t p = 1;
+    for (uint32_t i = 0; i < depth; ++i) {
+        const uint64_t size = i < larger ? f + 1 : f;
+        if (p > limit / size) return limit + 1;
+        p *= size;
+    }
+    return p;
+}
+
+}  // namespace
+
 Program Program::generated(uint32_t blocks, uint32_t members) {
     if (blocks > kMaxBlockNumber) throw ProgramError("--generate: at most 59999 blocks");
     if (members == 0 || members > 65535) throw ProgramError("--generate: 1 to 65535 members per block");
     if (uint64_t{blocks} * members > kMaxGeneratedMembers) {
         throw ProgramError("--generate: at most " + std::to_string(kMaxGeneratedMembers) + " members in all");
     }
-    Program p = fromJson("{}");
-    p.plcType = "CPU 1518-4 PN/DP (generated)";
-    // A mix of the common elementary types; every member is one symbol.
-    static const uint8_t kCycle[] = {S7_DATATYPE_BOOL, S7_DATATYPE_INT,   S7_DATATYPE_DINT,  S7_DATATYPE_REAL,
-                                     S7_DATATYPE_WORD, S7_DATATYPE_LREAL, S7_DATATYPE_UDINT, S7_DATATYPE_BYTE};
+    Program p = emptyGenerated();
+    // Every member is one symbol.
     p.blocks.reserve(blocks);
     for (uint32_t b = 1; b <= blocks; ++b) {
-        Block block;
-        block.name = "GenDB" + std::to_string(b);
-        block.number = b;
-        block.objectId = S7_BROWSE_DATABLOCK_ID_BASE + b;
-        block.typeInfoId = kBlockTypeInfoBase + b;
-        block.members.resize(members);
-        for (uint32_t i = 0; i < members; ++i) {
-            Member& m = block.members[i];
-            m.name = "Tag" + std::to_string(i + 1);
-            m.id = kFirstMemberId + i;
-            m.datatype = kCycle[i % std::size(kCycle)];
-            if (i % 16 == 3) {
-                m.generator.kind = Generator::Kind::Sine;
-                m.generator.a = 100;
-                m.generator.periodMs = 10000;
-            }
-        }
+        Block block = generatedBlock("GenDB" + std::to_string(b), b);
+        block.members.reserve(members);
+        for (uint32_t i = 0; i < members; ++i) block.members.push_back(generatedTag("Tag" + std::to_string(i + 1), i));
         p.blocks.push_back(std::move(block));
     }
     return p;
+}
+
+Program Program::generatedArray(uint32_t elements) {
+    if (elements == 0 || elements > kMaxElements) {
+        throw ProgramError("--generate array: 1 to " + std::to_string(kMaxElements) + " elements");
+    }
+    Program p = emptyGenerated();
+    Block block = generatedBlock("ArrayDB", 1);
+    Member values;
+    values.name = "Values";
+    values.id = kFirstMemberId;
+    values.datatype = S7_DATATYPE_DINT;
+    values.dims = {Dim{0, elements}};
+    // Each element reads its own number, so that a reader sees which one an
+    // address reached.
+    values.generator.kind = Generator::Kind::Index;
+    block.members.push_back(std::move(values));
+    p.blocks.push_back(std::move(block));
+    return p;
+}
+
+Program Program::generatedDeep(uint32_t symbols, uint32_t depth) {
+    if (symbols == 0 || symbols > kMaxGeneratedSymbols) {
+        throw ProgramError("--generate deep: 1 to " + std::to_string(kMaxGeneratedSymbols) + " symbols");
+    }
+    if (depth == 0 || depth > kMaxGeneratedDepth) {
+        throw ProgramError("--generate deep: a depth of 1 to " + std::to_string(kMaxGeneratedDepth));
+    }
+    // symbols = (product of the array sizes) * leaves. The arrays are as
+    // large as they can be with at least kDeepLeaves leaves: sizes f and
+    // f + 1, the larger ones outermost, so that consecutive products differ
+    // by a factor of at most 2 and the leaves number kDeepLeaves to
+    // 2 * kDeepLeaves. Fewer symbols than kDeepLeaves all go into one chain
+    // of single structures.
+    const uint64_t most = symbols / kDeepLeaves;
+    uint64_t f = 1;
+    while (arrayProduct(f + 1, depth, 0, most) <= most) ++f;
+    uint32_t larger = 0;
+    while (larger < depth && arrayProduct(f, depth, larger + 1, most) <= most) ++larger;
+    const uint64_t product = arrayProduct(f, depth, larger, std::numeric_limits<uint64_t>::max());
+    const auto leaves = static_cast<uint32_t>((symbols + product / 2) / product);
+
+    Program p = emptyGenerated();
+    // Types may use only the types before them: the bottom one comes first.
+    // Level<i> holds the members of the elements of L<i>.
+    auto level = [&](uint32_t i) { return static_cast<int>(depth - i); };
+    auto arrayOf = [&](uint32_t i) {
+        Member m;
+        m.name = "L" + std::to_string(i);
+        m.id = kFirstMemberId;
+        m.datatype = S7_DATATYPE_STRUCT;
+        m.udt = level(i);
+        m.dims = {Dim{0, static_cast<uint32_t>(i <= larger ? f + 1 : f)}};
+        return m;
+    };
+    for (uint32_t i = depth; i >= 1; --i) {
+        Udt t;
+        t.name = "Level" + std::to_string(i);
+        t.typeInfoId = kUdtTypeInfoBase + static_cast<uint32_t>(p.types.size()) + 1;
+        if (i == depth) {
+            t.members.reserve(leaves);
+            for (uint32_t n = 0; n < leaves; ++n) t.members.push_back(generatedTag("V" + std::to_string(n + 1), n));
+        } else {
+            t.members.push_back(arrayOf(i + 1));
+        }
+        p.types.push_back(std::move(t));
+    }
+    Block block = generatedBlock("DeepDB", 1);
+    block.members.push_back(arrayOf(1));
+    p.blocks.push_back(std::move(block));
+    return p;
+}
+
+Program Program::generated(const GeneratedShape& shape) {
+    switch (shape.kind) {
+    case GeneratedShape::Kind::Blocks: return generated(shape.first, shape.second);
+    case GeneratedShape::Kind::Array: return generatedArray(shape.first);
+    case GeneratedShape::Kind::Deep: return generatedDeep(shape.first, shape.second);
+    }
+    throw ProgramError("--generate: no such shape");
+}
+
+GeneratedShape GeneratedShape::parse(std::string_view text) {
+    // A number of decimal digits that fits 32 bits, and nothing else.
+    auto number = [](std::string_view digits, uint32_t& out) {
+        if (digits.empty() || digits.size() > 10) return false;
+        uint64_t v = 0;
+        for (const char c : digits) {
+            if (c < '0' || c > '9') return false;
+            v = v * 10 + static_cast<uint64_t>(c - '0');
+        }
+        if (v > 0xFFFFFFFFu) return false;
+        out = static_cast<uint32_t>(v);
+        return true;
+    };
+    auto pair = [&](std::string_view rest, GeneratedShape& shape) {
+        const size_t comma = rest.find(',');
+        return comma != std::string_view::npos && number(rest.substr(0, comma), shape.first) &&
+               number(rest.substr(comma + 1), shape.second);
+    };
+    GeneratedShape shape;
+    const size_t colon = text.find(':');
+    const std::string_view form = colon == std::string_view::npos ? std::string_view() : text.substr(0, colon);
+    const std::string_view rest = colon == std::string_view::npos ? text : text.substr(colon + 1);
+    bool ok = false;
+    if (colon == std::string_view::npos || form == "blocks") {
+        shape.kind = Kind::Blocks;
+        ok = pair(rest, shape);
+    } else if (form == "array") {
+        shape.kind = Kind::Array;
+        ok = number(rest, shape.first);
+    } else if (form == "deep") {
+        shape.kind = Kind::Deep;
+        ok = pair(rest, shape);
+    }
+    if (!ok) {
+        throw ProgramError(
+            "--generate takes BLOCKS,MEMBERS, blocks:BLOCKS,MEMBERS, array:ELEMENTS or deep:SYMBOLS,DEPTH, for "
+            "example 200,500 or array:1000000");
+    }
+    return shape;
 }
 
 const Block* Program::findBlock(uint32_t objectId) const {
@@ -650,7 +814,8 @@ ValuePtr makeValue(const Leaf& leaf, int64_t nowMs) {
     const DataType* dt = findDataType(m.datatype);
     Scalar s;
     if (m.generator.kind != Generator::Kind::None) {
-        const double g = m.generator.at(nowMs, leaf.seed);
+        const double g = m.generator.at(nowMs, leaf.seed) +
+                         (m.generator.kind == Generator::Kind::Index ? static_cast<double>(leaf.element) : 0);
         int64_t lo = 0;
         uint64_t hi = 0;
         if (integerRange(dt->wireType, lo, hi)) {

@@ -49,12 +49,14 @@ struct Scalar {
     std::string text;
 };
 
-// A value that moves with the time since the simulator started.
+// A value that moves with the time since the simulator started, or (Index,
+// for generated programs) stands still at the number of the array element.
 struct Generator {
-    enum class Kind { None, Counter, Sine, Toggle, Ramp } kind = Kind::None;
-    double a = 0;  // counter: start; sine: amplitude; ramp: from
+    enum class Kind { None, Counter, Sine, Toggle, Ramp, Index } kind = Kind::None;
+    double a = 0;  // counter: start; sine: amplitude; ramp: from; index: added to the element number
     double b = 0;  // counter: step;  sine: offset;    ramp: to
     int64_t periodMs = 1000;
+    // Index gives `a` here; makeValue adds the element number.
     double at(int64_t nowMs, uint64_t phaseSeed) const;
 };
 
@@ -109,6 +111,21 @@ struct Leaf {
     uint64_t seed = 0;  // differs per instance, so that copies do not move in step
 };
 
+// The shape of a generated program, as --generate names it:
+//   BLOCKS,MEMBERS or blocks:BLOCKS,MEMBERS  flat data blocks (Program::generated)
+//   array:ELEMENTS                           one DINT array (Program::generatedArray)
+//   deep:SYMBOLS,DEPTH                       nested structures (Program::generatedDeep)
+struct GeneratedShape {
+    enum class Kind { Blocks, Array, Deep } kind = Kind::Blocks;
+    uint32_t first = 0;   // blocks, elements or symbols
+    uint32_t second = 0;  // members per block or depth; 0 for an array
+
+    // Reads the text of --generate; throws ProgramError when it is none of
+    // the forms above. The numbers' ranges are the factories' to check.
+    static GeneratedShape parse(std::string_view text);
+    bool operator==(const GeneratedShape&) const = default;
+};
+
 struct Program {
     std::string plcType = "CPU 1516-3 PN/DP";
     std::vector<Udt> types;
@@ -120,8 +137,19 @@ struct Program {
     static Program fromFile(const std::string& path);
     // The built-in small machine.
     static Program builtIn();
-    // `blocks` data blocks of `members` elementary members each.
+    // `blocks` data blocks GenDB1.. of `members` elementary members each.
     static Program generated(uint32_t blocks, uint32_t members);
+    // Data block ArrayDB with one member Values: Array[0..elements-1] of
+    // DInt, element i reading i; 1 to a million elements.
+    static Program generatedArray(uint32_t elements);
+    // Data block DeepDB whose symbols lie `depth` structures deep: member L1
+    // is an array of structures whose member L2 is an array of structures
+    // ... down to L<depth>, whose structures hold elementary members V1...
+    // Symbols are named DeepDB.L1[i].L2[j]...L<depth>[k].V<n>. Their count
+    // is `symbols` exactly below 200 and within 0.5 % of it above; 1 to a
+    // million symbols, a depth of 1 to 63.
+    static Program generatedDeep(uint32_t symbols, uint32_t depth);
+    static Program generated(const GeneratedShape& shape);
 
     // The block or area with this object identifier.
     const Block* findBlock(uint32_t objectId) const;
