@@ -2,10 +2,15 @@
 // library: the blocks and the reads that learn their type descriptions, the
 // names and item addresses of every member shape a program can declare -
 // each address read back from the simulator - the per-connection cache of
-// type descriptions, and hostile descriptions.
+// type descriptions, and hostile descriptions: huge counts, and structures
+// of types that are missing, behind many unused ones.
 #include "sim_client.h"
 
 #include "../support/alloc_hooks.h"
+#include "Faults.h"
+#include "s7_browse.h"
+#include "s7_client.h"
+#include "s7_object.h"
 
 #include <gtest/gtest.h>
 
@@ -288,6 +293,79 @@ TEST(SimBrowse, HostileElementCountsFailInBoundedMemory) {
         EXPECT_EQ(vemoc_s7_client_browse_block(client.get(), &blocks.list.items[1], &tank.list), S7_OK);
         EXPECT_GT(tank.list.count, 0u);
     }
+}
+
+// The hostile-types answer as the client's cache holds it after a browse:
+// the fillers, and a first block whose member Hostile is an array of 4000
+// structures of 3998 members of missing types. Its full walk (16 million
+// look-ups of those types) is left out: a low visit cap shows the walk goes
+// into it.
+TEST(SimBrowse, HostileTypesHideStructuresOfMissingTypesBehindUnusedOnes) {
+    constexpr uint64_t kFillers = 7;
+    ControllerSettings settings;
+    settings.fault = vemo::sim::Fault::parse("hostile-types", kFillers);
+    const auto server = startSim(Program::builtIn(), settings);
+    const Program& program = server->model().program();
+    const Client client = newClient();
+    ASSERT_EQ(connectTo(client.get(), *server), S7_OK);
+    Blocks blocks;
+    ASSERT_EQ(vemoc_s7_client_list_datablocks(client.get(), &blocks.list), S7_OK);
+    Symbols tank;
+    ASSERT_EQ(vemoc_s7_client_browse_block(client.get(), blocks.find("Tank"), &tank.list), S7_OK);
+    EXPECT_GT(tank.list.count, 0u) << "the other blocks browse as ever";
+    const s7_type_info_cache& cache = client->type_info_cache;
+    ASSERT_EQ(cache.valid, 1);
+
+    // The program's types, blocks and areas, the fillers and the hostile
+    // structure's type.
+    EXPECT_EQ(cache.type_object_count, program.types.size() + program.blocks.size() + 5 + kFillers + 1);
+    auto find = [&](uint32_t id) -> const s7_object* {
+        for (uint32_t i = 0; i < cache.type_object_count; ++i) {
+            if (s7_object_id(cache.type_objects[i]) == id) return cache.type_objects[i];
+        }
+        return nullptr;
+    };
+    const s7_object* first = find(blocks.list.items[0].type_info_id);
+    ASSERT_NE(first, nullptr);
+    const s7_type_info_list* entries = s7_object_type_info(first);
+    const s7_name_list* names = s7_object_names(first);
+    ASSERT_EQ(entries->count, program.blocks[0].members.size() + 1);
+    ASSERT_EQ(names->count, entries->count);
+    EXPECT_STREQ(names->items[names->count - 1], "Hostile");
+    const s7_type_info_entry& hostile = entries->items[entries->count - 1];
+    EXPECT_TRUE(hostile.is_array && hostile.is_struct);
+    EXPECT_EQ(hostile.element_count, vemo::sim::kHostileElements);
+    const s7_object* element = find(hostile.struct_ref);
+    ASSERT_NE(element, nullptr);
+    const s7_type_info_list* members = s7_object_type_info(element);
+    ASSERT_EQ(members->count, vemo::sim::kHostileMembers);
+    for (uint32_t i = 0; i < members->count; ++i) {
+        ASSERT_TRUE(members->items[i].is_struct && !members->items[i].is_array) << i;
+        ASSERT_EQ(find(members->items[i].struct_ref), nullptr) << i << ": its type is missing";
+    }
+    // Within a cap of 100 000 visits the first block's walk runs out in
+    // Hostile's elements; without the fault it ends long before.
+    const s7_browse_limits limits{S7_BROWSE_MAX_SYMBOLS, 100000, S7_BROWSE_MAX_NAME_BYTES};
+    s7_symbol_list symbols{};
+    EXPECT_EQ(s7_browse_block_limited(&blocks.list.items[0], &cache, &limits, &symbols), S7_STATUS_NO_MEMORY);
+    EXPECT_EQ(symbols.count, 0u);
+    const auto sound = startSim(Program::builtIn());
+    const Client soundClient = newClient();
+    ASSERT_EQ(connectTo(soundClient.get(), *sound), S7_OK);
+    Blocks soundBlocks;
+    ASSERT_EQ(vemoc_s7_client_list_datablocks(soundClient.get(), &soundBlocks.list), S7_OK);
+    Symbols warmUp;
+    ASSERT_EQ(vemoc_s7_client_browse_block(soundClient.get(), &soundBlocks.list.items[1], &warmUp.list), S7_OK);
+    EXPECT_EQ(s7_browse_block_limited(&soundBlocks.list.items[0], &soundClient->type_info_cache, &limits, &symbols),
+              S7_STATUS_OK);
+    EXPECT_GT(symbols.count, 0u);
+    s7_symbol_list_free(&symbols);
+
+    // With the default thousand fillers the answer stays some 240 KB.
+    ControllerSettings defaults;
+    defaults.fault = vemo::sim::Fault::parse("hostile-types", std::nullopt);
+    const vemo::sim::Model model(Program::builtIn(), defaults);
+    EXPECT_LT(model.typeInfoObjects().size(), 256u * 1024);
 }
 
 }  // namespace

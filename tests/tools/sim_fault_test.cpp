@@ -126,8 +126,15 @@ const FaultCase kCases[] = {
     {"no-type-info-container", {}, Phase::Browse, S7_ERR_PROTOCOL, kKept},
     {"self-referencing-type", {}, Phase::Browse, S7_ERR_PROTOCOL, kKept},
     {"hostile-count", {}, Phase::Browse, S7_ERR_NO_MEMORY, kKept},
+    // Its browse of the first block looks a missing type up 16 million
+    // times, minutes for a client that searches the type list in order;
+    // sim_browse_test walks it within a low visit cap.
+    {"hostile-types", {}, Phase::List, S7_OK, kKept},
     // The listing does not look at per-item errors; a variable read does.
     {"read-error-entry", {}, Phase::Read, S7_ERR_READ, kKept},
+    // The library hands out what came; the types are the application's to
+    // check (below).
+    {"wrong-type", {}, Phase::Read, S7_OK, kKept},
     // Framing the client must refuse, during connect or later.
     {"wrong-version", {}, Phase::Connect, S7_ERR_PROTOCOL, kLost},
     {"wrong-version", kListRead, Phase::List, S7_ERR_PROTOCOL, kLost},
@@ -513,6 +520,44 @@ TEST(SimulatorWire, AStopEndsAFloodOrATrickleUnderAClientThatHoldsOn) {
     }
 }
 
+// Every variable of the built-in machine - each data type, in blocks and
+// areas - reads as a value whose type is not the one its data type travels
+// as; the same reads from a sound controller are.
+TEST(SimulatorFaults, WrongTypeAnswersEveryVariableWithAValueOfAnotherType) {
+    for (const bool faulty : {false, true}) {
+        SCOPED_TRACE(faulty ? "wrong-type" : "sound");
+        vemo::sim::ControllerSettings settings;
+        if (faulty) settings.fault = Fault::parse("wrong-type", std::nullopt);
+        const auto server = startSim(Program::builtIn(), settings);
+        const Client c = newClient();
+        ASSERT_EQ(connectTo(c.get(), *server), S7_OK);
+        Blocks blocks;
+        ASSERT_EQ(vemoc_s7_client_list_datablocks(c.get(), &blocks.list), S7_OK);
+        std::set<uint8_t> datatypes;
+        for (uint32_t b = 0; b < blocks.list.count; ++b) {
+            Symbols symbols;
+            ASSERT_EQ(vemoc_s7_client_browse_block(c.get(), &blocks.list.items[b], &symbols.list), S7_OK);
+            std::vector<const s7_item_address*> items;
+            for (uint32_t i = 0; i < symbols.list.count; ++i) items.push_back(&symbols.list.items[i].address);
+            std::vector<vemo::sim::ValuePtr> values;
+            ASSERT_EQ(readAll(c.get(), items, values), S7_OK);
+            for (uint32_t i = 0; i < symbols.list.count; ++i) {
+                const s7_symbol& s = symbols.list.items[i];
+                SCOPED_TRACE(s.name);
+                datatypes.insert(s.datatype);
+                // STRING travels as an array of bytes, every other type as one value.
+                const vemo::sim::DataType* dt = vemo::sim::findDataType(s.datatype);
+                ASSERT_NE(dt, nullptr);
+                const bool fits = s7_value_type(values[i].get()) == dt->wireType &&
+                                  s7_value_is_array(values[i].get()) == (s.datatype == S7_DATATYPE_STRING);
+                EXPECT_EQ(fits, !faulty);
+            }
+        }
+        EXPECT_GE(datatypes.size(), 8u) << "BOOLs, numbers and texts";
+        EXPECT_TRUE(datatypes.count(S7_DATATYPE_BOOL) == 1 && datatypes.count(S7_DATATYPE_STRING) == 1);
+    }
+}
+
 TEST(SimulatorFaults, EveryFaultTheSimulatorOffersIsCovered) {
     std::set<std::string> covered;
     for (const FaultCase& fc : kCases) covered.insert(fc.fault);
@@ -529,6 +574,9 @@ TEST(SimulatorFaults, NamesAndArgumentsAreChecked) {
     EXPECT_THROW(Fault::parse("hostile-count", uint64_t{1} << 32), std::invalid_argument)
         << "an element count has 32 bits";
     EXPECT_EQ(Fault::parse("hostile-count", std::nullopt).arg, 0xFFFFFFFFu);
+    EXPECT_EQ(Fault::parse("hostile-types", std::nullopt).arg, 1000u);
+    EXPECT_EQ(Fault::parse("hostile-types", 100000).arg, 100000u);
+    EXPECT_THROW(Fault::parse("hostile-types", 100001), std::invalid_argument) << "the answer stays some MB";
 
     // Floods and trickles take the steps of close-at and stall-at; at
     // `request` the argument is the request's number, 1 without one.

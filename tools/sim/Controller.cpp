@@ -12,8 +12,13 @@ namespace {
 
 // The object around the type objects in the type-info explore.
 constexpr uint32_t kTypeInfoContainerId = 0x9F000001u;
-// A type-info reference that names no type object (TypeInfoMode::Dangling).
+// A type-info reference that names no type object (TypeInfoMode::Dangling,
+// and the members of the hostile-types fault's structure).
 constexpr uint32_t kDanglingTypeInfoId = 0x9FFFFFF0u;
+// The hostile-types fault's unused type objects, and the type of its
+// array's elements.
+constexpr uint32_t kFillerTypeInfoBase = 0x95000000u;
+constexpr uint32_t kHostileTypeInfoId = 0x9E000001u;
 // Entries and names per block of a type-info or name list: the lists are
 // cut into blocks as the controller does, so that readers see block ends.
 constexpr size_t kEntriesPerBlock = 64;
@@ -272,6 +277,25 @@ Bytes encodeTypeInfoObjects(const Program& p, const Fault& fault) {
         return out;
     }
     writeObjectHead(w, kTypeInfoContainerId, S7_BROWSE_TYPE_INFO_CLASS);
+    if (fault.kind == FaultKind::HostileTypes) {
+        // Ahead of the others, so that a client that searches the list in
+        // order passes them on every look-up.
+        for (uint64_t i = 0; i < fault.arg; ++i) {
+            writeTypeObject(w, p, kFillerTypeInfoBase + static_cast<uint32_t>(i), "Filler" + std::to_string(i + 1), {},
+                            {});
+        }
+        std::vector<std::pair<std::string, Entry>> missing;
+        missing.reserve(kHostileMembers);
+        for (uint32_t i = 0; i < kHostileMembers; ++i) {
+            Entry e;
+            e.memberId = kFirstMemberId + i;
+            e.datatype = S7_DATATYPE_STRUCT;
+            e.kind = 5;
+            e.structRef = kDanglingTypeInfoId;
+            missing.emplace_back("M" + std::to_string(i + 1), e);
+        }
+        writeTypeObject(w, p, kHostileTypeInfoId, "HostileType", {}, missing);
+    }
     for (const Udt& t : p.types) {
         writeTypeObject(w, p, t.typeInfoId, t.name, t.members, {});
     }
@@ -294,6 +318,15 @@ Bytes encodeTypeInfoObjects(const Program& p, const Fault& fault) {
             hostile.elementCount = static_cast<uint32_t>(fault.arg);
             extra.emplace_back("Hostile", hostile);
         }
+        if (b == 0 && fault.kind == FaultKind::HostileTypes) {
+            Entry hostile;
+            hostile.memberId = kFirstMemberId + static_cast<uint32_t>(block.members.size());
+            hostile.datatype = S7_DATATYPE_STRUCT;
+            hostile.kind = 6;
+            hostile.elementCount = kHostileElements;
+            hostile.structRef = kHostileTypeInfoId;
+            extra.emplace_back("Hostile", hostile);
+        }
         writeTypeObject(w, p, block.typeInfoId, block.name, block.members, extra);
     }
     for (const Block& area : p.areas) {
@@ -301,6 +334,26 @@ Bytes encodeTypeInfoObjects(const Program& p, const Fault& fault) {
     }
     w.u8(S7_TAG_OBJECT_END);
     return out;
+}
+
+// A value whose type fits no variable of the member's data type: a BOOL,
+// or for one that travels as a BOOL an array of three.
+ValuePtr wrongTypeValue(const Member& m) {
+    if (findDataType(m.datatype)->wireType != S7_TYPE_BOOL) {
+        ValuePtr v(s7_value_new_bool(1));
+        if (v == nullptr) throw std::bad_alloc();
+        return v;
+    }
+    ValuePtr array(s7_value_new_array(S7_TYPE_BOOL, S7_FLAG_ARRAY));
+    if (array == nullptr) throw std::bad_alloc();
+    for (const bool bit : {true, false, true}) {
+        s7_value* e = s7_value_new_bool(bit ? 1 : 0);
+        if (e == nullptr || s7_array_append(array.get(), e) != 0) {
+            s7_value_free(e);
+            throw std::bad_alloc();
+        }
+    }
+    return array;
 }
 
 Bytes encodeBlockObjects(const Program& p) {
@@ -601,7 +654,7 @@ Bytes Session::read(const Request& r, Writer& w) {
             continue;
         }
         w.vlq(number);
-        w.value(makeValue(*leaf, now).get());
+        w.value((fault == FaultKind::WrongType ? wrongTypeValue(*leaf->member) : makeValue(*leaf, now)).get());
     }
     w.vlq(0);
     for (const auto& [number, code] : failed) {

@@ -83,6 +83,13 @@ constexpr Simple kSimple[] = {
      "give the first data block a member whose structure type is the block's own"},
     {"hostile-count", FaultKind::HostileCount, false,
      "give the first data block an array of --fault-arg N elements (default 4294967295)"},
+    {"hostile-types", FaultKind::HostileTypes, false,
+     "add --fault-arg N (default 1000, at most 100000) unused type descriptions, and give the first data block "
+     "an array Hostile of 4000 structures of 3998 members whose types are missing: a browse of it looks up a "
+     "missing type some 16 million times"},
+    {"wrong-type", FaultKind::WrongType, false,
+     "answer every variable read with a value of the wrong type: a BOOL, and three BOOLs in an array for a "
+     "variable that is a BOOL"},
 };
 
 }  // namespace
@@ -115,6 +122,13 @@ Fault Fault::parse(std::string_view name, std::optional<uint64_t> arg) {
                     throw std::invalid_argument("fault hostile-count takes a count of at most 4294967295");
                 }
                 f.arg = arg.value_or(0xFFFFFFFFu);
+            }
+            if (f.kind == FaultKind::HostileTypes) {
+                if (arg && *arg > kMaxHostileFillers) {
+                    throw std::invalid_argument("fault hostile-types takes at most " +
+                                                std::to_string(kMaxHostileFillers) + " unused type descriptions");
+                }
+                f.arg = arg.value_or(kDefaultHostileFillers);
             }
             return f;
         }

@@ -48,7 +48,21 @@ enum class FaultKind {
     OversizedFrame,       // a response frame announces 1975 data bytes (from the N-th request)
     SelfReferencingType,  // the first data block contains a structure of its own type
     HostileCount,         // the first data block has an array of N (default 2^32 - 1) elements
+    HostileTypes,         // N (default 1000) unused type objects, and a first data block whose browse looks up a
+                          // missing type some 16 million times
+    WrongType,            // every variable read answers with a value of a type that does not fit the variable
 };
+
+// The hostile-types fault: the first data block's member Hostile is an array
+// of kHostileElements structures of kHostileMembers members each, every one
+// a structure of a type that is not there. A browse visits each member of
+// each element - 4000 * 3999 = 15 996 000 visits with the elements, just
+// under a client's cap of 16 million - and looks its type up in vain.
+constexpr uint32_t kHostileElements = 4000;
+constexpr uint32_t kHostileMembers = 3998;
+constexpr uint64_t kDefaultHostileFillers = 1000;
+// Some 40 bytes each: at the most, the answer stays near 4 MB.
+constexpr uint64_t kMaxHostileFillers = 100000;
 
 // A flooding controller sends one empty data frame this often: often enough
 // that a client waiting for data sees traffic on the connection within any
