@@ -82,8 +82,8 @@ TEST_F(ChunkedRead, ReadsInChunksOfExactlyTheItemLimitAndKeepsTheOrder) {
 }
 
 TEST_F(ChunkedRead, EachValueIsShownByTheDataTypeOfItsOwnAddress) {
-    // A STRING data type turns a value that is no controller string into an
-    // empty text; only the sixth address (second chunk) has it.
+    // Under a STRING data type, the DINT the fake answers is a mismatch;
+    // only the sixth address (second chunk) has it.
     addresses_.assign(8, s7_item_address{});
     for (std::size_t i = 0; i < 8; ++i) addresses_[i].object_id = static_cast<std::uint32_t>(i + 1);
     datatypes_.assign(8, kDint);
@@ -92,8 +92,9 @@ TEST_F(ChunkedRead, EachValueIsShownByTheDataTypeOfItsOwnAddress) {
     ASSERT_TRUE(result.ok());
     std::vector<std::string> texts;
     for (const auto& item : result.values) texts.push_back(item.value.text);
-    EXPECT_EQ(texts, (std::vector<std::string>{"100", "200", "300", "400", "500", "", "700", "800"}));
-    EXPECT_EQ(result.values[5].value.kind, ValueKind::Text);
+    EXPECT_EQ(texts, (std::vector<std::string>{"100", "200", "300", "400", "500", "type mismatch: I32 for STRING",
+                                               "700", "800"}));
+    EXPECT_EQ(result.values[5].value.kind, ValueKind::Mismatch);
 }
 
 TEST_F(ChunkedRead, ARefusedVariableCarriesItsCodeAndTheOthersTheirValues) {

@@ -30,6 +30,7 @@ using vemo::test::OwnedSymbols;
 using vemo::test::TestSymbol;
 
 constexpr std::int64_t kSecond = TagInspector::kRefreshIntervalNs;
+constexpr std::uint8_t kDint = S7_DATATYPE_DINT;
 
 class TagInspectorTest : public ::testing::Test {
 protected:
@@ -89,7 +90,8 @@ protected:
 
 std::vector<TestSymbol> numberedTags(int n) {
     std::vector<TestSymbol> symbols;
-    for (int i = 0; i < n; ++i) symbols.push_back({"DB1.Tag" + std::to_string(i + 1), 5});
+    // DINT, as FakeReads answers.
+    for (int i = 0; i < n; ++i) symbols.push_back({"DB1.Tag" + std::to_string(i + 1), kDint});
     return symbols;
 }
 
@@ -270,14 +272,14 @@ TEST_F(TagInspectorTest, ARefusedVariableShowsItsCodeWhileTheOthersGoOn) {
 }
 
 TEST_F(TagInspectorTest, RowsFindTheirVariablesAgainByNameAfterAReload) {
-    auto first = std::make_unique<OwnedSymbols>(std::vector<TestSymbol>{{"DB1.a", 5}, {"DB1.b", 5}});
+    auto first = std::make_unique<OwnedSymbols>(std::vector<TestSymbol>{{"DB1.a", kDint}, {"DB1.b", kDint}});
     inspector_->add(first->at(0));
     inspector_->add(first->at(1));
     refreshAt(now_);
     first.reset();
 
     // The new load: "DB1.a" at another address, "DB1.b" gone, "DB1.c" new.
-    OwnedSymbols second({{"DB1.c", 5}, {"DB1.a", 5}});
+    OwnedSymbols second({{"DB1.c", kDint}, {"DB1.a", kDint}});
     const std::uint64_t generation = inspector_->generation();
     inspector_->rebind([&](const std::string& name) -> const s7_symbol* {
         for (std::size_t i = 0; i < 2; ++i) {

@@ -136,6 +136,9 @@ std::string formatBrowse(Format format, const std::vector<Variable>& variables) 
 nlohmann::json jsonValue(const ValueText& value) {
     switch (value.kind) {
     case ValueKind::Empty: return nullptr;
+    // The text names what the controller sent instead of a value; no JSON
+    // value may stand in for it.
+    case ValueKind::Mismatch: return nullptr;
     case ValueKind::Bool: return value.text == "true";
     case ValueKind::Text: return value.text;
     case ValueKind::Integer: {

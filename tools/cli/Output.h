@@ -28,7 +28,8 @@ std::string formatBrowse(Format format, const std::vector<Variable>& variables);
 // A read value as JSON: integers and finite reals as numbers (reals keep the
 // shortest text that reads back as the same value), BOOL as true/false,
 // texts as strings, infinities and NaN as the strings "inf", "-inf", "nan",
-// and a value without a text form as null.
+// and a value without a text form, or one that does not fit its data type,
+// as null.
 nlohmann::json jsonValue(const ValueText& value);
 
 // One read round. `time` is empty outside --watch; with it, every line or
