@@ -51,9 +51,11 @@ ReadResult readInChunks(vemoc_s7_client* client, std::span<const s7_item_address
         const std::unique_ptr<s7_item_result, ItemResultsFree> owned(each, ItemResultsFree{count});
         for (std::uint32_t i = 0; i < count; ++i) {
             if (each[i].value == nullptr) {
-                result.values.push_back(ItemReading{{}, each[i].error});
+                result.values.push_back(ItemReading{{}, each[i].error, std::nullopt});
             } else {
-                result.values.push_back(ItemReading{describeValue(each[i].value, datatypes[start + i]), std::nullopt});
+                const std::uint8_t datatype = datatypes[start + i];
+                result.values.push_back(ItemReading{describeValue(each[i].value, datatype), std::nullopt,
+                                                    typeMismatch(each[i].value, datatype)});
             }
         }
     }

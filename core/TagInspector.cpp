@@ -117,6 +117,7 @@ void TagInspector::rebind(const std::function<const s7_symbol*(const std::string
         } else {
             row.state = RowState::Missing;
             row.refusal.reset();
+            row.mismatch.reset();
         }
     }
     // A refresh out with the old addresses must not be applied.
@@ -194,11 +195,20 @@ void TagInspector::apply(std::uint64_t generation, std::vector<std::size_t> rows
         if (item.refused) {
             row.state = RowState::Refused;
             row.refusal = item.refused;
+            row.mismatch.reset();
+            continue;
+        }
+        if (item.mismatch) {
+            // Not a value: the last good one and its time stay as they are.
+            row.state = RowState::Mismatch;
+            row.mismatch = std::move(item.mismatch);
+            row.refusal.reset();
             continue;
         }
         row.valueText = std::move(item.value.text);
         row.state = RowState::Live;
         row.refusal.reset();
+        row.mismatch.reset();
         row.lastGood = readAt;
     }
 }

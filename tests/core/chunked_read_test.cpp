@@ -114,6 +114,28 @@ TEST_F(ChunkedRead, ARefusedVariableCarriesItsCodeAndTheOthersTheirValues) {
     }
 }
 
+TEST_F(ChunkedRead, AMismatchedAnswerCarriesWhatWasSentNotAValue) {
+    // Object 2 refused, object 3 answered with BOOLs for its DINT.
+    addresses_.assign(4, s7_item_address{});
+    for (std::size_t i = 0; i < 4; ++i) addresses_[i].object_id = static_cast<std::uint32_t>(i + 1);
+    datatypes_.assign(4, kDint);
+    FakeReads::refusedObject = 2;
+    FakeReads::mismatchedObject = 3;
+    const ReadResult result = vemo::readInChunks(client_, addresses_, datatypes_, calls_);
+    ASSERT_TRUE(result.ok()) << "one mismatched variable does not fail the read";
+    ASSERT_EQ(result.values.size(), 4u);
+    const vemo::ItemReading& mismatched = result.values[2];
+    EXPECT_EQ(mismatched.mismatch, (vemo::TypeMismatch{"BOOL array", kDint}));
+    EXPECT_FALSE(mismatched.refused);
+    EXPECT_EQ(mismatched.value.kind, ValueKind::Mismatch);
+    EXPECT_EQ(mismatched.value.text, "type mismatch: BOOL array for DINT");
+    EXPECT_FALSE(result.values[1].mismatch) << "a refusal is no mismatch";
+    for (std::size_t i : {0u, 3u}) {
+        EXPECT_FALSE(result.values[i].mismatch) << i;
+        EXPECT_EQ(result.values[i].value.text, std::to_string((i + 1) * 100)) << i;
+    }
+}
+
 TEST_F(ChunkedRead, AFailureEndsTheReadAndDropsEveryValue) {
     const struct {
         const char* what;

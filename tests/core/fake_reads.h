@@ -14,7 +14,9 @@ namespace vemo::test {
 // Reads answered without a controller: every value is a DINT of object id
 // times 100 plus refreshNumber, so a text tells which address it was read
 // for (and, where a test counts refreshNumber up, when); an address of
-// object id `refusedObject` is refused with error code 0x8104 instead.
+// object id `refusedObject` is refused with error code 0x8104 instead, and
+// one of object id `mismatchedObject` answered with an array of two BOOLs,
+// as a controller did for a DINT.
 // Records the object ids of every request.
 struct FakeReads {
     static inline std::uint32_t limit = 16;
@@ -22,6 +24,7 @@ struct FakeReads {
     static inline int failingRead = -1;  // index of the read that fails, counted over all reads
     static inline bool nullValues = false;
     static inline std::uint32_t refusedObject = 0;
+    static inline std::uint32_t mismatchedObject = 0;
     static inline int refreshNumber = 0;
     static inline std::vector<std::vector<std::uint32_t>> requests;
 
@@ -31,6 +34,7 @@ struct FakeReads {
         failingRead = -1;
         nullValues = false;
         refusedObject = 0;
+        mismatchedObject = 0;
         refreshNumber = 0;
         requests.clear();
     }
@@ -55,6 +59,9 @@ struct FakeReads {
         for (std::uint32_t i = 0; i < count; ++i) {
             if (ids[i] == refusedObject) {
                 array[i].error = 0x8104;
+            } else if (ids[i] == mismatchedObject) {
+                array[i].value = s7_value_new_array(S7_TYPE_BOOL, S7_FLAG_ARRAY);
+                for (const std::uint8_t flag : {1, 0}) (void)s7_array_append(array[i].value, s7_value_new_bool(flag));
             } else {
                 array[i].value = s7_value_new_i32(static_cast<std::int32_t>(ids[i] * 100 + refreshNumber));
             }

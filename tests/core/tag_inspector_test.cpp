@@ -271,6 +271,65 @@ TEST_F(TagInspectorTest, ARefusedVariableShowsItsCodeWhileTheOthersGoOn) {
     EXPECT_FALSE(rows[1].refusal.has_value());
 }
 
+TEST_F(TagInspectorTest, AMismatchedAnswerIsNeverShownAsTheValue) {
+    using vemo::RowState;
+    OwnedSymbols tags(numberedTags(3));
+    for (std::size_t i = 0; i < 3; ++i) inspector_->add(tags.at(i));
+    const auto& rows = inspector_->rows();
+    const vemo::InspectorRow& row = rows[1];
+    const vemo::TypeMismatch boolsForDint{"BOOL array", kDint};
+
+    // Before any value: the row says so and has no value to keep.
+    FakeReads::mismatchedObject = row.objectId;
+    refreshAt(now_);
+    EXPECT_EQ(row.state, RowState::Mismatch);
+    EXPECT_EQ(row.mismatch, boolsForDint);
+    EXPECT_EQ(row.valueText, "");
+    EXPECT_FALSE(row.lastGood.has_value());
+    EXPECT_EQ(rows[0].state, RowState::Live);
+    EXPECT_EQ(rows[2].valueText, "301");
+
+    // After a good value: that value and its time stay, untouched.
+    FakeReads::mismatchedObject = 0;
+    refreshAt(now_ + kSecond);
+    ASSERT_EQ(row.state, RowState::Live);
+    EXPECT_FALSE(row.mismatch.has_value());
+    const auto goodAt = row.lastGood;
+    FakeReads::mismatchedObject = row.objectId;
+    refreshAt(now_ + 2 * kSecond);
+    EXPECT_EQ(row.state, RowState::Mismatch);
+    EXPECT_EQ(row.valueText, "202");
+    EXPECT_EQ(row.lastGood, goodAt);
+    EXPECT_EQ(rows[2].valueText, "303") << "the others go on";
+
+    // A lost connection leaves the mismatch shown, as it does a refusal.
+    service_.disconnect();
+    inspector_->update();
+    EXPECT_EQ(row.state, RowState::Mismatch);
+    EXPECT_EQ(rows[0].state, RowState::Stale);
+    ASSERT_EQ(service_.connect("127.0.0.1", sim_->port()), S7_OK);
+
+    // A refusal replaces the mismatch, and the other way round.
+    FakeReads::mismatchedObject = 0;
+    FakeReads::refusedObject = row.objectId;
+    refreshAt(now_ + 3 * kSecond);
+    EXPECT_EQ(row.state, RowState::Refused);
+    EXPECT_FALSE(row.mismatch.has_value());
+    FakeReads::refusedObject = 0;
+    FakeReads::mismatchedObject = row.objectId;
+    refreshAt(now_ + 4 * kSecond);
+    EXPECT_EQ(row.state, RowState::Mismatch);
+    EXPECT_FALSE(row.refusal.has_value());
+    EXPECT_EQ(row.valueText, "202");
+
+    // A variable gone from the program is missing, no longer mismatched.
+    inspector_->rebind([&](const std::string& name) -> const s7_symbol* {
+        return name == row.name ? nullptr : tags.at(name == rows[0].name ? 0 : 2);
+    });
+    EXPECT_EQ(row.state, RowState::Missing);
+    EXPECT_FALSE(row.mismatch.has_value());
+}
+
 TEST_F(TagInspectorTest, RowsFindTheirVariablesAgainByNameAfterAReload) {
     auto first = std::make_unique<OwnedSymbols>(std::vector<TestSymbol>{{"DB1.a", kDint}, {"DB1.b", kDint}});
     inspector_->add(first->at(0));

@@ -2,8 +2,9 @@
 // limit per read request, so the addresses go out in chunks of exactly that
 // many (the last one shorter), in order, and every value comes back as its
 // text and kind - or, for a variable the controller refuses, as its error
-// code, without failing the others. The inspector's refresh and vemo-s7 read
-// this way.
+// code, and for one whose answer does not fit its data type, as that type
+// mismatch, without failing the others. The inspector's refresh and vemo-s7
+// read this way.
 #pragma once
 
 #include <vemo/s7client.h>
@@ -25,11 +26,12 @@ struct ReadCalls {
                          s7_item_result**) = vemoc_s7_client_read_each;
 };
 
-// One variable of a read: its value, or the error code the controller
-// refused it with.
+// One variable of a read: its value, the error code the controller refused
+// it with, or what the controller sent instead of a value of its data type.
 struct ItemReading {
-    ValueText value;                       // empty when refused
+    ValueText value;                       // empty when refused; the mismatch's text (Mismatch) when mismatched
     std::optional<std::uint64_t> refused;  // the controller's error code for this variable
+    std::optional<TypeMismatch> mismatch;  // the answer does not fit the data type: there is no value
 };
 
 struct ReadResult {
@@ -48,10 +50,10 @@ struct ReadResult {
     bool ok() const { return status == Status::Read; }
 };
 
-// Reads `addresses`, whose data types (which decide how STRING values are
-// shown) are `datatypes`, one for one. The first failing call ends the read
-// and drops the values of the chunks before it. Throws std::invalid_argument
-// when the two differ in length.
+// Reads `addresses`, whose data types (which decide which values fit and
+// how STRING values are shown) are `datatypes`, one for one. The first
+// failing call ends the read and drops the values of the chunks before it.
+// Throws std::invalid_argument when the two differ in length.
 ReadResult readInChunks(vemoc_s7_client* client, std::span<const s7_item_address> addresses,
                         std::span<const std::uint8_t> datatypes, const ReadCalls& calls = {});
 

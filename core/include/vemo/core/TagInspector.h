@@ -12,7 +12,9 @@
 // A row keeps its last good value when a refresh fails or the connection is
 // lost: it turns stale (the views dim it) and remembers when that value was
 // read. A variable the controller refuses shows the controller's error code
-// in its row while the others go on refreshing.
+// in its row while the others go on refreshing; so does one whose answer does
+// not fit its data type, with what the controller sent instead: that answer
+// is no value, so it never takes the place of the last good one.
 //
 // Rows own their names and item addresses: they outlive the tree's symbol
 // lists. When the tree loads anew (after a reconnect, say), rebind() finds
@@ -42,11 +44,12 @@ class PlcConnection;
 class ThreadPool;
 
 enum class RowState : std::uint8_t {
-    Waiting,  // added, no value read yet
-    Live,     // the last refresh read its value
-    Stale,    // the last refresh failed, or the connection is lost: the text is the last good value
-    Refused,  // the controller refused to read it: `refusal` says with what code
-    Missing,  // the controller's program has no variable of that name any more
+    Waiting,   // added, no value read yet
+    Live,      // the last refresh read its value
+    Stale,     // the last refresh failed, or the connection is lost: the text is the last good value
+    Refused,   // the controller refused to read it: `refusal` says with what code
+    Mismatch,  // the controller's answer does not fit the data type: `mismatch` says what it sent
+    Missing,   // the controller's program has no variable of that name any more
 };
 
 struct InspectorRow {
@@ -56,6 +59,7 @@ struct InspectorRow {
     std::string valueText;  // the last good value; empty until the first one
     RowState state = RowState::Waiting;
     std::optional<std::uint64_t> refusal;  // while Refused: the controller's error code
+    std::optional<TypeMismatch> mismatch;  // while Mismatch: what was sent for the data type
     // When valueText was read, in wall-clock time; nullopt before the first value.
     std::optional<std::chrono::system_clock::time_point> lastGood;
     // Where the variable is read: the item address's identifiers and path.
