@@ -37,30 +37,37 @@ std::string clockTime(std::chrono::system_clock::time_point at) {
     return fmt::format("{:02}:{:02}:{:02}", local.tm_hour, local.tm_min, local.tm_sec);
 }
 
-// What the value column says for a row that has no live value, and the
-// tooltip that explains it; both empty for a live row.
-struct ValueNote {
-    std::string text;
-    std::string tooltip;
-};
+}  // namespace
 
-ValueNote noteFor(const InspectorRow& row) {
+ValueCell valueCellFor(const InspectorRow& row) {
     const std::string since =
         row.lastGood ? fmt::format("Last good value read at {}.", clockTime(*row.lastGood)) : "No value read yet.";
     switch (row.state) {
+    case RowState::Waiting:
+    case RowState::Live: return {row.valueText, {}, false};
     case RowState::Stale:
-        return {row.valueText, "Not refreshed: the connection is lost or the last read failed. " + since};
+        return {row.valueText, "Not refreshed: the connection is lost or the last read failed. " + since, true};
     case RowState::Refused:
         return {fmt::format("refused (16#{:04X})", row.refusal.value_or(0)),
                 fmt::format("The controller refused to read this variable, error code 16#{:04X}. {}",
-                            row.refusal.value_or(0), since)};
-    case RowState::Missing:
-        return {"not in the controller", "The controller's program has no variable of this name any more. " + since};
-    default: return {};
+                            row.refusal.value_or(0), since),
+                true};
+    case RowState::Mismatch: {
+        // The answer is not shown at all: whatever it reads as would pass
+        // for the variable's value.
+        const std::string sent =
+            row.mismatch ? "a value of type " + row.mismatch->sent : std::string("a value of another type");
+        return {"type mismatch",
+                fmt::format("The controller sent {} for this {} variable; it is not shown as a value. {}", sent,
+                            row.typeName, since),
+                true};
     }
+    case RowState::Missing:
+        return {"not in the controller", "The controller's program has no variable of this name any more. " + since,
+                true};
+    }
+    return {};
 }
-
-}  // namespace
 
 InspectorView::InspectorView(ui::Widget* parent, std::shared_ptr<TagInspector> inspector)
     : ui::Widget(parent), inspector_(std::move(inspector)) {
@@ -97,18 +104,17 @@ void InspectorView::buildTable() {
             ImGui::TableNextRow();
             // The name is the row's identity: two rows never share it.
             ImGui::PushID(row.name.c_str());
-            const bool live = row.state == RowState::Live || row.state == RowState::Waiting;
-            if (!live) ImGui::PushStyleColor(ImGuiCol_Text, dimmed);
-            const ValueNote note = noteFor(row);
+            const ValueCell cell = valueCellFor(row);
+            if (cell.dimmed) ImGui::PushStyleColor(ImGuiCol_Text, dimmed);
             ImGui::TableSetColumnIndex(0);
             cellText(row.name);
             ImGui::TableSetColumnIndex(1);
             cellText(row.typeName);
             ImGui::TableSetColumnIndex(2);
-            cellText(live ? std::string_view(row.valueText) : std::string_view(note.text));
-            if (!live) {
+            cellText(cell.text);
+            if (cell.dimmed) {
                 ImGui::PopStyleColor();
-                if (ImGui::IsItemHovered() && !note.tooltip.empty()) ImGui::SetTooltip("%s", note.tooltip.c_str());
+                if (ImGui::IsItemHovered() && !cell.tooltip.empty()) ImGui::SetTooltip("%s", cell.tooltip.c_str());
             }
             ImGui::TableSetColumnIndex(3);
             ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(0.0f, 0.0f));

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "vemo/ui/Widget.h"
 
@@ -17,6 +18,17 @@ class Texture;
 }  // namespace ui
 
 class TagInspector;
+struct InspectorRow;
+
+// What a row's value column shows. A row without a live value is dimmed and
+// says why in its cell ("refused (16#8104)", "type mismatch"), with a
+// tooltip that explains it and tells when the last good value was read.
+struct ValueCell {
+    std::string text;
+    std::string tooltip;  // empty for a live row
+    bool dimmed = false;
+};
+ValueCell valueCellFor(const InspectorRow& row);
 
 class InspectorView : public ui::Widget {
 public:
