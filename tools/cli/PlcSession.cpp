@@ -1,7 +1,5 @@
 #include "PlcSession.h"
 
-#include "vemo/core/ChunkedRead.h"
-
 #include <fmt/format.h>
 
 #include <new>
@@ -21,7 +19,10 @@ void check(const char* step, uint8_t code) {
 
 std::string StepError::message() const { return fmt::format("{} failed: {} ({})", step, s7_result_name(code), code); }
 
-PlcSession::PlcSession() : client_(vemoc_s7_client_new()) {
+ValueMismatch::ValueMismatch(const std::string& name, const TypeMismatch& mismatch)
+    : std::runtime_error(fmt::format("read failed: {}: {}", name, mismatch.text())) {}
+
+PlcSession::PlcSession(ReadCalls calls) : client_(vemoc_s7_client_new()), calls_(calls) {
     if (client_ == nullptr) {
         throw std::bad_alloc();
     }
@@ -96,14 +97,17 @@ std::vector<ValueText> PlcSession::read(const std::vector<Variable>& variables) 
                                             static_cast<uint32_t>(v.path.size())});
         datatypes.push_back(v.datatype);
     }
-    ReadResult result = readInChunks(client_, addresses, datatypes);
+    ReadResult result = readInChunks(client_, addresses, datatypes, calls_);
     switch (result.status) {
     case ReadResult::Status::Read: {
         // A script reads every value it asked for or fails as a whole.
         std::vector<ValueText> values;
         values.reserve(result.values.size());
-        for (ItemReading& item : result.values) {
+        for (std::size_t i = 0; i < result.values.size(); ++i) {
+            ItemReading& item = result.values[i];
             if (item.refused) throw StepError{"read", S7_ERR_READ};
+            // Printing it would pass off a wrongly typed answer as the value.
+            if (item.mismatch) throw ValueMismatch(variables[i].name, *item.mismatch);
             values.push_back(std::move(item.value));
         }
         return values;

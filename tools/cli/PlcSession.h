@@ -1,18 +1,21 @@
 // One connection of the command-line tool: connect, list, browse and read
 // (the listing, browsing and chunked reading are the core's, as in the
 // program), each failure carried as the step that failed and the library's
-// code.
+// code - or, for an answer that does not fit its variable's data type, as
+// that variable and what was sent.
 #pragma once
 
 #include <vemo/s7client.h>
 
 #include "vemo/core/Browse.h"
+#include "vemo/core/ChunkedRead.h"
 #include "vemo/core/OwnedLists.h"
 #include "vemo/core/ValueFormat.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -23,6 +26,15 @@ struct StepError {
     std::string step;
     uint8_t code;
     std::string message() const;
+};
+
+// A variable the controller answered with a value that does not fit its
+// data type: "read failed: DB1.Count: type mismatch: BOOL array for DINT".
+// Its value is not printed; the library's call itself succeeded, so there is
+// no library code to name, but the variable is.
+class ValueMismatch : public std::runtime_error {
+public:
+    ValueMismatch(const std::string& name, const TypeMismatch& mismatch);
 };
 
 struct Block {
@@ -44,7 +56,8 @@ struct Variable {
 
 class PlcSession {
 public:
-    PlcSession();
+    // `calls` are the library's unless a test puts fakes there.
+    explicit PlcSession(ReadCalls calls = {});
     ~PlcSession();
     PlcSession(const PlcSession&) = delete;
     PlcSession& operator=(const PlcSession&) = delete;
@@ -66,7 +79,9 @@ public:
     // browsed; if any failed, the first failure in list order is thrown.
     std::vector<Variable> browse(const std::vector<std::string>& blockNames, const BrowseProgress& progress);
     // Reads in chunks of at most the controller's item limit; the values
-    // are in the order of `variables`.
+    // are in the order of `variables`. Every variable has its value or the
+    // read fails: StepError for a refused one, ValueMismatch for one whose
+    // answer does not fit its data type (the first such in the order).
     std::vector<ValueText> read(const std::vector<Variable>& variables);
 
 private:
@@ -75,6 +90,7 @@ private:
     ClientAccess access() const;
 
     vemoc_s7_client* client_;
+    ReadCalls calls_;
     BlockList list_;
     std::vector<Block> blocks_;
     bool listed_ = false;

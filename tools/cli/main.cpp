@@ -7,8 +7,9 @@
 //                           (--reconnect: watch on across a lost connection)
 //
 // Exit status: 0 success, 2 usage error, 3 the connection or a request
-// failed, 4 a name did not resolve to a variable. Errors are one line on
-// standard error; standard output then holds nothing partial.
+// failed (a value that does not fit its variable's data type included), 4 a
+// name did not resolve to a variable. Errors are one line on standard error;
+// standard output then holds nothing partial.
 #include "Output.h"
 #include "PlcSession.h"
 #include "vemo/core/ConnectionWords.h"
@@ -271,6 +272,9 @@ int main(int argc, char** argv) {
         return run(command, o);
     } catch (const StepError& e) {
         std::cerr << e.message() << "\n";
+        return kExitFailed;
+    } catch (const ValueMismatch& e) {
+        std::cerr << e.what() << "\n";
         return kExitFailed;
     } catch (const UnknownName& e) {
         std::cerr << e.what() << "\n";

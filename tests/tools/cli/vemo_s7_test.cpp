@@ -1,7 +1,10 @@
 // vemo-s7 end to end: the real tool against the real simulator over
 // loopback, serving a small program whose values the test knows. JSON output
-// is parsed, CSV and text are checked line by line.
+// is parsed, CSV and text are checked line by line. Answers the simulator
+// does not give go to the session's read through fake library calls.
 #include "Output.h"
+#include "PlcSession.h"
+#include "fake_reads.h"
 #include "process.h"
 
 #include <gtest/gtest.h>
@@ -363,6 +366,34 @@ TEST_F(VemoS7, WatchAcrossASimulatorRestart) {
         ASSERT_FALSE(after.empty()) << "values come again after the reconnect";
         EXPECT_TRUE(json::parse(after.front())[0].at("value").is_number()) << after.front();
     }
+}
+
+// A controller answered a DINT with BOOLs: the read names the variable and
+// what was sent, and no value of the round is printed (main prints the
+// message and exits 3, as for every failed read).
+TEST(VemoS7Session, AMismatchedAnswerFailsTheReadNamingTheVariable) {
+    using vemo::test::FakeReads;
+    FakeReads::reset();
+    vemo::cli::PlcSession session(vemo::ReadCalls{&FakeReads::maxReadItems, &FakeReads::read});
+    std::vector<vemo::cli::Variable> variables;
+    for (const char* name : {"DB1.Speed", "DB1.Count", "DB1.Level"}) {
+        const auto objectId = static_cast<uint32_t>(variables.size() + 1);
+        variables.push_back({"DB1", name, S7_DATATYPE_DINT, objectId, 2550, {objectId + 9}});
+    }
+    std::vector<std::string> texts;
+    for (const vemo::ValueText& v : session.read(variables)) texts.push_back(v.text);
+    ASSERT_EQ(texts, (std::vector<std::string>{"100", "200", "300"}));
+
+    FakeReads::mismatchedObject = 2;
+    try {
+        session.read(variables);
+        ADD_FAILURE() << "a mismatched answer read as a value";
+    } catch (const vemo::cli::ValueMismatch& e) {
+        EXPECT_STREQ(e.what(), "read failed: DB1.Count: type mismatch: BOOL array for DINT");
+    }
+
+    // Nor does JSON turn such a text into a number or a boolean.
+    EXPECT_TRUE(vemo::cli::jsonValue({"type mismatch: BOOL array for DINT", vemo::ValueKind::Mismatch}).is_null());
 }
 
 // Names and texts come from the controller: whatever bytes they hold, the
