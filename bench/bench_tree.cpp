@@ -1,135 +1,177 @@
-// The tree view with a large program: 200 data blocks of 500 members each
-// (100 000 variables) served by the in-process simulator.
+// The tree over programs of every shape that matters: 200 data blocks of 500
+// flat members (100 000 variables), one array of 1 000 000 elements, and
+// 100 000 variables nested 10 structures deep.
 //
-//   BM_BuildNodes          the UI-thread step of a load: every block node
-//                          and tag node built from the browsed lists
-//   BM_FilterKeystroke     one keystroke in the search box: the filter
-//                          applied to every node
-//   BM_Frame/collapsed     one whole frame of the headless main window
-//   BM_Frame/one_block_open  the same with one block of 500 tags open
+//   BM_BuildModel/<shape>   what the load task does on the worker after the
+//                           browse: the model built from the symbol lists;
+//                           bytes per symbol of the tree alone and with the
+//                           library's symbol lists it keeps
+//   BM_FilterKeystroke/<shape>  one whole filter pass, and how many frames
+//                           it is spread over at the view's budget
+//   BM_Rows/<shape>         the rows laid out again with everything open
+//                           (what a frame does after opening a node)
+//   BM_Frame/<shape>        the real main window, headless, against the
+//                           in-process simulator: the longest frame while
+//                           the program loads, while a filter keystroke is
+//                           worked off, and when the largest node opens,
+//                           then one ordinary frame
 #include "MainWindow.h"
-#include "Views/TreeItem.h"
+#include "Views/TreeModel.h"
 #include "Views/TreeView.h"
 #include "vemo/core/AssetPackage.h"
-#include "vemo/core/Browse.h"
 #include "vemo/core/PlcConnection.h"
 #include "vemo/core/ThreadPool.h"
 
 #include "Program.h"
 #include "Server.h"
+#include "test_symbols.h"
 
 #include <benchmark/benchmark.h>
-#include <imgui.h>
+#include <SDL.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "vemo/ui/ui.h"
 
 namespace {
 
-constexpr std::uint32_t kBlocks = 200;
-constexpr std::uint32_t kMembers = 500;
+using Clock = std::chrono::steady_clock;
 
-std::unique_ptr<vemo::sim::Server> startSimulator() {
-    vemo::sim::ServerOptions options;
-    options.port = 0;
-    return std::make_unique<vemo::sim::Server>(vemo::sim::Program::generated(kBlocks, kMembers), options);
-}
+// ------------------------------------------------------------ model alone
 
-// The whole program listed and browsed, as a load of the tree gathers it.
-std::unique_ptr<vemo::Catalog> browseAll(std::uint16_t port) {
-    vemo::PlcConnection connection;
-    if (connection.connect("127.0.0.1", port) != S7_OK) throw std::runtime_error("connect failed");
-    auto catalog = std::make_unique<vemo::Catalog>(
-        vemo::listAndBrowse([&](const vemo::ClientCall& call) { connection.withClient(call); }));
-    if (catalog->listCode != S7_OK) throw std::runtime_error("list failed");
-    if (vemo::firstFailure(catalog->browsed) != nullptr) throw std::runtime_error("browse failed");
-    return catalog;
-}
+enum Shape : int { kFlat = 0, kArray = 1, kDeep = 2 };
+const char* const kShapeNames[] = {"flat_200x500", "array_1000000", "deep_100000_x10"};
 
-// A deep copy in the library's layout (malloc, as its default hooks free).
-vemo::SymbolList copyOf(const vemo::SymbolList& owned) {
-    const s7_symbol_list& list = owned.get();
-    s7_symbol_list copy{};
-    if (list.count == 0) return vemo::SymbolList();
-    copy.items = static_cast<s7_symbol*>(std::calloc(list.count, sizeof(s7_symbol)));
-    copy.count = list.count;
-    for (std::uint32_t i = 0; i < list.count; ++i) {
-        copy.items[i].datatype = list.items[i].datatype;
-        copy.items[i].name = strdup(list.items[i].name);
-        if (s7_item_address_copy(&list.items[i].address, &copy.items[i].address) != 0) std::abort();
+// The symbol names of one shape, as a browse names them.
+vemo::test::TestBlocks namesOf(Shape shape) {
+    vemo::test::TestBlocks blocks;
+    switch (shape) {
+    case kFlat:
+        for (int b = 1; b <= 200; ++b) {
+            const std::string block = "GenDB" + std::to_string(b);
+            std::vector<vemo::test::TestSymbol> symbols;
+            for (int i = 1; i <= 500; ++i) symbols.push_back({block + ".Tag" + std::to_string(i), 7});
+            blocks.emplace_back(block, std::move(symbols));
+        }
+        break;
+    case kArray: {
+        std::vector<vemo::test::TestSymbol> symbols;
+        symbols.reserve(1000000);
+        for (int i = 0; i < 1000000; ++i) symbols.push_back({"Big.Values[" + std::to_string(i) + "]", 7});
+        blocks.emplace_back("Big", std::move(symbols));
+        break;
     }
-    return vemo::SymbolList(copy);
-}
-
-std::vector<vemo::SymbolList> copiesOf(const vemo::Catalog& catalog) {
-    std::vector<vemo::SymbolList> copies;
-    for (const auto& browsed : catalog.browsed) copies.push_back(copyOf(browsed.symbols));
-    return copies;
-}
-
-std::vector<std::unique_ptr<vemo::DatablockItem>> build(const vemo::Catalog& catalog,
-                                                        std::vector<vemo::SymbolList> copies,
-                                                        const vemo::TreeItemContext& context) {
-    std::vector<std::unique_ptr<vemo::DatablockItem>> items;
-    items.reserve(catalog.browsed.size());
-    for (std::size_t i = 0; i < catalog.browsed.size(); ++i) {
-        items.push_back(std::make_unique<vemo::DatablockItem>(catalog.browsed[i].block, std::move(copies[i]), context));
+    case kDeep: {
+        // Nine levels of an array of two structures, 195 members at the
+        // bottom: 2^9 x 195 = 99 840 variables, each 10 structures deep.
+        std::vector<vemo::test::TestSymbol> symbols;
+        for (int path = 0; path < 512; ++path) {
+            std::string prefix = "Deep";
+            for (int level = 0; level < 9; ++level) {
+                prefix += ".Level" + std::to_string(level) + "[" + std::to_string((path >> level) & 1) + "]";
+            }
+            for (int i = 0; i < 195; ++i) symbols.push_back({prefix + ".Tag" + std::to_string(i), 7});
+        }
+        blocks.emplace_back("Deep", std::move(symbols));
+        break;
     }
-    return items;
+    }
+    return blocks;
 }
 
-void BM_BuildNodes(benchmark::State& state) {
-    const auto sim = startSimulator();
-    const auto catalog = browseAll(sim->port());
-    const vemo::TreeItemContext context;
-    std::uint64_t symbols = 0;
-    for (const auto& browsed : catalog->browsed) symbols += browsed.symbols.size();
+std::size_t heapInUse() { return mallinfo2().uordblks; }
+
+void BM_BuildModel(benchmark::State& state) {
+    const auto shape = static_cast<Shape>(state.range(0));
+    state.SetLabel(kShapeNames[shape]);
+    const vemo::test::TestBlocks names = namesOf(shape);
+    std::size_t symbols = 0;
+    double treeBytes = 0;
+    double allBytes = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        auto copies = copiesOf(*catalog);
+        const std::size_t before = heapInUse();
+        vemo::Catalog catalog = vemo::test::makeCatalog(names);
+        const std::size_t listed = heapInUse();
         state.ResumeTiming();
-        auto items = build(*catalog, std::move(copies), context);
-        benchmark::DoNotOptimize(items.data());
+        auto model = std::make_unique<vemo::TreeModel>(std::move(catalog));
+        benchmark::DoNotOptimize(model.get());
         state.PauseTiming();
-        items.clear();
+        symbols = model->symbolCount();
+        treeBytes = static_cast<double>(model->nodeBytes()) / static_cast<double>(symbols);
+        allBytes = static_cast<double>(heapInUse() - before) / static_cast<double>(symbols);
+        (void)listed;
+        model.reset();
         state.ResumeTiming();
     }
     state.counters["symbols"] = static_cast<double>(symbols);
+    state.counters["tree_bytes_per_symbol"] = treeBytes;
+    state.counters["with_symbol_lists_bytes_per_symbol"] = allBytes;
 }
-BENCHMARK(BM_BuildNodes)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_BuildModel)->DenseRange(kFlat, kDeep)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 void BM_FilterKeystroke(benchmark::State& state) {
-    const auto sim = startSimulator();
-    const auto catalog = browseAll(sim->port());
-    const vemo::TreeItemContext context;
-    const auto items = build(*catalog, copiesOf(*catalog), context);
-    // "tag12" typed after "tag1": every node is visited either way.
-    const char* filters[] = {"tag1", "tag12"};
+    const auto shape = static_cast<Shape>(state.range(0));
+    state.SetLabel(kShapeNames[shape]);
+    const vemo::TreeModel model(vemo::test::makeCatalog(namesOf(shape)));
+    // "tag12" typed after "tag1" (and the like): every node is visited.
+    const char* filters[] = {"9]", "99]"};
     std::size_t n = 0;
     for (auto _ : state) {
-        const char* filter = filters[n++ % 2];
-        for (const auto& item : items) item->applyFilter(filter);
+        auto visible = vemo::TreeFilter::visibleFor(model, filters[n++ % 2]);
+        benchmark::DoNotOptimize(visible.data());
     }
-    std::size_t shown = 0;
-    for (const auto& item : items) shown += item->isVisible() ? 1 : 0;
-    state.counters["blocks_shown"] = static_cast<double>(shown);
+    vemo::TreeFilter sliced;
+    sliced.start(model, "99]");
+    int frames = 1;
+    while (!sliced.run(std::chrono::nanoseconds(vemo::TreeView::kFilterBudgetNs))) ++frames;
+    state.counters["nodes"] = model.size();
+    state.counters["frames_at_budget"] = frames;
 }
-BENCHMARK(BM_FilterKeystroke)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FilterKeystroke)->DenseRange(kFlat, kDeep)->Unit(benchmark::kMillisecond);
 
-// The real main window, headless, connected to the simulator and loaded.
+void BM_Rows(benchmark::State& state) {
+    const auto shape = static_cast<Shape>(state.range(0));
+    state.SetLabel(kShapeNames[shape]);
+    const vemo::TreeModel model(vemo::test::makeCatalog(namesOf(shape)));
+    const std::vector<std::uint8_t> visible(model.size(), 1);
+    const std::vector<std::uint8_t> open(model.size(), 1);
+    std::vector<std::uint32_t> rows;
+    for (auto _ : state) {
+        vemo::collectRows(model, visible, open, rows);
+        benchmark::DoNotOptimize(rows.data());
+    }
+    state.counters["rows"] = static_cast<double>(rows.size());
+}
+BENCHMARK(BM_Rows)->DenseRange(kFlat, kDeep)->Unit(benchmark::kMillisecond);
+
+// ------------------------------------------------------------ whole window
+
+vemo::sim::Program programOf(Shape shape) {
+    switch (shape) {
+    case kFlat: return vemo::sim::Program::generated(200, 500);
+    case kArray: return vemo::sim::Program::generatedArray(1000000);
+    case kDeep: return vemo::sim::Program::generatedDeep(100000, 10);
+    }
+    throw std::invalid_argument("no such shape");
+}
+
+// The real main window, headless, against the in-process simulator.
 class Session {
 public:
-    Session() : sim_(startSimulator()) {
+    explicit Session(Shape shape) {
+        vemo::sim::ServerOptions options;
+        options.port = 0;
+        sim_ = std::make_unique<vemo::sim::Server>(programOf(shape), options);
         ::setenv("SDL_VIDEODRIVER", "offscreen", 1);
         static const bool loaded = [] {
             vemo::AssetPackage::instance().load(VEMO_ASSET_PACKAGE);
@@ -142,14 +184,6 @@ public:
         app_ = std::make_unique<vemo::ui::Application>(std::move(context), "bench-tree");
         pool_.init(1);
         window_ = std::make_unique<vemo::MainWindow>(service_, pool_);
-        if (service_.connect("127.0.0.1", sim_->port()) != S7_OK) throw std::runtime_error("connect failed");
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-        while (tree()->isLoading() || tree()->blockItems().empty()) {
-            if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("load timed out");
-            app_->runFrames(1);
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        app_->runFrames(3);
     }
     ~Session() {
         pool_.shutdown();
@@ -160,22 +194,78 @@ public:
     Session& operator=(const Session&) = delete;
 
     vemo::TreeView* tree() const { return window_->treeView(); }
-    void frame() { app_->runFrames(1); }
 
-    // Opens the first block with a click on its arrow.
-    void openFirstBlock() {
-        vemo::ui::ImGuiPanel* panel = tree()->treePanel();
-        ImGuiContext* previous = ImGui::GetCurrentContext();
-        ImGui::SetCurrentContext(panel->getImGuiContext());
-        const float font = ImGui::GetFontSize();
-        const ImVec2 padding = ImGui::GetStyle().WindowPadding;
-        ImGui::SetCurrentContext(previous);
-        const vemo::ui::Vec2 at = panel->getWorldPosition() +
-                                  vemo::ui::Vec2{padding.x + font * 0.5f, padding.y + std::max(font, 20.0f) * 0.5f};
-        const float before = tree()->contentHeight();
-        window_->window()->injectClick(at.x, at.y);
-        for (int i = 0; i < 10 && tree()->contentHeight() <= before; ++i) frame();
-        if (tree()->contentHeight() <= before) throw std::runtime_error("the block did not open");
+    // Frames until `done`, the longest one in milliseconds.
+    double longestFrameUntil(const std::function<bool()>& done) {
+        double longest = 0;
+        const auto deadline = Clock::now() + std::chrono::seconds(300);
+        while (!done()) {
+            if (Clock::now() > deadline) throw std::runtime_error("timed out");
+            longest = std::max(longest, frame());
+            // The worker gets the second core; the UI thread would
+            // otherwise spin through thousands of empty frames.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return longest;
+    }
+
+    double connectAndLoad() {
+        // The first frames of a window raster its icons and fonts.
+        for (int i = 0; i < 5; ++i) frame();
+        if (service_.connect("127.0.0.1", sim_->port()) != S7_OK) throw std::runtime_error("connect failed");
+        double longest = longestFrameUntil([&] { return !tree()->isLoading() && tree()->model() != nullptr; });
+        // The search box takes a click once ImGui has laid it out.
+        for (int i = 0; i < 3; ++i) longest = std::max(longest, frame());
+        return longest;
+    }
+
+    double typeFilter(const std::string& text) {
+        window_->window()->injectClick(tree()->headerPanel()->getWorldPosition().x + 20.0f,
+                                       tree()->headerPanel()->getWorldPosition().y + 20.0f);
+        frame();
+        window_->window()->injectText(text);
+        double longest = frame();
+        longest = std::max(longest, longestFrameUntil([&] { return !tree()->isFiltering(); }));
+        if (tree()->filterText() != text) {
+            throw std::runtime_error("the search box did not take the text: '" + tree()->filterText() + "' visible " +
+                                     std::to_string(tree()->headerPanel()->isVisible()) + " at " +
+                                     std::to_string(tree()->headerPanel()->getWorldPosition().y));
+        }
+        return longest;
+    }
+
+    double clearFilter() {
+        double longest = 0;
+        // ImGui takes one key press per frame.
+        while (!tree()->filterText().empty()) {
+            window_->window()->injectKeyPress(SDL_SCANCODE_BACKSPACE);
+            longest = std::max(longest, frame());
+        }
+        return std::max(longest, longestFrameUntil([&] { return !tree()->isFiltering(); }));
+    }
+
+    // Opens the block and, below it, the node with the most children.
+    double openLargest() {
+        const vemo::TreeModel& model = *tree()->model();
+        const std::uint32_t root = model.roots().front();
+        std::uint32_t largest = root;
+        std::size_t most = 0;
+        for (std::uint32_t child : model.children(root)) {
+            const std::size_t n = model.children(child).size();
+            if (n > most) {
+                most = n;
+                largest = child;
+            }
+        }
+        tree()->setOpen(root, true);
+        tree()->setOpen(largest, true);
+        return frame();
+    }
+
+    double frame() {
+        const auto start = Clock::now();
+        app_->runFrames(1);
+        return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     }
 
 private:
@@ -187,11 +277,19 @@ private:
 };
 
 void BM_Frame(benchmark::State& state) {
-    Session session;
-    if (state.range(0) != 0) session.openFirstBlock();
+    const auto shape = static_cast<Shape>(state.range(0));
+    state.SetLabel(kShapeNames[shape]);
+    Session session(shape);
+    const double load = session.connectAndLoad();
+    const double filter = session.typeFilter("9]");
+    const double clear = session.clearFilter();
+    const double open = session.openLargest();
     for (auto _ : state) session.frame();
-    state.counters["tree_height_px"] = session.tree()->contentHeight();
+    state.counters["longest_frame_load_ms"] = load;
+    state.counters["longest_frame_filter_ms"] = std::max(filter, clear);
+    state.counters["longest_frame_open_ms"] = open;
+    state.counters["rows"] = static_cast<double>(session.tree()->rows().size());
 }
-BENCHMARK(BM_Frame)->Arg(0)->Arg(1)->ArgName("one_block_open")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Frame)->DenseRange(kFlat, kDeep)->Unit(benchmark::kMillisecond)->Iterations(30);
 
 }  // namespace

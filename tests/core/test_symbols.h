@@ -9,8 +9,10 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "vemo/core/Browse.h"
 #include "vemo/s7browse.h"
 
 namespace vemo::test {
@@ -70,5 +72,32 @@ struct TestBlock {
     std::string name;
     s7_block block{};
 };
+
+// A successful load of these blocks and their symbols, laid out as the
+// library's lists are: block i gets number i + 1.
+using TestBlocks = std::vector<std::pair<std::string, std::vector<TestSymbol>>>;
+inline Catalog makeCatalog(const TestBlocks& blocks) {
+    s7_block_list list{};
+    if (!blocks.empty()) {
+        list.items = static_cast<s7_block*>(std::calloc(blocks.size(), sizeof(s7_block)));
+        if (list.items == nullptr) throw std::bad_alloc();
+        list.count = static_cast<std::uint32_t>(blocks.size());
+        for (std::size_t i = 0; i < blocks.size(); ++i) {
+            list.items[i].number = static_cast<std::uint32_t>(i + 1);
+            list.items[i].object_id = 0x8A0E0001u + static_cast<std::uint32_t>(i);
+            list.items[i].name = strdup(blocks[i].first.c_str());
+            if (list.items[i].name == nullptr) {
+                s7_block_list_free(&list);
+                throw std::bad_alloc();
+            }
+        }
+    }
+    Catalog catalog{0, BlockList(list), {}};
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        catalog.browsed.push_back(BrowsedBlock{&catalog.blocks[static_cast<std::uint32_t>(i)], 0,
+                                               SymbolList(makeSymbols(blocks[i].second))});
+    }
+    return catalog;
+}
 
 }  // namespace vemo::test

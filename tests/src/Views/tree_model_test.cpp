@@ -10,8 +10,6 @@
 #include <vemo/s7datatype.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,28 +20,9 @@ using vemo::TreeFilter;
 using vemo::TreeModel;
 using vemo::test::TestSymbol;
 
-using Blocks = std::vector<std::pair<std::string, std::vector<TestSymbol>>>;
+using Blocks = vemo::test::TestBlocks;
 
-// A loaded catalog of these blocks and symbols, laid out as the library's
-// lists are.
-vemo::Catalog catalogOf(const Blocks& blocks) {
-    s7_block_list list{};
-    if (!blocks.empty()) {
-        list.items = static_cast<s7_block*>(std::calloc(blocks.size(), sizeof(s7_block)));
-        list.count = static_cast<std::uint32_t>(blocks.size());
-        for (std::size_t i = 0; i < blocks.size(); ++i) {
-            list.items[i].number = static_cast<std::uint32_t>(i + 1);
-            list.items[i].object_id = 0x8A0E0001u + static_cast<std::uint32_t>(i);
-            list.items[i].name = strdup(blocks[i].first.c_str());
-        }
-    }
-    vemo::Catalog catalog{S7_OK, vemo::BlockList(list), {}};
-    for (std::size_t i = 0; i < blocks.size(); ++i) {
-        catalog.browsed.push_back(vemo::BrowsedBlock{&catalog.blocks[static_cast<std::uint32_t>(i)], S7_OK,
-                                                     vemo::SymbolList(vemo::test::makeSymbols(blocks[i].second))});
-    }
-    return catalog;
-}
+vemo::Catalog catalogOf(const Blocks& blocks) { return vemo::test::makeCatalog(blocks); }
 
 // One line per node in pre-order: indentation, full path, name, then the
 // symbol's object id (its index in the block's list + 1) and type name.
