@@ -297,9 +297,9 @@ TEST(SimBrowse, HostileElementCountsFailInBoundedMemory) {
 
 // The hostile-types answer as the client's cache holds it after a browse:
 // the fillers, and a first block whose member Hostile is an array of 4000
-// structures of 3998 members of missing types. Its full walk (16 million
-// look-ups of those types) is left out: a low visit cap shows the walk goes
-// into it.
+// structures of 3998 members of missing types. A low visit cap shows the
+// walk goes into it; the whole walk, 16 million look-ups of those types,
+// ends with the block's own variables and nothing for Hostile.
 TEST(SimBrowse, HostileTypesHideStructuresOfMissingTypesBehindUnusedOnes) {
     constexpr uint64_t kFillers = 7;
     ControllerSettings settings;
@@ -360,6 +360,11 @@ TEST(SimBrowse, HostileTypesHideStructuresOfMissingTypesBehindUnusedOnes) {
               S7_STATUS_OK);
     EXPECT_GT(symbols.count, 0u);
     s7_symbol_list_free(&symbols);
+    Symbols whole;
+    ASSERT_EQ(vemoc_s7_client_browse_block(client.get(), &blocks.list.items[0], &whole.list), S7_OK);
+    Symbols soundWhole;
+    ASSERT_EQ(vemoc_s7_client_browse_block(soundClient.get(), &soundBlocks.list.items[0], &soundWhole.list), S7_OK);
+    EXPECT_EQ(whole.list.count, soundWhole.list.count);
 
     // With the default thousand fillers the answer stays some 240 KB.
     ControllerSettings defaults;
