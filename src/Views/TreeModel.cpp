@@ -56,6 +56,18 @@ public:
 
     void attach(std::uint32_t node, const s7_symbol* symbol) { symbol_[node] = symbol; }
 
+    // Room for about `nodes` nodes, before the first: every variable is one,
+    // and the groups above them are few next to them.
+    void reserve(std::size_t nodes) {
+        for (auto* v : {&parent_, &firstChild_, &lastChild_, &nextSibling_, &nameOffset_, &nameLength_, &depth_}) {
+            v->reserve(nodes);
+        }
+        symbol_.reserve(nodes);
+        if (indexed_ == 0 && tableSize(nodes) > table_.size()) {
+            table_.assign(tableSize(nodes), kNone);
+        }
+    }
+
     // Moves the nodes into `model` in pre-order.
     void finish(std::vector<Node>& nodes, std::vector<std::uint32_t>& index, std::vector<std::uint32_t>& roots) {
         const std::uint32_t n = count();
@@ -159,6 +171,9 @@ private:
 
 TreeModel::TreeModel(Catalog catalog) : blocks_(std::move(catalog.blocks)) {
     Builder builder(names_);
+    std::size_t expected = blocks_.size();
+    for (const BrowsedBlock& browsed : catalog.browsed) expected += browsed.symbols.size();
+    builder.reserve(expected);
     symbols_.reserve(blocks_.size());
     for (std::uint32_t b = 0; b < blocks_.size(); ++b) {
         const s7_block& block = blocks_[b];
