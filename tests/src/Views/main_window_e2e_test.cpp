@@ -121,8 +121,8 @@ protected:
 
     // A point on row `row` (counted over the rows shown, from the top) at
     // nesting depth `depth`: on its arrow, or on its icon and label. The rows
-    // are laid out by ImGui from the panel's font and style: each as high as
-    // the larger of the font and the 20-pixel icon, 8 apart.
+    // are a fixed height apart below the panel's padding, indented by the
+    // style's indent per level; the arrow is as wide as the font.
     ui::Vec2 treeRow(int row, int depth, bool arrow) const {
         struct Metrics {
             float font;
@@ -131,8 +131,8 @@ protected:
         const Metrics m = inContext(tree()->treePanel(), [] {
             return Metrics{ImGui::GetFontSize(), ImGui::GetStyle()};
         });
-        const float height = std::max(m.font, 20.0f);
-        const float y = m.style.WindowPadding.y + static_cast<float>(row) * (height + 8.0f) + height * 0.5f;
+        const float y = m.style.WindowPadding.y + static_cast<float>(row) * TreeView::kRowHeight +
+                        TreeView::kIconSize * 0.5f;
         const float indent = m.style.WindowPadding.x + static_cast<float>(depth) * m.style.IndentSpacing;
         const float x = arrow ? indent + m.font * 0.5f : indent + m.font + m.style.ItemSpacing.x + 10.0f;
         return tree()->treePanel()->getWorldPosition() + ui::Vec2{x, y};
@@ -446,6 +446,45 @@ TEST_F(LargeProgramSession, LoadsAndBuildsTheWholeTree) {
     type("GenDB7.");
     ASSERT_TRUE(runUntil([&] { return !tree()->isFiltering(); }));
     EXPECT_EQ(shownBlocks(), (std::vector<std::string>{"GenDB7"}));
+}
+
+
+// One array of 300 000 elements: a block with one member whose elements are
+// all siblings of each other.
+class HugeArraySession : public MainWindowSession {
+protected:
+    vemo::sim::Program program() const override { return vemo::sim::Program::generatedArray(300000); }
+};
+
+TEST_F(HugeArraySession, LoadsOpensScrollsToTheLastElementAndFilters) {
+    ASSERT_EQ(service_.connect("127.0.0.1", sim_->port()), S7_OK);
+    ASSERT_TRUE(runUntil([&] { return loaded(); }, std::chrono::seconds(100)));
+    frames(2);
+    const std::uint32_t values = model().find("ArrayDB.Values");
+    ASSERT_NE(values, vemo::TreeModel::kNone);
+    EXPECT_EQ(model().children(values).size(), 300000u);
+
+    openRow(0, 0);  // ArrayDB
+    openRow(1, 1);  // Values
+    ASSERT_EQ(tree()->rows().size(), 2u + 300000u + 5u) << "the block, Values, its elements and the five areas";
+    // At the end of the list the last element is drawn where the rows say
+    // and takes the click; element i reads i.
+    frames(2);  // the scroll view learns the new height
+    tree()->scrollView()->setScrollOffset(tree()->scrollView()->getMaxScroll());
+    frames(2);
+    ASSERT_GT(tree()->scrollView()->getScrollOffset(), 300000.0f * vemo::TreeView::kRowHeight - 1000.0f);
+    click(treeRow(2 + 299999, 2, false));
+    ASSERT_EQ(names(inspector()), (std::vector<std::string>{"ArrayDB.Values[299999]"}));
+    ASSERT_TRUE(runUntil([&] { return inspector().rows()[0].valueText == "299999"; }));
+
+    click(vemo::test::centerOf(tree()->headerPanel()));
+    type("[29999");
+    ASSERT_TRUE(runUntil([&] { return !tree()->isFiltering() && tree()->rows().size() < 20; }));
+    std::vector<std::string> rows;
+    for (std::uint32_t node : tree()->rows()) rows.push_back(model().fullPath(node));
+    std::vector<std::string> expected = {"ArrayDB", "ArrayDB.Values", "ArrayDB.Values[29999]"};
+    for (int i = 0; i <= 9; ++i) expected.push_back("ArrayDB.Values[29999" + std::to_string(i) + "]");
+    EXPECT_EQ(rows, expected);
 }
 
 }  // namespace
