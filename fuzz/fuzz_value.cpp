@@ -45,9 +45,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (first.empty()) {
         return 0;
     }
+    // The encoding can be shorter than the input (VLQs written in fewer
+    // bytes), so the memory budget of the first decode would not hold the
+    // second: the round trip is checked without one.
     s7_cursor again{first.data(), first.data() + first.size()};
     s7_value* second = nullptr;
-    if (s7_decode_value(&again, &second) != S7_STATUS_OK || again.cur != again.end) {
+    if (s7_decode_value_within(&again, nullptr, &second) != S7_STATUS_OK || again.cur != again.end) {
         std::abort();
     }
     if (encode(second) != first) {

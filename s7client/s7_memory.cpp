@@ -33,12 +33,44 @@ void* s7_calloc(size_t size) {
     return block;
 }
 
+s7_budget s7_budget_for(uint64_t input_bytes) {
+    constexpr uint64_t kMost = (UINT64_MAX - S7_BUDGET_BASE) / S7_BUDGET_PER_BYTE;
+    return s7_budget{input_bytes > kMost ? UINT64_MAX : input_bytes * S7_BUDGET_PER_BYTE + S7_BUDGET_BASE};
+}
+
+s7_status s7_budget_take(s7_budget* budget, uint64_t bytes) {
+    if (budget == nullptr) {
+        return S7_STATUS_OK;
+    }
+    if (bytes > budget->left) {
+        return S7_STATUS_NO_MEMORY;
+    }
+    budget->left -= bytes;
+    return S7_STATUS_OK;
+}
+
+void* s7_budget_malloc(s7_budget* budget, size_t size) {
+    return s7_budget_take(budget, size) == S7_STATUS_OK ? s7_malloc(size) : nullptr;
+}
+
+void* s7_budget_calloc(s7_budget* budget, size_t size) {
+    return s7_budget_take(budget, size) == S7_STATUS_OK ? s7_calloc(size) : nullptr;
+}
+
 s7_status s7_grow(void** items, uint32_t count, uint32_t* capacity, size_t element_size, uint32_t initial) {
+    return s7_grow_within(items, count, capacity, element_size, initial, nullptr);
+}
+
+s7_status s7_grow_within(void** items, uint32_t count, uint32_t* capacity, size_t element_size, uint32_t initial,
+                         s7_budget* budget) {
     if (count < *capacity) {
         return S7_STATUS_OK;
     }
     const uint64_t grown = *capacity == 0 ? uint64_t{initial} : uint64_t{*capacity} * 2;
     if (grown > UINT32_MAX || grown <= count) {
+        return S7_STATUS_NO_MEMORY;
+    }
+    if (s7_budget_take(budget, (grown - *capacity) * element_size) != S7_STATUS_OK) {
         return S7_STATUS_NO_MEMORY;
     }
     void* moved = s7_realloc(*items, static_cast<size_t>(grown) * element_size);

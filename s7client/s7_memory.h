@@ -28,6 +28,42 @@ void* s7_realloc(void* block, size_t size);
 void* s7_calloc(size_t size);
 
 /*
+ * What one decode of controller input may still allocate. The controller
+ * decides by what it sends how much of our memory a decode takes, so every
+ * block a decode allocates is first taken from a budget that grows with the
+ * input: S7_BUDGET_PER_BYTE bytes for each input byte, plus S7_BUDGET_BASE.
+ * Past it the decode fails with S7_STATUS_NO_MEMORY and frees what it built,
+ * as when the allocator itself says no. Blocks freed during the decode are
+ * not given back, so the budget bounds the most the decode holds at once.
+ *
+ * The factor covers the densest forms a controller answers with: packed
+ * array elements take at most 8 bytes for 1 input byte (a 64-bit element
+ * whose VLQ is one byte), a type-info entry about 9 bytes for each of its 16,
+ * and a lone scalar - a 48-byte value and its slot in a list, for as few as
+ * 3 or 4 input bytes (item number or key, flag, type, payload) - up to 27.
+ * What goes past 32 are forms nobody sends in bulk, such as arrays of empty
+ * strings (65 bytes for 1 input byte). The base covers the fixed start of a
+ * decode: first list rooms, the outermost records.
+ */
+enum { S7_BUDGET_PER_BYTE = 32, S7_BUDGET_BASE = 64 * 1024 };
+
+typedef struct s7_budget {
+    uint64_t left;
+} s7_budget;
+
+/* The budget of a decode of `input_bytes`. */
+s7_budget s7_budget_for(uint64_t input_bytes);
+
+/* Takes `bytes` from the budget: S7_STATUS_OK, or S7_STATUS_NO_MEMORY (and
+ * nothing taken) when fewer are left. A null budget limits nothing. */
+s7_status s7_budget_take(s7_budget* budget, uint64_t bytes);
+
+/* s7_malloc and s7_calloc that first take the size from the budget; null
+ * when the budget or the memory runs out. */
+void* s7_budget_malloc(s7_budget* budget, size_t size);
+void* s7_budget_calloc(s7_budget* budget, size_t size);
+
+/*
  * Makes room for one more element in a list that holds `count` elements of
  * `element_size` bytes in a block with room for `*capacity`: nothing happens
  * while there is room; otherwise the room doubles, starting at `initial`.
@@ -37,6 +73,9 @@ void* s7_calloc(size_t size);
  * 2^32 elements; the list is then unchanged.
  */
 s7_status s7_grow(void** items, uint32_t count, uint32_t* capacity, size_t element_size, uint32_t initial);
+/* The same inside a decode: the added room is taken from `budget` first. */
+s7_status s7_grow_within(void** items, uint32_t count, uint32_t* capacity, size_t element_size, uint32_t initial,
+                         s7_budget* budget);
 
 /*
  * Makes room for exactly one more element in a list of `count` elements
@@ -52,12 +91,12 @@ s7_status s7_grow_one(void** items, uint32_t count, size_t element_size);
 
 /* s7_grow and s7_grow_one for a typed list. */
 template <typename T>
-s7_status s7_grow_list(T** items, uint32_t count, uint32_t* capacity, uint32_t initial) {
+s7_status s7_grow_list(T** items, uint32_t count, uint32_t* capacity, uint32_t initial, s7_budget* budget = nullptr) {
     if (count < *capacity) {
         return S7_STATUS_OK;  // the common case, without a call
     }
     void* block = *items;
-    const s7_status rc = s7_grow(&block, count, capacity, sizeof(T), initial);
+    const s7_status rc = s7_grow_within(&block, count, capacity, sizeof(T), initial, budget);
     *items = static_cast<T*>(block);
     return rc;
 }

@@ -15,10 +15,12 @@ constexpr uint32_t kNameListInitialCapacity = 16;
 // Room for the first attributes, children and relations of an object read.
 constexpr uint32_t kElementsInitialCapacity = 4;
 
-s7_status readObjectAt(s7_cursor* c, uint32_t depth, s7_object** out);
+// Every reader takes what it allocates from the budget of the decode (null:
+// no limit) before it allocates it.
+s7_status readObjectAt(s7_cursor* c, uint32_t depth, s7_budget* b, s7_object** out);
 
 // The tagged elements after an object's head, up to and including 0xA2.
-s7_status readElements(s7_cursor* c, uint32_t depth, s7_object* o) {
+s7_status readElements(s7_cursor* c, uint32_t depth, s7_budget* b, s7_object* o) {
     uint32_t attributeRoom = 0;
     uint32_t childRoom = 0;
     uint32_t relationRoom = 0;
@@ -30,11 +32,11 @@ s7_status readElements(s7_cursor* c, uint32_t depth, s7_object* o) {
         if (tag == S7_TAG_OBJECT_START) {
             // A child is the whole object form, its own 0xA1 included.
             s7_object* child = nullptr;
-            s7_status rc = readObjectAt(c, depth + 1, &child);
+            s7_status rc = readObjectAt(c, depth + 1, b, &child);
             if (rc != S7_STATUS_OK) {
                 return rc;
             }
-            rc = s7_grow_list(&o->children, o->child_count, &childRoom, kElementsInitialCapacity);
+            rc = s7_grow_list(&o->children, o->child_count, &childRoom, kElementsInitialCapacity, b);
             if (rc != S7_STATUS_OK) {
                 s7_object_free(child);
                 return rc;
@@ -47,18 +49,18 @@ s7_status readElements(s7_cursor* c, uint32_t depth, s7_object* o) {
         case S7_TAG_OBJECT_END:
             // Attributes were collected in wire order; a repeated identifier
             // keeps its first place and its last value.
-            return s7_entries_keep_last(o->attributes, &o->attribute_count);
+            return s7_entries_keep_last(o->attributes, &o->attribute_count, b);
         case S7_TAG_ATTRIBUTE: {
             uint32_t id = 0;
             s7_status rc = s7_read_vlq32(c, &id);
             s7_value* value = nullptr;
             if (rc == S7_STATUS_OK) {
-                rc = s7_decode_value(c, &value);
+                rc = s7_decode_value_within(c, b, &value);
             }
             if (rc != S7_STATUS_OK) {
                 return rc;
             }
-            rc = s7_grow_list(&o->attributes, o->attribute_count, &attributeRoom, kElementsInitialCapacity);
+            rc = s7_grow_list(&o->attributes, o->attribute_count, &attributeRoom, kElementsInitialCapacity, b);
             if (rc != S7_STATUS_OK) {
                 s7_value_free(value);
                 return rc;
@@ -75,7 +77,7 @@ s7_status readElements(s7_cursor* c, uint32_t depth, s7_object* o) {
             if (rc != S7_STATUS_OK) {
                 return rc;
             }
-            rc = s7_grow_list(&o->relations, o->relation_count, &relationRoom, kElementsInitialCapacity);
+            rc = s7_grow_list(&o->relations, o->relation_count, &relationRoom, kElementsInitialCapacity, b);
             if (rc != S7_STATUS_OK) {
                 return rc;
             }
@@ -85,7 +87,7 @@ s7_status readElements(s7_cursor* c, uint32_t depth, s7_object* o) {
         case S7_TAG_EMPTY: break;
         case S7_TAG_TYPE_INFO: {
             s7_type_info_list list{};
-            const s7_status rc = s7_read_type_info_list(c, &list);
+            const s7_status rc = s7_read_type_info_list_within(c, b, &list);
             if (rc != S7_STATUS_OK) {
                 return rc;
             }
@@ -95,7 +97,7 @@ s7_status readElements(s7_cursor* c, uint32_t depth, s7_object* o) {
         }
         case S7_TAG_NAME_LIST: {
             s7_name_list names{};
-            const s7_status rc = s7_read_name_list(c, &names);
+            const s7_status rc = s7_read_name_list_within(c, b, &names);
             if (rc != S7_STATUS_OK) {
                 return rc;
             }
@@ -108,7 +110,7 @@ s7_status readElements(s7_cursor* c, uint32_t depth, s7_object* o) {
     }
 }
 
-s7_status readObjectAt(s7_cursor* c, uint32_t depth, s7_object** out) {
+s7_status readObjectAt(s7_cursor* c, uint32_t depth, s7_budget* b, s7_object** out) {
     if (depth >= S7_OBJECT_MAX_DEPTH) {
         return S7_STATUS_RANGE;
     }
@@ -128,12 +130,13 @@ s7_status readObjectAt(s7_cursor* c, uint32_t depth, s7_object** out) {
     if (rc != S7_STATUS_OK) {
         return rc;
     }
-    s7_object* o = s7_object_new(objectId, classId, attributeId);
+    s7_object* o =
+        s7_budget_take(b, sizeof(s7_object)) == S7_STATUS_OK ? s7_object_new(objectId, classId, attributeId) : nullptr;
     if (o == nullptr) {
         return S7_STATUS_NO_MEMORY;
     }
     o->class_flags = classFlags;
-    rc = readElements(c, depth, o);
+    rc = readElements(c, depth, b, o);
     if (rc != S7_STATUS_OK) {
         s7_object_free(o);
         return rc;
@@ -289,10 +292,26 @@ s7_status s7_read_object(s7_cursor* c, s7_object** object) {
     if (c == nullptr || object == nullptr) {
         return S7_STATUS_ARGUMENT;
     }
-    return readObjectAt(c, 0, object);
+    s7_budget budget = s7_budget_for(s7_remaining(c));
+    return readObjectAt(c, 0, &budget, object);
+}
+
+s7_status s7_read_object_within(s7_cursor* c, s7_budget* budget, s7_object** object) {
+    if (c == nullptr || object == nullptr) {
+        return S7_STATUS_ARGUMENT;
+    }
+    return readObjectAt(c, 0, budget, object);
 }
 
 s7_status s7_read_name_list(s7_cursor* c, s7_name_list* names) {
+    if (c == nullptr) {
+        return S7_STATUS_ARGUMENT;
+    }
+    s7_budget budget = s7_budget_for(s7_remaining(c));
+    return s7_read_name_list_within(c, &budget, names);
+}
+
+s7_status s7_read_name_list_within(s7_cursor* c, s7_budget* budget, s7_name_list* names) {
     if (c == nullptr || names == nullptr) {
         return S7_STATUS_ARGUMENT;
     }
@@ -318,11 +337,11 @@ s7_status s7_read_name_list(s7_cursor* c, s7_name_list* names) {
                 rc = S7_STATUS_BOUNDS;
                 break;
             }
-            rc = s7_grow_list(&list.items, list.count, &room, kNameListInitialCapacity);
+            rc = s7_grow_list(&list.items, list.count, &room, kNameListInitialCapacity, budget);
             if (rc != S7_STATUS_OK) {
                 break;
             }
-            auto* text = static_cast<char*>(s7_malloc(size_t{n} + 1));
+            auto* text = static_cast<char*>(s7_budget_malloc(budget, size_t{n} + 1));
             if (text == nullptr) {
                 rc = S7_STATUS_NO_MEMORY;
                 break;

@@ -18,6 +18,7 @@
 #include <vemo/s7read.h>
 
 #include "s7_cursor.h"
+#include "s7_memory.h"
 #include "s7_protocol.h"
 #include "s7_type_info.h"
 #include "s7_value.h"
@@ -90,12 +91,16 @@ uint32_t s7_object_size(const s7_object* object);
  * 0xA2. The codec's statuses. */
 s7_status s7_write_object(s7_cursor* c, const s7_object* object);
 /* Reads one object form starting at its 0xA1 tag. The codec's statuses;
- * *object is written only on success. */
+ * *object is written only on success. What it allocates comes out of a
+ * budget for the bytes left in the cursor, or, in the _within form, out of
+ * the budget of the decode it is part of (null: no limit). */
 s7_status s7_read_object(s7_cursor* c, s7_object** object);
+s7_status s7_read_object_within(s7_cursor* c, s7_budget* budget, s7_object** object);
 
 /* Reads a name list (after its 0xAC tag) into *names, written only on
- * success. The codec's statuses. */
+ * success. The codec's statuses; budgets as for the objects. */
 s7_status s7_read_name_list(s7_cursor* c, s7_name_list* names);
+s7_status s7_read_name_list_within(s7_cursor* c, s7_budget* budget, s7_name_list* names);
 void s7_name_list_free(s7_name_list* names);
 
 /* Item address wire form: 0, object, path count + 1, attribute, the path;

@@ -65,12 +65,12 @@ s7_status fromDecoder(s7_status rc) { return rc == S7_STATUS_NO_MEMORY ? rc : S7
 
 // Makes room for one more entry in two parallel lists of `count` entries.
 template <typename A, typename B>
-s7_status growPair(A** a, B** b, uint32_t count, uint32_t* capacity) {
+s7_status growPair(A** a, B** b, uint32_t count, uint32_t* capacity, s7_budget* budget) {
     uint32_t roomA = *capacity;
     uint32_t roomB = *capacity;
-    s7_status rc = s7_grow_list(a, count, &roomA, kListInitialCapacity);
+    s7_status rc = s7_grow_list(a, count, &roomA, kListInitialCapacity, budget);
     if (rc == S7_STATUS_OK) {
-        rc = s7_grow_list(b, count, &roomB, kListInitialCapacity);
+        rc = s7_grow_list(b, count, &roomB, kListInitialCapacity, budget);
     }
     if (rc == S7_STATUS_OK) {
         *capacity = roomA;
@@ -80,7 +80,7 @@ s7_status growPair(A** a, B** b, uint32_t count, uint32_t* capacity) {
 
 // The list of per-item errors that closes read and set-values responses:
 // item number and error code, until item number 0.
-s7_status parseErrorList(s7_cursor* c, uint64_t** codes, uint32_t** items, uint32_t* count) {
+s7_status parseErrorList(s7_cursor* c, s7_budget* budget, uint64_t** codes, uint32_t** items, uint32_t* count) {
     uint32_t room = 0;
     for (;;) {
         uint32_t item = 0;
@@ -94,7 +94,7 @@ s7_status parseErrorList(s7_cursor* c, uint64_t** codes, uint32_t** items, uint3
         if (s7_read_vlq64(c, &code) != S7_STATUS_OK) {
             return S7_STATUS_PROTOCOL;
         }
-        const s7_status rc = growPair(codes, items, *count, &room);
+        const s7_status rc = growPair(codes, items, *count, &room, budget);
         if (rc != S7_STATUS_OK) {
             return rc;
         }
@@ -104,7 +104,7 @@ s7_status parseErrorList(s7_cursor* c, uint64_t** codes, uint32_t** items, uint3
     }
 }
 
-s7_status parseReadBody(s7_cursor* c, s7_read_result* r) {
+s7_status parseReadBody(s7_cursor* c, s7_budget* budget, s7_read_result* r) {
     if (s7_read_u8(c, &r->first_byte) != S7_STATUS_OK || s7_read_vlq64(c, &r->return_value) != S7_STATUS_OK) {
         return S7_STATUS_PROTOCOL;
     }
@@ -118,11 +118,11 @@ s7_status parseReadBody(s7_cursor* c, s7_read_result* r) {
             break;
         }
         s7_value* value = nullptr;
-        const s7_status rc = s7_decode_value(c, &value);
+        const s7_status rc = s7_decode_value_within(c, budget, &value);
         if (rc != S7_STATUS_OK) {
             return fromDecoder(rc);
         }
-        const s7_status grown = growPair(&r->values, &r->value_items, r->value_count, &valueRoom);
+        const s7_status grown = growPair(&r->values, &r->value_items, r->value_count, &valueRoom, budget);
         if (grown != S7_STATUS_OK) {
             s7_value_free(value);
             return grown;
@@ -131,25 +131,25 @@ s7_status parseReadBody(s7_cursor* c, s7_read_result* r) {
         r->value_items[r->value_count] = item;
         ++r->value_count;
     }
-    const s7_status rc = parseErrorList(c, &r->error_codes, &r->error_items, &r->error_count);
+    const s7_status rc = parseErrorList(c, budget, &r->error_codes, &r->error_items, &r->error_count);
     if (rc != S7_STATUS_OK) {
         return rc;
     }
     return s7_read_vlq32(c, &r->final_field) == S7_STATUS_OK ? S7_STATUS_OK : S7_STATUS_PROTOCOL;
 }
 
-s7_status parseSetBody(s7_cursor* c, s7_set_result* r) {
+s7_status parseSetBody(s7_cursor* c, s7_budget* budget, s7_set_result* r) {
     if (s7_read_u8(c, &r->first_byte) != S7_STATUS_OK || s7_read_vlq64(c, &r->return_value) != S7_STATUS_OK) {
         return S7_STATUS_PROTOCOL;
     }
-    const s7_status rc = parseErrorList(c, &r->error_codes, &r->error_items, &r->error_count);
+    const s7_status rc = parseErrorList(c, budget, &r->error_codes, &r->error_items, &r->error_count);
     if (rc != S7_STATUS_OK) {
         return rc;
     }
     return s7_read_vlq32(c, &r->final_field) == S7_STATUS_OK ? S7_STATUS_OK : S7_STATUS_PROTOCOL;
 }
 
-s7_status parseExploreBody(s7_cursor* c, s7_explore_result* r) {
+s7_status parseExploreBody(s7_cursor* c, s7_budget* budget, s7_explore_result* r) {
     if (s7_read_u8(c, &r->first_byte) != S7_STATUS_OK || s7_read_vlq64(c, &r->return_value) != S7_STATUS_OK ||
         s7_read_u32(c, &r->head_word) != S7_STATUS_OK || s7_read_vlq32(c, &r->head_vlq) != S7_STATUS_OK) {
         return S7_STATUS_PROTOCOL;
@@ -165,11 +165,11 @@ s7_status parseExploreBody(s7_cursor* c, s7_explore_result* r) {
             return S7_STATUS_OK;
         }
         s7_object* object = nullptr;
-        const s7_status rc = s7_read_object(c, &object);
+        const s7_status rc = s7_read_object_within(c, budget, &object);
         if (rc != S7_STATUS_OK) {
             return fromDecoder(rc);
         }
-        const s7_status grown = s7_grow_list(&r->objects, r->object_count, &room, kExploreInitialCapacity);
+        const s7_status grown = s7_grow_list(&r->objects, r->object_count, &room, kExploreInitialCapacity, budget);
         if (grown != S7_STATUS_OK) {
             s7_object_free(object);
             return grown;
@@ -178,7 +178,7 @@ s7_status parseExploreBody(s7_cursor* c, s7_explore_result* r) {
     }
 }
 
-s7_status parseCreateBody(s7_cursor* c, s7_create_result* r) {
+s7_status parseCreateBody(s7_cursor* c, s7_budget* budget, s7_create_result* r) {
     if (s7_read_u8(c, &r->first_byte) != S7_STATUS_OK || s7_read_vlq64(c, &r->return_value) != S7_STATUS_OK) {
         return S7_STATUS_PROTOCOL;
     }
@@ -187,7 +187,7 @@ s7_status parseCreateBody(s7_cursor* c, s7_create_result* r) {
         return S7_STATUS_ENCODE;
     }
     if (n != 0) {
-        r->object_ids = static_cast<uint32_t*>(s7_malloc(size_t{n} * sizeof(uint32_t)));
+        r->object_ids = static_cast<uint32_t*>(s7_budget_malloc(budget, size_t{n} * sizeof(uint32_t)));
         if (r->object_ids == nullptr) {
             return S7_STATUS_NO_MEMORY;
         }
@@ -202,16 +202,16 @@ s7_status parseCreateBody(s7_cursor* c, s7_create_result* r) {
     if (s7_remaining(c) == 0 || *c->cur != S7_TAG_OBJECT_START) {
         return S7_STATUS_PROTOCOL;
     }
-    const s7_status rc = s7_read_object(c, &r->object);
+    const s7_status rc = s7_read_object_within(c, budget, &r->object);
     return rc == S7_STATUS_OK ? S7_STATUS_OK : fromDecoder(rc);
 }
 
-s7_status parseAttributeBody(s7_cursor* c, s7_attribute_result* r) {
+s7_status parseAttributeBody(s7_cursor* c, s7_budget* budget, s7_attribute_result* r) {
     if (s7_read_u8(c, &r->first_byte) != S7_STATUS_OK || s7_read_vlq64(c, &r->return_value) != S7_STATUS_OK ||
         s7_skip(c, 1) != S7_STATUS_OK) {
         return S7_STATUS_PROTOCOL;
     }
-    const s7_status rc = s7_decode_value(c, &r->value);
+    const s7_status rc = s7_decode_value_within(c, budget, &r->value);
     if (rc != S7_STATUS_OK) {
         return fromDecoder(rc);
     }

@@ -18,6 +18,7 @@
 
 #include "s7_cursor.h"
 #include "s7_exchange.h"
+#include "s7_memory.h"
 #include "s7_object.h"
 #include "s7_value.h"
 
@@ -155,7 +156,8 @@ s7_status s7_build_set_request(const s7_set_request* request, bool with_counter,
  * Response parsers over a whole response (header and body). The result is
  * zeroed first and filled only on success. S7_STATUS_PROTOCOL for an empty or
  * malformed response or another function code, S7_STATUS_NO_MEMORY when memory
- * runs out; the create-object reply gives S7_STATUS_ENCODE for a malformed
+ * runs out or the result would take more than the response's budget
+ * (s7_budget); the create-object reply gives S7_STATUS_ENCODE for a malformed
  * identifier list.
  */
 s7_status s7_parse_read_response(const uint8_t* data, uint32_t length, s7_read_result* result);
@@ -192,10 +194,13 @@ s7_status s7_open_response(const uint8_t* data, uint32_t length, uint16_t functi
 /*
  * A response of `function_code` parsed whole into `result` by `parse_body`,
  * or not at all: on failure what the body parser built is released again.
+ * All the body parser allocates comes out of one budget for the whole
+ * response (s7_budget): however the controller fills its answer, the
+ * result takes no more memory than the answer's length allows.
  */
 template <typename Result>
 s7_status s7_parse_response(const uint8_t* data, uint32_t length, uint16_t function_code, Result* result,
-                            s7_status (*parse_body)(s7_cursor*, Result*), void (*release)(Result*)) {
+                            s7_status (*parse_body)(s7_cursor*, s7_budget*, Result*), void (*release)(Result*)) {
     if (result == nullptr) {
         return S7_STATUS_ARGUMENT;
     }
@@ -203,7 +208,8 @@ s7_status s7_parse_response(const uint8_t* data, uint32_t length, uint16_t funct
     s7_cursor c{};
     s7_status rc = s7_open_response(data, length, function_code, &c);
     if (rc == S7_STATUS_OK) {
-        rc = parse_body(&c, result);
+        s7_budget budget = s7_budget_for(length);
+        rc = parse_body(&c, &budget, result);
     }
     if (rc != S7_STATUS_OK) {
         release(result);

@@ -179,6 +179,14 @@ s7_status s7_read_type_info_record(s7_cursor* c, uint16_t kind, s7_type_info_ent
 }
 
 s7_status s7_read_type_info_list(s7_cursor* c, s7_type_info_list* list) {
+    if (c == nullptr) {
+        return S7_STATUS_ARGUMENT;
+    }
+    s7_budget budget = s7_budget_for(s7_remaining(c));
+    return s7_read_type_info_list_within(c, &budget, list);
+}
+
+s7_status s7_read_type_info_list_within(s7_cursor* c, s7_budget* budget, s7_type_info_list* list) {
     if (c == nullptr || list == nullptr) {
         return S7_STATUS_ARGUMENT;
     }
@@ -203,7 +211,7 @@ s7_status s7_read_type_info_list(s7_cursor* c, s7_type_info_list* list) {
         // An entry is read whole even when it runs past its block's end; the
         // next length follows wherever it ended.
         while (rc == S7_STATUS_OK && c->cur - blockStart < length) {
-            rc = s7_grow_list(&items, count, &capacity, kInitialCapacity);
+            rc = s7_grow_list(&items, count, &capacity, kInitialCapacity, budget);
             if (rc != S7_STATUS_OK) {
                 break;
             }

@@ -17,6 +17,7 @@
 #define S7_TYPE_INFO_H
 
 #include "s7_cursor.h"
+#include "s7_memory.h"
 
 #include <stdint.h>
 
@@ -62,9 +63,13 @@ typedef struct s7_type_info_list {
 
 /*
  * Reads a whole list from a cursor placed after the 0xAB tag. Clears *list
- * first; on any failure the list is left empty (count 0, no array).
+ * first; on any failure the list is left empty (count 0, no array). The
+ * entry array comes out of a budget for the bytes left in the cursor, or,
+ * in the _within form, out of the budget of the decode the list is part of
+ * (null: no limit); S7_STATUS_NO_MEMORY when it runs out.
  */
 s7_status s7_read_type_info_list(s7_cursor* c, s7_type_info_list* list);
+s7_status s7_read_type_info_list_within(s7_cursor* c, s7_budget* budget, s7_type_info_list* list);
 
 /*
  * Reads the record of one entry of the given kind (0-15) into the record part

@@ -69,6 +69,19 @@ T fromBits(uint64_t bits) {
     X(id32, S7_TYPE_ID32, uint32_t)       \
     X(id_vlq, S7_TYPE_ID_VLQ, uint32_t)
 
+// Bytes of an element of each scalar type in a packed array, indexed by type:
+// the width its getter returns.
+constexpr uint8_t kScalarWidths[] = {
+    /* NULL */ 0,   /* BOOL */ 1,   /* U8 */ 1,     /* U16 */ 2,     /* U32 */ 4,    /* U64 */ 8,    /* I8 */ 1,
+    /* I16 */ 2,    /* I32 */ 4,    /* I64 */ 8,    /* BITS8 */ 1,   /* BITS16 */ 2, /* BITS32 */ 4, /* BITS64 */ 8,
+    /* F32 */ 4,    /* F64 */ 8,    /* U64_ALT */ 8, /* I64_ALT */ 8, /* ID32 */ 4,   /* ID_VLQ */ 4,
+};
+static_assert(sizeof kScalarWidths == S7_TYPE_ID_VLQ + 1, "one width per scalar type");
+
+// Room for the first elements of a packed array built element by element;
+// doubled whenever it fills up.
+constexpr uint32_t kPackedInitialCapacity = 8;
+
 // The shared precondition of the typed getters.
 const uint64_t* scalarOf(const s7_value* v, uint8_t type, const void* out) {
     if (out == nullptr || v == nullptr || v->type != type || v->storage != S7_STORE_SCALAR ||
@@ -119,6 +132,81 @@ s7_value* newBytes(uint8_t type, const void* data, uint32_t length, uint32_t ext
     return v;
 }
 
+// Makes room for one more element of a packed array, in both of its blocks:
+// the room doubles. False when memory runs out; the array then holds what it
+// held (a block that did grow keeps its larger size until the next try).
+bool growPacked(s7_value* array) {
+    auto& a = array->u.array;
+    if (a.count < a.capacity) {
+        return true;
+    }
+    const uint64_t doubled = a.capacity == 0 ? uint64_t{kPackedInitialCapacity} : uint64_t{a.capacity} * 2;
+    const auto room = static_cast<uint32_t>(doubled < UINT32_MAX ? doubled : UINT32_MAX);
+    const uint32_t width = s7_scalar_width(array->type);
+    if (width != 0) {
+        void* moved = s7_realloc(a.elements, size_t{room} * width);
+        if (moved == nullptr) {
+            return false;
+        }
+        a.elements = static_cast<uint8_t*>(moved);
+    }
+    if (a.keys != nullptr) {
+        void* moved = s7_realloc(a.keys, size_t{room} * sizeof(uint32_t));
+        if (moved == nullptr) {
+            return false;
+        }
+        a.keys = static_cast<uint32_t*>(moved);
+    }
+    a.capacity = room;
+    return true;
+}
+
+// Adds a scalar element to a packed array under `key`: its bit pattern goes
+// into the array and the element is freed. S7_OK, or the public code of the
+// failure with the element still the caller's.
+uint8_t addPacked(s7_value* array, uint32_t key, s7_value* element) {
+    // Elements travel as bare payloads: a value that is more than a number
+    // has no place among them. A flag byte of a scalar is not kept.
+    if (element->storage != S7_STORE_SCALAR || s7_is_array_flag(element->flags)) {
+        return S7_ERR_ARGUMENT;
+    }
+    auto& a = array->u.array;
+    if (a.count == UINT32_MAX) {
+        return S7_ERR_ARGUMENT;
+    }
+    if (!growPacked(array)) {
+        return S7_ERR_NO_MEMORY;
+    }
+    // The keys get a block of their own once one of them is not its
+    // position; until then every key is.
+    if (a.keys == nullptr && key != a.count) {
+        a.keys = static_cast<uint32_t*>(s7_malloc(size_t{a.capacity} * sizeof(uint32_t)));
+        if (a.keys == nullptr) {
+            return S7_ERR_NO_MEMORY;
+        }
+        for (uint32_t i = 0; i < a.count; ++i) {
+            a.keys[i] = i;
+        }
+    }
+    if (a.keys != nullptr) {
+        a.keys[a.count] = key;
+    }
+    s7_array_set_bits(array, a.count, element->u.bits);
+    ++a.count;
+    s7_value_free(element);
+    return S7_OK;
+}
+
+// The bit pattern of element `index` of an array of `type`, for the
+// element getters; null when there is no such element or output.
+bool elementOf(const s7_value* array, uint32_t index, uint8_t type, const void* out, uint64_t* bits) {
+    if (out == nullptr || !s7_array_holds_scalars(array) || array->type != type || index >= array->u.array.count) {
+        return false;
+    }
+    *bits = s7_array_bits_at(array, index);
+    return true;
+}
+
 // Appends one entry, growing the list by exactly one slot: S7_OK, or the
 // public code of the failure.
 uint8_t appendEntry(s7_entry** entries, uint32_t* count, uint32_t key, s7_value* value) {
@@ -134,7 +222,14 @@ uint8_t appendEntry(s7_entry** entries, uint32_t* count, uint32_t key, s7_value*
 void freeBlock(s7_value* v) {
     switch (v->storage) {
     case S7_STORE_BYTES: s7_free(v->u.bytes.data); break;
-    case S7_STORE_ARRAY: s7_entries_free(v->u.array.entries, v->u.array.count); break;
+    case S7_STORE_ARRAY:
+        if (s7_is_scalar_type(v->type)) {
+            s7_free(v->u.array.elements);
+            s7_free(v->u.array.keys);
+        } else {
+            s7_entries_free(v->u.array.entries, v->u.array.count);
+        }
+        break;
     case S7_STORE_STRUCT: s7_entries_free(v->u.structure.members, v->u.structure.member_count); break;
     case S7_STORE_PACKED: s7_free(v->u.packed.data); break;
     default: break;
@@ -155,6 +250,52 @@ s7_value* s7_value_new_scalar(uint8_t type, uint64_t bits) {
 
 bool s7_is_array_flag(uint8_t flags) {
     return flags == S7_FLAG_ARRAY || flags == S7_FLAG_ARRAY_KEYED || flags == S7_FLAG_ARRAY_OTHER;
+}
+
+bool s7_is_scalar_type(uint8_t type) { return type <= S7_TYPE_ID_VLQ; }
+
+uint32_t s7_scalar_width(uint8_t type) { return s7_is_scalar_type(type) ? kScalarWidths[type] : 0; }
+
+uint64_t s7_array_bits_at(const s7_value* array, uint32_t index) {
+    const uint8_t* at = array->u.array.elements;
+    switch (kScalarWidths[array->type]) {
+    case 1: return at[index];
+    case 2: {
+        uint16_t v = 0;
+        std::memcpy(&v, at + size_t{index} * 2, sizeof v);
+        return v;
+    }
+    case 4: {
+        uint32_t v = 0;
+        std::memcpy(&v, at + size_t{index} * 4, sizeof v);
+        return v;
+    }
+    case 8: {
+        uint64_t v = 0;
+        std::memcpy(&v, at + size_t{index} * 8, sizeof v);
+        return v;
+    }
+    default: return 0;
+    }
+}
+
+void s7_array_set_bits(s7_value* array, uint32_t index, uint64_t bits) {
+    uint8_t* at = array->u.array.elements;
+    switch (kScalarWidths[array->type]) {
+    case 1: at[index] = static_cast<uint8_t>(bits); break;
+    case 2: {
+        const auto v = static_cast<uint16_t>(bits);
+        std::memcpy(at + size_t{index} * 2, &v, sizeof v);
+        break;
+    }
+    case 4: {
+        const auto v = static_cast<uint32_t>(bits);
+        std::memcpy(at + size_t{index} * 4, &v, sizeof v);
+        break;
+    }
+    case 8: std::memcpy(at + size_t{index} * 8, &bits, sizeof bits); break;
+    default: break;
+    }
 }
 
 // ---------------------------------------------------------------- constructors
@@ -235,14 +376,14 @@ void s7_entries_free(s7_entry* entries, uint32_t count) {
     s7_free(entries);
 }
 
-s7_status s7_entries_keep_last(s7_entry* entries, uint32_t* count) {
+s7_status s7_entries_keep_last(s7_entry* entries, uint32_t* count, s7_budget* budget) {
     if (count == nullptr || *count < 2) {
         return S7_STATUS_OK;
     }
     const uint32_t n = *count;
     // Positions ordered by (key, position): each key's run starts at its
     // first position and ends at its last, whose value wins.
-    auto* order = static_cast<uint32_t*>(s7_malloc(size_t{n} * sizeof(uint32_t)));
+    auto* order = static_cast<uint32_t*>(s7_budget_malloc(budget, size_t{n} * sizeof(uint32_t)));
     if (order == nullptr) {
         return S7_STATUS_NO_MEMORY;
     }
@@ -338,8 +479,47 @@ uint8_t s7_value_get_string(const s7_value* value, const char** text, uint32_t* 
 
 uint32_t s7_array_count(const s7_value* value) { return s7_value_is_array(value) ? value->u.array.count : 0; }
 
+bool s7_array_holds_scalars(const s7_value* value) { return s7_value_is_array(value) && s7_is_scalar_type(value->type); }
+
+uint8_t s7_array_key_at(const s7_value* value, uint32_t index, uint32_t* key) {
+    if (!s7_value_is_array(value) || index >= value->u.array.count || key == nullptr) {
+        return S7_ERR_ARGUMENT;
+    }
+    if (s7_is_scalar_type(value->type)) {
+        *key = value->u.array.keys != nullptr ? value->u.array.keys[index] : index;
+    } else {
+        *key = value->u.array.entries[index].key;
+    }
+    return S7_OK;
+}
+
+uint8_t s7_array_get_bits(const s7_value* value, uint32_t index, uint64_t* bits) {
+    if (bits == nullptr || !s7_array_holds_scalars(value) || index >= value->u.array.count) {
+        return S7_ERR_ARGUMENT;
+    }
+    *bits = s7_array_bits_at(value, index);
+    return S7_OK;
+}
+
+#define S7_ELEMENT_GETTER(name, type_id, ctype)                                           \
+    uint8_t s7_array_get_##name(const s7_value* array, uint32_t index, ctype* out) {      \
+        uint64_t bits = 0;                                                                \
+        if (!elementOf(array, index, type_id, out, &bits)) {                              \
+            return S7_ERR_ARGUMENT;                                                       \
+        }                                                                                 \
+        *out = fromBits<ctype>(bits);                                                     \
+        return S7_OK;                                                                     \
+    }
+
+S7_ELEMENT_GETTER(bool, S7_TYPE_BOOL, bool)
+S7_NUMERIC_TYPES(S7_ELEMENT_GETTER)
+
+#undef S7_ELEMENT_GETTER
+
 uint8_t s7_array_entry_at(const s7_value* value, uint32_t index, uint32_t* key, const s7_value** out) {
-    if (!s7_value_is_array(value) || index >= value->u.array.count || out == nullptr) {
+    // The elements of a packed array are no values of their own.
+    if (!s7_value_is_array(value) || s7_is_scalar_type(value->type) || index >= value->u.array.count ||
+        out == nullptr) {
         return S7_ERR_ARGUMENT;
     }
     if (key != nullptr) {
@@ -358,6 +538,9 @@ uint8_t s7_array_append(s7_value* array, s7_value* element) {
         element->type != array->type) {
         return S7_ERR_ARGUMENT;
     }
+    if (s7_is_scalar_type(array->type)) {
+        return addPacked(array, array->u.array.count, element);
+    }
     return appendEntry(&array->u.array.entries, &array->u.array.count, array->u.array.count, element);
 }
 
@@ -365,6 +548,9 @@ uint8_t s7_array_put(s7_value* array, uint32_t key, s7_value* element) {
     if (!s7_value_is_array(array) || element == nullptr || array->flags == S7_FLAG_ARRAY ||
         element->type != array->type) {
         return S7_ERR_ARGUMENT;
+    }
+    if (s7_is_scalar_type(array->type)) {
+        return addPacked(array, key, element);
     }
     return appendEntry(&array->u.array.entries, &array->u.array.count, key, element);
 }
@@ -435,29 +621,21 @@ uint8_t s7_packed_get(const s7_value* value, uint32_t* struct_id, uint64_t* pack
 }
 
 uint8_t s7_value_string_chars(const s7_value* value, char** text) {
-    if (text == nullptr || !s7_value_is_array(value) || value->type != S7_TYPE_U8) {
+    if (text == nullptr || !s7_array_holds_scalars(value) || value->type != S7_TYPE_U8) {
         return S7_ERR_ARGUMENT;
     }
     const uint32_t count = value->u.array.count;
-    uint8_t length = 0;
-    if (count > 2) {
-        // Element 1 holds the current length; element 0, the capacity, is
-        // not needed to copy the characters.
-        if (s7_value_get_u8(value->u.array.entries[1].value, &length) != S7_OK) {
-            return S7_ERR_ENCODE;
-        }
-    }
+    const uint8_t* elements = value->u.array.elements;
+    // Element 1 holds the current length; element 0, the capacity, is not
+    // needed to copy the characters.
+    const uint32_t length = count > 2 ? elements[1] : 0;
     char* block = static_cast<char*>(s7_calloc(size_t{length} + 1));
     if (block == nullptr) {
         return S7_ERR_NO_MEMORY;
     }
-    for (uint32_t i = 0; i < length && i + 2 < count; ++i) {
-        uint8_t ch = 0;
-        if (s7_value_get_u8(value->u.array.entries[i + 2].value, &ch) != S7_OK) {
-            s7_free(block);
-            return S7_ERR_ENCODE;
-        }
-        block[i] = static_cast<char>(ch);
+    const uint32_t present = count > 2 ? count - 2 : 0;
+    if (length != 0) {
+        std::memcpy(block, elements + 2, length < present ? length : present);
     }
     *text = block;
     return S7_OK;

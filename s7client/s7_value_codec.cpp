@@ -2,6 +2,8 @@
 
 #include "s7_memory.h"
 
+#include <cstring>
+
 namespace {
 
 constexpr uint64_t kU32Max = 0xFFFFFFFFu;
@@ -74,9 +76,11 @@ bool isPlainScalar(const s7_value* v) { return v->storage == S7_STORE_SCALAR && 
 
 // ---------------------------------------------------------------- decoding
 
-s7_status decodeValueAt(s7_cursor* c, uint32_t depth, s7_value** out);
-s7_status decodePayloadAt(s7_cursor* c, uint8_t type, uint8_t flags, uint32_t depth, s7_value** out);
-s7_status decodeElementAt(s7_cursor* c, uint8_t type, uint32_t depth, s7_value** out);
+// Every decoder takes what it allocates from the budget of the decode (null:
+// no limit) before it allocates it.
+s7_status decodeValueAt(s7_cursor* c, uint32_t depth, s7_budget* b, s7_value** out);
+s7_status decodePayloadAt(s7_cursor* c, uint8_t type, uint8_t flags, uint32_t depth, s7_budget* b, s7_value** out);
+s7_status decodeElementAt(s7_cursor* c, uint8_t type, uint32_t depth, s7_budget* b, s7_value** out);
 
 s7_status readScalar(s7_cursor* c, uint8_t type, Form form, uint64_t* bits) {
     s7_status rc = S7_STATUS_OK;
@@ -126,7 +130,7 @@ s7_status readScalar(s7_cursor* c, uint8_t type, Form form, uint64_t* bits) {
     return rc;
 }
 
-s7_status decodeScalar(s7_cursor* c, uint8_t type, uint8_t flags, bool element, s7_value** out) {
+s7_status decodeScalar(s7_cursor* c, uint8_t type, uint8_t flags, bool element, s7_budget* b, s7_value** out) {
     Form form{};
     if (!scalarForm(type, element, &form)) {
         return S7_STATUS_RANGE;
@@ -136,7 +140,7 @@ s7_status decodeScalar(s7_cursor* c, uint8_t type, uint8_t flags, bool element, 
     if (rc != S7_STATUS_OK) {
         return rc;
     }
-    s7_value* v = s7_value_new_scalar(type, bits);
+    s7_value* v = s7_budget_take(b, sizeof(s7_value)) == S7_STATUS_OK ? s7_value_new_scalar(type, bits) : nullptr;
     if (v == nullptr) {
         return S7_STATUS_NO_MEMORY;
     }
@@ -145,8 +149,74 @@ s7_status decodeScalar(s7_cursor* c, uint8_t type, uint8_t flags, bool element, 
     return S7_STATUS_OK;
 }
 
+// The big-endian number in the `width` bytes at `p`.
+uint64_t loadBe(const uint8_t* p, uint32_t width) {
+    uint64_t v = 0;
+    for (uint32_t i = 0; i < width; ++i) {
+        v = (v << 8) | p[i];
+    }
+    return v;
+}
+
+template <typename T>
+void storeElement(uint8_t* elements, uint32_t index, T v) {
+    std::memcpy(elements + size_t{index} * sizeof v, &v, sizeof v);
+}
+
+// The `count` elements of an array of a scalar type into its packed block,
+// in the elements' wire form: one loop per form, as a read of a big array
+// tag spends its time here.
+s7_status readPackedElements(s7_cursor* c, uint8_t type, Form form, uint32_t count, uint8_t* elements) {
+    switch (form.wire) {
+    case Wire::None: return S7_STATUS_OK;
+    case Wire::Fixed: {
+        if (s7_remaining(c) / form.width < count) {
+            return S7_STATUS_BOUNDS;
+        }
+        const uint8_t* p = c->cur;
+        if (type == S7_TYPE_BOOL) {
+            for (uint32_t i = 0; i < count; ++i) {
+                elements[i] = p[i] != 0 ? 1 : 0;
+            }
+        } else if (form.width == 1) {
+            std::memcpy(elements, p, count);
+        } else if (form.width == 2) {
+            for (uint32_t i = 0; i < count; ++i, p += 2) {
+                storeElement(elements, i, static_cast<uint16_t>(loadBe(p, 2)));
+            }
+        } else if (form.width == 4) {
+            for (uint32_t i = 0; i < count; ++i, p += 4) {
+                storeElement(elements, i, static_cast<uint32_t>(loadBe(p, 4)));
+            }
+        } else {
+            for (uint32_t i = 0; i < count; ++i, p += 8) {
+                storeElement(elements, i, loadBe(p, 8));
+            }
+        }
+        c->cur += size_t{count} * form.width;
+        return S7_STATUS_OK;
+    }
+    case Wire::Vlq:
+    case Wire::Svlq:
+        for (uint32_t i = 0; i < count; ++i) {
+            uint64_t bits = 0;
+            const s7_status rc = readScalar(c, type, form, &bits);
+            if (rc != S7_STATUS_OK) {
+                return rc;
+            }
+            if (form.width == 4) {
+                storeElement(elements, i, static_cast<uint32_t>(bits));
+            } else {
+                storeElement(elements, i, bits);
+            }
+        }
+        return S7_STATUS_OK;
+    }
+    return S7_STATUS_RANGE;
+}
+
 // Array body after the flag and type bytes: count, then the elements.
-s7_status decodeArray(s7_cursor* c, uint8_t type, uint8_t flags, uint32_t depth, s7_value** out) {
+s7_status decodeArray(s7_cursor* c, uint8_t type, uint8_t flags, uint32_t depth, s7_budget* b, s7_value** out) {
     uint32_t count = 0;
     s7_status rc = s7_read_vlq32(c, &count);
     if (rc != S7_STATUS_OK) {
@@ -164,20 +234,44 @@ s7_status decodeArray(s7_cursor* c, uint8_t type, uint8_t flags, uint32_t depth,
     if (count > s7_remaining(c)) {
         return S7_STATUS_BOUNDS;
     }
+    const bool packed = s7_is_scalar_type(type);
+    Form form{};
+    if (packed) {
+        scalarForm(type, true, &form);
+    }
+    const size_t blockSize = size_t{count} * (packed ? s7_scalar_width(type) : sizeof(s7_entry));
+    if (s7_budget_take(b, sizeof(s7_value) + blockSize) != S7_STATUS_OK) {
+        return S7_STATUS_NO_MEMORY;
+    }
     s7_value* array = s7_value_new_array(type, flags);
     if (array == nullptr) {
         return S7_STATUS_NO_MEMORY;
     }
-    if (count != 0) {
-        array->u.array.entries = static_cast<s7_entry*>(s7_malloc(size_t{count} * sizeof(s7_entry)));
-        if (array->u.array.entries == nullptr) {
+    void* block = nullptr;
+    if (blockSize != 0) {
+        block = s7_malloc(blockSize);
+        if (block == nullptr) {
             s7_value_free(array);
             return S7_STATUS_NO_MEMORY;
         }
     }
+    if (packed) {
+        // Keyed arrays take the element positions as keys: no key block.
+        array->u.array.elements = static_cast<uint8_t*>(block);
+        array->u.array.capacity = count;
+        rc = readPackedElements(c, type, form, count, array->u.array.elements);
+        if (rc != S7_STATUS_OK) {
+            s7_value_free(array);
+            return rc;
+        }
+        array->u.array.count = count;
+        *out = array;
+        return S7_STATUS_OK;
+    }
+    array->u.array.entries = static_cast<s7_entry*>(block);
     for (uint32_t i = 0; i < count; ++i) {
         s7_value* element = nullptr;
-        rc = decodeElementAt(c, type, depth + 1, &element);
+        rc = decodeElementAt(c, type, depth + 1, b, &element);
         if (rc != S7_STATUS_OK) {
             s7_value_free(array);
             return rc;
@@ -189,7 +283,7 @@ s7_status decodeArray(s7_cursor* c, uint8_t type, uint8_t flags, uint32_t depth,
     return S7_STATUS_OK;
 }
 
-s7_status decodePacked(s7_cursor* c, uint32_t id, s7_value** out) {
+s7_status decodePacked(s7_cursor* c, uint32_t id, s7_budget* b, s7_value** out) {
     uint32_t high = 0;
     uint32_t low = 0;
     uint32_t flags = 0;
@@ -204,6 +298,9 @@ s7_status decodePacked(s7_cursor* c, uint32_t id, s7_value** out) {
     if (s7_remaining(c) < length) {
         return S7_STATUS_BOUNDS;
     }
+    if (s7_budget_take(b, sizeof(s7_value) + uint64_t{length}) != S7_STATUS_OK) {
+        return S7_STATUS_NO_MEMORY;
+    }
     s7_value* v = s7_value_new_packed(id, (uint64_t{high} << 32) | low, flags, c->cur, length);
     if (v == nullptr) {
         return S7_STATUS_NO_MEMORY;
@@ -213,7 +310,7 @@ s7_status decodePacked(s7_cursor* c, uint32_t id, s7_value** out) {
     return S7_STATUS_OK;
 }
 
-s7_status decodeStruct(s7_cursor* c, uint32_t depth, s7_value** out) {
+s7_status decodeStruct(s7_cursor* c, uint32_t depth, s7_budget* b, s7_value** out) {
     if (depth >= S7_VALUE_MAX_DEPTH) {
         return S7_STATUS_RANGE;
     }
@@ -223,7 +320,10 @@ s7_status decodeStruct(s7_cursor* c, uint32_t depth, s7_value** out) {
         return rc;
     }
     if (isPackedId(id)) {
-        return decodePacked(c, id, out);
+        return decodePacked(c, id, b, out);
+    }
+    if (s7_budget_take(b, sizeof(s7_value)) != S7_STATUS_OK) {
+        return S7_STATUS_NO_MEMORY;
     }
     s7_value* v = s7_value_new_struct(id);
     if (v == nullptr) {
@@ -240,11 +340,12 @@ s7_status decodeStruct(s7_cursor* c, uint32_t depth, s7_value** out) {
             break;
         }
         s7_value* member = nullptr;
-        rc = decodeValueAt(c, depth + 1, &member);
+        rc = decodeValueAt(c, depth + 1, b, &member);
         if (rc != S7_STATUS_OK) {
             break;
         }
-        rc = s7_grow_list(&v->u.structure.members, v->u.structure.member_count, &capacity, kMembersInitialCapacity);
+        rc = s7_grow_list(&v->u.structure.members, v->u.structure.member_count, &capacity, kMembersInitialCapacity,
+                          b);
         if (rc != S7_STATUS_OK) {
             s7_value_free(member);
             break;
@@ -252,7 +353,7 @@ s7_status decodeStruct(s7_cursor* c, uint32_t depth, s7_value** out) {
         v->u.structure.members[v->u.structure.member_count++] = s7_entry{key, member};
     }
     if (rc == S7_STATUS_OK) {
-        rc = s7_entries_keep_last(v->u.structure.members, &v->u.structure.member_count);
+        rc = s7_entries_keep_last(v->u.structure.members, &v->u.structure.member_count, b);
     }
     if (rc != S7_STATUS_OK) {
         s7_value_free(v);
@@ -262,7 +363,7 @@ s7_status decodeStruct(s7_cursor* c, uint32_t depth, s7_value** out) {
     return S7_STATUS_OK;
 }
 
-s7_status decodeBlob(s7_cursor* c, s7_value** out) {
+s7_status decodeBlob(s7_cursor* c, s7_budget* b, s7_value** out) {
     uint64_t header = 0;
     if (s7_read_vlq64(c, &header) != S7_STATUS_OK) {
         return S7_STATUS_RANGE;
@@ -283,6 +384,9 @@ s7_status decodeBlob(s7_cursor* c, s7_value** out) {
     if (s7_remaining(c) < length) {
         return S7_STATUS_BOUNDS;
     }
+    if (s7_budget_take(b, sizeof(s7_value) + uint64_t{length}) != S7_STATUS_OK) {
+        return S7_STATUS_NO_MEMORY;
+    }
     s7_value* v = s7_value_new_blob(c->cur, length);
     if (v == nullptr) {
         return S7_STATUS_NO_MEMORY;
@@ -292,13 +396,16 @@ s7_status decodeBlob(s7_cursor* c, s7_value** out) {
     return S7_STATUS_OK;
 }
 
-s7_status decodeString(s7_cursor* c, s7_value** out) {
+s7_status decodeString(s7_cursor* c, s7_budget* b, s7_value** out) {
     uint32_t length = 0;
     if (s7_read_vlq32(c, &length) != S7_STATUS_OK) {
         return S7_STATUS_RANGE;
     }
     if (s7_remaining(c) < length) {
         return S7_STATUS_BOUNDS;
+    }
+    if (s7_budget_take(b, sizeof(s7_value) + uint64_t{length} + 1) != S7_STATUS_OK) {
+        return S7_STATUS_NO_MEMORY;
     }
     s7_value* v = s7_value_new_string(reinterpret_cast<const char*>(c->cur), length);
     if (v == nullptr) {
@@ -310,17 +417,18 @@ s7_status decodeString(s7_cursor* c, s7_value** out) {
 }
 
 // A payload of `type`; `element` selects the array elements' scalar forms.
-s7_status decodeTyped(s7_cursor* c, uint8_t type, uint8_t flags, bool element, uint32_t depth, s7_value** out) {
+s7_status decodeTyped(s7_cursor* c, uint8_t type, uint8_t flags, bool element, uint32_t depth, s7_budget* b,
+                      s7_value** out) {
     s7_value* v = nullptr;
     s7_status rc = S7_STATUS_OK;
     if (type == S7_TYPE_BLOB) {
-        rc = decodeBlob(c, &v);
+        rc = decodeBlob(c, b, &v);
     } else if (type == S7_TYPE_STRING) {
-        rc = decodeString(c, &v);
+        rc = decodeString(c, b, &v);
     } else if (type == S7_TYPE_STRUCT) {
-        rc = decodeStruct(c, depth, &v);
+        rc = decodeStruct(c, depth, b, &v);
     } else {
-        return decodeScalar(c, type, flags, element, out);
+        return decodeScalar(c, type, flags, element, b, out);
     }
     if (rc != S7_STATUS_OK) {
         return rc;
@@ -330,15 +438,15 @@ s7_status decodeTyped(s7_cursor* c, uint8_t type, uint8_t flags, bool element, u
     return S7_STATUS_OK;
 }
 
-s7_status decodePayloadAt(s7_cursor* c, uint8_t type, uint8_t flags, uint32_t depth, s7_value** out) {
-    return decodeTyped(c, type, flags, false, depth, out);
+s7_status decodePayloadAt(s7_cursor* c, uint8_t type, uint8_t flags, uint32_t depth, s7_budget* b, s7_value** out) {
+    return decodeTyped(c, type, flags, false, depth, b, out);
 }
 
-s7_status decodeElementAt(s7_cursor* c, uint8_t type, uint32_t depth, s7_value** out) {
-    return decodeTyped(c, type, 0, true, depth, out);
+s7_status decodeElementAt(s7_cursor* c, uint8_t type, uint32_t depth, s7_budget* b, s7_value** out) {
+    return decodeTyped(c, type, 0, true, depth, b, out);
 }
 
-s7_status decodeValueAt(s7_cursor* c, uint32_t depth, s7_value** out) {
+s7_status decodeValueAt(s7_cursor* c, uint32_t depth, s7_budget* b, s7_value** out) {
     if (depth >= S7_VALUE_MAX_DEPTH) {
         return S7_STATUS_RANGE;
     }
@@ -352,12 +460,12 @@ s7_status decodeValueAt(s7_cursor* c, uint32_t depth, s7_value** out) {
         return rc;
     }
     if (flags == S7_FLAG_ARRAY || flags == S7_FLAG_ARRAY_KEYED) {
-        return decodeArray(c, type, flags, depth, out);
+        return decodeArray(c, type, flags, depth, b, out);
     }
     if (flags == S7_FLAG_ARRAY_OTHER) {
         return S7_STATUS_RANGE;
     }
-    return decodePayloadAt(c, type, flags, depth, out);
+    return decodePayloadAt(c, type, flags, depth, b, out);
 }
 
 // ---------------------------------------------------------------- sizes
@@ -367,19 +475,39 @@ s7_status decodeValueAt(s7_cursor* c, uint32_t depth, s7_value** out) {
 // cannot be written either.
 uint64_t valueSizeAt(const s7_value* v, uint32_t depth, bool* ok);
 
+// Bytes of one scalar's bit pattern in `form`.
+uint64_t bitsSize(Form form, uint64_t bits) {
+    switch (form.wire) {
+    case Wire::None: return 0;
+    case Wire::Fixed: return form.width;
+    case Wire::Vlq: return s7_vlq_size(bits);
+    case Wire::Svlq: return s7_svlq_size64(signedValue(bits, form.width));
+    }
+    return 0;
+}
+
 uint64_t scalarSize(const s7_value* v, bool element, bool* ok) {
     Form form{};
     if (!isPlainScalar(v) || !scalarForm(v->type, element, &form)) {
         *ok = false;
         return 0;
     }
-    switch (form.wire) {
-    case Wire::None: return 0;
-    case Wire::Fixed: return form.width;
-    case Wire::Vlq: return s7_vlq_size(v->u.bits);
-    case Wire::Svlq: return s7_svlq_size64(signedValue(v->u.bits, form.width));
+    return bitsSize(form, v->u.bits);
+}
+
+// Bytes of the elements of a packed array.
+uint64_t packedElementsSize(const s7_value* v) {
+    Form form{};
+    scalarForm(v->type, true, &form);
+    const uint32_t count = v->u.array.count;
+    if (form.wire == Wire::None || form.wire == Wire::Fixed) {
+        return uint64_t{count} * form.width;
     }
-    return 0;
+    uint64_t size = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        size += bitsSize(form, s7_array_bits_at(v, i));
+    }
+    return size;
 }
 
 uint64_t typedSizeAt(const s7_value* v, bool element, uint32_t depth, bool* ok) {
@@ -438,6 +566,9 @@ uint64_t valueSizeAt(const s7_value* v, uint32_t depth, bool* ok) {
     }
     if (v->storage == S7_STORE_ARRAY) {
         uint64_t size = 2 + uint64_t{s7_vlq_size(v->u.array.count)};
+        if (s7_is_scalar_type(v->type)) {
+            return size + packedElementsSize(v);
+        }
         for (uint32_t i = 0; i < v->u.array.count; ++i) {
             const s7_value* e = v->u.array.entries[i].value;
             if (e == nullptr || e->type != v->type) {
@@ -457,12 +588,8 @@ uint32_t toSize(uint64_t size, bool ok) { return ok && size <= kU32Max ? static_
 
 s7_status encodeValueAt(s7_cursor* c, const s7_value* v, uint32_t depth);
 
-s7_status encodeScalar(s7_cursor* c, const s7_value* v, bool element) {
-    Form form{};
-    if (!isPlainScalar(v) || !scalarForm(v->type, element, &form)) {
-        return S7_STATUS_ARGUMENT;
-    }
-    const uint64_t bits = v->u.bits;
+// Writes one scalar's bit pattern in `form`.
+s7_status writeBits(s7_cursor* c, Form form, uint64_t bits) {
     switch (form.wire) {
     case Wire::None: return S7_STATUS_OK;
     case Wire::Fixed:
@@ -476,6 +603,24 @@ s7_status encodeScalar(s7_cursor* c, const s7_value* v, bool element) {
     case Wire::Svlq: return s7_write_svlq64(c, signedValue(bits, form.width));
     }
     return S7_STATUS_ARGUMENT;
+}
+
+s7_status encodeScalar(s7_cursor* c, const s7_value* v, bool element) {
+    Form form{};
+    if (!isPlainScalar(v) || !scalarForm(v->type, element, &form)) {
+        return S7_STATUS_ARGUMENT;
+    }
+    return writeBits(c, form, v->u.bits);
+}
+
+s7_status encodePackedElements(s7_cursor* c, const s7_value* v) {
+    Form form{};
+    scalarForm(v->type, true, &form);
+    s7_status rc = S7_STATUS_OK;
+    for (uint32_t i = 0; rc == S7_STATUS_OK && i < v->u.array.count; ++i) {
+        rc = writeBits(c, form, s7_array_bits_at(v, i));
+    }
+    return rc;
 }
 
 s7_status encodeTyped(s7_cursor* c, const s7_value* v, bool element, uint32_t depth) {
@@ -539,6 +684,9 @@ s7_status encodeValueAt(s7_cursor* c, const s7_value* v, uint32_t depth) {
         return encodeTyped(c, v, false, depth);
     }
     rc = s7_write_vlq64(c, v->u.array.count);
+    if (rc == S7_STATUS_OK && s7_is_scalar_type(v->type)) {
+        return encodePackedElements(c, v);
+    }
     for (uint32_t i = 0; rc == S7_STATUS_OK && i < v->u.array.count; ++i) {
         const s7_value* e = v->u.array.entries[i].value;
         rc = e != nullptr && e->type == v->type ? encodeTyped(c, e, true, depth + 1) : S7_STATUS_ARGUMENT;
@@ -554,21 +702,31 @@ s7_status s7_decode_value(s7_cursor* c, s7_value** out) {
     if (c == nullptr || out == nullptr) {
         return S7_STATUS_ARGUMENT;
     }
-    return decodeValueAt(c, 0, out);
+    s7_budget budget = s7_budget_for(s7_remaining(c));
+    return decodeValueAt(c, 0, &budget, out);
+}
+
+s7_status s7_decode_value_within(s7_cursor* c, s7_budget* budget, s7_value** out) {
+    if (c == nullptr || out == nullptr) {
+        return S7_STATUS_ARGUMENT;
+    }
+    return decodeValueAt(c, 0, budget, out);
 }
 
 s7_status s7_decode_payload(s7_cursor* c, uint8_t type, uint8_t flags, s7_value** out) {
     if (c == nullptr || out == nullptr) {
         return S7_STATUS_ARGUMENT;
     }
-    return decodePayloadAt(c, type, flags, 0, out);
+    s7_budget budget = s7_budget_for(s7_remaining(c));
+    return decodePayloadAt(c, type, flags, 0, &budget, out);
 }
 
 s7_status s7_decode_element(s7_cursor* c, uint8_t type, s7_value** out) {
     if (c == nullptr || out == nullptr) {
         return S7_STATUS_ARGUMENT;
     }
-    return decodeElementAt(c, type, 0, out);
+    s7_budget budget = s7_budget_for(s7_remaining(c));
+    return decodeElementAt(c, type, 0, &budget, out);
 }
 
 s7_status s7_encode_value(s7_cursor* c, const s7_value* value) { return encodeValueAt(c, value, 0); }

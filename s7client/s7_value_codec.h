@@ -10,8 +10,10 @@
  * layer's storage; allocates through the memory layer.
  *
  * Decoders build a whole value or nothing. What the controller sends is not
- * trusted: nesting is bounded (S7_VALUE_MAX_DEPTH) and no count read from the
- * wire reserves more than the bytes left in the body can hold.
+ * trusted: nesting is bounded (S7_VALUE_MAX_DEPTH), no count read from the
+ * wire reserves more than the bytes left in the body can hold, and all a
+ * decode allocates comes out of a budget in proportion to its input
+ * (s7_budget, s7_memory.h).
  */
 #ifndef S7_VALUE_CODEC_H
 #define S7_VALUE_CODEC_H
@@ -55,6 +57,11 @@ enum { S7_VALUE_MAX_DEPTH = 64 };
 s7_status s7_decode_value(s7_cursor* c, s7_value** out);
 s7_status s7_decode_payload(s7_cursor* c, uint8_t type, uint8_t flags, s7_value** out);
 s7_status s7_decode_element(s7_cursor* c, uint8_t type, s7_value** out);
+/* The three above take their budget from the bytes left in the cursor. A
+ * decode that is part of a larger one - a value inside a whole answer -
+ * takes what it allocates from that decode's budget instead (null: no
+ * limit); S7_STATUS_NO_MEMORY when it runs out. */
+s7_status s7_decode_value_within(s7_cursor* c, s7_budget* budget, s7_value** out);
 
 s7_status s7_encode_value(s7_cursor* c, const s7_value* value);
 s7_status s7_encode_payload(s7_cursor* c, const s7_value* value);

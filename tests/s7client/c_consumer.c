@@ -69,6 +69,21 @@ int main(void) {
     vemoc_s7_client_free(client);
     CHECK(live_blocks == 0);
 
+    /* An array of scalars is read through the element getters. */
+    s7_value* bytes = s7_value_new_array(S7_TYPE_U8, S7_FLAG_ARRAY);
+    CHECK(bytes != NULL);
+    CHECK(s7_array_append(bytes, s7_value_new_u8(7)) == S7_OK);
+    CHECK(s7_array_append(bytes, s7_value_new_u8(9)) == S7_OK);
+    CHECK(s7_array_holds_scalars(bytes));
+    uint8_t element = 0;
+    uint32_t key = 0;
+    const s7_value* none = NULL;
+    CHECK(s7_array_get_u8(bytes, 1, &element) == S7_OK && element == 9);
+    CHECK(s7_array_key_at(bytes, 1, &key) == S7_OK && key == 1);
+    CHECK(s7_array_at(bytes, 0, &none) == S7_ERR_ARGUMENT && none == NULL);
+    s7_value_free(bytes);
+    CHECK(live_blocks == 0);
+
     s7_set_alloc_hooks(NULL);
     puts("C consumer: ok");
     return 0;

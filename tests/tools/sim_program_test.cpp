@@ -24,11 +24,9 @@ using vemo::sim::ProgramError;
 // string (an array of bytes: capacity, length, characters) as "[capacity]text".
 std::string render(const s7_value* v) {
     if (s7_value_is_array(v)) {
-        const s7_value* capacity = nullptr;
         uint8_t cap = 0;
         char* text = nullptr;
-        if (s7_array_at(v, 0, &capacity) != 0 || s7_value_get_u8(capacity, &cap) != 0 ||
-            s7_value_string_chars(v, &text) != 0) {
+        if (s7_array_get_u8(v, 0, &cap) != 0 || s7_value_string_chars(v, &text) != 0) {
             return "<bad array>";
         }
         std::string out = "[" + std::to_string(cap) + "]" + text;

@@ -150,16 +150,70 @@ S7_API uint8_t s7_value_get_id_vlq(const s7_value* value, uint32_t* out);
 S7_API uint8_t s7_value_get_blob(const s7_value* value, const uint8_t** data, uint32_t* length);
 S7_API uint8_t s7_value_get_string(const s7_value* value, const char** text, uint32_t* length);
 
-/* Arrays. Elements are borrowed from the array. */
+/*
+ * Arrays.
+ *
+ * An array of scalars - element type S7_TYPE_NULL to S7_TYPE_ID_VLQ - keeps
+ * its elements as bare numbers side by side, each at its type's width (one
+ * byte for BOOL and the 8-bit types, up to eight for the 64-bit ones): a big
+ * array tag costs little more memory than its data. Its elements are no
+ * s7_value of their own, so they are read with the element getters below;
+ * s7_array_at and s7_array_entry_at give S7_ERR_ARGUMENT for such an array.
+ * Arrays of strings, blobs and structures keep one value per element,
+ * borrowed from the array through s7_array_at and s7_array_entry_at.
+ */
 S7_API uint32_t s7_array_count(const s7_value* value); /* 0 when not an array */
+/* True for an array of scalars (elements read with the element getters). */
+S7_API bool s7_array_holds_scalars(const s7_value* value);
+/* The key of element `index`: its position in an array of flag
+ * S7_FLAG_ARRAY, the key it was put under otherwise. Any array. */
+S7_API uint8_t s7_array_key_at(const s7_value* value, uint32_t index, uint32_t* key);
+/* The element value of an array of strings, blobs or structures, and its
+ * key. */
 S7_API uint8_t s7_array_at(const s7_value* value, uint32_t index, const s7_value** out);
 S7_API uint8_t s7_array_entry_at(const s7_value* value, uint32_t index, uint32_t* key, const s7_value** out);
-/* Both give S7_ERR_ARGUMENT for an index past the end or a null output. */
+/* These three give S7_ERR_ARGUMENT for a value that is no array, an index
+ * past the end or a null output; the last two also for an array of
+ * scalars. */
+
+/*
+ * Element getters of an array of scalars, by the scalar getters' names and
+ * conventions: S7_OK on success, S7_ERR_ARGUMENT when the output or array
+ * is null, the value is no array, its element type is not the getter's or
+ * the index is past the end. The output is written only on success.
+ * s7_array_get_bits gives any element type's bit pattern: integers as their
+ * two's complement and reals as their IEEE 754 bits, in the low bits of
+ * the type's width and zero above; BOOL as 0 or 1; NULL as 0.
+ */
+S7_API uint8_t s7_array_get_bits(const s7_value* array, uint32_t index, uint64_t* bits);
+S7_API uint8_t s7_array_get_bool(const s7_value* array, uint32_t index, bool* out);
+S7_API uint8_t s7_array_get_u8(const s7_value* array, uint32_t index, uint8_t* out);
+S7_API uint8_t s7_array_get_u16(const s7_value* array, uint32_t index, uint16_t* out);
+S7_API uint8_t s7_array_get_u32(const s7_value* array, uint32_t index, uint32_t* out);
+S7_API uint8_t s7_array_get_u64(const s7_value* array, uint32_t index, uint64_t* out);
+S7_API uint8_t s7_array_get_i8(const s7_value* array, uint32_t index, int8_t* out);
+S7_API uint8_t s7_array_get_i16(const s7_value* array, uint32_t index, int16_t* out);
+S7_API uint8_t s7_array_get_i32(const s7_value* array, uint32_t index, int32_t* out);
+S7_API uint8_t s7_array_get_i64(const s7_value* array, uint32_t index, int64_t* out);
+S7_API uint8_t s7_array_get_bits8(const s7_value* array, uint32_t index, uint8_t* out);
+S7_API uint8_t s7_array_get_bits16(const s7_value* array, uint32_t index, uint16_t* out);
+S7_API uint8_t s7_array_get_bits32(const s7_value* array, uint32_t index, uint32_t* out);
+S7_API uint8_t s7_array_get_bits64(const s7_value* array, uint32_t index, uint64_t* out);
+S7_API uint8_t s7_array_get_f32(const s7_value* array, uint32_t index, float* out);
+S7_API uint8_t s7_array_get_f64(const s7_value* array, uint32_t index, double* out);
+S7_API uint8_t s7_array_get_u64_alt(const s7_value* array, uint32_t index, uint64_t* out);
+S7_API uint8_t s7_array_get_i64_alt(const s7_value* array, uint32_t index, int64_t* out);
+S7_API uint8_t s7_array_get_id32(const s7_value* array, uint32_t index, uint32_t* out);
+S7_API uint8_t s7_array_get_id_vlq(const s7_value* array, uint32_t index, uint32_t* out);
+
 /* Adds an element to an array of flag S7_FLAG_ARRAY with key = current
- * count. The array takes the element on success (S7_OK); on failure the
- * caller keeps it: S7_ERR_ARGUMENT for a null argument, a value that is no
- * such array, an element of another type or a full list; S7_ERR_NO_MEMORY
- * when memory runs out. */
+ * count. The array takes the element on success (S7_OK); an array of
+ * scalars keeps only the element's number and frees the element at once
+ * (its flag byte is not kept). On failure the caller keeps the element:
+ * S7_ERR_ARGUMENT for a null argument, a value that is no such array, an
+ * element of another type, an element of an array of scalars that is no
+ * plain scalar (an array, or a value marked with an array flag) or a full
+ * array; S7_ERR_NO_MEMORY when memory runs out. */
 S7_API uint8_t s7_array_append(s7_value* array, s7_value* element);
 /* The same for the other array flags, with the given key. */
 S7_API uint8_t s7_array_put(s7_value* array, uint32_t key, s7_value* element);
@@ -186,8 +240,7 @@ S7_API uint8_t s7_packed_get(const s7_value* value, uint32_t* struct_id, uint64_
  * characters. The copy stops at the length or at the last element. On
  * success (S7_OK) *text is a NUL-terminated block the caller releases with
  * s7_free. S7_ERR_ARGUMENT for a null argument or a value that is not an
- * array of S7_TYPE_U8; S7_ERR_ENCODE for an element that is not a scalar
- * S7_TYPE_U8; S7_ERR_NO_MEMORY when memory runs out.
+ * array of S7_TYPE_U8; S7_ERR_NO_MEMORY when memory runs out.
  */
 S7_API uint8_t s7_value_string_chars(const s7_value* value, char** text);
 
