@@ -49,6 +49,12 @@ s7_status s7_budget_take(s7_budget* budget, uint64_t bytes) {
     return S7_STATUS_OK;
 }
 
+void s7_budget_give(s7_budget* budget, uint64_t bytes) {
+    if (budget != nullptr) {
+        budget->left += bytes;
+    }
+}
+
 void* s7_budget_malloc(s7_budget* budget, size_t size) {
     return s7_budget_take(budget, size) == S7_STATUS_OK ? s7_malloc(size) : nullptr;
 }
@@ -80,6 +86,24 @@ s7_status s7_grow_within(void** items, uint32_t count, uint32_t* capacity, size_
     *items = moved;
     *capacity = static_cast<uint32_t>(grown);
     return S7_STATUS_OK;
+}
+
+void s7_trim_within(void** items, uint32_t count, uint32_t* capacity, size_t element_size, s7_budget* budget) {
+    if (count >= *capacity) {
+        return;
+    }
+    if (count == 0) {
+        s7_free(*items);
+        *items = nullptr;
+    } else {
+        void* cut = s7_realloc(*items, size_t{count} * element_size);
+        if (cut == nullptr) {
+            return;
+        }
+        *items = cut;
+    }
+    s7_budget_give(budget, uint64_t{*capacity - count} * element_size);
+    *capacity = count;
 }
 
 s7_status s7_grow_one(void** items, uint32_t count, size_t element_size) {

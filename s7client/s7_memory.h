@@ -33,17 +33,19 @@ void* s7_calloc(size_t size);
  * block a decode allocates is first taken from a budget that grows with the
  * input: S7_BUDGET_PER_BYTE bytes for each input byte, plus S7_BUDGET_BASE.
  * Past it the decode fails with S7_STATUS_NO_MEMORY and frees what it built,
- * as when the allocator itself says no. Blocks freed during the decode are
- * not given back, so the budget bounds the most the decode holds at once.
+ * as when the allocator itself says no. Room a decode gives back while it
+ * runs (a list cut down to its elements, scratch space) returns to the
+ * budget, so the budget bounds the most the decode holds at once.
  *
  * The factor covers the densest forms a controller answers with: packed
  * array elements take at most 8 bytes for 1 input byte (a 64-bit element
- * whose VLQ is one byte), a type-info entry about 9 bytes for each of its 16,
- * and a lone scalar - a 48-byte value and its slot in a list, for as few as
- * 3 or 4 input bytes (item number or key, flag, type, payload) - up to 27.
- * What goes past 32 are forms nobody sends in bulk, such as arrays of empty
- * strings (65 bytes for 1 input byte). The base covers the fixed start of a
- * decode: first list rooms, the outermost records.
+ * whose VLQ is one byte), a type-info entry 136 bytes for its at least 16,
+ * an object or a structure with its first list rooms about 12, and a lone
+ * scalar - a 48-byte value and its slot in a list that may just have
+ * doubled, for as few as 3 input bytes (item number or key, flag, type) - up
+ * to 27. What goes past 32 are forms nobody sends in bulk, such as arrays
+ * of empty strings (65 bytes for 1 input byte). The base covers the fixed
+ * start of a decode: first list rooms, the outermost records.
  */
 enum { S7_BUDGET_PER_BYTE = 32, S7_BUDGET_BASE = 64 * 1024 };
 
@@ -57,6 +59,8 @@ s7_budget s7_budget_for(uint64_t input_bytes);
 /* Takes `bytes` from the budget: S7_STATUS_OK, or S7_STATUS_NO_MEMORY (and
  * nothing taken) when fewer are left. A null budget limits nothing. */
 s7_status s7_budget_take(s7_budget* budget, uint64_t bytes);
+/* Gives back `bytes` taken before and released since. Null is allowed. */
+void s7_budget_give(s7_budget* budget, uint64_t bytes);
 
 /* s7_malloc and s7_calloc that first take the size from the budget; null
  * when the budget or the memory runs out. */
@@ -76,6 +80,16 @@ s7_status s7_grow(void** items, uint32_t count, uint32_t* capacity, size_t eleme
 /* The same inside a decode: the added room is taken from `budget` first. */
 s7_status s7_grow_within(void** items, uint32_t count, uint32_t* capacity, size_t element_size, uint32_t initial,
                          s7_budget* budget);
+
+/*
+ * Cuts the block of a complete list grown by s7_grow down to its `count`
+ * elements and gives the room back to `budget` (null allowed). A decode
+ * does so for the many small lists it builds - the members of a structure,
+ * the attributes of an object, a type-info list - so that a list of one
+ * element does not keep the room of its first doubling. A block that cannot
+ * shrink stays as it is; nothing fails.
+ */
+void s7_trim_within(void** items, uint32_t count, uint32_t* capacity, size_t element_size, s7_budget* budget);
 
 /*
  * Makes room for exactly one more element in a list of `count` elements
@@ -99,6 +113,16 @@ s7_status s7_grow_list(T** items, uint32_t count, uint32_t* capacity, uint32_t i
     const s7_status rc = s7_grow_within(&block, count, capacity, sizeof(T), initial, budget);
     *items = static_cast<T*>(block);
     return rc;
+}
+
+template <typename T>
+void s7_trim_list(T** items, uint32_t count, uint32_t* capacity, s7_budget* budget) {
+    if (count == *capacity) {
+        return;
+    }
+    void* block = *items;
+    s7_trim_within(&block, count, capacity, sizeof(T), budget);
+    *items = static_cast<T*>(block);
 }
 
 template <typename T>

@@ -46,10 +46,18 @@ s7_status readElements(s7_cursor* c, uint32_t depth, s7_budget* b, s7_object* o)
         }
         ++c->cur;
         switch (tag) {
-        case S7_TAG_OBJECT_END:
+        case S7_TAG_OBJECT_END: {
             // Attributes were collected in wire order; a repeated identifier
             // keeps its first place and its last value.
-            return s7_entries_keep_last(o->attributes, &o->attribute_count, b);
+            const s7_status rc = s7_entries_keep_last(o->attributes, &o->attribute_count, b);
+            // Lists built element by element hold exactly their elements
+            // (s7_object_set_attribute and s7_object_add_child grow them by
+            // one), and an answer of many small objects keeps no spare room.
+            s7_trim_list(&o->attributes, o->attribute_count, &attributeRoom, b);
+            s7_trim_list(&o->children, o->child_count, &childRoom, b);
+            s7_trim_list(&o->relations, o->relation_count, &relationRoom, b);
+            return rc;
+        }
         case S7_TAG_ATTRIBUTE: {
             uint32_t id = 0;
             s7_status rc = s7_read_vlq32(c, &id);
@@ -359,6 +367,7 @@ s7_status s7_read_name_list_within(s7_cursor* c, s7_budget* budget, s7_name_list
         s7_name_list_free(&list);
         return rc;
     }
+    s7_trim_list(&list.items, list.count, &room, budget);
     *names = list;
     return S7_STATUS_OK;
 }

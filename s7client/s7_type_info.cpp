@@ -230,6 +230,9 @@ s7_status s7_read_type_info_list_within(s7_cursor* c, s7_budget* budget, s7_type
         s7_free(items);
         return rc;
     }
+    // A browse reads one list per data block and structure, many of them
+    // short: none keeps the room of its first 16 entries.
+    s7_trim_list(&items, count, &capacity, budget);
     list->count = count;
     list->items = items;
     return S7_STATUS_OK;

@@ -58,7 +58,7 @@ typedef struct s7_type_info_entry {
 
 typedef struct s7_type_info_list {
     uint32_t count;
-    s7_type_info_entry* items; /* owned; capacity 16, doubling */
+    s7_type_info_entry* items; /* owned; grown from 16 by doubling, exactly count once read */
 } s7_type_info_list;
 
 /*

@@ -414,6 +414,7 @@ s7_status s7_entries_keep_last(s7_entry* entries, uint32_t* count, s7_budget* bu
         i = j;
     }
     s7_free(order);
+    s7_budget_give(budget, size_t{n} * sizeof(uint32_t));
     if (dropped) {
         uint32_t kept = 0;
         for (uint32_t i = 0; i < n; ++i) {

@@ -354,6 +354,7 @@ s7_status decodeStruct(s7_cursor* c, uint32_t depth, s7_budget* b, s7_value** ou
     }
     if (rc == S7_STATUS_OK) {
         rc = s7_entries_keep_last(v->u.structure.members, &v->u.structure.member_count, b);
+        s7_trim_list(&v->u.structure.members, v->u.structure.member_count, &capacity, b);
     }
     if (rc != S7_STATUS_OK) {
         s7_value_free(v);
