@@ -277,6 +277,60 @@ TEST(ObjectHostile, DeepNestingFailsCleanly) {
     EXPECT_EQ(alloc.live(), 0u);
 }
 
+// One type-info entry of kind 1: the 12-byte head and a 4-byte record.
+Bytes elementaryEntry(uint8_t member) {
+    return {member, 0, 0, 0, 0, 0, 0, 0, 0x05, 0x10, 0x00, 0x00, 0x01, 0x00, 0x02, 0x00};
+}
+
+TEST(ObjectMemory, TheBudgetCoversEveryBlockAReadAllocates) {
+    vemo::test::CountingAllocator alloc;
+    // Attributes (one repeated), five relations (past the first room), a
+    // name list, a two-entry type-info list and a child with an attribute.
+    Bytes body = Bytes{0xA1, 0x8A, 0x0E, 0x00, 0x01, 0x94, 0x0E, 0x00, 0x00} +
+                 Bytes{0xA3, 0x81, 0x69, 0x00, 0x15, 0x03, 'D', 'B', '1'} + Bytes{0xA3, 0x07, 0x00, 0x02, 0x01} +
+                 Bytes{0xA3, 0x07, 0x00, 0x02, 0x02};
+    for (uint8_t i = 1; i <= 5; ++i) {
+        body = body + Bytes{0xA4, i, 0x00, 0x00, 0x01, 0x00};
+    }
+    body = body + Bytes{0xAC, 0x00, 0x07, 0x02, 'a', 'b', 0x00, 0x01, 'c', 0x00, 0x00, 0x00} +
+           Bytes{0xAB, 0x00, 0x24, 0, 0, 0, 0} + elementaryEntry(1) + elementaryEntry(2) + Bytes{0x00, 0x00} +
+           Bytes{0xA1, 0, 0, 0, 2, 0x01, 0x00, 0x00, 0xA3, 0x05, 0x00, 0x04, 0x09, 0xA2} + Bytes{0xA2};
+    const auto readWith = [&](uint64_t left) {
+        s7_budget budget{left};
+        Bytes copy = body;
+        s7_cursor c{copy.data(), copy.data() + copy.size()};
+        s7_object* o = nullptr;
+        const s7_status rc = s7_read_object_within(&c, &budget, &o);
+        if (rc == S7_STATUS_OK) {
+            EXPECT_EQ(o->attribute_count, 2u);
+            EXPECT_EQ(o->relation_count, 5u);
+            EXPECT_EQ(o->names.count, 2u);
+            EXPECT_EQ(o->type_info.count, 2u);
+            EXPECT_EQ(o->child_count, 1u);
+        }
+        s7_object_free(o);
+        return rc;
+    };
+    // The least budget the read succeeds with, by bisection.
+    uint64_t low = 0;
+    uint64_t high = s7_budget_for(body.size()).left;
+    ASSERT_EQ(readWith(high), S7_STATUS_OK);
+    while (low < high) {
+        const uint64_t mid = low + (high - low) / 2;
+        if (readWith(mid) == S7_STATUS_OK) {
+            high = mid;
+        } else {
+            low = mid + 1;
+        }
+    }
+    // Every block was taken from it: the read never held more.
+    alloc.resetPeak();
+    ASSERT_EQ(readWith(low), S7_STATUS_OK);
+    EXPECT_LE(alloc.peakBytes(), low);
+    EXPECT_EQ(readWith(low - 1), S7_STATUS_NO_MEMORY);
+    EXPECT_EQ(alloc.live(), 0u);
+}
+
 TEST(ObjectMemory, ReadingBuildsAllOrNothingWhenAllocationsFail) {
     vemo::test::CountingAllocator alloc;
     const Bytes body = kSessionObjectBytes;

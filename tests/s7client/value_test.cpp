@@ -6,17 +6,20 @@
 #include "s7_memory.h"
 
 #include "alloc_hooks.h"
+#include "bytes.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using vemo::test::Bytes;
+using vemo::test::concat;
 
 struct Decoded {
     uint8_t rc = 0;
@@ -519,6 +522,375 @@ TEST(ValueCodec, EncoderNeverWritesPastItsRoom) {
     s7_cursor c{out.data(), out.data() + out.size()};
     EXPECT_EQ(s7_encode_value(&c, v), S7_STATUS_BOUNDS);
     s7_value_free(v);
+}
+
+// ------------------------------------------------------------ arrays of scalars
+
+// Element `i` of an array read through the element getter of `type`, as its
+// bit pattern again (the getters' output, widened the way the array stores
+// it); false when the getter refuses.
+template <typename T>
+bool viaGetter(uint8_t (*getter)(const s7_value*, uint32_t, T*), const s7_value* a, uint32_t i, uint64_t* bits) {
+    T v{};
+    if (getter(a, i, &v) != S7_OK) {
+        return false;
+    }
+    if constexpr (std::is_floating_point_v<T>) {
+        std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t> raw = 0;
+        std::memcpy(&raw, &v, sizeof raw);
+        *bits = raw;
+    } else if constexpr (std::is_same_v<T, bool>) {
+        *bits = v ? 1 : 0;
+    } else {
+        *bits = static_cast<std::make_unsigned_t<T>>(v);
+    }
+    return true;
+}
+
+bool typedElement(const s7_value* a, uint32_t i, uint8_t type, uint64_t* bits) {
+    switch (type) {
+    case S7_TYPE_BOOL: return viaGetter(s7_array_get_bool, a, i, bits);
+    case S7_TYPE_U8: return viaGetter(s7_array_get_u8, a, i, bits);
+    case S7_TYPE_U16: return viaGetter(s7_array_get_u16, a, i, bits);
+    case S7_TYPE_U32: return viaGetter(s7_array_get_u32, a, i, bits);
+    case S7_TYPE_U64: return viaGetter(s7_array_get_u64, a, i, bits);
+    case S7_TYPE_I8: return viaGetter(s7_array_get_i8, a, i, bits);
+    case S7_TYPE_I16: return viaGetter(s7_array_get_i16, a, i, bits);
+    case S7_TYPE_I32: return viaGetter(s7_array_get_i32, a, i, bits);
+    case S7_TYPE_I64: return viaGetter(s7_array_get_i64, a, i, bits);
+    case S7_TYPE_BITS8: return viaGetter(s7_array_get_bits8, a, i, bits);
+    case S7_TYPE_BITS16: return viaGetter(s7_array_get_bits16, a, i, bits);
+    case S7_TYPE_BITS32: return viaGetter(s7_array_get_bits32, a, i, bits);
+    case S7_TYPE_BITS64: return viaGetter(s7_array_get_bits64, a, i, bits);
+    case S7_TYPE_F32: return viaGetter(s7_array_get_f32, a, i, bits);
+    case S7_TYPE_F64: return viaGetter(s7_array_get_f64, a, i, bits);
+    case S7_TYPE_U64_ALT: return viaGetter(s7_array_get_u64_alt, a, i, bits);
+    case S7_TYPE_I64_ALT: return viaGetter(s7_array_get_i64_alt, a, i, bits);
+    case S7_TYPE_ID32: return viaGetter(s7_array_get_id32, a, i, bits);
+    case S7_TYPE_ID_VLQ: return viaGetter(s7_array_get_id_vlq, a, i, bits);
+    default: return false;
+    }
+}
+
+// The wire form of an array as one heap value per element wrote it: flag,
+// type, count and each element by the element encoder.
+Bytes elementByElement(uint8_t flag, uint8_t type, const std::vector<uint64_t>& elements) {
+    Bytes out = {flag, type};
+    Bytes count(5);
+    s7_cursor cc{count.data(), count.data() + count.size()};
+    EXPECT_EQ(s7_write_vlq64(&cc, elements.size()), S7_STATUS_OK);
+    out.insert(out.end(), count.data(), cc.cur);
+    for (uint64_t bits : elements) {
+        s7_value* e = s7_value_new_scalar(type, bits);
+        Bytes one(s7_element_size(e));
+        s7_cursor c{one.data(), one.data() + one.size()};
+        EXPECT_EQ(s7_encode_element(&c, e), S7_STATUS_OK);
+        out.insert(out.end(), one.begin(), one.end());
+        s7_value_free(e);
+    }
+    return out;
+}
+
+TEST(ValuePackedArrays, EveryScalarTypeTravelsAndReadsBackThroughItsGetters) {
+    struct Row {
+        uint8_t type;
+        std::vector<uint64_t> elements;  // bit patterns, extremes among them
+    };
+    const Row rows[] = {
+        {S7_TYPE_BOOL, {1, 0, 1}},
+        {S7_TYPE_U8, {0, 0xFF, 0x7F}},
+        {S7_TYPE_U16, {0xFFFF, 0, 0x1234}},
+        {S7_TYPE_U32, {0xFFFFFFFF, 0, 300}},
+        {S7_TYPE_U64, {~uint64_t{0}, 0, uint64_t{1} << 40}},
+        {S7_TYPE_I8, {0x80, 0x7F, 0xFF}},
+        {S7_TYPE_I16, {0x8000, 0x7FFF, 0xFFFF}},
+        {S7_TYPE_I32, {0x80000000, 0x7FFFFFFF, 0xFFFFFFFF, 63, 64, 0xFFFFFFC0}},
+        {S7_TYPE_I64, {uint64_t{1} << 63, ~uint64_t{0} >> 1, ~uint64_t{0}}},
+        {S7_TYPE_BITS8, {0x81, 0}},
+        {S7_TYPE_BITS16, {0x8001, 0xFFFF}},
+        {S7_TYPE_BITS32, {0xDEADBEEF, 0, 128}},
+        {S7_TYPE_BITS64, {~uint64_t{0}, 0, 5}},
+        {S7_TYPE_F32, {0xBFC00000 /* -1.5 */, 0x7F800000 /* inf */, 0x80000000 /* -0 */}},
+        {S7_TYPE_F64, {0x400A000000000000 /* 3.25 */, 0x8000000000000000, 0x7FF0000000000001 /* NaN */}},
+        {S7_TYPE_U64_ALT, {uint64_t{1} << 56, ~uint64_t{0}}},
+        {S7_TYPE_I64_ALT, {uint64_t{1} << 63, 1}},
+        {S7_TYPE_ID32, {0x8A0E0001, 0, 0xFFFFFFFF}},
+        {S7_TYPE_ID_VLQ, {1037, 0xFFFFFFFF}},
+    };
+    for (const Row& row : rows) {
+        for (uint8_t flag : {uint8_t{S7_FLAG_ARRAY}, uint8_t{S7_FLAG_ARRAY_KEYED}}) {
+            SCOPED_TRACE(testing::Message() << "type " << int(row.type) << " flag " << int(flag));
+            const auto n = static_cast<uint32_t>(row.elements.size());
+            // Built element by element; the keyed one under keys that are
+            // not the positions.
+            s7_value* built = s7_value_new_array(row.type, flag);
+            for (uint32_t i = 0; i < n; ++i) {
+                s7_value* e = s7_value_new_scalar(row.type, row.elements[i]);
+                ASSERT_EQ(flag == S7_FLAG_ARRAY ? s7_array_append(built, e) : s7_array_put(built, 100 - 7 * i, e), 0);
+            }
+            EXPECT_TRUE(s7_array_holds_scalars(built));
+            const Bytes wire = elementByElement(flag, row.type, row.elements);
+            EXPECT_EQ(encode(built), wire);
+
+            Decoded d;
+            decode(wire, d);
+            ASSERT_EQ(d.rc, S7_STATUS_OK);
+            ASSERT_EQ(s7_array_count(d.value), n);
+            EXPECT_EQ(s7_value_flags(d.value), flag);
+            for (uint32_t i = 0; i < n; ++i) {
+                uint64_t typed = 0;
+                uint64_t bits = 0;
+                ASSERT_TRUE(typedElement(d.value, i, row.type, &typed)) << "element " << i;
+                ASSERT_EQ(s7_array_get_bits(d.value, i, &bits), 0);
+                EXPECT_EQ(typed, row.elements[i]) << "element " << i;
+                EXPECT_EQ(bits, row.elements[i]) << "element " << i;
+                uint32_t key = 0;
+                ASSERT_EQ(s7_array_key_at(d.value, i, &key), 0);
+                EXPECT_EQ(key, i) << "a decoded array is keyed by position";
+                ASSERT_EQ(s7_array_key_at(built, i, &key), 0);
+                EXPECT_EQ(key, flag == S7_FLAG_ARRAY ? i : 100 - 7 * i);
+                ASSERT_TRUE(typedElement(built, i, row.type, &typed));
+                EXPECT_EQ(typed, row.elements[i]);
+            }
+            EXPECT_EQ(encode(d.value), wire);
+            s7_value_free(built);
+        }
+    }
+}
+
+TEST(ValuePackedArrays, ElementGettersRefuseWhatIsNotTheirsAndLeaveTheOutputAlone) {
+    Decoded bytes;
+    decode({0x10, 0x02, 0x02, 0x07, 0x09}, bytes);  // U8 [7, 9]
+    ASSERT_EQ(bytes.rc, S7_STATUS_OK);
+    Decoded alt;
+    decode({0x10, 0x10, 0x01, 0x05}, alt);  // U64_ALT [5]
+    ASSERT_EQ(alt.rc, S7_STATUS_OK);
+    s7_value* scalar = s7_value_new_u8(7);
+    s7_value* strings = s7_value_new_array(S7_TYPE_STRING, S7_FLAG_ARRAY);
+    ASSERT_EQ(s7_array_append(strings, s7_value_new_string("a", 1)), 0);
+
+    uint8_t u8 = 42;
+    uint16_t u16 = 42;
+    uint64_t u64 = 42;
+    EXPECT_NE(s7_array_get_u16(bytes.value, 0, &u16), 0) << "another element type";
+    EXPECT_NE(s7_array_get_bits8(bytes.value, 0, &u8), 0) << "another type of the same width";
+    EXPECT_NE(s7_array_get_u64(alt.value, 0, &u64), 0) << "U64 is not U64_ALT";
+    EXPECT_NE(s7_array_get_u8(bytes.value, 2, &u8), 0) << "index past the end";
+    EXPECT_NE(s7_array_get_bits(bytes.value, 2, &u64), 0) << "index past the end";
+    EXPECT_NE(s7_array_get_u8(scalar, 0, &u8), 0) << "a scalar is no array";
+    EXPECT_NE(s7_array_get_bits(scalar, 0, &u64), 0) << "a scalar is no array";
+    EXPECT_NE(s7_array_get_bits(strings, 0, &u64), 0) << "strings are values of their own";
+    EXPECT_NE(s7_array_get_u8(nullptr, 0, &u8), 0);
+    EXPECT_NE(s7_array_get_u8(bytes.value, 0, nullptr), 0);
+    EXPECT_NE(s7_array_get_bits(bytes.value, 0, nullptr), 0);
+    EXPECT_EQ(u8, 42);
+    EXPECT_EQ(u16, 42);
+    EXPECT_EQ(u64, 42u);
+    EXPECT_EQ(s7_array_get_u64_alt(alt.value, 0, &u64), 0);
+    EXPECT_EQ(u64, 5u);
+
+    // The elements of an array of scalars are no values: the value accessors
+    // say so; those of an array of strings still are.
+    const s7_value* element = scalar;
+    uint32_t key = 42;
+    EXPECT_EQ(s7_array_at(bytes.value, 0, &element), S7_ERR_ARGUMENT);
+    EXPECT_EQ(s7_array_entry_at(bytes.value, 0, &key, &element), S7_ERR_ARGUMENT);
+    EXPECT_EQ(element, scalar);
+    EXPECT_EQ(key, 42u);
+    EXPECT_FALSE(s7_array_holds_scalars(strings));
+    EXPECT_FALSE(s7_array_holds_scalars(scalar));
+    ASSERT_EQ(s7_array_at(strings, 0, &element), 0);
+    EXPECT_EQ(s7_value_type(element), S7_TYPE_STRING);
+    EXPECT_EQ(s7_array_key_at(strings, 0, &key), 0);
+    EXPECT_EQ(key, 0u);
+    EXPECT_NE(s7_array_key_at(bytes.value, 2, &key), 0);
+    EXPECT_NE(s7_array_key_at(scalar, 0, &key), 0);
+    EXPECT_NE(s7_array_key_at(bytes.value, 0, nullptr), 0);
+    s7_value_free(scalar);
+    s7_value_free(strings);
+}
+
+TEST(ValuePackedArrays, AppendAndPutKeepTheElementsNumberAndFreeTheElement) {
+    vemo::test::CountingAllocator alloc;
+    s7_value* keyed = s7_value_new_array(S7_TYPE_I16, S7_FLAG_ARRAY_KEYED);
+    // Keys at their positions need no key block; the first other key brings
+    // one, holding the earlier positions.
+    ASSERT_EQ(s7_array_put(keyed, 0, s7_value_new_i16(-1)), 0);
+    ASSERT_EQ(s7_array_put(keyed, 1, s7_value_new_i16(2)), 0);
+    EXPECT_EQ(alloc.live(), 2u) << "the array and its element block; the elements are freed";
+    ASSERT_EQ(s7_array_put(keyed, 40000, s7_value_new_i16(3)), 0);
+    EXPECT_EQ(alloc.live(), 3u) << "and now a key block";
+    for (uint32_t i = 3; i < 100; ++i) {
+        ASSERT_EQ(s7_array_put(keyed, i * 2, s7_value_new_i16(static_cast<int16_t>(-static_cast<int>(i)))), 0);
+    }
+    ASSERT_EQ(s7_array_count(keyed), 100u);
+    const uint32_t keys[] = {0, 1, 40000, 6, 198};
+    const int16_t values[] = {-1, 2, 3, -3, -99};
+    const uint32_t at[] = {0, 1, 2, 3, 99};
+    for (size_t k = 0; k < 5; ++k) {
+        uint32_t key = 0;
+        int16_t v = 0;
+        ASSERT_EQ(s7_array_key_at(keyed, at[k], &key), 0);
+        ASSERT_EQ(s7_array_get_i16(keyed, at[k], &v), 0);
+        EXPECT_EQ(key, keys[k]);
+        EXPECT_EQ(v, values[k]);
+    }
+
+    // Only a plain scalar of the element type gets in; the caller keeps
+    // whatever is refused.
+    s7_value* positional = s7_value_new_array(S7_TYPE_U8, S7_FLAG_ARRAY);
+    s7_value* nested = s7_value_new_array(S7_TYPE_U8, S7_FLAG_ARRAY);
+    s7_value* flagged = s7_value_new_u8(1);
+    s7_value_set_flags(flagged, S7_FLAG_ARRAY_KEYED);
+    s7_value* other = s7_value_new_i8(1);
+    EXPECT_EQ(s7_array_append(positional, nested), S7_ERR_ARGUMENT);
+    EXPECT_EQ(s7_array_append(positional, flagged), S7_ERR_ARGUMENT);
+    EXPECT_EQ(s7_array_append(positional, other), S7_ERR_ARGUMENT);
+    EXPECT_EQ(s7_array_count(positional), 0u);
+    for (s7_value* v : {nested, flagged, other}) {
+        s7_value_free(v);
+    }
+
+    // Running out of memory at either block leaves the array as it was and
+    // the element with the caller.
+    for (uint32_t i = 0; i < 8; ++i) {
+        ASSERT_EQ(s7_array_append(positional, s7_value_new_u8(static_cast<uint8_t>(i))), 0);
+    }
+    s7_value* fresh = s7_value_new_array(S7_TYPE_U8, S7_FLAG_ARRAY_KEYED);
+    ASSERT_EQ(s7_array_put(fresh, 0, s7_value_new_u8(1)), 0);
+    s7_value* ninth = s7_value_new_u8(9);
+    alloc.failFrom(1);
+    EXPECT_EQ(s7_array_append(positional, ninth), S7_ERR_NO_MEMORY) << "the element block cannot grow";
+    EXPECT_EQ(s7_array_put(fresh, 5, ninth), S7_ERR_NO_MEMORY) << "no key block can be made";
+    alloc.failFrom(0);
+    EXPECT_EQ(s7_array_count(positional), 8u);
+    EXPECT_EQ(s7_array_count(fresh), 1u);
+    uint8_t last = 0;
+    ASSERT_EQ(s7_array_get_u8(positional, 7, &last), 0);
+    EXPECT_EQ(last, 7);
+    uint32_t key = 9;
+    ASSERT_EQ(s7_array_key_at(fresh, 0, &key), 0);
+    EXPECT_EQ(key, 0u);
+    ASSERT_EQ(s7_array_append(positional, ninth), 0);
+    ASSERT_EQ(s7_array_get_u8(positional, 8, &last), 0);
+    EXPECT_EQ(last, 9);
+    for (s7_value* v : {positional, keyed, fresh}) {
+        s7_value_free(v);
+    }
+    EXPECT_EQ(alloc.live(), 0u);
+}
+
+TEST(ValuePackedArrays, NullElementsCarryNothing) {
+    s7_value* nulls = s7_value_new_array(S7_TYPE_NULL, S7_FLAG_ARRAY);
+    ASSERT_EQ(s7_array_append(nulls, s7_value_new_null()), 0);
+    ASSERT_EQ(s7_array_append(nulls, s7_value_new_null()), 0);
+    uint64_t bits = 42;
+    ASSERT_EQ(s7_array_get_bits(nulls, 1, &bits), 0);
+    EXPECT_EQ(bits, 0u);
+    EXPECT_EQ(encode(nulls), (Bytes{0x10, 0x00, 0x02}));
+    s7_value_free(nulls);
+}
+
+// ------------------------------------------------------------ memory budget
+
+// A body of `head`, then `count` times `element`, then `tail`.
+Bytes repeated(const Bytes& head, const Bytes& element, size_t count, const Bytes& tail) {
+    Bytes b = head;
+    b.reserve(head.size() + element.size() * count + tail.size());
+    for (size_t i = 0; i < count; ++i) {
+        b.insert(b.end(), element.begin(), element.end());
+    }
+    b.insert(b.end(), tail.begin(), tail.end());
+    return b;
+}
+
+TEST(ValueBudget, DenseFormsFitAndNothingEverTakesMoreThanTheBudget) {
+    vemo::test::CountingAllocator alloc;
+    constexpr size_t kMany = 200000;
+    const Bytes count200k = {0x8C, 0x9A, 0x40};  // VLQ of 200000
+    struct Row {
+        const char* name;
+        Bytes body;
+        uint8_t rc;
+        uint32_t count;  // elements or members of a success
+    };
+    const Row rows[] = {
+        // The densest packed form: 8 bytes in memory for each byte.
+        {"U64 elements of one byte", repeated(concat({{0x10, 0x05}, count200k}), {0x00}, kMany, {}),
+         S7_STATUS_OK, 200000},
+        {"keyed U64 elements of one byte", repeated(concat({{0x20, 0x05}, count200k}), {0x00}, kMany, {}),
+         S7_STATUS_OK, 200000},
+        {"F64 elements", repeated(concat({{0x10, 0x0F}, count200k}), {0x3F, 0xF0, 0, 0, 0, 0, 0, 0}, kMany, {}),
+         S7_STATUS_OK, 200000},
+        // A 48-byte value and its entry for every three bytes; the repeated
+        // key collapses them only at the end.
+        {"NULL members under one key", repeated({0x00, 0x17, 0, 0, 0, 1}, {0x01, 0x00, 0x00}, kMany, {0x00}),
+         S7_STATUS_OK, 1},
+        // A value, its entry and a one-byte text for every byte.
+        {"empty strings", repeated(concat({{0x10, 0x15}, count200k}), {0x00}, kMany, {}), S7_STATUS_NO_MEMORY, 0},
+        {"empty strings in a structure",
+         repeated(concat({{0x00, 0x17, 0, 0, 0, 1, 0x05, 0x10, 0x15}, count200k}), {0x00}, kMany, {0x00}),
+         S7_STATUS_NO_MEMORY, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        alloc.resetPeak();
+        Decoded d;
+        decode(row.body, d);
+        ASSERT_EQ(d.rc, row.rc);
+        if (row.rc == S7_STATUS_OK) {
+            EXPECT_EQ(d.consumed, row.body.size());
+            EXPECT_EQ(s7_value_is_array(d.value) ? s7_array_count(d.value) : s7_struct_count(d.value), row.count);
+        } else {
+            EXPECT_EQ(d.value, nullptr);
+        }
+        EXPECT_LE(alloc.peakBytes(), s7_budget_for(row.body.size()).left);
+    }
+    EXPECT_EQ(alloc.live(), 0u);
+}
+
+TEST(ValueBudget, CoversEveryBlockADecodeAllocates) {
+    vemo::test::CountingAllocator alloc;
+    std::vector<s7_value*> shapes = everyShape();
+    std::vector<Bytes> bodies;
+    for (s7_value* v : shapes) {
+        bodies.push_back(encode(v));
+        s7_value_free(v);
+    }
+    // And an array of strings, each element a value of its own.
+    bodies.push_back({0x10, 0x15, 0x03, 0x02, 'a', 'b', 0x00, 0x01, 'c'});
+    for (const Bytes& body : bodies) {
+        SCOPED_TRACE(testing::Message() << "type " << int(body[1]) << ", " << body.size() << " bytes");
+        const auto decodeWith = [&](uint64_t left) {
+            s7_budget budget{left};
+            Bytes copy = body;
+            s7_cursor c{copy.data(), copy.data() + copy.size()};
+            s7_value* v = nullptr;
+            const s7_status rc = s7_decode_value_within(&c, &budget, &v);
+            s7_value_free(v);
+            return rc;
+        };
+        // The least budget the decode succeeds with: the bytes it takes.
+        uint64_t low = 0;
+        uint64_t high = s7_budget_for(body.size()).left;
+        ASSERT_EQ(decodeWith(high), S7_STATUS_OK);
+        while (low < high) {
+            const uint64_t mid = low + (high - low) / 2;
+            if (decodeWith(mid) == S7_STATUS_OK) {
+                high = mid;
+            } else {
+                low = mid + 1;
+            }
+        }
+        // No block went uncounted: the decode never held more than that.
+        alloc.resetPeak();
+        ASSERT_EQ(decodeWith(low), S7_STATUS_OK);
+        EXPECT_LE(alloc.peakBytes(), low);
+        if (low != 0) {
+            EXPECT_EQ(decodeWith(low - 1), S7_STATUS_NO_MEMORY);
+        }
+        EXPECT_EQ(alloc.live(), 0u);
+    }
 }
 
 // ------------------------------------------------------------ hostile input

@@ -1,6 +1,7 @@
-// Test hooks for the library's allocation table: count live blocks and fail
-// the N-th allocation on purpose, so that tests can prove that an operation
-// leaves nothing behind and survives running out of memory at every step.
+// Test hooks for the library's allocation table: count live blocks and the
+// bytes they hold, and fail the N-th allocation on purpose, so that tests can
+// prove that an operation leaves nothing behind, survives running out of
+// memory at every step and stays within the memory it is allowed.
 #pragma once
 
 #include <vemo/s7client.h>
@@ -8,7 +9,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <mutex>
-#include <unordered_set>
+#include <unordered_map>
 
 namespace vemo::test {
 
@@ -32,6 +33,20 @@ public:
         std::lock_guard lock(mutex_);
         return live_.size();
     }
+    // Bytes the live blocks were asked for, and the most they held at once
+    // since the last resetPeak().
+    std::size_t heldBytes() const {
+        std::lock_guard lock(mutex_);
+        return held_;
+    }
+    std::size_t peakBytes() const {
+        std::lock_guard lock(mutex_);
+        return peak_;
+    }
+    void resetPeak() {
+        std::lock_guard lock(mutex_);
+        peak_ = held_;
+    }
     std::size_t calls() const {
         std::lock_guard lock(mutex_);
         return calls_;
@@ -46,7 +61,11 @@ private:
         }
         auto* me = self(ctx);
         std::lock_guard lock(me->mutex_);
-        me->live_.erase(block);
+        const auto it = me->live_.find(block);
+        if (it != me->live_.end()) {
+            me->held_ -= it->second;
+            me->live_.erase(it);
+        }
         std::free(block);
     }
     static CountingAllocator* self(void* ctx) { return static_cast<CountingAllocator*>(ctx); }
@@ -57,16 +76,27 @@ private:
         if (failFrom_ != 0 && calls_ >= failFrom_) {
             return nullptr;
         }
+        // Looked up before the call: the old pointer is not to be used after.
+        const auto old = block != nullptr ? live_.find(block) : live_.end();
         void* moved = std::realloc(block, size == 0 ? 1 : size);
         if (moved != nullptr) {
-            live_.erase(block);
-            live_.insert(moved);
+            if (old != live_.end()) {
+                held_ -= old->second;
+                live_.erase(old);
+            }
+            live_[moved] = size;
+            held_ += size;
+            if (held_ > peak_) {
+                peak_ = held_;
+            }
         }
         return moved;
     }
 
     mutable std::mutex mutex_;
-    std::unordered_set<void*> live_;
+    std::unordered_map<void*, std::size_t> live_;
+    std::size_t held_ = 0;
+    std::size_t peak_ = 0;
     std::size_t calls_ = 0;
     std::size_t failFrom_ = 0;
     s7_alloc_hooks hooks_{alloc, realloc, release, this};
