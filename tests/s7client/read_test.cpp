@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -23,12 +24,17 @@ using vemo::test::TlsPeerOptions;
 
 constexpr uint32_t kTimeoutMs = 3000;
 
-// One response message in frames of the request's version byte.
+// One response message in frames of the request's version byte, each with
+// as many data bytes as the client takes in one.
 PeerReply reply(const Bytes& data, uint8_t version = 2) {
-    return PeerReply::tls(
-        concat({{0x72, version, static_cast<uint8_t>(data.size() >> 8), static_cast<uint8_t>(data.size())},
-                data,
-                {0x72, version, 0x00, 0x00}}));
+    Bytes message;
+    for (size_t at = 0; at < data.size(); at += S7_FRAME_MAX_RECEIVE_DATA) {
+        const size_t n = std::min<size_t>(data.size() - at, S7_FRAME_MAX_RECEIVE_DATA);
+        message = concat({message,
+                          {0x72, version, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)},
+                          Bytes(data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(at + n))});
+    }
+    return PeerReply::tls(concat({message, {0x72, version, 0x00, 0x00}}));
 }
 
 Bytes responseHeader(uint16_t functionCode) {
@@ -287,6 +293,36 @@ TEST(ClientRead, AResponseToAnotherFunctionIsAProtocolError) {
         EXPECT_EQ(vemoc_s7_client_read(c.client, a.pointers.data(), 1, &values), S7_ERR_PROTOCOL);
     }
     peer.join();
+}
+
+// An answer whose values would take more memory than any answer of its
+// length may - 30 000 empty strings, 65 bytes of heap for each byte - fails
+// the read as out of memory; the connection stays, and the next read of
+// the same item is answered as usual.
+TEST(ClientRead, AnAnswerPastItsMemoryBudgetFailsAloneAndLeavesNothing) {
+    Bytes strings = {0x01, 0x10, 0x15, 0x81, 0xEA, 0x30};  // item 1, array of 30 000 strings
+    strings.insert(strings.end(), 30000, 0x00);
+    TlsPeerOptions options;
+    options.replies = {reply(concat({responseHeader(1356), {0x00, 0x00}, strings, {0x00, 0x00, 0x00}})),
+                       reply(concat({responseHeader(1356), {0x00, 0x00, 0x01, 0x00, 0x02, 0x07, 0x00, 0x00, 0x00}}))};
+    vemo::test::CountingAllocator alloc;
+    TlsPeer peer(options);
+    {
+        Connected c(peer.port(), 16);
+        ASSERT_EQ(c.rc, S7_OK);
+        Addresses a(1);
+        s7_value** values = nullptr;
+        EXPECT_EQ(vemoc_s7_client_read(c.client, a.pointers.data(), 1, &values), S7_ERR_NO_MEMORY);
+        EXPECT_EQ(values, nullptr);
+        EXPECT_EQ(vemoc_s7_client_get_state(c.client), S7_CLIENT_CONNECTED);
+        ASSERT_EQ(vemoc_s7_client_read(c.client, a.pointers.data(), 1, &values), S7_OK);
+        uint8_t v = 0;
+        EXPECT_EQ(s7_value_get_u8(values[0], &v), S7_OK);
+        EXPECT_EQ(v, 7);
+        freeValues(values, 1);
+    }
+    peer.join();
+    EXPECT_EQ(alloc.live(), 0u);
 }
 
 TEST(ObjectRequests, ExploreSendsItsBodyAndParsesTheObjects) {

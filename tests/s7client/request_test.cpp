@@ -253,6 +253,104 @@ TEST(ReadResponse, RunningOutOfMemoryIsReportedAsSuch) {
 }
 
 const Bytes kExploreHead = header(1211) + Bytes{0x00, 0x00, 0x00, 0x00, 0x00, 0x07, 0x05};
+
+// An array value of `count` elements of `type`, each the bytes `element`.
+Bytes arrayValue(uint8_t type, uint32_t count, const Bytes& element) {
+    Bytes b = {0x10, type};
+    uint8_t groups[5];
+    int n = 0;
+    for (uint32_t v = count; n == 0 || v != 0; v >>= 7) {
+        groups[n++] = static_cast<uint8_t>(v & 0x7F);
+    }
+    while (n > 1) {
+        b.push_back(groups[--n] | 0x80);
+    }
+    b.push_back(groups[0]);
+    b.reserve(b.size() + size_t{count} * element.size());
+    for (uint32_t i = 0; i < count; ++i) {
+        b.insert(b.end(), element.begin(), element.end());
+    }
+    return b;
+}
+
+TEST(ReadResponse, ALargeArrayAnswerTakesLittleMoreThanItsElements) {
+    vemo::test::CountingAllocator alloc;
+    struct Item {
+        uint8_t type;
+        uint32_t count;
+        Bytes element;
+        uint32_t width;  // bytes of an element in memory
+    };
+    // Four megabytes of answer: the densest form (one-byte VLQs of 64-bit
+    // elements) among DINTs, REALs and BOOLs.
+    const Item items[] = {{S7_TYPE_U64, 1000000, {0x05}, 8},
+                          {S7_TYPE_I32, 500000, {0x81, 0x00}, 4},
+                          {S7_TYPE_F32, 250000, {0x3F, 0x80, 0x00, 0x00}, 4},
+                          {S7_TYPE_BOOL, 1000000, {0x01}, 1}};
+    Bytes answer = header(1356) + Bytes{0x00, 0x00};
+    size_t elementBytes = 0;
+    for (uint8_t i = 0; i < 4; ++i) {
+        answer = answer + Bytes{static_cast<uint8_t>(i + 1)} + arrayValue(items[i].type, items[i].count, items[i].element);
+        elementBytes += size_t{items[i].count} * items[i].width;
+    }
+    answer = answer + Bytes{0x00, 0x00, 0x00};
+    alloc.resetPeak();
+    s7_read_result r{};
+    ASSERT_EQ(s7_parse_read_response(answer.data(), static_cast<uint32_t>(answer.size()), &r), S7_OK);
+    // The elements' own bytes, four array values and the first room of the
+    // result's lists.
+    EXPECT_LE(alloc.peakBytes(), elementBytes + 1024);
+    ASSERT_EQ(r.value_count, 4u);
+    uint64_t u64 = 0;
+    int32_t i32 = 0;
+    float f32 = 0;
+    bool b = false;
+    EXPECT_EQ(s7_array_get_u64(r.values[0], 999999, &u64), 0);
+    EXPECT_EQ(s7_array_get_i32(r.values[1], 499999, &i32), 0);
+    EXPECT_EQ(s7_array_get_f32(r.values[2], 249999, &f32), 0);
+    EXPECT_EQ(s7_array_get_bool(r.values[3], 999999, &b), 0);
+    EXPECT_EQ(u64, 5u);
+    EXPECT_EQ(i32, 128);
+    EXPECT_EQ(f32, 1.0f);
+    EXPECT_TRUE(b);
+    s7_read_result_free(&r);
+    EXPECT_EQ(alloc.live(), 0u);
+}
+
+// 50 000 empty strings: a 48-byte value, its entry and a one-byte text
+// for every byte of the answer, past what any answer may take.
+const Bytes kEmptyStrings = arrayValue(S7_TYPE_STRING, 50000, {0x00});
+
+TEST(Responses, AnAnswerPastItsBudgetIsOutOfMemoryAndLeavesNothing) {
+    vemo::test::CountingAllocator alloc;
+    const Bytes read = header(1356) + Bytes{0x00, 0x00, 0x01} + kEmptyStrings + Bytes{0x00, 0x00, 0x00};
+    s7_read_result readResult{};
+    readResult.value_count = 7;
+    EXPECT_EQ(s7_parse_read_response(read.data(), static_cast<uint32_t>(read.size()), &readResult), S7_ERR_NO_MEMORY);
+    EXPECT_EQ(readResult.value_count, 0u);
+    EXPECT_EQ(readResult.values, nullptr);
+
+    const Bytes attribute = header(1414) + Bytes{0x00, 0x00, 0x00} + kEmptyStrings + Bytes{0x00};
+    s7_attribute_result attributeResult{};
+    EXPECT_EQ(s7_parse_attribute_response(attribute.data(), static_cast<uint32_t>(attribute.size()), &attributeResult),
+              S7_ERR_NO_MEMORY);
+    EXPECT_EQ(attributeResult.value, nullptr);
+
+    // The budget is the whole answer's: spread over objects, the strings
+    // still do not fit.
+    Bytes explore = kExploreHead;
+    const Bytes strings = arrayValue(S7_TYPE_STRING, 5000, {0x00});
+    for (int i = 0; i < 10; ++i) {
+        explore = explore + Bytes{0xA1, 0x00, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00, 0xA3, 0x07} + strings + Bytes{0xA2};
+    }
+    explore = explore + Bytes{0x00};
+    s7_explore_result exploreResult{};
+    EXPECT_EQ(s7_parse_explore_response(explore.data(), static_cast<uint32_t>(explore.size()), &exploreResult),
+              S7_ERR_NO_MEMORY);
+    EXPECT_EQ(exploreResult.objects, nullptr);
+    EXPECT_EQ(alloc.live(), 0u);
+}
+
 const Bytes kObject = {0xA1, 0x00, 0x00, 0x02, 0x19, 0x84, 0x16, 0x00, 0x00, 0xA2};
 
 TEST(ExploreResponse, ObjectsUntilAByteOtherThanA1) {
@@ -301,6 +399,31 @@ TEST(ExploreResponse, DeeplyNestedObjectsFailCleanly) {
     }
     s7_explore_result r{};
     EXPECT_EQ(s7_parse_explore_response(b.data(), static_cast<uint32_t>(b.size()), &r), S7_ERR_PROTOCOL);
+    EXPECT_EQ(alloc.live(), 0u);
+}
+
+TEST(ExploreResponse, ManySmallTypeInfoObjectsKeepNoSpareRoom) {
+    vemo::test::CountingAllocator alloc;
+    // 3000 type-info objects of one elementary member each, the shortest a
+    // browse meets: 34 bytes each.
+    const Bytes typeObject = {0xA1, 0x90, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00, 0xAB, 0x00, 0x14, 0, 0, 0, 0,
+                              0x01, 0,    0,    0,    0,    0,    0,    0,    0x05, 0x10, 0x00, 0x00, 0x01, 0x00,
+                              0x02, 0x00, 0x00, 0x00, 0xA2};
+    Bytes b = kExploreHead;
+    for (int i = 0; i < 3000; ++i) {
+        b = b + typeObject;
+    }
+    b = b + Bytes{0x00};
+    alloc.resetPeak();
+    s7_explore_result r{};
+    ASSERT_EQ(s7_parse_explore_response(b.data(), static_cast<uint32_t>(b.size()), &r), S7_OK);
+    ASSERT_EQ(r.object_count, 3000u);
+    EXPECT_EQ(s7_object_type_info(r.objects[2999])->count, 1u);
+    // An object record, one type-info entry and a slot in the list of
+    // objects for each: with the first room of 16 entries kept, ten times
+    // as much.
+    EXPECT_LE(alloc.peakBytes(), 3000 * (sizeof(s7_object) + sizeof(s7_type_info_entry) + 2 * sizeof(s7_object*)));
+    s7_explore_result_free(&r);
     EXPECT_EQ(alloc.live(), 0u);
 }
 
