@@ -37,14 +37,16 @@ void* s7_calloc(size_t size);
  * runs (a list cut down to its elements, scratch space) returns to the
  * budget, so the budget bounds the most the decode holds at once.
  *
- * The factor covers the densest forms a controller answers with: packed
- * array elements take at most 8 bytes for 1 input byte (a 64-bit element
- * whose VLQ is one byte), a type-info entry 136 bytes for its at least 16,
- * an object or a structure with its first list rooms about 12, and a lone
- * scalar - a 48-byte value and its slot in a list that may just have
- * doubled, for as few as 3 input bytes (item number or key, flag, type) - up
- * to 27. What goes past 32 are forms nobody sends in bulk, such as arrays
- * of empty strings (65 bytes for 1 input byte). The base covers the fixed
+ * The factor covers the densest forms a controller answers with, in bytes
+ * held per input byte: packed array elements at most 8 (a 64-bit element
+ * whose VLQ is one byte); a type-info entry 8.5 (136 bytes for at least
+ * 16), 17 right after its list doubled; an object about 11 (a 96-byte
+ * record for at least 9); and densest of all a lone scalar in a long list
+ * - a 48-byte value and its slot in a list that may just have doubled, for
+ * as few as 3 input bytes (item number or key, flag, type) - up to 27. A
+ * factor of 8, enough for the arrays, would refuse long lists of scalars
+ * and the type lists of a browse. What goes past 32 are forms nobody sends
+ * in bulk, such as arrays of empty strings (65). The base covers the fixed
  * start of a decode: first list rooms, the outermost records.
  */
 enum { S7_BUDGET_PER_BYTE = 32, S7_BUDGET_BASE = 64 * 1024 };
