@@ -167,6 +167,9 @@ void storeElement(uint8_t* elements, uint32_t index, T v) {
 // in the elements' wire form: one loop per form, as a read of a big array
 // tag spends its time here.
 s7_status readPackedElements(s7_cursor* c, uint8_t type, Form form, uint32_t count, uint8_t* elements) {
+    if (count == 0) {
+        return S7_STATUS_OK;  // and there is no block to write to
+    }
     switch (form.wire) {
     case Wire::None: return S7_STATUS_OK;
     case Wire::Fixed: {

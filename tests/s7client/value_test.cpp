@@ -433,6 +433,9 @@ std::vector<s7_value*> everyShape() {
     s7_array_append(strings, s7_value_new_string("", 0));
     v.push_back(strings);
     v.push_back(s7_value_new_array(S7_TYPE_F32, S7_FLAG_ARRAY));
+    // Empty arrays of one-byte elements have no element block to copy into.
+    v.push_back(s7_value_new_array(S7_TYPE_U8, S7_FLAG_ARRAY_KEYED));
+    v.push_back(s7_value_new_array(S7_TYPE_BOOL, S7_FLAG_ARRAY));
     // A structure holding a scalar, an array, a packed value and a structure
     // that holds an array of structures.
     s7_value* inner = s7_value_new_struct(1246);
