@@ -59,10 +59,6 @@ void* s7_budget_malloc(s7_budget* budget, size_t size) {
     return s7_budget_take(budget, size) == S7_STATUS_OK ? s7_malloc(size) : nullptr;
 }
 
-void* s7_budget_calloc(s7_budget* budget, size_t size) {
-    return s7_budget_take(budget, size) == S7_STATUS_OK ? s7_calloc(size) : nullptr;
-}
-
 s7_status s7_grow(void** items, uint32_t count, uint32_t* capacity, size_t element_size, uint32_t initial) {
     return s7_grow_within(items, count, capacity, element_size, initial, nullptr);
 }

@@ -64,10 +64,9 @@ s7_status s7_budget_take(s7_budget* budget, uint64_t bytes);
 /* Gives back `bytes` taken before and released since. Null is allowed. */
 void s7_budget_give(s7_budget* budget, uint64_t bytes);
 
-/* s7_malloc and s7_calloc that first take the size from the budget; null
- * when the budget or the memory runs out. */
+/* s7_malloc that first takes the size from the budget; null when the budget
+ * or the memory runs out. */
 void* s7_budget_malloc(s7_budget* budget, size_t size);
-void* s7_budget_calloc(s7_budget* budget, size_t size);
 
 /*
  * Makes room for one more element in a list that holds `count` elements of
