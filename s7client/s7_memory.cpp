@@ -85,7 +85,9 @@ s7_status s7_grow_within(void** items, uint32_t count, uint32_t* capacity, size_
 }
 
 void s7_trim_within(void** items, uint32_t count, uint32_t* capacity, size_t element_size, s7_budget* budget) {
-    if (count >= *capacity) {
+    // A list past half its room keeps it: it holds at most twice its
+    // elements, as any doubling list does, and costs no reallocation.
+    if (count >= *capacity - count) {
         return;
     }
     if (count == 0) {

@@ -84,11 +84,12 @@ s7_status s7_grow_within(void** items, uint32_t count, uint32_t* capacity, size_
 
 /*
  * Cuts the block of a complete list grown by s7_grow down to its `count`
- * elements and gives the room back to `budget` (null allowed). A decode
- * does so for the many small lists it builds - the members of a structure,
- * the attributes of an object, a type-info list - so that a list of one
- * element does not keep the room of its first doubling. A block that cannot
- * shrink stays as it is; nothing fails.
+ * elements when more than half of its room is empty, and gives the room
+ * back to `budget` (null allowed). A decode does so for the many small
+ * lists it builds - the members of a structure, the attributes of an
+ * object, a type-info list - so that a list of one element does not keep
+ * the first room of 4 to 16; a fuller list keeps its room, at most twice
+ * its elements. A block that cannot shrink stays as it is; nothing fails.
  */
 void s7_trim_within(void** items, uint32_t count, uint32_t* capacity, size_t element_size, s7_budget* budget);
 
@@ -118,8 +119,8 @@ s7_status s7_grow_list(T** items, uint32_t count, uint32_t* capacity, uint32_t i
 
 template <typename T>
 void s7_trim_list(T** items, uint32_t count, uint32_t* capacity, s7_budget* budget) {
-    if (count == *capacity) {
-        return;
+    if (count >= *capacity - count) {
+        return;  // the common case, without a call
     }
     void* block = *items;
     s7_trim_within(&block, count, capacity, sizeof(T), budget);
