@@ -6,7 +6,10 @@
 // descriptions carry 1 000 filler types while one block makes 16 million
 // member visits that each look up a missing type. Reports the time per
 // symbol and symbols per second, for the whole road and for the browse alone
-// once the type descriptions are cached (the walk, without the network).
+// once the type descriptions are cached (the walk, without the network),
+// and the most heap the library held at once during a connect, list and
+// browse (the in-process simulator's own library blocks included, which are
+// few while it answers).
 #include "Faults.h"
 #include "Program.h"
 #include "Server.h"
@@ -16,7 +19,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <utility>
@@ -27,6 +33,55 @@ using vemo::sim::Program;
 using vemo::sim::Server;
 
 constexpr uint32_t kTimeoutMs = 10000;
+
+// The library's heap, counted: every block carries its size in front.
+class HeapCounter {
+public:
+    static std::size_t held() { return held_.load(); }
+    static std::size_t peak() { return peak_.load(); }
+    static void resetPeak() { peak_.store(held_.load()); }
+
+    static const s7_alloc_hooks* hooks() {
+        static const s7_alloc_hooks table{alloc, reallocate, release, nullptr};
+        return &table;
+    }
+
+private:
+    static constexpr std::size_t kHeader = alignof(std::max_align_t);
+
+    static void add(std::size_t n) {
+        const std::size_t now = held_.fetch_add(n) + n;
+        std::size_t seen = peak_.load();
+        while (now > seen && !peak_.compare_exchange_weak(seen, now)) {
+        }
+    }
+    static void* alloc(void*, std::size_t n) { return reallocate(nullptr, nullptr, n); }
+    static void* reallocate(void*, void* block, std::size_t n) {
+        char* base = block != nullptr ? static_cast<char*>(block) - kHeader : nullptr;
+        const std::size_t old = base != nullptr ? *reinterpret_cast<std::size_t*>(base) : 0;
+        auto* grown = static_cast<char*>(std::realloc(base, n + kHeader));
+        if (grown == nullptr) return nullptr;
+        *reinterpret_cast<std::size_t*>(grown) = n;
+        held_.fetch_sub(old);
+        add(n);
+        return grown + kHeader;
+    }
+    static void release(void*, void* block) {
+        if (block == nullptr) return;
+        char* base = static_cast<char*>(block) - kHeader;
+        held_.fetch_sub(*reinterpret_cast<std::size_t*>(base));
+        std::free(base);
+    }
+
+    static inline std::atomic<std::size_t> held_{0};
+    static inline std::atomic<std::size_t> peak_{0};
+};
+
+// Installed before any handle or server exists, as the hooks require.
+const bool kCounting = [] {
+    s7_set_alloc_hooks(HeapCounter::hooks());
+    return true;
+}();
 
 enum Shape : int64_t { kFlat, kArray, kDeep, kHostileTypes };
 const char* const kShapeNames[] = {"flat_200x500", "array_1000000", "deep_1000000_x10", "hostile_types_1000"};
@@ -92,6 +147,8 @@ void BM_ConnectListBrowse(benchmark::State& state) {
     Server& server = simulator(shape);
     vemoc_s7_client* c = vemoc_s7_client_new();
     uint64_t symbols = 0;
+    const std::size_t before = HeapCounter::held();
+    HeapCounter::resetPeak();
     for (auto _ : state) {
         if (!check(state, vemoc_s7_client_connect(c, "127.0.0.1", server.port(), kTimeoutMs), "connect")) break;
         s7_block_list blocks{};
@@ -103,6 +160,10 @@ void BM_ConnectListBrowse(benchmark::State& state) {
     }
     vemoc_s7_client_free(c);
     report(state, symbols);
+    // browseAll holds one block's symbols at a time: for a program of one
+    // block that is all of them, type descriptions and answers included.
+    state.counters["library_peak_MB"] = static_cast<double>(HeapCounter::peak() - before) / 1e6;
+    (void)kCounting;
 }
 
 void BM_BrowseCached(benchmark::State& state) {
