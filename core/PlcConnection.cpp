@@ -76,6 +76,7 @@ std::uint8_t PlcConnection::connectLocked(bool byOperator) {
         status_.failure = S7_OK;
         status_.attempts = 0;
         status_.nextAttempt.reset();
+        writesAllowed_.store(false);
         status_.state = ConnectionState::Connected;
         Logger::log(LogLevel::Info, "Connected to {}:{} ({})", host, port, plcType_);
     } else if (byOperator) {
@@ -104,6 +105,7 @@ void PlcConnection::disconnect() {
             Logger::log(LogLevel::Info, "Disconnected from {}:{} by the operator", status_.host, status_.port);
         }
         wanted_.store(false);
+        writesAllowed_.store(false);
         status_.state = ConnectionState::Disconnected;
         status_.failure = S7_OK;
         status_.attempts = 0;
@@ -161,6 +163,10 @@ void PlcConnection::settle() {
 ConnectionStatus PlcConnection::status() const {
     std::lock_guard statusGuard(statusLock_);
     return status_;
+}
+
+void PlcConnection::allowWrites(bool allowed) {
+    writesAllowed_.store(allowed && state_.load() == ConnectionState::Connected);
 }
 
 std::string PlcConnection::getPlcType() const {

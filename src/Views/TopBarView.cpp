@@ -77,7 +77,8 @@ TopBarView::TopBarView(ui::Widget* parent, PlcConnection& service, ThreadPool& p
 
     auto* panel = new ui::ImGuiPanel(left);
     panel->setPosition({0.0f, 0.0f});
-    panel->setPreferredSize({384.0f, 25.0f});
+    // Two rows: address and port, then the write permission.
+    panel->setPreferredSize({384.0f, 50.0f});
     theme.applyImGuiStyle(panel->getImGuiContext());
     panel->setDefaultFont(theme.defaultFont(), theme.fontSize() * theme.imguiFontScale());
     panel->setBuildImGuiFunction([this] { buildConnectionPanel(); });
@@ -129,6 +130,18 @@ void TopBarView::buildConnectionPanel() {
     // Not range-checked: the connect uses the low 16 bits.
     ImGui::InputInt("##Port", &port_, 1, 100);
     ImGui::EndDisabled();
+
+    // Writing is the operator's decision for one connection: the service
+    // turns it off at every connect.
+    const bool connected = service_->getState() == ConnectionState::Connected;
+    bool allowed = service_->writesAllowed();
+    ImGui::BeginDisabled(!connected);
+    if (ImGui::Checkbox("Allow writing", &allowed)) service_->allowWrites(allowed);
+    ImGui::EndDisabled();
+    if (ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled)) {
+        ImGui::SetTooltip("While on, the inspector's Modify column writes values to this controller.\n"
+                          "Off again at every connect.");
+    }
 }
 
 void TopBarView::onButtonClicked() noexcept {

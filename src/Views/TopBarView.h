@@ -1,5 +1,6 @@
 // The strip across the top of the main window. Left: the logo, the
-// controller's IP address and port (an ImGui panel) and the Connect /
+// controller's IP address and port and, below them, the switch that allows
+// writing values on this connection (an ImGui panel), and the Connect /
 // Disconnect button. Right: the connection status, the controller type or
 // "Connection failed", the maker's name and the program version.
 //

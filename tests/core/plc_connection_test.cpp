@@ -200,6 +200,27 @@ TEST_F(PlcConnectionLoss, AFailedAttemptWaitsLongerAndADisconnectStopsTheAttempt
     EXPECT_EQ(service_.status().failure, S7_OK);
 }
 
+TEST_F(PlcConnectionLoss, WritingIsAllowedOnlyForTheConnectionItWasAllowedFor) {
+    service_.allowWrites(true);
+    EXPECT_FALSE(service_.writesAllowed()) << "nothing to allow without a connection";
+    ASSERT_EQ(service_.connect("127.0.0.1", peer_->port()), S7_OK);
+    EXPECT_FALSE(service_.writesAllowed()) << "off after a connect";
+    service_.allowWrites(true);
+    EXPECT_TRUE(service_.writesAllowed());
+
+    // Lost and connected again by itself: whatever answers now was never
+    // allowed to be written.
+    EXPECT_EQ(readOnce(), S7_ERR_NOT_CONNECTED);
+    now_ += 1s;
+    ASSERT_TRUE(service_.reconnectDue());
+    ASSERT_EQ(service_.reconnect(), S7_OK);
+    EXPECT_FALSE(service_.writesAllowed());
+
+    service_.allowWrites(true);
+    service_.disconnect();
+    EXPECT_FALSE(service_.writesAllowed());
+}
+
 // A peer that sets up a session and reports `plcType`.
 vemo::test::TlsPeerOptions controller(const std::string& plcType) {
     vemo::test::TlsPeerOptions options;

@@ -190,6 +190,27 @@ TEST_P(TopBarPort, ConnectsOrReportsTheCode) {
 INSTANTIATE_TEST_SUITE_P(TopBar, TopBarPort, ::testing::ValuesIn(kPortCases),
                          [](const auto& param) { return std::string(param.param.name); });
 
+TEST_F(TopBarViewTest, WritingCanBeAllowedOnlyWhileConnectedAndIsOffAfterEveryConnect) {
+    clickPanel(vemo::test::kAllowWriting);
+    EXPECT_FALSE(service_.writesAllowed()) << "the switch is disabled without a connection";
+
+    const auto sim = startSimulator();
+    typeIp("127.0.0.1");
+    typePort(std::to_string(sim->port()));
+    clickButton();
+    ASSERT_TRUE(showsStatus("PLC-Status: CONNECTED"));
+    EXPECT_FALSE(service_.writesAllowed());
+    clickPanel(vemo::test::kAllowWriting);
+    EXPECT_TRUE(service_.writesAllowed());
+
+    clickButton();  // Disconnect
+    ASSERT_TRUE(showsStatus("PLC-Status: DISCONNECTED"));
+    clickButton();  // Connect again
+    ASSERT_TRUE(showsStatus("PLC-Status: CONNECTED"));
+    frames(2);
+    EXPECT_FALSE(service_.writesAllowed()) << "a new connection starts without the permission";
+}
+
 TEST_F(TopBarViewTest, AfterAFailureTheInputsWorkAgainAndASuccessReplacesTheFailureText) {
     const auto sim = startSimulator();
     typeIp("127.0.0.1");

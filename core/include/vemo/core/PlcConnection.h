@@ -116,6 +116,14 @@ public:
     ConnectionState getState() const { return state_.load(); }
     ConnectionStatus status() const;
 
+    // Whether the operator has allowed writing values on this connection.
+    // Off until allowed, and off again after every successful connect
+    // (reconnects included): a permission given for one controller never
+    // carries over to whatever answers at that address next.
+    bool writesAllowed() const { return writesAllowed_.load(); }
+    // Allowing takes effect only while connected.
+    void allowWrites(bool allowed);
+
     // The controller type text of the last successful connect; empty after
     // a failed one. A copy, so the UI thread never reads the text while a
     // later connect rewrites it.
@@ -135,6 +143,7 @@ private:
     std::atomic<ConnectionState> state_{ConnectionState::Disconnected};
     // The operator wants a connection (connect pressed, not disconnect).
     std::atomic<bool> wanted_{false};
+    std::atomic<bool> writesAllowed_{false};
 
     // Guards what follows; never held while the library runs, so reading it
     // never waits for a protocol operation.
