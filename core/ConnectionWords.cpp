@@ -52,6 +52,9 @@ FailureWords describeFailure(std::uint8_t code, std::uint32_t timeoutMs) {
     case S7_ERR_TOO_MANY_ITEMS:
         return {"more variables in one request than the controller takes",
                 "This is a fault of the program: please report it."};
+    case S7_ERR_WRITE:
+        return {"the controller refused to write",
+                "Check that the controller's protection level allows clients like this one to write."};
     default: return {fmt::format("an unknown failure (code {})", code), ""};
     }
 }

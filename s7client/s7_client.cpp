@@ -104,6 +104,7 @@ const char* s7_result_name(uint8_t code) {
     case S7_ERR_SESSION_LEVEL: return "S7_ERR_SESSION_LEVEL";
     case S7_ERR_READ: return "S7_ERR_READ";
     case S7_ERR_TOO_MANY_ITEMS: return "S7_ERR_TOO_MANY_ITEMS";
+    case S7_ERR_WRITE: return "S7_ERR_WRITE";
     default: return "S7_ERR_UNKNOWN";
     }
 }

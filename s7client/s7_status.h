@@ -38,6 +38,7 @@ typedef enum s7_status {
     S7_STATUS_SESSION_LEVEL = S7_ERR_SESSION_LEVEL, /* the controller's session level is too high */
     S7_STATUS_READ = S7_ERR_READ,                   /* a read was answered with an error or incompletely */
     S7_STATUS_TOO_MANY_ITEMS = S7_ERR_TOO_MANY_ITEMS, /* more items than the controller's limit */
+    S7_STATUS_WRITE = S7_ERR_WRITE,                   /* a write was refused as a whole or answered incompletely */
 
     /* Meanings the public codes fold together. */
     S7_STATUS_RESOLVE = 128,   /* the host did not resolve (S7_ERR_CONNECT) */

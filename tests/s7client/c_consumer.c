@@ -5,6 +5,7 @@
 #include <vemo/s7client.h>
 #include <vemo/s7datatype.h>
 #include <vemo/s7read.h>
+#include <vemo/s7write.h>
 #include <vemo/s7value.h>
 
 #include <stdio.h>
@@ -65,6 +66,8 @@ int main(void) {
     CHECK(strcmp(vemoc_s7_client_get_plc_type(client), "") == 0);
     CHECK(vemoc_s7_client_read_each(client, NULL, 1, NULL) == S7_ERR_ARGUMENT);
     s7_item_results_free(NULL, 0);
+    CHECK(vemoc_s7_client_write(client, NULL, NULL, 1, NULL) == S7_ERR_ARGUMENT);
+    s7_write_results_free(NULL);
     vemoc_s7_client_abort(client); /* nothing in flight: a no-op */
     vemoc_s7_client_free(client);
     CHECK(live_blocks == 0);

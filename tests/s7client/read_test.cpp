@@ -1,6 +1,9 @@
-// Variable reads and the object requests over a real connection to the test
-// peer: the bytes the controller receives, the all-or-nothing success rule
-// of vemoc_s7_client_read, and the checks that send nothing.
+// Variable reads and writes and the object requests over a real connection
+// to the test peer: the bytes the controller receives, the all-or-nothing
+// success rule of vemoc_s7_client_read, the per-item verdicts of
+// vemoc_s7_client_write, and the checks that send nothing.
+#include <vemo/s7write.h>
+
 #include "s7_client.h"
 #include "s7_memory.h"
 #include "s7_request.h"
@@ -11,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -323,6 +327,183 @@ TEST(ClientRead, AnAnswerPastItsMemoryBudgetFailsAloneAndLeavesNothing) {
     }
     peer.join();
     EXPECT_EQ(alloc.live(), 0u);
+}
+
+// Two U8 values, 0x11 for item 1 and 0x22 for item 2.
+struct TwoValues {
+    TwoValues() : values{s7_value_new_u8(0x11), s7_value_new_u8(0x22)} {}
+    ~TwoValues() {
+        for (s7_value* v : values) {
+            s7_value_free(v);
+        }
+    }
+    TwoValues(const TwoValues&) = delete;
+    TwoValues& operator=(const TwoValues&) = delete;
+    const s7_value* const* data() const { return values; }
+    s7_value* values[2];
+};
+
+TEST(ClientWrite, SendsTheAddressesThenTheNumberedValuesInOneSetValuesRequest) {
+    TlsPeerOptions options;
+    options.replies = {reply(concat({responseHeader(1346), {0x00, 0x00, 0x00, 0x00}}))};
+    TlsPeer peer(options);
+    {
+        Connected c(peer.port(), 16);
+        ASSERT_EQ(c.rc, S7_OK);
+        Addresses a(2);
+        TwoValues v;
+        s7_write_result* results = nullptr;
+        ASSERT_EQ(vemoc_s7_client_write(c.client, a.pointers.data(), v.data(), 2, &results), S7_OK);
+        ASSERT_NE(results, nullptr);
+        EXPECT_EQ(results[0].error, 0u);
+        EXPECT_EQ(results[1].error, 0u);
+        s7_write_results_free(results);
+    }
+    peer.join();
+    ASSERT_EQ(peer.log().messages.size(), 1u);
+    const Bytes& message = peer.log().messages[0].bytes;
+    EXPECT_EQ(message[1], 0x02) << "version 2";
+    EXPECT_EQ(Bytes(message.begin() + 4, message.begin() + 9), (Bytes{0x31, 0x00, 0x00, 0x05, 0x42}))
+        << "function 1346";
+    // Object 0: the variables go by address. Two items, 10 address fields,
+    // each value under its item number, the separator, the tail, counter 1
+    // (no set-values request went out with a counter before).
+    EXPECT_EQ(requestBody(message), concat({{0x34, 0x00, 0x00, 0x00, 0x00, 0x02, 0x0A},
+                                            {0x00, 0x81, 0x49, 0x02, 0x88, 0x0D, 0x87, 0x68},
+                                            {0x00, 0x81, 0x49, 0x02, 0x88, 0x0D, 0x87, 0x69},
+                                            {0x01, 0x00, 0x02, 0x11},
+                                            {0x02, 0x00, 0x02, 0x22},
+                                            {0x00},
+                                            kTail,
+                                            {0x01, 0x00, 0x00, 0x00, 0x00}}));
+}
+
+// What a write of two items makes of the controller's answer. A refused
+// request or a doubtful verdict fails the call; a refused item does not.
+// The connection stays either way.
+TEST(ClientWrite, EachItemGetsTheControllersVerdictOrTheWholeWriteFails) {
+    struct Case {
+        const char* rule;
+        uint16_t function;
+        Bytes body;  // after the response header
+        uint8_t expected;
+        uint64_t error1;
+        uint64_t error2;
+    };
+    const Case cases[] = {
+        {"both written", 1346, {0x00, 0x00, 0x00, 0x00}, S7_OK, 0, 0},
+        {"item 2 refused", 1346, {0x00, 0x00, 0x02, 0x81, 0x01, 0x00, 0x00}, S7_OK, 0, 0x81},
+        {"both refused, item 2 named first",
+         1346,
+         {0x00, 0x00, 0x02, 0x05, 0x01, 0x8A, 0x00, 0x00, 0x00},
+         S7_OK,
+         0x500,
+         0x05},
+        {"a non-zero return value beside the per-item errors",
+         1346,
+         {0x00, 0x13, 0x01, 0x07, 0x00, 0x00},
+         S7_OK,
+         0x07,
+         0},
+        {"a non-zero return value and no item named", 1346, {0x00, 0x13, 0x00, 0x00}, S7_ERR_WRITE, 0, 0},
+        {"an item not asked for", 1346, {0x00, 0x00, 0x03, 0x05, 0x00, 0x00}, S7_ERR_WRITE, 0, 0},
+        {"item number 1 twice", 1346, {0x00, 0x00, 0x01, 0x05, 0x01, 0x06, 0x00, 0x00}, S7_ERR_WRITE, 0, 0},
+        {"an error entry with code 0", 1346, {0x00, 0x00, 0x01, 0x00, 0x00, 0x00}, S7_ERR_WRITE, 0, 0},
+        {"a body cut short", 1346, {0x00, 0x00, 0x01}, S7_ERR_PROTOCOL, 0, 0},
+        {"an answer to another function", 1356, {0x00, 0x00, 0x00, 0x00}, S7_ERR_PROTOCOL, 0, 0},
+    };
+    vemo::test::CountingAllocator alloc;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rule);
+        TlsPeerOptions options;
+        options.replies = {reply(concat({responseHeader(c.function), c.body}))};
+        TlsPeer peer(options);
+        {
+            Connected link(peer.port(), 16);
+            ASSERT_EQ(link.rc, S7_OK);
+            Addresses a(2);
+            TwoValues v;
+            s7_write_result* results = nullptr;
+            ASSERT_EQ(vemoc_s7_client_write(link.client, a.pointers.data(), v.data(), 2, &results), c.expected);
+            if (c.expected == S7_OK) {
+                ASSERT_NE(results, nullptr);
+                EXPECT_EQ(results[0].error, c.error1);
+                EXPECT_EQ(results[1].error, c.error2);
+                s7_write_results_free(results);
+            } else {
+                EXPECT_EQ(results, nullptr);
+            }
+            EXPECT_EQ(vemoc_s7_client_get_state(link.client), S7_CLIENT_CONNECTED);
+        }
+        peer.join();
+    }
+    EXPECT_EQ(alloc.live(), 0u);
+}
+
+TEST(ClientWrite, ChecksThatFailSendNothing) {
+    TlsPeer peer;
+    {
+        Connected c(peer.port(), 1);
+        ASSERT_EQ(c.rc, S7_OK);
+        Addresses a(2);
+        TwoValues v;
+        s7_write_result* results = reinterpret_cast<s7_write_result*>(&peer);  // must be cleared
+        EXPECT_EQ(vemoc_s7_client_write(c.client, a.pointers.data(), v.data(), 2, &results), S7_ERR_TOO_MANY_ITEMS)
+            << "more than the item limit";
+        EXPECT_EQ(results, nullptr);
+        const s7_item_address* noItem[] = {nullptr};
+        const s7_value* noValue[] = {nullptr};
+        struct Case {
+            const char* rule;
+            vemoc_s7_client* client;
+            const s7_item_address* const* items;
+            const s7_value* const* values;
+            uint32_t count;
+            s7_write_result** out;
+        };
+        const Case cases[] = {
+            {"no handle", nullptr, a.pointers.data(), v.data(), 1, &results},
+            {"no items", c.client, nullptr, v.data(), 1, &results},
+            {"no values", c.client, a.pointers.data(), nullptr, 1, &results},
+            {"no output", c.client, a.pointers.data(), v.data(), 1, nullptr},
+            {"count 0", c.client, a.pointers.data(), v.data(), 0, &results},
+            {"a null item", c.client, noItem, v.data(), 1, &results},
+            {"a null value", c.client, a.pointers.data(), noValue, 1, &results},
+        };
+        for (const Case& k : cases) {
+            SCOPED_TRACE(k.rule);
+            EXPECT_EQ(vemoc_s7_client_write(k.client, k.items, k.values, k.count, k.out), S7_ERR_ARGUMENT);
+        }
+        c.client->state = S7_CLIENT_CONNECTING;
+        EXPECT_EQ(vemoc_s7_client_write(c.client, a.pointers.data(), v.data(), 1, &results), S7_ERR_NOT_CONNECTED);
+    }
+    peer.join();
+    EXPECT_TRUE(peer.log().messages.empty());
+}
+
+// A write the controller leaves unanswered ends at the handle's time-out
+// and takes the connection with it: whether the values were written is
+// unknown, and the stream no longer matches requests to answers.
+TEST(ClientWrite, NoAnswerEndsAtTheDeadlineAndDisconnects) {
+    constexpr uint32_t kShortMs = 300;
+    TlsPeerOptions options;
+    options.silentAt = vemo::test::PeerStep::Request;
+    TlsPeer peer(options);
+    vemoc_s7_client* client = vemoc_s7_client_new();
+    ASSERT_EQ(vemoc_s7_client_connect(client, "127.0.0.1", peer.port(), kShortMs), S7_OK);
+    Addresses a(1);
+    TwoValues v;
+    s7_write_result* results = nullptr;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(vemoc_s7_client_write(client, a.pointers.data(), v.data(), 1, &results), S7_ERR_TIMEOUT);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(kShortMs));
+    EXPECT_LT(took, std::chrono::milliseconds(5 * kShortMs));
+    EXPECT_EQ(results, nullptr);
+    EXPECT_EQ(vemoc_s7_client_get_state(client), S7_CLIENT_DISCONNECTED);
+    EXPECT_EQ(vemoc_s7_client_get_loss(client), S7_ERR_TIMEOUT);
+    vemoc_s7_client_free(client);
+    peer.join();
 }
 
 TEST(ObjectRequests, ExploreSendsItsBodyAndParsesTheObjects) {

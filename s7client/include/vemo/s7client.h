@@ -64,7 +64,8 @@ enum {
     S7_ERR_SESSION_LEVEL = 12, /* the controller's session level is 4 or more */
     S7_ERR_READ = 13,          /* a read was answered with an error or with no values */
     /* 14 and 15 are not used. */
-    S7_ERR_TOO_MANY_ITEMS = 16 /* more item addresses than the controller's limit */
+    S7_ERR_TOO_MANY_ITEMS = 16, /* more item addresses than the controller's limit */
+    S7_ERR_WRITE = 17           /* a write was refused as a whole or answered incompletely */
 };
 
 /* Connection states of a handle. */
