@@ -4,10 +4,16 @@
 #include <chrono>
 #include <exception>
 #include <limits>
+#include <span>
+#include <string>
 #include <stdexcept>
 #include <utility>
 
 #include <vemo/s7datatype.h>
+#include <fmt/chrono.h>
+#include <fmt/format.h>
+
+#include "vemo/core/ConnectionWords.h"
 #include "vemo/core/Logger.h"
 #include "vemo/core/PlcConnection.h"
 #include "vemo/core/ThreadPool.h"
@@ -62,6 +68,28 @@ void bindTo(InspectorRow& row, const s7_symbol& tag) {
     row.objectId = tag.address.object_id;
     row.attributeId = tag.address.attribute_id;
     row.path.assign(tag.address.path, tag.address.path + tag.address.path_count);
+}
+
+// One variable's reading into its row: a value, a refusal or a mismatch.
+void applyReading(InspectorRow& row, ItemReading& item, std::chrono::system_clock::time_point readAt) {
+    if (item.refused) {
+        row.state = RowState::Refused;
+        row.refusal = item.refused;
+        row.mismatch.reset();
+        return;
+    }
+    if (item.mismatch) {
+        // Not a value: the last good one and its time stay as they are.
+        row.state = RowState::Mismatch;
+        row.mismatch = std::move(item.mismatch);
+        row.refusal.reset();
+        return;
+    }
+    row.valueText = std::move(item.value.text);
+    row.state = RowState::Live;
+    row.refusal.reset();
+    row.mismatch.reset();
+    row.lastGood = readAt;
 }
 
 }  // namespace
@@ -190,26 +218,100 @@ void TagInspector::apply(std::uint64_t generation, std::vector<std::size_t> rows
     }
     const auto readAt = std::chrono::system_clock::now();
     for (std::size_t k = 0; k < rows.size(); ++k) {
-        InspectorRow& row = rows_[rows[k]];
-        ItemReading& item = result.values[k];
-        if (item.refused) {
-            row.state = RowState::Refused;
-            row.refusal = item.refused;
-            row.mismatch.reset();
-            continue;
+        applyReading(rows_[rows[k]], result.values[k], readAt);
+    }
+}
+
+// What a write gives back to the UI thread.
+struct TagInspector::WriteDone {
+    std::uint8_t code = S7_ERR_NOT_CONNECTED;  // the write call's, or why it was not made
+    std::uint64_t refused = 0;                 // the controller's error for the item
+    bool notAllowed = false;                   // the permission was gone when the worker got to it
+    ReadResult readBack;                       // after a write the controller took
+};
+
+std::string TagInspector::write(std::string_view name, OwnedValue value) {
+    if (!connection_->writesAllowed()) return "writing is not allowed on this connection";
+    const auto it = std::find_if(rows_.begin(), rows_.end(), [&](const InspectorRow& r) { return r.name == name; });
+    if (it == rows_.end()) return "no such variable in the inspector";
+    if (it->state == RowState::Missing) return "the controller's program has no variable of this name any more";
+    if (it->writeState == WriteState::Pending) return "a write to this variable is still out";
+    if (value == nullptr) return "no value to write";
+
+    // The worker's own copies: the row may go while the write runs.
+    auto path = std::make_shared<std::vector<std::uint32_t>>(it->path);
+    const s7_item_address address{it->objectId, it->attributeId, nullptr, 0};
+    std::shared_ptr<s7_value> shared(value.release(), ValueRelease{});
+    it->writeState = WriteState::Pending;
+    it->writeNote = "writing...";
+    try {
+        hooks_.submit([connection = connection_, calls = hooks_.calls, write = hooks_.write, post = hooks_.post,
+                       alive = std::weak_ptr<int>(alive_), self = this, rowName = it->name, datatype = it->datatype,
+                       path, address, shared] {
+            WriteDone done;
+            try {
+                connection->withClient([&](vemoc_s7_client* client) {
+                    if (connection->getState() != ConnectionState::Connected) return;
+                    if (!connection->writesAllowed()) {
+                        done.notAllowed = true;
+                        return;
+                    }
+                    s7_item_address item = address;
+                    item.path = path->data();
+                    item.path_count = static_cast<std::uint32_t>(path->size());
+                    const s7_item_address* items[] = {&item};
+                    const s7_value* values[] = {shared.get()};
+                    s7_write_result* results = nullptr;
+                    done.code = write(client, items, values, 1, &results);
+                    if (done.code != S7_OK) return;
+                    done.refused = results != nullptr ? results[0].error : 0;
+                    s7_write_results_free(results);
+                    if (done.refused != 0) return;
+                    const std::uint8_t datatypes[] = {datatype};
+                    done.readBack = readInChunks(client, std::span(&item, 1), datatypes, calls);
+                });
+            } catch (const std::exception&) {
+                // The service's lock could not be taken: reported as not
+                // connected, nothing was sent.
+            }
+            post([alive, self, rowName, done = std::move(done)]() mutable {
+                if (alive.expired()) return;
+                self->finishWrite(rowName, std::move(done));
+            });
+        });
+    } catch (const std::exception& e) {
+        it->writeState = WriteState::Failed;
+        it->writeNote = "not written: the program is shutting down";
+        Logger::log(LogLevel::Warn, "Write not started: {}", e.what());
+        return it->writeNote;
+    }
+    return {};
+}
+
+void TagInspector::finishWrite(const std::string& name, WriteDone done) {
+    const auto it = std::find_if(rows_.begin(), rows_.end(), [&](const InspectorRow& r) { return r.name == name; });
+    if (it == rows_.end()) return;
+    InspectorRow& row = *it;
+    const std::string when = fmt::format("{:%H:%M:%S}", fmt::localtime(std::chrono::system_clock::to_time_t(
+                                                            std::chrono::system_clock::now())));
+    row.writeState = WriteState::Failed;
+    if (done.notAllowed) {
+        row.writeNote = "not written: writing was turned off before it was sent";
+    } else if (done.code != S7_OK) {
+        row.writeNote = fmt::format("not written: {}", describeFailure(done.code, PlcConnection::kConnectTimeoutMs).what);
+        Logger::log(LogLevel::Warn, "Writing {} failed: {} ({})", name, s7_result_name(done.code), done.code);
+    } else if (done.refused != 0) {
+        row.writeNote = fmt::format("not written: the controller refused it (16#{:04X})", done.refused);
+        Logger::log(LogLevel::Warn, "Writing {} refused by the controller: 16#{:04X}", name, done.refused);
+    } else {
+        row.writeState = WriteState::Written;
+        Logger::log(LogLevel::Info, "Wrote {}", name);
+        if (done.readBack.ok() && done.readBack.values.size() == 1) {
+            applyReading(row, done.readBack.values[0], std::chrono::system_clock::now());
+            row.writeNote = fmt::format("written at {}, value read back", when);
+        } else {
+            row.writeNote = fmt::format("written at {}; reading it back failed", when);
         }
-        if (item.mismatch) {
-            // Not a value: the last good one and its time stay as they are.
-            row.state = RowState::Mismatch;
-            row.mismatch = std::move(item.mismatch);
-            row.refusal.reset();
-            continue;
-        }
-        row.valueText = std::move(item.value.text);
-        row.state = RowState::Live;
-        row.refusal.reset();
-        row.mismatch.reset();
-        row.lastGood = readAt;
     }
 }
 

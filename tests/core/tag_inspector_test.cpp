@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -30,12 +31,39 @@ using vemo::test::OwnedSymbols;
 using vemo::test::TestSymbol;
 
 constexpr std::int64_t kSecond = TagInspector::kRefreshIntervalNs;
+
+// A recording fake of the library's write: the object ids and values it
+// was given; an item of object id `refusedObject` is refused with 0x8104,
+// and every call answers `code`.
+struct FakeWrite {
+    static inline std::uint8_t code = S7_OK;
+    static inline std::uint32_t refusedObject = 0;
+    static inline std::vector<std::pair<std::uint32_t, std::int32_t>> written;
+
+    static void reset() {
+        code = S7_OK;
+        refusedObject = 0;
+        written.clear();
+    }
+    static std::uint8_t write(vemoc_s7_client*, const s7_item_address* const* items, const s7_value* const* values,
+                              std::uint32_t count, s7_write_result** results) {
+        std::int32_t v = 0;
+        (void)s7_value_get_i32(values[0], &v);
+        written.emplace_back(items[0]->object_id, v);
+        if (code != S7_OK) return code;
+        auto* array = static_cast<s7_write_result*>(std::calloc(count, sizeof(s7_write_result)));
+        array[0].error = items[0]->object_id == refusedObject ? 0x8104 : 0;
+        *results = array;
+        return S7_OK;
+    }
+};
 constexpr std::uint8_t kDint = S7_DATATYPE_DINT;
 
 class TagInspectorTest : public ::testing::Test {
 protected:
     void SetUp() override {
         FakeReads::reset();
+        FakeWrite::reset();
         vemo::sim::ServerOptions options;
         options.port = 0;
         options.record = true;
@@ -50,6 +78,7 @@ protected:
         hooks.post = [this](std::function<void()> fn) { posted_.push_back(std::move(fn)); };
         hooks.now = [this] { return now_; };
         hooks.calls = calls;
+        hooks.write = &FakeWrite::write;
         inspector_ = std::make_unique<TagInspector>(service_, pool_, std::move(hooks));
     }
 
@@ -328,6 +357,52 @@ TEST_F(TagInspectorTest, AMismatchedAnswerIsNeverShownAsTheValue) {
     });
     EXPECT_EQ(row.state, RowState::Missing);
     EXPECT_FALSE(row.mismatch.has_value());
+}
+
+TEST_F(TagInspectorTest, AWriteIsSentOnlyWhenAllowedAndTheRowShowsTheValueReadBackOrWhyNot) {
+    OwnedSymbols tags(numberedTags(3));
+    for (std::size_t i = 0; i < 3; ++i) inspector_->add(tags.at(i));
+    const auto value = [](std::int32_t v) { return vemo::OwnedValue(s7_value_new_i32(v)); };
+    const auto row = [&](std::size_t i) -> const vemo::InspectorRow& { return inspector_->rows().at(i); };
+
+    EXPECT_EQ(inspector_->write("DB1.Tag1", value(7)), "writing is not allowed on this connection");
+    EXPECT_TRUE(tasks_.empty());
+    service_.allowWrites(true);
+    EXPECT_EQ(inspector_->write("DB1.Nothing", value(7)), "no such variable in the inspector");
+
+    // Written, then read back: the row shows what the controller now holds.
+    FakeWrite::refusedObject = 2;
+    ASSERT_EQ(inspector_->write("DB1.Tag1", value(42)), "");
+    EXPECT_EQ(row(0).writeState, vemo::WriteState::Pending);
+    EXPECT_EQ(inspector_->write("DB1.Tag1", value(43)), "a write to this variable is still out");
+    ASSERT_EQ(inspector_->write("DB1.Tag2", value(5)), "");
+    runWorker();
+    runPosted();
+    EXPECT_EQ(FakeWrite::written, (std::vector<std::pair<std::uint32_t, std::int32_t>>{{1, 42}, {2, 5}}));
+    EXPECT_EQ(row(0).writeState, vemo::WriteState::Written);
+    EXPECT_EQ(row(0).writeNote.rfind("written at ", 0), 0u) << row(0).writeNote;
+    EXPECT_EQ(row(0).valueText, "100") << "the value read back";
+    EXPECT_EQ(row(0).state, vemo::RowState::Live);
+    EXPECT_EQ(row(1).writeState, vemo::WriteState::Failed);
+    EXPECT_EQ(row(1).writeNote, "not written: the controller refused it (16#8104)");
+    EXPECT_EQ(row(1).valueText, "") << "nothing read back for a refused write";
+
+    // A failed request, and a permission withdrawn before the worker got to
+    // the write: nothing is claimed written.
+    FakeWrite::code = S7_ERR_TIMEOUT;
+    ASSERT_EQ(inspector_->write("DB1.Tag3", value(9)), "");
+    runWorker();
+    runPosted();
+    EXPECT_EQ(row(2).writeState, vemo::WriteState::Failed);
+    EXPECT_EQ(row(2).writeNote.rfind("not written: no answer", 0), 0u) << row(2).writeNote;
+    FakeWrite::code = S7_OK;
+    ASSERT_EQ(inspector_->write("DB1.Tag3", value(9)), "");
+    service_.allowWrites(false);
+    const std::size_t calls = FakeWrite::written.size();
+    runWorker();
+    runPosted();
+    EXPECT_EQ(FakeWrite::written.size(), calls);
+    EXPECT_EQ(row(2).writeNote, "not written: writing was turned off before it was sent");
 }
 
 TEST_F(TagInspectorTest, RowsFindTheirVariablesAgainByNameAfterAReload) {

@@ -6,8 +6,10 @@
 #pragma once
 
 #include <vemo/s7browse.h>
+#include <vemo/s7value.h>
 
 #include <cstdint>
+#include <memory>
 #include <utility>
 
 namespace vemo {
@@ -51,5 +53,12 @@ private:
 
 using BlockList = OwnedList<s7_block_list, s7_block_list_free>;
 using SymbolList = OwnedList<s7_symbol_list, s7_symbol_list_free>;
+
+// A value built for the library (to write it), released with its own
+// function.
+struct ValueRelease {
+    void operator()(s7_value* value) const noexcept { s7_value_free(value); }
+};
+using OwnedValue = std::unique_ptr<s7_value, ValueRelease>;
 
 }  // namespace vemo

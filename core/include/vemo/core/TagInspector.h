@@ -36,7 +36,9 @@
 #include <vector>
 
 #include "vemo/core/ChunkedRead.h"
+#include "vemo/core/OwnedLists.h"
 #include "vemo/s7browse.h"
+#include "vemo/s7write.h"
 
 namespace vemo {
 
@@ -52,6 +54,14 @@ enum class RowState : std::uint8_t {
     Missing,   // the controller's program has no variable of that name any more
 };
 
+// What the last write to a row did.
+enum class WriteState : std::uint8_t {
+    None,     // never written
+    Pending,  // sent to the worker, not answered yet
+    Written,  // the controller took it; the value shown is the one read back
+    Failed,   // not written: `writeNote` says why
+};
+
 struct InspectorRow {
     std::string name;           // the tag's full name; the row's identity
     std::string_view typeName;  // s7_datatype_name of the tag's data type; static text
@@ -62,6 +72,8 @@ struct InspectorRow {
     std::optional<TypeMismatch> mismatch;  // while Mismatch: what was sent for the data type
     // When valueText was read, in wall-clock time; nullopt before the first value.
     std::optional<std::chrono::system_clock::time_point> lastGood;
+    WriteState writeState = WriteState::None;
+    std::string writeNote;  // the last write's outcome in words; empty before the first
     // Where the variable is read: the item address's identifiers and path.
     std::uint32_t objectId = 0;
     std::uint32_t attributeId = 0;
@@ -81,6 +93,8 @@ public:
         std::function<void(std::function<void()>)> post;    // runs the result on the UI thread
         std::function<std::int64_t()> now;                  // nanoseconds
         ReadCalls calls;
+        std::uint8_t (*write)(vemoc_s7_client*, const s7_item_address* const*, const s7_value* const*, std::uint32_t,
+                              s7_write_result**) = vemoc_s7_client_write;
     };
 
     // An inspector over the given service and pool, which must outlive every
@@ -111,10 +125,24 @@ public:
     // stands; marks the rows stale when it does not.
     void update();
 
+    // Writes `value` to the variable of the row named `name` on the worker,
+    // under the service's lock, then reads it back: the row's value becomes
+    // the one read back and its write state and note say how it went. The
+    // permission is checked again under the lock, so a write confirmed just
+    // before the operator turned writing off (or the connection changed) is
+    // not sent. Returns why nothing was sent - writing is not allowed on
+    // this connection, no row has that name, its variable is gone from the
+    // program, a write to it is still out - or an empty text. Takes the
+    // value in every case.
+    std::string write(std::string_view name, OwnedValue value);
+
 private:
     struct Snapshot;
 
+    struct WriteDone;
+
     void apply(std::uint64_t generation, std::vector<std::size_t> rows, ReadResult result);
+    void finishWrite(const std::string& name, WriteDone done);
     void markStale();
     static ReadResult refresh(PlcConnection* connection, const ReadCalls& calls, const Snapshot& snapshot);
 
