@@ -135,6 +135,8 @@ const FaultCase kCases[] = {
     // The library hands out what came; the types are the application's to
     // check (below).
     {"wrong-type", {}, Phase::Read, S7_OK, kKept},
+    // Reads are untouched; what it does to writes: sim_write_test.
+    {"refuse-write", {}, Phase::Read, S7_OK, kKept},
     // Framing the client must refuse, during connect or later.
     {"wrong-version", {}, Phase::Connect, S7_ERR_PROTOCOL, kLost},
     {"wrong-version", kListRead, Phase::List, S7_ERR_PROTOCOL, kLost},

@@ -381,6 +381,66 @@ Bytes encodeBlockObjects(const Program& p) {
     return out;
 }
 
+
+// One item address of a read or write request.
+struct Item {
+    uint32_t object = 0;
+    uint32_t attribute = 0;
+    std::vector<uint32_t> path;
+};
+
+// The field count and `count` item addresses; at least one, and the field
+// count must add up.
+std::vector<Item> readItems(Reader& in, uint32_t count) {
+    const uint32_t fields = in.vlq32();
+    std::vector<Item> items;
+    uint64_t fieldSum = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        Item item;
+        in.vlq();
+        item.object = in.vlq32();
+        const uint32_t n = in.vlq32();
+        if (n == 0 || n - 1 > in.left()) throw Malformed{};
+        item.attribute = in.vlq32();
+        for (uint32_t k = 0; k + 1 < n; ++k) item.path.push_back(in.vlq32());
+        fieldSum += n + 3;
+        items.push_back(std::move(item));
+    }
+    if (count == 0 || fieldSum != fields) throw Malformed{};
+    return items;
+}
+
+// The variable an item address leads to, when it leads to one.
+std::optional<Leaf> resolveItem(const Program& p, const Item& item) {
+    const Block* block = p.findBlock(item.object);
+    if (block == nullptr) return std::nullopt;
+    const uint32_t content = block->isArea() ? S7_BROWSE_AREA_ATTRIBUTE : S7_BROWSE_DATABLOCK_ATTRIBUTE;
+    if (item.attribute != content) return std::nullopt;
+    return p.resolve(*block, item.path.data(), static_cast<uint32_t>(item.path.size()));
+}
+
+WrittenValues::Key keyOf(const Item& item) {
+    WrittenValues::Key key{item.object};
+    key.insert(key.end(), item.path.begin(), item.path.end());
+    return key;
+}
+
+// Whether a written value has the form the variable's values travel in:
+// the wire type of its data type, one value; a STRING as the U8 array of
+// capacity, length and characters, with the variable's capacity.
+bool fits(const Member& m, const s7_value* v) {
+    const DataType* dt = findDataType(m.datatype);
+    if (dt == nullptr || v == nullptr || s7_value_is_struct(v)) return false;
+    if (m.datatype == S7_DATATYPE_STRING) {
+        const uint32_t n = s7_array_count(v);
+        uint8_t c = 0;
+        uint8_t l = 0;
+        return s7_value_is_array(v) && s7_value_type(v) == S7_TYPE_U8 && s7_array_get_u8(v, 0, &c) == 0 &&
+               s7_array_get_u8(v, 1, &l) == 0 && c == m.capacity && l <= c && n == uint32_t{l} + 2;
+    }
+    return !s7_value_is_array(v) && s7_value_type(v) == dt->wireType;
+}
+
 }  // namespace
 
 ValuePtr sessionVersionValue(const std::string& plcType) {
@@ -516,6 +576,7 @@ Bytes Session::setValues(const Request& r, Writer& w) {
     Reader in(r.body);
     const uint8_t first = in.u8();
     const uint32_t object = in.u32();
+    if (object == 0) return writeVariables(r, w);
     const uint32_t count = in.vlq32();
     bool ok = object == sessionId_ && count == 1 && in.vlq32() == count;
     std::vector<uint32_t> attributes;
@@ -533,6 +594,57 @@ Bytes Session::setValues(const Request& r, Writer& w) {
     if (!ok || model_.settings().fault.kind == FaultKind::SetValuesErrorEntry) {
         w.vlq(1);
         w.vlq(ok ? errors::kInjected : errors::kBadAddress);
+    }
+    w.vlq(0);
+    w.vlq(0);
+    return w.buffer();
+}
+
+// A set-values request in address form: each value goes to the variable its
+// item address leads to, when the value fits it. Every item is judged on
+// its own; the ones refused are listed with their error code.
+Bytes Session::writeVariables(const Request& r, Writer& w) {
+    Reader in(r.body);
+    const uint8_t first = in.u8();
+    in.u32();
+    const uint32_t count = in.vlq32();
+    const std::vector<Item> items = readItems(in, count);
+    std::vector<ValuePtr> values;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (in.vlq32() != i + 1) throw Malformed{};
+        values.push_back(in.value());
+    }
+    if (in.u8() != 0 || in.left() < s7_request_tail_size() + 4) throw Malformed{};
+
+    const ControllerSettings& s = model_.settings();
+    w.u8(first);
+    // The same limit as for reads; the client has learned no other.
+    if (s.maxReadItems >= 1 && count > static_cast<uint32_t>(s.maxReadItems)) {
+        w.vlq(errors::kTooManyItems);
+        w.vlq(0);
+        w.vlq(0);
+        return w.buffer();
+    }
+    std::vector<std::pair<uint32_t, uint64_t>> failed;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t number = i + 1;
+        const std::optional<Leaf> leaf = resolveItem(model_.program(), items[i]);
+        if (s.fault.kind == FaultKind::RefuseWrite && number == (s.fault.arg == 0 ? 1 : s.fault.arg)) {
+            failed.emplace_back(number, errors::kInjected);
+        } else if (!leaf) {
+            failed.emplace_back(number, errors::kBadAddress);
+        } else if (!fits(*leaf->member, values[i].get())) {
+            failed.emplace_back(number, errors::kWrongType);
+        } else {
+            Bytes encoded;
+            Writer(encoded).value(values[i].get());
+            model_.written().store(keyOf(items[i]), std::move(encoded));
+        }
+    }
+    w.vlq(0);
+    for (const auto& [number, code] : failed) {
+        w.vlq(number);
+        w.vlq(code);
     }
     w.vlq(0);
     w.vlq(0);
@@ -567,26 +679,8 @@ Bytes Session::read(const Request& r, Writer& w) {
     const uint8_t first = in.u8();
     in.u32();
     const uint32_t count = in.vlq32();
-    const uint32_t fields = in.vlq32();
-    struct Item {
-        uint32_t object = 0;
-        uint32_t attribute = 0;
-        std::vector<uint32_t> path;
-    };
-    std::vector<Item> items;
-    uint64_t fieldSum = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        Item item;
-        in.vlq();
-        item.object = in.vlq32();
-        const uint32_t n = in.vlq32();
-        if (n == 0 || n - 1 > in.left()) throw Malformed{};
-        item.attribute = in.vlq32();
-        for (uint32_t k = 0; k + 1 < n; ++k) item.path.push_back(in.vlq32());
-        fieldSum += n + 3;
-        items.push_back(std::move(item));
-    }
-    if (count == 0 || fieldSum != fields || in.left() < s7_request_tail_size() + 4) throw Malformed{};
+    const std::vector<Item> items = readItems(in, count);
+    if (in.left() < s7_request_tail_size() + 4) throw Malformed{};
 
     const ControllerSettings& s = model_.settings();
     const FaultKind fault = s.fault.kind;
@@ -643,18 +737,19 @@ Bytes Session::read(const Request& r, Writer& w) {
                                                                                       : block->typeInfoId));
             continue;
         }
-        const uint32_t content =
-            block != nullptr && block->isArea() ? S7_BROWSE_AREA_ATTRIBUTE : S7_BROWSE_DATABLOCK_ATTRIBUTE;
-        const std::optional<Leaf> leaf =
-            block != nullptr && item.attribute == content
-                ? p.resolve(*block, item.path.data(), static_cast<uint32_t>(item.path.size()))
-                : std::nullopt;
+        const std::optional<Leaf> leaf = resolveItem(p, item);
         if (!leaf) {
             failed.emplace_back(number, errors::kBadAddress);
             continue;
         }
         w.vlq(number);
-        w.value((fault == FaultKind::WrongType ? wrongTypeValue(*leaf->member) : makeValue(*leaf, now)).get());
+        if (fault == FaultKind::WrongType) {
+            w.value(wrongTypeValue(*leaf->member).get());
+        } else if (const std::optional<Bytes> written = model_.written().find(keyOf(item))) {
+            w.bytes(written->data(), written->size());
+        } else {
+            w.value(makeValue(*leaf, now).get());
+        }
     }
     w.vlq(0);
     for (const auto& [number, code] : failed) {
@@ -696,6 +791,18 @@ Bytes Session::explore(const Request& r, Writer& w) {
     w.u8(0);
     w.u32(0);
     return w.buffer();
+}
+
+void WrittenValues::store(Key key, Bytes encoded) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    values_[std::move(key)] = std::move(encoded);
+}
+
+std::optional<Bytes> WrittenValues::find(const Key& key) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = values_.find(key);
+    if (it == values_.end()) return std::nullopt;
+    return it->second;
 }
 
 }  // namespace vemo::sim

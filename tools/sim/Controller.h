@@ -15,7 +15,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace vemo::sim {
 
@@ -37,7 +41,25 @@ constexpr uint64_t kBadAddress = 0x8106;     // an item address that leads to no
 constexpr uint64_t kWrongSession = 0x8107;   // a request under another session's id
 constexpr uint64_t kMalformed = 0x8108;      // a body the controller cannot read
 constexpr uint64_t kInjected = 0x8109;       // an error a fault asked for
+constexpr uint64_t kWrongType = 0x810A;      // a written value whose type does not fit the variable
 }  // namespace errors
+
+// The values clients have written, by variable: they take the place of the
+// program's constants and generators from then on, for every connection.
+// Connections run on threads of their own, hence the lock.
+class WrittenValues {
+public:
+    // A variable's key: its block's object identifier, then the path of its
+    // item address (an array element has its own).
+    using Key = std::vector<uint32_t>;
+
+    void store(Key key, Bytes encoded);
+    std::optional<Bytes> find(const Key& key) const;
+
+private:
+    mutable std::mutex mutex_;
+    std::map<Key, Bytes> values_;
+};
 
 // The program and its encoded object lists, shared by all connections.
 class Model {
@@ -51,6 +73,8 @@ public:
     // those of root 537 (the type-info container), encoded once.
     const Bytes& blockObjects() const { return blockObjects_; }
     const Bytes& typeInfoObjects() const { return typeInfoObjects_; }
+    // What clients have written; the one part of the model that changes.
+    WrittenValues& written() const { return written_; }
 
 private:
     Program program_;
@@ -58,6 +82,7 @@ private:
     std::string plcType_;
     Bytes blockObjects_;
     Bytes typeInfoObjects_;
+    mutable WrittenValues written_;
 };
 
 // One request as it arrived: header fields and body.
@@ -88,6 +113,7 @@ public:
 private:
     Bytes create(const Request& r, Writer& w);
     Bytes setValues(const Request& r, Writer& w);
+    Bytes writeVariables(const Request& r, Writer& w);
     Bytes getAttribute(const Request& r, Writer& w);
     Bytes read(const Request& r, Writer& w);
     Bytes explore(const Request& r, Writer& w);

@@ -90,6 +90,8 @@ constexpr Simple kSimple[] = {
     {"wrong-type", FaultKind::WrongType, false,
      "answer every variable read with a value of the wrong type: a BOOL, and three BOOLs in an array for a "
      "variable that is a BOOL"},
+    {"refuse-write", FaultKind::RefuseWrite, false,
+     "refuse item --fault-arg N (default 1) of every write with an error entry (0x8109) and write the others"},
 };
 
 }  // namespace

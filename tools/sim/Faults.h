@@ -51,6 +51,7 @@ enum class FaultKind {
     HostileTypes,         // N (default 1000) unused type objects, and a first data block whose browse looks up a
                           // missing type some 16 million times
     WrongType,            // every variable read answers with a value of a type that does not fit the variable
+    RefuseWrite,          // every write refuses its item N (default 1) with an error entry
 };
 
 // The hostile-types fault: the first data block's member Hostile is an array
