@@ -1,0 +1,52 @@
+// A value typed by an engineer, turned into the value a variable of a given
+// data type travels as, ready to be written. Parsing is strict: a text that
+// does not fit the data type is an error that says why, never a value
+// clamped, rounded or wrapped to fit.
+//
+// Accepted forms, with an optional prefix naming the type (INT#5, W#16#FF,
+// BOOL#TRUE) and underscores between digits:
+//   integers     42, -7, 16#FF, 2#1010_1010, 8#17 (TIME, LTIME, DATE, TOD,
+//                LTOD and LDT take a plain number in their own unit too)
+//   BOOL, BBOOL  TRUE, FALSE, 1, 0 (any case)
+//   REAL, LREAL  1.5, -2e3, inf, -inf, nan
+//   TIME         T#2s, T#1D_2H_3M_4S_5MS, T#-2S_500MS, T#1.5s (ms)
+//   LTIME        LT#1S_2MS_3US_4NS (ns)
+//   S5TIME       S5T#2s (TIMER too): the smallest time base that holds it
+//   DATE         D#2026-12-10
+//   TIME_OF_DAY  TOD#06:00:00.000;  LTOD  LTOD#06:00:00.123456789
+//   LDT          LDT#2026-12-10-12:34:56.123456789
+//   CHAR         'A', '$'' ($$ $' $L $N $P $R $T $hh escapes), or a code: 65
+//   WCHAR        WCHAR#'€' or '€' ($hhhh escapes), or a code
+//   STRING       'text' with escapes, or the text as typed
+//   WSTRING      the same, any Unicode
+#pragma once
+
+#include <vemo/s7value.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace vemo {
+
+struct S7ValueDeleter {
+    void operator()(s7_value* v) const { s7_value_free(v); }
+};
+using OwnedS7Value = std::unique_ptr<s7_value, S7ValueDeleter>;
+
+// Either a value or an error text, never both.
+struct ParsedValue {
+    OwnedS7Value value;
+    std::string error;  // e.g. "300 is out of range for USINT (0..255)"
+
+    explicit operator bool() const { return value != nullptr; }
+};
+
+// Parses `text` as a value of `datatype` (S7_DATATYPE_*). `capacity` is the
+// characters a STRING or WSTRING variable holds; 0 when unknown, then a
+// STRING's capacity is the text's length and no text is too long for it.
+// Data types that cannot be written from a text are an error.
+ParsedValue parseValue(std::string_view text, uint8_t datatype, uint32_t capacity = 0);
+
+}  // namespace vemo

@@ -1,0 +1,264 @@
+// Texts an engineer types for a tag, parsed into the value its data type
+// travels as: every accepted form of every writable data type, and the
+// errors for what does not fit - never a value clamped or wrapped to fit.
+#include "vemo/core/ValueParse.h"
+
+#include <vemo/s7datatype.h>
+#include <vemo/s7value.h>
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdint>
+#include <string>
+
+namespace {
+
+using vemo::parseValue;
+
+// The value's bit pattern in the low bits, as wide as its type.
+uint64_t bitsOf(const s7_value* v) {
+    union {
+        bool b;
+        uint8_t u8;
+        uint16_t u16;
+        uint32_t u32;
+        uint64_t u64;
+        int8_t i8;
+        int16_t i16;
+        int32_t i32;
+        int64_t i64;
+        float f32;
+        double f64;
+    } x{};
+    switch (s7_value_type(v)) {
+        // clang-format off
+    case S7_TYPE_BOOL: EXPECT_EQ(s7_value_get_bool(v, &x.b), S7_OK); return x.b ? 1 : 0;
+    case S7_TYPE_U8: EXPECT_EQ(s7_value_get_u8(v, &x.u8), S7_OK); return x.u8;
+    case S7_TYPE_BITS8: EXPECT_EQ(s7_value_get_bits8(v, &x.u8), S7_OK); return x.u8;
+    case S7_TYPE_U16: EXPECT_EQ(s7_value_get_u16(v, &x.u16), S7_OK); return x.u16;
+    case S7_TYPE_BITS16: EXPECT_EQ(s7_value_get_bits16(v, &x.u16), S7_OK); return x.u16;
+    case S7_TYPE_U32: EXPECT_EQ(s7_value_get_u32(v, &x.u32), S7_OK); return x.u32;
+    case S7_TYPE_BITS32: EXPECT_EQ(s7_value_get_bits32(v, &x.u32), S7_OK); return x.u32;
+    case S7_TYPE_U64: EXPECT_EQ(s7_value_get_u64(v, &x.u64), S7_OK); return x.u64;
+    case S7_TYPE_BITS64: EXPECT_EQ(s7_value_get_bits64(v, &x.u64), S7_OK); return x.u64;
+    case S7_TYPE_U64_ALT: EXPECT_EQ(s7_value_get_u64_alt(v, &x.u64), S7_OK); return x.u64;
+    case S7_TYPE_I8: EXPECT_EQ(s7_value_get_i8(v, &x.i8), S7_OK); return static_cast<uint8_t>(x.i8);
+    case S7_TYPE_I16: EXPECT_EQ(s7_value_get_i16(v, &x.i16), S7_OK); return static_cast<uint16_t>(x.i16);
+    case S7_TYPE_I32: EXPECT_EQ(s7_value_get_i32(v, &x.i32), S7_OK); return static_cast<uint32_t>(x.i32);
+    case S7_TYPE_I64: EXPECT_EQ(s7_value_get_i64(v, &x.i64), S7_OK); return static_cast<uint64_t>(x.i64);
+    case S7_TYPE_I64_ALT: EXPECT_EQ(s7_value_get_i64_alt(v, &x.i64), S7_OK); return static_cast<uint64_t>(x.i64);
+    case S7_TYPE_F32: EXPECT_EQ(s7_value_get_f32(v, &x.f32), S7_OK); return std::bit_cast<uint32_t>(x.f32);
+    case S7_TYPE_F64: EXPECT_EQ(s7_value_get_f64(v, &x.f64), S7_OK); return std::bit_cast<uint64_t>(x.f64);
+    default: ADD_FAILURE() << "type " << int(s7_value_type(v)); return 0;
+        // clang-format on
+    }
+}
+
+constexpr uint64_t kMs = 1'000'000;  // ns
+constexpr uint64_t kS = 1000 * kMs;
+
+TEST(ValueParse, EveryDataTypeTakesTheFormsEngineersType) {
+    struct Case {
+        const char* text;
+        uint8_t datatype;
+        uint8_t wireType;
+        uint64_t bits;
+    };
+    const Case cases[] = {
+        {"TRUE", S7_DATATYPE_BOOL, S7_TYPE_BOOL, 1},
+        {"false", S7_DATATYPE_BOOL, S7_TYPE_BOOL, 0},
+        {"1", S7_DATATYPE_BBOOL, S7_TYPE_BOOL, 1},
+        {" 0 ", S7_DATATYPE_BOOL, S7_TYPE_BOOL, 0},
+        {"BOOL#TRUE", S7_DATATYPE_BOOL, S7_TYPE_BOOL, 1},
+        {"16#FF", S7_DATATYPE_BYTE, S7_TYPE_BITS8, 0xFF},
+        {"B#16#0f", S7_DATATYPE_BYTE, S7_TYPE_BITS8, 0x0F},
+        {"2#1010_1010", S7_DATATYPE_BYTE, S7_TYPE_BITS8, 0xAA},
+        {"8#17", S7_DATATYPE_WORD, S7_TYPE_BITS16, 15},
+        {"W#16#BEEF", S7_DATATYPE_WORD, S7_TYPE_BITS16, 0xBEEF},
+        {"DW#16#DEAD_BEEF", S7_DATATYPE_DWORD, S7_TYPE_BITS32, 0xDEADBEEF},
+        {"16#FFFF_FFFF_FFFF_FFFF", S7_DATATYPE_LWORD, S7_TYPE_BITS64, ~uint64_t{0}},
+        {"255", S7_DATATYPE_USINT, S7_TYPE_U8, 255},
+        {"65535", S7_DATATYPE_UINT, S7_TYPE_U16, 65535},
+        {"4294967295", S7_DATATYPE_UDINT, S7_TYPE_U32, 0xFFFFFFFF},
+        {"18446744073709551615", S7_DATATYPE_ULINT, S7_TYPE_U64, ~uint64_t{0}},
+        {"-128", S7_DATATYPE_SINT, S7_TYPE_I8, 0x80},
+        {"INT#-32768", S7_DATATYPE_INT, S7_TYPE_I16, 0x8000},
+        {"+12_345", S7_DATATYPE_INT, S7_TYPE_I16, 12345},
+        {"-2147483648", S7_DATATYPE_DINT, S7_TYPE_I32, 0x80000000},
+        {"-9223372036854775808", S7_DATATYPE_LINT, S7_TYPE_I64, uint64_t{1} << 63},
+        {"16#7F", S7_DATATYPE_SINT, S7_TYPE_I8, 0x7F},
+        {"999", S7_DATATYPE_COUNTER, S7_TYPE_U16, 999},
+        {"1.5", S7_DATATYPE_REAL, S7_TYPE_F32, std::bit_cast<uint32_t>(1.5f)},
+        {"-2e3", S7_DATATYPE_REAL, S7_TYPE_F32, std::bit_cast<uint32_t>(-2000.0f)},
+        {"0.1", S7_DATATYPE_LREAL, S7_TYPE_F64, std::bit_cast<uint64_t>(0.1)},
+        {"7", S7_DATATYPE_LREAL, S7_TYPE_F64, std::bit_cast<uint64_t>(7.0)},
+        {"-inf", S7_DATATYPE_REAL, S7_TYPE_F32, std::bit_cast<uint32_t>(-std::numeric_limits<float>::infinity())},
+        // Durations: TIME in ms, LTIME in ns, either as a literal or a number.
+        {"T#2s", S7_DATATYPE_TIME, S7_TYPE_I32, 2000},
+        {"T#1D_2H_3M_4S_5MS", S7_DATATYPE_TIME, S7_TYPE_I32, 93784005},
+        {"T#-2S_500MS", S7_DATATYPE_TIME, S7_TYPE_I32, static_cast<uint32_t>(-2500)},
+        {"TIME#1.5s", S7_DATATYPE_TIME, S7_TYPE_I32, 1500},
+        {"t#2h", S7_DATATYPE_TIME, S7_TYPE_I32, 7200000},
+        {"250", S7_DATATYPE_TIME, S7_TYPE_I32, 250},
+        {"T#24D_20H_31M_23S_647MS", S7_DATATYPE_TIME, S7_TYPE_I32, 0x7FFFFFFF},
+        {"LT#1S_2MS_3US_4NS", S7_DATATYPE_LTIME, S7_TYPE_I64_ALT, kS + 2 * kMs + 3004},
+        {"LT#-1.000000001S", S7_DATATYPE_LTIME, S7_TYPE_I64_ALT, static_cast<uint64_t>(-1000000001LL)},
+        // S5TIME: BCD count in bits 0-11, time base in bits 12-13.
+        {"S5T#2s", S7_DATATYPE_S5TIME, S7_TYPE_BITS16, 0x0200},
+        {"S5T#9s_990ms", S7_DATATYPE_S5TIME, S7_TYPE_BITS16, 0x0999},
+        {"S5T#1M_30S", S7_DATATYPE_S5TIME, S7_TYPE_BITS16, 0x1900},
+        {"S5T#2H_46M_30S", S7_DATATYPE_S5TIME, S7_TYPE_BITS16, 0x3999},
+        {"S5T#0MS", S7_DATATYPE_TIMER, S7_TYPE_BITS16, 0x0000},
+        {"16#2127", S7_DATATYPE_S5TIME, S7_TYPE_BITS16, 0x2127},
+        // Dates and times of day.
+        {"D#1990-01-01", S7_DATATYPE_DATE, S7_TYPE_U16, 0},
+        {"D#2026-12-10", S7_DATATYPE_DATE, S7_TYPE_U16, 13492},
+        {"DATE#2024-02-29", S7_DATATYPE_DATE, S7_TYPE_U16, 12477},
+        {"D#2169-06-06", S7_DATATYPE_DATE, S7_TYPE_U16, 65535},
+        {"TOD#06:00:00.000", S7_DATATYPE_TIME_OF_DAY, S7_TYPE_U32, 21600000},
+        {"TIME_OF_DAY#23:59:59.999", S7_DATATYPE_TIME_OF_DAY, S7_TYPE_U32, 86399999},
+        {"TOD#12:00:00.5", S7_DATATYPE_TIME_OF_DAY, S7_TYPE_U32, 43200500},
+        {"LTOD#00:00:01.000000002", S7_DATATYPE_LTOD, S7_TYPE_U64, kS + 2},
+        {"LDT#1970-01-01-00:00:00", S7_DATATYPE_LDT, S7_TYPE_U64_ALT, 0},
+        {"LDT#2026-12-10-12:34:56.123456789", S7_DATATYPE_LDT, S7_TYPE_U64_ALT,
+         (20797ull * 86400 + 12 * 3600 + 34 * 60 + 56) * kS + 123456789},
+        // Characters: quoted with $ escapes, or a code.
+        {"'A'", S7_DATATYPE_CHAR, S7_TYPE_U8, 'A'},
+        {"CHAR#'$''", S7_DATATYPE_CHAR, S7_TYPE_U8, '\''},
+        {"'$$'", S7_DATATYPE_CHAR, S7_TYPE_U8, '$'},
+        {"'$L'", S7_DATATYPE_CHAR, S7_TYPE_U8, '\n'},
+        {"'$41'", S7_DATATYPE_CHAR, S7_TYPE_U8, 'A'},
+        {"65", S7_DATATYPE_CHAR, S7_TYPE_U8, 65},
+        {"WCHAR#'€'", S7_DATATYPE_WCHAR, S7_TYPE_U16, 0x20AC},
+        {"'$20AC'", S7_DATATYPE_WCHAR, S7_TYPE_U16, 0x20AC},
+        {"'z'", S7_DATATYPE_WCHAR, S7_TYPE_U16, 'z'},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.text) + " as " + s7_datatype_name(c.datatype));
+        const vemo::ParsedValue parsed = parseValue(c.text, c.datatype);
+        ASSERT_TRUE(parsed) << parsed.error;
+        EXPECT_EQ(parsed.error, "");
+        EXPECT_EQ(s7_value_type(parsed.value.get()), c.wireType);
+        EXPECT_FALSE(s7_value_is_array(parsed.value.get()));
+        EXPECT_EQ(bitsOf(parsed.value.get()), c.bits);
+    }
+}
+
+// The controller's STRING: [capacity, length, characters]; WSTRING: text.
+TEST(ValueParse, TextsKeepTheirCharactersAndFitTheirCapacity) {
+    struct Case {
+        const char* text;
+        uint8_t datatype;
+        uint32_t capacity;
+        std::string expected;  // STRING: the bytes of the array; WSTRING: the text
+    };
+    const Case cases[] = {
+        {"'Still water'", S7_DATATYPE_STRING, 20, std::string("\x14\x0B") + "Still water"},
+        {"Still water", S7_DATATYPE_STRING, 11, std::string("\x0B\x0B") + "Still water"},
+        {"'It$'s $24 5'", S7_DATATYPE_STRING, 0, std::string("\x08\x08") + "It's $ 5"},
+        {"''", S7_DATATYPE_STRING, 4, std::string("\x04\x00", 2)},
+        {"", S7_DATATYPE_STRING, 4, std::string("\x04\x00", 2)},
+        {"STRING#'ok'", S7_DATATYPE_STRING, 2, std::string("\x02\x02") + "ok"},
+        {"'Grüße €'", S7_DATATYPE_WSTRING, 7, "Grüße €"},
+        {"'$20AC$$'", S7_DATATYPE_WSTRING, 0, "€$"},
+        {"x#1", S7_DATATYPE_WSTRING, 0, "x#1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const vemo::ParsedValue parsed = parseValue(c.text, c.datatype, c.capacity);
+        ASSERT_TRUE(parsed) << parsed.error;
+        std::string got;
+        if (c.datatype == S7_DATATYPE_STRING) {
+            ASSERT_TRUE(s7_value_is_array(parsed.value.get()));
+            ASSERT_EQ(s7_value_type(parsed.value.get()), S7_TYPE_U8);
+            for (uint32_t i = 0; i < s7_array_count(parsed.value.get()); ++i) {
+                uint8_t b = 0;
+                ASSERT_EQ(s7_array_get_u8(parsed.value.get(), i, &b), S7_OK);
+                got += static_cast<char>(b);
+            }
+        } else {
+            const char* text = nullptr;
+            uint32_t n = 0;
+            ASSERT_EQ(s7_value_get_string(parsed.value.get(), &text, &n), S7_OK);
+            got.assign(text, n);
+        }
+        EXPECT_EQ(got, c.expected);
+    }
+}
+
+TEST(ValueParse, WhatDoesNotFitIsRefusedWithItsReason) {
+    struct Case {
+        const char* text;
+        uint8_t datatype;
+        uint32_t capacity;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"300", S7_DATATYPE_USINT, 0, "300 is out of range for USINT (0..255)"},
+        {"-1", S7_DATATYPE_UINT, 0, "-1 is out of range for UINT (0..65535)"},
+        {"16#1FF", S7_DATATYPE_BYTE, 0, "16#1FF is out of range for BYTE (0..255)"},
+        {"32768", S7_DATATYPE_INT, 0, "32768 is out of range for INT (-32768..32767)"},
+        {"16#FFFF", S7_DATATYPE_INT, 0, "16#FFFF is out of range for INT (-32768..32767)"},
+        {"-129", S7_DATATYPE_SINT, 0, "-129 is out of range for SINT (-128..127)"},
+        {"9223372036854775808", S7_DATATYPE_LINT, 0,
+         "9223372036854775808 is out of range for LINT (-9223372036854775808..9223372036854775807)"},
+        {"18446744073709551616", S7_DATATYPE_ULINT, 0, "18446744073709551616 does not fit in 64 bits"},
+        {"2", S7_DATATYPE_BOOL, 0, "2 is not a BOOL (TRUE, FALSE, 1 or 0)"},
+        {"yes", S7_DATATYPE_BBOOL, 0, "yes is not a BBOOL (TRUE, FALSE, 1 or 0)"},
+        {"1.5", S7_DATATYPE_INT, 0, "1.5 is not a INT number"},
+        {"12abc", S7_DATATYPE_DINT, 0, "12abc is not a DINT number"},
+        {"1__0", S7_DATATYPE_DINT, 0, "1__0 is not a DINT number"},
+        {"-16#10", S7_DATATYPE_DINT, 0, "-16#10 is not a DINT number"},
+        {"2#102", S7_DATATYPE_BYTE, 0, "2#102 is not a BYTE number"},
+        {"", S7_DATATYPE_INT, 0, "no value given"},
+        {"T#2s", S7_DATATYPE_DINT, 0, "T#2s is not a DINT value"},
+        {"W#16#1", S7_DATATYPE_INT, 0, "W#16#1 is not a INT value"},
+        {"1e39", S7_DATATYPE_REAL, 0, "1e39 is out of range for REAL"},
+        {"1e400", S7_DATATYPE_LREAL, 0, "1e400 is out of range for LREAL"},
+        {"1,5", S7_DATATYPE_REAL, 0, "1,5 is not a REAL number"},
+        {"T#24D_20H_31M_23S_648MS", S7_DATATYPE_TIME, 0,
+         "T#24D_20H_31M_23S_648MS is out of range for TIME (T#-24D_20H_31M_23S_648MS..T#24D_20H_31M_23S_647MS)"},
+        {"T#1.0005s", S7_DATATYPE_TIME, 0, "T#1.0005s is finer than TIME's 1 ms"},
+        {"T#2S_1H", S7_DATATYPE_TIME, 0, "T#2S_1H is not a duration (like T#1D_2H_3M_4S_5MS)"},
+        {"T#2X", S7_DATATYPE_TIME, 0, "T#2X is not a duration (like T#1D_2H_3M_4S_5MS)"},
+        {"T#", S7_DATATYPE_TIME, 0, "T# is not a duration (like T#1D_2H_3M_4S_5MS)"},
+        {"LT#1.0000000001S", S7_DATATYPE_LTIME, 0, "LT#1.0000000001S is finer than a nanosecond"},
+        {"S5T#2H_46M_40S", S7_DATATYPE_S5TIME, 0, "S5T#2H_46M_40S is out of range for S5TIME (S5T#0MS..S5T#2H_46M_30S)"},
+        {"S5T#10s_5ms", S7_DATATYPE_S5TIME, 0,
+         "S5T#10s_5ms is not a whole number of S5TIME's time base (100 ms at this length)"},
+        {"S5T#-1s", S7_DATATYPE_S5TIME, 0, "S5T#-1s is negative; S5TIME holds 0 to 2H_46M_30S"},
+        {"D#2026-02-29", S7_DATATYPE_DATE, 0, "D#2026-02-29 is not a DATE (like D#2026-12-10)"},
+        {"D#1989-12-31", S7_DATATYPE_DATE, 0, "D#1989-12-31 is out of range for DATE (D#1990-01-01..D#2169-06-06)"},
+        {"D#2026-13-01", S7_DATATYPE_DATE, 0, "D#2026-13-01 is not a DATE (like D#2026-12-10)"},
+        {"TOD#24:00:00", S7_DATATYPE_TIME_OF_DAY, 0, "TOD#24:00:00 is not a TIME_OF_DAY (like TOD#06:00:00.000)"},
+        {"TOD#06:00:00.0001", S7_DATATYPE_TIME_OF_DAY, 0,
+         "TOD#06:00:00.0001 is not a TIME_OF_DAY (like TOD#06:00:00.000)"},
+        {"86400000", S7_DATATYPE_TIME_OF_DAY, 0, "86400000 is out of range for TIME_OF_DAY (0..86399999)"},
+        {"LDT#1969-12-31-23:59:59", S7_DATATYPE_LDT, 0,
+         "LDT#1969-12-31-23:59:59 is out of range for LDT (LDT#1970-01-01-00:00:00..LDT#2554-07-21-23:34:33.709551615)"},
+        {"LDT#2026-12-10 12:00:00", S7_DATATYPE_LDT, 0,
+         "LDT#2026-12-10 12:00:00 is not a LDT (like LDT#2026-12-10-12:34:56.123456789)"},
+        {"'AB'", S7_DATATYPE_CHAR, 0, "'AB' is not one character of one byte"},
+        {"'€'", S7_DATATYPE_CHAR, 0, "'€' is not one character of one byte"},
+        {"A", S7_DATATYPE_CHAR, 0, "A is not a character: quote it ('A') or give its code"},
+        {"256", S7_DATATYPE_CHAR, 0, "256 is out of range for CHAR (0..255)"},
+        {"'😀'", S7_DATATYPE_WCHAR, 0, "'😀' is not one character of the basic plane"},
+        {"'$G'", S7_DATATYPE_CHAR, 0, "'$G' is not a quoted text (a quote inside is $', a dollar $$)"},
+        {"'toolong'", S7_DATATYPE_STRING, 4, "'toolong' has 7 characters; the STRING holds 4"},
+        {"'It's'", S7_DATATYPE_STRING, 0, "'It's' is not a quoted text (a quote inside is $', a dollar $$)"},
+        {"'€€'", S7_DATATYPE_WSTRING, 1, "'€€' has 2 characters; the WSTRING holds 1"},
+        {"'\xFF'", S7_DATATYPE_WSTRING, 0, "'\xFF' is not valid UTF-8"},
+        {"1", S7_DATATYPE_DTL, 0, "values of DTL cannot be written"},
+        {"1", S7_DATATYPE_STRUCT, 0, "values of STRUCT cannot be written"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.text) + " as " + s7_datatype_name(c.datatype));
+        const vemo::ParsedValue parsed = parseValue(c.text, c.datatype, c.capacity);
+        EXPECT_FALSE(parsed);
+        EXPECT_EQ(parsed.value, nullptr);
+        EXPECT_EQ(parsed.error, c.error);
+    }
+}
+
+}  // namespace
