@@ -1,5 +1,7 @@
 #include "PlcSession.h"
 
+#include <vemo/s7write.h>
+
 #include <fmt/format.h>
 
 #include <new>
@@ -8,6 +10,12 @@
 namespace vemo::cli {
 
 namespace {
+
+// An address that borrows the variable's path: the library only reads it.
+s7_item_address addressOf(const Variable& v) {
+    return s7_item_address{v.objectId, v.attributeId, const_cast<uint32_t*>(v.path.data()),
+                           static_cast<uint32_t>(v.path.size())};
+}
 
 void check(const char* step, uint8_t code) {
     if (code != S7_OK) {
@@ -118,6 +126,36 @@ std::vector<ValueText> PlcSession::read(const std::vector<Variable>& variables) 
     case ReadResult::Status::NotRun: break;
     }
     throw std::runtime_error("read failed: the library answered without values");
+}
+
+uint32_t PlcSession::capacityOf(const Variable& variable) {
+    if (variable.datatype != S7_DATATYPE_STRING) return 0;
+    const s7_item_address address = addressOf(variable);
+    const s7_item_address* items[] = {&address};
+    s7_value** values = nullptr;
+    check("read", vemoc_s7_client_read(client_, items, 1, &values));
+    uint8_t capacity = 0;
+    const uint8_t rc = s7_array_get_u8(values[0], 0, &capacity);
+    s7_value_free(values[0]);
+    s7_free(values);
+    if (rc != S7_OK) throw ValueMismatch(variable.name, TypeMismatch{"no byte array", variable.datatype});
+    return capacity;
+}
+
+std::vector<uint64_t> PlcSession::write(const std::vector<Variable>& variables,
+                                        const std::vector<const s7_value*>& values) {
+    std::vector<s7_item_address> addresses;
+    std::vector<const s7_item_address*> items;
+    addresses.reserve(variables.size());
+    for (const Variable& v : variables) addresses.push_back(addressOf(v));
+    for (const s7_item_address& a : addresses) items.push_back(&a);
+    s7_write_result* results = nullptr;
+    check("write", vemoc_s7_client_write(client_, items.data(), values.data(), static_cast<uint32_t>(values.size()),
+                                         &results));
+    std::vector<uint64_t> errors;
+    for (std::size_t i = 0; i < values.size(); ++i) errors.push_back(results[i].error);
+    s7_write_results_free(results);
+    return errors;
 }
 
 }  // namespace vemo::cli

@@ -83,6 +83,13 @@ public:
     // read fails: StepError for a refused one, ValueMismatch for one whose
     // answer does not fit its data type (the first such in the order).
     std::vector<ValueText> read(const std::vector<Variable>& variables);
+    // The characters a STRING variable holds: the first byte of what it
+    // reads as. 0 for other data types.
+    uint32_t capacityOf(const Variable& variable);
+    // Writes values[i] to variables[i] in one request (no more than the
+    // item limit); per variable 0 when written, else the controller's error
+    // code. StepError when the request as a whole fails.
+    std::vector<uint64_t> write(const std::vector<Variable>& variables, const std::vector<const s7_value*>& values);
 
 private:
     void loadBlocks();

@@ -5,16 +5,21 @@
 //   vemo-s7 browse HOST     every readable variable with its address
 //   vemo-s7 read HOST NAME  current values, once or --watch
 //                           (--reconnect: watch on across a lost connection)
+//   vemo-s7 write HOST NAME VALUE...
+//                           set variables after a confirmation (or --yes),
+//                           then read them back
 //
 // Exit status: 0 success, 2 usage error, 3 the connection or a request
-// failed (a value that does not fit its variable's data type included), 4 a
-// name did not resolve to a variable. Errors are one line on standard error;
-// standard output then holds nothing partial.
+// failed (a value that does not fit its variable's data type included, and a
+// write the controller refused for any variable), 4 a name did not resolve
+// to a variable, 5 a write was not confirmed. Errors are one line on
+// standard error; standard output then holds nothing partial.
 #include "Output.h"
 #include "PlcSession.h"
 #include "vemo/core/ConnectionWords.h"
 #include "vemo/core/PlcConnection.h"
 #include "vemo/core/SymbolPath.h"
+#include "vemo/core/ValueParse.h"
 
 #include <fmt/format.h>
 #include <CLI/CLI.hpp>
@@ -36,6 +41,7 @@ using namespace vemo::cli;
 constexpr int kExitUsage = 2;
 constexpr int kExitFailed = 3;
 constexpr int kExitUnknownName = 4;
+constexpr int kExitNotConfirmed = 5;
 
 std::atomic<bool> g_interrupted{false};
 
@@ -53,11 +59,25 @@ struct Options {
     bool watch = false;
     bool reconnect = false;
     uint32_t intervalMs = 1000;
+    std::vector<std::string> pairs;  // write: NAME VALUE ...
+    bool yes = false;
 
     Format format() const { return json ? Format::Json : csv ? Format::Csv : Format::Text; }
 };
 
 class UnknownName : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A command line that cannot be carried out as given (exit 2).
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The user answered the confirmation with anything but yes (exit 5).
+class NotConfirmed : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
@@ -189,9 +209,66 @@ void watch(PlcSession& session, const Options& o, std::vector<Variable> variable
     }
 }
 
+// Shows what is about to change and asks on the terminal. Anything but
+// "y" or "yes" declines, so that a stray Enter writes nothing.
+bool confirmed(const Options& o, const std::vector<Variable>& variables, const std::vector<vemo::ValueText>& current,
+               const std::vector<std::string>& next) {
+    std::cerr << fmt::format("Write to the controller at {} port {}:\n", o.host, o.port);
+    for (std::size_t i = 0; i < variables.size(); ++i) {
+        std::cerr << fmt::format("  {}  {}  {} -> {}\n", variables[i].name, s7_datatype_name(variables[i].datatype),
+                                 current[i].text, next[i]);
+    }
+    std::cerr << "Write these values? [y/N] " << std::flush;
+    std::string answer;
+    if (!std::getline(std::cin, answer)) return false;
+    for (char& c : answer) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return answer == "y" || answer == "yes";
+}
+
+// Writes only what was confirmed and only when every value parsed: a typo
+// in the last pair must not leave the first ones written.
+int write(PlcSession& session, const Options& o) {
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < o.pairs.size(); i += 2) names.push_back(o.pairs[i]);
+    const std::vector<Variable> variables = resolve(session, names);
+    std::vector<vemo::ParsedValue> parsed;
+    std::vector<std::string> next;
+    for (std::size_t i = 0; i < variables.size(); ++i) {
+        const Variable& v = variables[i];
+        vemo::ParsedValue p = vemo::parseValue(o.pairs[2 * i + 1], v.datatype, session.capacityOf(v));
+        if (!p) throw UsageError(fmt::format("{}: {}", v.name, p.error));
+        next.push_back(vemo::formatValue(p.value.get(), v.datatype));
+        parsed.push_back(std::move(p));
+    }
+    if (!o.yes) {
+        const std::vector<vemo::ValueText> current = session.read(variables);
+        if (!confirmed(o, variables, current, next)) throw NotConfirmed("nothing written");
+    }
+    std::vector<const s7_value*> values;
+    for (const vemo::ParsedValue& p : parsed) values.push_back(p.value.get());
+    const std::vector<uint64_t> errors = session.write(variables, values);
+    bool refused = false;
+    for (std::size_t i = 0; i < errors.size(); ++i) {
+        if (errors[i] != 0) {
+            std::cerr << fmt::format("write refused: {}: error 16#{:X}\n", variables[i].name, errors[i]);
+            refused = true;
+        }
+    }
+    // What the controller holds now, refused variables included.
+    std::cout << formatRead(o.format(), variables, session.read(variables), "", true) << std::flush;
+    return refused ? kExitFailed : 0;
+}
+
 int run(const std::string& command, const Options& o) {
     PlcSession session;
+    if (command == "write") {
+        if (o.pairs.size() % 2 != 0) throw UsageError("write takes NAME VALUE pairs; the last name has no value");
+        if (!o.yes && isatty(STDIN_FILENO) == 0) {
+            throw UsageError("not writing without --yes: there is no terminal to confirm on");
+        }
+    }
     session.connect(o.host, o.port, o.timeoutMs);
+    if (command == "write") return write(session, o);
     std::string out;
     if (command == "info") {
         out = formatInfo(o.format(), session.plcType(), session.maxReadItems());
@@ -256,6 +333,17 @@ int main(int argc, char** argv) {
         ->needs(watch);
     addFormatOptions(read, o, true);
 
+    auto* write = app.add_subcommand(
+        "write", "Write variables after showing their current and new values and asking (or with --yes), then read "
+                 "them back. Values: 42, -7, 16#FF, 2#1010, TRUE, 1.5, T#2s, LT#1S_5NS, S5T#2s, D#2026-12-10, "
+                 "TOD#06:00:00.000, LDT#2026-12-10-12:34:56.123456789, 'A', WCHAR#'x', 'text' ($' for a quote)");
+    addConnectionOptions(write, o);
+    write->add_option("NAME VALUE", o.pairs, "full symbolic name and the value to write, repeatable")
+        ->required()
+        ->expected(2, -1);
+    write->add_flag("--yes", o.yes, "write without asking (required when standard input is no terminal)");
+    addFormatOptions(write, o, true);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -279,6 +367,12 @@ int main(int argc, char** argv) {
     } catch (const UnknownName& e) {
         std::cerr << e.what() << "\n";
         return kExitUnknownName;
+    } catch (const UsageError& e) {
+        std::cerr << e.what() << "\n";
+        return kExitUsage;
+    } catch (const NotConfirmed& e) {
+        std::cerr << e.what() << "\n";
+        return kExitNotConfirmed;
     } catch (const std::exception& e) {
         std::cerr << "error: " << e.what() << "\n";
         return kExitFailed;

@@ -371,6 +371,82 @@ TEST_F(VemoS7, WatchAcrossASimulatorRestart) {
 // A controller answered a DINT with BOOLs: the read names the variable and
 // what was sent, and no value of the round is printed (main prints the
 // message and exits 3, as for every failed read).
+// Writes change the simulator's values, so each case gets a simulator of
+// its own, serving the same program (and a fault when the case asks).
+struct WriteSim {
+    explicit WriteSim(const std::filesystem::path& program, std::vector<std::string> extra = {}) {
+        std::vector<std::string> argv = {VEMO_SIM_EXE, "--port", "0", "--program", program.string()};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        process = std::make_unique<BackgroundProcess>(argv);
+        const std::string prefix = "listening on 127.0.0.1:";
+        EXPECT_EQ(process->firstLine().rfind(prefix, 0), 0u) << process->firstLine();
+        port = process->firstLine().substr(prefix.size());
+    }
+    ProcessResult tool(const std::string& command, std::vector<std::string> args) const {
+        std::vector<std::string> argv = {VEMO_S7_EXE, command, "127.0.0.1", "-p", port};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return runProcess(argv);
+    }
+    std::unique_ptr<BackgroundProcess> process;
+    std::string port;
+};
+
+TEST_F(VemoS7, WriteSetsEveryVariableThenReadsThemBack) {
+    const WriteSim sim(dir_ / "program.json");
+    const ProcessResult w = sim.tool("write", {"Data.Debt", "16#7F", "Data.Flag", "FALSE", "Data.Text", "'x$'y'",
+                                               "Data.Words[3]", "-5", "Data.Ratio", "-2e3", "--yes", "--json"});
+    ASSERT_EQ(w.exitCode, 0) << w.err;
+    EXPECT_EQ(w.err, "");
+    const json expected = json::parse(R"([
+      {"name": "Data.Debt", "datatype": "DINT", "value": 127},
+      {"name": "Data.Flag", "datatype": "BOOL", "value": false},
+      {"name": "Data.Text", "datatype": "STRING", "value": "x'y"},
+      {"name": "Data.Words[3]", "datatype": "INT", "value": -5},
+      {"name": "Data.Ratio", "datatype": "REAL", "value": -2000}
+    ])");
+    EXPECT_EQ(json::parse(w.out), expected) << "the values read back after the write";
+    // The controller keeps them; the neighbours stay as they were.
+    const ProcessResult r = sim.tool("read", {"Data.Debt", "Data.Words[2]", "Data.Words[3]"});
+    EXPECT_EQ(lines(r.out), (std::vector<std::string>{"Data.Debt      DINT  127", "Data.Words[2]  INT   20",
+                                                      "Data.Words[3]  INT   -5"}));
+}
+
+// Nothing is written unless every pair parses, every name resolves and the
+// write is confirmed; the value stays -42.
+TEST_F(VemoS7, WriteRefusesBeforeWritingAnything) {
+    const WriteSim sim(dir_ / "program.json");
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"Data.Debt", "7", "--yes", "Data.Flag"}, 2, "write takes NAME VALUE pairs; the last name has no value\n"},
+        {{"Data.Debt", "7"}, 2, "not writing without --yes: there is no terminal to confirm on\n"},
+        {{"Data.Debt", "7", "Data.Text", "'far too long'", "--yes"},
+         2,
+         "Data.Text: 'far too long' has 12 characters; the STRING holds 10\n"},
+        {{"Data.Debt", "7", "Data.Flag", "maybe", "--yes"}, 2, "Data.Flag: maybe is not a BOOL (TRUE, FALSE, 1 or 0)\n"},
+        {{"Data.Debt", "7", "Data.Nothing", "1", "--yes"}, 4, "no variable named Data.Nothing\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.err);
+        const ProcessResult w = sim.tool("write", c.args);
+        EXPECT_EQ(w.exitCode, c.exitCode);
+        EXPECT_EQ(w.err, c.err);
+        EXPECT_EQ(w.out, "");
+        EXPECT_EQ(lines(sim.tool("read", {"Data.Debt"}).out), (std::vector<std::string>{"Data.Debt  DINT  -42"}));
+    }
+}
+
+TEST_F(VemoS7, AVariableTheControllerRefusesFailsTheWriteAndShowsWhatItHolds) {
+    const WriteSim sim(dir_ / "program.json", {"--fault", "refuse-write", "--fault-arg", "2"});
+    const ProcessResult w = sim.tool("write", {"Data.Debt", "7", "Data.Flag", "FALSE", "--yes"});
+    EXPECT_EQ(w.exitCode, 3);
+    EXPECT_EQ(w.err, "write refused: Data.Flag: error 16#8109\n");
+    EXPECT_EQ(lines(w.out), (std::vector<std::string>{"Data.Debt  DINT  7", "Data.Flag  BOOL  true"}));
+}
+
 TEST(VemoS7Session, AMismatchedAnswerFailsTheReadNamingTheVariable) {
     using vemo::test::FakeReads;
     FakeReads::reset();
