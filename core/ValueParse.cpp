@@ -497,7 +497,7 @@ ParsedValue fail(std::string message) { return ParsedValue{nullptr, std::move(me
 
 ParsedValue made(s7_value* v) {
     if (v == nullptr) return fail("out of memory");
-    return ParsedValue{OwnedS7Value(v), {}};
+    return ParsedValue{OwnedValue(v), {}};
 }
 
 std::string nameOf(uint8_t datatype) { return s7_datatype_name(datatype); }

@@ -23,6 +23,8 @@
 
 #include <vemo/s7value.h>
 
+#include "vemo/core/OwnedLists.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -30,14 +32,9 @@
 
 namespace vemo {
 
-struct S7ValueDeleter {
-    void operator()(s7_value* v) const { s7_value_free(v); }
-};
-using OwnedS7Value = std::unique_ptr<s7_value, S7ValueDeleter>;
-
 // Either a value or an error text, never both.
 struct ParsedValue {
-    OwnedS7Value value;
+    OwnedValue value;
     std::string error;  // e.g. "300 is out of range for USINT (0..255)"
 
     explicit operator bool() const { return value != nullptr; }
