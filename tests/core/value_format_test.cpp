@@ -3,8 +3,10 @@
 // data types at all.
 #include "vemo/core/ValueFormat.h"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <string>
@@ -222,6 +224,304 @@ TEST(FormatValue, StringTagsShowTheCharactersUpToTheirLength) {
     Value notAnArray(s7_value_new_i32(5));
     EXPECT_EQ(formatValue(notAnArray.get(), S7_DATATYPE_STRING), "type mismatch: I32 for STRING");
     EXPECT_EQ(describeValue(notAnArray.get(), S7_DATATYPE_STRING).kind, Kind::Mismatch);
+}
+
+using vemo::DisplayFormat;
+using vemo::ReadValue;
+
+constexpr int64_t kI64Min = std::numeric_limits<int64_t>::min();
+constexpr int64_t kI64Max = std::numeric_limits<int64_t>::max();
+
+s7_value* blob(const std::vector<uint8_t>& bytes) {
+    return s7_value_new_blob(bytes.data(), static_cast<uint32_t>(bytes.size()));
+}
+
+struct FormatRow {
+    const char* what;
+    s7_value* value;
+    uint8_t datatype;
+    DisplayFormat format;
+    const char* text;
+};
+
+// Formats every row's value, once straight from the library's value and
+// once from the copy a row keeps, taken before the value is freed.
+void expectTexts(const std::vector<FormatRow>& rows) {
+    for (const FormatRow& row : rows) {
+        SCOPED_TRACE(
+            fmt::format("{}: {} as {}", row.what, s7_datatype_name(row.datatype), vemo::displayFormatName(row.format)));
+        ReadValue kept;
+        {
+            Value value(row.value);
+            ASSERT_NE(value, nullptr);
+            EXPECT_EQ(describeValue(value.get(), row.datatype, row.format).text, row.text);
+            kept = ReadValue::of(value.get());
+        }
+        EXPECT_EQ(formatValue(kept, row.datatype, row.format).text, row.text);
+    }
+}
+
+TEST(DisplayFormats, DatesAndTimesInTheirIecForms) {
+    constexpr auto I = DisplayFormat::Iec;
+    expectTexts({
+        // DATE: days since 1990-01-01, up to the controller's last day.
+        {"date epoch", s7_value_new_u16(0), S7_DATATYPE_DATE, I, "D#1990-01-01"},
+        {"date", s7_value_new_u16(13492), S7_DATATYPE_DATE, I, "D#2026-12-10"},
+        {"a leap day", s7_value_new_u16(3711), S7_DATATYPE_DATE, I, "D#2000-02-29"},
+        {"last day", s7_value_new_u16(65378), S7_DATATYPE_DATE, I, "D#2168-12-31"},
+        {"after the last day", s7_value_new_u16(65379), S7_DATATYPE_DATE, I, "65379 (invalid)"},
+        {"signed wire: its 16 bits", s7_value_new_i16(-1), S7_DATATYPE_DATE, I, "65535 (invalid)"},
+        {"narrower wire", s7_value_new_u8(31), S7_DATATYPE_DATE, I, "D#1990-02-01"},
+        // TIME_OF_DAY: milliseconds since midnight.
+        {"midnight", s7_value_new_u32(0), S7_DATATYPE_TIME_OF_DAY, I, "TOD#00:00:00.000"},
+        {"six", s7_value_new_u32(21'600'000), S7_DATATYPE_TIME_OF_DAY, I, "TOD#06:00:00.000"},
+        {"last ms", s7_value_new_u32(86'399'999), S7_DATATYPE_TIME_OF_DAY, I, "TOD#23:59:59.999"},
+        {"a whole day", s7_value_new_u32(86'400'000), S7_DATATYPE_TIME_OF_DAY, I, "86400000 (invalid)"},
+        // TIME: signed milliseconds, zero parts left out.
+        {"zero", s7_value_new_i32(0), S7_DATATYPE_TIME, I, "T#0MS"},
+        {"every part", s7_value_new_i32(93'784'005), S7_DATATYPE_TIME, I, "T#1D_2H_3M_4S_5MS"},
+        {"a minute", s7_value_new_i32(60'000), S7_DATATYPE_TIME, I, "T#1M"},
+        {"negative", s7_value_new_i32(-2'500), S7_DATATYPE_TIME, I, "T#-2S_500MS"},
+        {"max", s7_value_new_i32(std::numeric_limits<int32_t>::max()), S7_DATATYPE_TIME, I, "T#24D_20H_31M_23S_647MS"},
+        {"min", s7_value_new_i32(std::numeric_limits<int32_t>::min()), S7_DATATYPE_TIME, I, "T#-24D_20H_31M_23S_648MS"},
+        {"unsigned wire: its 32 bits signed", s7_value_new_u32(0xFFFFFFFF), S7_DATATYPE_TIME, I, "T#-1MS"},
+        {"narrower signed wire", s7_value_new_i16(-5), S7_DATATYPE_TIME, I, "T#-5MS"},
+        // LTIME: signed nanoseconds.
+        {"zero", s7_value_new_i64_alt(0), S7_DATATYPE_LTIME, I, "LT#0NS"},
+        {"sub-ms", s7_value_new_i64_alt(1'500), S7_DATATYPE_LTIME, I, "LT#1US_500NS"},
+        {"negative", s7_value_new_i64_alt(-1'000'000'001), S7_DATATYPE_LTIME, I, "LT#-1S_1NS"},
+        {"max", s7_value_new_i64_alt(kI64Max), S7_DATATYPE_LTIME, I, "LT#106751D_23H_47M_16S_854MS_775US_807NS"},
+        {"min", s7_value_new_i64(kI64Min), S7_DATATYPE_LTIME, I, "LT#-106751D_23H_47M_16S_854MS_775US_808NS"},
+        // S5TIME: three BCD digits in a time base of 10 ms, 100 ms, 1 s, 10 s.
+        {"zero", s7_value_new_bits16(0x0000), S7_DATATYPE_S5TIME, I, "S5T#0MS"},
+        {"10 ms base", s7_value_new_bits16(0x0123), S7_DATATYPE_S5TIME, I, "S5T#1S_230MS"},
+        {"100 ms base", s7_value_new_bits16(0x1123), S7_DATATYPE_S5TIME, I, "S5T#12S_300MS"},
+        {"1 s base", s7_value_new_bits16(0x2123), S7_DATATYPE_S5TIME, I, "S5T#2M_3S"},
+        {"10 s base", s7_value_new_bits16(0x3001), S7_DATATYPE_S5TIME, I, "S5T#10S"},
+        {"max 9990 s", s7_value_new_bits16(0x3999), S7_DATATYPE_S5TIME, I, "S5T#2H_46M_30S"},
+        {"no BCD digit", s7_value_new_bits16(0x012A), S7_DATATYPE_S5TIME, I, "298 (invalid)"},
+        {"no BCD digit at the top", s7_value_new_u16(0x0A00), S7_DATATYPE_S5TIME, I, "2560 (invalid)"},
+        {"timer", s7_value_new_bits16(0x2010), S7_DATATYPE_TIMER, I, "S5T#10S"},
+        {"timer, no BCD digit", s7_value_new_bits16(0x00F0), S7_DATATYPE_TIMER, I, "240 (invalid)"},
+        {"counter", s7_value_new_u16(123), S7_DATATYPE_COUNTER, I, "C#123"},
+        {"counter max", s7_value_new_u16(999), S7_DATATYPE_COUNTER, I, "C#999"},
+        {"counter past max", s7_value_new_u16(1000), S7_DATATYPE_COUNTER, I, "1000 (invalid)"},
+        // LTOD: nanoseconds since midnight.
+        {"ltod", s7_value_new_u64(45'296'123'456'789), S7_DATATYPE_LTOD, I, "LTOD#12:34:56.123456789"},
+        {"ltod midnight", s7_value_new_u64(0), S7_DATATYPE_LTOD, I, "LTOD#00:00:00.000000000"},
+        {"ltod last ns", s7_value_new_u64(86'399'999'999'999), S7_DATATYPE_LTOD, I, "LTOD#23:59:59.999999999"},
+        {"ltod a whole day", s7_value_new_u64(86'400'000'000'000), S7_DATATYPE_LTOD, I, "86400000000000 (invalid)"},
+        // LDT: nanoseconds since 1970-01-01, up to where 63 bits end.
+        {"ldt epoch", s7_value_new_u64_alt(0), S7_DATATYPE_LDT, I, "LDT#1970-01-01-00:00:00.000000000"},
+        {"ldt", s7_value_new_u64_alt(1'796'906'096'123'456'789), S7_DATATYPE_LDT, I,
+         "LDT#2026-12-10-12:34:56.123456789"},
+        {"ldt last", s7_value_new_u64_alt(static_cast<uint64_t>(kI64Max)), S7_DATATYPE_LDT, I,
+         "LDT#2262-04-11-23:47:16.854775807"},
+        {"ldt past the last", s7_value_new_u64_alt(static_cast<uint64_t>(kI64Max) + 1), S7_DATATYPE_LDT, I,
+         "9223372036854775808 (invalid)"},
+    });
+}
+
+TEST(DisplayFormats, DateAndTimeAndDtlFromTheirBytes) {
+    constexpr auto I = DisplayFormat::Iec;
+    const std::vector<uint8_t> dtl = {0x07, 0xEA, 12, 10, 5, 12, 34, 56, 0x07, 0x5B, 0xCD, 0x15};
+    std::vector<uint8_t> dtlMonth13 = dtl;
+    dtlMonth13[2] = 13;
+    std::vector<uint8_t> dtlWholeSecond = dtl;
+    dtlWholeSecond[8] = 0x3B;  // 0x3B9ACA15 > 999 999 999
+    dtlWholeSecond[9] = 0x9A;
+    dtlWholeSecond[10] = 0xCA;
+    expectTexts({
+        {"dt", blob({0x26, 0x12, 0x10, 0x12, 0x34, 0x56, 0x78, 0x95}), S7_DATATYPE_DATE_AND_TIME, I,
+         "DT#2026-12-10-12:34:56.789"},
+        {"dt 1990", blob({0x90, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x02}), S7_DATATYPE_DATE_AND_TIME, I,
+         "DT#1990-01-01-00:00:00.000"},
+        {"dt 2089", blob({0x89, 0x12, 0x31, 0x23, 0x59, 0x59, 0x99, 0x97}), S7_DATATYPE_DATE_AND_TIME, I,
+         "DT#2089-12-31-23:59:59.999"},
+        {"dt no BCD digit", blob({0x26, 0x1A, 0x10, 0x12, 0x34, 0x56, 0x78, 0x95}), S7_DATATYPE_DATE_AND_TIME, I,
+         "16#261A101234567895 (invalid)"},
+        {"dt no BCD digit in the ms", blob({0x26, 0x12, 0x10, 0x12, 0x34, 0x56, 0x78, 0xA5}), S7_DATATYPE_DATE_AND_TIME,
+         I, "16#26121012345678A5 (invalid)"},
+        {"dt 30 February", blob({0x26, 0x02, 0x30, 0x00, 0x00, 0x00, 0x00, 0x01}), S7_DATATYPE_DATE_AND_TIME, I,
+         "16#2602300000000001 (invalid)"},
+        {"dt hour 24", blob({0x26, 0x01, 0x01, 0x24, 0x00, 0x00, 0x00, 0x01}), S7_DATATYPE_DATE_AND_TIME, I,
+         "16#2601012400000001 (invalid)"},
+        {"dt short", blob({0x26, 0x12}), S7_DATATYPE_DATE_AND_TIME, I, "16#2612 (invalid)"},
+        {"dt bytes in hex", blob({0x26, 0x12, 0x10, 0x12, 0x34, 0x56, 0x78, 0x95}), S7_DATATYPE_DATE_AND_TIME,
+         DisplayFormat::Hex, "16#2612101234567895"},
+        {"dtl", blob(dtl), S7_DATATYPE_DTL, I, "DTL#2026-12-10-12:34:56.123456789"},
+        {"dtl packed", s7_value_new_packed(1, 2, 3, dtl.data(), 12), S7_DATATYPE_DTL, I,
+         "DTL#2026-12-10-12:34:56.123456789"},
+        {"dtl epoch", blob({0x07, 0xB2, 1, 1, 5, 0, 0, 0, 0, 0, 0, 0}), S7_DATATYPE_DTL, I,
+         "DTL#1970-01-01-00:00:00.000000000"},
+        {"dtl month 13", blob(dtlMonth13), S7_DATATYPE_DTL, I, "16#07EA0D0A050C2238075BCD15 (invalid)"},
+        {"dtl a whole second of ns", blob(dtlWholeSecond), S7_DATATYPE_DTL, I, "16#07EA0C0A050C22383B9ACA15 (invalid)"},
+        {"dtl short", blob({1, 2, 3}), S7_DATATYPE_DTL, I, "16#010203 (invalid)"},
+        // Nothing is claimed for these: a value that is no byte block keeps
+        // its plain text.
+        {"dt as a number", s7_value_new_i64(-3), S7_DATATYPE_DATE_AND_TIME, I, "-3"},
+        {"dtl as nothing", s7_value_new_null(), S7_DATATYPE_DTL, I, ""},
+        {"dtl decimal is today's", blob(dtl), S7_DATATYPE_DTL, DisplayFormat::Dec, ""},
+    });
+}
+
+TEST(DisplayFormats, CharactersAndBitStrings) {
+    constexpr auto I = DisplayFormat::Iec;
+    expectTexts({
+        {"char", s7_value_new_u8('A'), S7_DATATYPE_CHAR, I, "'A'"},
+        {"char space", s7_value_new_u8(' '), S7_DATATYPE_CHAR, I, "' '"},
+        {"char line feed", s7_value_new_u8(0x0A), S7_DATATYPE_CHAR, I, "'$0A'"},
+        {"char dollar", s7_value_new_u8('$'), S7_DATATYPE_CHAR, I, "'$$'"},
+        {"char quote", s7_value_new_u8('\''), S7_DATATYPE_CHAR, I, "'$''"},
+        {"char delete", s7_value_new_u8(0x7F), S7_DATATYPE_CHAR, I, "'$7F'"},
+        {"char beyond ASCII", s7_value_new_u8(0xE4), S7_DATATYPE_CHAR, I, "'$E4'"},
+        {"char, signed wire", s7_value_new_i8(-1), S7_DATATYPE_CHAR, I, "'$FF'"},
+        {"char decimal", s7_value_new_u8('A'), S7_DATATYPE_CHAR, DisplayFormat::Dec, "65"},
+        {"wchar", s7_value_new_u16('A'), S7_DATATYPE_WCHAR, I, "WCHAR#'A'"},
+        {"wchar euro", s7_value_new_u16(0x20AC), S7_DATATYPE_WCHAR, I, "WCHAR#'\xE2\x82\xAC'"},
+        {"wchar umlaut", s7_value_new_u16(0xE4), S7_DATATYPE_WCHAR, I, "WCHAR#'\xC3\xA4'"},
+        {"wchar line feed", s7_value_new_u16(0x0A), S7_DATATYPE_WCHAR, I, "WCHAR#'$000A'"},
+        {"wchar C1 control", s7_value_new_u16(0x85), S7_DATATYPE_WCHAR, I, "WCHAR#'$0085'"},
+        {"wchar quote", s7_value_new_u16('\''), S7_DATATYPE_WCHAR, I, "WCHAR#'$''"},
+        {"wchar high surrogate", s7_value_new_u16(0xD800), S7_DATATYPE_WCHAR, I, "55296 (invalid)"},
+        {"wchar low surrogate", s7_value_new_u16(0xDFFF), S7_DATATYPE_WCHAR, I, "57343 (invalid)"},
+        // Bit strings: hexadecimal at their width.
+        {"byte", s7_value_new_bits8(0x0A), S7_DATATYPE_BYTE, I, "16#0A"},
+        {"byte, signed wire", s7_value_new_i8(-1), S7_DATATYPE_BYTE, I, "16#FF"},
+        {"word", s7_value_new_bits16(0x0A1F), S7_DATATYPE_WORD, I, "16#0A1F"},
+        {"word, narrower wire", s7_value_new_u8(0x80), S7_DATATYPE_WORD, I, "16#0080"},
+        {"dword", s7_value_new_bits32(1), S7_DATATYPE_DWORD, I, "16#00000001"},
+        {"lword", s7_value_new_bits64(0xFEDCBA9876543210), S7_DATATYPE_LWORD, I, "16#FEDCBA9876543210"},
+        {"word decimal is today's", s7_value_new_bits16(0x0A1F), S7_DATATYPE_WORD, DisplayFormat::Dec, "2591"},
+    });
+}
+
+TEST(DisplayFormats, NumbersInTheOtherFormatsAtTheirWidth) {
+    using enum DisplayFormat;
+    const float one = 1.0f;
+    expectTexts({
+        // 8 bits.
+        {"sint", s7_value_new_i8(-1), S7_DATATYPE_SINT, Hex, "16#FF"},
+        {"sint", s7_value_new_i8(-1), S7_DATATYPE_SINT, Bin, "2#1111_1111"},
+        {"sint", s7_value_new_i8(-1), S7_DATATYPE_SINT, Unsigned, "255"},
+        {"sint", s7_value_new_i8('A'), S7_DATATYPE_SINT, Char, "'A'"},
+        {"usint", s7_value_new_u8(200), S7_DATATYPE_USINT, Signed, "-56"},
+        {"usint", s7_value_new_u8(10), S7_DATATYPE_USINT, Bin, "2#0000_1010"},
+        {"byte", s7_value_new_bits8(0x80), S7_DATATYPE_BYTE, Signed, "-128"},
+        {"byte", s7_value_new_bits8(0x80), S7_DATATYPE_BYTE, Unsigned, "128"},
+        {"byte", s7_value_new_bits8(0x24), S7_DATATYPE_BYTE, Char, "'$$'"},
+        // 16 bits.
+        {"int", s7_value_new_i16(-2), S7_DATATYPE_INT, Hex, "16#FFFE"},
+        {"int", s7_value_new_i16(-2), S7_DATATYPE_INT, Bin, "2#1111_1111_1111_1110"},
+        {"int", s7_value_new_i16(-2), S7_DATATYPE_INT, Unsigned, "65534"},
+        {"int from a byte", s7_value_new_u8(200), S7_DATATYPE_INT, Hex, "16#00C8"},
+        {"int", s7_value_new_i16(0x20AC), S7_DATATYPE_INT, Char, "WCHAR#'\xE2\x82\xAC'"},
+        {"uint", s7_value_new_u16(40000), S7_DATATYPE_UINT, Signed, "-25536"},
+        {"word", s7_value_new_bits16(0x8001), S7_DATATYPE_WORD, Bin, "2#1000_0000_0000_0001"},
+        {"word", s7_value_new_bits16(0x8001), S7_DATATYPE_WORD, Signed, "-32767"},
+        {"word", s7_value_new_bits16(0x8001), S7_DATATYPE_WORD, Unsigned, "32769"},
+        {"date", s7_value_new_u16(0x00FF), S7_DATATYPE_DATE, Hex, "16#00FF"},
+        // 32 bits.
+        {"dint", s7_value_new_i32(-1), kDint, Hex, "16#FFFFFFFF"},
+        {"dint", s7_value_new_i32(-1), kDint, Unsigned, "4294967295"},
+        {"dint", s7_value_new_i32(5), kDint, Bin, "2#0000_0000_0000_0000_0000_0000_0000_0101"},
+        {"udint", s7_value_new_u32(0x80000000), S7_DATATYPE_UDINT, Signed, "-2147483648"},
+        {"dword", s7_value_new_bits32(0xFFFFFFFE), S7_DATATYPE_DWORD, Signed, "-2"},
+        {"time", s7_value_new_i32(-1), S7_DATATYPE_TIME, Hex, "16#FFFFFFFF"},
+        {"real", s7_value_new_f32(one), S7_DATATYPE_REAL, Hex, "16#3F800000"},
+        // 64 bits.
+        {"lint", s7_value_new_i64(kI64Min), S7_DATATYPE_LINT, Hex, "16#8000000000000000"},
+        {"lint", s7_value_new_i64(kI64Min), S7_DATATYPE_LINT, Unsigned, "9223372036854775808"},
+        {"ulint", s7_value_new_u64(std::numeric_limits<uint64_t>::max()), S7_DATATYPE_ULINT, Signed, "-1"},
+        {"lword", s7_value_new_bits64(0x8000000000000001), S7_DATATYPE_LWORD, Signed, "-9223372036854775807"},
+        {"lword", s7_value_new_bits64(0xF), S7_DATATYPE_LWORD, Bin,
+         "2#0000_0000_0000_0000_0000_0000_0000_0000_0000_0000_0000_0000_0000_0000_0000_1111"},
+        {"lreal from a float", s7_value_new_f32(one), S7_DATATYPE_LREAL, Hex, "16#3FF0000000000000"},
+        {"lreal", s7_value_new_f64(-2.0), S7_DATATYPE_LREAL, Hex, "16#C000000000000000"},
+        // A format the data type does not offer shows its default one; a
+        // mismatch stays a mismatch in every format.
+        {"int has no IEC form", s7_value_new_i16(-2), S7_DATATYPE_INT, Iec, "-2"},
+        {"date has no character", s7_value_new_u16(65), S7_DATATYPE_DATE, Char, "D#1990-03-07"},
+        {"bool", s7_value_new_bool(1), S7_DATATYPE_BOOL, Hex, "true"},
+        {"mismatch", s7_value_new_u32(1), S7_DATATYPE_DATE, Iec, "type mismatch: U32 for DATE"},
+        {"mismatch", s7_value_new_f32(one), kDint, Hex, "type mismatch: F32 for DINT"},
+        {"string", controllerString(4, 2, "ok").release(), S7_DATATYPE_STRING, Iec, "ok"},
+        {"wstring", s7_value_new_string("ok", 2), S7_DATATYPE_WSTRING, Iec, "ok"},
+    });
+}
+
+TEST(DisplayFormats, EachDataTypeOffersItsFormatsDefaultFirst) {
+    using enum DisplayFormat;
+    using Formats = std::vector<DisplayFormat>;
+    const struct {
+        uint8_t datatype;
+        Formats formats;
+    } rows[] = {
+        {S7_DATATYPE_BOOL, {Dec}},
+        {S7_DATATYPE_SINT, {Dec, Hex, Bin, Unsigned, Char}},
+        {S7_DATATYPE_UINT, {Dec, Hex, Bin, Signed, Char}},
+        {S7_DATATYPE_DINT, {Dec, Hex, Bin, Unsigned}},
+        {S7_DATATYPE_ULINT, {Dec, Hex, Bin, Signed}},
+        {S7_DATATYPE_REAL, {Dec, Hex, Bin}},
+        {S7_DATATYPE_BCD16, {Dec, Hex, Bin}},
+        {S7_DATATYPE_BYTE, {Iec, Dec, Bin, Signed, Unsigned, Char}},
+        {S7_DATATYPE_LWORD, {Iec, Dec, Bin, Signed, Unsigned}},
+        {S7_DATATYPE_DATE, {Iec, Dec, Hex, Bin}},
+        {S7_DATATYPE_S5TIME, {Iec, Dec, Hex, Bin}},
+        {S7_DATATYPE_CHAR, {Iec, Dec, Hex, Bin}},
+        {S7_DATATYPE_LDT, {Iec, Dec, Hex, Bin}},
+        {S7_DATATYPE_DTL, {Iec, Hex}},
+        {S7_DATATYPE_DATE_AND_TIME, {Iec, Hex}},
+        {S7_DATATYPE_STRING, {Iec}},
+        {S7_DATATYPE_STRUCT, {Dec}},
+        {42, {Dec}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(s7_datatype_name(row.datatype));
+        EXPECT_EQ(vemo::formatsFor(row.datatype), row.formats);
+        EXPECT_EQ(vemo::defaultFormat(row.datatype), row.formats.front());
+    }
+}
+
+TEST(DisplayFormats, NamesReadBackInAnyCase) {
+    const std::vector<std::pair<DisplayFormat, const char*>> names = {
+        {DisplayFormat::Iec, "IEC"},   {DisplayFormat::Dec, "DEC"},       {DisplayFormat::Hex, "HEX"},
+        {DisplayFormat::Bin, "BIN"},   {DisplayFormat::Signed, "SIGNED"}, {DisplayFormat::Unsigned, "UNSIGNED"},
+        {DisplayFormat::Char, "CHAR"},
+    };
+    for (const auto& [format, name] : names) {
+        EXPECT_EQ(vemo::displayFormatName(format), name);
+        EXPECT_EQ(vemo::displayFormatByName(name), format);
+    }
+    EXPECT_EQ(vemo::displayFormatByName("iec"), DisplayFormat::Iec);
+    EXPECT_EQ(vemo::displayFormatByName("Hex"), DisplayFormat::Hex);
+    EXPECT_FALSE(vemo::displayFormatByName("octal").has_value());
+    EXPECT_FALSE(vemo::displayFormatByName("").has_value());
+}
+
+// A kept copy stands on its own: the value it came from is freed at once
+// after a read, and the row shows the copy in whatever format it is set to.
+TEST(DisplayFormats, AKeptValueIsACopy) {
+    EXPECT_FALSE(ReadValue::of(nullptr).present);
+    EXPECT_EQ(formatValue(ReadValue::of(nullptr), kDint, DisplayFormat::Hex).kind, Kind::Empty);
+    EXPECT_FALSE(typeMismatch(ReadValue::of(nullptr), kDint).has_value());
+
+    ReadValue text;
+    {
+        Value value = controllerString(10, 3, "abcdef");
+        text = ReadValue::of(value.get());
+    }
+    EXPECT_EQ(text.bytes, "abc");
+    EXPECT_EQ(formatValue(text, S7_DATATYPE_STRING, DisplayFormat::Dec).text, "abc");
+    EXPECT_EQ(formatValue(text, kDint, DisplayFormat::Dec).text, "type mismatch: U8 array for DINT");
+
+    Value number(s7_value_new_i16(-2));
+    const ReadValue kept = ReadValue::of(number.get());
+    EXPECT_EQ(kept.wireType, S7_TYPE_I16);
+    EXPECT_EQ(kept.bits, 0xFFFEu);
+    EXPECT_EQ(formatValue(kept, S7_DATATYPE_INT, DisplayFormat::Dec).kind, Kind::Integer);
+    EXPECT_EQ(formatValue(kept, S7_DATATYPE_INT, DisplayFormat::Unsigned).kind, Kind::Integer);
+    EXPECT_EQ(formatValue(kept, S7_DATATYPE_INT, DisplayFormat::Hex).kind, Kind::Text);
 }
 
 }  // namespace

@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace vemo {
 
@@ -62,6 +64,56 @@ std::string wireTypeName(const s7_value* value);
 // by the value alone, so nothing is claimed for them; nor for a null value
 // pointer, which is no answer at all.
 std::optional<TypeMismatch> typeMismatch(const s7_value* value, uint8_t datatype);
+
+// A read value's own copy, kept so that a row can be shown in another
+// format without reading it again: the value's wire type, flag byte and
+// storage, and what the text of any format is made of.
+struct ReadValue {
+    bool present = false;  // false: no value at all (a null pointer was captured)
+    std::uint8_t wireType = S7_TYPE_NULL;
+    std::uint8_t flags = 0;
+    bool array = false;      // held as an array
+    std::uint64_t bits = 0;  // a scalar's bit pattern in the low bits of its width; 0 when its getter refused
+    // A BLOB's or STRING's bytes, a packed structure's member bytes, or the
+    // characters of the controller's STRING (a U8 array) up to its length.
+    std::string bytes;
+
+    static ReadValue of(const s7_value* value);
+    bool operator==(const ReadValue&) const = default;
+};
+
+// How a row shows its value. IEC is the controller's literal form
+// (D#2026-12-10, T#1S_500MS, 16#0A1F, 'A'); DEC the plain decimal text of
+// describeValue; HEX and BIN the bits at the data type's width; SIGNED and
+// UNSIGNED the same bits read the other way; CHAR an integer's bits as a
+// character.
+enum class DisplayFormat : std::uint8_t { Iec, Dec, Hex, Bin, Signed, Unsigned, Char };
+
+// "IEC", "DEC", "HEX", "BIN", "SIGNED", "UNSIGNED", "CHAR".
+std::string_view displayFormatName(DisplayFormat format);
+// The format of that name, in any letter case; nullopt for no such name.
+std::optional<DisplayFormat> displayFormatByName(std::string_view name);
+
+// The formats a value of `datatype` can be shown in, its default first:
+// DEC for numbers, BOOL and the data types without a form of their own,
+// IEC for times, dates, characters, bit strings, timers, counters and
+// strings.
+std::vector<DisplayFormat> formatsFor(uint8_t datatype);
+DisplayFormat defaultFormat(uint8_t datatype);
+
+// The captured value counterparts of the functions below.
+std::string wireTypeName(const ReadValue& value);
+std::optional<TypeMismatch> typeMismatch(const ReadValue& value, uint8_t datatype);
+
+// The text of `value` in `format`. DEC is describeValue's text and kind,
+// whatever the data type; another format not among formatsFor(datatype)
+// gives the default format's text; a
+// mismatch is its text in every format. A date, time, BCD digit or
+// character the data type cannot hold shows the raw number (a byte block
+// in hexadecimal) followed by " (invalid)", never a made-up value. Texts
+// other than DEC, SIGNED and UNSIGNED are of kind Text.
+ValueText formatValue(const ReadValue& value, uint8_t datatype, DisplayFormat format);
+ValueText describeValue(const s7_value* value, uint8_t datatype, DisplayFormat format);
 
 // Never fails: a value that does not fit `datatype` gives its mismatch text
 // (Mismatch); values of types without a text form give "" (Empty); where no
