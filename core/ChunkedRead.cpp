@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 
 namespace vemo {
 
@@ -51,11 +52,15 @@ ReadResult readInChunks(vemoc_s7_client* client, std::span<const s7_item_address
         const std::unique_ptr<s7_item_result, ItemResultsFree> owned(each, ItemResultsFree{count});
         for (std::uint32_t i = 0; i < count; ++i) {
             if (each[i].value == nullptr) {
-                result.values.push_back(ItemReading{{}, each[i].error, std::nullopt});
+                result.values.push_back(ItemReading{{}, {}, each[i].error, std::nullopt});
             } else {
+                // The copy outlives the library's value, freed with this chunk.
                 const std::uint8_t datatype = datatypes[start + i];
-                result.values.push_back(ItemReading{describeValue(each[i].value, datatype), std::nullopt,
-                                                    typeMismatch(each[i].value, datatype)});
+                ReadValue read = ReadValue::of(each[i].value);
+                ValueText text = formatValue(read, datatype, DisplayFormat::Dec);
+                std::optional<TypeMismatch> mismatch = typeMismatch(read, datatype);
+                result.values.push_back(
+                    ItemReading{std::move(text), std::move(read), std::nullopt, std::move(mismatch)});
             }
         }
     }

@@ -63,6 +63,9 @@ namespace {
 
 // Points `row` at `tag`'s variable.
 void bindTo(InspectorRow& row, const s7_symbol& tag) {
+    // A variable that now has another data type starts over in that type's
+    // default format, as a newly added one.
+    if (row.datatype != tag.datatype) row.format = defaultFormat(tag.datatype);
     row.datatype = tag.datatype;
     row.typeName = s7_datatype_name(tag.datatype);
     row.objectId = tag.address.object_id;
@@ -86,6 +89,7 @@ void applyReading(InspectorRow& row, ItemReading& item, std::chrono::system_cloc
         return;
     }
     row.valueText = std::move(item.value.text);
+    row.value = std::move(item.read);
     row.state = RowState::Live;
     row.refusal.reset();
     row.mismatch.reset();
@@ -119,6 +123,7 @@ void TagInspector::add(const s7_symbol* tag) {
     InspectorRow row;
     row.name = name;
     bindTo(row, *tag);
+    row.format = defaultFormat(tag->datatype);
     rows_.push_back(std::move(row));
     ++generation_;
 }
@@ -150,6 +155,21 @@ void TagInspector::rebind(const std::function<const s7_symbol*(const std::string
     }
     // A refresh out with the old addresses must not be applied.
     ++generation_;
+}
+
+bool TagInspector::setFormat(std::string_view name, DisplayFormat format) {
+    const auto it =
+        std::find_if(rows_.begin(), rows_.end(), [name](const InspectorRow& row) { return row.name == name; });
+    if (it == rows_.end()) return false;
+    const std::vector<DisplayFormat> offered = formatsFor(it->datatype);
+    if (std::find(offered.begin(), offered.end(), format) == offered.end()) return false;
+    it->format = format;
+    return true;
+}
+
+bool TagInspector::setFormat(std::string_view name, std::string_view formatName) {
+    const std::optional<DisplayFormat> format = displayFormatByName(formatName);
+    return format && setFormat(name, *format);
 }
 
 void TagInspector::markStale() {

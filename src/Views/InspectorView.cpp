@@ -40,13 +40,15 @@ std::string clockTime(std::chrono::system_clock::time_point at) {
 }  // namespace
 
 ValueCell valueCellFor(const InspectorRow& row) {
+    // The kept value in the row's format: switching it needs no new read.
+    const std::string shown = formatValue(row.value, row.datatype, row.format).text;
     const std::string since =
         row.lastGood ? fmt::format("Last good value read at {}.", clockTime(*row.lastGood)) : "No value read yet.";
     switch (row.state) {
     case RowState::Waiting:
-    case RowState::Live: return {row.valueText, {}, false};
+    case RowState::Live: return {shown, {}, false};
     case RowState::Stale:
-        return {row.valueText, "Not refreshed: the connection is lost or the last read failed. " + since, true};
+        return {shown, "Not refreshed: the connection is lost or the last read failed. " + since, true};
     case RowState::Refused:
         return {fmt::format("refused (16#{:04X})", row.refusal.value_or(0)),
                 fmt::format("The controller refused to read this variable, error code 16#{:04X}. {}",

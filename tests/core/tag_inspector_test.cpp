@@ -498,4 +498,64 @@ TEST_F(TagInspectorReads, ARefreshOutlivesTheSymbolsItWasStartedFrom) {
     EXPECT_FALSE(inspector_->refreshing());
 }
 
+// A row shows its kept value in the format it is set to, its data type's
+// default to begin with; switching reads nothing anew, and only a good
+// value replaces the kept one.
+TEST_F(TagInspectorTest, ARowShowsItsKeptValueInItsFormat) {
+    using vemo::DisplayFormat;
+    // FakeReads answers object id * 100 + refresh number as an I32, which
+    // fits TIME and TIME_OF_DAY as well as DINT.
+    OwnedSymbols tags({{"DB1.Count", kDint}, {"DB1.Delay", S7_DATATYPE_TIME}, {"DB1.Shift", S7_DATATYPE_TIME_OF_DAY}});
+    for (std::size_t i = 0; i < 3; ++i) inspector_->add(tags.at(i));
+    const auto& rows = inspector_->rows();
+    EXPECT_EQ(rows[0].format, DisplayFormat::Dec);
+    EXPECT_EQ(rows[1].format, DisplayFormat::Iec);
+    EXPECT_EQ(rows[2].format, DisplayFormat::Iec);
+    const auto shown = [&rows](std::size_t i) {
+        return vemo::formatValue(rows[i].value, rows[i].datatype, rows[i].format).text;
+    };
+    EXPECT_EQ(shown(1), "") << "nothing before the first value";
+
+    refreshAt(now_);
+    EXPECT_EQ(shown(0), "101");
+    EXPECT_EQ(shown(1), "T#201MS");
+    EXPECT_EQ(shown(2), "TOD#00:00:00.301");
+    EXPECT_EQ(rows[1].valueText, "201") << "the decimal text stays as it was";
+
+    const std::size_t reads = FakeReads::requests.size();
+    const std::uint64_t generation = inspector_->generation();
+    EXPECT_TRUE(inspector_->setFormat("DB1.Delay", "hex"));
+    EXPECT_EQ(rows[1].format, DisplayFormat::Hex);
+    EXPECT_EQ(shown(1), "16#000000C9");
+    EXPECT_TRUE(inspector_->setFormat("DB1.Count", DisplayFormat::Unsigned));
+    EXPECT_EQ(shown(0), "101");
+    EXPECT_EQ(FakeReads::requests.size(), reads) << "a new format needs no new read";
+    EXPECT_EQ(inspector_->generation(), generation) << "nor does it make a running refresh stale";
+
+    // Formats a row's data type does not offer, unknown names and rows.
+    EXPECT_FALSE(inspector_->setFormat("DB1.Count", DisplayFormat::Iec));
+    EXPECT_FALSE(inspector_->setFormat("DB1.Count", "octal"));
+    EXPECT_FALSE(inspector_->setFormat("DB1.Shift", DisplayFormat::Char));
+    EXPECT_FALSE(inspector_->setFormat("DB1.None", "DEC"));
+    EXPECT_EQ(rows[0].format, DisplayFormat::Unsigned);
+    EXPECT_EQ(rows[2].format, DisplayFormat::Iec);
+
+    // A mismatched answer is no value: the kept one stays.
+    FakeReads::mismatchedObject = rows[1].objectId;
+    refreshAt(now_ + kSecond);
+    EXPECT_EQ(rows[1].state, vemo::RowState::Mismatch);
+    EXPECT_EQ(shown(1), "16#000000C9");
+    EXPECT_EQ(shown(2), "TOD#00:00:00.302");
+
+    // Found again with its data type the row keeps its format; with another
+    // one it starts over in that type's default.
+    OwnedSymbols again({{"DB1.Count", kDint}, {"DB1.Delay", kDint}, {"DB1.Shift", S7_DATATYPE_TIME_OF_DAY}});
+    inspector_->rebind([&](const std::string& name) -> const s7_symbol* {
+        return again.at(name == "DB1.Count" ? 0 : name == "DB1.Delay" ? 1 : 2);
+    });
+    EXPECT_EQ(rows[0].format, DisplayFormat::Unsigned);
+    EXPECT_EQ(rows[1].format, DisplayFormat::Dec);
+    EXPECT_EQ(rows[2].format, DisplayFormat::Iec);
+}
+
 }  // namespace

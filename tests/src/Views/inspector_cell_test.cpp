@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -48,6 +49,7 @@ TEST(InspectorCell, EachStateShowsItsTextAndExplainsWhatIsNotLive) {
         row.state = r.state;
         if (r.hadValue) {
             row.valueText = "42";
+            row.value = vemo::ReadValue{true, S7_TYPE_I32, 0, false, 42, {}};
             row.lastGood = readAt;
         }
         if (r.state == RowState::Refused) row.refusal = 0x8104;
@@ -68,6 +70,42 @@ TEST(InspectorCell, EachStateShowsItsTextAndExplainsWhatIsNotLive) {
         } else {
             EXPECT_EQ(since, "No value read yet.");
         }
+    }
+}
+
+// The value column shows the kept value in the row's format, live or
+// dimmed: switching the format reads nothing anew.
+TEST(InspectorCell, ShowsTheKeptValueInTheRowsFormat) {
+    using vemo::DisplayFormat;
+    const struct {
+        std::uint8_t datatype;
+        vemo::ReadValue value;
+        DisplayFormat format;
+        RowState state;
+        const char* text;
+    } rows[] = {
+        {S7_DATATYPE_DINT, {true, S7_TYPE_I32, 0, false, 0xFFFFFFFF, {}}, DisplayFormat::Dec, RowState::Live, "-1"},
+        {S7_DATATYPE_DINT,
+         {true, S7_TYPE_I32, 0, false, 0xFFFFFFFF, {}},
+         DisplayFormat::Hex,
+         RowState::Live,
+         "16#FFFFFFFF"},
+        {S7_DATATYPE_TIME, {true, S7_TYPE_I32, 0, false, 1500, {}}, DisplayFormat::Iec, RowState::Stale, "T#1S_500MS"},
+        {S7_DATATYPE_TIME, {true, S7_TYPE_I32, 0, false, 1500, {}}, DisplayFormat::Dec, RowState::Live, "1500"},
+        {S7_DATATYPE_DATE,
+         {true, S7_TYPE_U16, 0, false, 13492, {}},
+         DisplayFormat::Iec,
+         RowState::Live,
+         "D#2026-12-10"},
+    };
+    for (const auto& r : rows) {
+        InspectorRow row;
+        row.datatype = r.datatype;
+        row.typeName = s7_datatype_name(r.datatype);
+        row.value = r.value;
+        row.format = r.format;
+        row.state = r.state;
+        EXPECT_EQ(vemo::valueCellFor(row).text, r.text);
     }
 }
 

@@ -30,6 +30,7 @@ struct ReadCalls {
 // it with, or what the controller sent instead of a value of its data type.
 struct ItemReading {
     ValueText value;                       // empty when refused; the mismatch's text (Mismatch) when mismatched
+    ReadValue read;                        // the value's own copy, to show it in another format; none when refused
     std::optional<std::uint64_t> refused;  // the controller's error code for this variable
     std::optional<TypeMismatch> mismatch;  // the answer does not fit the data type: there is no value
 };

@@ -66,7 +66,9 @@ struct InspectorRow {
     std::string name;           // the tag's full name; the row's identity
     std::string_view typeName;  // s7_datatype_name of the tag's data type; static text
     std::uint8_t datatype = 0;
-    std::string valueText;  // the last good value; empty until the first one
+    std::string valueText;  // the last good value's decimal text (DEC); empty until the first one
+    ReadValue value;        // the last good value itself, shown in `format`; none until the first one
+    DisplayFormat format = DisplayFormat::Dec;  // how the value column shows it: defaultFormat(datatype) when added
     RowState state = RowState::Waiting;
     std::optional<std::uint64_t> refusal;  // while Refused: the controller's error code
     std::optional<TypeMismatch> mismatch;  // while Mismatch: what was sent for the data type
@@ -116,6 +118,12 @@ public:
     // there is none), after the symbols were loaded anew.
     void rebind(const std::function<const s7_symbol*(const std::string&)>& find);
     const std::vector<InspectorRow>& rows() const { return rows_; }
+    // Shows the named row in `format`, or in the format of that name ("IEC",
+    // "hex"). Only the formats its data type offers (formatsFor) are taken:
+    // false, and nothing changed, for another one, an unknown name or no
+    // such row. A row shows its kept value in the new format at once.
+    bool setFormat(std::string_view name, DisplayFormat format);
+    bool setFormat(std::string_view name, std::string_view formatName);
     // Changes with every add, every remove that removed a row, every clear
     // of a non-empty list and every rebind.
     std::uint64_t generation() const { return generation_; }
