@@ -159,14 +159,21 @@ nlohmann::json jsonValue(const ValueText& value) {
     return nullptr;
 }
 
-std::string formatRead(Format format, const std::vector<Variable>& variables, const std::vector<ValueText>& values,
-                       const std::string& time, bool header) {
+std::string formatRead(Format format, const std::vector<Variable>& variables, const std::vector<ReadValue>& values,
+                       const std::string& time, bool header, std::optional<DisplayFormat> display) {
+    const auto shown = [&](size_t i) {
+        return formatValue(values[i], variables[i].datatype, display.value_or(DisplayFormat::Dec)).text;
+    };
     if (format == Format::Json) {
         nlohmann::json list = nlohmann::json::array();
         for (size_t i = 0; i < variables.size(); ++i) {
-            nlohmann::json item = {{"name", variables[i].name},
-                                   {"datatype", typeName(variables[i].datatype)},
-                                   {"value", jsonValue(values[i])}};
+            nlohmann::json item = {
+                {"name", variables[i].name},
+                {"datatype", typeName(variables[i].datatype)},
+                {"value", jsonValue(formatValue(values[i], variables[i].datatype, DisplayFormat::Dec))}};
+            if (display) {
+                item["text"] = shown(i);
+            }
             if (!time.empty()) {
                 item["time"] = time;
             }
@@ -181,7 +188,7 @@ std::string formatRead(Format format, const std::vector<Variable>& variables, co
                 time.empty() ? csvLine({"name", "datatype", "value"}) : csvLine({"time", "name", "datatype", "value"});
         }
         for (size_t i = 0; i < variables.size(); ++i) {
-            std::vector<std::string> fields = {variables[i].name, typeName(variables[i].datatype), values[i].text};
+            std::vector<std::string> fields = {variables[i].name, typeName(variables[i].datatype), shown(i)};
             if (!time.empty()) {
                 fields.insert(fields.begin(), time);
             }
@@ -191,7 +198,7 @@ std::string formatRead(Format format, const std::vector<Variable>& variables, co
     }
     std::vector<std::vector<std::string>> rows;
     for (size_t i = 0; i < variables.size(); ++i) {
-        std::vector<std::string> row = {variables[i].name, typeName(variables[i].datatype), values[i].text};
+        std::vector<std::string> row = {variables[i].name, typeName(variables[i].datatype), shown(i)};
         if (!time.empty()) {
             row.insert(row.begin(), time);
         }

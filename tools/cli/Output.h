@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,8 +35,11 @@ nlohmann::json jsonValue(const ValueText& value);
 
 // One read round. `time` is empty outside --watch; with it, every line or
 // element carries the time stamp. `header` asks for the CSV header line.
-std::string formatRead(Format format, const std::vector<Variable>& variables, const std::vector<ValueText>& values,
-                       const std::string& time, bool header);
+// Text and CSV show each value in `display` (decimal without it, as a data
+// type without that format does); JSON keeps the typed decimal value and,
+// with `display`, adds that format's text as "text".
+std::string formatRead(Format format, const std::vector<Variable>& variables, const std::vector<ReadValue>& values,
+                       const std::string& time, bool header, std::optional<DisplayFormat> display = std::nullopt);
 
 // Local time with milliseconds: "2026-12-10 04:20:01.123".
 std::string localTimestamp();

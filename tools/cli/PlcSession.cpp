@@ -95,6 +95,16 @@ std::vector<Variable> PlcSession::browse(const std::vector<std::string>& blockNa
 }
 
 std::vector<ValueText> PlcSession::read(const std::vector<Variable>& variables) {
+    std::vector<ReadValue> kept = readValues(variables);
+    std::vector<ValueText> values;
+    values.reserve(kept.size());
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        values.push_back(formatValue(kept[i], variables[i].datatype, DisplayFormat::Dec));
+    }
+    return values;
+}
+
+std::vector<ReadValue> PlcSession::readValues(const std::vector<Variable>& variables) {
     // Addresses that borrow each variable's path: the library only reads them.
     std::vector<s7_item_address> addresses;
     std::vector<uint8_t> datatypes;
@@ -109,14 +119,14 @@ std::vector<ValueText> PlcSession::read(const std::vector<Variable>& variables) 
     switch (result.status) {
     case ReadResult::Status::Read: {
         // A script reads every value it asked for or fails as a whole.
-        std::vector<ValueText> values;
+        std::vector<ReadValue> values;
         values.reserve(result.values.size());
         for (std::size_t i = 0; i < result.values.size(); ++i) {
             ItemReading& item = result.values[i];
             if (item.refused) throw StepError{"read", S7_ERR_READ};
             // Printing it would pass off a wrongly typed answer as the value.
             if (item.mismatch) throw ValueMismatch(variables[i].name, *item.mismatch);
-            values.push_back(std::move(item.value));
+            values.push_back(std::move(item.read));
         }
         return values;
     }

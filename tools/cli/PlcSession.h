@@ -83,6 +83,8 @@ public:
     // read fails: StepError for a refused one, ValueMismatch for one whose
     // answer does not fit its data type (the first such in the order).
     std::vector<ValueText> read(const std::vector<Variable>& variables);
+    // The same read, keeping each value itself, to be shown in any format.
+    std::vector<ReadValue> readValues(const std::vector<Variable>& variables);
     // The characters a STRING variable holds: the first byte of what it
     // reads as. 0 for other data types.
     uint32_t capacityOf(const Variable& variable);

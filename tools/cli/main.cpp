@@ -4,6 +4,7 @@
 //   vemo-s7 blocks HOST     data blocks and memory areas
 //   vemo-s7 browse HOST     every readable variable with its address
 //   vemo-s7 read HOST NAME  current values, once or --watch
+//                           (--format iec: the controller's literal forms)
 //                           (--reconnect: watch on across a lost connection)
 //   vemo-s7 write HOST NAME VALUE...
 //                           set variables after a confirmation (or --yes),
@@ -30,6 +31,7 @@
 #include <cstdio>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <thread>
 
 #include <unistd.h>
@@ -61,6 +63,13 @@ struct Options {
     uint32_t intervalMs = 1000;
     std::vector<std::string> pairs;  // write: NAME VALUE ...
     bool yes = false;
+    std::string display;  // read --format: "iec" or "dec"; empty when not given
+
+    // The value format --format asks for; none without it.
+    std::optional<vemo::DisplayFormat> displayFormat() const {
+        if (display.empty()) return std::nullopt;
+        return vemo::displayFormatByName(display);
+    }
 
     Format format() const { return json ? Format::Json : csv ? Format::Csv : Format::Text; }
 };
@@ -189,8 +198,9 @@ void watch(PlcSession& session, const Options& o, std::vector<Variable> variable
                 variables = resolve(session, o.names);
                 resolved = true;
             }
-            const auto values = session.read(variables);
-            std::cout << formatRead(o.format(), variables, values, localTimestamp(), first) << std::flush;
+            const auto values = session.readValues(variables);
+            std::cout << formatRead(o.format(), variables, values, localTimestamp(), first, o.displayFormat())
+                      << std::flush;
             first = false;
         } catch (const StepError& e) {
             if (!o.reconnect || session.connected()) {
@@ -255,7 +265,7 @@ int write(PlcSession& session, const Options& o) {
         }
     }
     // What the controller holds now, refused variables included.
-    std::cout << formatRead(o.format(), variables, session.read(variables), "", true) << std::flush;
+    std::cout << formatRead(o.format(), variables, session.readValues(variables), "", true) << std::flush;
     return refused ? kExitFailed : 0;
 }
 
@@ -290,7 +300,7 @@ int run(const std::string& command, const Options& o) {
         out = formatBrowse(o.format(), variables);
     } else if (!o.watch) {
         const auto variables = resolve(session, o.names);
-        out = formatRead(o.format(), variables, session.read(variables), "", true);
+        out = formatRead(o.format(), variables, session.readValues(variables), "", true, o.displayFormat());
     } else {
         watch(session, o, resolve(session, o.names));
     }
@@ -331,6 +341,11 @@ int main(int argc, char** argv) {
     read->add_flag("--reconnect", o.reconnect,
                    "with --watch, connect again after a lost connection (waits 1, 2, 4, 8, 16, then 30 s) and watch on")
         ->needs(watch);
+    read->add_option("--format", o.display,
+                     "value text: iec for the controller's literal forms (T#1S_500MS, D#2026-12-10, 16#0A1F, 'A'), "
+                     "dec for plain numbers (the default); with --json the values stay typed and \"text\" holds "
+                     "the formatted text")
+        ->check(CLI::IsMember({"iec", "dec"}, CLI::ignore_case));
     addFormatOptions(read, o, true);
 
     auto* write = app.add_subcommand(

@@ -43,7 +43,13 @@ constexpr const char* kProgram = R"json({
       {"name": "Debt", "type": "DInt", "value": -42},
       {"name": "Ticks", "type": "DInt", "generator": {"kind": "counter", "start": 0, "step": 1, "period_ms": 20}},
       {"name": "Words", "type": "Array[0..9] of Int", "value": [0, 10, 20, 30, 40, 50, 60, 70, 80, 90]},
-      {"name": "Pos", "type": "Array[1..2, 0..1] of Int", "value": [1, 2, 3, 4]}
+      {"name": "Pos", "type": "Array[1..2, 0..1] of Int", "value": [1, 2, 3, 4]},
+      {"name": "Pause", "type": "Time", "value": -2500},
+      {"name": "Day", "type": "Date", "value": 13492},
+      {"name": "Shift", "type": "Time_Of_Day", "value": 86400000},
+      {"name": "Mask", "type": "Word", "value": 2591},
+      {"name": "Letter", "type": "Char", "value": "$"},
+      {"name": "Delay", "type": "S5Time", "value": 8483}
     ]},
     {"name": "Other", "number": 7, "members": [
       {"name": "Label", "type": "String[20]", "value": "a, \"quoted\" text"},
@@ -196,6 +202,60 @@ TEST_F(VemoS7, ReadFormatsEveryKindOfValue) {
 
     const auto text = lines(tool("read", {"Data.Flag", "Data.Debt"}).out);
     EXPECT_EQ(text, (std::vector<std::string>{"Data.Flag  BOOL  true", "Data.Debt  DINT  -42"}));
+}
+
+// --format iec shows the controller's literal forms in text and CSV, and as
+// "text" beside the typed value in JSON; without it, or with dec, the
+// output is what scripts have parsed all along.
+TEST_F(VemoS7, ReadInTheControllersLiteralForms) {
+    const std::vector<std::string> names = {"Data.Pause",  "Data.Day",   "Data.Shift", "Data.Mask",
+                                            "Data.Letter", "Data.Delay", "Data.Debt",  "Data.Text"};
+    const std::vector<std::string> iec = {
+        "T#-2S_500MS", "D#2026-12-10", "86400000 (invalid)", "16#0A1F", "'$$'", "S5T#2M_3S", "-42", "abc"};
+    const std::vector<std::string> dec = {"-2500", "13492", "86400000", "2591", "36", "8483", "-42", "abc"};
+
+    std::vector<std::string> args = names;
+    args.insert(args.end(), {"--format", "iec", "--json"});
+    const ProcessResult r = tool("read", args);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const json j = json::parse(r.out);
+    ASSERT_EQ(j.size(), names.size());
+    for (size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(j[i].at("text"), iec[i]) << names[i];
+        EXPECT_EQ(j[i].at("value").dump(), i + 1 < names.size() ? dec[i] : "\"abc\"") << names[i];
+    }
+    EXPECT_EQ(toolJson("read", {"Data.Day"}),
+              json::parse(R"([{"name": "Data.Day", "datatype": "DATE", "value": 13492}])"))
+        << "no \"text\" without --format";
+
+    const struct {
+        std::vector<std::string> format;
+        const std::vector<std::string>& values;
+    } cases[] = {{{}, dec}, {{"--format", "dec"}, dec}, {{"--format", "IEC"}, iec}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.format.empty() ? "no --format" : c.format[1]);
+        std::vector<std::string> csvArgs = names;
+        csvArgs.insert(csvArgs.end(), c.format.begin(), c.format.end());
+        csvArgs.push_back("--csv");
+        const auto csv = lines(tool("read", csvArgs).out);
+        ASSERT_EQ(csv.size(), names.size() + 1);
+        EXPECT_EQ(csv[0], "name,datatype,value\r");
+        EXPECT_EQ(csv[2], "Data.Day,DATE," + c.values[1] + "\r");
+        EXPECT_EQ(csv[5], "Data.Letter,CHAR," + c.values[4] + "\r");
+
+        std::vector<std::string> textArgs = {"Data.Pause", "Data.Mask"};
+        textArgs.insert(textArgs.end(), c.format.begin(), c.format.end());
+        const ProcessResult text = tool("read", textArgs);
+        ASSERT_EQ(text.exitCode, 0) << text.err;
+        EXPECT_EQ(lines(text.out),
+                  (std::vector<std::string>{"Data.Pause  TIME  " + c.values[0], "Data.Mask   WORD  " + c.values[3]}));
+    }
+
+    const ProcessResult wrong = tool("read", {"Data.Day", "--format", "hex"});
+    EXPECT_EQ(wrong.exitCode, 2) << "iec and dec only";
+    EXPECT_EQ(wrong.out, "");
+    const ProcessResult help = runProcess({VEMO_S7_EXE, "read", "--help"});
+    EXPECT_NE(help.out.find("--format"), std::string::npos) << help.out;
 }
 
 TEST_F(VemoS7, ReadOfMoreNamesThanTheItemLimitKeepsTheirOrder) {
