@@ -10,6 +10,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
 #include <cstdlib>
@@ -505,6 +508,77 @@ TEST_F(VemoS7, AVariableTheControllerRefusesFailsTheWriteAndShowsWhatItHolds) {
     EXPECT_EQ(w.exitCode, 3);
     EXPECT_EQ(w.err, "write refused: Data.Flag: error 16#8109\n");
     EXPECT_EQ(lines(w.out), (std::vector<std::string>{"Data.Debt  DINT  7", "Data.Flag  BOOL  true"}));
+}
+
+// Runs a program on a terminal of its own, answering `answer` and a line
+// end once it has printed `prompt`; what the terminal showed and the exit
+// status (-1 when it did not exit normally or the prompt never came).
+struct TerminalRun {
+    int exitCode = -1;
+    std::string shown;
+};
+
+TerminalRun runOnTerminal(const std::vector<std::string>& argv, const std::string& prompt, const std::string& answer) {
+    TerminalRun run;
+    int terminal = -1;
+    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid < 0) return run;
+    if (pid == 0) {
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    bool answered = false;
+    for (;;) {
+        pollfd p{terminal, POLLIN, 0};
+        if (::poll(&p, 1, 20000) != 1) break;
+        char buffer[512];
+        const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+        if (n <= 0) break;  // EIO once the program has closed the terminal
+        run.shown.append(buffer, static_cast<size_t>(n));
+        if (!answered && run.shown.find(prompt) != std::string::npos) {
+            const std::string line = answer + "\n";
+            EXPECT_EQ(::write(terminal, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+            answered = true;
+        }
+    }
+    ::close(terminal);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (answered && WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
+    return run;
+}
+
+TEST_F(VemoS7, OnATerminalOnlyAYesWrites) {
+    struct Case {
+        const char* answer;
+        int exitCode;
+        const char* after;
+    };
+    const Case cases[] = {
+        {"y", 0, "Data.Debt  DINT  7"},
+        {"YES", 0, "Data.Debt  DINT  7"},
+        {"", 5, "Data.Debt  DINT  -42"},
+        {"n", 5, "Data.Debt  DINT  -42"},
+        {"yes please", 5, "Data.Debt  DINT  -42"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("answer '") + c.answer + "'");
+        const WriteSim sim(dir_ / "program.json");
+        const TerminalRun run = runOnTerminal(
+            {VEMO_S7_EXE, "write", "127.0.0.1", "-p", sim.port, "Data.Debt", "7", "Data.Text", "'new'"},
+            "Write these values? [y/N] ", c.answer);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.shown;
+        // The prompt names the controller and each variable's current and
+        // new value.
+        EXPECT_NE(run.shown.find("Write to the controller at 127.0.0.1 port " + sim.port + ":"), std::string::npos)
+            << run.shown;
+        EXPECT_NE(run.shown.find("Data.Debt  DINT  -42 -> 7"), std::string::npos) << run.shown;
+        EXPECT_NE(run.shown.find("Data.Text  STRING  abc -> new"), std::string::npos) << run.shown;
+        EXPECT_EQ(lines(sim.tool("read", {"Data.Debt"}).out), (std::vector<std::string>{c.after}));
+    }
 }
 
 TEST(VemoS7Session, AMismatchedAnswerFailsTheReadNamingTheVariable) {
