@@ -242,6 +242,13 @@ void TagInspector::apply(std::uint64_t generation, std::vector<std::size_t> rows
     }
 }
 
+bool TagInspector::writesAllowed() const { return connection_->writesAllowed(); }
+
+std::string TagInspector::controllerAddress() const {
+    const ConnectionStatus status = connection_->status();
+    return fmt::format("{}:{}", status.host, status.port);
+}
+
 // What a write gives back to the UI thread.
 struct TagInspector::WriteDone {
     std::uint8_t code = S7_ERR_NOT_CONNECTED;  // the write call's, or why it was not made

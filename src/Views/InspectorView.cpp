@@ -1,6 +1,7 @@
 #include "Views/InspectorView.h"
 
 #include <imgui.h>
+#include <imgui_stdlib.h>
 
 #include <fmt/format.h>
 
@@ -14,6 +15,7 @@
 #include "AppTextures.h"
 #include "Theme.h"
 #include "vemo/core/TagInspector.h"
+#include "vemo/core/ValueParse.h"
 #include "vemo/ui/ImGuiPanel.h"
 #include "vemo/ui/Resources.h"
 #include "vemo/ui/ScrollView.h"
@@ -95,10 +97,12 @@ void InspectorView::buildTable() {
                                        ImGuiTableFlags_BordersInnerV | ImGuiTableFlags_BordersOuterV;
     std::string removed;
     const ImVec4 dimmed = ImGui::GetStyle().Colors[ImGuiCol_TextDisabled];
-    if (ImGui::BeginTable("Variables", 4, kFlags, ImVec2(0.0f, 0.0f), 0.0f)) {
+    if (ImGui::BeginTable("Variables", 6, kFlags, ImVec2(0.0f, 0.0f), 0.0f)) {
         ImGui::TableSetupColumn("Name", ImGuiTableColumnFlags_WidthStretch, 1.5f);
         ImGui::TableSetupColumn("Type", ImGuiTableColumnFlags_WidthFixed, 96.0f);
+        ImGui::TableSetupColumn("Format", ImGuiTableColumnFlags_WidthFixed, 96.0f);
         ImGui::TableSetupColumn("Value", ImGuiTableColumnFlags_WidthStretch, 1.0f);
+        ImGui::TableSetupColumn("Modify", ImGuiTableColumnFlags_WidthStretch, 0.8f);
         ImGui::TableSetupColumn("", ImGuiTableColumnFlags_WidthFixed, 24.0f);
         ImGui::TableHeadersRow();
 
@@ -112,13 +116,19 @@ void InspectorView::buildTable() {
             cellText(row.name);
             ImGui::TableSetColumnIndex(1);
             cellText(row.typeName);
+            if (cell.dimmed) ImGui::PopStyleColor();
             ImGui::TableSetColumnIndex(2);
+            formatCell(row);
+            ImGui::TableSetColumnIndex(3);
+            if (cell.dimmed) ImGui::PushStyleColor(ImGuiCol_Text, dimmed);
             cellText(cell.text);
             if (cell.dimmed) {
                 ImGui::PopStyleColor();
                 if (ImGui::IsItemHovered() && !cell.tooltip.empty()) ImGui::SetTooltip("%s", cell.tooltip.c_str());
             }
-            ImGui::TableSetColumnIndex(3);
+            ImGui::TableSetColumnIndex(4);
+            modifyCell(row);
+            ImGui::TableSetColumnIndex(5);
             ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(0.0f, 0.0f));
             ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0.0f, 0.0f, 0.0f, 0.0f));
             ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(1.0f, 1.0f, 1.0f, 0.15f));
@@ -142,11 +152,109 @@ void InspectorView::buildTable() {
         ImGui::EndTable();
         if (!removed.empty()) inspector_->remove(removed);
     }
+    confirmationPopup();
     // As tall as the table, so the scroll view scrolls over all of it, and
     // never shorter than the view, so the panel's ImGui window always has
     // room to lay the table out.
     const ui::Vec2 size = getActualSize();
     panel_->setPreferredSize({size.x, std::max(size.y, ImGui::GetCursorPosY())});
+}
+
+void InspectorView::formatCell(const InspectorRow& row) {
+    const std::vector<DisplayFormat> offered = formatsFor(row.datatype);
+    const std::string current(displayFormatName(row.format));
+    ImGui::SetNextItemWidth(-FLT_MIN);
+    ImGui::BeginDisabled(offered.size() < 2);
+    if (ImGui::BeginCombo("##format", current.c_str(), ImGuiComboFlags_None)) {
+        for (const DisplayFormat format : offered) {
+            const std::string name(displayFormatName(format));
+            if (ImGui::Selectable(name.c_str(), format == row.format, ImGuiSelectableFlags_None, ImVec2(0.0f, 0.0f))) {
+                inspector_->setFormat(row.name, format);
+            }
+        }
+        ImGui::EndCombo();
+    }
+    ImGui::EndDisabled();
+}
+
+void InspectorView::modifyCell(const InspectorRow& row) {
+    const bool allowed = inspector_->writesAllowed();
+    std::string& text = edits_[row.name];
+    // What the field says while empty: why the last text was not written,
+    // else how the last write went, else what it is for.
+    const auto refusal = refusals_.find(row.name);
+    const std::string& note = refusal != refusals_.end() ? refusal->second : row.writeNote;
+    const std::string hint = !note.empty() ? note : allowed ? "new value, Enter" : "";
+    ImGui::SetNextItemWidth(-FLT_MIN);
+    ImGui::BeginDisabled(!allowed || row.writeState == WriteState::Pending);
+    const bool entered = ImGui::InputTextWithHint("##modify", hint.c_str(), &text, ImGuiInputTextFlags_EnterReturnsTrue);
+    ImGui::EndDisabled();
+    if (!note.empty() && ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled)) {
+        ImGui::SetTooltip("%s", note.c_str());
+    }
+    if (!allowed && ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled) && note.empty()) {
+        ImGui::SetTooltip("Turn on \"Allow writing\" in the top bar to modify values.");
+    }
+    if (entered && allowed) {
+        const std::string error = requestWrite(row.name, text);
+        if (!error.empty()) refusals_[row.name] = "not written: " + error;
+    } else if (ImGui::IsItemEdited()) {
+        refusals_.erase(row.name);
+    }
+}
+
+std::string InspectorView::requestWrite(const std::string& name, const std::string& text) {
+    const auto& rows = inspector_->rows();
+    const auto row = std::find_if(rows.begin(), rows.end(), [&](const InspectorRow& r) { return r.name == name; });
+    if (row == rows.end()) return "no such variable in the inspector";
+    if (!inspector_->writesAllowed()) return "writing is not allowed on this connection";
+    ParsedValue parsed = parseValue(text, row->datatype);
+    if (!parsed) return parsed.error;
+    refusals_.erase(name);
+    pending_ = PendingWrite{name, valueCellFor(*row).text, text, inspector_->controllerAddress(),
+                            std::move(parsed.value)};
+    openConfirmation_ = true;
+    return {};
+}
+
+void InspectorView::confirmWrite(bool write) {
+    if (pending_.name.empty()) return;
+    PendingWrite pending = std::exchange(pending_, PendingWrite{});
+    if (!write) return;
+    const std::string error = inspector_->write(pending.name, std::move(pending.value));
+    if (!error.empty()) {
+        refusals_[pending.name] = "not written: " + error;
+    } else {
+        edits_[pending.name].clear();
+    }
+}
+
+void InspectorView::confirmationPopup() {
+    constexpr const char* kTitle = "Write value?";
+    if (openConfirmation_) {
+        ImGui::OpenPopup(kTitle, ImGuiPopupFlags_None);
+        openConfirmation_ = false;
+    }
+    if (!ImGui::BeginPopupModal(kTitle, nullptr, ImGuiWindowFlags_AlwaysAutoResize)) return;
+    if (pending_.name.empty()) {
+        ImGui::CloseCurrentPopup();
+        ImGui::EndPopup();
+        return;
+    }
+    ImGui::Text("Write to %s on the controller at %s?", pending_.name.c_str(), pending_.address.c_str());
+    ImGui::Text("Current value: %s", pending_.current.c_str());
+    ImGui::Text("New value:     %s", pending_.text.c_str());
+    ImGui::Separator();
+    if (ImGui::Button("Write", ImVec2(120.0f, 0.0f))) {
+        confirmWrite(true);
+        ImGui::CloseCurrentPopup();
+    }
+    ImGui::SameLine(0.0f, -1.0f);
+    if (ImGui::Button("Cancel", ImVec2(120.0f, 0.0f)) || ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape), false)) {
+        confirmWrite(false);
+        ImGui::CloseCurrentPopup();
+    }
+    ImGui::EndPopup();
 }
 
 void InspectorView::resized() {

@@ -286,6 +286,40 @@ TEST_F(MainWindowSession, DisconnectKeepsTreeAndRowsAndConnectingAgainRefreshesT
     EXPECT_EQ(sim_->connectionsAccepted(), 2);
 }
 
+TEST_F(MainWindowSession, AModifiedValueIsWrittenOnlyWhenAllowedAndConfirmedAndThenReadBack) {
+    connectByTyping();
+    openRow(0, 0);
+    click(treeRow(2, 1, false));  // BeltSpeed, a REAL that moves
+    ASSERT_EQ(names(inspector()), (std::vector<std::string>{"Conveyor.BeltSpeed"}));
+    ASSERT_TRUE(runUntil([&] { return !inspector().rows()[0].valueText.empty(); }));
+    vemo::InspectorView* view = inspectorView();
+
+    EXPECT_EQ(view->requestWrite("Conveyor.BeltSpeed", "2.5"), "writing is not allowed on this connection");
+    service_.allowWrites(true);
+    EXPECT_EQ(view->requestWrite("Conveyor.BeltSpeed", "fast"), "fast is not a REAL number");
+    EXPECT_TRUE(view->pendingWrite().name.empty()) << "a text that does not fit asks nothing";
+
+    ASSERT_EQ(view->requestWrite("Conveyor.BeltSpeed", "2.5"), "");
+    EXPECT_EQ(view->pendingWrite().name, "Conveyor.BeltSpeed");
+    EXPECT_EQ(view->pendingWrite().address, "127.0.0.1:" + std::to_string(sim_->port()));
+    EXPECT_FALSE(view->pendingWrite().current.empty());
+    frames(3);
+    window()->saveScreenshot(shotPath("session_write_confirmation.png").string());
+    // Cancelled: nothing is written.
+    view->confirmWrite(false);
+    frames(3);
+    EXPECT_EQ(inspector().rows()[0].writeState, vemo::WriteState::None);
+
+    ASSERT_EQ(view->requestWrite("Conveyor.BeltSpeed", "2.5"), "");
+    view->confirmWrite(true);
+    ASSERT_TRUE(runUntil([&] { return inspector().rows()[0].writeState != vemo::WriteState::Pending; }));
+    EXPECT_EQ(inspector().rows()[0].writeState, vemo::WriteState::Written) << inspector().rows()[0].writeNote;
+    EXPECT_EQ(inspector().rows()[0].valueText, "2.5") << "read back";
+    frames(2);
+    EXPECT_EQ(inspector().rows()[0].valueText, "2.5") << "and it stays: the controller holds it now";
+    window()->saveScreenshot(shotPath("session_written.png").string());
+}
+
 TEST_F(MainWindowSession, TheSpinnerTurnsWhileTheBlocksLoad) {
     ASSERT_EQ(service_.connect("127.0.0.1", sim_->port()), S7_OK);
     {

@@ -143,6 +143,10 @@ public:
     // program, a write to it is still out - or an empty text. Takes the
     // value in every case.
     std::string write(std::string_view name, OwnedValue value);
+    // Whether the operator allows writing on the connection at hand, and
+    // that connection's "host:port" as a confirmation names it.
+    bool writesAllowed() const;
+    std::string controllerAddress() const;
 
 private:
     struct Snapshot;
