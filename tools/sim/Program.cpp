@@ -3,6 +3,8 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cctype>
 #include <cmath>
 #include <fstream>
@@ -68,7 +70,8 @@ constexpr DataTypeForm kDataTypeForms[] = {
     {S7_DATATYPE_LINT, S7_TYPE_I64},        {S7_DATATYPE_LWORD, S7_TYPE_BITS64},   {S7_DATATYPE_USINT, S7_TYPE_U8},
     {S7_DATATYPE_UINT, S7_TYPE_U16},        {S7_DATATYPE_UDINT, S7_TYPE_U32},      {S7_DATATYPE_SINT, S7_TYPE_I8},
     {S7_DATATYPE_WCHAR, S7_TYPE_U16},       {S7_DATATYPE_WSTRING, S7_TYPE_STRING}, {S7_DATATYPE_LTIME, S7_TYPE_I64_ALT},
-    {S7_DATATYPE_LTOD, S7_TYPE_U64},        {S7_DATATYPE_LDT, S7_TYPE_U64_ALT},
+    {S7_DATATYPE_LTOD, S7_TYPE_U64},        {S7_DATATYPE_LDT, S7_TYPE_U64_ALT},    {S7_DATATYPE_DATE_AND_TIME, S7_TYPE_BLOB},
+    {S7_DATATYPE_DTL, S7_TYPE_BLOB},
 };
 
 std::vector<DataType> makeDataTypes() {
@@ -94,6 +97,68 @@ std::string_view trim(std::string_view s) {
 }
 
 bool isText(uint8_t datatype) { return datatype == S7_DATATYPE_STRING || datatype == S7_DATATYPE_WSTRING; }
+
+// DATE_AND_TIME and DTL travel as byte blocks of their own layout.
+bool isDateTimeBlock(uint8_t datatype) {
+    return datatype == S7_DATATYPE_DATE_AND_TIME || datatype == S7_DATATYPE_DTL;
+}
+
+// 1 for Sunday to 7 for Saturday, as both layouts number the weekdays.
+unsigned weekdayOf(int year, unsigned month, unsigned day) {
+    const std::chrono::year_month_day date{std::chrono::year{year}, std::chrono::month{month}, std::chrono::day{day}};
+    return std::chrono::weekday{std::chrono::sys_days{date}}.c_encoding() + 1;
+}
+
+uint8_t bcd(unsigned v) { return static_cast<uint8_t>(((v / 10) % 10) << 4 | (v % 10)); }
+
+// "YYYY-MM-DD-hh:mm:ss[.fraction]" in the byte layout of `datatype`:
+// DATE_AND_TIME as eight BCD bytes (year 1990-2089, milliseconds and the
+// weekday in the last two), DTL as twelve big-endian bytes (year, month,
+// day, weekday, hour, minute, second, nanoseconds). Empty when the text is
+// no such date or the layout cannot hold it.
+std::string dateTimeBlock(uint8_t datatype, const std::string& text) {
+    int year = 0;
+    unsigned month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    int used = 0;
+    if (std::sscanf(text.c_str(), "%4d-%2u-%2u-%2u:%2u:%2u%n", &year, &month, &day, &hour, &minute, &second, &used) !=
+        6) {
+        return {};
+    }
+    uint32_t nanoseconds = 0;
+    std::string_view rest = std::string_view(text).substr(static_cast<size_t>(used));
+    if (!rest.empty()) {
+        if (rest.front() != '.' || rest.size() < 2 || rest.size() > 10) return {};
+        uint32_t scale = 100000000;
+        for (const char c : rest.substr(1)) {
+            if (c < '0' || c > '9') return {};
+            nanoseconds += static_cast<uint32_t>(c - '0') * scale;
+            scale /= 10;
+        }
+    }
+    const std::chrono::year_month_day date{std::chrono::year{year}, std::chrono::month{month}, std::chrono::day{day}};
+    if (!date.ok() || hour > 23 || minute > 59 || second > 59) return {};
+    const unsigned weekday = weekdayOf(year, month, day);
+    std::string out;
+    if (datatype == S7_DATATYPE_DATE_AND_TIME) {
+        if (year < 1990 || year > 2089) return {};
+        const unsigned ms = nanoseconds / 1000000;
+        out = {static_cast<char>(bcd(static_cast<unsigned>(year % 100))), static_cast<char>(bcd(month)),
+               static_cast<char>(bcd(day)),
+               static_cast<char>(bcd(hour)),
+               static_cast<char>(bcd(minute)),
+               static_cast<char>(bcd(second)),
+               static_cast<char>(bcd(ms / 10)),
+               static_cast<char>((ms % 10) << 4 | weekday)};
+    } else {
+        if (year < 1970 || year > 2554) return {};
+        out = {static_cast<char>(year >> 8), static_cast<char>(year & 0xFF), static_cast<char>(month),
+               static_cast<char>(day), static_cast<char>(weekday), static_cast<char>(hour),
+               static_cast<char>(minute), static_cast<char>(second),
+               static_cast<char>(nanoseconds >> 24), static_cast<char>(nanoseconds >> 16),
+               static_cast<char>(nanoseconds >> 8), static_cast<char>(nanoseconds)};
+    }
+    return out;
+}
 
 // The integer range of a value type; false for the others.
 bool integerRange(uint8_t wireType, int64_t& lo, uint64_t& hi) {
@@ -325,6 +390,13 @@ private:
             s.text = v.get<std::string>();
             if (isText(m.datatype) && s.text.size() > m.capacity) fail(where, "the text is longer than the capacity");
             if (!isText(m.datatype) && s.text.size() != 1) fail(where, "a character value is one character");
+            return s;
+        }
+        if (isDateTimeBlock(m.datatype)) {
+            if (!v.is_string()) fail(where, "needs a date and time text, YYYY-MM-DD-hh:mm:ss[.fraction]");
+            s.kind = Scalar::Kind::Text;
+            s.text = dateTimeBlock(m.datatype, v.get<std::string>());
+            if (s.text.empty()) fail(where, "\"" + v.get<std::string>() + "\" is no date and time " + std::string(dt->name) + " holds");
             return s;
         }
         int64_t lo = 0;
@@ -859,6 +931,15 @@ ValuePtr makeValue(const Leaf& leaf, int64_t nowMs) {
     case S7_TYPE_U64_ALT: v = s7_value_new_u64_alt(w); break;
     case S7_TYPE_I64_ALT: v = s7_value_new_i64_alt(static_cast<int64_t>(w)); break;
     case S7_TYPE_STRING: v = s7_value_new_string(s.text.data(), static_cast<uint32_t>(s.text.size())); break;
+    case S7_TYPE_BLOB: {
+        // Without a value: the first day either layout holds.
+        const std::string bytes =
+            !s.text.empty() ? s.text
+                            : dateTimeBlock(m.datatype, m.datatype == S7_DATATYPE_DTL ? "1970-01-01-00:00:00"
+                                                                                      : "1990-01-01-00:00:00");
+        v = s7_value_new_blob(bytes.data(), static_cast<uint32_t>(bytes.size()));
+        break;
+    }
     default: break;
     }
     if (v == nullptr) throw std::bad_alloc();
