@@ -4,10 +4,12 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 #include <imgui.h>
+#include <imgui_internal.h>
 #include <imgui_stdlib.h>
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -597,6 +599,186 @@ TEST(UiRenderContext, AcceleratedBackendDrawsInSoftwareWithoutAScreen) {
 }
 
 // ---- The screenshot -----------------------------------------------------------------
+
+// ---- ImGui panels: scripts beyond Latin-1 --------------------------------------------
+
+struct ScriptSample {
+    const char* language;
+    const char* text;
+};
+
+// Latin Extended, Greek and Cyrillic come from the default font (Lato).
+const ScriptSample kDefaultFontSamples[] = {
+    {"Polish", "Zażółć gęślą jaźń ŁŚŹ"},
+    {"Czech", "Příliš žluťoučký kůň úpěl ďábelské ódy"},
+    {"Turkish", "Işık ılık süt iç İĞŞ ğş"},
+    {"Russian", "Съешь же ещё этих мягких булок ЁЖЩ"},
+    {"Greek", "Ξεσκεπάζω την ψυχοφθόρα βδελυγμία ΩΣ"},
+};
+
+// Ideographs, kana and Hangul come from the fallback font.
+const ScriptSample kFallbackFontSamples[] = {
+    {"Chinese", "温度传感器 压力值"},
+    {"Japanese", "ポンプの回転数 ひらがな"},
+    {"Korean", "압력 센서 온도"},
+};
+
+// Code points of UTF-8 text beyond ASCII.
+std::vector<ImWchar> nonAsciiCodePoints(const char* text) {
+    std::vector<ImWchar> out;
+    const char* end = text + std::strlen(text);
+    for (const char* p = text; p < end;) {
+        unsigned int c = 0;
+        p += ImTextCharFromUtf8(&c, p, end);
+        if (c >= 0x80) out.push_back(static_cast<ImWchar>(c));
+    }
+    return out;
+}
+
+// A panel that announces and draws the texts every frame.
+ui::ImGuiPanel* makeTextPanel(ui::Widget* parent, const ui::Font& font, std::vector<std::string> texts) {
+    auto* panel = new ui::ImGuiPanel(parent);
+    panel->setPreferredSize({380, 280});
+    panel->setDefaultFont(font, 16.0f);
+    panel->setBuildImGuiFunction([panel, texts = std::move(texts)] {
+        for (const std::string& text : texts) {
+            panel->useText(text);
+            ImGui::TextUnformatted(text.c_str());
+        }
+    });
+    return panel;
+}
+
+ImFont* panelFont(const ui::ImGuiPanel* panel) {
+    ImGuiContext* previous = ImGui::GetCurrentContext();
+    ImGui::SetCurrentContext(panel->getImGuiContext());
+    ImFont* font = ImGui::GetIO().Fonts->Fonts[0];
+    ImGui::SetCurrentContext(previous);
+    return font;
+}
+
+// Every non-ASCII character of the samples has its own glyph in the atlas.
+void expectGlyphs(const ui::ImGuiPanel* panel, const ScriptSample* begin, const ScriptSample* end) {
+    const ImFont* font = panelFont(panel);
+    for (const ScriptSample* sample = begin; sample != end; ++sample) {
+        for (const ImWchar c : nonAsciiCodePoints(sample->text)) {
+            if (c == 0x3000 || c == 0x20) continue;
+            EXPECT_NE(font->FindGlyphNoFallback(c), nullptr)
+                << sample->language << ": no glyph for U+" << std::hex << static_cast<unsigned>(c);
+        }
+    }
+}
+
+TEST_F(UiToolkit, ImGuiPanelDrawsLatinExtendedGreekAndCyrillicFromTheDefaultFont) {
+    // No fallback font at all: these scripts must not need one.
+    ui::ImGuiPanel::setFallbackFontFile("");
+    std::vector<std::string> texts;
+    for (const auto& sample : kDefaultFontSamples) texts.emplace_back(sample.text);
+    auto* panel = makeTextPanel(root(), *font_, texts);
+    frames(2);
+    expectGlyphs(panel, std::begin(kDefaultFontSamples), std::end(kDefaultFontSamples));
+}
+
+TEST_F(UiToolkit, ImGuiPanelAddsChineseJapaneseAndKoreanFromTheFallbackFont) {
+    if (!std::filesystem::exists(VEMO_UI_TEST_CJK_FONT)) {
+        GTEST_SKIP() << "no CJK font at " VEMO_UI_TEST_CJK_FONT " (Debian package fonts-wqy-microhei)";
+    }
+    ui::ImGuiPanel::setFallbackFontFile(VEMO_UI_TEST_CJK_FONT);
+    std::vector<std::string> texts;
+    for (const auto& sample : kDefaultFontSamples) texts.emplace_back(sample.text);
+    for (const auto& sample : kFallbackFontSamples) texts.emplace_back(sample.text);
+    auto* panel = makeTextPanel(root(), *font_, texts);
+    frames(2);
+    ImFont* font = panelFont(panel);
+    // Before the rebuild the new characters show the replacement mark.
+    EXPECT_NE(font->FallbackChar, '?');
+
+    // The atlas is rebuilt within a few frames with the characters seen.
+    frames(10);
+    expectGlyphs(panel, std::begin(kFallbackFontSamples), std::end(kFallbackFontSamples));
+    expectGlyphs(panel, std::begin(kDefaultFontSamples), std::end(kDefaultFontSamples));
+    // Only what was seen: not the fallback font's tens of thousands of glyphs.
+    font = panelFont(panel);
+    EXPECT_EQ(font->FindGlyphNoFallback(0x4E00), nullptr) << "an ideograph no text used";
+    EXPECT_LT(font->Glyphs.Size, 2000);
+
+    // A new name with more ideographs is added too.
+    panel->useText("新しい名前");
+    frames(10);
+    font = panelFont(panel);
+    for (const ImWchar c : nonAsciiCodePoints("新しい名前")) EXPECT_NE(font->FindGlyphNoFallback(c), nullptr);
+    ui::ImGuiPanel::setFallbackFontFile("");
+}
+
+TEST_F(UiToolkit, ImGuiPanelShowsAReplacementMarkNotAQuestionMarkForMissingCharacters) {
+    struct Case {
+        const char* what;
+        std::string fallbackFile;
+    };
+    const Case cases[] = {
+        {"no fallback font", ""},
+        {"a fallback font that does not exist", "/nonexistent/font.ttc"},
+        {"the CJK fallback font", VEMO_UI_TEST_CJK_FONT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        int missingReports = 0;
+        ui::ImGuiPanel::setFallbackFontFile(c.fallbackFile, [&](const std::string&) { ++missingReports; });
+        // U+E000 is a private-use character that no font here has; U+4E2D
+        // is an ideograph only the CJK font has.
+        auto* first = makeTextPanel(root(), *font_, {"A\xee\x80\x80", "\xe4\xb8\xad"});
+        auto* second = makeTextPanel(root(), *font_, {"\xe4\xb8\xad\xee\x80\x80"});
+        frames(10);
+        for (const ui::ImGuiPanel* panel : {first, second}) {
+            const ImFont* font = panelFont(panel);
+            EXPECT_TRUE(font->FallbackChar == 0x25A1 || font->FallbackChar == 0xFFFD)
+                << "fallback U+" << std::hex << static_cast<unsigned>(font->FallbackChar);
+            EXPECT_EQ(font->FindGlyphNoFallback(0xE000), nullptr);
+            EXPECT_EQ(font->FindGlyph(0xE000), font->FindGlyphNoFallback(font->FallbackChar));
+            EXPECT_NE(font->FindGlyph(0xE000), font->FindGlyphNoFallback('?'));
+        }
+        const bool fontMissing = !c.fallbackFile.empty() && !std::filesystem::exists(c.fallbackFile);
+        EXPECT_EQ(missingReports, fontMissing ? 1 : 0) << "a missing fallback font is reported once";
+        if (!fontMissing && !c.fallbackFile.empty()) {
+            EXPECT_NE(panelFont(first)->FindGlyphNoFallback(0x4E2D), nullptr);
+        }
+        delete first;
+        delete second;
+    }
+    ui::ImGuiPanel::setFallbackFontFile("");
+}
+
+TEST_F(UiToolkit, ImGuiPanelKeepsItsAtlasForCharactersNoFontHas) {
+    ui::ImGuiPanel::setFallbackFontFile("");
+    auto* panel = new ui::ImGuiPanel(root());
+    panel->setPreferredSize({200, 100});
+    panel->setDefaultFont(*font_, 16.0f);
+    std::string text = "plain";
+    panel->setBuildImGuiFunction([&] {
+        panel->useText(text);
+        ImGui::TextUnformatted(text.c_str());
+    });
+    auto textureId = [&] {
+        ImGuiContext* previous = ImGui::GetCurrentContext();
+        ImGui::SetCurrentContext(panel->getImGuiContext());
+        ImTextureID id = ImGui::GetIO().Fonts->TexID;
+        ImGui::SetCurrentContext(previous);
+        return id;
+    };
+    frames(2);
+    const ImTextureID before = textureId();
+    // Private-use characters and, without a fallback font, ideographs: no
+    // font can draw them, so a rebuild would change nothing.
+    text = "\xee\x80\x80\xee\x80\x81\xe4\xb8\xad";
+    frames(10);
+    EXPECT_EQ(textureId(), before);
+    // A character of the default font outside its default ranges (U+2190,
+    // an arrow) does rebuild the atlas.
+    text = "\xe2\x86\x90";
+    frames(10);
+    EXPECT_NE(textureId(), before);
+    EXPECT_NE(panelFont(panel)->FindGlyphNoFallback(0x2190), nullptr);
+}
 
 TEST_F(UiToolkit, ScreenshotShowsStackTextsButtonPanelWithTableAndIcon) {
     window_->setSize(480, 360);

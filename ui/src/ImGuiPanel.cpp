@@ -8,8 +8,13 @@
 #include <imgui_impl_sdlrenderer.h>
 #include <imgui_internal.h>
 
+#include <algorithm>
 #include <array>
 #include <cfloat>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "vemo/ui/Renderer.h"
 #include "vemo/ui/Resources.h"
@@ -18,9 +23,73 @@
 namespace vemo::ui {
 namespace {
 
-// Basic Latin, Latin-1 (umlauts, degree sign), general punctuation (dashes,
-// quotes, ellipsis) and the euro sign.
-const ImWchar kDefaultRanges[] = {0x0020, 0x00FF, 0x2010, 0x205E, 0x20AC, 0x20AC, 0};
+// The scripts of most names and values: Basic Latin, Latin-1, Latin
+// Extended-A and -B (Polish, Czech, Turkish, Romanian, ...), Greek, Cyrillic,
+// Latin Extended Additional (Vietnamese), general punctuation (dashes,
+// quotes, ellipsis), the euro sign, and the two replacement marks. A few
+// hundred glyphs: the atlas stays small. Anything else is added on demand.
+const ImWchar kDefaultRanges[] = {0x0020, 0x024F, 0x0370, 0x052F, 0x1E00, 0x1EFF, 0x2010, 0x205E,
+                                  0x20AC, 0x20AC, 0x25A1, 0x25A1, 0xFFFD, 0xFFFD, 0};
+
+// What a character that no font of the atlas has is drawn as, in order of
+// preference: a white square, then the Unicode replacement character.
+constexpr std::array<ImWchar, 2> kReplacementMarks = {0x25A1, 0xFFFD};
+
+// Frames between two rebuilds of an atlas for newly seen characters: a tree
+// that scrolls through thousands of new names rebuilds a few times a second,
+// not every frame.
+constexpr int kRebuildInterval = 4;
+
+// Whether a code point lies in a zero-terminated list of ImGui ranges.
+bool inRanges(const ImWchar* ranges, unsigned int c) {
+    for (; ranges[0] != 0; ranges += 2) {
+        if (c >= ranges[0] && c <= ranges[1]) return true;
+    }
+    return false;
+}
+
+// The fallback font shared by every panel: read at most once per path.
+struct FallbackFont {
+    std::string path;
+    std::function<void(const std::string&)> onMissing;
+    bool tried = false;
+    std::unique_ptr<Font> font;
+};
+
+FallbackFont& fallback() {
+    static FallbackFont instance;
+    return instance;
+}
+
+const Font* loadFallbackFont() {
+    FallbackFont& f = fallback();
+    if (f.tried) return f.font.get();
+    f.tried = true;
+    if (f.path.empty()) return nullptr;
+    std::string reason;
+    SDL_RWops* file = SDL_RWFromFile(f.path.c_str(), "rb");
+    if (file == nullptr) {
+        reason = SDL_GetError();
+    } else {
+        std::size_t size = 0;
+        void* bytes = SDL_LoadFile_RW(file, &size, 1);
+        if (bytes == nullptr) {
+            reason = SDL_GetError();
+        } else {
+            try {
+                f.font = std::make_unique<Font>(bytes, size, 0);
+            } catch (const std::exception& e) {
+                reason = e.what();
+            }
+            SDL_free(bytes);
+        }
+    }
+    if (f.font == nullptr && f.onMissing) {
+        f.onMissing("Fallback font " + f.path + " not loaded (" + reason +
+                    "): characters outside the default font show as a box");
+    }
+    return f.font.get();
+}
 
 constexpr ImGuiWindowFlags kPanelWindowFlags = ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove |
                                                ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoSavedSettings |
@@ -57,6 +126,19 @@ struct ImGuiPanel::Impl {
     const ImWchar* ranges = nullptr;
     bool atlasDirty = true;
     std::unique_ptr<Texture> atlas;
+    // Characters outside the ranges above that texts of the panel use: one
+    // bit per code point of the Basic Multilingual Plane (what ImWchar holds).
+    std::vector<std::uint64_t> seen = std::vector<std::uint64_t>(0x10000 / 64, 0);
+    std::vector<ImWchar> extra;  // the same characters, in the order seen
+    bool extraPending = false;   // some of them are not in the atlas yet
+    int framesSinceBuild = 0;
+    // Ranges handed to ImGui; they must live as long as the atlas's fonts.
+    ImVector<ImWchar> mainRanges;
+    ImVector<ImWchar> fallbackRanges;
+
+    const ImWchar* baseRanges() const { return ranges != nullptr ? ranges : kDefaultRanges; }
+    void noteText(const char* begin, const char* end);
+    void buildAtlas(ImGuiIO& io);
 
     // Input gathered since the last frame. A press is also latched so that a
     // press and release between two frames still reach ImGui as a click.
@@ -107,6 +189,111 @@ void ImGuiPanel::setDefaultFont(const Font* font, float size, const ImWchar* gly
 
 const ImWchar* ImGuiPanel::defaultGlyphRanges() { return kDefaultRanges; }
 
+void ImGuiPanel::useText(std::string_view utf8) { impl_->noteText(utf8.data(), utf8.data() + utf8.size()); }
+
+void ImGuiPanel::setFallbackFontFile(std::string path, std::function<void(const std::string&)> onMissing) {
+    FallbackFont& f = fallback();
+    if (f.path != path) {
+        f.tried = false;
+        f.font.reset();
+    }
+    f.path = std::move(path);
+    f.onMissing = std::move(onMissing);
+}
+
+const Font* ImGuiPanel::fallbackFont() { return loadFallbackFont(); }
+
+void ImGuiPanel::Impl::noteText(const char* begin, const char* end) {
+    const ImWchar* base = baseRanges();
+    const char* p = begin;
+    while (p < end) {
+        // Most names are ASCII: those bytes are always in the atlas.
+        if (static_cast<unsigned char>(*p) < 0x80) {
+            ++p;
+            continue;
+        }
+        unsigned int c = 0;
+        const int length = ImTextCharFromUtf8(&c, p, end);
+        p += std::max(length, 1);
+        if (c == 0 || c > 0xFFFF) continue;  // beyond what ImWchar holds: the replacement mark
+        std::uint64_t& word = seen[c / 64];
+        const std::uint64_t bit = std::uint64_t{1} << (c % 64);
+        if ((word & bit) != 0) continue;
+        word |= bit;
+        if (inRanges(base, c)) continue;
+        // Only what some font can draw is worth a rebuild; the rest shows
+        // the replacement mark as it is. The fallback font is read the first
+        // time the default font lacks a character.
+        if (font == nullptr || !font->hasGlyph(c)) {
+            const Font* more = loadFallbackFont();
+            if (more == nullptr || !more->hasGlyph(c)) continue;
+        }
+        extra.push_back(static_cast<ImWchar>(c));
+        extraPending = true;
+    }
+}
+
+void ImGuiPanel::Impl::buildAtlas(ImGuiIO& io) {
+    atlasDirty = false;
+    extraPending = false;
+    framesSinceBuild = 0;
+    io.Fonts->Clear();
+
+    ImFontGlyphRangesBuilder builder;
+    builder.AddRanges(baseRanges());
+    for (const ImWchar c : extra) builder.AddChar(c);
+    mainRanges.clear();
+    builder.BuildRanges(&mainRanges);
+
+    ImFont* added = nullptr;
+    if (font != nullptr && font->data() != nullptr) {
+        ImFontConfig config;
+        config.FontDataOwnedByAtlas = false;  // the Font owns the bytes
+        config.FontNo = font->faceIndex();
+        added = io.Fonts->AddFontFromMemoryTTF(const_cast<std::uint8_t*>(font->data()), static_cast<int>(font->size()),
+                                               fontSize, &config, mainRanges.Data);
+        // The fallback font fills in what the default font lacks; it has been
+        // read already if any extra character needs it.
+        const Font* more = extra.empty() ? nullptr : loadFallbackFont();
+        if (added != nullptr && more != nullptr) {
+            ImFontGlyphRangesBuilder fallbackBuilder;
+            for (const ImWchar c : extra) fallbackBuilder.AddChar(c);
+            fallbackRanges.clear();
+            fallbackBuilder.BuildRanges(&fallbackRanges);
+            ImFontConfig merge;
+            merge.FontDataOwnedByAtlas = false;
+            merge.FontNo = more->faceIndex();
+            merge.MergeMode = true;
+            // Ideographs are dense: no horizontal oversampling keeps the atlas small.
+            merge.OversampleH = 1;
+            merge.PixelSnapH = true;
+            io.Fonts->AddFontFromMemoryTTF(const_cast<std::uint8_t*>(more->data()), static_cast<int>(more->size()),
+                                           fontSize, &merge, fallbackRanges.Data);
+        }
+    }
+    if (added == nullptr) added = io.Fonts->AddFontDefault();
+
+    unsigned char* pixels = nullptr;
+    int width = 0;
+    int height = 0;
+    io.Fonts->GetTexDataAsRGBA32(&pixels, &width, &height);
+    atlas = std::make_unique<Texture>(Texture::fromRgba(width, height, pixels));
+    io.Fonts->SetTexID(atlas->getImGuiTextureId());
+    io.Fonts->ClearTexData();
+
+    // ImGui falls back to '?' when the font has no U+FFFD, and a '?' reads
+    // as part of a name or value. A box is unmistakably a missing glyph.
+    for (const ImWchar mark : kReplacementMarks) {
+        if (added->FindGlyphNoFallback(mark) != nullptr) {
+            if (added->FallbackChar != mark) {
+                added->FallbackChar = mark;
+                added->BuildLookupTable();
+            }
+            break;
+        }
+    }
+}
+
 const ImDrawData* ImGuiPanel::lastDrawData() const {
     if (!impl_->hasFrame) return nullptr;
     ContextScope scope(impl_->context);
@@ -120,6 +307,8 @@ void ImGuiPanel::update() {
     {
         ContextScope scope(d.context);
         ImGuiIO& io = ImGui::GetIO();
+        ++d.framesSinceBuild;
+        if (d.extraPending && d.framesSinceBuild >= kRebuildInterval) d.atlasDirty = true;
 
         if (!d.platformReady) {
             // Keyboard map, clipboard and cursors of ImGui's SDL platform
@@ -127,27 +316,7 @@ void ImGuiPanel::update() {
             ImGui_ImplSDL2_InitForSDLRenderer(window->sdlWindow());
             d.platformReady = true;
         }
-        if (d.atlasDirty) {
-            d.atlasDirty = false;
-            io.Fonts->Clear();
-            ImFont* added = nullptr;
-            if (d.font != nullptr && d.font->data() != nullptr) {
-                ImFontConfig config;
-                config.FontDataOwnedByAtlas = false;  // the Font owns the bytes
-                config.FontNo = d.font->faceIndex();
-                added = io.Fonts->AddFontFromMemoryTTF(const_cast<std::uint8_t*>(d.font->data()),
-                                                       static_cast<int>(d.font->size()), d.fontSize, &config,
-                                                       d.ranges != nullptr ? d.ranges : kDefaultRanges);
-            }
-            if (added == nullptr) io.Fonts->AddFontDefault();
-            unsigned char* pixels = nullptr;
-            int width = 0;
-            int height = 0;
-            io.Fonts->GetTexDataAsRGBA32(&pixels, &width, &height);
-            d.atlas = std::make_unique<Texture>(Texture::fromRgba(width, height, pixels));
-            io.Fonts->SetTexID(d.atlas->getImGuiTextureId());
-            io.Fonts->ClearTexData();
-        }
+        if (d.atlasDirty) d.buildAtlas(io);
 
         ImGui_ImplSDL2_NewFrame();
         // The backend measured the whole window; the panel is its own display.
@@ -181,6 +350,7 @@ void ImGuiPanel::update() {
         io.KeyAlt = (d.modifiers & KMOD_ALT) != 0;
         io.KeySuper = (d.modifiers & KMOD_GUI) != 0;
         if (!d.text.empty()) {
+            d.noteText(d.text.data(), d.text.data() + d.text.size());
             io.AddInputCharactersUTF8(d.text.c_str());
             d.text.clear();
         }

@@ -263,6 +263,12 @@ const std::uint8_t* Font::data() const { return impl_ ? impl_->bytes.data() : nu
 std::size_t Font::size() const { return impl_ ? impl_->bytes.size() : 0; }
 int Font::faceIndex() const { return impl_ ? impl_->faceIndex : 0; }
 
+bool Font::hasGlyph(std::uint32_t codepoint) const {
+    if (!impl_) return false;
+    TTF_Font* face = impl_->at(16.0f);
+    return face != nullptr && TTF_GlyphIsProvided32(face, codepoint) != 0;
+}
+
 Vec2 Font::measure(const std::string& text, float pixelSize) const {
     if (!impl_) return {};
     TTF_Font* face = impl_->at(pixelSize);

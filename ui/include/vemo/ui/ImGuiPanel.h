@@ -10,11 +10,20 @@
 // passed on to the parent, so a ScrollView around the panel scrolls.
 //
 // Every panel has its own font atlas. Without setDefaultFont it uses ImGui's
-// built-in font.
+// built-in font. The atlas holds the scripts of the default glyph ranges up
+// front; other characters (Chinese, Japanese, Korean, ...) are added when a
+// text that uses them is announced with useText, taken from the default font
+// or else from the process-wide fallback font (setFallbackFontFile). The
+// atlas is rebuilt for them at the start of a later frame, at most every few
+// frames, so it stays small however large the fallback font is. A character
+// that no font has is drawn as a box (U+25A1) or U+FFFD, never as '?',
+// which would pass for part of the text.
 #pragma once
 
 #include <functional>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "vemo/ui/Widget.h"
 
@@ -40,14 +49,32 @@ public:
 
     // Rebuilds the panel's font atlas with this font at the pixel size.
     // glyphRanges: ImGui's zero-terminated list of code point pairs; null
-    // gives the toolkit's default (Basic Latin, Latin-1, general punctuation
-    // and the euro sign). The font must outlive the panel. Null font: ImGui's
-    // built-in font.
+    // gives the toolkit's default: Basic Latin, Latin-1, Latin Extended-A, -B
+    // and Additional, Greek, Cyrillic, general punctuation, the euro sign and
+    // the replacement marks. The font must outlive the panel. Null font:
+    // ImGui's built-in font.
     void setDefaultFont(const Font* font, float size, const ImWchar* glyphRanges = nullptr);
     void setDefaultFont(const Font& font, float size, const ImWchar* glyphRanges = nullptr) {
         setDefaultFont(&font, size, glyphRanges);
     }
     static const ImWchar* defaultGlyphRanges();
+
+    // Announces UTF-8 text the panel draws (names, values): characters that
+    // are outside the atlas are added to it at the start of a later frame.
+    // Cheap for text already covered; call it every frame for what is drawn.
+    // Text typed into the panel is announced by the panel itself.
+    void useText(std::string_view utf8);
+
+    // The font file (TrueType or a collection, face 0) that supplies the
+    // characters the default font lacks, for every panel. It is read only
+    // when a panel first needs a character outside its default ranges. If
+    // it cannot be read, onMissing is called once with the reason and those
+    // characters show the replacement mark. An empty path: no fallback.
+    static void setFallbackFontFile(std::string path, std::function<void(const std::string&)> onMissing = nullptr);
+
+    // The fallback font if it has been read (null before or when missing).
+    // Reads it now if it has not been tried yet.
+    static const Font* fallbackFont();
 
     // The draw data of the last frame built (null before the first).
     const ImDrawData* lastDrawData() const;

@@ -36,6 +36,9 @@ public:
     std::size_t size() const;
     int faceIndex() const;
 
+    // Whether the font has a glyph for the Unicode code point.
+    bool hasGlyph(std::uint32_t codepoint) const;
+
     // Size of the rendered UTF-8 text at a pixel size (height is the line height).
     Vec2 measure(const std::string& text, float pixelSize) const;
 
