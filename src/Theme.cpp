@@ -3,6 +3,8 @@
 #include <stdexcept>
 
 #include "vemo/core/AssetPackage.h"
+#include "vemo/core/Logger.h"
+#include "vemo/ui/ImGuiPanel.h"
 
 namespace vemo {
 
@@ -30,7 +32,10 @@ const Theme& Theme::instance() {
 
 Theme::Theme(const AssetPackage& package)
     : defaultFont_(loadFont(package, "Failed to load default font asset")),
-      editorFont_(loadFont(package, "Failed to load editor font asset")) {}
+      editorFont_(loadFont(package, "Failed to load editor font asset")) {
+    ui::ImGuiPanel::setFallbackFontFile(kFallbackFontFile,
+                                        [](const std::string& reason) { Logger::log(LogLevel::Warn, "{}", reason); });
+}
 
 void Theme::applyImGuiStyle(ImGuiContext* context) const {
     ImGui::SetCurrentContext(context);

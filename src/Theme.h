@@ -20,6 +20,10 @@ class Theme {
 public:
     // The asset both fonts are built from.
     static constexpr std::string_view kFontAsset = "fonts/montserrat-font/MontserratMedium.ttf";
+    // Chinese, Japanese and Korean names and values come from this font
+    // (Debian's fonts-wqy-microhei), read only when such a text is shown.
+    // Without it the program runs as well; those characters show as boxes.
+    static constexpr const char* kFallbackFontFile = "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc";
 
     // The process-wide theme, created on first use from the process-wide
     // asset package (which must be loaded by then). UI thread only.

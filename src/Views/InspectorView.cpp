@@ -26,7 +26,8 @@ namespace {
 
 constexpr float kRemoveButtonSize = 20.0f;
 
-void cellText(std::string_view text) {
+void cellText(ui::ImGuiPanel& panel, std::string_view text) {
+    panel.useText(text);
     ImGui::SetNextItemWidth(-FLT_MIN);
     ImGui::TextUnformatted(text.data(), text.data() + text.size());
 }
@@ -113,17 +114,18 @@ void InspectorView::buildTable() {
             const ValueCell cell = valueCellFor(row);
             if (cell.dimmed) ImGui::PushStyleColor(ImGuiCol_Text, dimmed);
             ImGui::TableSetColumnIndex(0);
-            cellText(row.name);
+            cellText(*panel_, row.name);
             ImGui::TableSetColumnIndex(1);
-            cellText(row.typeName);
+            cellText(*panel_, row.typeName);
             if (cell.dimmed) ImGui::PopStyleColor();
             ImGui::TableSetColumnIndex(2);
             formatCell(row);
             ImGui::TableSetColumnIndex(3);
             if (cell.dimmed) ImGui::PushStyleColor(ImGuiCol_Text, dimmed);
-            cellText(cell.text);
+            cellText(*panel_, cell.text);
             if (cell.dimmed) {
                 ImGui::PopStyleColor();
+                panel_->useText(cell.tooltip);
                 if (ImGui::IsItemHovered() && !cell.tooltip.empty()) ImGui::SetTooltip("%s", cell.tooltip.c_str());
             }
             ImGui::TableSetColumnIndex(4);
@@ -185,6 +187,7 @@ void InspectorView::modifyCell(const InspectorRow& row) {
     const auto refusal = refusals_.find(row.name);
     const std::string& note = refusal != refusals_.end() ? refusal->second : row.writeNote;
     const std::string hint = !note.empty() ? note : allowed ? "new value, Enter" : "";
+    panel_->useText(hint);
     ImGui::SetNextItemWidth(-FLT_MIN);
     ImGui::BeginDisabled(!allowed || row.writeState == WriteState::Pending);
     const bool entered = ImGui::InputTextWithHint("##modify", hint.c_str(), &text, ImGuiInputTextFlags_EnterReturnsTrue);
@@ -241,6 +244,8 @@ void InspectorView::confirmationPopup() {
         ImGui::EndPopup();
         return;
     }
+    panel_->useText(pending_.name);
+    panel_->useText(pending_.current);
     ImGui::Text("Write to %s on the controller at %s?", pending_.name.c_str(), pending_.address.c_str());
     ImGui::Text("Current value: %s", pending_.current.c_str());
     ImGui::Text("New value:     %s", pending_.text.c_str());

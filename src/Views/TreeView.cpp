@@ -218,6 +218,8 @@ void TreeView::finishLoad(Loaded* loaded) {
 }
 
 void TreeView::buildSearchBox() {
+    // Pasted text reaches the field without passing the panel's input.
+    headerPanel_->useText(filterText_);
     ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x);
     ImGui::InputTextWithHint("##TagFilter", "Search tags...", &filterText_);
 }
@@ -275,6 +277,7 @@ void TreeView::drawRow(std::uint32_t node, float y) {
 
     // Icon and label over one invisible button: hover, tooltip and click.
     const std::string_view label = model.name(node);
+    treePanel_->useText(label);
     const float inner = style.ItemInnerSpacing.x;
     const float labelX = x + arrow + inner;
     const float textWidth = ImGui::CalcTextSize(label.data(), label.data() + label.size(), false, -1.0f).x;
