@@ -49,9 +49,9 @@ public:
 
     // Rebuilds the panel's font atlas with this font at the pixel size.
     // glyphRanges: ImGui's zero-terminated list of code point pairs; null
-    // gives the toolkit's default: Basic Latin, Latin-1, Latin Extended-A, -B
-    // and Additional, Greek, Cyrillic, general punctuation, the euro sign and
-    // the replacement marks. The font must outlive the panel. Null font:
+    // gives the toolkit's default: Basic Latin, Latin-1, Latin Extended-A and
+    // -B, Greek, Cyrillic, general punctuation, the euro sign and the
+    // replacement marks. The font must outlive the panel. Null font:
     // ImGui's built-in font.
     void setDefaultFont(const Font* font, float size, const ImWchar* glyphRanges = nullptr);
     void setDefaultFont(const Font& font, float size, const ImWchar* glyphRanges = nullptr) {
