@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -520,6 +521,56 @@ TEST_F(HugeArraySession, LoadsOpensScrollsToTheLastElementAndFilters) {
     std::vector<std::string> expected = {"ArrayDB", "ArrayDB.Values", "ArrayDB.Values[29999]"};
     for (int i = 0; i <= 9; ++i) expected.push_back("ArrayDB.Values[29999" + std::to_string(i) + "]");
     EXPECT_EQ(rows, expected);
+}
+
+// One variable of every elementary data type, and texts in eight scripts.
+class EveryTypeSession : public MainWindowSession {
+protected:
+    vemo::sim::Program program() const override { return vemo::sim::Program::fromFile(VEMO_EVERY_TYPE_PROGRAM); }
+};
+
+TEST_F(EveryTypeSession, EveryDataTypeShowsInItsDefaultFormat) {
+    ASSERT_EQ(service_.connect("127.0.0.1", sim_->port()), S7_OK);
+    ASSERT_TRUE(runUntil([&] { return loaded(); }));
+    const std::uint32_t block = model().find("Types");
+    for (std::uint32_t node : model().children(block)) inspector().add(model().symbol(node));
+    ASSERT_EQ(inspector().rows().size(), model().children(block).size());
+    ASSERT_TRUE(runUntil([&] {
+        return std::all_of(inspector().rows().begin(), inspector().rows().end(),
+                           [](const auto& row) { return row.state == vemo::RowState::Live; });
+    }));
+    std::map<std::string, std::string> shown;
+    for (const auto& row : inspector().rows()) shown[row.name] = vemo::valueCellFor(row).text;
+    const std::pair<const char*, const char*> expected[] = {
+        {"Types.Bool", "true"},
+        {"Types.Byte", "16#0A"},
+        {"Types.Word", "16#0A1F"},
+        {"Types.DWord", "16#DEADBEEF"},
+        {"Types.Int", "-12345"},
+        {"Types.Real", "3.25"},
+        {"Types.Char", "'A'"},
+        {"Types.WChar", "WCHAR#'\xE2\x82\xAC'"},
+        {"Types.Date", "D#2026-12-10"},
+        {"Types.TimeOfDay", "TOD#06:00:00.000"},
+        {"Types.Time", "T#1D_2H_3M_4S_5MS"},
+        {"Types.NegativeTime", "T#-2S_500MS"},
+        {"Types.LTime", "LT#1S_250MS"},
+        {"Types.LTOD", "LTOD#12:34:56.123456789"},
+        {"Types.S5Time", "S5T#2M_7S"},
+        {"Types.DateAndTime", "DT#2026-12-10-12:34:56.789"},
+        {"Types.DTL", "DTL#2026-12-10-12:34:56.123456789"},
+        {"Types.String", "pick and place"},
+        {"Types.Greek", "\xCE\x93\xCE\xB5\xCE\xB9\xCE\xAC \xCF\x83\xCE\xBF\xCF\x85 "
+                        "\xCE\x9A\xCF\x8C\xCF\x83\xCE\xBC\xCE\xB5"},
+    };
+    for (const auto& [name, text] : expected) EXPECT_EQ(shown[name], text) << name;
+    frames(10);  // the atlases take in the new characters within a few frames
+    window()->saveScreenshot(shotPath("session_every_type.png").string());
+    EXPECT_TRUE(std::filesystem::exists(shotPath("session_every_type.png")));
+    // The texts in eight scripts are the last rows.
+    inspectorView()->scrollView()->setScrollOffset(inspectorView()->scrollView()->getMaxScroll());
+    frames(3);
+    window()->saveScreenshot(shotPath("session_every_type_texts.png").string());
 }
 
 }  // namespace
