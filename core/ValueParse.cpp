@@ -17,7 +17,7 @@ namespace vemo {
 namespace {
 
 // How a data type's texts are read.
-enum class Form { Bool, Integer, Real, Time, LTime, S5Time, Date, Tod, Ltod, Ldt, Char, WChar, String, WString };
+enum class Form { Bool, Integer, Real, Time, LTime, S5Time, Date, Tod, Ltod, Ldt, Dt, Dtl, Char, WChar, String, WString };
 
 struct TypeForm {
     uint8_t datatype;
@@ -54,6 +54,8 @@ const std::vector<TypeForm>& typeForms() {
         {S7_DATATYPE_TIME_OF_DAY, S7_TYPE_U32, Form::Tod, {"TIME_OF_DAY", "TOD"}},
         {S7_DATATYPE_LTOD, S7_TYPE_U64, Form::Ltod, {"LTIME_OF_DAY", "LTOD"}},
         {S7_DATATYPE_LDT, S7_TYPE_U64_ALT, Form::Ldt, {"DATE_AND_LTIME", "LDT"}},
+        {S7_DATATYPE_DATE_AND_TIME, S7_TYPE_BLOB, Form::Dt, {"DATE_AND_TIME", "DT"}},
+        {S7_DATATYPE_DTL, S7_TYPE_BLOB, Form::Dtl, {"DTL"}},
         {S7_DATATYPE_CHAR, S7_TYPE_U8, Form::Char, {"CHAR"}},
         {S7_DATATYPE_WCHAR, S7_TYPE_U16, Form::WChar, {"WCHAR"}},
         {S7_DATATYPE_STRING, S7_TYPE_U8, Form::String, {"STRING"}},
@@ -345,6 +347,49 @@ int64_t daysFromCivil(int64_t y, int m, int d) {
     const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
     const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
     return era * 146097 + doe - 719468;
+}
+
+// The civil date of a day count since 1970-01-01.
+void civilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t doe = z - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    d = static_cast<unsigned>(doy - (153 * mp + 2) / 5 + 1);
+    m = static_cast<unsigned>(mp < 10 ? mp + 3 : mp - 9);
+    y = yoe + era * 400 + (m <= 2 ? 1 : 0);
+}
+
+uint8_t bcd(unsigned v) { return static_cast<uint8_t>(((v / 10) % 10) << 4 | (v % 10)); }
+
+// A date and a time of day in the byte layout of DATE_AND_TIME (eight BCD
+// bytes: year of 1990-2089, month, day, hour, minute, second, then the
+// milliseconds' three digits and the weekday, 1 for Sunday) or of DTL
+// (twelve bytes, big-endian: year, month, day, weekday, hour, minute,
+// second, nanoseconds).
+std::string dateTimeBytes(Form form, int64_t days, uint64_t ns) {
+    int64_t year = 0;
+    unsigned month = 0;
+    unsigned day = 0;
+    civilFromDays(days, year, month, day);
+    const unsigned weekday = static_cast<unsigned>(((days % 7) + 7 + 4) % 7) + 1;  // 1970-01-01 was a Thursday
+    const auto second = static_cast<unsigned>(ns / kNsPerS);
+    const auto hour = second / 3600;
+    const auto minute = second / 60 % 60;
+    const auto fraction = static_cast<uint32_t>(ns % kNsPerS);
+    if (form == Form::Dt) {
+        const unsigned ms = fraction / 1000000;
+        return {static_cast<char>(bcd(static_cast<unsigned>(year % 100))), static_cast<char>(bcd(month)),
+                static_cast<char>(bcd(day)), static_cast<char>(bcd(hour)), static_cast<char>(bcd(minute)),
+                static_cast<char>(bcd(second % 60)), static_cast<char>(bcd(ms / 10)),
+                static_cast<char>((ms % 10) << 4 | weekday)};
+    }
+    return {static_cast<char>(year >> 8), static_cast<char>(year & 0xFF), static_cast<char>(month),
+            static_cast<char>(day), static_cast<char>(weekday), static_cast<char>(hour),
+            static_cast<char>(minute), static_cast<char>(second % 60), static_cast<char>(fraction >> 24),
+            static_cast<char>(fraction >> 16), static_cast<char>(fraction >> 8), static_cast<char>(fraction)};
 }
 
 // Reads exactly `n` digits.
@@ -738,6 +783,27 @@ ParsedValue parseValue(std::string_view input, uint8_t datatype, uint32_t capaci
             return fail(fmt::format("{} is out of range for LDT (LDT#1970-01-01-00:00:00..LDT#2554-07-21-23:34:33.709551615)", shown));
         }
         return made(s7_value_new_u64_alt(static_cast<uint64_t>(*days) * kNsPerD + *ns));
+    }
+    case Form::Dt:
+    case Form::Dtl: {
+        std::string_view rest = body;
+        const bool dt = f->form == Form::Dt;
+        const std::optional<int64_t> days = parseDate(rest);
+        const std::optional<uint64_t> ns =
+            days && consume(rest, '-') ? parseTimeOfDay(rest, dt ? 3 : 9) : std::optional<uint64_t>{};
+        if (!ns || !rest.empty()) {
+            return fail(fmt::format("{} is not a {} (like {})", shown, nameOf(datatype),
+                                    dt ? "DT#2026-12-10-12:34:56.789" : "DTL#2026-12-10-12:34:56.123456789"));
+        }
+        const int64_t first = dt ? daysFromCivil(1990, 1, 1) : daysFromCivil(1970, 1, 1);
+        const int64_t last = dt ? daysFromCivil(2089, 12, 31) : daysFromCivil(2262, 4, 11);
+        if (*days < first || *days > last) {
+            return fail(fmt::format("{} is out of range for {} ({})", shown, nameOf(datatype),
+                                    dt ? "DT#1990-01-01-00:00:00..DT#2089-12-31-23:59:59.999"
+                                       : "DTL#1970-01-01-00:00:00..DTL#2262-04-11-23:59:59.999999999"));
+        }
+        const std::string bytes = dateTimeBytes(f->form, *days, *ns);
+        return made(s7_value_new_blob(bytes.data(), static_cast<uint32_t>(bytes.size())));
     }
     case Form::Char:
     case Form::WChar: return charOf(body, *f, shown);

@@ -187,6 +187,25 @@ TEST(ValueParse, TextsKeepTheirCharactersAndFitTheirCapacity) {
     }
 }
 
+TEST(ValueParse, DatesAndTimesInTheirByteLayouts) {
+    const std::pair<const char*, std::vector<std::uint8_t>> cases[] = {
+        // BCD, then the milliseconds' last digit beside the weekday (5: Thursday).
+        {"DT#2026-12-10-12:34:56.789", {0x26, 0x12, 0x10, 0x12, 0x34, 0x56, 0x78, 0x95}},
+        {"DT#1990-01-01-00:00:00", {0x90, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x02}},
+        {"DTL#2026-12-10-12:34:56.123456789", {0x07, 0xEA, 12, 10, 5, 12, 34, 56, 0x07, 0x5B, 0xCD, 0x15}},
+        {"DTL#1970-01-01-00:00:00", {0x07, 0xB2, 1, 1, 5, 0, 0, 0, 0, 0, 0, 0}},
+    };
+    for (const auto& [text, bytes] : cases) {
+        const bool dt = std::string_view(text).starts_with("DT#");
+        const vemo::ParsedValue parsed = parseValue(text, dt ? S7_DATATYPE_DATE_AND_TIME : S7_DATATYPE_DTL);
+        ASSERT_TRUE(parsed) << text << ": " << parsed.error;
+        const std::uint8_t* data = nullptr;
+        std::uint32_t length = 0;
+        ASSERT_EQ(s7_value_get_blob(parsed.value.get(), &data, &length), S7_OK) << text;
+        EXPECT_EQ(std::vector<std::uint8_t>(data, data + length), bytes) << text;
+    }
+}
+
 TEST(ValueParse, WhatDoesNotFitIsRefusedWithItsReason) {
     struct Case {
         const char* text;
@@ -249,7 +268,14 @@ TEST(ValueParse, WhatDoesNotFitIsRefusedWithItsReason) {
         {"'It's'", S7_DATATYPE_STRING, 0, "'It's' is not a quoted text (a quote inside is $', a dollar $$)"},
         {"'€€'", S7_DATATYPE_WSTRING, 1, "'€€' has 2 characters; the WSTRING holds 1"},
         {"'\xFF'", S7_DATATYPE_WSTRING, 0, "'\xFF' is not valid UTF-8"},
-        {"1", S7_DATATYPE_DTL, 0, "values of DTL cannot be written"},
+        {"1", S7_DATATYPE_DTL, 0, "1 is not a DTL (like DTL#2026-12-10-12:34:56.123456789)"},
+        {"DT#1989-12-31-23:59:59", S7_DATATYPE_DATE_AND_TIME, 0,
+         "DT#1989-12-31-23:59:59 is out of range for DATE_AND_TIME (DT#1990-01-01-00:00:00..DT#2089-12-31-23:59:59.999)"},
+        {"DT#2026-12-10-12:34:56.7891", S7_DATATYPE_DATE_AND_TIME, 0,
+         "DT#2026-12-10-12:34:56.7891 is not a DATE_AND_TIME (like DT#2026-12-10-12:34:56.789)"},
+        {"DTL#2262-04-12-00:00:00", S7_DATATYPE_DTL, 0,
+         "DTL#2262-04-12-00:00:00 is out of range for DTL (DTL#1970-01-01-00:00:00..DTL#2262-04-11-23:59:59.999999999)"},
+        {"1", S7_DATATYPE_S5COUNT, 0, "values of S5COUNT cannot be written"},
         {"1", S7_DATATYPE_STRUCT, 0, "values of STRUCT cannot be written"},
     };
     for (const Case& c : cases) {
