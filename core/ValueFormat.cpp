@@ -606,7 +606,10 @@ ReadValue ReadValue::of(const s7_value* value) {
     default: break;
     }
     if (read.wireType == S7_TYPE_U8 && read.array) {
-        // The controller's STRING: its characters, as far as its length says.
+        // The controller's STRING: its characters, as far as its length says,
+        // and its capacity (the first element), which a write must repeat.
+        uint8_t capacity = 0;
+        if (s7_array_get_u8(value, 0, &capacity) == S7_OK) bits = capacity;
         char* chars = nullptr;
         if (s7_value_string_chars(value, &chars) == S7_OK) {
             const std::unique_ptr<char, decltype(&s7_free)> owned(chars, &s7_free);

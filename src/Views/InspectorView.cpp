@@ -211,7 +211,10 @@ std::string InspectorView::requestWrite(const std::string& name, const std::stri
     const auto row = std::find_if(rows.begin(), rows.end(), [&](const InspectorRow& r) { return r.name == name; });
     if (row == rows.end()) return "no such variable in the inspector";
     if (!inspector_->writesAllowed()) return "writing is not allowed on this connection";
-    ParsedValue parsed = parseValue(text, row->datatype);
+    // A STRING is written with the capacity it was read with.
+    const auto capacity =
+        row->datatype == S7_DATATYPE_STRING && row->value.present ? static_cast<std::uint32_t>(row->value.bits) : 0u;
+    ParsedValue parsed = parseValue(text, row->datatype, capacity);
     if (!parsed) return parsed.error;
     refusals_.erase(name);
     pending_ = PendingWrite{name, valueCellFor(*row).text, text, inspector_->controllerAddress(),

@@ -571,6 +571,18 @@ TEST_F(EveryTypeSession, EveryDataTypeShowsInItsDefaultFormat) {
     inspectorView()->scrollView()->setScrollOffset(inspectorView()->scrollView()->getMaxScroll());
     frames(3);
     window()->saveScreenshot(shotPath("session_every_type_texts.png").string());
+
+    // A STRING is written with the capacity the controller keeps it in.
+    service_.allowWrites(true);
+    ASSERT_EQ(inspectorView()->requestWrite("Types.String", "'pick & place'"), "");
+    inspectorView()->confirmWrite(true);
+    const auto row = [&] {
+        return *std::find_if(inspector().rows().begin(), inspector().rows().end(),
+                             [](const auto& r) { return r.name == "Types.String"; });
+    };
+    ASSERT_TRUE(runUntil([&] { return row().writeState != vemo::WriteState::Pending; }));
+    EXPECT_EQ(row().writeState, vemo::WriteState::Written) << row().writeNote;
+    EXPECT_EQ(vemo::valueCellFor(row()).text, "pick & place");
 }
 
 }  // namespace

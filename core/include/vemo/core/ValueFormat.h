@@ -73,7 +73,9 @@ struct ReadValue {
     std::uint8_t wireType = S7_TYPE_NULL;
     std::uint8_t flags = 0;
     bool array = false;      // held as an array
-    std::uint64_t bits = 0;  // a scalar's bit pattern in the low bits of its width; 0 when its getter refused
+    // A scalar's bit pattern in the low bits of its width (0 when its getter
+    // refused); for the controller's STRING (a U8 array), its capacity.
+    std::uint64_t bits = 0;
     // A BLOB's or STRING's bytes, a packed structure's member bytes, or the
     // characters of the controller's STRING (a U8 array) up to its length.
     std::string bytes;
