@@ -152,7 +152,11 @@ void InspectorView::buildTable() {
             ImGui::PopID();
         }
         ImGui::EndTable();
-        if (!removed.empty()) inspector_->remove(removed);
+        if (!removed.empty()) {
+            inspector_->remove(removed);
+            edits_.erase(removed);
+            refusals_.erase(removed);
+        }
     }
     confirmationPopup();
     // As tall as the table, so the scroll view scrolls over all of it, and
