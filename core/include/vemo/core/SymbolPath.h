@@ -43,7 +43,10 @@ void forEachSymbolPathComponent(std::string_view text, Visit&& visit) {
             while (from <= group.size()) {
                 const std::size_t comma = std::min(group.find(',', from), group.size());
                 if (comma > from) {
-                    piece.assign("[").append(group.substr(from, comma - from)).push_back(']');
+                    piece.clear();
+                    piece.push_back('[');
+                    piece.append(group.data() + from, comma - from);
+                    piece.push_back(']');
                     visit(std::string_view(piece));
                 }
                 from = comma + 1;
