@@ -1,6 +1,7 @@
 // Texts an engineer types for a tag, parsed into the value its data type
 // travels as: every accepted form of every writable data type, and the
 // errors for what does not fit - never a value clamped or wrapped to fit.
+#include "vemo/core/ValueFormat.h"
 #include "vemo/core/ValueParse.h"
 
 #include <vemo/s7datatype.h>
@@ -16,43 +17,12 @@ namespace {
 
 using vemo::parseValue;
 
-// The value's bit pattern in the low bits, as wide as its type.
+// The value's bit pattern in the low bits, as wide as its type: what the
+// inspector keeps of a value read.
 uint64_t bitsOf(const s7_value* v) {
-    union {
-        bool b;
-        uint8_t u8;
-        uint16_t u16;
-        uint32_t u32;
-        uint64_t u64;
-        int8_t i8;
-        int16_t i16;
-        int32_t i32;
-        int64_t i64;
-        float f32;
-        double f64;
-    } x{};
-    switch (s7_value_type(v)) {
-        // clang-format off
-    case S7_TYPE_BOOL: EXPECT_EQ(s7_value_get_bool(v, &x.b), S7_OK); return x.b ? 1 : 0;
-    case S7_TYPE_U8: EXPECT_EQ(s7_value_get_u8(v, &x.u8), S7_OK); return x.u8;
-    case S7_TYPE_BITS8: EXPECT_EQ(s7_value_get_bits8(v, &x.u8), S7_OK); return x.u8;
-    case S7_TYPE_U16: EXPECT_EQ(s7_value_get_u16(v, &x.u16), S7_OK); return x.u16;
-    case S7_TYPE_BITS16: EXPECT_EQ(s7_value_get_bits16(v, &x.u16), S7_OK); return x.u16;
-    case S7_TYPE_U32: EXPECT_EQ(s7_value_get_u32(v, &x.u32), S7_OK); return x.u32;
-    case S7_TYPE_BITS32: EXPECT_EQ(s7_value_get_bits32(v, &x.u32), S7_OK); return x.u32;
-    case S7_TYPE_U64: EXPECT_EQ(s7_value_get_u64(v, &x.u64), S7_OK); return x.u64;
-    case S7_TYPE_BITS64: EXPECT_EQ(s7_value_get_bits64(v, &x.u64), S7_OK); return x.u64;
-    case S7_TYPE_U64_ALT: EXPECT_EQ(s7_value_get_u64_alt(v, &x.u64), S7_OK); return x.u64;
-    case S7_TYPE_I8: EXPECT_EQ(s7_value_get_i8(v, &x.i8), S7_OK); return static_cast<uint8_t>(x.i8);
-    case S7_TYPE_I16: EXPECT_EQ(s7_value_get_i16(v, &x.i16), S7_OK); return static_cast<uint16_t>(x.i16);
-    case S7_TYPE_I32: EXPECT_EQ(s7_value_get_i32(v, &x.i32), S7_OK); return static_cast<uint32_t>(x.i32);
-    case S7_TYPE_I64: EXPECT_EQ(s7_value_get_i64(v, &x.i64), S7_OK); return static_cast<uint64_t>(x.i64);
-    case S7_TYPE_I64_ALT: EXPECT_EQ(s7_value_get_i64_alt(v, &x.i64), S7_OK); return static_cast<uint64_t>(x.i64);
-    case S7_TYPE_F32: EXPECT_EQ(s7_value_get_f32(v, &x.f32), S7_OK); return std::bit_cast<uint32_t>(x.f32);
-    case S7_TYPE_F64: EXPECT_EQ(s7_value_get_f64(v, &x.f64), S7_OK); return std::bit_cast<uint64_t>(x.f64);
-    default: ADD_FAILURE() << "type " << int(s7_value_type(v)); return 0;
-        // clang-format on
-    }
+    const vemo::ReadValue read = vemo::ReadValue::of(v);
+    EXPECT_TRUE(read.present && !read.array) << "type " << int(s7_value_type(v));
+    return read.bits;
 }
 
 constexpr uint64_t kMs = 1'000'000;  // ns

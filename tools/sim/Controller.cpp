@@ -78,6 +78,20 @@ struct ObjectDeleter {
 };
 using ObjectPtr = std::unique_ptr<s7_object, ObjectDeleter>;
 
+// The end of a read or write answer: the list of the items that failed,
+// each with its error code, then the answer's closing zeros.
+template <typename Failed>
+Bytes finishItemAnswer(Writer& w, const Failed& failed) {
+    w.vlq(0);
+    for (const auto& [number, code] : failed) {
+        w.vlq(number);
+        w.vlq(code);
+    }
+    w.vlq(0);
+    w.vlq(0);
+    return w.buffer();
+}
+
 void header(Writer& w, uint16_t function, uint16_t sequence) {
     w.u8(S7_MARKER_RESPONSE);
     w.u16(0);
@@ -641,14 +655,7 @@ Bytes Session::writeVariables(const Request& r, Writer& w) {
             model_.written().store(keyOf(items[i]), std::move(encoded));
         }
     }
-    w.vlq(0);
-    for (const auto& [number, code] : failed) {
-        w.vlq(number);
-        w.vlq(code);
-    }
-    w.vlq(0);
-    w.vlq(0);
-    return w.buffer();
+    return finishItemAnswer(w, failed);
 }
 
 Bytes Session::getAttribute(const Request& r, Writer& w) {
@@ -751,14 +758,7 @@ Bytes Session::read(const Request& r, Writer& w) {
             w.value(makeValue(*leaf, now).get());
         }
     }
-    w.vlq(0);
-    for (const auto& [number, code] : failed) {
-        w.vlq(number);
-        w.vlq(code);
-    }
-    w.vlq(0);
-    w.vlq(0);
-    return w.buffer();
+    return finishItemAnswer(w, failed);
 }
 
 Bytes Session::explore(const Request& r, Writer& w) {
