@@ -80,7 +80,7 @@ void Logger::write(LogLevel level, std::string_view location, std::string_view m
 void Logger::logFormatted(const LogContext& context, fmt::string_view format, fmt::format_args args) noexcept {
     try {
         const std::string message = fmt::vformat(format, args);
-        write(context.level, context.location.function_name(), message);
+        write(context.level, context.function, message);
     } catch (const std::exception& e) {
         std::cerr << "Failed to format log message: " << e.what() << std::endl;
     } catch (...) {

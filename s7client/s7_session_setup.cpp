@@ -12,8 +12,6 @@ namespace {
 constexpr uint8_t kCreateVersion = S7_FRAME_VERSION_1;
 constexpr uint8_t kRequestVersion = S7_FRAME_VERSION_2;
 
-constexpr uint32_t kErrorListInitialCapacity = 8;
-
 // The object that create object asks the controller to make.
 s7_object* buildSessionObject() {
     s7_object* object = s7_object_new(S7_SESSION_OBJECT_ID, S7_SESSION_CLASS, 0);

@@ -11,8 +11,6 @@ namespace vemo {
 
 namespace {
 
-constexpr std::uint32_t kNone = TreeModel::kNone;
-
 std::size_t hashOf(std::uint32_t parent, std::string_view name) {
     return std::hash<std::string_view>{}(name) ^ (std::size_t{parent} * 0x9E3779B97F4A7C15ull);
 }

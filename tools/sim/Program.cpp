@@ -204,7 +204,9 @@ public:
         if (doc.contains("areas")) {
             const json& areas = doc["areas"];
             if (!areas.is_object()) fail("areas", "must be an object");
-            for (const auto& [key, members] : areas.items()) {
+            for (const auto& item : areas.items()) {
+                const std::string& key = item.key();
+                const json& members = item.value();
                 const auto it =
                     std::find_if(p_.areas.begin(), p_.areas.end(), [&](const Block& area) { return area.name == key; });
                 if (it == p_.areas.end()) {

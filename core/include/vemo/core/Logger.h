@@ -15,7 +15,6 @@
 #include <fmt/format.h>
 
 #include <cstdint>
-#include <source_location>
 #include <string>
 #include <string_view>
 
@@ -32,14 +31,17 @@ enum class LogLevel : std::uint8_t {
 };
 
 // The call site of a log call. Converting from a LogLevel captures the
-// caller's source location, because default arguments are evaluated where
-// the conversion happens: in the caller's expression.
+// caller's function name, because default arguments are evaluated where the
+// conversion happens: in the caller's expression. The compiler built-in is
+// used rather than std::source_location, which clang 14 cannot provide with
+// the GNU standard library of this platform; GCC and clang both have it.
 struct LogContext {
     // Deliberately implicit: call sites write just the level.
-    LogContext(LogLevel lvl, std::source_location loc = std::source_location::current()) : level(lvl), location(loc) {}
+    LogContext(LogLevel lvl, const char* callingFunction = __builtin_FUNCTION())
+        : level(lvl), function(callingFunction) {}
 
     LogLevel level;
-    std::source_location location;
+    const char* function;
 };
 
 class Logger {
