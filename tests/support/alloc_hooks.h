@@ -23,11 +23,10 @@ public:
 
     // Allocation number n (counting from 1 after this call) and every later
     // one fail; 0 turns failing off.
-    void failFrom(std::size_t n) {
-        std::lock_guard lock(mutex_);
-        calls_ = 0;
-        failFrom_ = n;
-    }
+    void failFrom(std::size_t n) { fail(n, false); }
+    // Allocation number n (counting from 1 after this call) fails and every
+    // other one succeeds; 0 turns failing off.
+    void failAt(std::size_t n) { fail(n, true); }
 
     std::size_t live() const {
         std::lock_guard lock(mutex_);
@@ -53,6 +52,13 @@ public:
     }
 
 private:
+    void fail(std::size_t n, bool once) {
+        std::lock_guard lock(mutex_);
+        calls_ = 0;
+        failFrom_ = n;
+        failOnce_ = once;
+    }
+
     static void* alloc(void* ctx, std::size_t size) { return self(ctx)->reallocate(nullptr, size); }
     static void* realloc(void* ctx, void* block, std::size_t size) { return self(ctx)->reallocate(block, size); }
     static void release(void* ctx, void* block) {
@@ -73,7 +79,7 @@ private:
     void* reallocate(void* block, std::size_t size) {
         std::lock_guard lock(mutex_);
         ++calls_;
-        if (failFrom_ != 0 && calls_ >= failFrom_) {
+        if (failFrom_ != 0 && (failOnce_ ? calls_ == failFrom_ : calls_ >= failFrom_)) {
             return nullptr;
         }
         // Looked up before the call: the old pointer is not to be used after.
@@ -99,6 +105,7 @@ private:
     std::size_t peak_ = 0;
     std::size_t calls_ = 0;
     std::size_t failFrom_ = 0;
+    bool failOnce_ = false;
     s7_alloc_hooks hooks_{alloc, realloc, release, this};
 };
 
