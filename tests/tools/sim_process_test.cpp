@@ -3,50 +3,23 @@
 // on SIGTERM and SIGINT, dropped connections on SIGUSR1, and clear errors
 // with a non-zero exit for a port in use, a program it cannot load and
 // arguments it does not take.
+#include "sim_process.h"
 #include "process.h"
 #include "sim_client.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <regex>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 namespace {
 
-namespace fs = std::filesystem;
 using namespace vemo::test;
 
 const std::string kSim = VEMO_SIM;
-
-// A file in the temporary directory that is gone with the test.
-class TempFile {
-public:
-    TempFile(const std::string& name, const std::string& content)
-        : path_(fs::temp_directory_path() / ("vemo-sim-test-" + std::to_string(::getpid()) + "-" + name)) {
-        std::ofstream(path_) << content;
-    }
-    ~TempFile() { fs::remove(path_); }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    std::string path() const { return path_.string(); }
-
-private:
-    fs::path path_;
-};
-
-// The port of a "listening on HOST:PORT" line, 0 when the line is not one.
-uint16_t listeningPort(const std::string& line) {
-    std::smatch m;
-    if (!std::regex_match(line, m, std::regex(R"(listening on 127\.0\.0\.1:([0-9]{1,5}))"))) return 0;
-    return static_cast<uint16_t>(std::stoi(m[1]));
-}
 
 TEST(SimProcess, ListensOnAFreePortAndEndsCleanlyOnSigtermAndSigint) {
     for (const int signal : {SIGTERM, SIGINT}) {
