@@ -25,7 +25,7 @@ extern "C" {
 typedef enum s7_status {
     S7_STATUS_OK = S7_OK,
     S7_STATUS_ARGUMENT = S7_ERR_ARGUMENT,           /* a required pointer is null, a size or count is 0 */
-    S7_STATUS_NO_MEMORY = S7_ERR_NO_MEMORY,         /* an allocation through the hooks failed, or a bound was hit */
+    S7_STATUS_NO_MEMORY = S7_ERR_NO_MEMORY,         /* an allocation (hooks or TLS engine) failed, or a bound was hit */
     S7_STATUS_CONNECT = S7_ERR_CONNECT,             /* no resolved address accepted the connection */
     S7_STATUS_TIMEOUT = S7_ERR_TIMEOUT,             /* a wait for the socket ran out of time */
     S7_STATUS_PROTOCOL = S7_ERR_PROTOCOL,           /* a frame or a body is malformed or unexpected */

@@ -51,7 +51,7 @@ extern "C" {
 enum {
     S7_OK = 0,
     S7_ERR_ARGUMENT = 1,       /* a required pointer is null, port 0, empty item list */
-    S7_ERR_NO_MEMORY = 2,      /* an allocation through the hooks failed */
+    S7_ERR_NO_MEMORY = 2,      /* an allocation failed (see Allocation hooks), or an answer passed its bound */
     S7_ERR_CONNECT = 3,        /* host did not resolve, or no address accepted TCP */
     S7_ERR_TIMEOUT = 4,        /* the call ran past its deadline (see Time above) */
     S7_ERR_PROTOCOL = 5,       /* the controller sent something malformed or unexpected */
@@ -78,11 +78,35 @@ enum { S7_CLIENT_DISCONNECTED = 0, S7_CLIENT_CONNECTING = 1, S7_CLIENT_CONNECTED
 S7_API const char* s7_result_name(uint8_t code);
 
 /*
- * Allocation hooks. Every block the library allocates - handles, transport
- * and TLS objects, request and response buffers, values - comes from
+ * Allocation hooks. Every block the library itself allocates comes from
  * `alloc`/`realloc` and goes back through `free`, each called with `context`
- * as its first argument. `realloc` with a null block behaves as `alloc`;
- * `free` accepts a null block.
+ * as its first argument: handles, socket slots, the transport and TLS
+ * channel records, the frames it sends, request and response buffers,
+ * decoded values, objects and type descriptions, the per-connection cache
+ * of type descriptions, block and symbol lists, item addresses, read and
+ * write results. `realloc` with a null block behaves as `alloc`; `free`
+ * accepts a null block. A call whose allocation fails returns
+ * S7_ERR_NO_MEMORY and keeps no block of it (a list that cannot shrink to
+ * its size stays larger instead). A connected handle stays connected, unless
+ * the block was for a frame on its way to or from the controller: that
+ * ends the connection, as any failed exchange does.
+ *
+ * Not through the hooks: the TLS engine (OpenSSL) allocates with its own
+ * allocator (OPENSSL_malloc; malloc unless the program changed it) - its
+ * one-time initialisation, kept until the process ends, and at every
+ * connect its TLS configuration and connection state, handshake and record
+ * buffers, released at disconnect. So does the system's name resolution
+ * inside connect (getaddrinfo). The library leaves OpenSSL's allocator
+ * alone: CRYPTO_set_mem_functions replaces it for the whole process, takes
+ * no context, and is refused once OpenSSL has allocated anything, so only
+ * the program, not one of its libraries, can choose it. A program that
+ * wants those allocations in its own hands calls CRYPTO_set_mem_functions
+ * itself, first thing in main, before anything uses OpenSSL. An allocation
+ * failure the engine does not get over fails connect with S7_ERR_NO_MEMORY
+ * (while the TLS configuration is made) or S7_ERR_TLS (in the handshake),
+ * a later call with S7_ERR_TLS, which disconnects the handle. A failure
+ * in OpenSSL's one-time initialisation leaves it unusable for the rest of
+ * the process: every connect then fails with S7_ERR_NO_MEMORY.
  */
 typedef struct s7_alloc_hooks {
     void* (*alloc)(void* context, size_t size);
