@@ -1,13 +1,21 @@
 // Connect against the simulated controller: the limits and session level it
 // reports and what the handle keeps of them, the bytes of the connect-time
 // messages as the controller receives them, reconnecting a connected handle,
-// several clients on one simulator, and connections the simulator drops.
+// several clients on one simulator up to its bound, connections that go
+// quiet before their first request, and connections the simulator drops.
+#include "loopback_server.h"
+#include "s7_iso.h"
 #include "sim_client.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -23,6 +31,26 @@ ControllerSettings withFault(const char* name) {
     if (name != nullptr) s.fault = Fault::parse(name, std::nullopt);
     return s;
 }
+
+// The lines the server reports whatever its log, kept for the test; made
+// before the server and so outliving its threads.
+class Notices {
+public:
+    std::function<void(const std::string&)> sink() {
+        return [this](const std::string& line) {
+            std::lock_guard lock(mutex_);
+            lines_.push_back(line);
+        };
+    }
+    bool saw(const std::string& line) const {
+        std::lock_guard lock(mutex_);
+        return std::find(lines_.begin(), lines_.end(), line) != lines_.end();
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
 
 TEST(SimConnect, TheItemLimitIsAPositiveSigned32BitValueOr16) {
     struct Case {
@@ -193,9 +221,11 @@ TEST(SimConnect, ConnectingAConnectedHandleClosesTheOldConnectionFirst) {
 }
 
 TEST(SimConnect, SeveralClientsAreServedAtOnceUpToTheBound) {
+    Notices notices;
     vemo::sim::ServerOptions options;
     options.port = 0;
     options.maxConnections = 2;
+    options.notice = notices.sink();
     Server server(Program::builtIn(), options);
     const Client a = newClient();
     const Client b = newClient();
@@ -206,14 +236,53 @@ TEST(SimConnect, SeveralClientsAreServedAtOnceUpToTheBound) {
         EXPECT_EQ(vemoc_s7_client_list_datablocks(c, &blocks.list), S7_OK);
     }
 
-    // A third is closed as soon as it arrives, while two are served.
+    // A third is closed as soon as it arrives, while two are served: the
+    // end of the stream where the connection confirm was due, not a wait
+    // until the client's time-out; the server says why.
     const Client c = newClient();
     EXPECT_EQ(connectTo(c.get(), server), S7_ERR_TRANSPORT);
+    EXPECT_TRUE(notices.saw("connection 3: refused, full: all 2 connections are in use"));
     // Once one leaves there is room again.
     vemoc_s7_client_disconnect(a.get());
     EXPECT_TRUE(eventually([&] { return connectTo(c.get(), server) == S7_OK; }));
     Blocks blocks;
     EXPECT_EQ(vemoc_s7_client_list_datablocks(b.get(), &blocks.list), S7_OK) << "b was served all along";
+}
+
+TEST(SimConnect, ConnectionsQuietBeforeTheirFirstRequestAreClosedAfterTheIdleTimeOut) {
+    Notices notices;
+    vemo::sim::ServerOptions options;
+    options.port = 0;
+    options.idleTimeout = std::chrono::seconds(1);
+    options.notice = notices.sink();
+    Server server(Program::builtIn(), options);
+
+    // One says nothing at all, one goes quiet after the connection confirm.
+    s7_iso_transport* mute = s7_iso_transport_new(nullptr);
+    s7_iso_transport* confirmed = s7_iso_transport_new(nullptr);
+    ASSERT_NE(mute, nullptr);
+    ASSERT_NE(confirmed, nullptr);
+    EXPECT_EQ(s7_socket_connect(mute->socket, "127.0.0.1", server.port(), kTimeoutMs), S7_STATUS_OK);
+    EXPECT_EQ(s7_iso_connect(confirmed, "127.0.0.1", server.port(), kTimeoutMs), S7_STATUS_OK);
+    // A client whose requests flowed stays connected, however long it is
+    // quiet, as the program is while it watches no variable.
+    const Client client = newClient();
+    ASSERT_EQ(connectTo(client.get(), server), S7_OK);
+
+    for (const s7_iso_transport* t : {mute, confirmed}) {
+        EXPECT_TRUE(vemo::test::LoopbackServer::waitForClose(t->socket->handle, 20000)) << "still open";
+    }
+    EXPECT_TRUE(notices.saw("connection 1: closed, nothing received for 1 s before its first request"));
+    EXPECT_TRUE(notices.saw("connection 2: closed, nothing received for 1 s before its first request"));
+    EXPECT_TRUE(eventually([&] { return server.connectionsOpen() == 1; }));
+    s7_iso_transport_free(mute);
+    s7_iso_transport_free(confirmed);
+
+    // The client has now been quiet for longer than the time-out.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    Blocks blocks;
+    EXPECT_EQ(vemoc_s7_client_list_datablocks(client.get(), &blocks.list), S7_OK);
+    EXPECT_EQ(server.connectionsOpen(), 1u);
 }
 
 TEST(SimConnect, DroppedConnectionsEndUnderTheirClientsWhileTheServerServesOn) {

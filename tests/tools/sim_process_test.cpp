@@ -1,10 +1,12 @@
 // The vemo-s7-sim program as a user starts it: the ready line with the port
 // it picked, its options reaching the controller a client sees, a clean end
-// on SIGTERM and SIGINT, dropped connections on SIGUSR1, and clear errors
-// with a non-zero exit for a port in use, a program it cannot load and
-// arguments it does not take.
+// on SIGTERM and SIGINT, dropped connections on SIGUSR1, quiet connections
+// closed after --idle-timeout, and clear errors with a non-zero exit for a
+// port in use, a program it cannot load and arguments it does not take.
 #include "sim_process.h"
+#include "loopback_server.h"
 #include "process.h"
+#include "s7_iso.h"
 #include "sim_client.h"
 
 #include <gtest/gtest.h>
@@ -53,6 +55,20 @@ TEST(SimProcess, Sigusr1DropsEveryConnectionSaysSoAndServesOn) {
     Blocks blocks;
     EXPECT_EQ(vemoc_s7_client_list_datablocks(client.get(), &blocks.list), S7_OK);
     EXPECT_EQ(blocks.list.count, 3u + 5u);
+    EXPECT_EQ(sim.stop(SIGTERM), 0);
+}
+
+TEST(SimProcess, AQuietConnectionIsClosedAfterTheIdleTimeOutAndSaysSoEvenWithoutVerbose) {
+    BackgroundProcess sim({kSim, "--port", "0", "--idle-timeout", "0.5"}, 10000, BackgroundProcess::Errors::Captured);
+    const uint16_t port = listeningPort(sim.firstLine());
+    ASSERT_NE(port, 0) << sim.firstLine();
+    s7_iso_transport* quiet = s7_iso_transport_new(nullptr);
+    ASSERT_NE(quiet, nullptr);
+    EXPECT_EQ(s7_iso_connect(quiet, "127.0.0.1", port, kTimeoutMs), S7_STATUS_OK);
+    EXPECT_TRUE(LoopbackServer::waitForClose(quiet->socket->handle, 20000)) << "still open";
+    s7_iso_transport_free(quiet);
+    EXPECT_EQ(sim.errorLine(kTimeoutMs),
+              "vemo-s7-sim: connection 1: closed, nothing received for 0.5 s before its first request");
     EXPECT_EQ(sim.stop(SIGTERM), 0);
 }
 
@@ -166,6 +182,7 @@ TEST(SimProcess, WhatCannotBeServedIsAnErrorBeforeListening) {
         {{"--fault", "explode"}, "unknown fault \"explode\""},
         {{"--fault", "delay"}, "fault delay needs --fault-arg"},
         {{"--fault-arg", "3"}, "--fault-arg needs --fault"},
+        {{"--idle-timeout", "-1"}, "--idle-timeout takes 0 to 86400 seconds"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> argv = {kSim, "--port", "0"};

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace vemo::sim {
@@ -111,6 +112,13 @@ size_t completeMessage(const Bytes& plain) {
         pos = next;
     }
     return 0;
+}
+
+// "30 s", "0.25 s".
+std::string secondsText(std::chrono::milliseconds ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", static_cast<double>(ms.count()) / 1000.0);
+    return text;
 }
 
 std::string functionName(uint16_t fn) {
@@ -227,23 +235,39 @@ private:
     bool stopping() const { return server_.stop_.load() || dropped_.load(); }
 
     // Waits until the socket is readable (POLLIN) or takes more bytes
-    // (POLLOUT); false on stop. Writes wait too: a client that stops reading
-    // must not hold a large answer - and with it the server's stop - for ever.
-    bool waitFor(short events) {
+    // (POLLOUT); false on stop, or once `until` has passed. Writes wait too:
+    // a client that stops reading must not hold a large answer - and with
+    // it the server's stop - for ever.
+    bool waitFor(short events, Clock::time_point until = Clock::time_point::max()) {
         for (;;) {
             if (stopping()) return false;
+            const auto now = Clock::now();
+            if (now >= until) return false;
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count() + 1;
             pollfd p{fd_, events, 0};
-            const int r = ::poll(&p, 1, kSliceMs);
+            const int r = ::poll(&p, 1, static_cast<int>(std::min<int64_t>(kSliceMs, left)));
             if (r > 0) return true;
             if (r < 0 && errno != EINTR) return false;
         }
     }
     bool waitReadable() { return waitFor(POLLIN); }
 
+    // Reads exactly n bytes of what the client sends. Until its first
+    // request has arrived, the client has the idle time-out for each
+    // stretch of silence; past it the connection ends.
     bool recvExact(uint8_t* buf, size_t n) {
+        const std::chrono::milliseconds idle = server_.options_.idleTimeout;
+        const bool limited = !requested_ && idle.count() > 0;
         size_t got = 0;
         while (got < n) {
-            if (!waitReadable()) return false;
+            const Clock::time_point quietUntil = limited ? Clock::now() + idle : Clock::time_point::max();
+            if (!waitFor(POLLIN, quietUntil)) {
+                if (!stopping() && Clock::now() >= quietUntil) {
+                    server_.notify("connection " + std::to_string(index_) + ": closed, nothing received for " +
+                                   secondsText(idle) + " before its first request");
+                }
+                return false;
+            }
             const ssize_t r = ::recv(fd_, buf + got, n - got, 0);
             if (r <= 0) {
                 if (r < 0 && (errno == EINTR || errno == EAGAIN)) continue;
@@ -444,6 +468,7 @@ private:
 
     // Takes a request message apart and answers it; false ends the connection.
     bool answer(Bytes message, uint64_t number) {
+        requested_ = true;
         Request request;
         request.version = message[1];
         Bytes data;
@@ -493,6 +518,7 @@ private:
     BIO* in_ = nullptr;   // what the client sent, for the engine (owned by ssl_)
     BIO* out_ = nullptr;  // what the engine wrote, for the client (owned by ssl_)
     bool trickling_ = false;
+    bool requested_ = false;      // a whole request has arrived: the idle time-out is over
     Clock::time_point lastSend_;  // when the last bytes went out
 };
 
@@ -579,6 +605,15 @@ void Server::say(const std::string& line) const {
     }
 }
 
+void Server::notify(const std::string& line) const {
+    if (!options_.notice) {
+        say(line);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(logMutex_);
+    options_.notice(line);
+}
+
 void Server::acceptLoop() {
     while (!stop_) {
         pollfd p[2] = {{listenFd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
@@ -593,8 +628,10 @@ void Server::acceptLoop() {
         reap(false);
         const int index = ++accepted_;
         if (live_ >= options_.maxConnections) {
-            say("connection " + std::to_string(index) + ": refused, " + std::to_string(live_.load()) +
-                " connections are open");
+            // Closed at once: the client reads the end of the stream in
+            // place of the connection confirm, rather than waiting.
+            notify("connection " + std::to_string(index) + ": refused, full: all " +
+                   std::to_string(options_.maxConnections) + " connections are in use");
             ::close(fd);
             continue;
         }

@@ -33,12 +33,25 @@ struct ServerOptions {
     std::string host = "127.0.0.1";
     uint16_t port = 102;  // 0 picks a free port
     ControllerSettings controller;
-    // Connections served at once; more are closed as soon as they arrive.
+    // Connections served at once; more are accepted and closed at once, so
+    // that a client learns it is not served instead of waiting in the
+    // listen backlog. A library client's connect then fails with
+    // S7_ERR_TRANSPORT, as for any controller that closes during connect.
     size_t maxConnections = 64;
+    // A connection whose client sends nothing for this long before its
+    // first request (while it connects, starts TLS and shakes hands) is
+    // closed, so that silent connections do not hold the slots for ever.
+    // Once requests flow, a client may stay quiet as long as it likes, as a
+    // program that watches no variable does. Zero: never.
+    std::chrono::milliseconds idleTimeout{30000};
     // Keep every request received, for tests to inspect.
     bool record = false;
     // Receives one line per connection event and request; null: quiet.
     std::function<void(const std::string&)> log;
+    // Receives the lines that matter even when the log is quiet: a
+    // connection refused because every slot is taken, one closed because
+    // its client sent nothing. Null: they go to the log.
+    std::function<void(const std::string&)> notice;
 };
 
 // A request as the simulator received it: its header fields and body, the
@@ -93,6 +106,7 @@ private:
     void serve(Worker& w);
     void reap(bool all);
     void say(const std::string& line) const;
+    void notify(const std::string& line) const;
 
     Model model_;
     ServerOptions options_;

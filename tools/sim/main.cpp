@@ -1,6 +1,7 @@
 // vemo-s7-sim: a stand-in for an S7-1200/1500 controller on this machine.
-// Serves a program (built in, from a JSON file, or generated) to any number
-// of clients until SIGINT or SIGTERM; SIGUSR1 drops every connection, as a
+// Serves a program (built in, from a JSON file, or generated) to up to 64
+// clients at a time until SIGINT or SIGTERM, closing those that stay silent
+// before their first request; SIGUSR1 drops every connection, as a
 // controller that loses its network would, and serves on.
 #include "Faults.h"
 #include "Program.h"
@@ -10,6 +11,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -54,6 +57,7 @@ int main(int argc, char** argv) {
     std::optional<uint64_t> faultArg;
     std::string generate;
     bool verbose = false;
+    double idleSeconds = std::chrono::duration<double>(options.idleTimeout).count();
     app.add_option("--host", options.host, "address to listen on")->capture_default_str();
     app.add_option("--port", options.port, "TCP port; 0 picks a free one")->capture_default_str();
     auto* programOpt = app.add_option("--program", programFile, "program file (JSON); default: the built-in machine");
@@ -67,6 +71,10 @@ int main(int argc, char** argv) {
     app.add_option("--fault", faultName, "misbehave on purpose (list below)");
     app.add_option("--fault-arg", faultArg, "the fault's number");
     app.add_option("--generate", generate, "a synthetic program of a SHAPE listed below")->excludes(programOpt);
+    app.add_option("--idle-timeout", idleSeconds,
+                   "close a connection that sends nothing for SECONDS before its first request; 0: never")
+        ->capture_default_str()
+        ->type_name("SECONDS");
     app.add_flag("--verbose", verbose, "log connections and requests to standard error");
     app.footer(footer());
     CLI11_PARSE(app, argc, argv);
@@ -86,8 +94,15 @@ int main(int argc, char** argv) {
             program = Program::builtIn();
         }
         options.controller.plcType = plcType;
+        if (!(idleSeconds >= 0 && idleSeconds <= 86400)) {
+            throw ProgramError("--idle-timeout takes 0 to 86400 seconds");
+        }
+        options.idleTimeout = std::chrono::milliseconds(std::llround(idleSeconds * 1000.0));
+        const auto toStandardError = [](const std::string& line) { std::cerr << "vemo-s7-sim: " << line << std::endl; };
+        // Refusals and idle closes are shown even without --verbose.
+        options.notice = toStandardError;
         if (verbose) {
-            options.log = [](const std::string& line) { std::cerr << "vemo-s7-sim: " << line << std::endl; };
+            options.log = toStandardError;
         }
 
         // The signals are taken by sigwait below; every thread the server
