@@ -31,7 +31,10 @@ FailureWords describeFailure(std::uint8_t code, std::uint32_t timeoutMs) {
                 "Check that secure PG/PC and HMI communication (TLS) is enabled in the controller's protection "
                 "settings."};
     case S7_ERR_TRANSPORT:
-        return {"the connection broke", "The controller or the network closed it: check the cable and the controller."};
+        return {"the connection broke",
+                "The controller or the network closed it: check the cable and the controller. If it happens at "
+                "every connect, the controller may be serving all the clients it takes: end another client's "
+                "connection."};
     case S7_ERR_EXPLORE:
         return {"the controller refused to list its blocks",
                 "Check the controller's access protection for clients like this one."};
