@@ -4,7 +4,9 @@
 
 #include <openssl/bio.h>
 #include <openssl/err.h>
+#include <openssl/evp.h>
 #include <openssl/ssl.h>
+#include <openssl/x509.h>
 
 #include <climits>
 #include <cstring>
@@ -130,6 +132,37 @@ bool configure(s7_tls_channel* ch) {
     SSL_set_bio(ch->context, bio, bio);  // one reference, now the context's
     SSL_set_connect_state(ch->context);
     return true;
+}
+
+// Keeps who the controller is: the digests of the certificate it proved to
+// hold the key of, and of that public key. The key's DER is put into a
+// block of our own, so the one allocation here goes through the hooks.
+s7_status recordPeerIdentity(s7_tls_channel* ch) {
+    X509* cert = SSL_get0_peer_certificate(ch->context);
+    if (cert == nullptr) {
+        return S7_STATUS_TLS;
+    }
+    unsigned int digestLength = 0;
+    if (X509_digest(cert, EVP_sha256(), ch->peer_certificate_sha256, &digestLength) != 1 ||
+        digestLength != S7_FINGERPRINT_SIZE) {
+        return S7_STATUS_TLS;
+    }
+    const X509_PUBKEY* key = X509_get_X509_PUBKEY(cert);
+    const int derLength = i2d_X509_PUBKEY(key, nullptr);
+    if (derLength <= 0) {
+        return S7_STATUS_TLS;
+    }
+    auto* der = static_cast<uint8_t*>(s7_malloc(static_cast<size_t>(derLength)));
+    if (der == nullptr) {
+        return S7_STATUS_NO_MEMORY;
+    }
+    uint8_t* end = der;
+    const bool ok = i2d_X509_PUBKEY(key, &end) == derLength &&
+                    EVP_Digest(der, static_cast<size_t>(derLength), ch->peer_key_sha256, &digestLength, EVP_sha256(),
+                               nullptr) == 1 &&
+                    digestLength == S7_FINGERPRINT_SIZE;
+    s7_free(der);
+    return ok ? S7_STATUS_OK : S7_STATUS_TLS;
 }
 
 }  // namespace
@@ -284,7 +317,8 @@ s7_status s7_tls_handshake(s7_tls_channel* channel, uint32_t timeout_ms) {
         startEngineCall(channel);
         const int r = SSL_do_handshake(channel->context);
         if (r == 1) {
-            channel->established = 1;
+            rc = recordPeerIdentity(channel);
+            channel->established = rc == S7_STATUS_OK ? 1 : 0;
             break;
         }
         if (!isRetry(SSL_get_error(channel->context, r))) {

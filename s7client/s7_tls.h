@@ -14,6 +14,8 @@
 #ifndef S7_TLS_H
 #define S7_TLS_H
 
+#include <vemo/s7identity.h>
+
 #include "s7_iso.h"
 #include "s7_status.h"
 
@@ -67,6 +69,10 @@ typedef struct s7_tls_channel {
     struct bio_method_st* frame_io; /* the frame callbacks as the engine sees them */
     uint8_t send_buffer[S7_TLS_RECORD_MAX];
     uint32_t send_pending; /* bytes of an incomplete outgoing record */
+    /* The controller's identity, from its certificate; set by the handshake
+     * that established the channel. */
+    uint8_t peer_certificate_sha256[S7_FINGERPRINT_SIZE];
+    uint8_t peer_key_sha256[S7_FINGERPRINT_SIZE];
 } s7_tls_channel;
 
 /* A configured channel ready for the handshake, over the given transport
@@ -78,7 +84,10 @@ s7_tls_channel* s7_tls_channel_new(s7_iso_transport* transport);
  * nothing. Null allowed. */
 void s7_tls_channel_free(s7_tls_channel* channel);
 
-/* Runs the TLS 1.3 handshake. The controller's certificate is not verified.
+/* Runs the TLS 1.3 handshake. The controller's certificate is not verified,
+ * only digested: on success the channel holds the SHA-256 of the
+ * certificate and of its public key (SubjectPublicKeyInfo DER), and a
+ * handshake whose certificate cannot be digested fails.
  * S7_STATUS_OK, or S7_STATUS_ARGUMENT (null channel), S7_STATUS_TIMEOUT,
  * S7_STATUS_NO_MEMORY, S7_STATUS_TLS (anything else). */
 s7_status s7_tls_handshake(s7_tls_channel* channel, uint32_t timeout_ms);

@@ -4,6 +4,7 @@
 #include <vemo/s7browse.h>
 #include <vemo/s7client.h>
 #include <vemo/s7datatype.h>
+#include <vemo/s7identity.h>
 #include <vemo/s7read.h>
 #include <vemo/s7write.h>
 #include <vemo/s7value.h>
@@ -68,6 +69,8 @@ int main(void) {
     s7_item_results_free(NULL, 0);
     CHECK(vemoc_s7_client_write(client, NULL, NULL, 1, NULL) == S7_ERR_ARGUMENT);
     s7_write_results_free(NULL);
+    s7_identity identity;
+    CHECK(vemoc_s7_client_get_identity(client, &identity) == S7_ERR_NOT_CONNECTED);
     vemoc_s7_client_abort(client); /* nothing in flight: a no-op */
     vemoc_s7_client_free(client);
     CHECK(live_blocks == 0);
@@ -85,6 +88,18 @@ int main(void) {
     CHECK(s7_array_key_at(bytes, 1, &key) == S7_OK && key == 1);
     CHECK(s7_array_at(bytes, 0, &none) == S7_ERR_ARGUMENT && none == NULL);
     s7_value_free(bytes);
+    CHECK(live_blocks == 0);
+
+    /* A fingerprint's text reads back as its digest. */
+    uint8_t digest[S7_FINGERPRINT_SIZE];
+    uint8_t back[S7_FINGERPRINT_SIZE];
+    char text[S7_FINGERPRINT_TEXT_SIZE];
+    for (size_t i = 0; i < sizeof digest; ++i) {
+        digest[i] = (uint8_t)(i * 37u);
+    }
+    CHECK(s7_fingerprint_format(digest, text, sizeof text) == S7_OK);
+    CHECK(strncmp(text, "SHA256:", 7) == 0 && strlen(text) == S7_FINGERPRINT_TEXT_SIZE - 1);
+    CHECK(s7_fingerprint_parse(text, back) == S7_OK && memcmp(back, digest, sizeof digest) == 0);
     CHECK(live_blocks == 0);
 
     s7_set_alloc_hooks(NULL);
