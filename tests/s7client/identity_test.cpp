@@ -1,7 +1,7 @@
 // Who the controller is: the identity a connect keeps, for as long as the
 // connection lasts, and the one text of a fingerprint, written and read
 // back. That the digests are those of the certificate and its key is shown
-// against the openssl command line with the simulator (sim_identity_test).
+// against the openssl command line with the simulator (sim_process_test).
 #include <vemo/s7identity.h>
 
 #include "../support/tls_peer.h"

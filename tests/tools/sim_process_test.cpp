@@ -2,16 +2,27 @@
 // it picked, its options reaching the controller a client sees, a clean end
 // on SIGTERM and SIGINT, dropped connections on SIGUSR1, quiet connections
 // closed after --idle-timeout, and clear errors with a non-zero exit for a
-// port in use, a program it cannot load and arguments it does not take.
+// port in use, a program it cannot load and arguments it does not take. Its
+// identity, kept in files it writes, is what the client's fingerprints say,
+// as openssl computes them.
 #include "sim_process.h"
 #include "loopback_server.h"
 #include "process.h"
 #include "s7_iso.h"
 #include "sim_client.h"
 
+#include <vemo/s7identity.h>
+
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <array>
+#include <cctype>
 #include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <regex>
 #include <string>
@@ -19,9 +30,96 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using namespace vemo::test;
 
 const std::string kSim = VEMO_SIM;
+
+// A certificate and key the simulator wrote into a temporary folder of
+// their own, gone with the test.
+class IdentityFiles {
+public:
+    explicit IdentityFiles(const std::string& name)
+        : dir_(fs::temp_directory_path() / ("vemo-sim-test-" + std::to_string(::getpid()) + "-" + name)) {
+        fs::create_directories(dir_);
+        written = runProcess({kSim, "--write-identity", cert(), key()});
+    }
+    ~IdentityFiles() { fs::remove_all(dir_); }
+    IdentityFiles(const IdentityFiles&) = delete;
+    IdentityFiles& operator=(const IdentityFiles&) = delete;
+    std::string cert() const { return (dir_ / "cert.pem").string(); }
+    std::string key() const { return (dir_ / "key.pem").string(); }
+    ProcessResult written;
+
+private:
+    fs::path dir_;
+};
+
+using Digest = std::array<uint8_t, S7_FINGERPRINT_SIZE>;
+
+// The digest openssl prints in hex after the last '=', colons or not;
+// zeros when there is none.
+Digest opensslDigest(const std::string& command) {
+    const ProcessResult r = runProcess({"/bin/sh", "-c", command});
+    EXPECT_EQ(r.exitCode, 0) << command << "\n" << r.err;
+    std::string hex;
+    for (const char c : r.out.substr(r.out.rfind('=') + 1)) {
+        if (std::isxdigit(static_cast<unsigned char>(c))) hex += c;
+    }
+    Digest d{};
+    EXPECT_EQ(hex.size(), 2 * d.size()) << r.out;
+    for (size_t i = 0; i < d.size() && 2 * i + 1 < hex.size(); ++i) {
+        d[i] = static_cast<uint8_t>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+    }
+    return d;
+}
+
+Digest digestOf(const uint8_t* bytes) {
+    Digest d;
+    std::memcpy(d.data(), bytes, d.size());
+    return d;
+}
+
+// The identity a client sees of a simulator started with these arguments.
+s7_identity identitySeen(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {kSim, "--port", "0"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    BackgroundProcess sim(argv);
+    const uint16_t port = listeningPort(sim.firstLine());
+    EXPECT_NE(port, 0) << sim.firstLine();
+    const Client client = newClient();
+    s7_identity identity{};
+    EXPECT_EQ(vemoc_s7_client_connect(client.get(), "127.0.0.1", port, kTimeoutMs), S7_OK);
+    EXPECT_EQ(vemoc_s7_client_get_identity(client.get(), &identity), S7_OK);
+    EXPECT_EQ(sim.stop(SIGTERM), 0);
+    return identity;
+}
+
+// The fingerprints are those of the certificate and of its public key as
+// openssl computes them from the files, on every start with them; without
+// them each start makes an identity of its own.
+TEST(SimProcess, AnIdentityWrittenOnceIsPresentedOnEveryStart) {
+    const IdentityFiles files("identity");
+    ASSERT_EQ(files.written.exitCode, 0) << files.written.err;
+    struct stat keyStat {};
+    ASSERT_EQ(::stat(files.key().c_str(), &keyStat), 0);
+    EXPECT_EQ(keyStat.st_mode & 0777, 0600u) << "the private key is its owner's only";
+
+    const Digest certificate = opensslDigest("openssl x509 -fingerprint -sha256 -noout -in '" + files.cert() + "'");
+    const Digest publicKey = opensslDigest("openssl x509 -pubkey -noout -in '" + files.cert() +
+                                           "' | openssl pkey -pubin -outform DER | openssl dgst -sha256");
+    for (int start = 1; start <= 2; ++start) {
+        SCOPED_TRACE(start);
+        const s7_identity seen = identitySeen({"--cert", files.cert(), "--key", files.key()});
+        EXPECT_EQ(digestOf(seen.certificate_sha256), certificate);
+        EXPECT_EQ(digestOf(seen.public_key_sha256), publicKey);
+    }
+
+    const s7_identity fresh1 = identitySeen({});
+    const s7_identity fresh2 = identitySeen({});
+    EXPECT_NE(digestOf(fresh1.public_key_sha256), digestOf(fresh2.public_key_sha256));
+    EXPECT_NE(digestOf(fresh1.public_key_sha256), publicKey);
+}
 
 TEST(SimProcess, ListensOnAFreePortAndEndsCleanlyOnSigtermAndSigint) {
     for (const int signal : {SIGTERM, SIGINT}) {
@@ -169,6 +267,8 @@ TEST(SimProcess, WhatCannotBeServedIsAnErrorBeforeListening) {
     const TempFile notJson("bad.json", R"({"blocks": [)");
     const TempFile unknownType("unknown.json", R"({"blocks": [{"name": "DB1", "number": 1,
         "members": [{"name": "A", "type": "Motor"}]}]})");
+    const IdentityFiles one("one");
+    const IdentityFiles other("other");
     struct Case {
         std::vector<std::string> args;
         std::string message;
@@ -183,6 +283,12 @@ TEST(SimProcess, WhatCannotBeServedIsAnErrorBeforeListening) {
         {{"--fault", "delay"}, "fault delay needs --fault-arg"},
         {{"--fault-arg", "3"}, "--fault-arg needs --fault"},
         {{"--idle-timeout", "-1"}, "--idle-timeout takes 0 to 86400 seconds"},
+        {{"--cert", "/nonexistent/cert.pem", "--key", one.key()},
+         "certificate /nonexistent/cert.pem: cannot be read: No such file or directory"},
+        {{"--cert", notJson.path(), "--key", one.key()}, "certificate " + notJson.path() + ": holds no PEM certificate"},
+        {{"--cert", one.cert(), "--key", one.cert()}, "key " + one.cert() + ": holds no unencrypted PEM private key"},
+        {{"--cert", one.cert(), "--key", other.key()},
+         "key " + other.key() + ": is not the key of the certificate in " + one.cert()},
     };
     for (const Case& c : cases) {
         std::vector<std::string> argv = {kSim, "--port", "0"};

@@ -1,13 +1,13 @@
 #include "Server.h"
 
+#include "Identity.h"
+
 #include "s7_exchange.h"
 #include "s7_protocol.h"
 
 #include <openssl/bio.h>
 #include <openssl/err.h>
-#include <openssl/evp.h>
 #include <openssl/ssl.h>
-#include <openssl/x509.h>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -132,41 +132,18 @@ std::string functionName(uint16_t fn) {
     }
 }
 
-X509* makeCertificate(EVP_PKEY* key) {
-    X509* cert = X509_new();
-    if (cert == nullptr) return nullptr;
-    constexpr long kDay = 24 * 3600;
-    X509_set_version(cert, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
-    X509_gmtime_adj(X509_getm_notBefore(cert), -kDay);
-    X509_gmtime_adj(X509_getm_notAfter(cert), 3650 * kDay);
-    X509_NAME* name = X509_get_subject_name(cert);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("vemo-s7-sim"), -1, -1,
-                               0);
-    X509_set_issuer_name(cert, name);
-    X509_set_pubkey(cert, key);
-    if (X509_sign(cert, key, EVP_sha256()) == 0) {
-        X509_free(cert);
-        return nullptr;
-    }
-    return cert;
-}
-
 }  // namespace
 
 // The TLS server configuration every connection shares.
 struct Server::Tls {
     SSL_CTX* ctx = nullptr;
-    explicit Tls(bool tls12Only) {
+    Tls(bool tls12Only, const Identity& identity) {
         ctx = SSL_CTX_new(TLS_server_method());
-        EVP_PKEY* key = EVP_EC_gen("P-256");
-        X509* cert = key != nullptr ? makeCertificate(key) : nullptr;
         const int version = tls12Only ? TLS1_2_VERSION : TLS1_3_VERSION;
-        const bool ok = ctx != nullptr && cert != nullptr && SSL_CTX_set_min_proto_version(ctx, version) == 1 &&
-                        SSL_CTX_set_max_proto_version(ctx, version) == 1 && SSL_CTX_use_certificate(ctx, cert) == 1 &&
-                        SSL_CTX_use_PrivateKey(ctx, key) == 1;
-        X509_free(cert);
-        EVP_PKEY_free(key);
+        const bool ok = ctx != nullptr && SSL_CTX_set_min_proto_version(ctx, version) == 1 &&
+                        SSL_CTX_set_max_proto_version(ctx, version) == 1 &&
+                        SSL_CTX_use_certificate(ctx, identity.certificate()) == 1 &&
+                        SSL_CTX_use_PrivateKey(ctx, identity.key()) == 1;
         if (!ok) {
             SSL_CTX_free(ctx);
             throw ServerError("the TLS server could not be configured");
@@ -525,7 +502,10 @@ private:
 Server::Server(Program program, ServerOptions options)
     : model_(std::move(program), options.controller),
       options_(std::move(options)),
-      tls_(std::make_unique<Tls>(options_.controller.fault.kind == FaultKind::Tls12Only)),
+      tls_(std::make_unique<Tls>(options_.controller.fault.kind == FaultKind::Tls12Only,
+                                 options_.certificateFile.empty() && options_.keyFile.empty()
+                                     ? Identity::generate()
+                                     : Identity::load(options_.certificateFile, options_.keyFile))),
       started_(std::chrono::steady_clock::now()) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;

@@ -1,7 +1,7 @@
 // The simulator as a network server: a TCP listener whose connections each
 // get a thread that plays the controller - COTP connection confirm, the
-// TLS-start reply, a TLS 1.3 server (self-signed certificate made in memory
-// at start) whose records travel one per COTP data frame, and the framed
+// TLS-start reply, a TLS 1.3 server (a self-signed certificate made in
+// memory at start, or read from files) whose records travel one per COTP data frame, and the framed
 // request/response protocol answered by a Session over the shared Model.
 // Usable in-process (tests, benchmarks) and by the vemo-s7-sim program.
 #pragma once
@@ -44,6 +44,10 @@ struct ServerOptions {
     // Once requests flow, a client may stay quiet as long as it likes, as a
     // program that watches no variable does. Zero: never.
     std::chrono::milliseconds idleTimeout{30000};
+    // PEM files of the certificate and private key the TLS server presents
+    // (see Identity); both empty: a fresh identity made at start.
+    std::string certificateFile;
+    std::string keyFile;
     // Keep every request received, for tests to inspect.
     bool record = false;
     // Receives one line per connection event and request; null: quiet.
@@ -64,8 +68,9 @@ struct ReceivedRequest : Request {
 class Server {
 public:
     // Binds and listens, then serves in threads of its own until stopped.
-    // Throws ServerError when the address cannot be bound, ProgramError
-    // never (the program is already built).
+    // Throws ServerError when the identity files cannot be used or the
+    // address cannot be bound, ProgramError never (the program is already
+    // built).
     Server(Program program, ServerOptions options);
     ~Server();
     Server(const Server&) = delete;

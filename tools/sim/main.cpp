@@ -2,8 +2,11 @@
 // Serves a program (built in, from a JSON file, or generated) to up to 64
 // clients at a time until SIGINT or SIGTERM, closing those that stay silent
 // before their first request; SIGUSR1 drops every connection, as a
-// controller that loses its network would, and serves on.
+// controller that loses its network would, and serves on. Its TLS identity
+// is made afresh at every start, or read from --cert/--key files that
+// --write-identity writes.
 #include "Faults.h"
+#include "Identity.h"
 #include "Program.h"
 #include "Server.h"
 
@@ -58,6 +61,7 @@ int main(int argc, char** argv) {
     std::string generate;
     bool verbose = false;
     double idleSeconds = std::chrono::duration<double>(options.idleTimeout).count();
+    std::vector<std::string> writeIdentity;
     app.add_option("--host", options.host, "address to listen on")->capture_default_str();
     app.add_option("--port", options.port, "TCP port; 0 picks a free one")->capture_default_str();
     auto* programOpt = app.add_option("--program", programFile, "program file (JSON); default: the built-in machine");
@@ -75,11 +79,30 @@ int main(int argc, char** argv) {
                    "close a connection that sends nothing for SECONDS before its first request; 0: never")
         ->capture_default_str()
         ->type_name("SECONDS");
+    auto* certOpt = app.add_option("--cert", options.certificateFile,
+                                   "present the certificate in FILE (PEM) instead of one made at start")
+                        ->type_name("FILE");
+    auto* keyOpt =
+        app.add_option("--key", options.keyFile, "the certificate's private key (PEM, unencrypted)")->type_name("FILE");
+    certOpt->needs(keyOpt);
+    keyOpt->needs(certOpt);
+    app.add_option("--write-identity", writeIdentity,
+                   "write a new key and a self-signed certificate for it to CERT and KEY (PEM, replacing the files), "
+                   "then exit: start with --cert CERT --key KEY to keep that identity across restarts")
+        ->expected(2)
+        ->type_name("CERT KEY")
+        ->excludes(certOpt)
+        ->excludes(keyOpt);
     app.add_flag("--verbose", verbose, "log connections and requests to standard error");
     app.footer(footer());
     CLI11_PARSE(app, argc, argv);
 
     try {
+        if (!writeIdentity.empty()) {
+            Identity::generate().save(writeIdentity[0], writeIdentity[1]);
+            std::cout << "wrote certificate " << writeIdentity[0] << " and key " << writeIdentity[1] << std::endl;
+            return 0;
+        }
         if (!faultName.empty()) {
             options.controller.fault = Fault::parse(faultName, faultArg);
         } else if (faultArg) {
