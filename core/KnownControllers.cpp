@@ -25,7 +25,7 @@ namespace vemo {
 namespace {
 
 namespace fs = std::filesystem;
-using json = nlohmann::json;
+using json = nlohmann::ordered_json;
 using Kind = KnownControllersError::Kind;
 
 constexpr char kTimeFormat[] = "%Y-%m-%dT%H:%M:%SZ";
@@ -35,15 +35,6 @@ constexpr char kTimeFormat[] = "%Y-%m-%dT%H:%M:%SZ";
 }
 
 std::string errnoText(int error) { return std::strerror(error); }
-
-std::string timeText(WallTime t) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(t);
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, kTimeFormat, &utc);
-    return text;
-}
 
 // A time in exactly the form timeText writes, and a real one: what does not
 // read back as the same text ("2026-02-30...") is none.
@@ -59,7 +50,7 @@ std::optional<WallTime> parseTime(const std::string& text) {
     utc.tm_mon -= 1;
     const std::time_t seconds = timegm(&utc);
     const WallTime t = std::chrono::system_clock::from_time_t(seconds);
-    if (timeText(t) != text) return std::nullopt;
+    if (KnownControllers::timeText(t) != text) return std::nullopt;
     return t;
 }
 
@@ -169,8 +160,8 @@ std::string storeText(const std::vector<KnownController>& entries) {
         list.push_back({{"host", e.host},
                         {"port", e.port},
                         {"key", e.key.text()},
-                        {"first_seen", timeText(e.firstSeen)},
-                        {"last_seen", timeText(e.lastSeen)}});
+                        {"first_seen", KnownControllers::timeText(e.firstSeen)},
+                        {"last_seen", KnownControllers::timeText(e.lastSeen)}});
     }
     return json{{"version", KnownControllers::kFormatVersion}, {"controllers", std::move(list)}}.dump(2) + "\n";
 }
@@ -275,6 +266,15 @@ Recognition recognise(std::vector<KnownController>& entries, std::vector<KnownCo
 }
 
 }  // namespace
+
+std::string KnownControllers::timeText(WallTime time) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, kTimeFormat, &utc);
+    return text;
+}
 
 fs::path KnownControllers::defaultPath() {
     fs::path data;

@@ -70,13 +70,17 @@ std::string dumpJson(const nlohmann::json& json) {
     return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-std::string formatInfo(Format format, const std::string& plcType, uint32_t maxReadItems) {
+std::string formatInfo(Format format, const std::string& plcType, uint32_t maxReadItems,
+                       const std::string& fingerprint) {
+    const std::string items = std::to_string(maxReadItems);
     switch (format) {
-    case Format::Json: return dumpJson({{"plc_type", plcType}, {"max_read_items", maxReadItems}}) + "\n";
-    case Format::Csv: return csvLine({"plc_type", "max_read_items"}) + csvLine({plcType, std::to_string(maxReadItems)});
+    case Format::Json:
+        return dumpJson({{"plc_type", plcType}, {"max_read_items", maxReadItems}, {"fingerprint", fingerprint}}) + "\n";
+    case Format::Csv:
+        return csvLine({"plc_type", "max_read_items", "fingerprint"}) + csvLine({plcType, items, fingerprint});
     case Format::Text: break;
     }
-    return table({{"PLC type:", plcType}, {"Max read items:", std::to_string(maxReadItems)}});
+    return table({{"PLC type:", plcType}, {"Max read items:", items}, {"Fingerprint:", fingerprint}});
 }
 
 std::string formatBlocks(Format format, const std::vector<Block>& blocks) {

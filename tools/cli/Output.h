@@ -22,7 +22,9 @@ std::string csvLine(const std::vector<std::string>& fields);
 // names and strings come from the controller.
 std::string dumpJson(const nlohmann::json& json);
 
-std::string formatInfo(Format format, const std::string& plcType, uint32_t maxReadItems);
+// The controller's type, item limit and key fingerprint ("SHA256:...").
+std::string formatInfo(Format format, const std::string& plcType, uint32_t maxReadItems,
+                       const std::string& fingerprint);
 std::string formatBlocks(Format format, const std::vector<Block>& blocks);
 std::string formatBrowse(Format format, const std::vector<Variable>& variables);
 

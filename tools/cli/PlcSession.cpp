@@ -55,6 +55,8 @@ uint8_t PlcSession::loss() const { return vemoc_s7_client_get_loss(client_); }
 
 std::string PlcSession::plcType() const { return vemoc_s7_client_get_plc_type(client_); }
 
+std::optional<ControllerIdentity> PlcSession::identity() const { return identityOf(client_); }
+
 uint32_t PlcSession::maxReadItems() const {
     uint32_t items = 0;
     check("item limit", vemoc_s7_client_get_max_read_items(client_, &items));

@@ -9,12 +9,14 @@
 
 #include "vemo/core/Browse.h"
 #include "vemo/core/ChunkedRead.h"
+#include "vemo/core/ControllerIdentity.h"
 #include "vemo/core/OwnedLists.h"
 #include "vemo/core/ValueFormat.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -71,6 +73,9 @@ public:
     bool connected() const;
     uint8_t loss() const;
     std::string plcType() const;
+    // What the connected controller presented in the handshake; nullopt
+    // while not connected.
+    std::optional<ControllerIdentity> identity() const;
     uint32_t maxReadItems() const;
     // The blocks in the controller's order, then the memory areas.
     const std::vector<Block>& blocks();

@@ -10,14 +10,21 @@
 //                           set variables after a confirmation (or --yes),
 //                           then read them back
 //
+// Every command checks who answers right after connect, before anything
+// else, when asked to: --fingerprint pins the controller's key,
+// --known-hosts FILE keeps the keys seen per address (trust on first use).
+//
 // Exit status: 0 success, 2 usage error, 3 the connection or a request
 // failed (a value that does not fit its variable's data type included, and a
-// write the controller refused for any variable), 4 a name did not resolve
-// to a variable, 5 a write was not confirmed. Errors are one line on
-// standard error; standard output then holds nothing partial.
+// write the controller refused for any variable), or the controller's key
+// was refused or could not be checked, 4 a name did not resolve to a
+// variable, 5 a write was not confirmed. Errors are one line on standard
+// error; standard output then holds nothing partial.
 #include "Output.h"
 #include "PlcSession.h"
 #include "vemo/core/ConnectionWords.h"
+#include "vemo/core/ControllerIdentity.h"
+#include "vemo/core/KnownControllers.h"
 #include "vemo/core/PlcConnection.h"
 #include "vemo/core/SymbolPath.h"
 #include "vemo/core/ValueParse.h"
@@ -63,7 +70,10 @@ struct Options {
     uint32_t intervalMs = 1000;
     std::vector<std::string> pairs;  // write: NAME VALUE ...
     bool yes = false;
-    std::string display;  // read --format: "iec" or "dec"; empty when not given
+    std::string display;      // read --format: "iec" or "dec"; empty when not given
+    std::string fingerprint;  // --fingerprint: the key the controller must present
+    std::string knownHosts;   // --known-hosts FILE
+    bool acceptNew = false;   // store unknown controllers without asking
 
     // The value format --format asks for; none without it.
     std::optional<vemo::DisplayFormat> displayFormat() const {
@@ -91,6 +101,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The controller's key is not the one expected, or not trusted (exit 3).
+class IdentityRefused : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 void addConnectionOptions(CLI::App* cmd, Options& o) {
     cmd->add_option("HOST", o.host, "IPv4/IPv6 address or host name of the controller")->required();
     cmd->add_option("-p,--port", o.port, "TCP port")->check(CLI::Range(1, 65535))->capture_default_str();
@@ -98,6 +114,25 @@ void addConnectionOptions(CLI::App* cmd, Options& o) {
                     "time-out in milliseconds: each request ends within it, a connect within 4 times it")
         ->check(CLI::Range(1u, 3600000u))
         ->capture_default_str();
+    const CLI::Validator keyFingerprint(
+        [](const std::string& text) {
+            return vemo::Fingerprint::parse(text) ? std::string()
+                                                  : "not a key fingerprint as info prints it: SHA256: and 43 "
+                                                    "base64 characters";
+        },
+        "SHA256:...");
+    auto* pin = cmd->add_option("--fingerprint", o.fingerprint,
+                                "refuse the controller unless its key fingerprint is this one (as info prints it)")
+                    ->check(keyFingerprint);
+    auto* known =
+        cmd->add_option("--known-hosts", o.knownHosts,
+                        "check the controller's key against FILE and keep it there: an unknown controller is "
+                        "stored (asked on a terminal, else refused without --accept-new), a changed key refused; the "
+                        "program keeps its own in ~/.local/share/vemo-s7-browser/known-controllers.json")
+            ->type_name("FILE")
+            ->excludes(pin);
+    cmd->add_flag("--accept-new", o.acceptNew, "with --known-hosts, store an unknown controller without asking")
+        ->needs(known);
 }
 
 void addFormatOptions(CLI::App* cmd, Options& o, bool csv) {
@@ -158,6 +193,77 @@ void sleepUnlessInterrupted(uint32_t ms) {
     }
 }
 
+// Asks on the terminal. Anything but "y" or "yes" declines, so that a
+// stray Enter does nothing.
+bool answeredYes(const std::string& question) {
+    std::cerr << question << " [y/N] " << std::flush;
+    std::string answer;
+    if (!std::getline(std::cin, answer)) return false;
+    for (char& c : answer) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return answer == "y" || answer == "yes";
+}
+
+// The refusal of a controller whose key is not the one on record.
+IdentityRefused keyChanged(const Options& o, const vemo::KnownController& known, const vemo::Fingerprint& presented) {
+    return IdentityRefused(fmt::format(
+        "refused: the controller at {} port {} presents key {}, but {} has {} for it (first seen {}, last seen {}): "
+        "another controller, a new key or someone in between; if its key changed on purpose, remove its entry "
+        "from that file",
+        o.host, o.port, presented.text(), o.knownHosts, known.key.text(),
+        vemo::KnownControllers::timeText(known.firstSeen), vemo::KnownControllers::timeText(known.lastSeen)));
+}
+
+// Trust on first use: the same key as before goes on (its last seen
+// updated), a changed key is refused, an unknown controller is stored -
+// after asking on a terminal, at once with --accept-new, and refused
+// otherwise, as a script cannot have checked it.
+void checkKnownHosts(const Options& o, const vemo::Fingerprint& presented) {
+    vemo::KnownControllers store(o.knownHosts);
+    const vemo::Recognition seen = store.lookup(o.host, o.port, presented);
+    if (seen.verdict == vemo::Recognition::Verdict::Changed) throw keyChanged(o, *seen.known, presented);
+    if (seen.verdict == vemo::Recognition::Verdict::Unknown && !o.acceptNew) {
+        const std::string unknown = fmt::format("the controller at {} port {} is not in {}; its key fingerprint is {}",
+                                                o.host, o.port, o.knownHosts, presented.text());
+        if (isatty(STDIN_FILENO) == 0) {
+            throw IdentityRefused("refused: " + unknown + "; --accept-new stores it without asking");
+        }
+        std::cerr << fmt::format("The controller at {} port {} is not in {}.\nIts key fingerprint is {}.\n", o.host,
+                                 o.port, o.knownHosts, presented.text());
+        if (!answeredYes("Trust it and store its key?")) throw IdentityRefused("refused: " + unknown);
+    }
+    // Stores or updates under the store's lock; another process may have
+    // stored another key meanwhile.
+    const vemo::Recognition stored = store.remember(o.host, o.port, presented);
+    if (stored.verdict == vemo::Recognition::Verdict::Changed) throw keyChanged(o, *stored.known, presented);
+    if (stored.verdict == vemo::Recognition::Verdict::Unknown) {
+        std::cerr << fmt::format("stored the key of the controller at {} port {} in {}: {}\n", o.host, o.port,
+                                 o.knownHosts, presented.text());
+    }
+}
+
+// Right after every connect (reconnects too), before anything is listed,
+// browsed, read or written: the controller is the expected one.
+void checkIdentity(const PlcSession& session, const Options& o) {
+    if (o.fingerprint.empty() && o.knownHosts.empty()) return;
+    const std::optional<vemo::ControllerIdentity> identity = session.identity();
+    if (!identity) throw StepError{"identity", S7_ERR_NOT_CONNECTED};
+    if (!o.fingerprint.empty()) {
+        const vemo::Fingerprint expected = *vemo::Fingerprint::parse(o.fingerprint);
+        if (identity->key != expected) {
+            throw IdentityRefused(
+                fmt::format("refused: the controller at {} port {} presents key {}, not the expected {}", o.host,
+                            o.port, identity->key.text(), expected.text()));
+        }
+        return;
+    }
+    checkKnownHosts(o, identity->key);
+}
+
+void connectChecked(PlcSession& session, const Options& o) {
+    session.connect(o.host, o.port, o.timeoutMs);
+    checkIdentity(session, o);
+}
+
 // A line on standard error about the connection during a watch, stamped
 // like the values so that a log of both reads in order.
 void connectionNote(const std::string& text) { std::cerr << localTimestamp() << " " << text << "\n" << std::flush; }
@@ -173,7 +279,7 @@ bool reconnectUntilInterrupted(PlcSession& session, const Options& o) {
             break;
         }
         try {
-            session.connect(o.host, o.port, o.timeoutMs);
+            connectChecked(session, o);
             connectionNote("reconnected");
             return true;
         } catch (const StepError& e) {
@@ -219,8 +325,7 @@ void watch(PlcSession& session, const Options& o, std::vector<Variable> variable
     }
 }
 
-// Shows what is about to change and asks on the terminal. Anything but
-// "y" or "yes" declines, so that a stray Enter writes nothing.
+// Shows what is about to change and asks.
 bool confirmed(const Options& o, const std::vector<Variable>& variables, const std::vector<vemo::ValueText>& current,
                const std::vector<std::string>& next) {
     std::cerr << fmt::format("Write to the controller at {} port {}:\n", o.host, o.port);
@@ -228,11 +333,7 @@ bool confirmed(const Options& o, const std::vector<Variable>& variables, const s
         std::cerr << fmt::format("  {}  {}  {} -> {}\n", variables[i].name, s7_datatype_name(variables[i].datatype),
                                  current[i].text, next[i]);
     }
-    std::cerr << "Write these values? [y/N] " << std::flush;
-    std::string answer;
-    if (!std::getline(std::cin, answer)) return false;
-    for (char& c : answer) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return answer == "y" || answer == "yes";
+    return answeredYes("Write these values?");
 }
 
 // Writes only what was confirmed and only when every value parsed: a typo
@@ -277,11 +378,15 @@ int run(const std::string& command, const Options& o) {
             throw UsageError("not writing without --yes: there is no terminal to confirm on");
         }
     }
-    session.connect(o.host, o.port, o.timeoutMs);
+    // A store that cannot be read stops us before the controller is asked.
+    if (!o.knownHosts.empty()) vemo::KnownControllers(o.knownHosts).entries();
+    connectChecked(session, o);
     if (command == "write") return write(session, o);
     std::string out;
     if (command == "info") {
-        out = formatInfo(o.format(), session.plcType(), session.maxReadItems());
+        const std::optional<vemo::ControllerIdentity> identity = session.identity();
+        if (!identity) throw StepError{"identity", S7_ERR_NOT_CONNECTED};
+        out = formatInfo(o.format(), session.plcType(), session.maxReadItems(), identity->key.text());
     } else if (command == "blocks") {
         out = formatBlocks(o.format(), session.blocks());
     } else if (command == "browse") {
@@ -315,7 +420,7 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     Options o;
 
-    auto* info = app.add_subcommand("info", "Print the controller type and its item limit");
+    auto* info = app.add_subcommand("info", "Print the controller type, its item limit and its key fingerprint");
     addConnectionOptions(info, o);
     addFormatOptions(info, o, true);
 
@@ -388,6 +493,9 @@ int main(int argc, char** argv) {
     } catch (const NotConfirmed& e) {
         std::cerr << e.what() << "\n";
         return kExitNotConfirmed;
+    } catch (const IdentityRefused& e) {
+        std::cerr << e.what() << "\n";
+        return kExitFailed;
     } catch (const std::exception& e) {
         std::cerr << "error: " << e.what() << "\n";
         return kExitFailed;

@@ -6,6 +6,7 @@
 #include "PlcSession.h"
 #include "fake_reads.h"
 #include "process.h"
+#include "vemo/core/KnownControllers.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -70,19 +71,40 @@ std::vector<std::string> lines(const std::string& text) {
     return out;
 }
 
+// The key fingerprint of a certificate file, computed as the README shows.
+std::string keyFingerprint(const std::string& certFile) {
+    const ProcessResult r = runProcess(
+        {"/bin/sh", "-c",
+         "echo \"SHA256:$(openssl x509 -in '" + certFile +
+             "' -pubkey -noout | openssl pkey -pubin -outform DER | openssl dgst -sha256 -binary | openssl base64 | "
+             "tr -d '=')\""});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return r.out.substr(0, r.out.find('\n'));
+}
+
 class VemoS7 : public ::testing::Test {
 protected:
+    // The simulator presents the identity in cert.pem and key.pem, written
+    // once; other-cert.pem and other-key.pem are another controller's.
     static void SetUpTestSuite() {
         dir_ = std::filesystem::temp_directory_path() / ("vemo_s7_test_" + std::to_string(::getpid()));
         std::filesystem::create_directories(dir_);
         std::ofstream(dir_ / "program.json") << kProgram;
+        for (const std::string name : {"", "other-"}) {
+            const ProcessResult written =
+                runProcess({VEMO_SIM_EXE, "--write-identity", path(name + "cert.pem"), path(name + "key.pem")});
+            ASSERT_EQ(written.exitCode, 0) << written.err;
+        }
+        fingerprint_ = keyFingerprint(path("cert.pem"));
+        otherFingerprint_ = keyFingerprint(path("other-cert.pem"));
         sim_ = std::make_unique<BackgroundProcess>(
-            std::vector<std::string>{VEMO_SIM_EXE, "--port", "0", "--program", (dir_ / "program.json").string(),
-                                     "--max-read-items", std::to_string(kItemLimit)});
+            std::vector<std::string>{VEMO_SIM_EXE, "--port", "0", "--program", path("program.json"), "--max-read-items",
+                                     std::to_string(kItemLimit), "--cert", path("cert.pem"), "--key", path("key.pem")});
         const std::string prefix = "listening on 127.0.0.1:";
         ASSERT_EQ(sim_->firstLine().rfind(prefix, 0), 0u) << sim_->firstLine();
         port_ = sim_->firstLine().substr(prefix.size());
     }
+    static std::string path(const std::string& name) { return (dir_ / name).string(); }
     static void TearDownTestSuite() {
         sim_.reset();
         std::filesystem::remove_all(dir_);
@@ -105,18 +127,23 @@ protected:
     static inline std::filesystem::path dir_;
     static inline std::unique_ptr<BackgroundProcess> sim_;
     static inline std::string port_;
+    static inline std::string fingerprint_;  // of the simulator's key
+    static inline std::string otherFingerprint_;
 };
 
 TEST_F(VemoS7, InfoInEveryFormat) {
+    ASSERT_EQ(fingerprint_.size(), 50u) << fingerprint_;
     const json j = toolJson("info");
-    EXPECT_EQ(j, json({{"plc_type", "CPU 1215C DC/DC/DC"}, {"max_read_items", kItemLimit}}));
+    EXPECT_EQ(
+        j, json({{"plc_type", "CPU 1215C DC/DC/DC"}, {"max_read_items", kItemLimit}, {"fingerprint", fingerprint_}}));
 
     const ProcessResult text = tool("info");
     ASSERT_EQ(text.exitCode, 0) << text.err;
-    EXPECT_EQ(lines(text.out), (std::vector<std::string>{"PLC type:        CPU 1215C DC/DC/DC", "Max read items:  4"}));
+    EXPECT_EQ(lines(text.out), (std::vector<std::string>{"PLC type:        CPU 1215C DC/DC/DC", "Max read items:  4",
+                                                         "Fingerprint:     " + fingerprint_}));
 
     const ProcessResult csv = tool("info", {"--csv"});
-    EXPECT_EQ(csv.out, "plc_type,max_read_items\r\nCPU 1215C DC/DC/DC,4\r\n");
+    EXPECT_EQ(csv.out, "plc_type,max_read_items,fingerprint\r\nCPU 1215C DC/DC/DC,4," + fingerprint_ + "\r\n");
 }
 
 TEST_F(VemoS7, BlocksListDataBlocksThenTheFiveAreas) {
@@ -580,6 +607,153 @@ TEST_F(VemoS7, OnATerminalOnlyAYesWrites) {
         EXPECT_EQ(lines(sim.tool("read", {"Data.Debt"}).out), (std::vector<std::string>{c.after}));
     }
 }
+// A pinned key is checked right after connect: any other refuses the
+// controller before anything is read or written.
+TEST_F(VemoS7, APinnedKeyLetsOnlyThatControllerThrough) {
+    const WriteSim sim(dir_ / "program.json", {"--cert", path("cert.pem"), "--key", path("key.pem")});
+    const std::string refused = "refused: the controller at 127.0.0.1 port " + sim.port + " presents key " +
+                                fingerprint_ + ", not the expected " + otherFingerprint_ + "\n";
+    struct Case {
+        std::string command;
+        std::vector<std::string> args;
+        int exitCode;
+        std::string out;
+        std::string err;  // not compared when empty and the exit code is 2
+    };
+    const Case cases[] = {
+        {"read", {"Data.Debt", "--fingerprint", fingerprint_}, 0, "Data.Debt  DINT  -42\n", ""},
+        {"read", {"Data.Debt", "--fingerprint", otherFingerprint_}, 3, "", refused},
+        {"write", {"Data.Debt", "7", "--yes", "--fingerprint", otherFingerprint_}, 3, "", refused},
+        {"info", {"--fingerprint", otherFingerprint_}, 3, "", refused},
+        {"read", {"Data.Debt", "--fingerprint", fingerprint_ + "="}, 2, "", ""},
+        {"read", {"Data.Debt", "--fingerprint", fingerprint_, "--known-hosts", path("pinned.json")}, 2, "", ""},
+        {"read", {"Data.Debt", "--accept-new"}, 2, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command + " " + c.args.back());
+        const ProcessResult r = sim.tool(c.command, c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_EQ(r.out, c.out);
+        if (c.exitCode != 2 || !c.err.empty()) {
+            EXPECT_EQ(r.err, c.err);
+        }
+    }
+    EXPECT_EQ(lines(sim.tool("read", {"Data.Debt"}).out), (std::vector<std::string>{"Data.Debt  DINT  -42"}))
+        << "the refused write wrote nothing";
+}
+
+// A simulator on `port` ("0": a free one) with the identity `prefix`cert.pem.
+std::unique_ptr<BackgroundProcess> identifiedSim(const std::filesystem::path& dir, const std::string& port,
+                                                 const std::string& prefix) {
+    return std::make_unique<BackgroundProcess>(std::vector<std::string>{
+        VEMO_SIM_EXE, "--port", port, "--program", (dir / "program.json").string(), "--cert",
+        (dir / (prefix + "cert.pem")).string(), "--key", (dir / (prefix + "key.pem")).string()});
+}
+
+std::string portOf(const BackgroundProcess& sim) { return sim.firstLine().substr(sim.firstLine().rfind(':') + 1); }
+
+// Trust on first use from a script: an unknown controller is refused
+// unless --accept-new stores it; the same key then goes through quietly;
+// after the simulator restarted as another controller on the same port,
+// its key is refused, --accept-new or not, and the store keeps the first.
+TEST_F(VemoS7, KnownHostsKeepTheFirstKeyAndRefuseAnother) {
+    const std::string store = path("known-script.json");
+    auto sim = identifiedSim(dir_, "0", "");
+    const std::string port = portOf(*sim);
+    const auto read = [&](std::vector<std::string> extra) {
+        std::vector<std::string> argv = {VEMO_S7_EXE, "read",      "127.0.0.1",     "-p",
+                                         port,        "Data.Debt", "--known-hosts", store};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        return runProcess(argv);
+    };
+    const std::string controller = "the controller at 127.0.0.1 port " + port;
+
+    ProcessResult r = read({});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "refused: " + controller + " is not in " + store + "; its key fingerprint is " + fingerprint_ +
+                         "; --accept-new stores it without asking\n");
+    EXPECT_FALSE(std::filesystem::exists(store));
+
+    r = read({"--accept-new"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Data.Debt  DINT  -42\n");
+    EXPECT_EQ(r.err, "stored the key of " + controller + " in " + store + ": " + fingerprint_ + "\n");
+    const std::vector<vemo::KnownController> stored = vemo::KnownControllers(store).entries();
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].host, "127.0.0.1");
+    EXPECT_EQ(std::to_string(stored[0].port), port);
+    EXPECT_EQ(stored[0].key.text(), fingerprint_);
+
+    r = read({});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "") << "a known controller goes through quietly";
+
+    ASSERT_EQ(sim->stop(SIGTERM), 0);
+    sim = identifiedSim(dir_, port, "other-");
+    ASSERT_FALSE(sim->firstLine().empty()) << "the port is free again";
+    const std::vector<vemo::KnownController> before = vemo::KnownControllers(store).entries();
+    for (const std::vector<std::string>& extra : {std::vector<std::string>{}, {"--accept-new"}}) {
+        r = read(extra);
+        EXPECT_EQ(r.exitCode, 3);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.rfind("refused: " + controller + " presents key " + otherFingerprint_ + ", but " + store +
+                                  " has " + fingerprint_ + " for it (first seen " +
+                                  vemo::KnownControllers::timeText(before[0].firstSeen) + ", last seen " +
+                                  vemo::KnownControllers::timeText(before[0].lastSeen) + "): ",
+                              0),
+                  0u)
+            << r.err;
+        EXPECT_EQ(vemo::KnownControllers(store).entries(), before);
+    }
+}
+
+// On a terminal an unknown controller is shown with its fingerprint and
+// stored only on a yes.
+TEST_F(VemoS7, OnATerminalAnUnknownControllerIsStoredOnlyOnAYes) {
+    const struct {
+        const char* answer;
+        int exitCode;
+        size_t stored;
+    } cases[] = {{"y", 0, 1}, {"n", 3, 0}, {"", 3, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("answer '") + c.answer + "'");
+        const std::string store = path(std::string("known-terminal-") + c.answer + ".json");
+        const TerminalRun run =
+            runOnTerminal({VEMO_S7_EXE, "read", "127.0.0.1", "-p", port_, "Data.Debt", "--known-hosts", store},
+                          "Trust it and store its key? [y/N] ", c.answer);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.shown;
+        EXPECT_NE(run.shown.find("Its key fingerprint is " + fingerprint_ + "."), std::string::npos) << run.shown;
+        EXPECT_EQ(vemo::KnownControllers(store).entries().size(), c.stored);
+    }
+}
+
+// A reconnect is checked as the first connect was: a watch whose simulator
+// came back as another controller ends, refusing it.
+TEST_F(VemoS7, AWatchRefusesAnotherControllerAfterAReconnect) {
+    const std::string store = path("known-watch.json");
+    auto sim = identifiedSim(dir_, "0", "");
+    const std::string port = portOf(*sim);
+    BackgroundProcess watch({VEMO_S7_EXE, "read", "127.0.0.1", "-p", port, "Data.Ticks", "--watch", "--interval", "50",
+                             "--reconnect", "--known-hosts", store, "--accept-new"},
+                            10000, BackgroundProcess::Errors::Captured);
+    ASSERT_FALSE(watch.firstLine().empty());
+    EXPECT_NE(watch.errorLine(10000).find("stored the key of "), std::string::npos);
+    ASSERT_EQ(sim->stop(SIGTERM), 0);
+    sim = identifiedSim(dir_, port, "other-");
+    ASSERT_FALSE(sim->firstLine().empty()) << "the port is free again";
+
+    std::string line;
+    for (int i = 0; i < 8 && line.rfind("refused: ", 0) != 0; ++i) {
+        line = watch.errorLine(20000);
+    }
+    EXPECT_EQ(line.rfind("refused: the controller at 127.0.0.1 port " + port + " presents key " + otherFingerprint_, 0),
+              0u)
+        << line;
+    watch.readOutput(10000);  // until it ends
+    EXPECT_EQ(watch.stop(SIGINT), 3);
+}
+
 
 TEST(VemoS7Session, AMismatchedAnswerFailsTheReadNamingTheVariable) {
     using vemo::test::FakeReads;

@@ -106,6 +106,10 @@ public:
     // (brackets dropped, "0:0::1" is "::1"), a host name in lower case.
     static std::string canonicalHost(const std::string& host);
 
+    // A time as the file writes it, in UTC to the second:
+    // "2026-12-10T08:00:00Z".
+    static std::string timeText(WallTime time);
+
     // A store in `file`, which need not exist yet. `now` gives the times
     // written (tests pass their own clock).
     explicit KnownControllers(std::filesystem::path file,
