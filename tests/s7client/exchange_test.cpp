@@ -60,8 +60,10 @@ struct Link {
 };
 
 Bytes frame(uint8_t version, const Bytes& data) {
-    Bytes f = {0x72, version, static_cast<uint8_t>(data.size() >> 8), static_cast<uint8_t>(data.size())};
-    f.insert(f.end(), data.begin(), data.end());
+    Bytes f(4 + data.size());
+    const uint8_t head[] = {0x72, version, static_cast<uint8_t>(data.size() >> 8), static_cast<uint8_t>(data.size())};
+    std::copy(std::begin(head), std::end(head), f.begin());
+    std::copy(data.begin(), data.end(), f.begin() + 4);
     return f;
 }
 

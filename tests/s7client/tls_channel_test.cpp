@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 
@@ -28,8 +29,10 @@ constexpr uint32_t kTimeoutMs = 3000;
 
 Bytes dataFrame(const Bytes& payload) {
     const size_t len = payload.size() + 7;
-    Bytes frame = {0x03, 0x00, static_cast<uint8_t>(len >> 8), static_cast<uint8_t>(len), 0x02, 0xF0, 0x80};
-    frame.insert(frame.end(), payload.begin(), payload.end());
+    Bytes frame(len);
+    const uint8_t header[] = {0x03, 0x00, static_cast<uint8_t>(len >> 8), static_cast<uint8_t>(len), 0x02, 0xF0, 0x80};
+    std::copy(std::begin(header), std::end(header), frame.begin());
+    std::copy(payload.begin(), payload.end(), frame.begin() + 7);
     return frame;
 }
 
@@ -205,8 +208,10 @@ TEST(TlsBioSend, SendThatCannotGoOutInTimeIsARetryFlaggedAsTimeOut) {
 
 TEST(TlsSendRecords, EveryRecordGoesOutAsItsOwnFrameHoweverTheWritesCutThem) {
     auto record = [](uint8_t type, size_t bodyLength, uint8_t fill) {
-        Bytes r = {type, 0x03, 0x03, static_cast<uint8_t>(bodyLength >> 8), static_cast<uint8_t>(bodyLength)};
-        r.insert(r.end(), bodyLength, fill);
+        Bytes r(5 + bodyLength, fill);
+        const uint8_t head[] = {type, 0x03, 0x03, static_cast<uint8_t>(bodyLength >> 8),
+                                static_cast<uint8_t>(bodyLength)};
+        std::copy(std::begin(head), std::end(head), r.begin());
         return r;
     };
     const Bytes a = record(0x16, 3, 0xA1);

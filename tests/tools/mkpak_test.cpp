@@ -55,9 +55,9 @@ protected:
 
     Result mkpak(const std::vector<std::string>& args) {
         std::string command = quoted(VEMO_MKPAK);
-        for (const std::string& a : args) command += " " + quoted(a);
+        for (const std::string& a : args) command.append(" ").append(quoted(a));
         const fs::path errors = dir_ / "stderr.txt";
-        command += " 2>" + quoted(errors.string());
+        command.append(" 2>").append(quoted(errors.string()));
         const int status = std::system(command.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readAll(errors)};
     }
@@ -125,17 +125,19 @@ TEST_F(MkpakTest, RefusesBadInputWithoutWritingAPackage) {
     writeAll(dir_ / "source/x", "from the folder");
     writeAll(dir_ / "other", "from --add");
     const std::string pak = (dir_ / "out.pak").string();
+    const std::string other = (dir_ / "other").string();
+    const std::string missing = (dir_ / "missing").string();
     struct Row {
         std::vector<std::string> args;
         std::string error;  // expected start of standard error
     };
     const Row rows[] = {
-        {{"-o", pak, "--add", "x=" + (dir_ / "other").string(), (dir_ / "source").string()},
+        {{"-o", pak, "--add", std::string("x=") + other, (dir_ / "source").string()},
          "vemo-mkpak: asset name given twice: x\n"},
-        {{"-o", pak, (dir_ / "missing").string()}, "vemo-mkpak: not a folder: "},
+        {{"-o", pak, missing}, "vemo-mkpak: not a folder: "},
         {{"-o", pak, "--add", "no-equals-sign"}, "vemo-mkpak: --add expects NAME=FILE, got: no-equals-sign\n"},
-        {{"-o", pak, "--add", "=" + (dir_ / "other").string()}, "vemo-mkpak: --add expects NAME=FILE"},
-        {{"-o", pak, "--add", "name=" + (dir_ / "missing").string()}, "vemo-mkpak: cannot open "},
+        {{"-o", pak, "--add", std::string("=") + other}, "vemo-mkpak: --add expects NAME=FILE"},
+        {{"-o", pak, "--add", std::string("name=") + missing}, "vemo-mkpak: cannot open "},
         {{(dir_ / "source").string()}, ""},  // no output named: the parser's own message
     };
     for (const Row& row : rows) {

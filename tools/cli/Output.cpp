@@ -18,7 +18,8 @@ std::string typeName(uint8_t datatype) { return s7_datatype_name(datatype); }
 std::string pathText(const std::vector<uint32_t>& path) {
     std::string text;
     for (uint32_t id : path) {
-        text += (text.empty() ? "" : ",") + std::to_string(id);
+        if (!text.empty()) text += ',';
+        text += std::to_string(id);
     }
     return text;
 }
@@ -61,7 +62,8 @@ std::string csvField(const std::string& field) {
 std::string csvLine(const std::vector<std::string>& fields) {
     std::string line;
     for (size_t i = 0; i < fields.size(); ++i) {
-        line += (i == 0 ? "" : ",") + csvField(fields[i]);
+        if (i != 0) line += ',';
+        line += csvField(fields[i]);
     }
     return line + "\r\n";
 }

@@ -306,7 +306,7 @@ Bytes encodeTypeInfoObjects(const Program& p, const Fault& fault) {
             e.datatype = S7_DATATYPE_STRUCT;
             e.kind = 5;
             e.structRef = kDanglingTypeInfoId;
-            missing.emplace_back("M" + std::to_string(i + 1), e);
+            missing.emplace_back(std::string("M").append(std::to_string(i + 1)), e);
         }
         writeTypeObject(w, p, kHostileTypeInfoId, "HostileType", {}, missing);
     }
