@@ -24,6 +24,15 @@ uint16_t nextSequence(s7_session* session) {
     return session->sequence;
 }
 
+// The link of a connection's session: its TLS channel.
+s7_status tlsWrite(void* context, const uint8_t* data, uint32_t len, uint32_t timeout_ms) {
+    return s7_tls_write(static_cast<s7_tls_channel*>(context), data, len, timeout_ms);
+}
+
+s7_status tlsRead(void* context, uint8_t* buffer, uint32_t capacity, int32_t* count, uint32_t timeout_ms) {
+    return s7_tls_read(static_cast<s7_tls_channel*>(context), buffer, capacity, count, timeout_ms);
+}
+
 uint16_t readU16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
 
 s7_status sendRequest(s7_session* session, const s7_request* request, uint32_t timeout_ms) {
@@ -59,7 +68,7 @@ s7_status sendRequest(s7_session* session, const s7_request* request, uint32_t t
             s7_write_bytes(&c, trailer, sizeof trailer);
         }
         const auto frameLen = static_cast<uint32_t>(c.cur - frame);
-        const s7_status rc = s7_tls_write(session->tls, frame, frameLen, timeout_ms);
+        const s7_status rc = session->link.write(session->link.context, frame, frameLen, timeout_ms);
         if (rc != S7_STATUS_OK) {
             return rc;
         }
@@ -85,7 +94,7 @@ s7_status append(s7_response* response, const uint8_t* data, uint32_t len) {
 }
 
 s7_status receiveResponse(s7_session* session, uint8_t version, s7_response* response, uint32_t timeout_ms) {
-    s7_socket* const slot = session->tls->transport != nullptr ? session->tls->transport->socket : nullptr;
+    s7_socket* const slot = session->link.socket;
     uint32_t granted = 0;  // response bytes already paid for with more time
     uint8_t buffer[S7_FRAME_RECEIVE_BUFFER];
     uint32_t filled = 0;
@@ -138,7 +147,8 @@ s7_status receiveResponse(s7_session* session, uint8_t version, s7_response* res
             return S7_STATUS_PROTOCOL;
         }
         int32_t got = 0;
-        const s7_status rc = s7_tls_read(session->tls, buffer + filled, sizeof buffer - filled, &got, timeout_ms);
+        const s7_status rc =
+            session->link.read(session->link.context, buffer + filled, sizeof buffer - filled, &got, timeout_ms);
         if (rc != S7_STATUS_OK) {
             return rc;
         }
@@ -150,16 +160,28 @@ s7_status receiveResponse(s7_session* session, uint8_t version, s7_response* res
 
 extern "C" {
 
-s7_session* s7_session_new(s7_tls_channel* tls) {
-    if (tls == nullptr) {
+s7_session* s7_session_new_over(const s7_link* link) {
+    if (link == nullptr || link->write == nullptr || link->read == nullptr) {
         return nullptr;
     }
     auto* session = static_cast<s7_session*>(s7_calloc(sizeof(s7_session)));
     if (session == nullptr) {
         return nullptr;
     }
-    session->tls = tls;
+    session->link = *link;
     session->session_id = S7_SESSION_INITIAL_ID;
+    return session;
+}
+
+s7_session* s7_session_new(s7_tls_channel* tls) {
+    if (tls == nullptr) {
+        return nullptr;
+    }
+    const s7_link link{tlsWrite, tlsRead, tls, tls->transport != nullptr ? tls->transport->socket : nullptr};
+    s7_session* session = s7_session_new_over(&link);
+    if (session != nullptr) {
+        session->tls = tls;
+    }
     return session;
 }
 
@@ -192,14 +214,12 @@ s7_status s7_exchange(s7_session* session, const s7_request* request, s7_respons
         request->length == 0) {
         return S7_STATUS_ARGUMENT;
     }
-    if (session->broken != 0 || session->tls == nullptr) {
+    if (session->broken != 0) {
         return S7_STATUS_NOT_CONNECTED;
     }
     // The request and its whole answer share one deadline: a controller
     // that answers a byte at a time, or with empty frames, still ends here.
-    if (session->tls->transport != nullptr) {
-        s7_socket_begin_request(session->tls->transport->socket, timeout_ms);
-    }
+    s7_socket_begin_request(session->link.socket, timeout_ms);
     s7_status rc = sendRequest(session, request, timeout_ms);
     if (rc == S7_STATUS_OK) {
         rc = receiveResponse(session, request->version, response, timeout_ms);

@@ -9,8 +9,11 @@
  * write; it reassembles the response frames the same way. Requests are
  * strictly sequential: one request, its whole response, then the next.
  *
- * The session borrows the TLS channel. Responses are owned by the caller and
- * released with s7_response_clear.
+ * The session borrows the TLS channel, through a link: the two calls that
+ * move a message's bytes, and the socket slot whose deadlines bound each
+ * exchange. A connection's session links to its channel; a test or a fuzz
+ * target links a session to bytes of its own instead, without a handshake.
+ * Responses are owned by the caller and released with s7_response_clear.
  */
 #ifndef S7_EXCHANGE_H
 #define S7_EXCHANGE_H
@@ -47,8 +50,19 @@ enum {
     S7_RESPONSE_GRANT_SIZE = 0x10000
 };
 
+/* What a session's messages travel over. `write` sends all len bytes,
+ * `read` hands over between 1 and capacity bytes in *count; both answer
+ * with the statuses of s7_tls_write and s7_tls_read. */
+typedef struct s7_link {
+    s7_status (*write)(void* context, const uint8_t* data, uint32_t len, uint32_t timeout_ms);
+    s7_status (*read)(void* context, uint8_t* buffer, uint32_t capacity, int32_t* count, uint32_t timeout_ms);
+    void* context;     /* borrowed; passed to both calls */
+    s7_socket* socket; /* borrowed; whose deadlines bound an exchange; null: none */
+} s7_link;
+
 typedef struct s7_session {
-    s7_tls_channel* tls; /* borrowed */
+    s7_tls_channel* tls; /* borrowed; null for a session over a link of another kind */
+    s7_link link;
     uint32_t session_id; /* written into every request header */
     uint32_t counter_a;  /* create object, set values and three codes not sent here */
     uint32_t counter_b;  /* every other function code */
@@ -76,6 +90,10 @@ typedef struct s7_response {
 /* A new session over the channel (borrowed): S7_SESSION_INITIAL_ID, counters and sequence
  * number 0. Null when memory runs out or the channel is null. */
 s7_session* s7_session_new(s7_tls_channel* tls);
+
+/* The same over another link (copied; what it points to is borrowed). Null
+ * when memory runs out or the link lacks a call. */
+s7_session* s7_session_new_over(const s7_link* link);
 
 /* Releases the record only; nothing is sent. Null allowed. */
 void s7_session_free(s7_session* session);

@@ -425,6 +425,62 @@ TEST(Exchange, EveryAllocationFailureIsReportedAndLeavesNothing) {
     }
 }
 
+// A link of the test's own in place of the TLS channel: what the session
+// writes is kept, what it reads comes from a script in pieces of a fixed
+// size, and the end of the script is a closed connection.
+struct ScriptedLink {
+    Bytes written;
+    Bytes script;
+    size_t piece = 1;
+    size_t at = 0;
+
+    static s7_status write(void* context, const uint8_t* data, uint32_t len, uint32_t) {
+        auto* self = static_cast<ScriptedLink*>(context);
+        self->written.insert(self->written.end(), data, data + len);
+        return S7_STATUS_OK;
+    }
+    static s7_status read(void* context, uint8_t* buffer, uint32_t capacity, int32_t* count, uint32_t) {
+        auto* self = static_cast<ScriptedLink*>(context);
+        const size_t n = std::min({self->piece, size_t{capacity}, self->script.size() - self->at});
+        if (n == 0) {
+            return S7_STATUS_NOT_CONNECTED;
+        }
+        std::memcpy(buffer, self->script.data() + self->at, n);
+        self->at += n;
+        *count = static_cast<int32_t>(n);
+        return S7_STATUS_OK;
+    }
+    s7_link link() { return s7_link{write, read, this, nullptr}; }
+};
+
+TEST(Session, RunsOverAnyLinkAndReassemblesWhateverPiecesItReads) {
+    const Bytes ten = counting(10, 0x30);
+    const Bytes big = counting(1974, 7);
+    const Bytes script = concat({frame(2, {}), frame(2, ten), frame(2, big), trailer(2), {0x72, 0x02}});
+    for (const size_t piece : {size_t{1}, size_t{3}, size_t{4000}}) {
+        SCOPED_TRACE(piece);
+        ScriptedLink scripted{{}, script, piece};
+        const s7_link link = scripted.link();
+        s7_session* session = s7_session_new_over(&link);
+        ASSERT_NE(session, nullptr);
+        EXPECT_EQ(session->tls, nullptr);
+        const Bytes body = {0x34, 0x00, 0x00, 0x00, 0x01};
+        const s7_request request{body.data(), static_cast<uint32_t>(body.size()), S7_FN_EXPLORE, 2};
+        s7_response response{};
+        ASSERT_EQ(s7_exchange(session, &request, &response, kTimeoutMs), S7_OK);
+        EXPECT_EQ(asBytes(response), concat({ten, big}));
+        EXPECT_EQ(scripted.written,
+                  concat({frame(2, concat({requestHeader(S7_FN_EXPLORE, 1, 288), body})), trailer(2)}));
+        s7_response_clear(&response);
+        // The rest of the script is a frame head cut short, then the end.
+        EXPECT_EQ(s7_exchange(session, &request, &response, kTimeoutMs), S7_ERR_NOT_CONNECTED);
+        s7_session_free(session);
+    }
+    s7_link incomplete{ScriptedLink::write, nullptr, nullptr, nullptr};
+    EXPECT_EQ(s7_session_new_over(&incomplete), nullptr);
+    EXPECT_EQ(s7_session_new_over(nullptr), nullptr);
+}
+
 TEST(Session, StartsAtId288AndCountsWithItsWrapRules) {
     EXPECT_EQ(s7_session_new(nullptr), nullptr);
     s7_tls_channel* channel = s7_tls_channel_new(nullptr);
