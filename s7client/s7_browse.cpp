@@ -5,6 +5,7 @@
 #include "s7_object.h"
 #include "s7_value.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -33,10 +34,8 @@ constexpr size_t kMultiSuffixSize = 160;
 constexpr uint8_t kPaddedRowDatatype = S7_DATATYPE_BBOOL;
 constexpr uint32_t kPaddedRowAlignment = 8;
 
-// The first slot of the type index to probe for `id`: Fibonacci hashing,
-// so that the consecutive identifiers controllers hand out spread evenly.
-uint32_t typeSlot(uint32_t id, uint32_t bits) {
-    return bits == 0 ? 0 : static_cast<uint32_t>((id * 2654435769u) >> (32 - bits));
+bool indexOrder(const s7_type_index_entry& a, const s7_type_index_entry& b) {
+    return a.id != b.id ? a.id < b.id : a.position < b.position;
 }
 
 char* copyText(const char* text, size_t length) {
@@ -457,36 +456,23 @@ s7_status s7_type_info_cache_fill(s7_type_info_cache* cache, const s7_explore_re
     }
     const uint32_t count = s7_object_child_count(parent);
     s7_object* const* objects = s7_object_children(parent);
-    uint32_t* index = nullptr;
-    uint32_t bits = 0;
-    if (count > (uint32_t{1} << 30)) {
-        return S7_STATUS_NO_MEMORY;
-    }
+    s7_type_index_entry* index = nullptr;
+    uint32_t indexed = 0;
     if (count != 0) {
-        // At least twice as many slots as objects keeps the probe runs short.
-        while ((uint64_t{1} << bits) < uint64_t{count} * 2) {
-            ++bits;
-        }
-        index = static_cast<uint32_t*>(s7_calloc(sizeof(uint32_t) << bits));
+        index = static_cast<s7_type_index_entry*>(s7_malloc(size_t{count} * sizeof(s7_type_index_entry)));
         if (index == nullptr) {
             return S7_STATUS_NO_MEMORY;
         }
-        const uint32_t mask = (uint32_t{1} << bits) - 1;
         for (uint32_t i = 0; i < count; ++i) {
-            if (objects[i] == nullptr) {
-                continue;
-            }
-            const uint32_t id = s7_object_id(objects[i]);
-            uint32_t slot = typeSlot(id, bits);
-            while (index[slot] != 0 && s7_object_id(objects[index[slot] - 1]) != id) {
-                slot = (slot + 1) & mask;
-            }
-            if (index[slot] == 0) {
-                index[slot] = i + 1;
+            if (objects[i] != nullptr) {
+                index[indexed++] = s7_type_index_entry{s7_object_id(objects[i]), i};
             }
         }
+        // By position among equal identifiers too: the first object with an
+        // identifier is the one a lookup finds.
+        std::sort(index, index + indexed, indexOrder);
     }
-    *cache = s7_type_info_cache{1, *explored, objects, count, index, bits};
+    *cache = s7_type_info_cache{1, *explored, objects, count, index, indexed};
     return S7_STATUS_OK;
 }
 
@@ -494,17 +480,10 @@ const s7_object* s7_type_info_cache_find(const s7_type_info_cache* cache, uint32
     if (cache == nullptr || cache->type_index == nullptr) {
         return nullptr;
     }
-    const uint32_t mask = (uint32_t{1} << cache->type_index_bits) - 1;
-    for (uint32_t slot = typeSlot(id, cache->type_index_bits);; slot = (slot + 1) & mask) {
-        const uint32_t at = cache->type_index[slot];
-        if (at == 0) {
-            return nullptr;
-        }
-        const s7_object* object = cache->type_objects[at - 1];
-        if (s7_object_id(object) == id) {
-            return object;
-        }
-    }
+    const s7_type_index_entry* begin = cache->type_index;
+    const s7_type_index_entry* end = begin + cache->type_index_count;
+    const s7_type_index_entry* at = std::lower_bound(begin, end, s7_type_index_entry{id, 0}, indexOrder);
+    return at != end && at->id == id ? cache->type_objects[at->position] : nullptr;
 }
 
 void s7_type_info_cache_free(s7_type_info_cache* cache) {

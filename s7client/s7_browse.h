@@ -33,26 +33,35 @@ extern "C" {
  * is level 0); the same bound as the object reader's. */
 enum { S7_BROWSE_MAX_DEPTH = 64 };
 
+/* One type object in the index: its identifier and its position in
+ * type_objects. */
+typedef struct s7_type_index_entry {
+    uint32_t id;
+    uint32_t position;
+} s7_type_index_entry;
+
 /* The type-info objects of one connection, fetched at the first browse. */
 typedef struct s7_type_info_cache {
     uint8_t valid;                    /* 1 once filled on the current connection */
     s7_explore_result explore_result; /* owns every object below */
     s7_object* const* type_objects;   /* borrowed from explore_result */
     uint32_t type_object_count;
-    /* The type objects by identifier: an open-addressed table of positions
-     * in type_objects plus one (0: an empty slot), 2^type_index_bits slots,
-     * at most half of them used. Null when there are no type objects. */
-    uint32_t* type_index;
-    uint32_t type_index_bits;
+    /* The type objects by identifier: one entry per object, sorted by
+     * identifier and then position. Null when there are no type objects.
+     * Sorted rather than hashed: the controller picks the identifiers, and
+     * identifiers picked to collide would make a hash table's probe runs
+     * as long as the table. */
+    s7_type_index_entry* type_index;
+    uint32_t type_index_count;
 } s7_type_info_cache;
 
 /*
  * Fills an empty cache: takes over `explored`, whose object `parent` holds
  * the type-info objects as its children, and indexes them by identifier (of
- * several objects with one identifier the first counts). Every lookup of a
- * browse then costs the same however many type objects the controller
- * describes. S7_STATUS_NO_MEMORY leaves the cache empty and `explored` with
- * the caller.
+ * several objects with one identifier the first counts). Filling takes
+ * O(n log n) and every lookup of a browse O(log n) for n type objects,
+ * whatever identifiers the controller gives them. S7_STATUS_NO_MEMORY
+ * leaves the cache empty and `explored` with the caller.
  */
 s7_status s7_type_info_cache_fill(s7_type_info_cache* cache, const s7_explore_result* explored,
                                   const s7_object* parent);

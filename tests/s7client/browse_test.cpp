@@ -281,6 +281,40 @@ TEST(BrowseWalk, StructureTypesAreFoundAmongThousandsAndTheFirstOfTwoWithOneIdCo
     EXPECT_EQ(b.symbols, expected) << "a missing type (Gone) and an empty one (D) yield nothing";
 }
 
+TEST(BrowseWalk, IdentifiersPickedToCollideInAHashAreIndexedInReasonableTime) {
+    // Multiples of the inverse of the Fibonacci hashing constant: each of
+    // them times the constant is a small number, so a table hashed that way
+    // puts them all into one run of slots, and filling it takes some n^2/2
+    // probes - many minutes here, where ctest gives up. A sorted index takes
+    // well under a second.
+    constexpr uint32_t kCount = 1u << 19;
+    uint32_t inverse = 1;
+    for (int i = 0; i < 5; ++i) {
+        inverse *= 2 - 2654435769u * inverse;  // Newton's step, 2-adic
+    }
+    ASSERT_EQ(inverse * 2654435769u, 1u);
+    const Bytes empty = typeObject(0, {});
+    Bytes parent = typeInfoParent({});
+    parent.pop_back();
+    parent.reserve(parent.size() + size_t{kCount} * empty.size() + 1);
+    for (uint32_t k = 1; k <= kCount; ++k) {
+        Bytes object = empty;
+        const Bytes id = be32(k * inverse);
+        std::copy(id.begin(), id.end(), object.begin() + 1);
+        parent.insert(parent.end(), object.begin(), object.end());
+    }
+    parent.push_back(0xA2);
+    const Cache cache(parent);
+    ASSERT_EQ(cache.cache.type_object_count, kCount);
+    for (uint32_t k = 1; k <= kCount; ++k) {
+        const s7_object* found = s7_type_info_cache_find(&cache.cache, k * inverse);
+        ASSERT_NE(found, nullptr) << k;
+        ASSERT_EQ(s7_object_id(found), k * inverse);
+    }
+    EXPECT_EQ(s7_type_info_cache_find(&cache.cache, 0), nullptr);
+    EXPECT_EQ(s7_type_info_cache_find(&cache.cache, (kCount + 1) * inverse), nullptr);
+}
+
 TEST(BrowseBounds, HostileCountsFailWithoutExhaustingMemory) {
     struct Case {
         const char* rule;
