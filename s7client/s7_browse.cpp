@@ -49,23 +49,6 @@ char* copyText(const char* text, size_t length) {
     return out;
 }
 
-// prefix + separator + tail in one block; null when memory runs out.
-char* joinText(const char* prefix, size_t prefixLength, const char* separator, const char* tail, size_t* length) {
-    const size_t separatorLength = std::strlen(separator);
-    const size_t tailLength = std::strlen(tail);
-    const size_t total = prefixLength + separatorLength + tailLength;
-    auto* out = static_cast<char*>(s7_malloc(total + 1));
-    if (out == nullptr) {
-        return nullptr;
-    }
-    std::memcpy(out, prefix, prefixLength);
-    std::memcpy(out + prefixLength, separator, separatorLength);
-    std::memcpy(out + prefixLength + separatorLength, tail, tailLength);
-    out[total] = '\0';
-    *length = total;
-    return out;
-}
-
 // ------------------------------------------------------------- listing
 
 s7_value* buildFilter() {
@@ -164,14 +147,39 @@ s7_status readTypeInfoIds(s7_session* session, uint32_t limit, uint32_t timeoutM
 
 // ------------------------------------------------------------- the walk
 
+// Where the walk stands, per structure level below the block: a member
+// ("." and its name; its identifier) and, in an array, an element (its
+// suffix; its position, and a 1 before a structure's members). At most
+// three pieces and three path entries a level, S7_BROWSE_MAX_DEPTH levels.
+constexpr uint32_t kEntriesPerLevel = 3;
+constexpr uint32_t kMaxNamePieces = 1 + kEntriesPerLevel * S7_BROWSE_MAX_DEPTH;
+constexpr uint32_t kMaxPath = kEntriesPerLevel * S7_BROWSE_MAX_DEPTH;
+
 struct Walk {
     const s7_type_info_cache* cache;
     s7_browse_limits limits;
+    uint32_t objectId;
+    uint32_t attributeId;
     s7_symbol* items = nullptr;
     uint32_t count = 0;
     uint32_t capacity = 0;
     uint32_t visits = 0;
     uint64_t nameBytes = 0;
+    // The name and the path of where the walk stands: the block's name,
+    // then the pieces each level adds, every one NUL-terminated text that
+    // lives while the walk is below it. A name and a path are put together
+    // for a symbol only: a member or element that yields nothing costs the
+    // same however long the names above it, and all the walk allocates is
+    // what it hands out, which the caps bound.
+    const char* pieces[kMaxNamePieces] = {};
+    uint32_t pieceCount = 0;
+    uint32_t path[kMaxPath] = {};
+    uint32_t pathCount = 0;
+
+    struct Mark {
+        uint32_t pieces;
+        uint32_t path;
+    };
 
     const s7_object* findType(uint32_t id) const { return s7_type_info_cache_find(cache, id); }
 
@@ -184,21 +192,62 @@ struct Walk {
         return S7_STATUS_OK;
     }
 
-    // Takes the name and the address when it succeeds (both are then null
-    // in the caller); the caller releases them otherwise.
-    s7_status addSymbol(uint8_t datatype, s7_item_address* address, char** name, size_t nameLength) {
-        if (count >= limits.max_symbols || nameLength + 1 > limits.max_name_bytes - nameBytes) {
+    Mark mark() const { return Mark{pieceCount, pathCount}; }
+    void restore(Mark m) {
+        pieceCount = m.pieces;
+        pathCount = m.path;
+    }
+    // The depth bound keeps both within their room; the checks only make
+    // sure of it.
+    s7_status push(const char* piece) {
+        if (pieceCount == kMaxNamePieces) {
+            return S7_STATUS_PROTOCOL;
+        }
+        pieces[pieceCount++] = piece;
+        return S7_STATUS_OK;
+    }
+    s7_status pushPath(uint32_t entry) {
+        if (pathCount == kMaxPath) {
+            return S7_STATUS_PROTOCOL;
+        }
+        path[pathCount++] = entry;
+        return S7_STATUS_OK;
+    }
+
+    // A symbol where the walk stands.
+    s7_status addSymbol(uint8_t datatype) {
+        if (count >= limits.max_symbols) {
             return S7_STATUS_NO_MEMORY;
         }
-        const s7_status rc = s7_grow_list(&items, count, &capacity, kSymbolListInitialCapacity);
+        size_t length = 0;
+        for (uint32_t i = 0; i < pieceCount; ++i) {
+            length += std::strlen(pieces[i]);
+        }
+        if (length + 1 > limits.max_name_bytes - nameBytes) {
+            return S7_STATUS_NO_MEMORY;
+        }
+        s7_status rc = s7_grow_list(&items, count, &capacity, kSymbolListInitialCapacity);
         if (rc != S7_STATUS_OK) {
             return rc;
         }
-        items[count] = s7_symbol{datatype, *address, *name};
-        *address = s7_item_address{};
-        *name = nullptr;
+        auto* name = static_cast<char*>(s7_malloc(length + 1));
+        auto* entries = static_cast<uint32_t*>(s7_malloc(size_t{pathCount} * sizeof(uint32_t)));
+        if (name == nullptr || entries == nullptr) {
+            s7_free(name);
+            s7_free(entries);
+            return S7_STATUS_NO_MEMORY;
+        }
+        size_t at = 0;
+        for (uint32_t i = 0; i < pieceCount; ++i) {
+            const size_t n = std::strlen(pieces[i]);
+            std::memcpy(name + at, pieces[i], n);
+            at += n;
+        }
+        name[length] = '\0';
+        std::memcpy(entries, path, size_t{pathCount} * sizeof(uint32_t));
+        items[count] = s7_symbol{datatype, s7_item_address{objectId, attributeId, entries, pathCount}, name};
         ++count;
-        nameBytes += nameLength + 1;
+        nameBytes += length + 1;
         return S7_STATUS_OK;
     }
 
@@ -211,54 +260,28 @@ struct Walk {
     }
 };
 
-// A copy of `base` with one or two more path entries, in one allocation.
-s7_status extendAddress(const s7_item_address& base, uint32_t first, bool withSecond, uint32_t second,
-                        s7_item_address* out) {
-    const uint32_t extra = withSecond ? 2 : 1;
-    if (base.path_count > kU32Max - extra) {
-        return S7_STATUS_ARGUMENT;
-    }
-    const uint32_t n = base.path_count + extra;
-    auto* path = static_cast<uint32_t*>(s7_malloc(size_t{n} * sizeof(uint32_t)));
-    if (path == nullptr) {
-        return S7_STATUS_NO_MEMORY;
-    }
-    if (base.path_count != 0) {
-        std::memcpy(path, base.path, size_t{base.path_count} * sizeof(uint32_t));
-    }
-    path[base.path_count] = first;
-    if (withSecond) {
-        path[base.path_count + 1] = second;
-    }
-    *out = s7_item_address{base.object_id, base.attribute_id, path, n};
-    return S7_STATUS_OK;
-}
-
-s7_status walkType(Walk& w, const s7_object* type, const char* prefix, size_t prefixLength,
-                   const s7_item_address& address, uint32_t depth);
+s7_status walkType(Walk& w, const s7_object* type, uint32_t depth);
 
 // One element of an array: a symbol, or the walk of its structure (the
-// element's address then gets a 1 before the structure's members).
-s7_status walkElement(Walk& w, const s7_type_info_entry& e, const s7_object* structType, const char* memberName,
-                      size_t memberLength, const char* suffix, const s7_item_address& memberAddress, uint32_t position,
-                      uint32_t depth) {
+// element's path then gets a 1 before the structure's members).
+s7_status walkElement(Walk& w, const s7_type_info_entry& e, const s7_object* structType, const char* suffix,
+                      uint32_t position, uint32_t depth) {
     s7_status rc = w.visit();
     if (rc != S7_STATUS_OK) {
         return rc;
     }
-    size_t length = 0;
-    char* name = joinText(memberName, memberLength, "", suffix, &length);
-    s7_item_address address{};
-    if (name == nullptr) {
-        return S7_STATUS_NO_MEMORY;
-    }
-    rc = extendAddress(memberAddress, position, structType != nullptr, 1, &address);
+    const Walk::Mark mark = w.mark();
+    rc = w.push(suffix);
     if (rc == S7_STATUS_OK) {
-        rc = structType != nullptr ? walkType(w, structType, name, length, address, depth + 1)
-                                   : w.addSymbol(e.datatype, &address, &name, length);
+        rc = w.pushPath(position);
     }
-    s7_item_address_release(&address);
-    s7_free(name);
+    if (rc == S7_STATUS_OK && structType != nullptr) {
+        rc = w.pushPath(1);
+    }
+    if (rc == S7_STATUS_OK) {
+        rc = structType != nullptr ? walkType(w, structType, depth + 1) : w.addSymbol(e.datatype);
+    }
+    w.restore(mark);
     return rc;
 }
 
@@ -283,8 +306,7 @@ s7_status checkElementCount(const Walk& w, const s7_type_info_entry& e, const s7
     return S7_STATUS_OK;
 }
 
-s7_status walkArray(Walk& w, const s7_type_info_entry& e, const char* name, size_t nameLength,
-                    const s7_item_address& address, uint32_t depth) {
+s7_status walkArray(Walk& w, const s7_type_info_entry& e, uint32_t depth) {
     const s7_object* structType = nullptr;
     if (!elementsYield(w, e, &structType)) {
         return S7_STATUS_OK;
@@ -298,7 +320,7 @@ s7_status walkArray(Walk& w, const s7_type_info_entry& e, const char* name, size
             return S7_STATUS_NO_MEMORY;
         }
         // The path carries the 0-based position, whatever the lower bound.
-        rc = walkElement(w, e, structType, name, nameLength, suffix, address, i, depth);
+        rc = walkElement(w, e, structType, suffix, i, depth);
     }
     return rc;
 }
@@ -324,8 +346,7 @@ s7_status multiSuffix(const s7_type_info_entry& e, uint32_t dimensions, const ui
     return S7_STATUS_OK;
 }
 
-s7_status walkMultiArray(Walk& w, const s7_type_info_entry& e, const char* name, size_t nameLength,
-                         const s7_item_address& address, uint32_t depth) {
+s7_status walkMultiArray(Walk& w, const s7_type_info_entry& e, uint32_t depth) {
     const s7_object* structType = nullptr;
     if (!elementsYield(w, e, &structType)) {
         return S7_STATUS_OK;
@@ -350,7 +371,7 @@ s7_status walkMultiArray(Walk& w, const s7_type_info_entry& e, const char* name,
         if (position > kU32Max) {
             return S7_STATUS_NO_MEMORY;
         }
-        rc = walkElement(w, e, structType, name, nameLength, suffix, address, static_cast<uint32_t>(position), depth);
+        rc = walkElement(w, e, structType, suffix, static_cast<uint32_t>(position), depth);
         // Advance the innermost index and carry outwards. Rows of a padded
         // array that do not fill their last byte skip to the next one.
         ++idx[0];
@@ -374,8 +395,7 @@ s7_status walkMultiArray(Walk& w, const s7_type_info_entry& e, const char* name,
     return rc;
 }
 
-s7_status walkType(Walk& w, const s7_object* type, const char* prefix, size_t prefixLength,
-                   const s7_item_address& address, uint32_t depth) {
+s7_status walkType(Walk& w, const s7_object* type, uint32_t depth) {
     if (depth >= S7_BROWSE_MAX_DEPTH) {
         return S7_STATUS_PROTOCOL;
     }
@@ -395,26 +415,26 @@ s7_status walkType(Walk& w, const s7_object* type, const char* prefix, size_t pr
         if (!yields || names->items[i] == nullptr) {
             continue;
         }
-        size_t length = 0;
-        char* name = joinText(prefix, prefixLength, ".", names->items[i], &length);
-        s7_item_address member{};
-        if (name == nullptr) {
-            return S7_STATUS_NO_MEMORY;
+        const Walk::Mark mark = w.mark();
+        rc = w.push(".");
+        if (rc == S7_STATUS_OK) {
+            rc = w.push(names->items[i]);
         }
-        rc = extendAddress(address, e.member_id, false, 0, &member);
+        if (rc == S7_STATUS_OK) {
+            rc = w.pushPath(e.member_id);
+        }
         if (rc == S7_STATUS_OK) {
             if (e.is_array) {
-                rc = walkArray(w, e, name, length, member, depth);
+                rc = walkArray(w, e, depth);
             } else if (e.is_multi_array) {
-                rc = walkMultiArray(w, e, name, length, member, depth);
+                rc = walkMultiArray(w, e, depth);
             } else if (e.is_struct) {
-                rc = walkType(w, structType, name, length, member, depth + 1);
+                rc = walkType(w, structType, depth + 1);
             } else {
-                rc = w.addSymbol(e.datatype, &member, &name, length);
+                rc = w.addSymbol(e.datatype);
             }
         }
-        s7_item_address_release(&member);
-        s7_free(name);
+        w.restore(mark);
         if (rc != S7_STATUS_OK) {
             return rc;
         }
@@ -627,19 +647,19 @@ s7_status s7_browse_block_limited(const s7_block* block, const s7_type_info_cach
         return S7_STATUS_ARGUMENT;
     }
     *symbols = s7_symbol_list{};
-    Walk w{cache, limits != nullptr
-                      ? *limits
-                      : s7_browse_limits{S7_BROWSE_MAX_SYMBOLS, S7_BROWSE_MAX_VISITS, S7_BROWSE_MAX_NAME_BYTES}};
     // Identifier 0 means the controller named no type for the block.
-    const s7_object* type = block->type_info_id != 0 ? w.findType(block->type_info_id) : nullptr;
+    const s7_object* type = block->type_info_id != 0 ? s7_type_info_cache_find(cache, block->type_info_id) : nullptr;
     if (type == nullptr) {
         return S7_STATUS_OK;
     }
-    const s7_item_address root{block->object_id,
-                               block->object_id >= S7_BROWSE_DATABLOCK_ID_BASE ? uint32_t{S7_BROWSE_DATABLOCK_ATTRIBUTE}
-                                                                               : uint32_t{S7_BROWSE_AREA_ATTRIBUTE},
-                               nullptr, 0};
-    const s7_status rc = walkType(w, type, block->name, std::strlen(block->name), root, 0);
+    Walk w{cache,
+           limits != nullptr ? *limits
+                             : s7_browse_limits{S7_BROWSE_MAX_SYMBOLS, S7_BROWSE_MAX_VISITS, S7_BROWSE_MAX_NAME_BYTES},
+           block->object_id,
+           block->object_id >= S7_BROWSE_DATABLOCK_ID_BASE ? uint32_t{S7_BROWSE_DATABLOCK_ATTRIBUTE}
+                                                           : uint32_t{S7_BROWSE_AREA_ATTRIBUTE}};
+    w.push(block->name);
+    const s7_status rc = walkType(w, type, 0);
     if (rc != S7_STATUS_OK) {
         w.release();
         return rc;

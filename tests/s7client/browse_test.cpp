@@ -353,6 +353,23 @@ TEST(BrowseBounds, HostileCountsFailWithoutExhaustingMemory) {
     EXPECT_EQ(b.symbols.size(), 10u);
 }
 
+TEST(BrowseBounds, WhatYieldsNothingCostsNothingHoweverLongTheNamesAboveIt) {
+    // Every level: 100 elements of an empty structure, then the next level
+    // under a name of 255 bytes, down to the depth limit. Had the walk put
+    // together the name and path of each element it visits, it would copy
+    // all the names above it each time: some 50 MB here, and with 250 000
+    // elements a level, within the public visit cap, hundreds of gigabytes.
+    CountingAllocator hooks;
+    const Cache cache(typeInfoParent(
+        typeObject(100, {{"Empty", structArray(1, 200, 0, 100)}, {std::string(255, 'x'), structure(2, 100)}}) +
+        typeObject(200, {})));
+    const size_t before = hooks.calls();
+    const Browsed b = browse(cache, db1());
+    EXPECT_EQ(b.rc, S7_ERR_PROTOCOL) << "64 levels deep";
+    EXPECT_TRUE(b.empty);
+    EXPECT_EQ(hooks.calls(), before) << "nothing was allocated for the 6 000 elements and 64 names";
+}
+
 // ------------------------------------------------------------ over a connection
 
 // One response message in frames of version 2.
