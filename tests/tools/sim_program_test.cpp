@@ -148,6 +148,7 @@ TEST(SimProgram, ProgramsThatCannotBeServedAreRefusedWithThePlace) {
     const Case cases[] = {
         {"[1, 2]", "must be a JSON object"},
         {"{\"blocks\": [", "not JSON"},
+        {R"({"blocks": [{"name": "DB1", "number": 1e400}]})", "not JSON"},
         {R"({"bloks": []})", "unknown key \"bloks\""},
         {block(R"({"name": "A", "type": "Motor"})"), "DB1.A: unknown data type \"Motor\""},
         {block(R"({"name": "A", "type": "Array[1..0] of Int"})"), "bad array bounds"},

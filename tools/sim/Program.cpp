@@ -600,7 +600,9 @@ Program Program::fromJson(std::string_view text) {
     json doc;
     try {
         doc = json::parse(text.begin(), text.end());
-    } catch (const json::parse_error& e) {
+    } catch (const json::exception& e) {
+        // Not only syntax errors: a number too large for any JSON number
+        // type (1e400) is refused with an out_of_range error.
         throw ProgramError(std::string("not JSON: ") + e.what());
     }
     Program p;
