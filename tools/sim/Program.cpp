@@ -46,8 +46,10 @@ constexpr uint64_t kMaxGeneratedMembers = 1000000;
 // million symbols, a quarter of what a client takes from one block.
 constexpr uint64_t kMaxGeneratedSymbols = 1000000;
 // The client walks structures at most 64 levels below a block, the block's
-// own type being level 0.
-constexpr uint32_t kMaxGeneratedDepth = 63;
+// own type being level 0, and an item address leads no deeper either: no
+// type of a program, loaded or generated, holds structures nested deeper
+// than this.
+constexpr uint32_t kMaxStructureDepth = 63;
 // The deep shape's bottom structures hold at least this many elementary
 // members once the symbol count allows it; the count then misses the one
 // asked for by at most half the product of the array sizes, 1/200 of it.
@@ -250,6 +252,14 @@ private:
         // Members may use only the types defined above, so types never
         // contain themselves.
         udt.members = loadMembers(t.value("members", json::array()), where);
+        uint32_t depth = 1;
+        for (const Member& m : udt.members) {
+            if (m.isStruct()) depth = std::max(depth, typeDepths_[static_cast<size_t>(m.udt)] + 1);
+        }
+        if (depth > kMaxStructureDepth) {
+            fail(where, "structures nest more than " + std::to_string(kMaxStructureDepth) + " levels deep");
+        }
+        typeDepths_.push_back(depth);
         p_.types.push_back(std::move(udt));
     }
 
@@ -478,6 +488,8 @@ private:
     }
 
     Program& p_;
+    // The levels of structures each type of p_.types holds, itself included.
+    std::vector<uint32_t> typeDepths_;
 };
 
 // Wraps an integer into the width of a value type, as a PLC counter does.
@@ -722,8 +734,8 @@ Program Program::generatedDeep(uint32_t symbols, uint32_t depth) {
     if (symbols == 0 || symbols > kMaxGeneratedSymbols) {
         throw ProgramError("--generate deep: 1 to " + std::to_string(kMaxGeneratedSymbols) + " symbols");
     }
-    if (depth == 0 || depth > kMaxGeneratedDepth) {
-        throw ProgramError("--generate deep: a depth of 1 to " + std::to_string(kMaxGeneratedDepth));
+    if (depth == 0 || depth > kMaxStructureDepth) {
+        throw ProgramError("--generate deep: a depth of 1 to " + std::to_string(kMaxStructureDepth));
     }
     // symbols = (product of the array sizes) * leaves. The arrays are as
     // large as they can be with at least kDeepLeaves leaves: sizes f and
