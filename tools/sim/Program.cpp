@@ -9,6 +9,7 @@
 #include <cmath>
 #include <fstream>
 #include <limits>
+#include <map>
 #include <numbers>
 #include <set>
 #include <sstream>
@@ -260,6 +261,7 @@ private:
             fail(where, "structures nest more than " + std::to_string(kMaxStructureDepth) + " levels deep");
         }
         typeDepths_.push_back(depth);
+        typeIndex_.emplace(n, static_cast<int>(p_.types.size()));
         p_.types.push_back(std::move(udt));
     }
 
@@ -272,10 +274,11 @@ private:
         if (!b.contains("number") || !b["number"].is_number_integer()) fail(where, "needs a \"number\"");
         const int64_t number = b["number"].get<int64_t>();
         if (number < 1 || number > kMaxBlockNumber) fail(where, "the number lies outside 1..59999");
-        for (const Block& other : p_.blocks) {
-            if (other.number == number) fail(where, "number " + std::to_string(number) + " is taken");
-            if (other.name == block.name) fail(where, "the name is taken");
+        // Looked up, not searched: a file may hold 59999 blocks.
+        if (!blockNumbers_.insert(static_cast<uint32_t>(number)).second) {
+            fail(where, "number " + std::to_string(number) + " is taken");
         }
+        if (!blockNames_.insert(block.name).second) fail(where, "the name is taken");
         block.number = static_cast<uint32_t>(number);
         block.objectId = S7_BROWSE_DATABLOCK_ID_BASE + block.number;
         block.typeInfoId = kBlockTypeInfoBase + block.number;
@@ -386,10 +389,8 @@ private:
     }
 
     int findUdt(const std::string& n) const {
-        for (size_t i = 0; i < p_.types.size(); ++i) {
-            if (p_.types[i].name == n) return static_cast<int>(i);
-        }
-        return -1;
+        const auto it = typeIndex_.find(n);
+        return it == typeIndex_.end() ? -1 : it->second;
     }
 
     static Scalar scalar(const json& v, const Member& m, const std::string& where) {
@@ -488,8 +489,13 @@ private:
     }
 
     Program& p_;
-    // The levels of structures each type of p_.types holds, itself included.
+    // The levels of structures each type of p_.types holds, itself
+    // included; each type's index there by name; the block numbers and
+    // names taken so far.
     std::vector<uint32_t> typeDepths_;
+    std::map<std::string, int> typeIndex_;
+    std::set<uint32_t> blockNumbers_;
+    std::set<std::string> blockNames_;
 };
 
 // Wraps an integer into the width of a value type, as a PLC counter does.
