@@ -148,6 +148,7 @@ TEST(SimProgram, ProgramsThatCannotBeServedAreRefusedWithThePlace) {
     const Case cases[] = {
         {"[1, 2]", "must be a JSON object"},
         {"{\"blocks\": [", "not JSON"},
+        {R"({"blocks": [{"name": "DB1", "number": 1e400}]})", "not JSON"},
         {R"({"bloks": []})", "unknown key \"bloks\""},
         {block(R"({"name": "A", "type": "Motor"})"), "DB1.A: unknown data type \"Motor\""},
         {block(R"({"name": "A", "type": "Array[1..0] of Int"})"), "bad array bounds"},
@@ -216,6 +217,47 @@ TEST(SimProgram, TheBuiltInMachineBrowsesAndReadsWhole) {
         EXPECT_EQ(readAll(client.get(), items, values), S7_OK);
     }
     EXPECT_EQ(symbolCount, server->model().program().symbolCount());
+}
+
+// A type is refused where its structures nest deeper than an item address
+// reaches and a client walks; at that depth exactly, its deepest variable
+// browses and reads.
+TEST(SimProgram, StructuresNestAsDeepAsClientsBrowse) {
+    // T1 holds a BOOL, each further type the one before; the block holds
+    // the last.
+    auto chain = [](int depth) {
+        std::string types = R"({"name": "T1", "members": [{"name": "x", "type": "Bool", "value": true}]})";
+        for (int i = 2; i <= depth; ++i) {
+            types += R"(, {"name": "T)" + std::to_string(i) + R"(", "members": [{"name": "x", "type": "T)" +
+                     std::to_string(i - 1) + R"("}]})";
+        }
+        return R"({"types": [)" + types +
+               R"(], "blocks": [{"name": "DB", "number": 1, "members": [{"name": "m", "type": "T)" +
+               std::to_string(depth) + R"("}]}]})";
+    };
+    try {
+        (void)Program::fromJson(chain(64));
+        ADD_FAILURE() << "64 levels accepted";
+    } catch (const ProgramError& e) {
+        EXPECT_NE(std::string(e.what()).find("type T64: structures nest more than 63 levels deep"), std::string::npos)
+            << e.what();
+    }
+
+    const auto server = startSim(Program::fromJson(chain(63)));
+    const Client client = newClient();
+    ASSERT_EQ(connectTo(client.get(), *server), S7_OK);
+    Blocks blocks;
+    ASSERT_EQ(vemoc_s7_client_list_datablocks(client.get(), &blocks.list), S7_OK);
+    Symbols symbols;
+    ASSERT_EQ(vemoc_s7_client_browse_block(client.get(), &blocks.list.items[0], &symbols.list), S7_OK);
+    std::string deepest = "DB.m";
+    for (int i = 0; i < 63; ++i) deepest += ".x";
+    ASSERT_EQ(symbols.names(), std::vector<std::string>{deepest});
+    std::vector<vemo::sim::ValuePtr> values;
+    ASSERT_EQ(readAll(client.get(), {&symbols.list.items[0].address}, values), S7_OK);
+    bool value = false;
+    EXPECT_EQ(s7_value_get_bool(values[0].get(), &value), S7_OK);
+    EXPECT_TRUE(value);
 }
 
 using vemo::sim::GeneratedShape;

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <fstream>
 #include <limits>
+#include <map>
 #include <numbers>
 #include <set>
 #include <sstream>
@@ -46,8 +47,10 @@ constexpr uint64_t kMaxGeneratedMembers = 1000000;
 // million symbols, a quarter of what a client takes from one block.
 constexpr uint64_t kMaxGeneratedSymbols = 1000000;
 // The client walks structures at most 64 levels below a block, the block's
-// own type being level 0.
-constexpr uint32_t kMaxGeneratedDepth = 63;
+// own type being level 0, and an item address leads no deeper either: no
+// type of a program, loaded or generated, holds structures nested deeper
+// than this.
+constexpr uint32_t kMaxStructureDepth = 63;
 // The deep shape's bottom structures hold at least this many elementary
 // members once the symbol count allows it; the count then misses the one
 // asked for by at most half the product of the array sizes, 1/200 of it.
@@ -250,6 +253,15 @@ private:
         // Members may use only the types defined above, so types never
         // contain themselves.
         udt.members = loadMembers(t.value("members", json::array()), where);
+        uint32_t depth = 1;
+        for (const Member& m : udt.members) {
+            if (m.isStruct()) depth = std::max(depth, typeDepths_[static_cast<size_t>(m.udt)] + 1);
+        }
+        if (depth > kMaxStructureDepth) {
+            fail(where, "structures nest more than " + std::to_string(kMaxStructureDepth) + " levels deep");
+        }
+        typeDepths_.push_back(depth);
+        typeIndex_.emplace(n, static_cast<int>(p_.types.size()));
         p_.types.push_back(std::move(udt));
     }
 
@@ -262,10 +274,11 @@ private:
         if (!b.contains("number") || !b["number"].is_number_integer()) fail(where, "needs a \"number\"");
         const int64_t number = b["number"].get<int64_t>();
         if (number < 1 || number > kMaxBlockNumber) fail(where, "the number lies outside 1..59999");
-        for (const Block& other : p_.blocks) {
-            if (other.number == number) fail(where, "number " + std::to_string(number) + " is taken");
-            if (other.name == block.name) fail(where, "the name is taken");
+        // Looked up, not searched: a file may hold 59999 blocks.
+        if (!blockNumbers_.insert(static_cast<uint32_t>(number)).second) {
+            fail(where, "number " + std::to_string(number) + " is taken");
         }
+        if (!blockNames_.insert(block.name).second) fail(where, "the name is taken");
         block.number = static_cast<uint32_t>(number);
         block.objectId = S7_BROWSE_DATABLOCK_ID_BASE + block.number;
         block.typeInfoId = kBlockTypeInfoBase + block.number;
@@ -376,10 +389,8 @@ private:
     }
 
     int findUdt(const std::string& n) const {
-        for (size_t i = 0; i < p_.types.size(); ++i) {
-            if (p_.types[i].name == n) return static_cast<int>(i);
-        }
-        return -1;
+        const auto it = typeIndex_.find(n);
+        return it == typeIndex_.end() ? -1 : it->second;
     }
 
     static Scalar scalar(const json& v, const Member& m, const std::string& where) {
@@ -478,6 +489,13 @@ private:
     }
 
     Program& p_;
+    // The levels of structures each type of p_.types holds, itself
+    // included; each type's index there by name; the block numbers and
+    // names taken so far.
+    std::vector<uint32_t> typeDepths_;
+    std::map<std::string, int> typeIndex_;
+    std::set<uint32_t> blockNumbers_;
+    std::set<std::string> blockNames_;
 };
 
 // Wraps an integer into the width of a value type, as a PLC counter does.
@@ -600,7 +618,9 @@ Program Program::fromJson(std::string_view text) {
     json doc;
     try {
         doc = json::parse(text.begin(), text.end());
-    } catch (const json::parse_error& e) {
+    } catch (const json::exception& e) {
+        // Not only syntax errors: a number too large for any JSON number
+        // type (1e400) is refused with an out_of_range error.
         throw ProgramError(std::string("not JSON: ") + e.what());
     }
     Program p;
@@ -720,8 +740,8 @@ Program Program::generatedDeep(uint32_t symbols, uint32_t depth) {
     if (symbols == 0 || symbols > kMaxGeneratedSymbols) {
         throw ProgramError("--generate deep: 1 to " + std::to_string(kMaxGeneratedSymbols) + " symbols");
     }
-    if (depth == 0 || depth > kMaxGeneratedDepth) {
-        throw ProgramError("--generate deep: a depth of 1 to " + std::to_string(kMaxGeneratedDepth));
+    if (depth == 0 || depth > kMaxStructureDepth) {
+        throw ProgramError("--generate deep: a depth of 1 to " + std::to_string(kMaxStructureDepth));
     }
     // symbols = (product of the array sizes) * leaves. The arrays are as
     // large as they can be with at least kDeepLeaves leaves: sizes f and

@@ -103,22 +103,6 @@ Bytes frameMessage(const Bytes& data, uint8_t version, bool oversized) {
     return out;
 }
 
-// The length of the first complete request message in `plain` (frames up to
-// and including the trailer); 0 while incomplete, SIZE_MAX when malformed.
-size_t completeMessage(const Bytes& plain) {
-    size_t pos = 0;
-    while (pos + 4 <= plain.size()) {
-        if (plain[pos] != S7_FRAME_START) return SIZE_MAX;
-        const size_t len = (size_t{plain[pos + 2]} << 8) | plain[pos + 3];
-        const size_t next = pos + 4 + len;
-        if (next + 4 > plain.size()) return 0;
-        if (plain[next] != S7_FRAME_START) return SIZE_MAX;
-        if (plain[next + 2] == 0 && plain[next + 3] == 0) return next + 4;
-        pos = next;
-    }
-    return 0;
-}
-
 // "30 s", "0.25 s".
 std::string secondsText(std::chrono::milliseconds ms) {
     char text[32];
@@ -138,6 +122,40 @@ std::string functionName(uint16_t fn) {
 }
 
 }  // namespace
+
+size_t completeRequestMessage(const Bytes& plain) {
+    size_t pos = 0;
+    while (pos + 4 <= plain.size()) {
+        if (plain[pos] != S7_FRAME_START) return SIZE_MAX;
+        const size_t len = (size_t{plain[pos + 2]} << 8) | plain[pos + 3];
+        const size_t next = pos + 4 + len;
+        if (next + 4 > plain.size()) return 0;
+        if (plain[next] != S7_FRAME_START) return SIZE_MAX;
+        if (plain[next + 2] == 0 && plain[next + 3] == 0) return next + 4;
+        pos = next;
+    }
+    return 0;
+}
+
+std::optional<Request> parseRequestMessage(const Bytes& message) {
+    Request request;
+    request.version = message[1];
+    Bytes data;
+    for (size_t pos = 0; pos + 4 < message.size();) {
+        const size_t len = (size_t{message[pos + 2]} << 8) | message[pos + 3];
+        if (message[pos + 1] != request.version) return std::nullopt;
+        data.insert(data.end(), message.begin() + static_cast<long>(pos + 4),
+                    message.begin() + static_cast<long>(pos + 4 + len));
+        pos += 4 + len;
+    }
+    if (data.size() < S7_REQUEST_HEADER_SIZE || data[0] != S7_MARKER_REQUEST) return std::nullopt;
+    request.function = static_cast<uint16_t>(data[3] << 8 | data[4]);
+    request.sequence = static_cast<uint16_t>(data[7] << 8 | data[8]);
+    request.sessionId = static_cast<uint32_t>(data[9]) << 24 | static_cast<uint32_t>(data[10]) << 16 |
+                        static_cast<uint32_t>(data[11]) << 8 | data[12];
+    request.body.assign(data.begin() + S7_REQUEST_HEADER_SIZE, data.end());
+    return request;
+}
 
 // The TLS server configuration every connection shares.
 struct Server::Tls {
@@ -433,7 +451,7 @@ private:
         uint64_t count = 0;
         for (;;) {
             if (!decrypt(plain)) return;
-            const size_t end = completeMessage(plain);
+            const size_t end = completeRequestMessage(plain);
             if (end == SIZE_MAX || plain.size() > kMaxRequestMessage) {
                 server_.say("connection " + std::to_string(index_) + ": malformed request framing");
                 return;
@@ -451,25 +469,12 @@ private:
     // Takes a request message apart and answers it; false ends the connection.
     bool answer(Bytes message, uint64_t number) {
         requested_ = true;
-        Request request;
-        request.version = message[1];
-        Bytes data;
-        for (size_t pos = 0; pos + 4 < message.size();) {
-            const size_t len = (size_t{message[pos + 2]} << 8) | message[pos + 3];
-            if (message[pos + 1] != request.version) return false;
-            data.insert(data.end(), message.begin() + static_cast<long>(pos + 4),
-                        message.begin() + static_cast<long>(pos + 4 + len));
-            pos += 4 + len;
-        }
-        if (data.size() < S7_REQUEST_HEADER_SIZE || data[0] != S7_MARKER_REQUEST) {
+        std::optional<Request> parsed = parseRequestMessage(message);
+        if (!parsed) {
             server_.say("connection " + std::to_string(index_) + ": not a request");
             return false;
         }
-        request.function = static_cast<uint16_t>(data[3] << 8 | data[4]);
-        request.sequence = static_cast<uint16_t>(data[7] << 8 | data[8]);
-        request.sessionId = static_cast<uint32_t>(data[9]) << 24 | static_cast<uint32_t>(data[10]) << 16 |
-                            static_cast<uint32_t>(data[11]) << 8 | data[12];
-        request.body.assign(data.begin() + S7_REQUEST_HEADER_SIZE, data.end());
+        Request& request = *parsed;
         if (server_.options_.record) {
             std::lock_guard<std::mutex> lock(server_.requestsMutex_);
             server_.requests_.push_back({request, index_, message});

@@ -16,6 +16,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -64,6 +65,17 @@ struct ReceivedRequest : Request {
     int connection = 0;  // 1-based, in order of acceptance
     Bytes message;       // the plaintext frames as sent: heads, data, trailer
 };
+
+// What a connection does with the plaintext it decrypts, apart from its
+// socket and TLS, so that tests and fuzz targets feed it bytes directly.
+// The length of the first complete request message at the start of `plain`
+// (its frames up to and including the trailer): 0 while it is incomplete,
+// SIZE_MAX when the framing is broken.
+size_t completeRequestMessage(const Bytes& plain);
+// A complete message (as completeRequestMessage measured it) taken apart;
+// nullopt when its frames disagree about the version or their data is no
+// request.
+std::optional<Request> parseRequestMessage(const Bytes& message);
 
 class Server {
 public:
