@@ -43,6 +43,10 @@
 
 #include <unistd.h>
 
+#ifndef VEMO_VERSION
+#error "VEMO_VERSION must name the program version"
+#endif
+
 namespace {
 
 using namespace vemo::cli;
@@ -51,6 +55,17 @@ constexpr int kExitUsage = 2;
 constexpr int kExitFailed = 3;
 constexpr int kExitUnknownName = 4;
 constexpr int kExitNotConfirmed = 5;
+
+// The footer of every --help; the README lists the same.
+constexpr const char* kExitStatus =
+    "Exit status:\n"
+    "  0  success\n"
+    "  2  usage error: an option or argument that is not valid; for write also a value that does not parse\n"
+    "     for its variable's data type, or no terminal and no --yes\n"
+    "  3  the connection or a request failed, a value did not fit its variable's data type, the controller\n"
+    "     refused to write a variable, or its key was refused or could not be checked\n"
+    "  4  a name is not a variable (for --block: not a block) of the controller\n"
+    "  5  a write was not confirmed\n";
 
 std::atomic<bool> g_interrupted{false};
 
@@ -418,6 +433,9 @@ int run(const std::string& command, const Options& o) {
 int main(int argc, char** argv) {
     CLI::App app{"Browse and read S7-1200/1500 controllers from a terminal or a script.", "vemo-s7"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("vemo-s7 ") + VEMO_VERSION, "print the version and exit");
+    // Before the commands are added: each takes it over for its own --help.
+    app.footer(kExitStatus);
     Options o;
 
     auto* info = app.add_subcommand("info", "Print the controller type, its item limit and its key fingerprint");
@@ -469,6 +487,8 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);

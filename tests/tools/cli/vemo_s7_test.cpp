@@ -350,6 +350,36 @@ TEST_F(VemoS7, FailuresExitWithTheirCodeAndPrintNothingPartial) {
     }
 }
 
+// --help of the tool and of every command ends with the exit status list,
+// word for word as the README has it; --version names the version.
+TEST(VemoS7Help, ListsTheExitStatusAndTheVersion) {
+    std::ifstream file(VEMO_README);
+    std::stringstream readme;
+    readme << file.rdbuf();
+    std::string footer;
+    for (const std::vector<std::string>& argv :
+         {std::vector<std::string>{VEMO_S7_EXE, "--help"}, {VEMO_S7_EXE, "read", "--help"},
+          {VEMO_S7_EXE, "write", "--help"}, {VEMO_S7_EXE, "info", "--help"}}) {
+        SCOPED_TRACE(argv.at(1));
+        const ProcessResult r = runProcess(argv);
+        EXPECT_EQ(r.exitCode, 0);
+        const std::size_t at = r.out.find("Exit status:\n");
+        ASSERT_NE(at, std::string::npos) << r.out;
+        const std::string found = r.out.substr(at);
+        for (const char* code : {"\n  0  success\n", "\n  2  usage error", "\n  3  the connection or a request failed",
+                                 "\n  4  a name is not a variable", "\n  5  a write was not confirmed\n"}) {
+            EXPECT_NE(found.find(code), std::string::npos) << code;
+        }
+        if (footer.empty()) footer = found.substr(0, found.find("\n\n") + 1);
+        EXPECT_EQ(found.rfind(footer, 0), 0u) << "the same list everywhere";
+    }
+    EXPECT_NE(readme.str().find("```text\n" + footer + "```\n"), std::string::npos) << footer;
+
+    const ProcessResult version = runProcess({VEMO_S7_EXE, "--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, std::string("vemo-s7 ") + VEMO_VERSION + "\n");
+}
+
 TEST_F(VemoS7, ABlockThatFailsToBrowseFailsWhatNeedsItAndNothingElse) {
     // The first data block, Data, holds a member of its own type: its browse
     // fails, the one of Other does not.
