@@ -2,6 +2,8 @@
 
 #include <vemo/s7write.h>
 
+#include "vemo/core/ConnectionWords.h"
+
 #include <fmt/format.h>
 
 #include <new>
@@ -25,7 +27,11 @@ void check(const char* step, uint8_t code) {
 
 }  // namespace
 
-std::string StepError::message() const { return fmt::format("{} failed: {} ({})", step, s7_result_name(code), code); }
+std::string StepError::message() const {
+    if (words.empty()) return fmt::format("{} failed: {} ({})", step, s7_result_name(code), code);
+    const std::string where = address.empty() ? std::string() : address + ": ";
+    return fmt::format("{} failed: {}{} ({} {})", step, where, words, s7_result_name(code), code);
+}
 
 ValueMismatch::ValueMismatch(const std::string& name, const TypeMismatch& mismatch)
     : std::runtime_error(fmt::format("read failed: {}: {}", name, mismatch.text())) {}
@@ -46,7 +52,15 @@ void PlcSession::connect(const std::string& host, uint16_t port, uint32_t timeou
     listed_ = false;
     blocks_.clear();
     list_ = BlockList{};
-    check("connect", vemoc_s7_client_connect(client_, host.c_str(), port, timeoutMs));
+    const uint8_t code = vemoc_s7_client_connect(client_, host.c_str(), port, timeoutMs);
+    if (code == S7_OK) return;
+    int systemError = 0;
+    const uint8_t cause = vemoc_s7_client_get_connect_cause(client_, &systemError);
+    // An IPv6 address is bracketed, so that its port stands apart.
+    const std::string address = host.empty()                           ? std::string()
+                                : host.find(':') != std::string::npos ? fmt::format("[{}]:{}", host, port)
+                                                                       : fmt::format("{}:{}", host, port);
+    throw StepError{"connect", code, address, describeConnectFailure(code, cause, systemError, timeoutMs).what};
 }
 
 bool PlcSession::connected() const { return vemoc_s7_client_get_state(client_) == S7_CLIENT_CONNECTED; }

@@ -23,10 +23,14 @@
 
 namespace vemo::cli {
 
-// A failed library call: "connect failed: S7_ERR_TLS (6)".
+// A failed library call: "browse failed: S7_ERR_PROTOCOL (5)". A failed
+// connect names the address and the cause in words as well:
+// "connect failed: 127.0.0.1:1: connection refused (S7_ERR_CONNECT 3)".
 struct StepError {
     std::string step;
     uint8_t code;
+    std::string address = {};  // "host:port"; empty for a step that names none, or an empty host
+    std::string words = {};    // what went wrong, when the step says more than its code
     std::string message() const;
 };
 

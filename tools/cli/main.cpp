@@ -298,8 +298,8 @@ bool reconnectUntilInterrupted(PlcSession& session, const Options& o) {
             connectionNote("reconnected");
             return true;
         } catch (const StepError& e) {
-            connectionNote(fmt::format("attempt {} failed: {} ({})", attempt + 1,
-                                       vemo::describeFailure(e.code, o.timeoutMs).what, s7_result_name(e.code)));
+            const std::string what = e.words.empty() ? vemo::describeFailure(e.code, o.timeoutMs).what : e.words;
+            connectionNote(fmt::format("attempt {} failed: {} ({})", attempt + 1, what, s7_result_name(e.code)));
         }
     }
     return false;

@@ -5,6 +5,7 @@
 #include "Output.h"
 #include "PlcSession.h"
 #include "fake_reads.h"
+#include "loopback_server.h"
 #include "process.h"
 #include "vemo/core/KnownControllers.h"
 
@@ -328,7 +329,7 @@ TEST_F(VemoS7, FailuresExitWithTheirCodeAndPrintNothingPartial) {
         {"stopped simulator",
          {VEMO_S7_EXE, "read", "127.0.0.1", "-p", stoppedPort, "Data.Flag"},
          3,
-         "connect failed: S7_ERR_CONNECT (3)"},
+         "connect failed: 127.0.0.1:" + stoppedPort + ": connection refused (S7_ERR_CONNECT 3)"},
         {"no subcommand", {VEMO_S7_EXE}, 2, ""},
         {"unknown option", {VEMO_S7_EXE, "info", "127.0.0.1", "--bogus"}, 2, ""},
         {"port out of range", {VEMO_S7_EXE, "info", "127.0.0.1", "-p", "70000"}, 2, ""},
@@ -347,6 +348,32 @@ TEST_F(VemoS7, FailuresExitWithTheirCodeAndPrintNothingPartial) {
         if (row.exitCode == 4) {
             EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
         }
+    }
+}
+
+// Each way a connect fails before the controller is reached is named, the
+// library's code beside it.
+TEST_F(VemoS7, AFailedConnectNamesItsCause) {
+    // Listens, but never answers the connection request.
+    const vemo::test::LoopbackServer silent(nullptr);
+    const std::string silentPort = std::to_string(silent.port());
+    const std::string refusedPort = std::to_string(vemo::test::unusedPort());
+    const struct {
+        std::string host;
+        std::string port;
+        std::string err;
+    } cases[] = {
+        {"127.0.0.1", refusedPort, "connect failed: 127.0.0.1:" + refusedPort + ": connection refused (S7_ERR_CONNECT 3)"},
+        {"no-such-host.invalid", "102", "connect failed: no-such-host.invalid:102: unknown host (S7_ERR_CONNECT 3)"},
+        {"", "102", "connect failed: no address given (S7_ERR_CONNECT 3)"},
+        {"127.0.0.1", silentPort, "connect failed: 127.0.0.1:" + silentPort + ": no answer within 1 s (S7_ERR_TIMEOUT 4)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.err);
+        const ProcessResult r = runProcess({VEMO_S7_EXE, "read", c.host, "-p", c.port, "-t", "300", "Data.Flag"});
+        EXPECT_EQ(r.exitCode, 3);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, c.err + "\n");
     }
 }
 
