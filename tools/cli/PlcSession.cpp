@@ -57,9 +57,9 @@ void PlcSession::connect(const std::string& host, uint16_t port, uint32_t timeou
     int systemError = 0;
     const uint8_t cause = vemoc_s7_client_get_connect_cause(client_, &systemError);
     // An IPv6 address is bracketed, so that its port stands apart.
-    const std::string address = host.empty()                           ? std::string()
+    const std::string address = host.empty()                          ? std::string()
                                 : host.find(':') != std::string::npos ? fmt::format("[{}]:{}", host, port)
-                                                                       : fmt::format("{}:{}", host, port);
+                                                                      : fmt::format("{}:{}", host, port);
     throw StepError{"connect", code, address, describeConnectFailure(code, cause, systemError, timeoutMs).what};
 }
 
@@ -120,38 +120,55 @@ std::vector<ValueText> PlcSession::read(const std::vector<Variable>& variables) 
     return values;
 }
 
-std::vector<ReadValue> PlcSession::readValues(const std::vector<Variable>& variables) {
-    // Addresses that borrow each variable's path: the library only reads them.
+std::vector<ItemReading> PlcSession::readItems(const std::vector<Variable>& variables) {
     std::vector<s7_item_address> addresses;
     std::vector<uint8_t> datatypes;
     addresses.reserve(variables.size());
     datatypes.reserve(variables.size());
     for (const Variable& v : variables) {
-        addresses.push_back(s7_item_address{v.objectId, v.attributeId, const_cast<uint32_t*>(v.path.data()),
-                                            static_cast<uint32_t>(v.path.size())});
+        addresses.push_back(addressOf(v));
         datatypes.push_back(v.datatype);
     }
     ReadResult result = readInChunks(client_, addresses, datatypes, calls_);
     switch (result.status) {
-    case ReadResult::Status::Read: {
-        // A script reads every value it asked for or fails as a whole.
-        std::vector<ReadValue> values;
-        values.reserve(result.values.size());
-        for (std::size_t i = 0; i < result.values.size(); ++i) {
-            ItemReading& item = result.values[i];
-            if (item.refused) throw StepError{"read", S7_ERR_READ};
-            // Printing it would pass off a wrongly typed answer as the value.
-            if (item.mismatch) throw ValueMismatch(variables[i].name, *item.mismatch);
-            values.push_back(std::move(item.read));
-        }
-        return values;
-    }
+    case ReadResult::Status::Read: return std::move(result.values);
     case ReadResult::Status::LimitFailed: throw StepError{"item limit", result.code};
     case ReadResult::Status::ReadFailed: throw StepError{"read", result.code};
     case ReadResult::Status::NoValues:
     case ReadResult::Status::NotRun: break;
     }
     throw std::runtime_error("read failed: the library answered without values");
+}
+
+std::vector<ReadValue> PlcSession::readValues(const std::vector<Variable>& variables) {
+    std::vector<ItemReading> items = readItems(variables);
+    // A script reads every value it asked for or fails as a whole.
+    std::vector<ReadValue> values;
+    values.reserve(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        ItemReading& item = items[i];
+        if (item.refused) throw StepError{"read", S7_ERR_READ};
+        // Printing it would pass off a wrongly typed answer as the value.
+        if (item.mismatch) throw ValueMismatch(variables[i].name, *item.mismatch);
+        values.push_back(std::move(item.read));
+    }
+    return values;
+}
+
+std::vector<ItemRead> PlcSession::readEach(const std::vector<Variable>& variables) {
+    std::vector<ItemReading> items = readItems(variables);
+    std::vector<ItemRead> reads;
+    reads.reserve(items.size());
+    for (ItemReading& item : items) {
+        if (item.refused) {
+            reads.push_back({{}, fmt::format("refused by the controller (error 16#{:X})", *item.refused)});
+        } else if (item.mismatch) {
+            reads.push_back({{}, item.mismatch->text()});
+        } else {
+            reads.push_back({std::move(item.read), {}});
+        }
+    }
+    return reads;
 }
 
 uint32_t PlcSession::capacityOf(const Variable& variable) {
