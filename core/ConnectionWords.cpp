@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <system_error>
 
 #include <vemo/s7client.h>
 
@@ -59,6 +60,36 @@ FailureWords describeFailure(std::uint8_t code, std::uint32_t timeoutMs) {
         return {"the controller refused to write",
                 "Check that the controller's protection level allows clients like this one to write."};
     default: return {fmt::format("an unknown failure (code {})", code), ""};
+    }
+}
+
+FailureWords describeConnectFailure(std::uint8_t code, std::uint8_t cause, int systemError, std::uint32_t timeoutMs) {
+    switch (cause) {
+    case S7_CAUSE_EMPTY_HOST: return {"no address given", "Enter the controller's IP address or host name."};
+    case S7_CAUSE_UNKNOWN_HOST:
+        return {"unknown host", "Check the spelling of the host name, or enter the controller's IP address instead."};
+    case S7_CAUSE_LOOKUP:
+        return {"the host name could not be looked up",
+                "Check this computer's network connection and name server settings, or enter the controller's IP "
+                "address instead."};
+    case S7_CAUSE_REFUSED:
+        return {"connection refused",
+                "The address answered, but nothing listens on this port: check the port (S7-1200/1500 controllers "
+                "listen on 102) and that the address is the controller's."};
+    case S7_CAUSE_NO_ROUTE:
+        return {"no route to the host",
+                "Check the address, the network cable, and that this computer's address, subnet mask and gateway "
+                "reach the controller's network."};
+    case S7_CAUSE_TIMED_OUT:
+        return {fmt::format("connection timed out after {} s", (timeoutMs + 999) / 1000),
+                "Check that the address is the controller's and that it is switched on, the network cable and "
+                "switches, and that no firewall holds back port 102."};
+    case S7_CAUSE_SYSTEM: {
+        const std::string said = std::system_category().message(systemError);
+        return {fmt::format("the connection could not be made ({})", said.empty() ? "no reason given" : said),
+                "Check this computer's network settings."};
+    }
+    default: return describeFailure(code, timeoutMs);
     }
 }
 

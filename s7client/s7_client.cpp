@@ -17,6 +17,10 @@ constexpr uint64_t kConnectTimeouts = 4;
 // handle disconnected.
 s7_status connectStack(vemoc_s7_client* client, const char* host, uint16_t port, uint32_t timeout_ms) {
     vemoc_s7_client_disconnect(client);
+    // No cause from an earlier connect may outlive this one's failure
+    // before its socket connect.
+    client->socket->connect_cause = S7_CAUSE_NONE;
+    client->socket->connect_error = 0;
     client->state = S7_CLIENT_CONNECTING;
     s7_socket_begin_operation(client->socket, kConnectTimeouts * timeout_ms);
 
@@ -191,6 +195,16 @@ uint8_t vemoc_s7_client_get_state(const vemoc_s7_client* client) {
 
 uint8_t vemoc_s7_client_get_loss(const vemoc_s7_client* client) {
     return client != nullptr ? client->loss : static_cast<uint8_t>(S7_OK);
+}
+
+uint8_t vemoc_s7_client_get_connect_cause(const vemoc_s7_client* client, int* system_error) {
+    // The socket slot keeps what its last connect found; a connect that
+    // failed before reaching it cleared that first.
+    const uint8_t cause = client != nullptr ? client->socket->connect_cause : static_cast<uint8_t>(S7_CAUSE_NONE);
+    if (system_error != nullptr) {
+        *system_error = client != nullptr ? client->socket->connect_error : 0;
+    }
+    return cause;
 }
 
 const char* vemoc_s7_client_get_plc_type(const vemoc_s7_client* client) { return client->plc_type; }

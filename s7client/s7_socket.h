@@ -53,6 +53,8 @@ typedef struct s7_socket {
     int64_t deadline_ms;           /* of the current request; 0: none */
     int shutting_down;             /* s7_socket_shut_down calls in progress */
     int aborted;                   /* set by s7_socket_shut_down, cleared by s7_socket_begin_operation */
+    uint8_t connect_cause;         /* S7_CAUSE_* of the last connect, see s7_socket_connect */
+    int connect_error;             /* the system's number behind connect_cause; 0 with none */
 } s7_socket;
 
 /* Milliseconds of a monotonic clock, the time base of the deadlines. */
@@ -104,14 +106,22 @@ s7_status s7_socket_wait(s7_socket_handle handle, enum s7_socket_direction direc
 /* Resolves host (any family) and connects to the first address that
  * accepts, each attempt waiting up to the time-out (and the deadline). On
  * S7_STATUS_OK the slot holds the connected, non-blocking socket with
- * TCP_NODELAY set. */
+ * TCP_NODELAY set. Either way it leaves in the slot's connect_cause and
+ * connect_error why it failed (S7_CAUSE_NONE and 0 when it did not): an
+ * empty host fails as an unresolved one, with S7_CAUSE_EMPTY_HOST. */
 s7_status s7_socket_connect(s7_socket* slot, const char* host, uint16_t port, uint32_t timeout_ms);
 
 struct addrinfo;
 /* The address loop of s7_socket_connect over an already resolved list:
- * tries each address in order; when all fail, the code of the last attempt
- * that set one decides (S7_STATUS_CONNECT when none did). */
+ * tries each address in order; when all fail, the code and the cause of
+ * the last attempt decide (S7_STATUS_CONNECT when none was made). */
 s7_status s7_socket_connect_list(s7_socket* slot, const struct addrinfo* list, uint32_t timeout_ms);
+
+/* The cause (S7_CAUSE_*) of a connect attempt the system failed with
+ * `system_error` (errno), and of a name lookup that failed with
+ * `lookup_error` (getaddrinfo's code). */
+uint8_t s7_socket_cause_of_error(int system_error);
+uint8_t s7_socket_cause_of_lookup(int lookup_error);
 
 /* Receives exactly len bytes. *received (may be null) always holds the
  * count received so far. S7_STATUS_OK only when all len bytes arrived;

@@ -81,6 +81,13 @@ bool setNoDelay(s7_socket_handle h) {
     return ::setsockopt(h, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) == 0;
 }
 
+// Why the last connect failed: its caller learns more than the result code
+// (a refused port and an unreachable network are both S7_STATUS_CONNECT).
+void noteCause(s7_socket* slot, uint8_t cause, int systemError) {
+    slot->connect_cause = cause;
+    slot->connect_error = systemError;
+}
+
 }  // namespace
 
 extern "C" {
@@ -194,27 +201,69 @@ s7_status s7_socket_wait(s7_socket_handle handle, enum s7_socket_direction direc
     }
 }
 
+uint8_t s7_socket_cause_of_error(int system_error) {
+    switch (system_error) {
+    case ECONNREFUSED: return S7_CAUSE_REFUSED;
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+    case ENETDOWN:
+#ifdef EHOSTDOWN
+    case EHOSTDOWN:
+#endif
+        return S7_CAUSE_NO_ROUTE;
+    case ETIMEDOUT: return S7_CAUSE_TIMED_OUT;
+    default: return S7_CAUSE_SYSTEM;
+    }
+}
+
+uint8_t s7_socket_cause_of_lookup(int lookup_error) {
+    switch (lookup_error) {
+    case EAI_NONAME:
+#if defined(EAI_NODATA) && EAI_NODATA != EAI_NONAME
+    // The name exists, but has no address to connect to.
+    case EAI_NODATA:
+#endif
+#ifdef EAI_ADDRFAMILY
+    case EAI_ADDRFAMILY:
+#endif
+        return S7_CAUSE_UNKNOWN_HOST;
+    default: return S7_CAUSE_LOOKUP;
+    }
+}
+
 s7_status s7_socket_connect_list(s7_socket* slot, const struct addrinfo* list, uint32_t timeout_ms) {
     if (slot == nullptr) {
         return S7_STATUS_ARGUMENT;
     }
     s7_socket_close(slot);
+    noteCause(slot, S7_CAUSE_NONE, 0);
     s7_status pending = S7_STATUS_CONNECT;
+    // An address no socket could be made for was not tried: it names the
+    // cause only while no address was.
+    bool attempted = false;
     for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
         if (wasShutDown(slot)) {
+            noteCause(slot, S7_CAUSE_NONE, 0);
             return S7_STATUS_CLOSED;
         }
         const s7_socket_handle h = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
         if (h == kInvalid) {
+            if (!attempted) {
+                noteCause(slot, S7_CAUSE_SYSTEM, errno);
+            }
             continue;
         }
         // In the slot from the start, so that a shut-down reaches a connect
         // that is still waiting.
         storeHandle(slot, h);
         if (!setNonBlocking(h)) {
+            if (!attempted) {
+                noteCause(slot, S7_CAUSE_SYSTEM, errno);
+            }
             s7_socket_close(slot);
             continue;
         }
+        attempted = true;
         int rc = ::connect(h, ai->ai_addr, ai->ai_addrlen);
         if (rc != 0 && (wouldBlock(errno) || errno == EINTR)) {
             // The connection completes in the background; an interrupted
@@ -222,19 +271,33 @@ s7_status s7_socket_connect_list(s7_socket* slot, const struct addrinfo* list, u
             const s7_status waited = waitSlot(slot, h, S7_SOCKET_WRITE, timeout_ms);
             if (waited != S7_STATUS_OK) {
                 pending = waited;
+                if (waited == S7_STATUS_TIMEOUT) {
+                    noteCause(slot, S7_CAUSE_TIMED_OUT, ETIMEDOUT);
+                } else if (waited == S7_STATUS_SOCKET) {
+                    noteCause(slot, S7_CAUSE_SYSTEM, errno);
+                } else {
+                    noteCause(slot, S7_CAUSE_NONE, 0);  // shut down from another thread
+                }
                 s7_socket_close(slot);
                 continue;
             }
             int err = 0;
             socklen_t len = sizeof err;
-            if (::getsockopt(h, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
+            if (::getsockopt(h, SOL_SOCKET, SO_ERROR, &err, &len) != 0) {
+                err = errno;
+            }
+            if (err != 0) {
                 pending = S7_STATUS_CONNECT;
+                noteCause(slot, s7_socket_cause_of_error(err), err);
                 s7_socket_close(slot);
                 continue;
             }
             rc = 0;
         }
         if (rc != 0) {
+            // Failed at once, without waiting (a local port may refuse so).
+            pending = S7_STATUS_CONNECT;
+            noteCause(slot, s7_socket_cause_of_error(errno), errno);
             s7_socket_close(slot);
             continue;
         }
@@ -244,6 +307,7 @@ s7_status s7_socket_connect_list(s7_socket* slot, const struct addrinfo* list, u
             s7_socket_close(slot);
             return S7_STATUS_SOCKET;
         }
+        noteCause(slot, S7_CAUSE_NONE, 0);
         return S7_STATUS_OK;
     }
     return pending;
@@ -254,6 +318,11 @@ s7_status s7_socket_connect(s7_socket* slot, const char* host, uint16_t port, ui
         return S7_STATUS_ARGUMENT;
     }
     s7_socket_close(slot);
+    // The system's lookup would call an empty name unknown; it is a missing one.
+    if (host[0] == '\0') {
+        noteCause(slot, S7_CAUSE_EMPTY_HOST, 0);
+        return S7_STATUS_RESOLVE;
+    }
 
     char service[16];
     std::snprintf(service, sizeof service, "%u", static_cast<unsigned>(port));
@@ -262,7 +331,9 @@ s7_status s7_socket_connect(s7_socket* slot, const char* host, uint16_t port, ui
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
     addrinfo* list = nullptr;
-    if (::getaddrinfo(host, service, &hints, &list) != 0 || list == nullptr) {
+    const int looked = ::getaddrinfo(host, service, &hints, &list);
+    if (looked != 0 || list == nullptr) {
+        noteCause(slot, looked != 0 ? s7_socket_cause_of_lookup(looked) : uint8_t{S7_CAUSE_UNKNOWN_HOST}, looked);
         return S7_STATUS_RESOLVE;
     }
     const s7_status rc = s7_socket_connect_list(slot, list, timeout_ms);

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <netdb.h>
+
+#include <cerrno>
 #include <set>
 #include <string>
 
@@ -60,6 +63,35 @@ TEST(ConnectionWords, ALostConnectionNamesItsReasonAndTheNextAttempt) {
         EXPECT_EQ(message.detail, c.detail);
         EXPECT_EQ(message.headline, c.headline);
         EXPECT_EQ(message.advice.empty(), std::string(c.headline).empty());
+    }
+}
+
+// A connect that failed before TCP stood is named by its cause; without
+// one (or with a cause this version does not know) the code's words stand.
+TEST(ConnectionWords, AFailedConnectNamesItsCause) {
+    struct Case {
+        std::uint8_t code;
+        std::uint8_t cause;
+        int systemError;
+        const char* what;
+    };
+    const Case cases[] = {
+        {S7_ERR_CONNECT, S7_CAUSE_EMPTY_HOST, 0, "no address given"},
+        {S7_ERR_CONNECT, S7_CAUSE_UNKNOWN_HOST, EAI_NONAME, "unknown host"},
+        {S7_ERR_CONNECT, S7_CAUSE_LOOKUP, EAI_AGAIN, "the host name could not be looked up"},
+        {S7_ERR_CONNECT, S7_CAUSE_REFUSED, ECONNREFUSED, "connection refused"},
+        {S7_ERR_CONNECT, S7_CAUSE_NO_ROUTE, EHOSTUNREACH, "no route to the host"},
+        {S7_ERR_TIMEOUT, S7_CAUSE_TIMED_OUT, ETIMEDOUT, "connection timed out after 3 s"},
+        {S7_ERR_CONNECT, S7_CAUSE_SYSTEM, EACCES, "the connection could not be made (Permission denied)"},
+        {S7_ERR_TIMEOUT, S7_CAUSE_NONE, 0, "no answer within 3 s"},
+        {S7_ERR_TLS, S7_CAUSE_NONE, 0, "the controller refused the secure connection"},
+        {S7_ERR_CONNECT, 200, 0, "nothing accepted the connection at this address and port"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const vemo::FailureWords words = vemo::describeConnectFailure(c.code, c.cause, c.systemError, 2500);
+        EXPECT_EQ(words.what, c.what);
+        EXPECT_FALSE(words.check.empty());
     }
 }
 

@@ -59,6 +59,10 @@ int main(void) {
     CHECK(vemoc_s7_client_get_state(client) == S7_CLIENT_DISCONNECTED);
     CHECK(vemoc_s7_client_connect(client, NULL, 102, 1000) == S7_ERR_ARGUMENT);
     CHECK(vemoc_s7_client_connect(client, "127.0.0.1", 0, 1000) == S7_ERR_ARGUMENT);
+    int system_error = -1;
+    CHECK(vemoc_s7_client_get_connect_cause(client, &system_error) == S7_CAUSE_NONE && system_error == 0);
+    CHECK(vemoc_s7_client_connect(client, "", 102, 1000) == S7_ERR_CONNECT);
+    CHECK(vemoc_s7_client_get_connect_cause(client, NULL) == S7_CAUSE_EMPTY_HOST);
     uint32_t items = 0;
     CHECK(vemoc_s7_client_get_max_read_items(client, &items) == S7_ERR_NOT_CONNECTED);
     CHECK(strcmp(s7_result_name(S7_ERR_TLS), "S7_ERR_TLS") == 0);

@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <netdb.h>
+
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -71,12 +74,15 @@ TEST(ClientConnect, InvalidArgumentsTouchNothing) {
     EXPECT_TRUE(peer.closedByClient());
 }
 
+// The code says how far the connect came; the cause, for a connect that
+// failed before TCP stood, what the system said.
 TEST(ClientConnect, TransportFailuresGiveClientCodesAndLeaveTheHandleDisconnected) {
     struct Case {
         const char* rule;
         LoopbackServer::Script script;  // null: nothing listens
         bool listening;
         uint8_t expected;
+        uint8_t cause;
     };
     auto replyWith = [](Bytes reply) {
         return [reply](int fd) {
@@ -86,19 +92,19 @@ TEST(ClientConnect, TransportFailuresGiveClientCodesAndLeaveTheHandleDisconnecte
         };
     };
     const Case cases[] = {
-        {"nothing listens: connect failed", nullptr, false, S7_ERR_CONNECT},
-        {"listener never answers: time-out", nullptr, true, S7_ERR_TIMEOUT},
+        {"nothing listens: connect failed, refused", nullptr, false, S7_ERR_CONNECT, S7_CAUSE_REFUSED},
+        {"listener never answers: time-out once TCP stood", nullptr, true, S7_ERR_TIMEOUT, S7_CAUSE_NONE},
         {"a data frame instead of the confirm: protocol", replyWith({0x03, 0x00, 0x00, 0x08, 0x02, 0xF0, 0x80, 0x00}),
-         true, S7_ERR_PROTOCOL},
-        {"a bad TPKT header: protocol", replyWith({0x04, 0x00, 0x00, 0x10}), true, S7_ERR_PROTOCOL},
+         true, S7_ERR_PROTOCOL, S7_CAUSE_NONE},
+        {"a bad TPKT header: protocol", replyWith({0x04, 0x00, 0x00, 0x10}), true, S7_ERR_PROTOCOL, S7_CAUSE_NONE},
         {"a data frame too large for the confirm buffer: transport", replyWith([] {
              Bytes f = {0x03, 0x00, 0x00, 107, 0x02, 0xF0, 0x80};
              f.resize(107, 0);
              return f;
          }()),
-         true, S7_ERR_TRANSPORT},
+         true, S7_ERR_TRANSPORT, S7_CAUSE_NONE},
         {"peer closes instead of confirming: transport", [](int fd) { LoopbackServer::readExact(fd, 36); }, true,
-         S7_ERR_TRANSPORT},
+         S7_ERR_TRANSPORT, S7_CAUSE_NONE},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);
@@ -110,6 +116,9 @@ TEST(ClientConnect, TransportFailuresGiveClientCodesAndLeaveTheHandleDisconnecte
         }
         vemoc_s7_client* client = vemoc_s7_client_new();
         EXPECT_EQ(vemoc_s7_client_connect(client, "127.0.0.1", port, 300), c.expected);
+        int systemError = -1;
+        EXPECT_EQ(vemoc_s7_client_get_connect_cause(client, &systemError), c.cause);
+        EXPECT_EQ(systemError, c.cause == S7_CAUSE_REFUSED ? ECONNREFUSED : 0);
         EXPECT_EQ(vemoc_s7_client_get_state(client), S7_CLIENT_DISCONNECTED);
         EXPECT_EQ(client->socket->handle, s7_socket_invalid());
         EXPECT_EQ(client->transport, nullptr);
@@ -121,6 +130,42 @@ TEST(ClientConnect, HostThatDoesNotResolveIsAConnectFailure) {
     vemoc_s7_client* c = vemoc_s7_client_new();
     EXPECT_EQ(vemoc_s7_client_connect(c, "no-such-host.invalid", 102, kTimeoutMs), S7_ERR_CONNECT);
     vemoc_s7_client_free(c);
+}
+
+// The cause belongs to the last connect: a refused port, then arguments
+// that are refused before anything is tried (the cause stays), a host that
+// does not exist, an empty host, and a connect that succeeds (no cause).
+TEST(ClientConnect, TheCauseIsTheLastConnectsOwn) {
+    ConfirmingPeer peer;
+    vemoc_s7_client* c = vemoc_s7_client_new();
+    int systemError = -1;
+    EXPECT_EQ(vemoc_s7_client_get_connect_cause(c, &systemError), S7_CAUSE_NONE) << "before any connect";
+    EXPECT_EQ(systemError, 0);
+    struct Step {
+        const char* host;
+        uint16_t port;
+        uint8_t code;
+        uint8_t cause;
+        int systemError;
+    };
+    const Step steps[] = {
+        {"127.0.0.1", vemo::test::unusedPort(), S7_ERR_CONNECT, S7_CAUSE_REFUSED, ECONNREFUSED},
+        {"127.0.0.1", 0, S7_ERR_ARGUMENT, S7_CAUSE_REFUSED, ECONNREFUSED},
+        {"no-such-host.invalid", 102, S7_ERR_CONNECT, S7_CAUSE_UNKNOWN_HOST, EAI_NONAME},
+        {"", 102, S7_ERR_CONNECT, S7_CAUSE_EMPTY_HOST, 0},
+        {"127.0.0.1", peer.server.port(), S7_OK, S7_CAUSE_NONE, 0},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(std::string(s.host) + ":" + std::to_string(s.port));
+        EXPECT_EQ(vemoc_s7_client_connect(c, s.host, s.port, kTimeoutMs), s.code);
+        EXPECT_EQ(vemoc_s7_client_get_connect_cause(c, &systemError), s.cause);
+        EXPECT_EQ(vemoc_s7_client_get_connect_cause(c, nullptr), s.cause);
+        EXPECT_EQ(systemError, s.systemError);
+    }
+    vemoc_s7_client_free(c);
+    peer.server.join();
+    EXPECT_EQ(vemoc_s7_client_get_connect_cause(nullptr, &systemError), S7_CAUSE_NONE);
+    EXPECT_EQ(systemError, 0);
 }
 
 TEST(ClientConnect, ConnectingAgainClosesTheOldConnectionFirst) {

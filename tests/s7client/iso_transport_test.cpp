@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -400,11 +401,12 @@ TEST(SocketConnectList, WhenAllFailTheLastAttemptDecides) {
         const char* rule;
         std::vector<uint16_t> ports;
         uint8_t expected;
+        uint8_t cause;
     };
     const Case cases[] = {
-        {"refused then timed out: time-out", {refused, hanging.port()}, S7_STATUS_TIMEOUT},
-        {"timed out then refused: refused", {hanging.port(), refused}, S7_STATUS_CONNECT},
-        {"nothing at all: refused", {}, S7_STATUS_CONNECT},
+        {"refused then timed out: time-out", {refused, hanging.port()}, S7_STATUS_TIMEOUT, S7_CAUSE_TIMED_OUT},
+        {"timed out then refused: refused", {hanging.port(), refused}, S7_STATUS_CONNECT, S7_CAUSE_REFUSED},
+        {"nothing at all: no attempt, no cause", {}, S7_STATUS_CONNECT, S7_CAUSE_NONE},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);
@@ -414,8 +416,30 @@ TEST(SocketConnectList, WhenAllFailTheLastAttemptDecides) {
         }
         s7_socket* slot = s7_socket_new();
         EXPECT_EQ(s7_socket_connect_list(slot, list.head(), 200), c.expected);
+        EXPECT_EQ(slot->connect_cause, c.cause);
         EXPECT_EQ(slot->handle, s7_socket_invalid());
         s7_socket_free(slot);
+    }
+}
+
+// The system's words for a failed connect, in the causes a caller is told.
+// Most of them cannot be brought about on a test machine (no route, a name
+// server that does not answer), so the mapping itself is checked.
+TEST(SocketConnectCause, SystemErrorsAndLookupCodesMapToCauses) {
+    const std::pair<int, uint8_t> errors[] = {
+        {ECONNREFUSED, S7_CAUSE_REFUSED}, {ENETUNREACH, S7_CAUSE_NO_ROUTE}, {EHOSTUNREACH, S7_CAUSE_NO_ROUTE},
+        {ENETDOWN, S7_CAUSE_NO_ROUTE},    {EHOSTDOWN, S7_CAUSE_NO_ROUTE},   {ETIMEDOUT, S7_CAUSE_TIMED_OUT},
+        {EACCES, S7_CAUSE_SYSTEM},        {EADDRNOTAVAIL, S7_CAUSE_SYSTEM}, {0, S7_CAUSE_SYSTEM},
+    };
+    for (auto [error, cause] : errors) {
+        EXPECT_EQ(s7_socket_cause_of_error(error), cause) << error;
+    }
+    const std::pair<int, uint8_t> lookups[] = {
+        {EAI_NONAME, S7_CAUSE_UNKNOWN_HOST}, {EAI_NODATA, S7_CAUSE_UNKNOWN_HOST}, {EAI_AGAIN, S7_CAUSE_LOOKUP},
+        {EAI_FAIL, S7_CAUSE_LOOKUP},         {EAI_SYSTEM, S7_CAUSE_LOOKUP},
+    };
+    for (auto [code, cause] : lookups) {
+        EXPECT_EQ(s7_socket_cause_of_lookup(code), cause) << code;
     }
 }
 

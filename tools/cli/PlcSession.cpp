@@ -2,6 +2,8 @@
 
 #include <vemo/s7write.h>
 
+#include "vemo/core/ConnectionWords.h"
+
 #include <fmt/format.h>
 
 #include <new>
@@ -25,7 +27,11 @@ void check(const char* step, uint8_t code) {
 
 }  // namespace
 
-std::string StepError::message() const { return fmt::format("{} failed: {} ({})", step, s7_result_name(code), code); }
+std::string StepError::message() const {
+    if (words.empty()) return fmt::format("{} failed: {} ({})", step, s7_result_name(code), code);
+    const std::string where = address.empty() ? std::string() : address + ": ";
+    return fmt::format("{} failed: {}{} ({} {})", step, where, words, s7_result_name(code), code);
+}
 
 ValueMismatch::ValueMismatch(const std::string& name, const TypeMismatch& mismatch)
     : std::runtime_error(fmt::format("read failed: {}: {}", name, mismatch.text())) {}
@@ -46,7 +52,15 @@ void PlcSession::connect(const std::string& host, uint16_t port, uint32_t timeou
     listed_ = false;
     blocks_.clear();
     list_ = BlockList{};
-    check("connect", vemoc_s7_client_connect(client_, host.c_str(), port, timeoutMs));
+    const uint8_t code = vemoc_s7_client_connect(client_, host.c_str(), port, timeoutMs);
+    if (code == S7_OK) return;
+    int systemError = 0;
+    const uint8_t cause = vemoc_s7_client_get_connect_cause(client_, &systemError);
+    // An IPv6 address is bracketed, so that its port stands apart.
+    const std::string address = host.empty()                          ? std::string()
+                                : host.find(':') != std::string::npos ? fmt::format("[{}]:{}", host, port)
+                                                                      : fmt::format("{}:{}", host, port);
+    throw StepError{"connect", code, address, describeConnectFailure(code, cause, systemError, timeoutMs).what};
 }
 
 bool PlcSession::connected() const { return vemoc_s7_client_get_state(client_) == S7_CLIENT_CONNECTED; }
@@ -106,38 +120,55 @@ std::vector<ValueText> PlcSession::read(const std::vector<Variable>& variables) 
     return values;
 }
 
-std::vector<ReadValue> PlcSession::readValues(const std::vector<Variable>& variables) {
-    // Addresses that borrow each variable's path: the library only reads them.
+std::vector<ItemReading> PlcSession::readItems(const std::vector<Variable>& variables) {
     std::vector<s7_item_address> addresses;
     std::vector<uint8_t> datatypes;
     addresses.reserve(variables.size());
     datatypes.reserve(variables.size());
     for (const Variable& v : variables) {
-        addresses.push_back(s7_item_address{v.objectId, v.attributeId, const_cast<uint32_t*>(v.path.data()),
-                                            static_cast<uint32_t>(v.path.size())});
+        addresses.push_back(addressOf(v));
         datatypes.push_back(v.datatype);
     }
     ReadResult result = readInChunks(client_, addresses, datatypes, calls_);
     switch (result.status) {
-    case ReadResult::Status::Read: {
-        // A script reads every value it asked for or fails as a whole.
-        std::vector<ReadValue> values;
-        values.reserve(result.values.size());
-        for (std::size_t i = 0; i < result.values.size(); ++i) {
-            ItemReading& item = result.values[i];
-            if (item.refused) throw StepError{"read", S7_ERR_READ};
-            // Printing it would pass off a wrongly typed answer as the value.
-            if (item.mismatch) throw ValueMismatch(variables[i].name, *item.mismatch);
-            values.push_back(std::move(item.read));
-        }
-        return values;
-    }
+    case ReadResult::Status::Read: return std::move(result.values);
     case ReadResult::Status::LimitFailed: throw StepError{"item limit", result.code};
     case ReadResult::Status::ReadFailed: throw StepError{"read", result.code};
     case ReadResult::Status::NoValues:
     case ReadResult::Status::NotRun: break;
     }
     throw std::runtime_error("read failed: the library answered without values");
+}
+
+std::vector<ReadValue> PlcSession::readValues(const std::vector<Variable>& variables) {
+    std::vector<ItemReading> items = readItems(variables);
+    // A script reads every value it asked for or fails as a whole.
+    std::vector<ReadValue> values;
+    values.reserve(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        ItemReading& item = items[i];
+        if (item.refused) throw StepError{"read", S7_ERR_READ};
+        // Printing it would pass off a wrongly typed answer as the value.
+        if (item.mismatch) throw ValueMismatch(variables[i].name, *item.mismatch);
+        values.push_back(std::move(item.read));
+    }
+    return values;
+}
+
+std::vector<ItemRead> PlcSession::readEach(const std::vector<Variable>& variables) {
+    std::vector<ItemReading> items = readItems(variables);
+    std::vector<ItemRead> reads;
+    reads.reserve(items.size());
+    for (ItemReading& item : items) {
+        if (item.refused) {
+            reads.push_back({{}, fmt::format("refused by the controller (error 16#{:X})", *item.refused)});
+        } else if (item.mismatch) {
+            reads.push_back({{}, item.mismatch->text()});
+        } else {
+            reads.push_back({std::move(item.read), {}});
+        }
+    }
+    return reads;
 }
 
 uint32_t PlcSession::capacityOf(const Variable& variable) {

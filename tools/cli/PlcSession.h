@@ -23,11 +23,21 @@
 
 namespace vemo::cli {
 
-// A failed library call: "connect failed: S7_ERR_TLS (6)".
+// A failed library call: "browse failed: S7_ERR_PROTOCOL (5)". A failed
+// connect names the address and the cause in words as well:
+// "connect failed: 127.0.0.1:1: connection refused (S7_ERR_CONNECT 3)".
 struct StepError {
     std::string step;
     uint8_t code;
+    std::string address = {};  // "host:port"; empty for a step that names none, or an empty host
+    std::string words = {};    // what went wrong, when the step says more than its code
     std::string message() const;
+};
+
+// One variable of a per-item read: its value, or why it has none.
+struct ItemRead {
+    ReadValue value;      // none when failed
+    std::string failure;  // "refused by the controller (error 16#8104)", "type mismatch: ..."; empty when read
 };
 
 // A variable the controller answered with a value that does not fit its
@@ -90,6 +100,10 @@ public:
     std::vector<ValueText> read(const std::vector<Variable>& variables);
     // The same read, keeping each value itself, to be shown in any format.
     std::vector<ReadValue> readValues(const std::vector<Variable>& variables);
+    // The per-item read: a variable the controller refuses, or answers with
+    // a value that does not fit its data type, fails alone, the others keep
+    // their values. StepError only when a request fails as a whole.
+    std::vector<ItemRead> readEach(const std::vector<Variable>& variables);
     // The characters a STRING variable holds: the first byte of what it
     // reads as. 0 for other data types.
     uint32_t capacityOf(const Variable& variable);
@@ -100,6 +114,9 @@ public:
 
 private:
     void loadBlocks();
+    // The chunked read, every value or refusal in the order of `variables`;
+    // StepError when a request fails as a whole.
+    std::vector<ItemReading> readItems(const std::vector<Variable>& variables);
     // Every library call straight on the handle: the tool has no other thread.
     ClientAccess access() const;
 

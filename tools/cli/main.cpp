@@ -6,6 +6,7 @@
 //   vemo-s7 read HOST NAME  current values, once or --watch
 //                           (--format iec: the controller's literal forms)
 //                           (--reconnect: watch on across a lost connection)
+//                           (--keep-going: the values that could be read)
 //   vemo-s7 write HOST NAME VALUE...
 //                           set variables after a confirmation (or --yes),
 //                           then read them back
@@ -14,12 +15,12 @@
 // else, when asked to: --fingerprint pins the controller's key,
 // --known-hosts FILE keeps the keys seen per address (trust on first use).
 //
-// Exit status: 0 success, 2 usage error, 3 the connection or a request
-// failed (a value that does not fit its variable's data type included, and a
-// write the controller refused for any variable), or the controller's key
-// was refused or could not be checked, 4 a name did not resolve to a
-// variable, 5 a write was not confirmed. Errors are one line on standard
-// error; standard output then holds nothing partial.
+// Names are full symbolic names as browse lists them, or as TIA Portal
+// writes them, with quotes ("Conveyor".BeltSpeed).
+//
+// Exit status: kExitStatus below, which --help shows. Errors are one line
+// on standard error each; standard output then holds nothing partial,
+// unless read --keep-going asks for the values that could be read.
 #include "Output.h"
 #include "PlcSession.h"
 #include "vemo/core/ConnectionWords.h"
@@ -43,6 +44,10 @@
 
 #include <unistd.h>
 
+#ifndef VEMO_VERSION
+#error "VEMO_VERSION must name the program version"
+#endif
+
 namespace {
 
 using namespace vemo::cli;
@@ -51,6 +56,17 @@ constexpr int kExitUsage = 2;
 constexpr int kExitFailed = 3;
 constexpr int kExitUnknownName = 4;
 constexpr int kExitNotConfirmed = 5;
+
+// The footer of every --help; the README lists the same.
+constexpr const char* kExitStatus =
+    "Exit status:\n"
+    "  0  success\n"
+    "  2  usage error: an option or argument that is not valid (a malformed name included); for write also\n"
+    "     a value that does not parse for its variable's data type, or no terminal and no --yes\n"
+    "  3  the connection or a request failed, a value did not fit its variable's data type, the controller\n"
+    "     refused to read or write a variable, or its key was refused or could not be checked\n"
+    "  4  a name is not a variable (for --block: not a block) of the controller\n"
+    "  5  a write was not confirmed\n";
 
 std::atomic<bool> g_interrupted{false};
 
@@ -67,6 +83,7 @@ struct Options {
     std::vector<std::string> names;
     bool watch = false;
     bool reconnect = false;
+    bool keepGoing = false;  // read: print what could be read, name what could not
     uint32_t intervalMs = 1000;
     std::vector<std::string> pairs;  // write: NAME VALUE ...
     bool yes = false;
@@ -84,6 +101,8 @@ struct Options {
     Format format() const { return json ? Format::Json : csv ? Format::Csv : Format::Text; }
 };
 
+// Names that are no variable, or a block that is none (exit 4); one line
+// per name.
 class UnknownName : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -156,18 +175,35 @@ std::function<void(size_t, size_t)> progressLine() {
     };
 }
 
-// The block a full symbolic name lives in: its first component.
-std::string blockOf(const std::string& name) {
-    const auto parts = vemo::splitSymbolPath(name);
-    return parts.empty() ? std::string() : parts.front();
+// The names as typed, in the browse's form; a name that is none is a usage
+// error, found before anything is asked of the controller.
+std::vector<vemo::SymbolName> parseNames(const std::vector<std::string>& texts) {
+    std::vector<vemo::SymbolName> names;
+    for (const std::string& text : texts) {
+        vemo::SymbolName name = vemo::parseSymbolName(text);
+        if (!name) throw UsageError(fmt::format("not a variable name: '{}': {}", text, name.error));
+        names.push_back(std::move(name));
+    }
+    return names;
 }
 
-std::vector<Variable> resolve(PlcSession& session, const std::vector<std::string>& names) {
+// "read failed: Conveyor.Nope: no such variable"
+std::string noSuchVariable(const std::string& step, const std::string& name) {
+    return fmt::format("{} failed: {}: no such variable", step, name);
+}
+
+// The variables of `names` in their order, and the names that are no
+// variable. Only the blocks the names live in are browsed.
+struct Resolved {
+    std::vector<Variable> variables;
+    std::vector<std::string> unknown;
+};
+
+Resolved resolveEach(PlcSession& session, const std::vector<vemo::SymbolName>& names) {
     std::vector<std::string> blocks;
-    for (const auto& name : names) {
-        const std::string block = blockOf(name);
-        if (std::find(blocks.begin(), blocks.end(), block) == blocks.end()) {
-            blocks.push_back(block);
+    for (const vemo::SymbolName& name : names) {
+        if (std::find(blocks.begin(), blocks.end(), name.block) == blocks.end()) {
+            blocks.push_back(name.block);
         }
     }
     const auto all = session.browse(blocks, progressLine());
@@ -175,15 +211,30 @@ std::vector<Variable> resolve(PlcSession& session, const std::vector<std::string
     for (const auto& v : all) {
         byName.emplace(v.name, &v);
     }
-    std::vector<Variable> chosen;
-    for (const auto& name : names) {
-        const auto it = byName.find(name);
+    Resolved resolved;
+    for (const vemo::SymbolName& name : names) {
+        const auto it = byName.find(name.name);
         if (it == byName.end()) {
-            throw UnknownName("no variable named " + name);
+            resolved.unknown.push_back(name.name);
+        } else {
+            resolved.variables.push_back(*it->second);
         }
-        chosen.push_back(*it->second);
     }
-    return chosen;
+    return resolved;
+}
+
+// Every name a variable, or UnknownName naming each that is not.
+std::vector<Variable> resolve(PlcSession& session, const std::vector<vemo::SymbolName>& names,
+                              const std::string& step) {
+    Resolved resolved = resolveEach(session, names);
+    if (!resolved.unknown.empty()) {
+        std::string lines;
+        for (const std::string& name : resolved.unknown) {
+            lines += (lines.empty() ? "" : "\n") + noSuchVariable(step, name);
+        }
+        throw UnknownName(lines);
+    }
+    return std::move(resolved.variables);
 }
 
 void sleepUnlessInterrupted(uint32_t ms) {
@@ -283,8 +334,8 @@ bool reconnectUntilInterrupted(PlcSession& session, const Options& o) {
             connectionNote("reconnected");
             return true;
         } catch (const StepError& e) {
-            connectionNote(fmt::format("attempt {} failed: {} ({})", attempt + 1,
-                                       vemo::describeFailure(e.code, o.timeoutMs).what, s7_result_name(e.code)));
+            const std::string what = e.words.empty() ? vemo::describeFailure(e.code, o.timeoutMs).what : e.words;
+            connectionNote(fmt::format("attempt {} failed: {} ({})", attempt + 1, what, s7_result_name(e.code)));
         }
     }
     return false;
@@ -294,14 +345,15 @@ bool reconnectUntilInterrupted(PlcSession& session, const Options& o) {
 // unless it lost the connection and --reconnect asks to carry on: then the
 // names are looked up afresh after the reconnect, since the controller may
 // have been given another program meanwhile.
-void watch(PlcSession& session, const Options& o, std::vector<Variable> variables) {
+void watch(PlcSession& session, const Options& o, const std::vector<vemo::SymbolName>& names,
+           std::vector<Variable> variables) {
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
     bool resolved = true;
     for (bool first = true; !g_interrupted;) {
         try {
             if (!resolved) {
-                variables = resolve(session, o.names);
+                variables = resolve(session, names, "read");
                 resolved = true;
             }
             const auto values = session.readValues(variables);
@@ -338,10 +390,8 @@ bool confirmed(const Options& o, const std::vector<Variable>& variables, const s
 
 // Writes only what was confirmed and only when every value parsed: a typo
 // in the last pair must not leave the first ones written.
-int write(PlcSession& session, const Options& o) {
-    std::vector<std::string> names;
-    for (std::size_t i = 0; i < o.pairs.size(); i += 2) names.push_back(o.pairs[i]);
-    const std::vector<Variable> variables = resolve(session, names);
+int write(PlcSession& session, const Options& o, const std::vector<vemo::SymbolName>& names) {
+    const std::vector<Variable> variables = resolve(session, names, "write");
     std::vector<vemo::ParsedValue> parsed;
     std::vector<std::string> next;
     for (std::size_t i = 0; i < variables.size(); ++i) {
@@ -370,18 +420,46 @@ int write(PlcSession& session, const Options& o) {
     return refused ? kExitFailed : 0;
 }
 
+// read --keep-going: the values that could be read on standard output,
+// each variable that could not be named on standard error. Exit 4 when a
+// name is no variable, else 3 when a variable could not be read.
+int readWhatCan(PlcSession& session, const Options& o, const std::vector<vemo::SymbolName>& names) {
+    const Resolved resolved = resolveEach(session, names);
+    for (const std::string& name : resolved.unknown) std::cerr << noSuchVariable("read", name) << "\n";
+    std::vector<Variable> read;
+    std::vector<vemo::ReadValue> values;
+    bool failed = false;
+    if (!resolved.variables.empty()) {
+        std::vector<ItemRead> items = session.readEach(resolved.variables);
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            if (!items[i].failure.empty()) {
+                std::cerr << fmt::format("read failed: {}: {}\n", resolved.variables[i].name, items[i].failure);
+                failed = true;
+                continue;
+            }
+            read.push_back(resolved.variables[i]);
+            values.push_back(std::move(items[i].value));
+        }
+    }
+    std::cout << formatRead(o.format(), read, values, "", true, o.displayFormat()) << std::flush;
+    return !resolved.unknown.empty() ? kExitUnknownName : failed ? kExitFailed : 0;
+}
+
 int run(const std::string& command, const Options& o) {
     PlcSession session;
+    std::vector<std::string> texts = o.names;
     if (command == "write") {
         if (o.pairs.size() % 2 != 0) throw UsageError("write takes NAME VALUE pairs; the last name has no value");
         if (!o.yes && isatty(STDIN_FILENO) == 0) {
             throw UsageError("not writing without --yes: there is no terminal to confirm on");
         }
+        for (std::size_t i = 0; i < o.pairs.size(); i += 2) texts.push_back(o.pairs[i]);
     }
+    const std::vector<vemo::SymbolName> names = parseNames(texts);
     // A store that cannot be read stops us before the controller is asked.
     if (!o.knownHosts.empty()) vemo::KnownControllers(o.knownHosts).entries();
     connectChecked(session, o);
-    if (command == "write") return write(session, o);
+    if (command == "write") return write(session, o, names);
     std::string out;
     if (command == "info") {
         const std::optional<vemo::ControllerIdentity> identity = session.identity();
@@ -403,11 +481,13 @@ int run(const std::string& command, const Options& o) {
             std::erase_if(variables, [&](const Variable& v) { return !vemo::containsIgnoreCase(v.name, o.filter); });
         }
         out = formatBrowse(o.format(), variables);
+    } else if (o.keepGoing) {
+        return readWhatCan(session, o, names);
     } else if (!o.watch) {
-        const auto variables = resolve(session, o.names);
+        const auto variables = resolve(session, names, "read");
         out = formatRead(o.format(), variables, session.readValues(variables), "", true, o.displayFormat());
     } else {
-        watch(session, o, resolve(session, o.names));
+        watch(session, o, names, resolve(session, names, "read"));
     }
     std::cout << out << std::flush;
     return 0;
@@ -418,6 +498,9 @@ int run(const std::string& command, const Options& o) {
 int main(int argc, char** argv) {
     CLI::App app{"Browse and read S7-1200/1500 controllers from a terminal or a script.", "vemo-s7"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("vemo-s7 ") + VEMO_VERSION, "print the version and exit");
+    // Before the commands are added: each takes it over for its own --help.
+    app.footer(kExitStatus);
     Options o;
 
     auto* info = app.add_subcommand("info", "Print the controller type, its item limit and its key fingerprint");
@@ -437,7 +520,10 @@ int main(int argc, char** argv) {
 
     auto* read = app.add_subcommand("read", "Read variables by their full symbolic names");
     addConnectionOptions(read, o);
-    read->add_option("NAME", o.names, "full symbolic name, e.g. DB1.Motor.Speed")->required();
+    read->add_option("NAME", o.names,
+                     "full symbolic name, e.g. DB1.Motor.Speed, or as TIA Portal writes it: \"Conveyor\".BeltSpeed, "
+                     "\"Conveyor\".\"Belt Speed\"")
+        ->required();
     auto* watch = read->add_flag("--watch", o.watch, "read again every interval until interrupted");
     read->add_option("--interval", o.intervalMs, "milliseconds between reads with --watch")
         ->needs(watch)
@@ -446,6 +532,10 @@ int main(int argc, char** argv) {
     read->add_flag("--reconnect", o.reconnect,
                    "with --watch, connect again after a lost connection (waits 1, 2, 4, 8, 16, then 30 s) and watch on")
         ->needs(watch);
+    read->add_flag("--keep-going", o.keepGoing,
+                   "print the values that could be read and name each variable that could not on standard error, "
+                   "rather than failing as a whole (the exit status still says so)")
+        ->excludes(watch);
     read->add_option("--format", o.display,
                      "value text: iec for the controller's literal forms (T#1S_500MS, D#2026-12-10, 16#0A1F, 'A'), "
                      "dec for plain numbers (the default); with --json the values stay typed and \"text\" holds "
@@ -458,7 +548,7 @@ int main(int argc, char** argv) {
                  "them back. Values: 42, -7, 16#FF, 2#1010, TRUE, 1.5, T#2s, LT#1S_5NS, S5T#2s, D#2026-12-10, "
                  "TOD#06:00:00.000, LDT#2026-12-10-12:34:56.123456789, 'A', WCHAR#'x', 'text' ($' for a quote)");
     addConnectionOptions(write, o);
-    write->add_option("NAME VALUE", o.pairs, "full symbolic name and the value to write, repeatable")
+    write->add_option("NAME VALUE", o.pairs, "full symbolic name (as read takes it) and the value to write, repeatable")
         ->required()
         ->expected(2, -1);
     write->add_flag("--yes", o.yes, "write without asking (required when standard input is no terminal)");
@@ -469,6 +559,8 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);

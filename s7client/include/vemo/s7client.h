@@ -172,6 +172,36 @@ S7_API uint8_t vemoc_s7_client_get_state(const vemoc_s7_client* client);
  * null. */
 S7_API uint8_t vemoc_s7_client_get_loss(const vemoc_s7_client* client);
 
+/*
+ * Causes of a connect that failed before a TCP connection stood: what the
+ * system's name lookup and socket calls said, in more detail than the
+ * result code (S7_ERR_CONNECT, or S7_ERR_TIMEOUT for a time-out). Numbered
+ * once, never reused.
+ */
+enum {
+    S7_CAUSE_NONE = 0,         /* the connect succeeded, or failed once TCP stood (the result code says why) */
+    S7_CAUSE_EMPTY_HOST = 1,   /* the host was an empty text */
+    S7_CAUSE_UNKNOWN_HOST = 2, /* the name lookup says no such host exists */
+    S7_CAUSE_LOOKUP = 3,       /* the name could not be looked up (no name server answered, ...) */
+    S7_CAUSE_REFUSED = 4,      /* the host answered that nothing listens on the port */
+    S7_CAUSE_NO_ROUTE = 5,     /* no route to the host, or its network is unreachable or down */
+    S7_CAUSE_TIMED_OUT = 6,    /* the host did not take the TCP connection within the time-out */
+    S7_CAUSE_SYSTEM = 7        /* another failure of the system's socket calls: see system_error */
+};
+
+/*
+ * Why the last vemoc_s7_client_connect on this handle failed before a TCP
+ * connection stood (S7_CAUSE_*); S7_CAUSE_NONE after a successful connect,
+ * a failure after that point, before the first connect, or for null. With
+ * several addresses for a host, the last one tried decides, as it decides
+ * the result code. `system_error` (may be null) receives the system's own
+ * number behind the cause: the socket error (errno) for REFUSED, NO_ROUTE,
+ * TIMED_OUT and SYSTEM, the name lookup's code (getaddrinfo) for
+ * UNKNOWN_HOST and LOOKUP, 0 otherwise. A connect refused for its
+ * arguments (S7_ERR_ARGUMENT) leaves both as they were.
+ */
+S7_API uint8_t vemoc_s7_client_get_connect_cause(const vemoc_s7_client* client, int* system_error);
+
 /* The controller type text of the last successful set-up (NUL-terminated,
  * empty before the first connect). Owned by the handle, valid while it
  * lives. The handle must not be null. */

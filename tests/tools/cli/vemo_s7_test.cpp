@@ -5,6 +5,7 @@
 #include "Output.h"
 #include "PlcSession.h"
 #include "fake_reads.h"
+#include "loopback_server.h"
 #include "process.h"
 #include "vemo/core/KnownControllers.h"
 
@@ -53,7 +54,9 @@ constexpr const char* kProgram = R"json({
       {"name": "Shift", "type": "Time_Of_Day", "value": 86400000},
       {"name": "Mask", "type": "Word", "value": 2591},
       {"name": "Letter", "type": "Char", "value": "$"},
-      {"name": "Delay", "type": "S5Time", "value": 8483}
+      {"name": "Delay", "type": "S5Time", "value": 8483},
+      {"name": "Belt Speed", "type": "Real", "value": 2.5},
+      {"name": "Say \"Hi\"", "type": "Int", "value": 7}
     ]},
     {"name": "Other", "number": 7, "members": [
       {"name": "Label", "type": "String[20]", "value": "a, \"quoted\" text"},
@@ -328,7 +331,7 @@ TEST_F(VemoS7, FailuresExitWithTheirCodeAndPrintNothingPartial) {
         {"stopped simulator",
          {VEMO_S7_EXE, "read", "127.0.0.1", "-p", stoppedPort, "Data.Flag"},
          3,
-         "connect failed: S7_ERR_CONNECT (3)"},
+         "connect failed: 127.0.0.1:" + stoppedPort + ": connection refused (S7_ERR_CONNECT 3)"},
         {"no subcommand", {VEMO_S7_EXE}, 2, ""},
         {"unknown option", {VEMO_S7_EXE, "info", "127.0.0.1", "--bogus"}, 2, ""},
         {"port out of range", {VEMO_S7_EXE, "info", "127.0.0.1", "-p", "70000"}, 2, ""},
@@ -348,6 +351,130 @@ TEST_F(VemoS7, FailuresExitWithTheirCodeAndPrintNothingPartial) {
             EXPECT_EQ(lines(r.err).size(), 1u) << r.err;
         }
     }
+}
+
+// Each way a connect fails before the controller is reached is named, the
+// library's code beside it.
+TEST_F(VemoS7, AFailedConnectNamesItsCause) {
+    // Listens, but never answers the connection request.
+    const vemo::test::LoopbackServer silent(nullptr);
+    const std::string silentPort = std::to_string(silent.port());
+    const std::string refusedPort = std::to_string(vemo::test::unusedPort());
+    const struct {
+        std::string host;
+        std::string port;
+        std::string err;
+    } cases[] = {
+        {"127.0.0.1", refusedPort,
+         "connect failed: 127.0.0.1:" + refusedPort + ": connection refused (S7_ERR_CONNECT 3)"},
+        {"no-such-host.invalid", "102", "connect failed: no-such-host.invalid:102: unknown host (S7_ERR_CONNECT 3)"},
+        {"", "102", "connect failed: no address given (S7_ERR_CONNECT 3)"},
+        {"127.0.0.1", silentPort,
+         "connect failed: 127.0.0.1:" + silentPort + ": no answer within 1 s (S7_ERR_TIMEOUT 4)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.err);
+        const ProcessResult r = runProcess({VEMO_S7_EXE, "read", c.host, "-p", c.port, "-t", "300", "Data.Flag"});
+        EXPECT_EQ(r.exitCode, 3);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, c.err + "\n");
+    }
+}
+
+// Names as TIA Portal writes them read the variables browse lists, shown
+// by their browse names; a malformed one stops the command before it
+// connects, saying what is wrong.
+TEST_F(VemoS7, QuotedNamesReadTheVariablesTheyName) {
+    const json j = toolJson("read", {"\"Data\".Debt", "\"Data\".Pos[2, 1]", "\"Data\".\"Belt Speed\"",
+                                     "Data.\"Say \"\"Hi\"\"\"", "Data.Belt Speed"});
+    EXPECT_EQ(j, json::parse(R"([
+      {"name": "Data.Debt", "datatype": "DINT", "value": -42},
+      {"name": "Data.Pos[2,1]", "datatype": "INT", "value": 4},
+      {"name": "Data.Belt Speed", "datatype": "REAL", "value": 2.5},
+      {"name": "Data.Say \"Hi\"", "datatype": "INT", "value": 7},
+      {"name": "Data.Belt Speed", "datatype": "REAL", "value": 2.5}
+    ])"));
+
+    const std::pair<std::string, std::string> malformed[] = {
+        {"\"Data.Debt", "not a variable name: '\"Data.Debt': the quote at character 1 is not closed"},
+        {"\"Data\"Debt",
+         "not a variable name: '\"Data\"Debt': unexpected 'D' at character 7: a '.' or '[' must come next"},
+        {"\"Data\".Pos[x]",
+         "not a variable name: '\"Data\".Pos[x]': the index 'x' at character 12 is not a whole number"},
+    };
+    for (const auto& [name, err] : malformed) {
+        SCOPED_TRACE(name);
+        // Port 1: a command that tried to connect would fail with exit 3.
+        const ProcessResult r = runProcess({VEMO_S7_EXE, "read", "127.0.0.1", "-p", "1", "Data.Flag", name});
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, err + "\n");
+    }
+}
+
+// Every unknown name is named. A plain read then prints nothing; with
+// --keep-going the others print, and the exit status still says 4.
+TEST_F(VemoS7, UnknownNamesAreNamedAndKeepGoingPrintsTheOthers) {
+    const std::string nope = "read failed: Data.Nope: no such variable\n";
+    const std::string nix = "read failed: Other.Nix: no such variable\n";
+    const struct {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string out;
+        std::string err;
+    } cases[] = {
+        {{"Data.Debt", "Data.Nope", "\"Other\".Nix"}, 4, "", nope + nix},
+        {{"Data.Debt", "Data.Nope", "Data.Flag", "--keep-going"},
+         4,
+         "Data.Debt  DINT  -42\nData.Flag  BOOL  true\n",
+         nope},
+        {{"Data.Nope", "Data.Flag", "--keep-going", "--json"},
+         4,
+         R"([{"datatype":"BOOL","name":"Data.Flag","value":true}])"
+         "\n",
+         nope},
+        {{"Data.Nope", "Other.Nix", "--keep-going", "--csv"}, 4, "name,datatype,value\r\n", nope + nix},
+        {{"Data.Debt", "Data.Flag", "--keep-going"}, 0, "Data.Debt  DINT  -42\nData.Flag  BOOL  true\n", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        const ProcessResult r = tool("read", c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+    }
+    EXPECT_EQ(tool("read", {"Data.Debt", "--keep-going", "--watch"}).exitCode, 2) << "a watch fails as a whole";
+}
+
+// --help of the tool and of every command ends with the exit status list,
+// word for word as the README has it; --version names the version.
+TEST(VemoS7Help, ListsTheExitStatusAndTheVersion) {
+    std::ifstream file(VEMO_README);
+    std::stringstream readme;
+    readme << file.rdbuf();
+    std::string footer;
+    for (const std::vector<std::string>& argv : {std::vector<std::string>{VEMO_S7_EXE, "--help"},
+                                                 {VEMO_S7_EXE, "read", "--help"},
+                                                 {VEMO_S7_EXE, "write", "--help"},
+                                                 {VEMO_S7_EXE, "info", "--help"}}) {
+        SCOPED_TRACE(argv.at(1));
+        const ProcessResult r = runProcess(argv);
+        EXPECT_EQ(r.exitCode, 0);
+        const std::size_t at = r.out.find("Exit status:\n");
+        ASSERT_NE(at, std::string::npos) << r.out;
+        const std::string found = r.out.substr(at);
+        for (const char* code : {"\n  0  success\n", "\n  2  usage error", "\n  3  the connection or a request failed",
+                                 "\n  4  a name is not a variable", "\n  5  a write was not confirmed\n"}) {
+            EXPECT_NE(found.find(code), std::string::npos) << code;
+        }
+        if (footer.empty()) footer = found.substr(0, found.find("\n\n") + 1);
+        EXPECT_EQ(found.rfind(footer, 0), 0u) << "the same list everywhere";
+    }
+    EXPECT_NE(readme.str().find("```text\n" + footer + "```\n"), std::string::npos) << footer;
+
+    const ProcessResult version = runProcess({VEMO_S7_EXE, "--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, std::string("vemo-s7 ") + VEMO_VERSION + "\n");
 }
 
 TEST_F(VemoS7, ABlockThatFailsToBrowseFailsWhatNeedsItAndNothingElse) {
@@ -517,7 +644,7 @@ TEST_F(VemoS7, WriteRefusesBeforeWritingAnything) {
          2,
          "Data.Text: 'far too long' has 12 characters; the STRING holds 10\n"},
         {{"Data.Debt", "7", "Data.Flag", "maybe", "--yes"}, 2, "Data.Flag: maybe is not a BOOL (TRUE, FALSE, 1 or 0)\n"},
-        {{"Data.Debt", "7", "Data.Nothing", "1", "--yes"}, 4, "no variable named Data.Nothing\n"},
+        {{"Data.Debt", "7", "Data.Nothing", "1", "--yes"}, 4, "write failed: Data.Nothing: no such variable\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.err);
@@ -535,6 +662,23 @@ TEST_F(VemoS7, AVariableTheControllerRefusesFailsTheWriteAndShowsWhatItHolds) {
     EXPECT_EQ(w.exitCode, 3);
     EXPECT_EQ(w.err, "write refused: Data.Flag: error 16#8109\n");
     EXPECT_EQ(lines(w.out), (std::vector<std::string>{"Data.Debt  DINT  7", "Data.Flag  BOOL  true"}));
+}
+
+// A variable the controller refuses to read: --keep-going names it with the
+// controller's error and prints the others (exit 3); a plain read fails.
+TEST_F(VemoS7, KeepGoingNamesAVariableTheControllerRefusesToRead) {
+    // Refuses the first item of every read. The listing of the blocks reads
+    // too: the first block, Data, comes without its type and browses empty,
+    // so the variables read here are Other's.
+    const WriteSim sim(dir_ / "program.json", {"--fault", "read-error-entry"});
+    const ProcessResult each = sim.tool("read", {"Other.Control", "Other.Label", "--keep-going"});
+    EXPECT_EQ(each.exitCode, 3);
+    EXPECT_EQ(each.out, "Other.Label  STRING  a, \"quoted\" text\n");
+    EXPECT_EQ(each.err, "read failed: Other.Control: refused by the controller (error 16#8109)\n");
+
+    const ProcessResult whole = sim.tool("read", {"Other.Control", "Other.Label"});
+    EXPECT_EQ(whole.exitCode, 3);
+    EXPECT_EQ(whole.out, "");
 }
 
 // Runs a program on a terminal of its own, answering `answer` and a line
@@ -780,7 +924,41 @@ TEST(VemoS7Session, AMismatchedAnswerFailsTheReadNamingTheVariable) {
     EXPECT_TRUE(vemo::cli::jsonValue({"type mismatch: BOOL array for DINT", vemo::ValueKind::Mismatch}).is_null());
 }
 
-// Names and texts come from the controller: whatever bytes they hold, the
+// The per-item read behind --keep-going: a refused and a mismatched
+// variable fail alone, saying why, the others keep their values.
+TEST(VemoS7Session, APerItemReadFailsOnlyTheVariablesItCannotRead) {
+    using vemo::test::FakeReads;
+    FakeReads::reset();
+    FakeReads::limit = 2;
+    FakeReads::refusedObject = 2;
+    FakeReads::mismatchedObject = 3;
+    vemo::cli::PlcSession session(vemo::ReadCalls{&FakeReads::maxReadItems, &FakeReads::read});
+    std::vector<vemo::cli::Variable> variables;
+    for (const char* name : {"DB1.Speed", "DB1.Count", "DB1.Level", "DB1.Mode"}) {
+        const auto objectId = static_cast<uint32_t>(variables.size() + 1);
+        variables.push_back({"DB1", name, S7_DATATYPE_DINT, objectId, 2550, {objectId + 9}});
+    }
+    const std::vector<vemo::cli::ItemRead> reads = session.readEach(variables);
+    ASSERT_EQ(reads.size(), variables.size());
+    const std::pair<const char*, const char*> expected[] = {
+        {"100", ""},
+        {"", "refused by the controller (error 16#8104)"},
+        {"", "type mismatch: BOOL array for DINT"},
+        {"400", ""},
+    };
+    for (std::size_t i = 0; i < reads.size(); ++i) {
+        SCOPED_TRACE(variables[i].name);
+        EXPECT_EQ(reads[i].failure, expected[i].second);
+        if (reads[i].failure.empty()) {
+            EXPECT_EQ(vemo::formatValue(reads[i].value, S7_DATATYPE_DINT, vemo::DisplayFormat::Dec).text,
+                      expected[i].first);
+        }
+    }
+    EXPECT_EQ(FakeReads::requests.size(), 2u) << "in chunks of the item limit";
+    EXPECT_THROW(session.readValues(variables), vemo::cli::StepError) << "the strict read still fails as a whole";
+}
+
+// Names and texts come from the controller: whatever bytes they hold, the// Names and texts come from the controller: whatever bytes they hold, the
 // output stays valid JSON and valid CSV.
 TEST(VemoS7Output, ControllerTextsStayValidJsonAndCsv) {
     EXPECT_EQ(vemo::cli::dumpJson(json("ok\xff\x01")), "\"ok\xEF\xBF\xBD\\u0001\"")

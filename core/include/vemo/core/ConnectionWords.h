@@ -19,6 +19,11 @@ struct FailureWords {
 // failed call ran with (a time-out's words name it).
 FailureWords describeFailure(std::uint8_t code, std::uint32_t timeoutMs);
 
+// Words for a failed connect: those of the cause the library found
+// (vemoc_s7_client_get_connect_cause: S7_CAUSE_* and the system's number
+// behind it) when there is one, else describeFailure's for the code.
+FailureWords describeConnectFailure(std::uint8_t code, std::uint8_t cause, int systemError, std::uint32_t timeoutMs);
+
 // What the program says about a connection that is not simply up or down:
 // a short line for the top bar, and a message for the whole width of the
 // window (its first line what happened, its second what to check). All

@@ -58,6 +58,25 @@ void forEachSymbolPathComponent(std::string_view text, Visit&& visit) {
     if (start < text.size()) visit(text.substr(start));
 }
 
+// A variable's full name as an engineer types it, turned into the form the
+// browse lists it in (and the program's tree, inspector and vemo-s7 show).
+// TIA Portal writes block names in double quotes, and other names too when
+// they hold spaces or other special characters: "Conveyor".BeltSpeed,
+// "Tank".LevelLimits[2,1], "Conveyor"."Belt Speed" are Conveyor.BeltSpeed,
+// Tank.LevelLimits[2,1], Conveyor.Belt Speed. Inside quotes "" stands for
+// one quote; index groups are whole numbers, spaces around them dropped. A
+// text without any double quote is already in the browse's form and is
+// taken as it is.
+struct SymbolName {
+    std::string name;   // the full name as the browse lists it
+    std::string block;  // the block it lives in: its first component
+    std::string error;  // why the text is no name ("the quote at character 1 is not closed"); empty for a name
+
+    explicit operator bool() const { return error.empty(); }
+};
+
+SymbolName parseSymbolName(std::string_view text);
+
 // True when `needle` occurs in `haystack`, folding only A-Z to a-z; every
 // other byte (UTF-8 included) matches only itself. An empty needle matches.
 bool containsIgnoreCase(std::string_view haystack, std::string_view needle);
