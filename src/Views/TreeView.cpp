@@ -318,9 +318,10 @@ void TreeView::buildSearchBox() {
 void TreeView::drawNotice() {
     if (notice_.empty()) return;
     treePanel_->useText(notice_);
+    constexpr float kMargin = 12.0f;
     const float width = getActualSize().x;
-    ImGui::SetCursorPos(ImVec2(ImGui::GetStyle().WindowPadding.x, ImGui::GetStyle().WindowPadding.y));
-    ImGui::PushTextWrapPos(width - ImGui::GetStyle().WindowPadding.x);
+    ImGui::SetCursorPos(ImVec2(kMargin, kMargin));
+    ImGui::PushTextWrapPos(width - kMargin);
     ImGui::TextUnformatted(notice_.c_str());
     ImGui::PopTextWrapPos();
 }
