@@ -18,6 +18,8 @@
 
 #include <SDL.h>
 #include <gtest/gtest.h>
+#include <imgui.h>
+#include <imgui_internal.h>
 
 #include <atomic>
 #include <filesystem>
@@ -44,6 +46,8 @@ using vemo::test::kPortText;
 // used (panel coordinates): right of "Allow writing".
 constexpr ui::Vec2 kHintTopLeft{150, 28};
 constexpr ui::Vec2 kHintBottomRight{384, 50};
+// On the key fingerprint, in the same place while connected.
+constexpr ui::Vec2 kFingerprint{170, 38};
 
 // Keeps the pool's one worker busy until release(): a long task ahead of
 // whatever is submitted next.
@@ -439,6 +443,72 @@ TEST_F(TopBarViewTest, TheFieldsAreReadOnlyWhileConnected) {
     frames(2);
     EXPECT_EQ(mainWindow_->topBar()->target().host, "127.0.0.1");
     EXPECT_EQ(mainWindow_->topBar()->target().port, sim->port());
+}
+
+// The key fingerprint right of "Allow writing": its start with the store's
+// mark; a click, or the context menu's item, copies the whole of it.
+TEST_F(TopBarViewTest, TheKeyFingerprintIsCopiedByAClickOrFromItsMenu) {
+    const auto sim = startSimulator();
+    typeIp("127.0.0.1");
+    typePort(std::to_string(sim->port()));
+    clickButton();
+    ASSERT_TRUE(showsStatus("PLC-Status: CONNECTED"));
+    const std::string key = service_.status().trust.identity.value().key.text();
+    frames(2);
+
+    SDL_SetClipboardText("");
+    clickPanel(kFingerprint);
+    char* copied = SDL_GetClipboardText();
+    EXPECT_EQ(std::string(copied), key);
+    SDL_free(copied);
+
+    SDL_SetClipboardText("");
+    const ui::Vec2 at = panel()->getWorldPosition() + kFingerprint;
+    window()->injectMouseButton(at.x, at.y, ui::MouseButton::Right, true);
+    window()->injectMouseButton(at.x, at.y, ui::MouseButton::Right, false);
+    frames(3);
+    // The menu opens at the mouse, moved to fit into the bar: its one item
+    // fills it.
+    ImGuiContext* previous = ImGui::GetCurrentContext();
+    ImGui::SetCurrentContext(panel()->getImGuiContext());
+    ASSERT_EQ(ImGui::GetCurrentContext()->OpenPopupStack.Size, 1);
+    const ImGuiWindow* menu = ImGui::GetCurrentContext()->OpenPopupStack[0].Window;
+    ASSERT_NE(menu, nullptr);
+    const ui::Vec2 item{menu->Pos.x + menu->Size.x * 0.5f, menu->Pos.y + menu->Size.y * 0.5f};
+    ImGui::SetCurrentContext(previous);
+    clickPanel(item);
+    copied = SDL_GetClipboardText();
+    EXPECT_EQ(std::string(copied), key);
+    SDL_free(copied);
+    window()->saveScreenshot((std::filesystem::path(VEMO_TEST_OUTPUT_DIR) / "top_bar_fingerprint.png").string());
+    service_.disconnect();
+}
+
+// The window title while a connection stands, and only then.
+TEST(TopBarTitle, NamesTheControllerWhileAConnectionStands) {
+    struct Case {
+        ConnectionState state;
+        const char* host;
+        const char* type;
+        const char* title;
+    };
+    const Case cases[] = {
+        {ConnectionState::Connected, "192.168.0.1", "CPU 1516-3 PN/DP",
+         "VEMO S7 Browser \u2014 CPU 1516-3 PN/DP at 192.168.0.1:102"},
+        {ConnectionState::Lost, "192.168.0.1", "CPU 1516-3 PN/DP",
+         "VEMO S7 Browser \u2014 CPU 1516-3 PN/DP at 192.168.0.1:102"},
+        {ConnectionState::Held, "fe80::1", "CPU 1214C", "VEMO S7 Browser \u2014 CPU 1214C at [fe80::1]:102"},
+        {ConnectionState::Connected, "plc", "", "VEMO S7 Browser \u2014 plc:102"},
+        {ConnectionState::Connecting, "192.168.0.1", "CPU 1516-3 PN/DP", "VEMO S7 Browser"},
+        {ConnectionState::Disconnected, "192.168.0.1", "CPU 1516-3 PN/DP", "VEMO S7 Browser"},
+    };
+    for (const Case& c : cases) {
+        vemo::ConnectionStatus status;
+        status.state = c.state;
+        status.host = c.host;
+        status.port = 102;
+        EXPECT_EQ(vemo::windowTitle(status, c.type), c.title) << c.host << " " << static_cast<int>(c.state);
+    }
 }
 
 TEST_F(TopBarViewTest, StoppedPoolIsReportedAsAFailedConnectNotACrash) {
