@@ -81,8 +81,9 @@ TopBarView::TopBarView(ui::Widget* parent, PlcConnection& service, ThreadPool& p
 
     auto* panel = new ui::ImGuiPanel(left);
     panel->setPosition({0.0f, 0.0f});
-    // Two rows: address and port, then the write permission.
-    panel->setPreferredSize({384.0f, 50.0f});
+    // Two rows: address and port, then the write permission beside the key
+    // fingerprint with its mark (or why a field cannot be used).
+    panel->setPreferredSize({408.0f, 50.0f});
     theme.applyImGuiStyle(panel->getImGuiContext());
     panel->setDefaultFont(theme.defaultFont(), theme.fontSize() * theme.imguiFontScale());
     panel->setBuildImGuiFunction([this] { buildConnectionPanel(); });
@@ -167,16 +168,15 @@ ConnectTarget checkTarget(std::string_view address, int port) {
         return isBlank(c) || static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
     });
     const bool digitsAndDots = !host.empty() && host.find_first_not_of("0123456789.") == std::string_view::npos;
+    // Short: the panel is as narrow as the fields (and a tooltip could not
+    // leave it).
     if (inner) {
-        target.addressHint = "Address: no spaces inside";
-        target.addressProblem = "An address has no spaces or other blanks inside.";
+        target.addressProblem = "Address: no spaces inside";
     } else if (digitsAndDots && !isDottedQuad(host)) {
-        target.addressHint = "Address: not an IP address";
-        target.addressProblem = "An IPv4 address is four numbers from 0 to 255 with dots between, like 192.168.0.1.";
+        target.addressProblem = "Address: not an IP address";
     }
     if (port < 1 || port > 65535) {
-        target.portHint = "Port: 1 to 65535";
-        target.portProblem = "A port is a number from 1 to 65535; S7-1200/1500 controllers listen on 102.";
+        target.portProblem = "Port: 1 to 65535";
     } else {
         target.port = static_cast<std::uint16_t>(port);
     }
@@ -189,8 +189,10 @@ std::string windowTitle(const ConnectionStatus& status, const std::string& plcTy
                         status.state == ConnectionState::Held;
     if (!stands) return kName;
     const std::string address = addressText(status.host, status.port);
-    if (plcType.empty()) return fmt::format("{} \u2014 {}", kName, address);
-    return fmt::format("{} \u2014 {} at {}", kName, plcType, address);
+    // An ASCII dash: X11 takes a title with other characters only from a
+    // program that has set a UTF-8 locale, and keeps showing the old one.
+    if (plcType.empty()) return fmt::format("{} - {}", kName, address);
+    return fmt::format("{} - {} at {}", kName, plcType, address);
 }
 
 std::string shortFingerprint(const std::string& fingerprint) {
@@ -226,7 +228,6 @@ void TopBarView::buildConnectionPanel() {
     if (badAddress) {
         ImGui::PopStyleVar();
         ImGui::PopStyleColor();
-        if (ImGui::IsItemHovered()) ImGui::SetTooltip("%s", checked.addressProblem.c_str());
     }
     ImGui::SameLine(220.0f);
     ImGui::TextUnformatted("Port:");
@@ -240,7 +241,6 @@ void TopBarView::buildConnectionPanel() {
     if (badPort) {
         ImGui::PopStyleVar();
         ImGui::PopStyleColor();
-        if (ImGui::IsItemHovered()) ImGui::SetTooltip("%s", checked.portProblem.c_str());
     }
     ImGui::EndDisabled();
 
@@ -262,14 +262,12 @@ void TopBarView::buildSecondRow(const ConnectionStatus& status, const ConnectTar
     }
     if (status.state == ConnectionState::Disconnected) {
         // Why Connect is locked, where the operator looks.
-        const std::string& hint = !target.addressHint.empty() ? target.addressHint : target.portHint;
-        const std::string& problem = !target.addressHint.empty() ? target.addressProblem : target.portProblem;
+        const std::string& hint = !target.addressProblem.empty() ? target.addressProblem : target.portProblem;
         if (hint.empty()) return;
         ImGui::SameLine(150.0f);
         ImGui::PushStyleColor(ImGuiCol_Text, toImGui(Theme::instance().disconnectedColor()));
         ImGui::TextUnformatted(hint.c_str());
         ImGui::PopStyleColor();
-        if (ImGui::IsItemHovered()) ImGui::SetTooltip("%s", problem.c_str());
         return;
     }
     buildFingerprint(status);
@@ -288,14 +286,22 @@ void TopBarView::buildFingerprint(const ConnectionStatus& status) {
         ImGui::SetClipboardText(key.c_str());
         copied_ = key;
     }
+    const bool copied = copied_ == key;
     if (ImGui::IsItemHovered()) {
-        // One line: the panel is as high as the top bar.
-        ImGui::SetTooltip("%s%s", key.c_str(), copied_ == key ? "  (copied)" : "  (click to copy)");
+        // The whole fingerprint on one line, a little smaller: the panel is
+        // no wider and no higher than its place in the top bar.
+        ImGui::BeginTooltip();
+        ImGui::SetWindowFontScale(0.9f);
+        ImGui::TextUnformatted(key.c_str());
+        ImGui::EndTooltip();
     } else if (!ImGui::IsPopupOpen("##fingerprintMenu")) {
         copied_.clear();
     }
     if (ImGui::BeginPopupContextItem("##fingerprintMenu", ImGuiPopupFlags_MouseButtonRight)) {
-        if (ImGui::MenuItem("Copy key fingerprint", nullptr, false, true)) ImGui::SetClipboardText(key.c_str());
+        if (ImGui::MenuItem("Copy key fingerprint", nullptr, false, true)) {
+            ImGui::SetClipboardText(key.c_str());
+            copied_ = key;
+        }
         ImGui::EndPopup();
     }
     // The store's word on it: a small mark beside the fingerprint.
@@ -319,6 +325,11 @@ void TopBarView::buildFingerprint(const ConnectionStatus& status) {
         color = theme.lostColor();
         break;
     case Verdict::None: break;
+    }
+    // Until the mouse leaves it, a copied fingerprint says so instead.
+    if (copied) {
+        mark = "copied";
+        color = theme.textColor();
     }
     if (mark == nullptr) return;
     ImGui::SameLine(0.0f, -1.0f);

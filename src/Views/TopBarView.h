@@ -41,12 +41,10 @@ struct ConnectionStatus;
 struct ConnectTarget {
     std::string host;  // the address without the blanks around it
     std::uint16_t port = 0;
-    // Why a field cannot be used, in a few words for under the fields, and
-    // in a sentence for its tooltip; empty when it can (an empty address
-    // has no problem, it is only not there yet).
-    std::string addressHint;
+    // Why a field cannot be used, in a few words for under the fields;
+    // empty when it can (an empty address has no problem, it is only not
+    // there yet).
     std::string addressProblem;
-    std::string portHint;
     std::string portProblem;
 
     bool valid() const { return !host.empty() && addressProblem.empty() && portProblem.empty(); }
@@ -54,7 +52,7 @@ struct ConnectTarget {
 ConnectTarget checkTarget(std::string_view address, int port);
 
 // "VEMO S7 Browser", and while a connection stands (or is being got back)
-// "VEMO S7 Browser — CPU 1516-3 PN/DP at 192.168.0.1:102".
+// "VEMO S7 Browser - CPU 1516-3 PN/DP at 192.168.0.1:102".
 std::string windowTitle(const ConnectionStatus& status, const std::string& plcType);
 
 // The start of a fingerprint's text, enough to tell keys apart at a glance:

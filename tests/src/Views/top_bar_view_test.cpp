@@ -45,7 +45,7 @@ using vemo::test::kPortText;
 // Where the second row of the connection panel shows why a field cannot be
 // used (panel coordinates): right of "Allow writing".
 constexpr ui::Vec2 kHintTopLeft{150, 28};
-constexpr ui::Vec2 kHintBottomRight{384, 50};
+constexpr ui::Vec2 kHintBottomRight{408, 50};
 // On the key fingerprint, in the same place while connected.
 constexpr ui::Vec2 kFingerprint{170, 38};
 
@@ -260,7 +260,7 @@ TEST_F(TopBarViewTest, ConnectShowsConnectingThenConnectedAndDisconnectShowsDisc
     EXPECT_EQ(button()->getText()->getText(), "Disconnect");
     const std::string type = sim->model().program().plcType;
     EXPECT_EQ(detail()->getText(), "PLC-Type: " + type);
-    EXPECT_EQ(title(), "VEMO S7 Browser \u2014 " + type + " at 127.0.0.1:" + std::to_string(sim->port()));
+    EXPECT_EQ(title(), "VEMO S7 Browser - " + type + " at 127.0.0.1:" + std::to_string(sim->port()));
 
     frames(2);
     const std::filesystem::path shot = std::filesystem::path(VEMO_TEST_OUTPUT_DIR) / "top_bar_connected.png";
@@ -494,11 +494,11 @@ TEST(TopBarTitle, NamesTheControllerWhileAConnectionStands) {
     };
     const Case cases[] = {
         {ConnectionState::Connected, "192.168.0.1", "CPU 1516-3 PN/DP",
-         "VEMO S7 Browser \u2014 CPU 1516-3 PN/DP at 192.168.0.1:102"},
+         "VEMO S7 Browser - CPU 1516-3 PN/DP at 192.168.0.1:102"},
         {ConnectionState::Lost, "192.168.0.1", "CPU 1516-3 PN/DP",
-         "VEMO S7 Browser \u2014 CPU 1516-3 PN/DP at 192.168.0.1:102"},
-        {ConnectionState::Held, "fe80::1", "CPU 1214C", "VEMO S7 Browser \u2014 CPU 1214C at [fe80::1]:102"},
-        {ConnectionState::Connected, "plc", "", "VEMO S7 Browser \u2014 plc:102"},
+         "VEMO S7 Browser - CPU 1516-3 PN/DP at 192.168.0.1:102"},
+        {ConnectionState::Held, "fe80::1", "CPU 1214C", "VEMO S7 Browser - CPU 1214C at [fe80::1]:102"},
+        {ConnectionState::Connected, "plc", "", "VEMO S7 Browser - plc:102"},
         {ConnectionState::Connecting, "192.168.0.1", "CPU 1516-3 PN/DP", "VEMO S7 Browser"},
         {ConnectionState::Disconnected, "192.168.0.1", "CPU 1516-3 PN/DP", "VEMO S7 Browser"},
     };
