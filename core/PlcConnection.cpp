@@ -129,6 +129,7 @@ std::uint8_t PlcConnection::attemptLocked(std::uint64_t request, bool byOperator
         if (request != request_ || !wanted_.load()) return S7_ERR_NOT_CONNECTED;
         host = status_.host;
         port = status_.port;
+        attempting_ = request;
     }
     // A handle that could not be allocated is null: the library answers
     // S7_ERR_ARGUMENT for it.
@@ -138,6 +139,7 @@ std::uint8_t PlcConnection::attemptLocked(std::uint64_t request, bool byOperator
     bool current = false;
     {
         std::lock_guard statusGuard(statusLock_);
+        attempting_ = 0;
         current = request == request_ && wanted_.load();
     }
     const ControllerTrust trust = rc == S7_OK && current ? checkTrust(host, port) : ControllerTrust{};
@@ -283,6 +285,14 @@ void PlcConnection::disconnect() {
     if (held.owns_lock()) {
         vemoc_s7_client_disconnect(client_);
     }
+}
+
+void PlcConnection::cutAbandoned() {
+    // Under the status lock: the worker cannot begin the next attempt (it
+    // takes that lock first), so the cut never reaches a wanted one.
+    std::lock_guard statusGuard(statusLock_);
+    const bool abandoned = attempting_ != 0 && (attempting_ != request_ || !wanted_.load());
+    if (abandoned) vemoc_s7_client_abort(client_);
 }
 
 bool PlcConnection::reconnectDue() {

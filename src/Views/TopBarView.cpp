@@ -421,6 +421,8 @@ void TopBarView::update() {
         title_ = std::move(title);
     }
 
+    // A cancelled attempt that the cut missed is cut again, until it is over.
+    service_->cutAbandoned();
     // A due reconnect attempt runs on the pool like a connect.
     if (service_->reconnectDue()) {
         try {

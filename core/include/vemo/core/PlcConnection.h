@@ -17,11 +17,14 @@
 // makes the one before it history. An attempt whose number is no longer the
 // latest - cancelled, or replaced by a newer connect - is abandoned: the
 // library's connect is cut short if it is still running, and whatever it
-// returns is thrown away (a connection it made is closed at once). From the
-// UI thread, requestConnect() hands the attempt to the pool through one
-// task that serves the latest request: clicks while an attempt still runs
-// never queue attempts behind it, and the newest request is made as soon as
-// the worker is free.
+// returns is thrown away (a connection it made is closed at once). A cut
+// that comes just before the library's connect begins to wait is lost on it
+// (the library forgets a cut at the start of every call), so the UI thread
+// cuts an abandoned attempt again every frame (cutAbandoned) until it has
+// returned. From the UI thread, requestConnect() hands the attempt to the
+// pool through one task that serves the latest request: clicks while an
+// attempt still runs never queue attempts behind it, and the newest request
+// is made as soon as the worker is free.
 //
 // Every connection made gets a number of its own (connectionId()). Work
 // that must not cross from one controller to another - a browse and the
@@ -44,6 +47,7 @@
 //   withClient()     pool thread; runs a callable with the handle under the mutex
 //   withConnection() pool thread; the same, only on the given live connection
 //   reconnectDue()   UI thread; true once per due attempt
+//   cutAbandoned()   UI thread, every frame; cuts an abandoned attempt short again
 //   getState(), status(), getPlcType(), connectionId()  any thread, without waiting
 #pragma once
 
@@ -195,6 +199,10 @@ public:
     // reconnect() on the pool.
     bool reconnectDue();
 
+    // Cuts short, once more, a connect attempt that is still running although
+    // the operator has moved on from it; nothing else. Returns at once.
+    void cutAbandoned();
+
     // Calls fn once with the handle (null if it could not be allocated) under
     // the mutex. fn must not call back into the service. An empty fn throws
     // std::bad_function_call; the mutex is released in every case. A call
@@ -266,6 +274,8 @@ private:
     bool pending_ = false;
     // A runConnects task is queued or running.
     bool runner_ = false;
+    // The request whose attempt is inside the library's connect; 0: none.
+    std::uint64_t attempting_ = 0;
 };
 
 }  // namespace vemo
