@@ -109,6 +109,15 @@ protected:
         window()->injectText(text);
         frames(2);
     }
+    // Empties the address field with backspaces and types `text` into it.
+    void retypeIp(const std::string& text) {
+        clickPanel(kIpField);
+        for (int i = 0; i < 12; ++i) {
+            window()->injectKeyPress(SDL_SCANCODE_BACKSPACE);
+            frames(2);  // a frame with the key up between two presses
+        }
+        window()->injectText(text);
+    }
     // Clicking a number field selects its text, so typing replaces it.
     void typePort(const std::string& text) {
         clickPanel(kPortText);
@@ -412,12 +421,7 @@ TEST_F(TopBarViewTest, TheFieldsAreReadOnlyWhileConnected) {
     clickButton();
     ASSERT_TRUE(showsStatus("PLC-Status: CONNECTED"));
 
-    clickPanel(kIpField);
-    for (int i = 0; i < 12; ++i) {
-        window()->injectKeyPress(SDL_SCANCODE_BACKSPACE);
-        frames(2);  // a frame with the key up between two presses
-    }
-    window()->injectText("10.0.0.9");
+    retypeIp("10.0.0.9");
     typePort("1");
     frames(2);
     EXPECT_EQ(mainWindow_->topBar()->target().host, "127.0.0.1");
@@ -429,12 +433,7 @@ TEST_F(TopBarViewTest, TheFieldsAreReadOnlyWhileConnected) {
 
     // Connected from elsewhere, whatever the fields held: after it they
     // hold that connection's address, ready for the next connect.
-    clickPanel(kIpField);
-    for (int i = 0; i < 12; ++i) {
-        window()->injectKeyPress(SDL_SCANCODE_BACKSPACE);
-        frames(2);  // a frame with the key up between two presses
-    }
-    window()->injectText("10.0.0.9");
+    retypeIp("10.0.0.9");
     frames(2);
     ASSERT_EQ(mainWindow_->topBar()->target().host, "10.0.0.9");
     ASSERT_EQ(service_.connect("127.0.0.1", sim->port()), S7_OK);
