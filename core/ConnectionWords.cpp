@@ -113,4 +113,46 @@ ConnectionMessage describeConnection(const ConnectionStatus& status, SteadyTime 
     return {};
 }
 
+ConnectionMessage describeTrust(const ConnectionStatus& status) {
+    using Verdict = ControllerTrust::Verdict;
+    const bool live = status.state == ConnectionState::Connected || status.state == ConnectionState::Held;
+    if (!live) return {};
+    const ControllerTrust& trust = status.trust;
+    const std::string address = addressText(status.host, status.port);
+    switch (trust.verdict) {
+    case Verdict::New:
+        return {"",
+                fmt::format("New controller: first connection to {}; its key {} is now stored as known.", address,
+                            trust.identity ? trust.identity->key.text() : std::string("(none)")),
+                "From now on a different key at this address is reported before anything is read. Compare the "
+                "fingerprint with the controller's own if you want to be sure it is the right one."};
+    case Verdict::Changed:
+        return {
+            "",
+            fmt::format("Connection held: the controller at {} presents another key than the one on record.", address),
+            "Nothing is read from or written to it until you decide: disconnect, or trust the new key."};
+    case Verdict::NotVerified:
+        return {"", fmt::format("Controller not verified: {}.", trust.problem),
+                "The store of known controllers was left as it is and nothing was stored: repair or remove the file, "
+                "then connect again."};
+    case Verdict::None:
+    case Verdict::Known: break;
+    }
+    return {};
+}
+
+std::string addressText(const std::string& host, std::uint16_t port) {
+    return host.find(':') != std::string::npos ? fmt::format("[{}]:{}", host, port) : fmt::format("{}:{}", host, port);
+}
+
+std::string seenText(WallTime time) {
+    std::string text = KnownControllers::timeText(time);
+    // "2026-12-10T08:00:00Z" as it is read aloud.
+    if (text.size() == 20 && text[10] == 'T' && text[19] == 'Z') {
+        text[10] = ' ';
+        text.replace(19, 1, " UTC");
+    }
+    return text;
+}
+
 }  // namespace vemo

@@ -23,65 +23,152 @@ std::chrono::seconds PlcConnection::reconnectDelay(unsigned attempt) {
 }
 
 PlcConnection* PlcConnection::instance() {
-    static PlcConnection connection;
+    static PlcConnection connection(std::chrono::steady_clock::now, &KnownControllers::defaultPath);
     return &connection;
 }
 
-PlcConnection::PlcConnection(std::function<SteadyTime()> now) : now_(std::move(now)), client_(vemoc_s7_client_new()) {}
+PlcConnection::PlcConnection(std::function<SteadyTime()> now, StoreLocation knownControllers)
+    : now_(std::move(now)), store_(std::move(knownControllers)), client_(vemoc_s7_client_new()) {}
 
 PlcConnection::~PlcConnection() {
     std::lock_guard guard(lock_);
     vemoc_s7_client_free(client_);
 }
 
-std::uint8_t PlcConnection::connect(const std::string& host, std::uint16_t port) {
+std::uint64_t PlcConnection::beginRequest(const std::string& host, std::uint16_t port) {
+    ++request_;
+    ConnectionStatus next;
+    next.state = ConnectionState::Connecting;
+    next.host = host;
+    next.port = port;
+    // The last connection's number and identity stay until a new one is made.
+    next.connection = status_.connection;
+    next.trust = std::move(status_.trust);
+    status_ = std::move(next);
+    wanted_.store(true);
+    state_.store(ConnectionState::Connecting);
+    return request_;
+}
+
+void PlcConnection::requestConnect(const std::string& host, std::uint16_t port, const Submit& submit) {
     {
         std::lock_guard statusGuard(statusLock_);
-        status_ = ConnectionStatus{ConnectionState::Connecting, host, port, S7_OK, 0, std::nullopt};
-        wanted_.store(true);
-        state_.store(ConnectionState::Connecting);
+        beginRequest(host, port);
+        pending_ = true;
+        // The task out takes this request up when its attempt is over.
+        if (runner_) return;
+        runner_ = true;
+    }
+    try {
+        submit([this] { runConnects(); });
+    } catch (...) {
+        std::lock_guard statusGuard(statusLock_);
+        runner_ = false;
+        pending_ = false;
+        wanted_.store(false);
+        status_.state = ConnectionState::Disconnected;
+        state_.store(ConnectionState::Disconnected);
+        throw;
+    }
+}
+
+void PlcConnection::runConnects() {
+    for (;;) {
+        std::uint64_t request = 0;
+        {
+            std::lock_guard statusGuard(statusLock_);
+            if (!pending_) {
+                runner_ = false;
+                return;
+            }
+            pending_ = false;
+            request = request_;
+        }
+        try {
+            std::lock_guard held(lock_);
+            attemptLocked(request, true);
+        } catch (...) {
+            // Only the mutex can fail here; the next request gets a task of
+            // its own.
+            std::lock_guard statusGuard(statusLock_);
+            runner_ = false;
+            throw;
+        }
+    }
+}
+
+std::uint8_t PlcConnection::connect(const std::string& host, std::uint16_t port) {
+    std::uint64_t request = 0;
+    {
+        std::lock_guard statusGuard(statusLock_);
+        request = beginRequest(host, port);
+        // This call makes the attempt itself.
+        pending_ = false;
     }
     std::lock_guard held(lock_);
-    return connectLocked(true);
+    return attemptLocked(request, true);
 }
 
 std::uint8_t PlcConnection::reconnect() {
     if (!wanted_.load()) return S7_ERR_NOT_CONNECTED;
+    std::uint64_t request = 0;
+    {
+        std::lock_guard statusGuard(statusLock_);
+        request = request_;
+    }
     std::lock_guard held(lock_);
-    return connectLocked(false);
+    return attemptLocked(request, false);
 }
 
-std::uint8_t PlcConnection::connectLocked(bool byOperator) {
+std::uint8_t PlcConnection::attemptLocked(std::uint64_t request, bool byOperator) {
     std::string host;
     std::uint16_t port = 0;
     {
         std::lock_guard statusGuard(statusLock_);
+        // Cancelled or replaced while it waited for the handle: never made.
+        if (request != request_ || !wanted_.load()) return S7_ERR_NOT_CONNECTED;
         host = status_.host;
         port = status_.port;
+        attempting_ = request;
     }
     // A handle that could not be allocated is null: the library answers
     // S7_ERR_ARGUMENT for it.
     const std::uint8_t rc = vemoc_s7_client_connect(client_, host.c_str(), port, kConnectTimeoutMs);
+    // Checked before anyone may use the connection; the store is read and
+    // written here, on the worker, never on the UI thread.
+    bool current = false;
+    {
+        std::lock_guard statusGuard(statusLock_);
+        attempting_ = 0;
+        current = request == request_ && wanted_.load();
+    }
+    const ControllerTrust trust = rc == S7_OK && current ? checkTrust(host, port) : ControllerTrust{};
     std::lock_guard statusGuard(statusLock_);
-    if (!wanted_.load()) {
-        // The operator disconnected while this connect ran (and cut it
-        // short): the state already says Disconnected.
+    if (request != request_ || !wanted_.load()) {
+        // The operator cancelled this attempt or asked for another one while
+        // it ran: whatever it made is of no use to anyone.
         vemoc_s7_client_disconnect(client_);
+        if (rc == S7_OK) Logger::log(LogLevel::Info, "Connection to {}:{} closed: no longer wanted", host, port);
         return rc;
     }
-    // The type is written before the state turns Connected, so whoever sees
-    // Connected reads the type of that connection.
+    // The type and the identity are written before the state turns
+    // Connected, so whoever sees Connected reads those of that connection.
     if (rc == S7_OK) {
         plcType_ = vemoc_s7_client_get_plc_type(client_);
         status_.failure = S7_OK;
         status_.attempts = 0;
         status_.nextAttempt.reset();
+        status_.trust = trust;
+        status_.connection = connectionId_.fetch_add(1) + 1;
         writesAllowed_.store(false);
-        status_.state = ConnectionState::Connected;
-        Logger::log(LogLevel::Info, "Connected to {}:{} ({})", host, port, plcType_);
+        const bool held = trust.verdict == ControllerTrust::Verdict::Changed;
+        status_.state = held ? ConnectionState::Held : ConnectionState::Connected;
+        Logger::log(LogLevel::Info, "Connected to {}:{} ({}){}", host, port, plcType_,
+                    held ? ", held: the controller presents another key than the one on record" : "");
     } else if (byOperator) {
         plcType_.clear();
         status_.failure = rc;
+        status_.trust = ControllerTrust{};
         status_.state = ConnectionState::Disconnected;
         wanted_.store(false);
         Logger::log(LogLevel::Error, "Connecting to {}:{} failed: {}", host, port, describe(rc));
@@ -98,12 +185,91 @@ std::uint8_t PlcConnection::connectLocked(bool byOperator) {
     return rc;
 }
 
+ControllerTrust PlcConnection::checkTrust(const std::string& host, std::uint16_t port) {
+    ControllerTrust trust;
+    trust.identity = identityOf(client_);
+    if (!store_) return trust;
+    using Verdict = ControllerTrust::Verdict;
+    if (!trust.identity) {
+        trust.verdict = Verdict::NotVerified;
+        trust.problem = "the controller presented no identity";
+        return trust;
+    }
+    try {
+        KnownControllers store(store_());
+        Recognition seen = store.remember(host, port, trust.identity->key);
+        switch (seen.verdict) {
+        case Recognition::Verdict::Unknown:
+            trust.verdict = Verdict::New;
+            Logger::log(LogLevel::Info, "New controller at {}:{}: key {} stored in {}", host, port,
+                        trust.identity->key.text(), store.path().string());
+            break;
+        case Recognition::Verdict::Same: trust.verdict = Verdict::Known; break;
+        case Recognition::Verdict::Changed:
+            trust.verdict = Verdict::Changed;
+            trust.known = std::move(seen.known);
+            Logger::log(LogLevel::Warn, "The controller at {}:{} presents key {}, on record is {} (first seen {})",
+                        host, port, trust.identity->key.text(), trust.known->key.text(),
+                        KnownControllers::timeText(trust.known->firstSeen));
+            break;
+        }
+    } catch (const std::exception& e) {
+        // Damaged, too new or not writable: never reset behind the user's
+        // back. The controller goes unchecked, and the user is told.
+        trust.verdict = Verdict::NotVerified;
+        trust.problem = e.what();
+        Logger::log(LogLevel::Warn, "The controller at {}:{} is not verified: {}", host, port, trust.problem);
+    }
+    return trust;
+}
+
+bool PlcConnection::acceptIdentity(std::uint64_t connection) {
+    std::lock_guard held(lock_);
+    std::string host;
+    std::uint16_t port = 0;
+    std::optional<ControllerIdentity> identity;
+    {
+        std::lock_guard statusGuard(statusLock_);
+        if (status_.state != ConnectionState::Held || status_.connection != connection || !status_.trust.identity) {
+            return false;
+        }
+        host = status_.host;
+        port = status_.port;
+        identity = status_.trust.identity;
+    }
+    ControllerTrust trust;
+    trust.identity = identity;
+    try {
+        KnownControllers store(store_());
+        store.remember(host, port, identity->key, KnownControllers::IfChanged::Replace);
+        trust.verdict = ControllerTrust::Verdict::Known;
+        Logger::log(LogLevel::Warn, "New key {} of the controller at {}:{} accepted by the operator and stored",
+                    identity->key.text(), host, port);
+    } catch (const std::exception& e) {
+        trust.verdict = ControllerTrust::Verdict::NotVerified;
+        trust.problem = e.what();
+        Logger::log(LogLevel::Warn, "New key of the controller at {}:{} accepted, but not stored: {}", host, port,
+                    trust.problem);
+    }
+    std::lock_guard statusGuard(statusLock_);
+    // Disconnected while the store was written: nothing to use any more.
+    if (status_.state != ConnectionState::Held || status_.connection != connection) return false;
+    status_.trust = std::move(trust);
+    status_.state = ConnectionState::Connected;
+    state_.store(ConnectionState::Connected);
+    return true;
+}
+
 void PlcConnection::disconnect() {
     {
         std::lock_guard statusGuard(statusLock_);
         if (wanted_.load() || status_.state != ConnectionState::Disconnected) {
-            Logger::log(LogLevel::Info, "Disconnected from {}:{} by the operator", status_.host, status_.port);
+            Logger::log(LogLevel::Info, "Disconnected from {}:{} by the operator{}", status_.host, status_.port,
+                        status_.state == ConnectionState::Connecting ? " (the connect was cancelled)" : "");
         }
+        // Every attempt under way or waiting is history from now on.
+        ++request_;
+        pending_ = false;
         wanted_.store(false);
         writesAllowed_.store(false);
         status_.state = ConnectionState::Disconnected;
@@ -121,6 +287,14 @@ void PlcConnection::disconnect() {
     }
 }
 
+void PlcConnection::cutAbandoned() {
+    // Under the status lock: the worker cannot begin the next attempt (it
+    // takes that lock first), so the cut never reaches a wanted one.
+    std::lock_guard statusGuard(statusLock_);
+    const bool abandoned = attempting_ != 0 && (attempting_ != request_ || !wanted_.load());
+    if (abandoned) vemoc_s7_client_abort(client_);
+}
+
 bool PlcConnection::reconnectDue() {
     std::lock_guard statusGuard(statusLock_);
     if (status_.state != ConnectionState::Lost || !wanted_.load() || !status_.nextAttempt ||
@@ -133,6 +307,19 @@ bool PlcConnection::reconnectDue() {
 
 void PlcConnection::withClient(const std::function<void(vemoc_s7_client*)>& fn) {
     std::lock_guard held(lock_);
+    runLocked(fn);
+}
+
+bool PlcConnection::withConnection(std::uint64_t connection, const std::function<void(vemoc_s7_client*)>& fn) {
+    std::lock_guard held(lock_);
+    // Connections are made only under the mutex: what is checked here holds
+    // until fn returns.
+    if (connection != connectionId_.load() || state_.load() == ConnectionState::Held) return false;
+    runLocked(fn);
+    return true;
+}
+
+void PlcConnection::runLocked(const std::function<void(vemoc_s7_client*)>& fn) {
     if (!wanted_.load() && vemoc_s7_client_get_state(client_) == S7_CLIENT_CONNECTED) {
         // A disconnect that found the handle busy.
         vemoc_s7_client_disconnect(client_);

@@ -39,14 +39,15 @@ std::int64_t steadyNanoseconds() {
 // addresses (rows may change while it runs), the data types that decide how
 // each value is shown, and which row each address belongs to.
 struct TagInspector::Snapshot {
+    std::uint64_t connection;  // the one connection these addresses are read on
     std::vector<std::vector<std::uint32_t>> paths;
     std::vector<s7_item_address> addresses;  // borrow `paths`
     std::vector<std::uint8_t> datatypes;
     std::vector<std::size_t> rows;
 
-    explicit Snapshot(const std::vector<InspectorRow>& all) {
+    Snapshot(const std::vector<InspectorRow>& all, std::uint64_t live) : connection(live) {
         for (std::size_t i = 0; i < all.size(); ++i) {
-            if (all[i].state == RowState::Missing) continue;
+            if (all[i].state == RowState::Missing || all[i].connection != live) continue;
             paths.push_back(all[i].path);
             addresses.push_back(s7_item_address{all[i].objectId, all[i].attributeId, nullptr, 0});
             datatypes.push_back(all[i].datatype);
@@ -114,18 +115,22 @@ TagInspector::TagInspector(PlcConnection& connection, ThreadPool& pool, Hooks ho
 
 TagInspector::~TagInspector() = default;
 
-void TagInspector::add(const s7_symbol* tag) {
-    if (tag == nullptr || tag->name == nullptr) return;
+bool TagInspector::add(const s7_symbol* tag, std::optional<std::uint64_t> browsedOn) {
+    if (tag == nullptr || tag->name == nullptr) return false;
+    const std::uint64_t live = connection_->connectionId();
+    if (connection_->getState() != ConnectionState::Connected || browsedOn.value_or(live) != live) return false;
     const std::string_view name(tag->name);
     const bool present =
         std::any_of(rows_.begin(), rows_.end(), [name](const InspectorRow& row) { return row.name == name; });
-    if (present) return;
+    if (present) return false;
     InspectorRow row;
     row.name = name;
     bindTo(row, *tag);
     row.format = defaultFormat(tag->datatype);
+    row.connection = live;
     rows_.push_back(std::move(row));
     ++generation_;
+    return true;
 }
 
 void TagInspector::remove(std::string_view name) {
@@ -142,8 +147,11 @@ void TagInspector::clear() {
     ++generation_;
 }
 
-void TagInspector::rebind(const std::function<const s7_symbol*(const std::string&)>& find) {
+void TagInspector::rebind(const std::function<const s7_symbol*(const std::string&)>& find,
+                          std::optional<std::uint64_t> browsedOn) {
+    const std::uint64_t connection = browsedOn.value_or(connection_->connectionId());
     for (InspectorRow& row : rows_) {
+        row.connection = connection;
         if (const s7_symbol* tag = find(row.name)) {
             bindTo(row, *tag);
             if (row.state == RowState::Missing) row.state = row.lastGood ? RowState::Stale : RowState::Waiting;
@@ -154,6 +162,21 @@ void TagInspector::rebind(const std::function<const s7_symbol*(const std::string
         }
     }
     // A refresh out with the old addresses must not be applied.
+    ++generation_;
+}
+
+void TagInspector::forgetValues() {
+    for (InspectorRow& row : rows_) {
+        row.valueText.clear();
+        row.value = ReadValue{};
+        row.lastGood.reset();
+        row.refusal.reset();
+        row.mismatch.reset();
+        if (row.state != RowState::Missing) row.state = RowState::Waiting;
+        row.writeState = WriteState::None;
+        row.writeNote.clear();
+    }
+    // A refresh or write out for the previous controller must not land.
     ++generation_;
 }
 
@@ -172,23 +195,28 @@ bool TagInspector::setFormat(std::string_view name, std::string_view formatName)
     return format && setFormat(name, *format);
 }
 
-void TagInspector::markStale() {
+void TagInspector::markStale(std::optional<std::uint64_t> except) {
     for (InspectorRow& row : rows_) {
-        if (row.state == RowState::Live) row.state = RowState::Stale;
+        if (except && row.connection == *except) continue;
+        if (row.state == RowState::Live || row.state == RowState::Waiting) row.state = RowState::Stale;
     }
 }
 
 void TagInspector::update() {
     if (connection_->getState() != ConnectionState::Connected) {
-        // Lost or closed: what is shown is no longer live.
+        // Lost, closed or held: what is shown is no longer live, and nothing
+        // is read.
         markStale();
         return;
     }
+    // Rows of an earlier connection wait for the browse that finds them again.
+    const std::uint64_t live = connection_->connectionId();
+    markStale(live);
     const std::int64_t now = hooks_.now();
     if (refreshing_ || (lastRefresh_ != kNever && now - lastRefresh_ < kRefreshIntervalNs)) return;
     lastRefresh_ = now;
 
-    auto snapshot = std::make_shared<Snapshot>(rows_);
+    auto snapshot = std::make_shared<Snapshot>(rows_, live);
     if (snapshot->rows.empty()) return;
     refreshing_ = true;
     try {
@@ -220,7 +248,7 @@ void TagInspector::update() {
 ReadResult TagInspector::refresh(PlcConnection* connection, const ReadCalls& calls, const Snapshot& snapshot) {
     // Not connected: the library is not asked, and the result says so.
     ReadResult result;
-    connection->withClient([&](vemoc_s7_client* client) {
+    connection->withConnection(snapshot.connection, [&](vemoc_s7_client* client) {
         if (connection->getState() != ConnectionState::Connected) return;
         result = readInChunks(client, snapshot.addresses, snapshot.datatypes, calls);
     });
@@ -255,6 +283,7 @@ struct TagInspector::WriteDone {
     std::uint64_t refused = 0;                 // the controller's error for the item
     bool notAllowed = false;                   // the permission was gone when the worker got to it
     ReadResult readBack;                       // after a write the controller took
+    std::uint64_t connection = 0;              // the connection it was made on
 };
 
 std::string TagInspector::write(std::string_view name, OwnedValue value) {
@@ -262,6 +291,9 @@ std::string TagInspector::write(std::string_view name, OwnedValue value) {
     const auto it = std::find_if(rows_.begin(), rows_.end(), [&](const InspectorRow& r) { return r.name == name; });
     if (it == rows_.end()) return "no such variable in the inspector";
     if (it->state == RowState::Missing) return "the controller's program has no variable of this name any more";
+    if (it->connection != connection_->connectionId() || connection_->getState() != ConnectionState::Connected) {
+        return "the variable is not found on the live connection yet";
+    }
     if (it->writeState == WriteState::Pending) return "a write to this variable is still out";
     if (value == nullptr) return "no value to write";
 
@@ -274,10 +306,12 @@ std::string TagInspector::write(std::string_view name, OwnedValue value) {
     try {
         hooks_.submit([connection = connection_, calls = hooks_.calls, write = hooks_.write, post = hooks_.post,
                        alive = std::weak_ptr<int>(alive_), self = this, rowName = it->name, datatype = it->datatype,
-                       path, address, shared] {
+                       bound = it->connection, path, address, shared] {
             WriteDone done;
+            done.connection = bound;
             try {
-                connection->withClient([&](vemoc_s7_client* client) {
+                // Only on the connection whose browse gave the address.
+                connection->withConnection(bound, [&](vemoc_s7_client* client) {
                     if (connection->getState() != ConnectionState::Connected) return;
                     if (!connection->writesAllowed()) {
                         done.notAllowed = true;
@@ -333,7 +367,9 @@ void TagInspector::finishWrite(const std::string& name, WriteDone done) {
     } else {
         row.writeState = WriteState::Written;
         Logger::log(LogLevel::Info, "Wrote {}", name);
-        if (done.readBack.ok() && done.readBack.values.size() == 1) {
+        // A value read back from a controller the row no longer belongs to
+        // is not shown.
+        if (done.readBack.ok() && done.readBack.values.size() == 1 && row.connection == done.connection) {
             applyReading(row, done.readBack.values[0], std::chrono::system_clock::now());
             row.writeNote = fmt::format("written at {}, value read back", when);
         } else {

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "Theme.h"
+#include "Views/IdentityWarningView.h"
 #include "Views/InspectorView.h"
 #include "Views/MessageBarView.h"
 #include "Views/TopBarView.h"
@@ -80,6 +81,9 @@ MainWindow::MainWindow(PlcConnection& service, ThreadPool& pool) {
 
     new InspectorView(content, std::move(inspector));
 
+    // Last, so it lies over everything while a connection is held.
+    identityWarning_ = new IdentityWarningView(window_->getRootWidget(), service, pool);
+
     ui::Application::registerTickCallback(this, [this] { onTick(); });
 }
 
@@ -92,6 +96,7 @@ void MainWindow::onTick() noexcept {
     topBar_->setMaxSize({static_cast<float>(width), kTopBarHeight});
     messageBar_->setMaxSize({static_cast<float>(width), MessageBarView::kHeight});
     messageBar_->sync();
+    identityWarning_->sync();
 }
 
 }  // namespace vemo

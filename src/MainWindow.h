@@ -1,6 +1,7 @@
 // The browser's one window: 1200 by 800, "VEMO S7 Browser", with a root stack
 // that fills it. The stack holds the top bar above the content row: the tree
-// view (at most 600 wide), a 4-wide divider and the inspector view.
+// view (at most 600 wide), a 4-wide divider and the inspector view. Over it
+// all lies the warning about a controller whose key changed.
 //
 // Widgets and the window are owned by the toolkit (the window by the
 // Application, widgets by their parents); MainWindow keeps plain pointers and
@@ -12,6 +13,7 @@
 
 namespace vemo {
 
+class IdentityWarningView;
 class InspectorView;
 class PlcConnection;
 class ThreadPool;
@@ -49,6 +51,7 @@ public:
     TopBarView* topBar() const { return topBar_; }
     MessageBarView* messageBar() const { return messageBar_; }
     TreeView* treeView() const { return treeView_; }
+    IdentityWarningView* identityWarning() const { return identityWarning_; }
 
 private:
     ui::Window* window_ = nullptr;
@@ -56,6 +59,7 @@ private:
     TopBarView* topBar_ = nullptr;
     MessageBarView* messageBar_ = nullptr;
     TreeView* treeView_ = nullptr;
+    IdentityWarningView* identityWarning_ = nullptr;
 };
 
 }  // namespace vemo

@@ -33,11 +33,22 @@ MessageBarView::MessageBarView(ui::Widget* parent, PlcConnection& service) : ui:
 void MessageBarView::sync() {
     const Theme& theme = Theme::instance();
     const ConnectionStatus status = service_->status();
-    const ConnectionMessage message = describeConnection(status, std::chrono::steady_clock::now());
+    ConnectionMessage message = describeConnection(status, std::chrono::steady_clock::now());
+    ui::Color color = status.state == ConnectionState::Lost ? theme.lostColor() : theme.disconnectedColor();
+    if (message.headline.empty()) {
+        // Nothing wrong with the connection: what there is to say about
+        // who is at the other end.
+        message = describeTrust(status);
+        switch (status.trust.verdict) {
+        case ControllerTrust::Verdict::New: color = theme.highlightColor(); break;
+        case ControllerTrust::Verdict::NotVerified: color = theme.lostColor(); break;
+        default: color = theme.disconnectedColor(); break;
+        }
+    }
     setVisible(!message.headline.empty());
     if (message.headline != headline_->getText()) headline_->setText(message.headline);
     if (message.advice != advice_->getText()) advice_->setText(message.advice);
-    headline_->setColor(status.state == ConnectionState::Lost ? theme.lostColor() : theme.disconnectedColor());
+    headline_->setColor(color);
 }
 
 void MessageBarView::resized() {

@@ -1,7 +1,10 @@
 // A strip under the top bar that says, in words, what went wrong with the
 // connection and what to check: after a failed connect, and while a lost
-// connection is being reconnected. Hidden while there is nothing to say;
-// the main window's stack gives its room back to the content then.
+// connection is being reconnected. While a connection stands it says what
+// the store of known controllers made of the controller: new (its key
+// stored now), a changed key (the connection held) or not verified (the
+// store cannot be used). Hidden while there is nothing to say; the main
+// window's stack gives its room back to the content then.
 #pragma once
 
 #include <string>

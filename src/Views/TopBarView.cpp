@@ -4,7 +4,10 @@
 #include <imgui.h>
 #include <imgui_stdlib.h>
 
+#include <algorithm>
 #include <exception>
+#include <functional>
+#include <utility>
 
 #include "AppTextures.h"
 #include "Theme.h"
@@ -18,6 +21,7 @@
 #include "vemo/ui/Rectangle.h"
 #include "vemo/ui/Stack.h"
 #include "vemo/ui/TextElement.h"
+#include "vemo/ui/Window.h"
 
 #ifndef VEMO_VERSION
 #error "VEMO_VERSION must name the program version"
@@ -77,8 +81,9 @@ TopBarView::TopBarView(ui::Widget* parent, PlcConnection& service, ThreadPool& p
 
     auto* panel = new ui::ImGuiPanel(left);
     panel->setPosition({0.0f, 0.0f});
-    // Two rows: address and port, then the write permission.
-    panel->setPreferredSize({384.0f, 50.0f});
+    // Two rows: address and port, then the write permission beside the key
+    // fingerprint with its mark (or why a field cannot be used).
+    panel->setPreferredSize({408.0f, 50.0f});
     theme.applyImGuiStyle(panel->getImGuiContext());
     panel->setDefaultFont(theme.defaultFont(), theme.fontSize() * theme.imguiFontScale());
     panel->setBuildImGuiFunction([this] { buildConnectionPanel(); });
@@ -117,23 +122,136 @@ TopBarView::TopBarView(ui::Widget* parent, PlcConnection& service, ThreadPool& p
     makeText(maker, theme, fmt::format("Version: {}", VEMO_VERSION));
 }
 
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
+// Four numbers from 0 to 255 between dots, as a text of digits and dots
+// must be to be an IPv4 address (a host name is never all digits).
+bool isDottedQuad(std::string_view text) {
+    int parts = 0;
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        const std::size_t dot = std::min(text.find('.', at), text.size());
+        const std::string_view part = text.substr(at, dot - at);
+        if (part.empty() || part.size() > 3) return false;
+        int value = 0;
+        for (const char c : part) value = value * 10 + (c - '0');
+        if (value > 255) return false;
+        ++parts;
+        at = dot + 1;
+    }
+    return parts == 4;
+}
+
+bool enterPressed() {
+    return ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Enter), false) ||
+           ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_KeyPadEnter), false);
+}
+
+// The field just drawn was left with Enter.
+bool leftWithEnter() { return ImGui::IsItemDeactivated() && enterPressed(); }
+
+ImVec4 toImGui(ui::Color color) { return ImGui::ColorConvertU32ToFloat4(color.value); }
+
+}  // namespace
+
+ConnectTarget checkTarget(std::string_view address, int port) {
+    ConnectTarget target;
+    std::size_t first = 0;
+    std::size_t last = address.size();
+    while (first < last && isBlank(address[first])) ++first;
+    while (last > first && isBlank(address[last - 1])) --last;
+    const std::string_view host = address.substr(first, last - first);
+    target.host = std::string(host);
+    const bool inner = std::any_of(host.begin(), host.end(), [](char c) {
+        return isBlank(c) || static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+    });
+    const bool digitsAndDots = !host.empty() && host.find_first_not_of("0123456789.") == std::string_view::npos;
+    // Short: the panel is as narrow as the fields (and a tooltip could not
+    // leave it).
+    if (inner) {
+        target.addressProblem = "Address: no spaces inside";
+    } else if (digitsAndDots && !isDottedQuad(host)) {
+        target.addressProblem = "Address: not an IP address";
+    }
+    if (port < 1 || port > 65535) {
+        target.portProblem = "Port: 1 to 65535";
+    } else {
+        target.port = static_cast<std::uint16_t>(port);
+    }
+    return target;
+}
+
+std::string windowTitle(const ConnectionStatus& status, const std::string& plcType) {
+    constexpr const char* kName = "VEMO S7 Browser";
+    const bool stands = status.state == ConnectionState::Connected || status.state == ConnectionState::Lost ||
+                        status.state == ConnectionState::Held;
+    if (!stands) return kName;
+    const std::string address = addressText(status.host, status.port);
+    // An ASCII dash: X11 takes a title with other characters only from a
+    // program that has set a UTF-8 locale, and keeps showing the old one.
+    if (plcType.empty()) return fmt::format("{} - {}", kName, address);
+    return fmt::format("{} - {} at {}", kName, plcType, address);
+}
+
+std::string shortFingerprint(const std::string& fingerprint) {
+    // "SHA256:" and 8 of the 43 base64 characters: 48 bits.
+    constexpr std::size_t kShown = 7 + 8;
+    if (fingerprint.size() <= kShown) return fingerprint;
+    return fingerprint.substr(0, kShown) + "\u2026";
+}
+
+ConnectTarget TopBarView::target() const { return checkTarget(ipAddress_, port_); }
+
 void TopBarView::buildConnectionPanel() {
-    ImGui::BeginDisabled(busy_);
+    const ConnectionStatus status = service_->status();
+    const bool editable = status.state == ConnectionState::Disconnected;
+    const ConnectTarget checked = target();
+    bool submitted = false;
+
+    // While a connection is wanted the fields show what it is for.
+    std::string liveHost = status.host;
+    int livePort = status.port;
+    std::string& host = editable ? ipAddress_ : liveHost;
+    int& port = editable ? port_ : livePort;
+
+    ImGui::BeginDisabled(!editable);
     ImGui::TextUnformatted("IP:");
     ImGui::SameLine(28.0f);
     ImGui::SetNextItemWidth(160.0f);
-    ImGui::InputText("##IP", &ipAddress_);
+    const bool badAddress = editable && !checked.addressProblem.empty();
+    if (badAddress) ImGui::PushStyleColor(ImGuiCol_Border, toImGui(Theme::instance().disconnectedColor()));
+    if (badAddress) ImGui::PushStyleVar(ImGuiStyleVar_FrameBorderSize, 1.0f);
+    ImGui::InputTextWithHint("##IP", "IP address", &host);
+    submitted |= leftWithEnter();
+    if (badAddress) {
+        ImGui::PopStyleVar();
+        ImGui::PopStyleColor();
+    }
     ImGui::SameLine(220.0f);
     ImGui::TextUnformatted("Port:");
     ImGui::SameLine(264.0f);
     ImGui::SetNextItemWidth(120.0f);
-    // Not range-checked: the connect uses the low 16 bits.
-    ImGui::InputInt("##Port", &port_, 1, 100);
+    const bool badPort = editable && !checked.portProblem.empty();
+    if (badPort) ImGui::PushStyleColor(ImGuiCol_Border, toImGui(Theme::instance().disconnectedColor()));
+    if (badPort) ImGui::PushStyleVar(ImGuiStyleVar_FrameBorderSize, 1.0f);
+    ImGui::InputInt("##Port", &port, 1, 100);
+    submitted |= leftWithEnter();
+    if (badPort) {
+        ImGui::PopStyleVar();
+        ImGui::PopStyleColor();
+    }
     ImGui::EndDisabled();
 
+    buildSecondRow(status, target());
+    if (submitted && editable) connect();
+}
+
+void TopBarView::buildSecondRow(const ConnectionStatus& status, const ConnectTarget& target) {
     // Writing is the operator's decision for one connection: the service
     // turns it off at every connect.
-    const bool connected = service_->getState() == ConnectionState::Connected;
+    const bool connected = status.state == ConnectionState::Connected;
     bool allowed = service_->writesAllowed();
     ImGui::BeginDisabled(!connected);
     if (ImGui::Checkbox("Allow writing", &allowed)) service_->allowWrites(allowed);
@@ -142,47 +260,122 @@ void TopBarView::buildConnectionPanel() {
         ImGui::SetTooltip("While on, the inspector's Modify column writes values to this controller.\n"
                           "Off again at every connect.");
     }
+    if (status.state == ConnectionState::Disconnected) {
+        // Why Connect is locked, where the operator looks.
+        const std::string& hint = !target.addressProblem.empty() ? target.addressProblem : target.portProblem;
+        if (hint.empty()) return;
+        ImGui::SameLine(150.0f);
+        ImGui::PushStyleColor(ImGuiCol_Text, toImGui(Theme::instance().disconnectedColor()));
+        ImGui::TextUnformatted(hint.c_str());
+        ImGui::PopStyleColor();
+        return;
+    }
+    buildFingerprint(status);
+}
+
+void TopBarView::buildFingerprint(const ConnectionStatus& status) {
+    using Verdict = ControllerTrust::Verdict;
+    const ControllerTrust& trust = status.trust;
+    if (status.state == ConnectionState::Connecting || !trust.identity) return;
+    const Theme& theme = Theme::instance();
+    const std::string key = trust.identity->key.text();
+    ImGui::SameLine(150.0f);
+    const std::string label = shortFingerprint(key);
+    const ImVec2 size = ImGui::CalcTextSize(label.c_str());
+    if (ImGui::Selectable(label.c_str(), false, ImGuiSelectableFlags_None, size)) {
+        ImGui::SetClipboardText(key.c_str());
+        copied_ = key;
+    }
+    const bool copied = copied_ == key;
+    if (ImGui::IsItemHovered()) {
+        // The whole fingerprint on one line, a little smaller: the panel is
+        // no wider and no higher than its place in the top bar.
+        ImGui::BeginTooltip();
+        ImGui::SetWindowFontScale(0.9f);
+        ImGui::TextUnformatted(key.c_str());
+        ImGui::EndTooltip();
+    } else if (!ImGui::IsPopupOpen("##fingerprintMenu")) {
+        copied_.clear();
+    }
+    if (ImGui::BeginPopupContextItem("##fingerprintMenu", ImGuiPopupFlags_MouseButtonRight)) {
+        if (ImGui::MenuItem("Copy key fingerprint", nullptr, false, true)) {
+            ImGui::SetClipboardText(key.c_str());
+            copied_ = key;
+        }
+        ImGui::EndPopup();
+    }
+    // The store's word on it: a small mark beside the fingerprint.
+    const char* mark = nullptr;
+    ui::Color color = theme.textColor();
+    switch (trust.verdict) {
+    case Verdict::Known:
+        mark = "known controller";
+        color = theme.connectedColor();
+        break;
+    case Verdict::New:
+        mark = "new controller";
+        color = theme.highlightColor();
+        break;
+    case Verdict::Changed:
+        mark = "key changed";
+        color = theme.disconnectedColor();
+        break;
+    case Verdict::NotVerified:
+        mark = "not verified";
+        color = theme.lostColor();
+        break;
+    case Verdict::None: break;
+    }
+    // Until the mouse leaves it, a copied fingerprint says so instead.
+    if (copied) {
+        mark = "copied";
+        color = theme.textColor();
+    }
+    if (mark == nullptr) return;
+    ImGui::SameLine(0.0f, -1.0f);
+    ImGui::PushStyleColor(ImGuiCol_Text, toImGui(color));
+    ImGui::TextUnformatted(mark);
+    ImGui::PopStyleColor();
 }
 
 void TopBarView::onButtonClicked() noexcept {
+    notStarted_ = false;
     try {
-        const ConnectionState state = service_->getState();
-        if (state == ConnectionState::Connected || state == ConnectionState::Lost) {
-            // Returns at once, also while a call against a stalled
-            // controller is in flight; stops the reconnect attempts.
-            service_->disconnect();
-        } else {
+        if (service_->getState() == ConnectionState::Disconnected) {
             connect();
+        } else {
+            // Cancel while connecting, Disconnect otherwise. Returns at once,
+            // also while a call against a stalled controller is in flight;
+            // stops the reconnect attempts.
+            service_->disconnect();
         }
     } catch (const std::exception& e) {
         // Only a stopped pool refuses the task; nothing is running then.
-        busy_ = false;
-        detailText_->setText("Connection failed");
+        notStarted_ = true;
         Logger::log(LogLevel::Error, "failed to connect to PLC: {}", e.what());
     }
 }
 
 void TopBarView::connect() {
-    busy_ = true;
-    // The address and port are copied here on the UI thread, so the worker
-    // never reads the strings the ImGui panel edits.
-    pool_->submit([this, service = service_, host = ipAddress_, port = static_cast<std::uint16_t>(port_)] {
-        // The service logs the outcome and keeps the failure for the views.
-        try {
-            service->connect(host, port);
-        } catch (const std::exception& e) {
-            Logger::log(LogLevel::Error, "failed to connect to PLC: {}", e.what());
-        }
-        // The view lives until the pool has stopped; the posted callable is
-        // dropped unrun if the application goes away first.
-        ui::Application::dispatchToMainThread([this] { busy_ = false; });
-    });
+    const ConnectTarget checked = target();
+    if (!checked.valid()) return;
+    // The field shows what is connected to, blanks dropped.
+    ipAddress_ = checked.host;
+    // The service keeps one connect task on the pool: a click while an
+    // attempt still runs replaces the request instead of queueing another.
+    service_->requestConnect(checked.host, checked.port,
+                             [pool = pool_](std::function<void()> task) { pool->submit(std::move(task)); });
 }
 
 void TopBarView::update() {
     const Theme& theme = Theme::instance();
     const ConnectionStatus status = service_->status();
     if (static_cast<std::uint8_t>(status.state) != lastState_) {
+        // Back to the fields after a connection: they hold what it was for.
+        if (status.state == ConnectionState::Disconnected && lastState_ != 0xFF && !status.host.empty()) {
+            ipAddress_ = status.host;
+            port_ = status.port;
+        }
         lastState_ = static_cast<std::uint8_t>(status.state);
         switch (status.state) {
         case ConnectionState::Connected:
@@ -193,11 +386,16 @@ void TopBarView::update() {
         case ConnectionState::Connecting:
             statusText_->setText("PLC-Status: CONNECTING");
             statusText_->setColor(theme.connectingColor());
-            connectButton_->getText()->setText("Connect");
+            connectButton_->getText()->setText("Cancel");
             break;
         case ConnectionState::Lost:
             statusText_->setText("PLC-Status: CONNECTION LOST");
             statusText_->setColor(theme.lostColor());
+            connectButton_->getText()->setText("Disconnect");
+            break;
+        case ConnectionState::Held:
+            statusText_->setText("PLC-Status: IDENTITY CHANGED");
+            statusText_->setColor(theme.disconnectedColor());
             connectButton_->getText()->setText("Disconnect");
             break;
         default:
@@ -209,12 +407,22 @@ void TopBarView::update() {
     }
     // The second line: the controller type while connected, the next
     // reconnect while lost, a failed connect's outcome; the message bar
-    // below says the rest in words.
+    // below says the rest in words. Nothing once disconnected: the last
+    // controller's type would pass for a live one's.
     std::string detail = describeConnection(status, std::chrono::steady_clock::now()).detail;
     if (status.state == ConnectionState::Connected) detail = fmt::format("PLC-Type: {}", service_->getPlcType());
-    // Nothing to say (a plain disconnect): the last text stays, the last
-    // controller's type among them.
-    if (!detail.empty() && detail != detailText_->getText()) detailText_->setText(std::move(detail));
+    if (status.state == ConnectionState::Held) detail = "Held: not trusted yet";
+    if (notStarted_ && status.state == ConnectionState::Disconnected) detail = "Connection failed";
+    if (detail != detailText_->getText()) detailText_->setText(std::move(detail));
+
+    std::string title = windowTitle(status, service_->getPlcType());
+    if (title != title_ && getWindow() != nullptr) {
+        getWindow()->setTitle(title);
+        title_ = std::move(title);
+    }
+
+    // A cancelled attempt that the cut missed is cut again, until it is over.
+    service_->cutAbandoned();
     // A due reconnect attempt runs on the pool like a connect.
     if (service_->reconnectDue()) {
         try {
@@ -223,8 +431,9 @@ void TopBarView::update() {
             Logger::log(LogLevel::Warn, "Reconnect not started: {}", e.what());
         }
     }
-    // Not locked while connecting: a second press queues a second connect.
-    connectButton_->setLocked(ipAddress_.empty());
+    // Locked only while there is nothing usable to connect to; Cancel and
+    // Disconnect are always there.
+    connectButton_->setLocked(status.state == ConnectionState::Disconnected && !target().valid());
     ui::Widget::update();
 }
 

@@ -1,16 +1,26 @@
 // The strip across the top of the main window. Left: the logo, the
 // controller's IP address and port and, below them, the switch that allows
-// writing values on this connection (an ImGui panel), and the Connect /
-// Disconnect button. Right: the connection status, the controller type or
-// "Connection failed", the maker's name and the program version.
+// writing values on this connection and the controller's key fingerprint
+// (an ImGui panel), and the Connect / Cancel / Disconnect button. Right: the
+// connection status, the controller type or "Connection failed", the
+// maker's name and the program version.
 //
-// Connecting runs on the thread pool through the connection service;
-// disconnecting happens at once on the UI thread. The view learns the
-// outcome only by polling the service's state every frame.
+// The address is taken without the blanks around it and the port only from
+// 1 to 65535; a field that cannot be used says why below the fields and
+// Connect stays locked. Enter in either field connects. While a connection
+// is wanted (connecting, connected, lost or held) the fields are read-only
+// and show the address and port it is for. The window title names the
+// connected controller's type and address.
+//
+// Connecting runs on the thread pool through the connection service, which
+// keeps one connect task at a time there; Cancel, like Disconnect, takes
+// effect at once on the UI thread. The view learns the outcome only by
+// polling the service's state every frame.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "vemo/ui/Widget.h"
 
@@ -25,6 +35,29 @@ class TextElement;
 class DefaultButton;
 class PlcConnection;
 class ThreadPool;
+struct ConnectionStatus;
+
+// What the operator typed into the address and port fields, checked.
+struct ConnectTarget {
+    std::string host;  // the address without the blanks around it
+    std::uint16_t port = 0;
+    // Why a field cannot be used, in a few words for under the fields;
+    // empty when it can (an empty address has no problem, it is only not
+    // there yet).
+    std::string addressProblem;
+    std::string portProblem;
+
+    bool valid() const { return !host.empty() && addressProblem.empty() && portProblem.empty(); }
+};
+ConnectTarget checkTarget(std::string_view address, int port);
+
+// "VEMO S7 Browser", and while a connection stands (or is being got back)
+// "VEMO S7 Browser - CPU 1516-3 PN/DP at 192.168.0.1:102".
+std::string windowTitle(const ConnectionStatus& status, const std::string& plcType);
+
+// The start of a fingerprint's text, enough to tell keys apart at a glance:
+// "SHA256:UvWQwp7q…".
+std::string shortFingerprint(const std::string& fingerprint);
 
 class TopBarView : public ui::Widget {
 public:
@@ -39,12 +72,18 @@ public:
     void update() override;
     void resized() override;
 
-    // The button's click: connect unless connected, else disconnect.
+    // The button's click: connect while disconnected, cancel the connect
+    // while connecting, else disconnect.
     void onButtonClicked() noexcept;
+
+    // What the fields hold, checked.
+    ConnectTarget target() const;
 
 private:
     void buildConnectionPanel();
-    // Marks the view busy and queues the connect task.
+    void buildSecondRow(const ConnectionStatus& status, const ConnectTarget& target);
+    void buildFingerprint(const ConnectionStatus& status);
+    // Starts a connect to what the fields hold, if that can be used.
     void connect();
 
     PlcConnection* service_;
@@ -55,8 +94,11 @@ private:
     // The ConnectionState last shown; 0xFF matches none, so the first frame
     // writes every text.
     std::uint8_t lastState_ = 0xFF;
-    // A connect task is queued or running: the inputs are disabled.
-    bool busy_ = false;
+    std::string title_;
+    // The fingerprint last copied to the clipboard, while the mouse stays on it.
+    std::string copied_;
+    // The last connect could not even be started (a stopped pool).
+    bool notStarted_ = false;
     ui::TextElement* detailText_ = nullptr;
     ui::TextElement* statusText_ = nullptr;
     DefaultButton* connectButton_ = nullptr;

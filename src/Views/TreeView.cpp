@@ -1,5 +1,6 @@
 #include "Views/TreeView.h"
 
+#include <fmt/format.h>
 #include <imgui.h>
 #include <imgui_stdlib.h>
 #include <vemo/s7datatype.h>
@@ -14,6 +15,8 @@
 #include "Theme.h"
 #include "Views/Spinner.h"
 #include "vemo/core/Browse.h"
+#include "vemo/core/ConnectionWords.h"
+#include "vemo/core/KnownControllers.h"
 #include "vemo/core/Logger.h"
 #include "vemo/core/PlcConnection.h"
 #include "vemo/core/TagInspector.h"
@@ -40,10 +43,29 @@ void styleTreePanel(ui::ImGuiPanel* panel, const Theme& theme) {
 
 // What a load hands from the worker to the UI thread.
 struct TreeView::Loaded {
+    std::uint64_t connection = 0;  // the one it was made on
+    Controller controller;         // whose blocks they are
+    bool superseded = false;       // another connection was made meanwhile: nothing to show
     std::uint8_t listCode = S7_OK;
     std::shared_ptr<const TreeModel> model;  // null unless the listing succeeded
     std::vector<std::uint8_t> open;          // the nodes open before, found again by path
 };
+
+namespace {
+
+// Thrown into the load when its connection has been replaced by another.
+struct ConnectionReplaced {};
+
+bool sameHost(const std::string& a, const std::string& b) {
+    if (a == b) return true;
+    try {
+        return KnownControllers::canonicalHost(a) == KnownControllers::canonicalHost(b);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+}  // namespace
 
 TreeView::TreeView(ui::Widget* parent, PlcConnection& connection, ThreadPool& pool,
                    std::shared_ptr<TagInspector> inspector)
@@ -88,21 +110,21 @@ TreeView::~TreeView() = default;
 void TreeView::update() {
     ui::Widget::update();
 
+    const ConnectionStatus status = connection_->status();
+    followController(status);
+
     treePanel_->setVisible(!loading_);
     scrollView_->setVisible(!loading_);
     spinnerStack_->setVisible(loading_);
     headerPanel_->setVisible(!loading_ && model_ != nullptr && !model_->roots().empty());
 
-    // A change seen while a load runs waits: the first update after the load
-    // picks it up, so a connection made meanwhile still gets its own load.
-    const auto state = static_cast<std::uint8_t>(connection_->getState());
-    if (state != lastState_ && !loading_) {
-        lastState_ = state;
-        // After a reconnect as after a connect: the tree loads anew and the
-        // inspector's rows find their variables in it again.
-        if (state == static_cast<std::uint8_t>(ConnectionState::Connected)) {
-            startLoad();
-        }
+    // Every new connection gets its own load, after a reconnect as after a
+    // connect: the tree loads anew and the inspector's rows find their
+    // variables in it again. One made while a load runs waits for it.
+    if (status.state == ConnectionState::Connected && status.connection != loadedFor_ && !loading_) {
+        Controller controller{status.host, status.port, {}};
+        if (status.trust.identity) controller.key = status.trust.identity->key.text();
+        startLoad(status.connection, std::move(controller));
     }
 
     inspector_->update();
@@ -137,25 +159,78 @@ void TreeView::resized() {
     headerPanel_->setPreferredSize({size.x, kHeaderHeight});
 }
 
-void TreeView::startLoad() {
+void TreeView::followController(const ConnectionStatus& status) {
+    if (!shown_ || status.state == ConnectionState::Disconnected) return;
+    const std::string wanted = addressText(status.host, status.port);
+    if (status.port != shown_->port || !sameHost(status.host, shown_->host)) {
+        clear(fmt::format("Connecting to another controller, {}: the blocks and values of {} were cleared.", wanted,
+                          addressText(shown_->host, shown_->port)));
+        return;
+    }
+    // The same address, but not the same controller: a key other than the
+    // one its blocks were loaded with.
+    const bool live = status.state == ConnectionState::Connected || status.state == ConnectionState::Held;
+    if (live && status.trust.identity && !shown_->key.empty() && status.trust.identity->key.text() != shown_->key) {
+        clear(
+            fmt::format("The controller at {} presents another key than when its blocks were loaded: its blocks "
+                        "and values were cleared.",
+                        wanted));
+    }
+}
+
+void TreeView::clear(std::string why) {
+    Logger::log(LogLevel::Info, "Tree cleared: {}", why);
+    notice_ = std::move(why);
+    shown_.reset();
+    modelConnection_ = 0;
+    // What the rows showed belongs to the controller the tree showed.
+    inspector_->forgetValues();
+    std::shared_ptr<const TreeModel> old = std::move(model_);
+    model_.reset();
+    open_.clear();
+    visible_.clear();
+    rows_.clear();
+    rowsDirty_ = false;
+    filter_.cancel();
+    appliedFilter_.clear();
+    if (old != nullptr) {
+        try {
+            pool_->submit([old = std::move(old)]() mutable { old.reset(); });
+        } catch (const std::exception&) {
+            // A stopped pool: released here.
+        }
+    }
+}
+
+bool TreeView::acceptsTags() const {
+    return model_ != nullptr && modelConnection_ == connection_->connectionId() &&
+           connection_->getState() == ConnectionState::Connected;
+}
+
+void TreeView::startLoad(std::uint64_t connectionId, Controller controller) {
     // Shown at once, not when the worker gets to the task: no second load
     // can be queued behind it, and the tree cannot be clicked meanwhile.
     loading_ = true;
+    loadedFor_ = connectionId;
     // The open nodes by path, to open them again in the new tree.
     std::vector<std::string> openPaths;
     for (std::uint32_t i = 0; i < open_.size(); ++i) {
         if (open_[i] != 0) openPaths.push_back(model_->fullPath(i));
     }
     try {
-        pool_->submit(lifetime(), [connection = connection_, alive = lifetime(), view = this,
-                                   openPaths = std::move(openPaths)] {
+        pool_->submit(lifetime(), [connection = connection_, alive = lifetime(), view = this, connectionId,
+                                   controller = std::move(controller), openPaths = std::move(openPaths)] {
             auto loaded = std::make_shared<Loaded>();
+            loaded->connection = connectionId;
+            loaded->controller = controller;
             try {
                 // Touches nothing of the view. Each library call takes the
                 // service's lock on its own, so a disconnect waits for one
-                // browse, not for the whole load.
-                Catalog catalog =
-                    listAndBrowse([connection](const ClientCall& call) { connection->withClient(call); });
+                // browse, not for the whole load; and each runs only on the
+                // connection the load is for.
+                Catalog catalog = listAndBrowse([connection, connectionId](const ClientCall& call) {
+                    if (!connection->withConnection(connectionId, call)) throw ConnectionReplaced{};
+                });
                 loaded->listCode = catalog.listCode;
                 if (catalog.listCode == S7_OK) {
                     for (const BrowsedBlock& browsed : catalog.browsed) {
@@ -172,6 +247,8 @@ void TreeView::startLoad() {
                     }
                     loaded->model = std::move(model);
                 }
+            } catch (const ConnectionReplaced&) {
+                loaded->superseded = true;
             } catch (const std::exception& e) {
                 Logger::log(LogLevel::Error, "Loading the data blocks failed: {}", e.what());
                 loaded.reset();
@@ -192,8 +269,22 @@ void TreeView::startLoad() {
 
 void TreeView::finishLoad(Loaded* loaded) {
     loading_ = false;
-    // A failed listing keeps the previous tree.
-    if (loaded == nullptr || loaded->listCode != S7_OK || loaded->model == nullptr) return;
+    // Another connection was made while it ran: its own load follows.
+    if (loaded != nullptr && loaded->superseded) return;
+    if (loaded == nullptr) {
+        const ConnectionStatus status = connection_->status();
+        clear(fmt::format("Loading the blocks of {} failed; the log says why.", addressText(status.host, status.port)));
+        return;
+    }
+    if (loaded->listCode != S7_OK || loaded->model == nullptr) {
+        const FailureWords words = describeFailure(loaded->listCode, PlcConnection::kConnectTimeoutMs);
+        clear(fmt::format("Listing the blocks of {} failed: {}. {}",
+                          addressText(loaded->controller.host, loaded->controller.port), words.what, words.check));
+        return;
+    }
+    notice_.clear();
+    shown_ = loaded->controller;
+    modelConnection_ = loaded->connection;
     std::shared_ptr<const TreeModel> old = std::exchange(model_, std::move(loaded->model));
     open_ = std::move(loaded->open);
     visible_.assign(model_->size(), 1);
@@ -205,7 +296,7 @@ void TreeView::finishLoad(Loaded* loaded) {
     } else {
         filter_.cancel();
     }
-    inspector_->rebind([this](const std::string& name) { return model_->findSymbol(name); });
+    inspector_->rebind([this](const std::string& name) { return model_->findSymbol(name); }, modelConnection_);
     // A million symbols take a while to release: the worker does it. The
     // inspector's rows hold copies, nothing else points into the old model.
     if (old != nullptr) {
@@ -224,7 +315,20 @@ void TreeView::buildSearchBox() {
     ImGui::InputTextWithHint("##TagFilter", "Search tags...", &filterText_);
 }
 
+void TreeView::drawNotice() {
+    if (notice_.empty()) return;
+    treePanel_->useText(notice_);
+    constexpr float kMargin = 12.0f;
+    const float width = getActualSize().x;
+    ImGui::SetCursorPos(ImVec2(kMargin, kMargin));
+    ImGui::PushTextWrapPos(width - kMargin);
+    ImGui::TextUnformatted(notice_.c_str());
+    ImGui::PopTextWrapPos();
+}
+
 void TreeView::drawTree() {
+    if (model_ == nullptr) drawNotice();
+    acceptsTags_ = acceptsTags();
     if (model_ != nullptr && rowsDirty_) {
         collectRows(*model_, visible_, open_, rows_);
         rowsDirty_ = false;
@@ -298,8 +402,11 @@ void TreeView::drawRow(std::uint32_t node, float y) {
     if (const s7_block* block = model.block(node); block != nullptr) {
         if (hovered) ImGui::SetTooltip("DB-Number: %u", static_cast<unsigned>(block->number));
     } else if (const s7_symbol* symbol = model.symbol(node); symbol != nullptr) {
-        if (hovered) ImGui::SetTooltip("Datatype: %s", s7_datatype_name(symbol->datatype));
-        if (clicked) inspector_->add(symbol);
+        if (hovered) {
+            ImGui::SetTooltip(acceptsTags_ ? "Datatype: %s" : "Datatype: %s\nConnect to add it to the table.",
+                              s7_datatype_name(symbol->datatype));
+        }
+        if (clicked && acceptsTags_) inspector_->add(symbol, modelConnection_);
     }
     ImGui::PopID();
 }

@@ -7,19 +7,29 @@
 // from them there too, while a spinner turns; the UI thread only swaps the
 // finished model in, keeps the nodes that were open, and hands the old model
 // back to the worker to be released. Every listed block gets a node; a block
-// whose browse failed has no tags, and the failure is logged. A failed
-// listing, or losing the connection, changes nothing in the tree: the last
-// load stays until the next one completes.
+// whose browse failed has no tags, and the failure is logged. Losing the
+// connection, or disconnecting, changes nothing in the tree: the last load
+// stays until the next one completes. A load runs on the one connection it
+// was started for; when another connection has been made meanwhile its
+// result is dropped and the next load starts.
+//
+// The tree and the inspector's values belong to one controller: its
+// address and port, and the key it presented. Connecting to another one
+// (another address or port, or a new key at the same address) clears the
+// tree and drops the inspector's values at once - the rows keep their
+// names and are found again by name in the new controller's browse - and a
+// failed listing does the same; the tree's place then says why (notice()).
 //
 // Only the rows in the scrolled band are laid out and drawn, whatever the
 // number of open nodes; a change of the search text is worked off a few
 // milliseconds per frame (TreeFilter), the last result shown meanwhile. A
-// click on a tag that stands for a variable adds it to the inspector; the
-// arrow opens and closes a node.
+// click on a tag that stands for a variable adds it to the inspector, while
+// the tree is the live connection's; the arrow opens and closes a node.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +46,7 @@ class Texture;
 }  // namespace ui
 
 class PlcConnection;
+struct ConnectionStatus;
 class TagInspector;
 class Theme;
 class ThreadPool;
@@ -83,15 +94,34 @@ public:
     ui::ImGuiPanel* headerPanel() const { return headerPanel_; }
     ui::ScrollView* scrollView() const { return scrollView_; }
     ui::ImGuiPanel* treePanel() const { return treePanel_; }
+    // Why the tree is empty after it was cleared ("Listing the blocks of
+    // ... failed: ..."); empty while the tree shows a load or has never
+    // had one.
+    const std::string& notice() const { return notice_; }
+    // Whether a click on a tag adds it to the inspector: the tree is the
+    // live connection's.
+    bool acceptsTags() const;
 
 private:
     struct Loaded;
+    // The controller a load came from.
+    struct Controller {
+        std::string host;
+        std::uint16_t port = 0;
+        std::string key;  // its key fingerprint's text; empty when unknown
+    };
 
-    // On the UI thread: queues the load and shows the spinner.
-    void startLoad();
-    // On the UI thread: swaps in a finished load unless its listing failed
-    // (null: the load failed with an exception).
+    // On the UI thread: queues the load of connection `connection` and shows
+    // the spinner.
+    void startLoad(std::uint64_t connection, Controller controller);
+    // On the UI thread: swaps in a finished load; a failed listing clears
+    // the tree (null: the load failed with an exception).
     void finishLoad(Loaded* loaded);
+    // Empties the tree and the inspector's values and says why.
+    void clear(std::string why);
+    // Clears the tree when the wanted controller is not the one it shows.
+    void followController(const ConnectionStatus& status);
+    void drawNotice();
     // A slice of the running filter; its result is shown once complete.
     void continueFilter();
     void drawRow(std::uint32_t node, float y);
@@ -119,7 +149,16 @@ private:
     // A load is queued or running. Written and read on the UI thread only:
     // set when the load is queued, cleared by the task that hands it back.
     bool loading_ = false;
-    std::uint8_t lastState_ = 0;
+    // The connection the last load was started for, and the one model_ came
+    // from (0: none).
+    std::uint64_t loadedFor_ = 0;
+    std::uint64_t modelConnection_ = 0;
+    // Whose blocks and values are shown: set by a successful load, reset
+    // by clear().
+    std::optional<Controller> shown_;
+    std::string notice_;
+    // acceptsTags() as of the frame being drawn.
+    bool acceptsTags_ = false;
     float contentHeight_ = 0.0f;
 };
 

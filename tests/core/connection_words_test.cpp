@@ -43,19 +43,19 @@ TEST(ConnectionWords, ALostConnectionNamesItsReasonAndTheNextAttempt) {
     };
     const Case cases[] = {
         {"waiting, rounded up",
-         {ConnectionState::Lost, "plc", 102, S7_ERR_TIMEOUT, 2, now + 3200ms},
+         {ConnectionState::Lost, "plc", 102, S7_ERR_TIMEOUT, 2, now + 3200ms, 0, {}},
          "Reconnecting in 4 s",
          "Connection lost: no answer within 10 s, reconnecting in 4 s"},
         {"an attempt running",
-         {ConnectionState::Lost, "plc", 102, S7_ERR_NOT_CONNECTED, 0, std::nullopt},
+         {ConnectionState::Lost, "plc", 102, S7_ERR_NOT_CONNECTED, 0, std::nullopt, 0, {}},
          "Reconnecting now",
          "Connection lost: the controller closed the connection, reconnecting now"},
         {"a failed connect",
-         {ConnectionState::Disconnected, "plc", 102, S7_ERR_CONNECT, 0, std::nullopt},
+         {ConnectionState::Disconnected, "plc", 102, S7_ERR_CONNECT, 0, std::nullopt, 0, {}},
          "Connection failed",
          "Connection failed: nothing accepted the connection at this address and port."},
-        {"a plain disconnect", {ConnectionState::Disconnected, "plc", 102, S7_OK, 0, std::nullopt}, "", ""},
-        {"connected", {ConnectionState::Connected, "plc", 102, S7_OK, 0, std::nullopt}, "", ""},
+        {"a plain disconnect", {ConnectionState::Disconnected, "plc", 102, S7_OK, 0, std::nullopt, 0, {}}, "", ""},
+        {"connected", {ConnectionState::Connected, "plc", 102, S7_OK, 0, std::nullopt, 0, {}}, "", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);

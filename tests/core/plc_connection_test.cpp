@@ -1,6 +1,8 @@
 // The connection service: the state it shows before it waits for the
 // client's mutex, the codes it passes on, the controller type text across
-// failures and disconnects, and a mutex that is never left held.
+// failures and disconnects, a mutex that is never left held, the operator's
+// connects sharing one pool task (a cancel abandons the attempt), and the
+// controller's key checked against a store of known controllers.
 #include "vemo/core/PlcConnection.h"
 
 #include <vemo/s7read.h>
@@ -17,7 +19,10 @@
 #include <future>
 #include <iterator>
 #include <memory>
+#include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -274,6 +279,134 @@ TEST(PlcConnection, EmptyCallableThrowsAndLeavesTheMutexFree) {
     EXPECT_THROW(service.withClient([](vemoc_s7_client*) { throw std::runtime_error("read failed"); }),
                  std::runtime_error);
     EXPECT_EQ(service.connect("127.0.0.1", 0), S7_ERR_ARGUMENT);
+}
+
+// The UI thread's connects: a request shows Connecting at once; while the
+// one task is out, further requests (and cancels) only change what it will
+// make, so no attempt waits behind another, and the latest request is the
+// one made.
+TEST(PlcConnection, ConnectRequestsShareOneTaskWhichMakesOnlyTheLatest) {
+    TlsPeer peer;
+    PlcConnection service;
+    std::vector<std::function<void()>> tasks;
+    const PlcConnection::Submit submit = [&](std::function<void()> task) { tasks.push_back(std::move(task)); };
+
+    service.requestConnect("127.0.0.1", vemo::test::unusedPort(), submit);
+    EXPECT_EQ(service.getState(), ConnectionState::Connecting);
+    service.disconnect();  // Cancel
+    EXPECT_EQ(service.getState(), ConnectionState::Disconnected);
+    service.requestConnect("127.0.0.1", peer.port(), submit);
+    ASSERT_EQ(tasks.size(), 1u) << "the task out takes the new request up";
+    tasks[0]();
+    EXPECT_EQ(service.getState(), ConnectionState::Connected);
+    EXPECT_EQ(service.status().port, peer.port());
+    EXPECT_EQ(service.status().failure, S7_OK) << "the cancelled target was never tried";
+
+    // No task out: the next request gets one of its own; cancelled before
+    // it runs, it makes nothing.
+    service.disconnect();
+    service.requestConnect("127.0.0.1", peer.port(), submit);
+    ASSERT_EQ(tasks.size(), 2u);
+    service.disconnect();
+    tasks[1]();
+    EXPECT_EQ(service.getState(), ConnectionState::Disconnected);
+    EXPECT_EQ(service.status().failure, S7_OK);
+}
+
+TEST(PlcConnection, ARequestWhoseTaskIsRefusedIsWithdrawn) {
+    PlcConnection service;
+    const PlcConnection::Submit refuse = [](std::function<void()>) {
+        throw std::runtime_error("ThreadPool is stopped");
+    };
+    EXPECT_THROW(service.requestConnect("127.0.0.1", 102, refuse), std::runtime_error);
+    EXPECT_EQ(service.getState(), ConnectionState::Disconnected);
+
+    // The next request gets a task again.
+    std::vector<std::function<void()>> tasks;
+    service.requestConnect("127.0.0.1", 0, [&](std::function<void()> task) { tasks.push_back(std::move(task)); });
+    ASSERT_EQ(tasks.size(), 1u);
+    tasks[0]();
+    EXPECT_EQ(service.status().failure, S7_ERR_ARGUMENT);
+}
+
+// Trust on first use against a peer with one certificate, the store in a
+// folder of the test's own.
+class PlcConnectionTrust : public ::testing::Test {
+protected:
+    using Verdict = vemo::ControllerTrust::Verdict;
+
+    std::filesystem::path storeFile() const { return dir_.path() / "known-controllers.json"; }
+    vemo::KnownControllers store() const { return vemo::KnownControllers(storeFile()); }
+    vemo::ControllerTrust trust() const { return service_.status().trust; }
+    vemo::Fingerprint presented() const { return trust().identity.value().key; }
+
+    vemo::test::TempDir dir_;
+    TlsPeer peer_{{}, 3};
+    PlcConnection service_{std::chrono::steady_clock::now, [this] { return storeFile(); }};
+};
+
+TEST_F(PlcConnectionTrust, ANewControllerIsStoredAndKnownTheNextTime) {
+    ASSERT_EQ(service_.connect("127.0.0.1", peer_.port()), S7_OK);
+    EXPECT_EQ(service_.getState(), ConnectionState::Connected);
+    EXPECT_EQ(trust().verdict, Verdict::New);
+    ASSERT_EQ(store().entries().size(), 1u);
+    EXPECT_EQ(store().entries()[0].key, presented());
+
+    service_.disconnect();
+    ASSERT_EQ(service_.connect("127.0.0.1", peer_.port()), S7_OK);
+    EXPECT_EQ(service_.getState(), ConnectionState::Connected);
+    EXPECT_EQ(trust().verdict, Verdict::Known);
+    EXPECT_EQ(store().entries().size(), 1u);
+    service_.disconnect();
+}
+
+// Another key on record: the connection is held - nothing runs on it - and
+// the store untouched until the operator accepts the new key.
+TEST_F(PlcConnectionTrust, AChangedKeyHoldsTheConnectionUntilTheOperatorAcceptsIt) {
+    vemo::Fingerprint::Digest digest{};
+    digest.fill(0x5A);
+    const vemo::Fingerprint old(digest);
+    store().remember("127.0.0.1", peer_.port(), old);
+
+    for (const bool accept : {false, true}) {
+        SCOPED_TRACE(accept ? "accepted" : "disconnected");
+        ASSERT_EQ(service_.connect("127.0.0.1", peer_.port()), S7_OK);
+        EXPECT_EQ(service_.getState(), ConnectionState::Held);
+        EXPECT_EQ(trust().verdict, Verdict::Changed);
+        ASSERT_TRUE(trust().known.has_value());
+        EXPECT_EQ(trust().known->key, old);
+        const std::uint64_t held = service_.connectionId();
+        bool ran = false;
+        EXPECT_FALSE(service_.withConnection(held, [&](vemoc_s7_client*) { ran = true; }));
+        EXPECT_FALSE(ran) << "nothing runs on a held connection";
+        EXPECT_EQ(store().entries().at(0).key, old);
+
+        if (!accept) {
+            service_.disconnect();
+            EXPECT_FALSE(service_.acceptIdentity(held)) << "too late: it is gone";
+            EXPECT_EQ(store().entries().at(0).key, old);
+            continue;
+        }
+        EXPECT_FALSE(service_.acceptIdentity(held - 1)) << "only the held connection";
+        EXPECT_TRUE(service_.acceptIdentity(held));
+        EXPECT_EQ(service_.getState(), ConnectionState::Connected);
+        EXPECT_EQ(trust().verdict, Verdict::Known);
+        EXPECT_EQ(store().entries().at(0).key, presented());
+        EXPECT_TRUE(service_.withConnection(held, [&](vemoc_s7_client*) { ran = true; }));
+        EXPECT_TRUE(ran);
+    }
+    service_.disconnect();
+}
+
+TEST_F(PlcConnectionTrust, AStoreThatCannotBeReadIsNeitherUsedNorReset) {
+    const std::string damaged = "{\"version\": 1, \"controllers\": [";
+    vemo::test::writeText(storeFile(), damaged);
+    ASSERT_EQ(service_.connect("127.0.0.1", peer_.port()), S7_OK);
+    EXPECT_EQ(service_.getState(), ConnectionState::Connected) << "the connect goes on";
+    EXPECT_EQ(trust().verdict, Verdict::NotVerified);
+    EXPECT_NE(trust().problem.find(storeFile().string()), std::string::npos) << trust().problem;
+    EXPECT_EQ(vemo::test::readText(storeFile()), damaged);
+    service_.disconnect();
 }
 
 }  // namespace

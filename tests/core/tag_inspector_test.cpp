@@ -337,6 +337,10 @@ TEST_F(TagInspectorTest, AMismatchedAnswerIsNeverShownAsTheValue) {
     EXPECT_EQ(row.state, RowState::Mismatch);
     EXPECT_EQ(rows[0].state, RowState::Stale);
     ASSERT_EQ(service_.connect("127.0.0.1", sim_->port()), S7_OK);
+    // The new connection's browse finds the rows again, as the tree's does.
+    inspector_->rebind([&](const std::string& name) {
+        return tags.at(name.back() == '1' ? 0 : name.back() == '2' ? 1 : 2);
+    });
 
     // A refusal replaces the mismatch, and the other way round.
     FakeReads::mismatchedObject = 0;
@@ -434,6 +438,64 @@ TEST_F(TagInspectorTest, RowsFindTheirVariablesAgainByNameAfterAReload) {
         << "a missing variable is not read";
     EXPECT_EQ(rows[0].state, vemo::RowState::Live);
     EXPECT_EQ(rows[1].state, vemo::RowState::Missing);
+}
+
+// An address is read only on the connection whose browse gave it: after
+// a new connection the rows wait, dimmed, until a browse of it finds them
+// again; a variable is only taken from a browse of the live connection.
+TEST_F(TagInspectorTest, RowsAreReadOnlyOnTheConnectionTheirBrowseCameFrom) {
+    OwnedSymbols tags(numberedTags(2));
+    const std::uint64_t first = service_.connectionId();
+    ASSERT_TRUE(inspector_->add(tags.at(0)));
+    refreshAt(now_);
+    ASSERT_EQ(texts(), (std::vector<std::string>{"101"}));
+
+    service_.disconnect();
+    EXPECT_FALSE(inspector_->add(tags.at(1))) << "nothing is added without a connection";
+    ASSERT_EQ(service_.connect("127.0.0.1", sim_->port()), S7_OK);
+    ASSERT_NE(service_.connectionId(), first);
+    EXPECT_FALSE(inspector_->add(tags.at(1), first)) << "a browse of the old connection gives no rows";
+    EXPECT_EQ(inspector_->rows().size(), 1u);
+
+    FakeReads::requests.clear();
+    refreshAt(now_ + kSecond);
+    EXPECT_TRUE(FakeReads::requests.empty()) << "the old address is not read on the new connection";
+    EXPECT_EQ(inspector_->rows()[0].state, vemo::RowState::Stale);
+    EXPECT_EQ(texts(), (std::vector<std::string>{"101"}));
+
+    inspector_->rebind([&](const std::string&) { return tags.at(0); });
+    EXPECT_TRUE(inspector_->add(tags.at(1)));
+    refreshAt(now_ + 2 * kSecond);
+    ASSERT_EQ(FakeReads::requests.size(), 1u);
+    EXPECT_EQ(texts(), (std::vector<std::string>{"103", "203"}));
+    EXPECT_EQ(inspector_->rows()[0].state, vemo::RowState::Live);
+}
+
+// Another controller: the rows keep their names and formats, lose what they
+// showed of the previous one, and a result still out for it is dropped.
+TEST_F(TagInspectorTest, ForgettingTheValuesKeepsNamesAndFormatsAndDropsALateResult) {
+    OwnedSymbols tags(numberedTags(2));
+    for (std::size_t i = 0; i < 2; ++i) inspector_->add(tags.at(i));
+    refreshAt(now_);
+    ASSERT_TRUE(inspector_->setFormat("DB1.Tag2", vemo::DisplayFormat::Hex));
+    FakeReads::refusedObject = inspector_->rows()[0].objectId;
+    now_ += kSecond;
+    inspector_->update();
+    ++FakeReads::refreshNumber;
+    runWorker();
+
+    inspector_->forgetValues();
+    runPosted();  // the result read before the change
+    for (const auto& row : inspector_->rows()) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(row.state, vemo::RowState::Waiting);
+        EXPECT_EQ(row.valueText, "");
+        EXPECT_FALSE(row.value.present);
+        EXPECT_FALSE(row.lastGood.has_value());
+        EXPECT_FALSE(row.refusal.has_value());
+    }
+    EXPECT_EQ(inspector_->rows()[1].name, "DB1.Tag2");
+    EXPECT_EQ(inspector_->rows()[1].format, vemo::DisplayFormat::Hex);
 }
 
 // The real library against the simulator's built-in program.

@@ -1,9 +1,11 @@
 // Real windows on SDL's offscreen video driver with the software renderer:
 // the browser's main window built around a connection service and a pool of
-// the test's own, torn down in the program's order (pool first).
+// the test's own, torn down in the program's order (pool first). The
+// service keeps its known controllers in a folder of the test's own.
 #pragma once
 
 #include "MainWindow.h"
+#include "app_test_support.h"
 #include "vemo/core/AssetPackage.h"
 #include "vemo/core/PlcConnection.h"
 #include "vemo/core/ThreadPool.h"
@@ -12,6 +14,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -98,7 +101,10 @@ protected:
         return true;
     }
 
-    PlcConnection service_;
+    std::filesystem::path storePath() const { return storeDir_.path() / "known-controllers.json"; }
+
+    TempDir storeDir_;
+    PlcConnection service_{std::chrono::steady_clock::now, [this] { return storePath(); }};
     ThreadPool pool_;
     std::unique_ptr<ui::Application> app_;
     std::unique_ptr<MainWindow> mainWindow_;

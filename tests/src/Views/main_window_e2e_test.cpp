@@ -2,19 +2,23 @@
 // the simulator over loopback. The operator's steps are typed and clicked:
 // connect, open a block, pick tags and watch their values, search, remove a
 // row, disconnect, connect again, lose the controller mid-session and get it
-// back, and connect to one on which browses fail.
+// back, connect to one on which browses fail, move to another controller,
+// and meet a controller whose key changed.
 #include "MainWindow.h"
 
 #include "Theme.h"
 #include "Views/DefaultButton.h"
+#include "Views/IdentityWarningView.h"
 #include "Views/InspectorView.h"
 #include "Views/MessageBarView.h"
 #include "Views/TopBarView.h"
 #include "Views/TreeView.h"
 #include "app_test_support.h"
 #include "gui_fixture.h"
+#include "vemo/core/KnownControllers.h"
 #include "vemo/core/TagInspector.h"
 
+#include "Identity.h"
 #include "Program.h"
 #include "Server.h"
 
@@ -30,6 +34,7 @@
 #include <optional>
 #include <ostream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -113,12 +118,22 @@ protected:
     void connectByTyping() {
         click(barPanel()->getWorldPosition() + vemo::test::kIpField);
         type("127.0.0.1");
-        click(barPanel()->getWorldPosition() + vemo::test::kPortText);
-        type(std::to_string(sim_->port()));
-        clickButton();
+        typePortAndConnect(sim_->port());
         ASSERT_TRUE(runUntil([&] { return status() == "PLC-Status: CONNECTED"; }));
         ASSERT_TRUE(runUntil([&] { return loaded(); }));
         frames(2);
+    }
+    // Types over the port field (a click selects its text) and presses Connect.
+    void typePortAndConnect(std::uint16_t port) {
+        click(barPanel()->getWorldPosition() + vemo::test::kPortText);
+        type(std::to_string(port));
+        clickButton();
+    }
+    const vemo::InspectorRow& row(const std::string& name) const {
+        const auto& rows = inspector().rows();
+        const auto it = std::find_if(rows.begin(), rows.end(), [&](const auto& r) { return r.name == name; });
+        if (it == rows.end()) throw std::out_of_range("no row " + name);
+        return *it;
     }
 
     // A point on row `row` (counted over the rows shown, from the top) at
@@ -279,8 +294,13 @@ TEST_F(MainWindowSession, DisconnectKeepsTreeAndRowsAndConnectingAgainRefreshesT
     EXPECT_FALSE(inspector().refreshing()) << "nothing is read without a connection";
     EXPECT_EQ(inspector().rows().at(0).valueText, value) << "the value stays while disconnected";
     EXPECT_EQ(inspector().rows().at(0).state, vemo::RowState::Stale) << "and shows that it is old";
+    EXPECT_TRUE(vemo::valueCellFor(inspector().rows().at(0)).dimmed);
     ASSERT_EQ(model().roots().size(), 8u);
     EXPECT_EQ(tree()->model(), firstLoad) << "the tree stays";
+    EXPECT_FALSE(tree()->acceptsTags());
+    click(treeRow(2, 1, false));  // BeltSpeed
+    EXPECT_EQ(names(inspector()), (std::vector<std::string>{"Conveyor.BottleCount"}))
+        << "a tag is added only with a connection";
 
     clickButton();  // Connect again
     ASSERT_TRUE(runUntil([&] { return status() == "PLC-Status: CONNECTED"; }));
@@ -292,6 +312,119 @@ TEST_F(MainWindowSession, DisconnectKeepsTreeAndRowsAndConnectingAgainRefreshesT
         return row.state == vemo::RowState::Live && row.valueText != value;
     })) << "and refreshes again without a click";
     EXPECT_EQ(sim_->connectionsAccepted(), 2);
+}
+
+// A watch list of many rows comes back whole after Disconnect and Connect to
+// the same controller, every row refreshed again on the new connection.
+TEST_F(MainWindowSession, TheWholeWatchListSurvivesAReconnectToTheSameController) {
+    connectByTyping();
+    std::vector<const s7_symbol*> tags;
+    for (std::uint32_t node = 0; node < model().size(); ++node) {
+        if (model().symbol(node) != nullptr && tags.size() < 27) tags.push_back(model().symbol(node));
+    }
+    ASSERT_EQ(tags.size(), 27u);
+    for (const s7_symbol* tag : tags) ASSERT_TRUE(inspector().add(tag));
+    const std::vector<std::string> watched = names(inspector());
+    ASSERT_TRUE(runUntil([&] {
+        return std::all_of(inspector().rows().begin(), inspector().rows().end(),
+                           [](const auto& r) { return r.state == vemo::RowState::Live; });
+    }));
+
+    clickButton();  // Disconnect
+    frames(2);
+    for (const auto& r : inspector().rows()) EXPECT_EQ(r.state, vemo::RowState::Stale) << r.name;
+    clickButton();  // Connect, the fields still hold the address
+    ASSERT_TRUE(runUntil([&] { return status() == "PLC-Status: CONNECTED"; }));
+    ASSERT_TRUE(runUntil([&] {
+        return loaded() && std::all_of(inspector().rows().begin(), inspector().rows().end(),
+                                       [](const auto& r) { return r.state == vemo::RowState::Live; });
+    }));
+    EXPECT_EQ(names(inspector()), watched);
+    const std::uint64_t live = service_.connectionId();
+    for (const auto& r : inspector().rows()) EXPECT_EQ(r.connection, live) << r.name;
+}
+
+// Two identical machines, but for a recipe: moving from one to the other
+// keeps the watch list's names, drops the first machine's values at once
+// and shows the second's only after its own browse found the rows; a row
+// whose variable the second lacks says so.
+class TwoControllersSession : public MainWindowSession {
+protected:
+    void SetUp() override {
+        MainWindowSession::SetUp();
+        vemo::sim::ServerOptions options;
+        options.port = 0;
+        other_ = std::make_unique<vemo::sim::Server>(vemo::sim::Program::fromJson(R"({"blocks": [
+            {"name": "Conveyor", "number": 1, "members": [
+                {"name": "Recipe", "type": "String[32]", "value": "Sparkling 1.0 l"},
+                {"name": "BottleCount", "type": "DInt", "value": 0}]}]})"),
+                                                     options);
+    }
+    void TearDown() override {
+        other_->stop();
+        MainWindowSession::TearDown();
+    }
+    std::unique_ptr<vemo::sim::Server> other_;
+};
+
+TEST_F(TwoControllersSession, TheRowsAreFoundAgainOnTheOtherControllerWithoutEverShowingTheFirstOnesValues) {
+    connectByTyping();
+    openRow(0, 0);
+    click(treeRow(5, 1, false));  // Recipe
+    click(treeRow(2, 1, false));  // BeltSpeed
+    ASSERT_EQ(names(inspector()), (std::vector<std::string>{"Conveyor.Recipe", "Conveyor.BeltSpeed"}));
+    ASSERT_TRUE(runUntil([&] { return row("Conveyor.Recipe").valueText == "Still water 0.5 l"; }));
+
+    clickButton();  // Disconnect
+    typePortAndConnect(other_->port());
+    frames(1);
+    EXPECT_EQ(tree()->model(), nullptr) << "the first machine's tree goes at once";
+    EXPECT_EQ(tree()->notice(), "Connecting to another controller, 127.0.0.1:" + std::to_string(other_->port()) +
+                                    ": the blocks and values of 127.0.0.1:" + std::to_string(sim_->port()) +
+                                    " were cleared.");
+    bool firstValueSeen = false;
+    ASSERT_TRUE(runUntil([&] {
+        firstValueSeen |= row("Conveyor.Recipe").valueText == "Still water 0.5 l";
+        return row("Conveyor.Recipe").state == vemo::RowState::Live;
+    }));
+    EXPECT_FALSE(firstValueSeen) << "never the first machine's value under the second one";
+    EXPECT_EQ(row("Conveyor.Recipe").valueText, "Sparkling 1.0 l");
+    EXPECT_EQ(row("Conveyor.BeltSpeed").state, vemo::RowState::Missing);
+    EXPECT_EQ(vemo::valueCellFor(row("Conveyor.BeltSpeed")).text, "not in the controller");
+    EXPECT_EQ(tree()->notice(), "");
+    EXPECT_EQ(model().find("Conveyor.BeltSpeed"), vemo::TreeModel::kNone) << "the second machine's tree";
+    EXPECT_NE(model().find("Conveyor.Recipe"), vemo::TreeModel::kNone);
+    window()->saveScreenshot(shotPath("session_other_controller.png").string());
+}
+
+// The second controller refuses to list its blocks: the first one's tree
+// and values do not stay behind as if they were the second's.
+TEST_F(MainWindowSession, AListingThatFailsClearsTheTreeAndTheValuesAndSaysWhy) {
+    connectByTyping();
+    openRow(0, 0);
+    click(treeRow(3, 1, false));  // BottleCount
+    ASSERT_TRUE(runUntil([&] { return !inspector().rows().at(0).valueText.empty(); }));
+
+    vemo::sim::ServerOptions options;
+    options.port = 0;
+    options.controller.fault = vemo::sim::Fault::parse("explore-error", 3);
+    vemo::sim::Server refusing(vemo::sim::Program::builtIn(), options);
+    clickButton();  // Disconnect
+    typePortAndConnect(refusing.port());
+    ASSERT_TRUE(runUntil([&] { return status() == "PLC-Status: CONNECTED"; }));
+    ASSERT_TRUE(runUntil([&] { return tree()->notice().rfind("Listing", 0) == 0; }));
+    EXPECT_EQ(tree()->notice(), "Listing the blocks of 127.0.0.1:" + std::to_string(refusing.port()) +
+                                    " failed: the controller refused to list its blocks. Check the controller's "
+                                    "access protection for clients like this one.");
+    EXPECT_EQ(tree()->model(), nullptr);
+    EXPECT_FALSE(tree()->headerPanel()->isVisible());
+    EXPECT_FALSE(tree()->acceptsTags());
+    ASSERT_EQ(names(inspector()), (std::vector<std::string>{"Conveyor.BottleCount"})) << "the name stays";
+    EXPECT_EQ(inspector().rows()[0].valueText, "");
+    EXPECT_NE(inspector().rows()[0].connection, service_.connectionId()) << "and is never read here";
+    frames(3);
+    window()->saveScreenshot(shotPath("session_listing_failed.png").string());
+    refusing.stop();
 }
 
 TEST_F(MainWindowSession, AModifiedValueIsWrittenOnlyWhenAllowedAndConfirmedAndThenReadBack) {
@@ -402,6 +535,109 @@ TEST_F(MainWindowSession, DisconnectWhileTheControllerIsGoneStopsTheAttempts) {
     const float height = tree()->contentHeight();
     click(treeRow(0, 0, true));
     ASSERT_TRUE(runUntil([&] { return tree()->contentHeight() < height; }));
+}
+
+// Trust on first use with a simulator that keeps one identity across
+// restarts: a new controller is stored and said to be new, the same one is
+// known, and a new identity at the same address holds the connection under
+// a warning until the operator disconnects or trusts the new key.
+class IdentitySession : public MainWindowSession {
+protected:
+    // A simulator on `port` (0: any) presenting identity `n` (made on first use).
+    std::unique_ptr<vemo::sim::Server> simWith(int n, std::uint16_t port) {
+        const std::string cert = (identities_.path() / ("cert" + std::to_string(n) + ".pem")).string();
+        const std::string key = (identities_.path() / ("key" + std::to_string(n) + ".pem")).string();
+        if (!std::filesystem::exists(cert)) vemo::sim::Identity::generate().save(cert, key);
+        vemo::sim::ServerOptions options;
+        options.port = port;
+        options.certificateFile = cert;
+        options.keyFile = key;
+        return std::make_unique<vemo::sim::Server>(vemo::sim::Program::builtIn(), options);
+    }
+    std::vector<vemo::KnownController> stored() const { return vemo::KnownControllers(storePath()).entries(); }
+    std::string presented() const { return service_.status().trust.identity.value().key.text(); }
+    vemo::IdentityWarningView* warning() const { return mainWindow_->identityWarning(); }
+    const std::string& headline() const { return mainWindow_->messageBar()->headline(); }
+
+    vemo::test::TempDir identities_;
+};
+
+TEST_F(IdentitySession, NewThenKnownThenAChangedKeyIsHeldUntilTheOperatorTrustsIt) {
+    auto first = simWith(1, 0);
+    const std::uint16_t port = first->port();
+    const std::string address = "127.0.0.1:" + std::to_string(port);
+    click(barPanel()->getWorldPosition() + vemo::test::kIpField);
+    type("127.0.0.1");
+    typePortAndConnect(port);
+    ASSERT_TRUE(runUntil([&] { return loaded(); }));
+    const std::string key1 = presented();
+    ASSERT_EQ(stored().size(), 1u);
+    EXPECT_EQ(stored()[0].key.text(), key1);
+    EXPECT_EQ(headline(),
+              "New controller: first connection to " + address + "; its key " + key1 + " is now stored as known.");
+    EXPECT_TRUE(mainWindow_->messageBar()->isVisible());
+    window()->saveScreenshot(shotPath("session_identity_new.png").string());
+
+    clickButton();  // Disconnect
+    clickButton();  // Connect: the same controller
+    ASSERT_TRUE(runUntil([&] { return status() == "PLC-Status: CONNECTED"; }));
+    EXPECT_EQ(service_.status().trust.verdict, vemo::ControllerTrust::Verdict::Known);
+    EXPECT_FALSE(mainWindow_->messageBar()->isVisible()) << "a known controller: nothing to say";
+    ASSERT_TRUE(runUntil([&] { return loaded(); }));
+    openRow(0, 0);
+    click(treeRow(3, 1, false));  // BottleCount
+    ASSERT_TRUE(runUntil([&] { return !inspector().rows().at(0).valueText.empty(); }));
+    clickButton();  // Disconnect
+
+    // The controller restarts with a new identity at the same address.
+    first->stop();
+    first.reset();
+    auto second = simWith(2, port);
+    for (const bool trust : {false, true}) {
+        SCOPED_TRACE(trust ? "trusted" : "disconnected");
+        clickButton();  // Connect
+        ASSERT_TRUE(runUntil([&] { return status() == "PLC-Status: IDENTITY CHANGED"; }));
+        frames(3);
+        EXPECT_TRUE(warning()->isShowing());
+        EXPECT_NE(presented(), key1);
+        EXPECT_EQ(service_.status().trust.known.value().key.text(), key1);
+        EXPECT_EQ(headline(),
+                  "Connection held: the controller at " + address + " presents another key than the one on record.");
+        EXPECT_EQ(tree()->model(), nullptr) << "nothing of the old key's controller stays";
+        EXPECT_FALSE(tree()->isLoading()) << "nothing is browsed on a held connection";
+        EXPECT_EQ(inspector().rows().at(0).valueText, "");
+        EXPECT_EQ(stored()[0].key.text(), key1) << "the store is untouched until the operator decides";
+        if (!trust) {
+            window()->saveScreenshot(shotPath("session_identity_changed.png").string());
+            warning()->answer(false);
+            frames(2);
+            EXPECT_EQ(status(), "PLC-Status: DISCONNECTED");
+            EXPECT_FALSE(warning()->isShowing());
+            EXPECT_EQ(stored()[0].key.text(), key1);
+            continue;
+        }
+        warning()->answer(true);
+        ASSERT_TRUE(runUntil([&] { return status() == "PLC-Status: CONNECTED"; }));
+        EXPECT_EQ(stored().size(), 1u);
+        EXPECT_EQ(stored()[0].key.text(), presented()) << "the new key replaces the old one";
+        ASSERT_TRUE(runUntil([&] { return loaded() && inspector().rows().at(0).state == vemo::RowState::Live; }))
+            << "then the browse goes on and the rows are found again";
+        EXPECT_FALSE(warning()->isShowing());
+    }
+    second->stop();
+}
+
+TEST_F(IdentitySession, AStoreThatCannotBeReadIsReportedAndLeftAsItIs) {
+    const std::string damaged = "not a store of known controllers";
+    vemo::test::writeText(storePath(), damaged);
+    auto sim = simWith(1, 0);
+    ASSERT_EQ(service_.connect("127.0.0.1", sim->port()), S7_OK);
+    ASSERT_TRUE(runUntil([&] { return loaded(); })) << "the connect goes on, not verified";
+    frames(2);
+    EXPECT_EQ(headline().rfind("Controller not verified: " + storePath().string(), 0), 0u) << headline();
+    EXPECT_EQ(vemo::test::readText(storePath()), damaged);
+    window()->saveScreenshot(shotPath("session_identity_not_verified.png").string());
+    sim->stop();
 }
 
 // A controller on which browses fail: every listed block is still in the

@@ -37,4 +37,18 @@ struct ConnectionMessage {
 // For a status as PlcConnection::status() gives it, at `now`.
 ConnectionMessage describeConnection(const ConnectionStatus& status, SteadyTime now);
 
+// What the program says about the controller's identity while a connection
+// stands: a new controller whose key was stored, one whose key changed (the
+// connection is held), and one that could not be verified. Empty for a
+// known controller, for none checked and while no connection stands.
+ConnectionMessage describeTrust(const ConnectionStatus& status);
+
+// An address and port as the program writes them: "192.168.0.1:102",
+// an IPv6 address in brackets ("[fe80::1]:102").
+std::string addressText(const std::string& host, std::uint16_t port);
+
+// A time of the store of known controllers as people read it:
+// "2026-12-10 08:00:00 UTC".
+std::string seenText(WallTime time);
+
 }  // namespace vemo

@@ -21,6 +21,16 @@
 // each row's variable again by name; a variable no longer there leaves its
 // row marked missing.
 //
+// An item address means something only to the controller whose browse gave
+// it, so every row remembers the connection it was resolved on and is read
+// only on that connection (PlcConnection::withConnection). After any new
+// connection - a reconnect, a connect to the same controller or to another
+// one - the rows wait, dimmed, until the next browse finds them again by
+// name: a value read from one controller never shows against a row
+// resolved on another. Rows are added only from a browse of the live
+// connection. When the controller changes, forgetValues() drops what the
+// rows showed of the previous one; their names and formats stay.
+//
 // The inspector knows no UI toolkit: whoever builds it says how a result
 // reaches the UI thread (the program's main window passes the toolkit's
 // dispatch to the main thread).
@@ -80,6 +90,8 @@ struct InspectorRow {
     std::uint32_t objectId = 0;
     std::uint32_t attributeId = 0;
     std::vector<std::uint32_t> path;
+    // The connection whose browse gave the address (PlcConnection::connectionId).
+    std::uint64_t connection = 0;
 };
 
 class TagInspector {
@@ -107,16 +119,26 @@ public:
     TagInspector(const TagInspector&) = delete;
     TagInspector& operator=(const TagInspector&) = delete;
 
-    // Appends a row for `tag` unless a row has its name already. Null is
-    // ignored. The row copies what it needs: `tag` may go away.
-    void add(const s7_symbol* tag);
+    // Appends a row for `tag`, browsed on connection `browsedOn` (the
+    // current one when not given), unless a row has its name already. Only
+    // a variable of the live connection is taken: false, and nothing added,
+    // while not connected, for a browse of another connection, and for
+    // null. The row copies what it needs: `tag` may go away.
+    bool add(const s7_symbol* tag, std::optional<std::uint64_t> browsedOn = std::nullopt);
     // Removes the row of that name, keeping the order of the others.
     void remove(std::string_view name);
     // Removes every row.
     void clear();
     // Finds every row's variable again through `find` (by full name; null:
-    // there is none), after the symbols were loaded anew.
-    void rebind(const std::function<const s7_symbol*(const std::string&)>& find);
+    // there is none), after the symbols were loaded anew on connection
+    // `browsedOn` (the current one when not given); the rows are read on
+    // that connection from now on.
+    void rebind(const std::function<const s7_symbol*(const std::string&)>& find,
+                std::optional<std::uint64_t> browsedOn = std::nullopt);
+    // Drops every row's value, refusal, mismatch and write outcome - what it
+    // showed of the controller before - keeping names and formats; the rows
+    // wait for their first value again.
+    void forgetValues();
     const std::vector<InspectorRow>& rows() const { return rows_; }
     // Shows the named row in `format`, or in the format of that name ("IEC",
     // "hex"). Only the formats its data type offers (formatsFor) are taken:
@@ -125,12 +147,13 @@ public:
     bool setFormat(std::string_view name, DisplayFormat format);
     bool setFormat(std::string_view name, std::string_view formatName);
     // Changes with every add, every remove that removed a row, every clear
-    // of a non-empty list and every rebind.
+    // of a non-empty list, every rebind and every forgetValues.
     std::uint64_t generation() const { return generation_; }
     bool refreshing() const { return refreshing_; }
 
-    // Once per frame: starts a refresh when one is due and the connection
-    // stands; marks the rows stale when it does not.
+    // Once per frame: starts a refresh of the rows resolved on the live
+    // connection when one is due; marks the rows stale that cannot be read
+    // (all of them while not connected).
     void update();
 
     // Writes `value` to the variable of the row named `name` on the worker,
@@ -140,7 +163,8 @@ public:
     // before the operator turned writing off (or the connection changed) is
     // not sent. Returns why nothing was sent - writing is not allowed on
     // this connection, no row has that name, its variable is gone from the
-    // program, a write to it is still out - or an empty text. Takes the
+    // program or not resolved on the live connection, a write to it is
+    // still out - or an empty text. Takes the
     // value in every case.
     std::string write(std::string_view name, OwnedValue value);
     // Whether the operator allows writing on the connection at hand, and
@@ -155,7 +179,8 @@ private:
 
     void apply(std::uint64_t generation, std::vector<std::size_t> rows, ReadResult result);
     void finishWrite(const std::string& name, WriteDone done);
-    void markStale();
+    // Live and waiting rows turn stale, but those read on `except`.
+    void markStale(std::optional<std::uint64_t> except = std::nullopt);
     static ReadResult refresh(PlcConnection* connection, const ReadCalls& calls, const Snapshot& snapshot);
 
     PlcConnection* connection_;
