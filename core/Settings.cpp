@@ -116,6 +116,10 @@ Settings parse(const fs::path& file, const std::string& text) {
     return settings;
 }
 
+// Pixels to the hundredth: enough for any screen, and a file a person can
+// read (a float written as a double shows its rounding error otherwise).
+double pixels(float value) { return std::round(static_cast<double>(value) * 100.0) / 100.0; }
+
 std::string settingsText(const Settings& settings) {
     json doc = json::object();
     doc["version"] = Settings::kFormatVersion;
@@ -128,9 +132,11 @@ std::string settingsText(const Settings& settings) {
     doc["recent"] = std::move(recent);
     if (settings.windowWidth) doc["windowWidth"] = *settings.windowWidth;
     if (settings.windowHeight) doc["windowHeight"] = *settings.windowHeight;
-    if (settings.treeWidth) doc["treeWidth"] = *settings.treeWidth;
-    doc["inspectorColumnWidths"] = settings.inspectorColumnWidths;
-    if (settings.uiScale) doc["uiScale"] = *settings.uiScale;
+    if (settings.treeWidth) doc["treeWidth"] = pixels(*settings.treeWidth);
+    json widths = json::array();
+    for (const float width : settings.inspectorColumnWidths) widths.push_back(pixels(width));
+    doc["inspectorColumnWidths"] = std::move(widths);
+    if (settings.uiScale) doc["uiScale"] = pixels(*settings.uiScale);
     if (!settings.watchList.empty()) doc["watchList"] = settings.watchList.string();
     return doc.dump(2) + "\n";
 }

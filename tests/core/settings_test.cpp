@@ -30,35 +30,10 @@ using vemo::SettingsStore;
 using vemo::UserFileError;
 using vemo::WatchList;
 using vemo::test::readText;
+using vemo::test::ScopedEnv;
 using vemo::test::TempDir;
 using vemo::test::writeText;
 using Kind = UserFileError::Kind;
-
-// Sets an environment variable for a scope (unset for nullopt).
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value) {
-            ::setenv(name, value->c_str(), 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 Settings everyField() {
     Settings s;
