@@ -4,11 +4,16 @@
 #include <imgui.h>
 #include <imgui_stdlib.h>
 
+#include <algorithm>
+#include <cfloat>
 #include <exception>
+#include <utility>
+#include <vector>
 
 #include "AppTextures.h"
 #include "Theme.h"
 #include "Views/DefaultButton.h"
+#include "Views/Overlay.h"
 #include "vemo/core/ConnectionWords.h"
 #include "vemo/core/Logger.h"
 #include "vemo/core/PlcConnection.h"
@@ -38,6 +43,20 @@ constexpr int kDistributeEnd = 2;
 constexpr int kDistributeEvenly = 5;
 constexpr int kDistributeFill = 6;
 
+// The bar's sizes at scale 1.
+constexpr float kLogoSize = 40.0f;
+constexpr float kLogoMargin = 5.0f;
+constexpr float kSpacing = 10.0f;
+// The port field's right-hand border lies on 384.
+constexpr float kPanelWidth = 386.0f;
+constexpr float kButtonWidth = 104.0f;
+constexpr float kRightSpacing = 24.0f;
+constexpr float kStatusWidth = 300.0f;
+constexpr float kStatusPadding = 8.0f;
+constexpr float kMakerWidth = 150.0f;
+// The status column's widest line.
+constexpr const char* kLongestStatus = "PLC-Status: CONNECTION LOST";
+
 ui::TextElement* makeText(ui::Widget* parent, const Theme& theme, std::string text = {}) {
     auto* element = new ui::TextElement(parent, std::move(text));
     element->setFont(theme.defaultFont());
@@ -62,71 +81,188 @@ TopBarView::TopBarView(ui::Widget* parent, PlcConnection& service, ThreadPool& p
     mainStack_->setAlignment(kAlignStretch);
     mainStack_->setOrientation(kLeftToRight);
 
-    // Left: logo, address panel, button.
+    // Left: logo, address panel, button. Their sizes come with the scale.
     auto* left = new ui::Stack(mainStack_);
     left->setOrientation(kLeftToRight);
     left->setAlignment(kAlignCenter);
     left->setDistribution(kDistributeStart);
-    left->setSpacing(32.0f);
+    left_ = left;
 
     auto* logo = new ui::Rectangle(left);
     logo->setPosition({0.0f, 0.0f});
-    logo->setPreferredSize({64.0f, 64.0f});
     logo->setTexture(AppTextures::getSvg("icons/vemo.svg", 256, 256));
     logo->setColor(ui::Color(0xFF000000u));
+    logo_ = logo;
 
     auto* panel = new ui::ImGuiPanel(left);
     panel->setPosition({0.0f, 0.0f});
     // Two rows: address and port, then the write permission.
-    panel->setPreferredSize({384.0f, 50.0f});
-    theme.applyImGuiStyle(panel->getImGuiContext());
-    panel->setDefaultFont(theme.defaultFont(), theme.fontSize() * theme.imguiFontScale());
     panel->setBuildImGuiFunction([this] { buildConnectionPanel(); });
+    panel_ = panel;
 
-    connectButton_ = new DefaultButton(left, 0.0f, 0.0f, 140.0f, theme.buttonHeight());
+    connectButton_ = new DefaultButton(left, 0.0f, 0.0f, kButtonWidth, theme.buttonHeight());
     connectButton_->getText()->setText("Connect");
     connectButton_->setOnClick([this] { onButtonClicked(); });
 
-    // Right: status and controller type, maker and version.
+    // Right: status and controller type, maker and version, as wide as
+    // fitRightGroup makes them.
     auto* right = new ui::Stack(mainStack_);
     right->setOrientation(kLeftToRight);
     right->setAlignment(kAlignStretch);
     right->setDistribution(kDistributeEnd);
-    right->setSpacing(32.0f);
-    right->setMinSize({482.0f, 50.0f});
-    right->setMaxSize({482.0f, 50.0f});
+    right_ = right;
 
     auto* status = new ui::Stack(right);
     status->setPosition({0.0f, 0.0f});
-    status->setPreferredSize({300.0f, 50.0f});
     status->setOrientation(kTopToBottom);
     status->setAlignment(kAlignStart);
     status->setDistribution(kDistributeEvenly);
-    status->setPadding({8.0f, 8.0f, 8.0f, 8.0f});
     // The status line gets its colour together with its text in update().
     statusText_ = makeText(status, theme);
     detailText_ = makeText(status, theme);
+    statusColumn_ = status;
 
     auto* maker = new ui::Stack(right);
     maker->setPosition({0.0f, 0.0f});
-    maker->setPreferredSize({150.0f, 50.0f});
     maker->setOrientation(kTopToBottom);
     maker->setAlignment(kAlignStart);
     maker->setDistribution(kDistributeEvenly);
     makeText(maker, theme, "VEMO Software GmbH");
     makeText(maker, theme, fmt::format("Version: {}", VEMO_VERSION));
+    makerColumn_ = maker;
+
+    // The list of recent controllers must not end at the bar's lower edge.
+    if (getWindow() != nullptr) overlay_ = new Overlay(*getWindow());
+    setScale(1.0f);
+}
+
+void TopBarView::setScale(float scale) {
+    scale_ = scale;
+    const Theme& theme = Theme::instance();
+    left_->setPadding({kLogoMargin * scale, 0.0f, 0.0f, 0.0f});
+    left_->setSpacing(kSpacing * scale);
+    logo_->setPreferredSize({kLogoSize * scale, kLogoSize * scale});
+    panel_->setPreferredSize({kPanelWidth * scale, kHeight * scale});
+    theme.applyImGuiStyle(panel_->getImGuiContext(), scale);
+    panel_->setDefaultFont(theme.defaultFont(), theme.fontSize() * theme.imguiFontScale() * scale);
+    connectButton_->setPreferredSize({kButtonWidth * scale, theme.buttonHeight() * scale});
+    connectButton_->getText()->setFontSize(theme.largeFontSize() * scale);
+    right_->setSpacing(kRightSpacing * scale);
+    const float pad = kStatusPadding * scale;
+    statusColumn_->setPadding({pad, pad, pad, pad});
+    for (ui::Stack* column : {statusColumn_, makerColumn_}) {
+        for (ui::Widget* line : column->getChildren()) {
+            static_cast<ui::TextElement*>(line)->setFontSize(theme.fontSize() * scale);
+        }
+    }
+    if (overlay_ != nullptr) overlay_->setScale(scale);
+    fitRightGroup(getActualSize().x);
+}
+
+void TopBarView::fitRightGroup(float width) {
+    const Theme& theme = Theme::instance();
+    const float s = scale_;
+    const float size = theme.fontSize() * s;
+    // What the status column needs: its longest status line, or the detail
+    // line shown if that is longer.
+    float needed = theme.defaultFont().measure(kLongestStatus, size).x;
+    needed = std::max(needed, theme.defaultFont().measure(detailText_->getText(), size).x);
+    needed += 2.0f * kStatusPadding * s;
+    const float full = std::max(kStatusWidth * s, needed);
+    const float maker = kMakerWidth * s;
+    const float spacing = kRightSpacing * s;
+    const float room = std::max(0.0f, width - left_->getPreferredSize().x - kSpacing * s);
+    float status = std::min(full, room);
+    bool showMaker = false;
+    if (room >= full + spacing + maker) {
+        showMaker = true;
+    } else if (room >= needed + spacing + maker) {
+        status = room - spacing - maker;
+        showMaker = true;
+    }
+    const float height = kHeight * s;
+    const float group = status + (showMaker ? spacing + maker : 0.0f);
+    // Set only what changed: every change lays the window out again.
+    if (makerColumn_->isVisible() != showMaker) makerColumn_->setVisible(showMaker);
+    if (!(statusColumn_->getPreferredSize() == ui::Vec2{status, height})) {
+        statusColumn_->setPreferredSize({status, height});
+    }
+    if (!(makerColumn_->getPreferredSize() == ui::Vec2{maker, height})) makerColumn_->setPreferredSize({maker, height});
+    if (!(right_->getMaxSize() == ui::Vec2{group, height})) {
+        right_->setMinSize({group, height});
+        right_->setMaxSize({group, height});
+    }
+}
+
+ControllerAddress TopBarView::address() const {
+    return ControllerAddress{ipAddress_, static_cast<std::uint16_t>(port_)};
+}
+
+void TopBarView::setAddress(const ControllerAddress& address) {
+    ipAddress_ = address.host;
+    port_ = address.port;
+}
+
+void TopBarView::showRecentControllers() {
+    if (overlay_ == nullptr || recent_.empty()) return;
+    openRecent_ = true;
+    overlay_->show([this] { return buildRecentList(); });
+}
+
+bool TopBarView::recentControllersShown() const { return overlay_ != nullptr && overlay_->isShown(); }
+
+bool TopBarView::buildRecentList() {
+    constexpr const char* kPopup = "##recent";
+    if (openRecent_) {
+        ImGui::OpenPopup(kPopup);
+        openRecent_ = false;
+    }
+    ImGui::SetNextWindowPos(ImVec2(recentAt_.x, recentAt_.y), ImGuiCond_Always);
+    ImGui::SetNextWindowSizeConstraints(ImVec2(recentWidth_, 0.0f), ImVec2(FLT_MAX, FLT_MAX));
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(4.0f * scale_, 4.0f * scale_));
+    const bool shown = ImGui::BeginPopup(kPopup);
+    ImGui::PopStyleVar();
+    // A click beside the list or Escape closed it.
+    if (!shown) return false;
+    for (const ControllerAddress& address : recent_) {
+        const std::string label = fmt::format("{}:{}", address.host, address.port);
+        overlay_->useText(label);
+        // Picking one closes the list.
+        if (ImGui::Selectable(label.c_str(), address == this->address())) setAddress(address);
+    }
+    if (ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape), false)) ImGui::CloseCurrentPopup();
+    ImGui::EndPopup();
+    return true;
 }
 
 void TopBarView::buildConnectionPanel() {
+    const float s = scale_;
+    // Both rows in the bar's height.
+    ImGui::PushStyleVar(ImGuiStyleVar_ItemSpacing, ImVec2(8.0f * s, 4.0f * s));
     ImGui::BeginDisabled(busy_);
+    ImGui::AlignTextToFramePadding();
     ImGui::TextUnformatted("IP:");
-    ImGui::SameLine(28.0f);
-    ImGui::SetNextItemWidth(160.0f);
+    ImGui::SameLine(28.0f * s);
+    ImGui::SetNextItemWidth(160.0f * s);
     ImGui::InputText("##IP", &ipAddress_);
-    ImGui::SameLine(220.0f);
+    const ImVec2 field = ImGui::GetItemRectMin();
+    const ImVec2 fieldEnd = ImGui::GetItemRectMax();
+    ImGui::SameLine(0.0f, 2.0f * s);
+    ImGui::BeginDisabled(recent_.empty());
+    if (ImGui::ArrowButton("##recent", ImGuiDir_Down)) {
+        const ui::Vec2 at = panel_->getWorldPosition();
+        recentAt_ = {at.x + field.x, at.y + fieldEnd.y};
+        recentWidth_ = fieldEnd.x - field.x;
+        showRecentControllers();
+    }
+    ImGui::EndDisabled();
+    if (ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled)) {
+        ImGui::SetTooltip("%s", recent_.empty() ? "No recent controllers yet" : "Recent controllers");
+    }
+    ImGui::SameLine(220.0f * s);
     ImGui::TextUnformatted("Port:");
-    ImGui::SameLine(264.0f);
-    ImGui::SetNextItemWidth(120.0f);
+    ImGui::SameLine(264.0f * s);
+    ImGui::SetNextItemWidth(120.0f * s);
     // Not range-checked: the connect uses the low 16 bits.
     ImGui::InputInt("##Port", &port_, 1, 100);
     ImGui::EndDisabled();
@@ -142,6 +278,7 @@ void TopBarView::buildConnectionPanel() {
         ImGui::SetTooltip("While on, the inspector's Modify column writes values to this controller.\n"
                           "Off again at every connect.");
     }
+    ImGui::PopStyleVar();
 }
 
 void TopBarView::onButtonClicked() noexcept {
@@ -214,7 +351,10 @@ void TopBarView::update() {
     if (status.state == ConnectionState::Connected) detail = fmt::format("PLC-Type: {}", service_->getPlcType());
     // Nothing to say (a plain disconnect): the last text stays, the last
     // controller's type among them.
-    if (!detail.empty() && detail != detailText_->getText()) detailText_->setText(std::move(detail));
+    if (!detail.empty() && detail != detailText_->getText()) {
+        detailText_->setText(std::move(detail));
+        fitRightGroup(getActualSize().x);
+    }
     // A due reconnect attempt runs on the pool like a connect.
     if (service_->reconnectDue()) {
         try {
@@ -232,6 +372,7 @@ void TopBarView::resized() {
     const ui::Vec2 size = getActualSize();
     background_->setPreferredSize(size);
     mainStack_->setPreferredSize(size);
+    fitRightGroup(size.x);
     ui::Widget::resized();
 }
 

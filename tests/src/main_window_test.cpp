@@ -48,10 +48,11 @@ TEST_F(MainWindowTest, OpensWithTheTopBarAboveTheContentRow) {
     EXPECT_EQ(frame.pixel(300, 400), theme.windowBackgroundColor()) << "the empty tree";
     EXPECT_EQ(frame.pixel(900, 400), theme.windowBackgroundColor()) << "the inspector below its table";
     EXPECT_EQ(frame.pixel(690, 25), theme.panelColor()) << "the top bar between its two groups";
-    // The right group: 482 wide at the right end, status column first.
+    // The right group at the right end: the status column (300), 24 apart
+    // from the maker's column (150).
     auto* status = vemo::test::findText(mainWindow_->topBar(), "PLC-Status:");
     ASSERT_NE(status, nullptr);
-    EXPECT_FLOAT_EQ(status->getParent()->getWorldPosition().x, 1200 - 482);
+    EXPECT_FLOAT_EQ(status->getParent()->getWorldPosition().x, 1200 - 474);
 }
 
 TEST_F(MainWindowTest, TheRowHoldsTheTreeAtMost600WideTheDividerAndTheInspector) {
