@@ -92,7 +92,6 @@ MainWindow::MainWindow(PlcConnection& service, ThreadPool& pool, fs::path settin
     settings_ = store_.settings();
     build(service, pool);
     if (unreadable) {
-        Logger::log(LogLevel::Warn, "Settings not read: {}", *unreadable);
         showNotice(fmt::format("Settings not read: {}", store_.path().string()),
                    fmt::format("{} - the defaults are used, and nothing is saved there until it is fixed or removed.",
                                *unreadable));
