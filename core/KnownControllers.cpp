@@ -1,12 +1,12 @@
 #include "vemo/core/KnownControllers.h"
 
+#include "VersionedJson.h"
+
 #include <nlohmann/json.hpp>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fmt/format.h>
@@ -15,7 +15,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <utility>
@@ -56,30 +55,6 @@ std::optional<WallTime> parseTime(const std::string& text) {
 
 WallTime wholeSeconds(WallTime t) { return std::chrono::floor<std::chrono::seconds>(t); }
 
-// The file's text; nullopt when it does not exist.
-std::optional<std::string> readText(const fs::path& file) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) return std::nullopt;
-        fail(Kind::Unreadable, file, "cannot be read: " + errnoText(errno));
-    }
-    std::string text;
-    char buffer[8192];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            const int error = errno;
-            ::close(fd);
-            fail(Kind::Unreadable, file, "cannot be read: " + errnoText(error));
-        }
-        text.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return text;
-}
-
 // One entry of the file, checked field by field; `number` counts from 1.
 KnownController readEntry(const fs::path& file, const json& entry, size_t number) {
     const auto damaged = [&](const std::string& what) {
@@ -115,27 +90,7 @@ KnownController readEntry(const fs::path& file, const json& entry, size_t number
 
 std::vector<KnownController> parseStore(const fs::path& file, const std::string& text) {
     if (std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isspace(c) != 0; })) return {};
-    json doc;
-    try {
-        doc = json::parse(text);
-    } catch (const json::parse_error& e) {
-        fail(Kind::Damaged, file, fmt::format("not valid JSON ({})", e.what()));
-    }
-    if (!doc.is_object()) fail(Kind::Damaged, file, "not a JSON object");
-    const auto version = doc.find("version");
-    if (version == doc.end() || !version->is_number_integer()) {
-        fail(Kind::Damaged, file, "no format \"version\" number");
-    }
-    const auto number = version->get<int64_t>();
-    if (number > KnownControllers::kFormatVersion) {
-        fail(Kind::TooNew, file,
-             fmt::format("format version {} is newer than this program reads ({}); a newer version of the "
-                         "program wrote it",
-                         number, KnownControllers::kFormatVersion));
-    }
-    if (number < KnownControllers::kFormatVersion) {
-        fail(Kind::Damaged, file, fmt::format("unknown format version {}", number));
-    }
+    const json doc = parseVersionedJson(file, text, KnownControllers::kFormatVersion);
     const auto list = doc.find("controllers");
     if (list == doc.end() || !list->is_array()) fail(Kind::Damaged, file, "no \"controllers\" list");
     std::vector<KnownController> entries;
@@ -167,22 +122,8 @@ std::string storeText(const std::vector<KnownController>& entries) {
 }
 
 std::vector<KnownController> load(const fs::path& file) {
-    const std::optional<std::string> text = readText(file);
+    const std::optional<std::string> text = readUserFile(file);
     return text ? parseStore(file, *text) : std::vector<KnownController>{};
-}
-
-// Creates the folder and the ones above it that are missing, for this user
-// only, as data folders are.
-void makeFolder(const fs::path& folder) {
-    if (folder.empty() || fs::is_directory(folder)) return;
-    makeFolder(folder.parent_path());
-    if (::mkdir(folder.c_str(), 0700) != 0) {
-        // Another process may have made it meanwhile.
-        const int error = errno;
-        if (error != EEXIST || !fs::is_directory(folder)) {
-            fail(Kind::Unwritable, folder, "the folder cannot be made: " + errnoText(error));
-        }
-    }
 }
 
 // An exclusive lock on FILE.lock for one read-modify-write. The lock is on
@@ -210,49 +151,6 @@ private:
     int fd_ = -1;
 };
 
-// Writes all of the text; false with errno set on failure.
-bool writeAll(int fd, const std::string& text) {
-    for (size_t done = 0; done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Replaces the file with the text so that it holds either the old or the
-// new text whatever happens: a temporary file beside it, on disk before it
-// is renamed over the file, and the folder's entry on disk after. The file
-// keeps its permissions.
-void replaceFile(const fs::path& file, const std::string& text) {
-    std::string temporary = file.string() + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) fail(Kind::Unwritable, file, "cannot be written: " + errnoText(errno));
-    struct stat old {};
-    bool ok = (::stat(file.c_str(), &old) != 0 || ::fchmod(fd, old.st_mode & 07777) == 0) && writeAll(fd, text) &&
-              ::fsync(fd) == 0;
-    int error = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && ::rename(temporary.c_str(), file.c_str()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        ::unlink(temporary.c_str());
-        fail(Kind::Unwritable, file, "cannot be written: " + errnoText(error));
-    }
-    const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-}
-
 std::vector<KnownController>::iterator find(std::vector<KnownController>& entries, const std::string& host,
                                             std::uint16_t port) {
     return std::find_if(entries.begin(), entries.end(),
@@ -277,22 +175,7 @@ std::string KnownControllers::timeText(WallTime time) {
 }
 
 fs::path KnownControllers::defaultPath() {
-    fs::path data;
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && fs::path(xdg).is_absolute()) {
-        data = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        if (home == nullptr || *home == '\0') {
-            const passwd* user = ::getpwuid(::getuid());
-            home = user != nullptr ? user->pw_dir : nullptr;
-        }
-        if (home == nullptr || *home == '\0') {
-            throw KnownControllersError(Kind::Unwritable,
-                                        "no folder for the known controllers: neither XDG_DATA_HOME nor a home folder");
-        }
-        data = fs::path(home) / ".local" / "share";
-    }
-    return data / "vemo-s7-browser" / "known-controllers.json";
+    return userFolder("XDG_DATA_HOME", fs::path(".local") / "share") / "vemo-s7-browser" / "known-controllers.json";
 }
 
 std::string KnownControllers::canonicalHost(const std::string& host) {
@@ -320,7 +203,7 @@ Recognition KnownControllers::lookup(const std::string& host, std::uint16_t port
 
 Recognition KnownControllers::remember(const std::string& host, std::uint16_t port, const Fingerprint& key,
                                        IfChanged ifChanged) {
-    makeFolder(file_.parent_path());
+    makeUserFolder(file_.parent_path());
     const WriteLock lock(file_);
     std::vector<KnownController> entries = load(file_);
     const std::string canonical = canonicalHost(host);
@@ -335,18 +218,18 @@ Recognition KnownControllers::remember(const std::string& host, std::uint16_t po
         *entry = KnownController{canonical, port, key, now, now};
         break;
     }
-    replaceFile(file_, storeText(entries));
+    replaceUserFile(file_, storeText(entries));
     return seen;
 }
 
 bool KnownControllers::forget(const std::string& host, std::uint16_t port) {
-    makeFolder(file_.parent_path());
+    makeUserFolder(file_.parent_path());
     const WriteLock lock(file_);
     std::vector<KnownController> entries = load(file_);
     const auto entry = find(entries, canonicalHost(host), port);
     if (entry == entries.end()) return false;
     entries.erase(entry);
-    replaceFile(file_, storeText(entries));
+    replaceUserFile(file_, storeText(entries));
     return true;
 }
 

@@ -37,9 +37,11 @@ Theme::Theme(const AssetPackage& package)
                                         [](const std::string& reason) { Logger::log(LogLevel::Warn, "{}", reason); });
 }
 
-void Theme::applyImGuiStyle(ImGuiContext* context) const {
+void Theme::applyImGuiStyle(ImGuiContext* context, float scale) const {
     ImGui::SetCurrentContext(context);
     ImGuiStyle& style = ImGui::GetStyle();
+    // From ImGui's defaults every time: scaling is not applied twice.
+    style = ImGuiStyle();
 
     // Flat and square: no rounding anywhere, thin borders, tight padding.
     style.WindowPadding = ImVec2(0.0f, 0.0f);
@@ -72,6 +74,7 @@ void Theme::applyImGuiStyle(ImGuiContext* context) const {
     style.Colors[ImGuiCol_Button] = toImVec4(accentColor_);
     style.Colors[ImGuiCol_ButtonHovered] = toImVec4(accentHoverColor_);
     style.Colors[ImGuiCol_ButtonActive] = toImVec4(accentPressedColor_);
+    style.ScaleAllSizes(scale);
 }
 
 }  // namespace vemo

@@ -37,9 +37,10 @@ public:
     Theme(const Theme&) = delete;
     Theme& operator=(const Theme&) = delete;
 
-    // Makes `context` current and writes the browser's style into it; the
-    // context stays current.
-    void applyImGuiStyle(ImGuiContext* context) const;
+    // Makes `context` current and writes the browser's style into it, its
+    // sizes (padding, spacing, scroll bars) times the UI scale; the context
+    // stays current.
+    void applyImGuiStyle(ImGuiContext* context, float scale = 1.0f) const;
 
     ui::Color accentColor() const { return accentColor_; }
     ui::Color accentHoverColor() const { return accentHoverColor_; }

@@ -82,15 +82,20 @@ InspectorView::InspectorView(ui::Widget* parent, std::shared_ptr<TagInspector> i
     panel_ = new ui::ImGuiPanel(scrollView_);
     panel_->setPreferredSize(size);
 
-    const Theme& theme = Theme::instance();
-    panel_->setDefaultFont(theme.defaultFont(), theme.fontSize() * theme.imguiFontScale());
-    theme.applyImGuiStyle(panel_->getImGuiContext());
+    setScale(1.0f);
     panel_->setBuildImGuiFunction([this] { buildTable(); });
 
     removeIcon_ = AppTextures::getSvg("icons/remove.svg", 256, 256);
 }
 
 InspectorView::~InspectorView() = default;
+
+void InspectorView::setScale(float scale) {
+    scale_ = scale;
+    const Theme& theme = Theme::instance();
+    panel_->setDefaultFont(theme.defaultFont(), theme.fontSize() * theme.imguiFontScale() * scale);
+    theme.applyImGuiStyle(panel_->getImGuiContext(), scale);
+}
 
 void InspectorView::buildTable() {
     constexpr ImGuiTableFlags kFlags = ImGuiTableFlags_Resizable | ImGuiTableFlags_RowBg |
@@ -100,11 +105,11 @@ void InspectorView::buildTable() {
     const ImVec4 dimmed = ImGui::GetStyle().Colors[ImGuiCol_TextDisabled];
     if (ImGui::BeginTable("Variables", 6, kFlags, ImVec2(0.0f, 0.0f), 0.0f)) {
         ImGui::TableSetupColumn("Name", ImGuiTableColumnFlags_WidthStretch, 1.5f);
-        ImGui::TableSetupColumn("Type", ImGuiTableColumnFlags_WidthFixed, 96.0f);
-        ImGui::TableSetupColumn("Format", ImGuiTableColumnFlags_WidthFixed, 96.0f);
+        ImGui::TableSetupColumn("Type", ImGuiTableColumnFlags_WidthFixed, 96.0f * scale_);
+        ImGui::TableSetupColumn("Format", ImGuiTableColumnFlags_WidthFixed, 96.0f * scale_);
         ImGui::TableSetupColumn("Value", ImGuiTableColumnFlags_WidthStretch, 1.0f);
         ImGui::TableSetupColumn("Modify", ImGuiTableColumnFlags_WidthStretch, 0.8f);
-        ImGui::TableSetupColumn("", ImGuiTableColumnFlags_WidthFixed, 24.0f);
+        ImGui::TableSetupColumn("", ImGuiTableColumnFlags_WidthFixed, 24.0f * scale_);
         ImGui::TableHeadersRow();
 
         for (const InspectorRow& row : inspector_->rows()) {
@@ -136,15 +141,16 @@ void InspectorView::buildTable() {
             ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(1.0f, 1.0f, 1.0f, 0.15f));
             ImGui::PushStyleColor(ImGuiCol_ButtonActive, ImVec4(1.0f, 1.0f, 1.0f, 0.25f));
             bool clicked = false;
+            const ImVec2 removeSize(kRemoveButtonSize * scale_, kRemoveButtonSize * scale_);
             if (removeIcon_ != nullptr) {
                 ImGui::PushID("##delete");
-                clicked = ImGui::ImageButton(
-                    removeIcon_->getImGuiTextureId(), ImVec2(kRemoveButtonSize, kRemoveButtonSize), ImVec2(0.0f, 0.0f),
-                    ImVec2(1.0f, 1.0f), 0, ImVec4(0.0f, 0.0f, 0.0f, 0.0f), ImVec4(1.0f, 1.0f, 1.0f, 1.0f));
+                clicked = ImGui::ImageButton(removeIcon_->getImGuiTextureId(), removeSize, ImVec2(0.0f, 0.0f),
+                                             ImVec2(1.0f, 1.0f), 0, ImVec4(0.0f, 0.0f, 0.0f, 0.0f),
+                                             ImVec4(1.0f, 1.0f, 1.0f, 1.0f));
                 ImGui::PopID();
             } else {
                 // Without its icon the button still does its job.
-                clicked = ImGui::Button("X##delete", ImVec2(kRemoveButtonSize, kRemoveButtonSize));
+                clicked = ImGui::Button("X##delete", removeSize);
             }
             if (clicked) removed = row.name;
             ImGui::PopStyleColor(3);
@@ -257,12 +263,12 @@ void InspectorView::confirmationPopup() {
     ImGui::Text("Current value: %s", pending_.current.c_str());
     ImGui::Text("New value:     %s", pending_.text.c_str());
     ImGui::Separator();
-    if (ImGui::Button("Write", ImVec2(120.0f, 0.0f))) {
+    if (ImGui::Button("Write", ImVec2(120.0f * scale_, 0.0f))) {
         confirmWrite(true);
         ImGui::CloseCurrentPopup();
     }
     ImGui::SameLine(0.0f, -1.0f);
-    if (ImGui::Button("Cancel", ImVec2(120.0f, 0.0f)) || ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape), false)) {
+    if (ImGui::Button("Cancel", ImVec2(120.0f * scale_, 0.0f)) || ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape), false)) {
         confirmWrite(false);
         ImGui::CloseCurrentPopup();
     }

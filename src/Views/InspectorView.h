@@ -48,6 +48,9 @@ public:
     void resized() override;
     void update() override;
 
+    // Fonts, fixed columns and buttons times the UI scale.
+    void setScale(float scale);
+
     // The panel's build function: the table, then the removal of the row
     // whose button was clicked (after the table, so the rows do not change
     // while they are drawn).
@@ -86,6 +89,7 @@ private:
     std::map<std::string, std::string, std::less<>> refusals_;
     PendingWrite pending_;
     bool openConfirmation_ = false;
+    float scale_ = 1.0f;
 };
 
 }  // namespace vemo

@@ -1,5 +1,7 @@
 #include "Views/MessageBarView.h"
 
+#include <utility>
+
 #include "Theme.h"
 #include "vemo/core/ConnectionWords.h"
 #include "vemo/core/PlcConnection.h"
@@ -22,12 +24,31 @@ MessageBarView::MessageBarView(ui::Widget* parent, PlcConnection& service) : ui:
     advice_ = new ui::TextElement(this);
     for (ui::TextElement* text : {headline_, advice_}) {
         text->setFont(theme.defaultFont());
-        text->setFontSize(theme.fontSize());
         text->setColor(theme.textColor());
     }
-    headline_->setPosition({kPadding * 2, kPadding});
-    advice_->setPosition({kPadding * 2, kPadding + theme.fontSize() + 4.0f});
+    setScale(1.0f);
     setVisible(false);
+}
+
+void MessageBarView::setScale(float scale) {
+    scale_ = scale;
+    const Theme& theme = Theme::instance();
+    headline_->setFontSize(theme.fontSize() * scale);
+    advice_->setFontSize(theme.fontSize() * scale);
+    headline_->setPosition({kPadding * 2 * scale, kPadding * scale});
+    advice_->setPosition({kPadding * 2 * scale, (kPadding + theme.fontSize() + 4.0f) * scale});
+}
+
+void MessageBarView::notify(std::string headline, std::string advice) {
+    noticeHeadline_ = std::move(headline);
+    noticeAdvice_ = noticeHeadline_.empty() ? std::string() : std::move(advice);
+}
+
+bool MessageBarView::onMouseButton(const ui::MouseButtonEvent& event) {
+    // Only the notice on show: a connection message stays while it holds.
+    if (event.pressed || noticeHeadline_.empty() || headline_->getText() != noticeHeadline_) return false;
+    notify({}, {});
+    return true;
 }
 
 void MessageBarView::sync() {
@@ -35,9 +56,14 @@ void MessageBarView::sync() {
     const ConnectionStatus status = service_->status();
     ConnectionMessage message = describeConnection(status, std::chrono::steady_clock::now());
     ui::Color color = status.state == ConnectionState::Lost ? theme.lostColor() : theme.disconnectedColor();
-    if (message.headline.empty()) {
-        // Nothing wrong with the connection: what there is to say about
-        // who is at the other end.
+    // The connection's trouble comes first, then a notice the operator has
+    // not dismissed yet, then what there is to say about who is at the
+    // other end.
+    if (message.headline.empty() && !noticeHeadline_.empty()) {
+        message.headline = noticeHeadline_;
+        message.advice = noticeAdvice_;
+        color = theme.disconnectedColor();
+    } else if (message.headline.empty()) {
         message = describeTrust(status);
         switch (status.trust.verdict) {
         case ControllerTrust::Verdict::New: color = theme.highlightColor(); break;

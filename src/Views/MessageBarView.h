@@ -5,6 +5,10 @@
 // stored now), a changed key (the connection held) or not verified (the
 // store cannot be used). Hidden while there is nothing to say; the main
 // window's stack gives its room back to the content then.
+//
+// Other trouble (a settings or watch-list file that cannot be read or
+// written) is a notice: shown while the connection has no trouble to
+// report, until a click on the strip or the next notice.
 #pragma once
 
 #include <string>
@@ -31,6 +35,15 @@ public:
     // no update(), and this one must notice when it has something to say.
     void sync();
     void resized() override;
+    // A click on the strip dismisses the notice.
+    bool onMouseButton(const ui::MouseButtonEvent& event) override;
+
+    // Shows a notice (replacing the one shown); an empty headline clears it.
+    void notify(std::string headline, std::string advice);
+    const std::string& noticeHeadline() const { return noticeHeadline_; }
+    // Text and strip sizes times the UI scale.
+    void setScale(float scale);
+    float height() const { return kHeight * scale_; }
 
     const std::string& headline() const;
     const std::string& advice() const;
@@ -40,6 +53,9 @@ private:
     ui::Rectangle* background_ = nullptr;
     ui::TextElement* headline_ = nullptr;
     ui::TextElement* advice_ = nullptr;
+    std::string noticeHeadline_;
+    std::string noticeAdvice_;
+    float scale_ = 1.0f;
 };
 
 }  // namespace vemo

@@ -5,13 +5,16 @@
 #include <imgui_stdlib.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <exception>
 #include <functional>
 #include <utility>
+#include <vector>
 
 #include "AppTextures.h"
 #include "Theme.h"
 #include "Views/DefaultButton.h"
+#include "Views/Overlay.h"
 #include "vemo/core/ConnectionWords.h"
 #include "vemo/core/Logger.h"
 #include "vemo/core/PlcConnection.h"
@@ -42,6 +45,20 @@ constexpr int kDistributeEnd = 2;
 constexpr int kDistributeEvenly = 5;
 constexpr int kDistributeFill = 6;
 
+// The bar's sizes at scale 1.
+constexpr float kLogoSize = 40.0f;
+constexpr float kLogoMargin = 5.0f;
+constexpr float kSpacing = 10.0f;
+// The port field's right-hand border lies on 384.
+constexpr float kPanelWidth = 408.0f;
+constexpr float kButtonWidth = 104.0f;
+constexpr float kRightSpacing = 24.0f;
+constexpr float kStatusWidth = 300.0f;
+constexpr float kStatusPadding = 8.0f;
+constexpr float kMakerWidth = 150.0f;
+// The status column's widest line.
+constexpr const char* kLongestStatus = "PLC-Status: CONNECTION LOST";
+
 ui::TextElement* makeText(ui::Widget* parent, const Theme& theme, std::string text = {}) {
     auto* element = new ui::TextElement(parent, std::move(text));
     element->setFont(theme.defaultFont());
@@ -66,60 +83,160 @@ TopBarView::TopBarView(ui::Widget* parent, PlcConnection& service, ThreadPool& p
     mainStack_->setAlignment(kAlignStretch);
     mainStack_->setOrientation(kLeftToRight);
 
-    // Left: logo, address panel, button.
+    // Left: logo, address panel, button. Their sizes come with the scale.
     auto* left = new ui::Stack(mainStack_);
     left->setOrientation(kLeftToRight);
     left->setAlignment(kAlignCenter);
     left->setDistribution(kDistributeStart);
-    left->setSpacing(32.0f);
+    left_ = left;
 
     auto* logo = new ui::Rectangle(left);
     logo->setPosition({0.0f, 0.0f});
-    logo->setPreferredSize({64.0f, 64.0f});
     logo->setTexture(AppTextures::getSvg("icons/vemo.svg", 256, 256));
     logo->setColor(ui::Color(0xFF000000u));
+    logo_ = logo;
 
     auto* panel = new ui::ImGuiPanel(left);
     panel->setPosition({0.0f, 0.0f});
     // Two rows: address and port, then the write permission beside the key
     // fingerprint with its mark (or why a field cannot be used).
-    panel->setPreferredSize({408.0f, 50.0f});
-    theme.applyImGuiStyle(panel->getImGuiContext());
-    panel->setDefaultFont(theme.defaultFont(), theme.fontSize() * theme.imguiFontScale());
     panel->setBuildImGuiFunction([this] { buildConnectionPanel(); });
+    panel_ = panel;
 
-    connectButton_ = new DefaultButton(left, 0.0f, 0.0f, 140.0f, theme.buttonHeight());
+    connectButton_ = new DefaultButton(left, 0.0f, 0.0f, kButtonWidth, theme.buttonHeight());
     connectButton_->getText()->setText("Connect");
     connectButton_->setOnClick([this] { onButtonClicked(); });
 
-    // Right: status and controller type, maker and version.
+    // Right: status and controller type, maker and version, as wide as
+    // fitRightGroup makes them.
     auto* right = new ui::Stack(mainStack_);
     right->setOrientation(kLeftToRight);
     right->setAlignment(kAlignStretch);
     right->setDistribution(kDistributeEnd);
-    right->setSpacing(32.0f);
-    right->setMinSize({482.0f, 50.0f});
-    right->setMaxSize({482.0f, 50.0f});
+    right_ = right;
 
     auto* status = new ui::Stack(right);
     status->setPosition({0.0f, 0.0f});
-    status->setPreferredSize({300.0f, 50.0f});
     status->setOrientation(kTopToBottom);
     status->setAlignment(kAlignStart);
     status->setDistribution(kDistributeEvenly);
-    status->setPadding({8.0f, 8.0f, 8.0f, 8.0f});
     // The status line gets its colour together with its text in update().
     statusText_ = makeText(status, theme);
     detailText_ = makeText(status, theme);
+    statusColumn_ = status;
 
     auto* maker = new ui::Stack(right);
     maker->setPosition({0.0f, 0.0f});
-    maker->setPreferredSize({150.0f, 50.0f});
     maker->setOrientation(kTopToBottom);
     maker->setAlignment(kAlignStart);
     maker->setDistribution(kDistributeEvenly);
     makeText(maker, theme, "VEMO Software GmbH");
     makeText(maker, theme, fmt::format("Version: {}", VEMO_VERSION));
+    makerColumn_ = maker;
+
+    // The list of recent controllers must not end at the bar's lower edge.
+    if (getWindow() != nullptr) overlay_ = new Overlay(*getWindow());
+    setScale(1.0f);
+}
+
+void TopBarView::setScale(float scale) {
+    scale_ = scale;
+    const Theme& theme = Theme::instance();
+    left_->setPadding({kLogoMargin * scale, 0.0f, 0.0f, 0.0f});
+    left_->setSpacing(kSpacing * scale);
+    logo_->setPreferredSize({kLogoSize * scale, kLogoSize * scale});
+    panel_->setPreferredSize({kPanelWidth * scale, kHeight * scale});
+    theme.applyImGuiStyle(panel_->getImGuiContext(), scale);
+    panel_->setDefaultFont(theme.defaultFont(), theme.fontSize() * theme.imguiFontScale() * scale);
+    connectButton_->setPreferredSize({kButtonWidth * scale, theme.buttonHeight() * scale});
+    connectButton_->getText()->setFontSize(theme.largeFontSize() * scale);
+    right_->setSpacing(kRightSpacing * scale);
+    const float pad = kStatusPadding * scale;
+    statusColumn_->setPadding({pad, pad, pad, pad});
+    for (ui::Stack* column : {statusColumn_, makerColumn_}) {
+        for (ui::Widget* line : column->getChildren()) {
+            static_cast<ui::TextElement*>(line)->setFontSize(theme.fontSize() * scale);
+        }
+    }
+    if (overlay_ != nullptr) overlay_->setScale(scale);
+    fitRightGroup(getActualSize().x);
+}
+
+void TopBarView::fitRightGroup(float width) {
+    const Theme& theme = Theme::instance();
+    const float s = scale_;
+    const float size = theme.fontSize() * s;
+    // What the status column needs: its longest status line, or the detail
+    // line shown if that is longer.
+    float needed = theme.defaultFont().measure(kLongestStatus, size).x;
+    needed = std::max(needed, theme.defaultFont().measure(statusText_->getText(), size).x);
+    needed = std::max(needed, theme.defaultFont().measure(detailText_->getText(), size).x);
+    needed += 2.0f * kStatusPadding * s;
+    const float full = std::max(kStatusWidth * s, needed);
+    const float maker = kMakerWidth * s;
+    const float spacing = kRightSpacing * s;
+    const float room = std::max(0.0f, width - left_->getPreferredSize().x - kSpacing * s);
+    float status = std::min(full, room);
+    bool showMaker = false;
+    if (room >= full + spacing + maker) {
+        showMaker = true;
+    } else if (room >= needed + spacing + maker) {
+        status = room - spacing - maker;
+        showMaker = true;
+    }
+    const float height = kHeight * s;
+    const float group = status + (showMaker ? spacing + maker : 0.0f);
+    // Set only what changed: every change lays the window out again.
+    if (makerColumn_->isVisible() != showMaker) makerColumn_->setVisible(showMaker);
+    if (!(statusColumn_->getPreferredSize() == ui::Vec2{status, height})) {
+        statusColumn_->setPreferredSize({status, height});
+    }
+    if (!(makerColumn_->getPreferredSize() == ui::Vec2{maker, height})) makerColumn_->setPreferredSize({maker, height});
+    if (!(right_->getMaxSize() == ui::Vec2{group, height})) {
+        right_->setMinSize({group, height});
+        right_->setMaxSize({group, height});
+    }
+}
+
+ControllerAddress TopBarView::address() const {
+    return ControllerAddress{ipAddress_, static_cast<std::uint16_t>(port_)};
+}
+
+void TopBarView::setAddress(const ControllerAddress& address) {
+    ipAddress_ = address.host;
+    port_ = address.port;
+}
+
+void TopBarView::showRecentControllers() {
+    if (overlay_ == nullptr || recent_.empty()) return;
+    openRecent_ = true;
+    overlay_->show([this] { return buildRecentList(); });
+}
+
+bool TopBarView::recentControllersShown() const { return overlay_ != nullptr && overlay_->isShown(); }
+
+bool TopBarView::buildRecentList() {
+    constexpr const char* kPopup = "##recent";
+    if (openRecent_) {
+        ImGui::OpenPopup(kPopup);
+        openRecent_ = false;
+    }
+    ImGui::SetNextWindowPos(ImVec2(recentAt_.x, recentAt_.y), ImGuiCond_Always);
+    ImGui::SetNextWindowSizeConstraints(ImVec2(recentWidth_, 0.0f), ImVec2(FLT_MAX, FLT_MAX));
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(4.0f * scale_, 4.0f * scale_));
+    const bool shown = ImGui::BeginPopup(kPopup);
+    ImGui::PopStyleVar();
+    // A click beside the list or Escape closed it.
+    if (!shown) return false;
+    for (const ControllerAddress& address : recent_) {
+        const std::string label = fmt::format("{}:{}", address.host, address.port);
+        overlay_->useText(label);
+        // Picking one closes the list.
+        if (ImGui::Selectable(label.c_str(), address == this->address())) setAddress(address);
+    }
+    if (ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape), false)) ImGui::CloseCurrentPopup();
+    ImGui::EndPopup();
+    return true;
 }
 
 namespace {
@@ -205,6 +322,7 @@ std::string shortFingerprint(const std::string& fingerprint) {
 ConnectTarget TopBarView::target() const { return checkTarget(ipAddress_, port_); }
 
 void TopBarView::buildConnectionPanel() {
+    const float s = scale_;
     const ConnectionStatus status = service_->status();
     const bool editable = status.state == ConnectionState::Disconnected;
     const ConnectTarget checked = target();
@@ -216,26 +334,43 @@ void TopBarView::buildConnectionPanel() {
     std::string& host = editable ? ipAddress_ : liveHost;
     int& port = editable ? port_ : livePort;
 
+    // Both rows in the bar's height.
+    ImGui::PushStyleVar(ImGuiStyleVar_ItemSpacing, ImVec2(8.0f * s, 4.0f * s));
     ImGui::BeginDisabled(!editable);
+    ImGui::AlignTextToFramePadding();
     ImGui::TextUnformatted("IP:");
-    ImGui::SameLine(28.0f);
-    ImGui::SetNextItemWidth(160.0f);
+    ImGui::SameLine(28.0f * s);
+    ImGui::SetNextItemWidth(160.0f * s);
     const bool badAddress = editable && !checked.addressProblem.empty();
     if (badAddress) ImGui::PushStyleColor(ImGuiCol_Border, toImGui(Theme::instance().disconnectedColor()));
-    if (badAddress) ImGui::PushStyleVar(ImGuiStyleVar_FrameBorderSize, 1.0f);
+    if (badAddress) ImGui::PushStyleVar(ImGuiStyleVar_FrameBorderSize, std::max(1.0f, s));
     ImGui::InputTextWithHint("##IP", "IP address", &host);
     submitted |= leftWithEnter();
+    const ImVec2 field = ImGui::GetItemRectMin();
+    const ImVec2 fieldEnd = ImGui::GetItemRectMax();
     if (badAddress) {
         ImGui::PopStyleVar();
         ImGui::PopStyleColor();
     }
-    ImGui::SameLine(220.0f);
+    ImGui::SameLine(0.0f, 2.0f * s);
+    ImGui::BeginDisabled(recent_.empty());
+    if (ImGui::ArrowButton("##recent", ImGuiDir_Down)) {
+        const ui::Vec2 at = panel_->getWorldPosition();
+        recentAt_ = {at.x + field.x, at.y + fieldEnd.y};
+        recentWidth_ = fieldEnd.x - field.x;
+        showRecentControllers();
+    }
+    ImGui::EndDisabled();
+    if (editable && ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled)) {
+        ImGui::SetTooltip("%s", recent_.empty() ? "No recent controllers yet" : "Recent controllers");
+    }
+    ImGui::SameLine(220.0f * s);
     ImGui::TextUnformatted("Port:");
-    ImGui::SameLine(264.0f);
-    ImGui::SetNextItemWidth(120.0f);
+    ImGui::SameLine(264.0f * s);
+    ImGui::SetNextItemWidth(120.0f * s);
     const bool badPort = editable && !checked.portProblem.empty();
     if (badPort) ImGui::PushStyleColor(ImGuiCol_Border, toImGui(Theme::instance().disconnectedColor()));
-    if (badPort) ImGui::PushStyleVar(ImGuiStyleVar_FrameBorderSize, 1.0f);
+    if (badPort) ImGui::PushStyleVar(ImGuiStyleVar_FrameBorderSize, std::max(1.0f, s));
     ImGui::InputInt("##Port", &port, 1, 100);
     submitted |= leftWithEnter();
     if (badPort) {
@@ -245,6 +380,7 @@ void TopBarView::buildConnectionPanel() {
     ImGui::EndDisabled();
 
     buildSecondRow(status, target());
+    ImGui::PopStyleVar();
     if (submitted && editable) connect();
 }
 
@@ -264,7 +400,7 @@ void TopBarView::buildSecondRow(const ConnectionStatus& status, const ConnectTar
         // Why Connect is locked, where the operator looks.
         const std::string& hint = !target.addressProblem.empty() ? target.addressProblem : target.portProblem;
         if (hint.empty()) return;
-        ImGui::SameLine(150.0f);
+        ImGui::SameLine(150.0f * scale_);
         ImGui::PushStyleColor(ImGuiCol_Text, toImGui(Theme::instance().disconnectedColor()));
         ImGui::TextUnformatted(hint.c_str());
         ImGui::PopStyleColor();
@@ -279,7 +415,7 @@ void TopBarView::buildFingerprint(const ConnectionStatus& status) {
     if (status.state == ConnectionState::Connecting || !trust.identity) return;
     const Theme& theme = Theme::instance();
     const std::string key = trust.identity->key.text();
-    ImGui::SameLine(150.0f);
+    ImGui::SameLine(150.0f * scale_);
     const std::string label = shortFingerprint(key);
     const ImVec2 size = ImGui::CalcTextSize(label.c_str());
     if (ImGui::Selectable(label.c_str(), false, ImGuiSelectableFlags_None, size)) {
@@ -404,6 +540,7 @@ void TopBarView::update() {
             connectButton_->getText()->setText("Connect");
             break;
         }
+        fitRightGroup(getActualSize().x);
     }
     // The second line: the controller type while connected, the next
     // reconnect while lost, a failed connect's outcome; the message bar
@@ -413,7 +550,10 @@ void TopBarView::update() {
     if (status.state == ConnectionState::Connected) detail = fmt::format("PLC-Type: {}", service_->getPlcType());
     if (status.state == ConnectionState::Held) detail = "Held: not trusted yet";
     if (notStarted_ && status.state == ConnectionState::Disconnected) detail = "Connection failed";
-    if (detail != detailText_->getText()) detailText_->setText(std::move(detail));
+    if (detail != detailText_->getText()) {
+        detailText_->setText(std::move(detail));
+        fitRightGroup(getActualSize().x);
+    }
 
     std::string title = windowTitle(status, service_->getPlcType());
     if (title != title_ && getWindow() != nullptr) {
@@ -441,6 +581,7 @@ void TopBarView::resized() {
     const ui::Vec2 size = getActualSize();
     background_->setPreferredSize(size);
     mainStack_->setPreferredSize(size);
+    fitRightGroup(size.x);
     ui::Widget::resized();
 }
 

@@ -16,23 +16,32 @@
 // keeps one connect task at a time there; Cancel, like Disconnect, takes
 // effect at once on the UI thread. The view learns the outcome only by
 // polling the service's state every frame.
+//
+// An arrow beside the address opens the list of recent controllers; picking
+// one fills in its address and port. In a narrow window the maker's name
+// and the version give way first, then the status column narrows.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "vemo/core/Settings.h"
 
 #include "vemo/ui/Widget.h"
 
 namespace vemo {
 
 namespace ui {
+class ImGuiPanel;
 class Rectangle;
 class Stack;
 class TextElement;
 }  // namespace ui
 
 class DefaultButton;
+class Overlay;
 class PlcConnection;
 class ThreadPool;
 struct ConnectionStatus;
@@ -72,6 +81,19 @@ public:
     void update() override;
     void resized() override;
 
+    // The address and port fields.
+    ControllerAddress address() const;
+    void setAddress(const ControllerAddress& address);
+    // What the arrow beside the address offers, the latest first.
+    void setRecentControllers(std::vector<ControllerAddress> recent) { recent_ = std::move(recent); }
+    // Opens the list of recent controllers under the address field.
+    void showRecentControllers();
+    bool recentControllersShown() const;
+
+    // Every size times the UI scale; the bar is kHeight * scale high.
+    void setScale(float scale);
+    float scale() const { return scale_; }
+
     // The button's click: connect while disconnected, cancel the connect
     // while connecting, else disconnect.
     void onButtonClicked() noexcept;
@@ -79,16 +101,36 @@ public:
     // What the fields hold, checked.
     ConnectTarget target() const;
 
+    static constexpr float kHeight = 50.0f;
+
 private:
     void buildConnectionPanel();
     void buildSecondRow(const ConnectionStatus& status, const ConnectTarget& target);
     void buildFingerprint(const ConnectionStatus& status);
+    bool buildRecentList();
+    // The right-hand group's width for the bar's width: status column, then
+    // maker column as far as they fit beside the left-hand group.
+    void fitRightGroup(float width);
     // Starts a connect to what the fields hold, if that can be used.
     void connect();
 
     PlcConnection* service_;
     ui::Rectangle* background_ = nullptr;
     ui::Stack* mainStack_ = nullptr;
+    ui::Stack* left_ = nullptr;
+    ui::Rectangle* logo_ = nullptr;
+    ui::ImGuiPanel* panel_ = nullptr;
+    ui::Stack* right_ = nullptr;
+    ui::Stack* statusColumn_ = nullptr;
+    ui::Stack* makerColumn_ = nullptr;
+    Overlay* overlay_ = nullptr;
+    std::vector<ControllerAddress> recent_;
+    // Where the list of recent controllers opens: under the address field,
+    // in window coordinates.
+    ui::Vec2 recentAt_;
+    float recentWidth_ = 0.0f;
+    bool openRecent_ = false;
+    float scale_ = 1.0f;
     std::string ipAddress_;
     int port_ = kDefaultPort;
     // The ConnectionState last shown; 0xFF matches none, so the first frame

@@ -34,9 +34,9 @@ namespace {
 constexpr int kDistributeCenter = 1;
 constexpr int kAlignCenter = 1;
 
-void styleTreePanel(ui::ImGuiPanel* panel, const Theme& theme) {
-    panel->setDefaultFont(theme.defaultFont(), theme.largeFontSize() * theme.imguiFontScale());
-    theme.applyImGuiStyle(panel->getImGuiContext());
+void styleTreePanel(ui::ImGuiPanel* panel, const Theme& theme, float scale) {
+    panel->setDefaultFont(theme.defaultFont(), theme.largeFontSize() * theme.imguiFontScale() * scale);
+    theme.applyImGuiStyle(panel->getImGuiContext(), scale);
 }
 
 }  // namespace
@@ -89,7 +89,7 @@ TreeView::TreeView(ui::Widget* parent, PlcConnection& connection, ThreadPool& po
     headerPanel_->setPosition({0.0f, 0.0f});
     headerPanel_->setPreferredSize({size.x, kHeaderHeight});
     headerPanel_->setVisible(false);
-    styleTreePanel(headerPanel_, theme);
+    styleTreePanel(headerPanel_, theme, scale_);
     headerPanel_->setBuildImGuiFunction([this] { buildSearchBox(); });
 
     scrollView_ = new ui::ScrollView(this);
@@ -101,11 +101,20 @@ TreeView::TreeView(ui::Widget* parent, PlcConnection& connection, ThreadPool& po
     treePanel_ = new ui::ImGuiPanel(scrollView_);
     treePanel_->setPosition({0.0f, 0.0f});
     treePanel_->setPreferredSize(size);
-    styleTreePanel(treePanel_, theme);
+    styleTreePanel(treePanel_, theme, scale_);
     treePanel_->setBuildImGuiFunction([this] { drawTree(); });
 }
 
 TreeView::~TreeView() = default;
+
+void TreeView::setScale(float scale) {
+    scale_ = scale;
+    styleTreePanel(headerPanel_, *theme_, scale);
+    styleTreePanel(treePanel_, *theme_, scale);
+    spinnerStack_->getChildren().at(0)->setPreferredSize({kSpinnerSize * scale, kSpinnerSize * scale});
+    rowsDirty_ = true;
+    resized();
+}
 
 void TreeView::update() {
     ui::Widget::update();
@@ -155,8 +164,10 @@ void TreeView::resized() {
     const ui::Vec2 size = getActualSize();
     treePanel_->setPreferredSize({size.x, treePanel_->getActualSize().y});
     spinnerStack_->setPreferredSize(size);
-    scrollView_->setPreferredSize({size.x, size.y - kHeaderHeight});
-    headerPanel_->setPreferredSize({size.x, kHeaderHeight});
+    const float header = kHeaderHeight * scale_;
+    scrollView_->setPosition({0.0f, header});
+    scrollView_->setPreferredSize({size.x, size.y - header});
+    headerPanel_->setPreferredSize({size.x, header});
 }
 
 void TreeView::followController(const ConnectionStatus& status) {
@@ -340,16 +351,17 @@ void TreeView::drawTree() {
     const float width = getActualSize().x;
     const float padding = ImGui::GetStyle().WindowPadding.y;
     const auto count = static_cast<std::size_t>(model_ != nullptr ? rows_.size() : 0);
-    const auto first = std::min(count, static_cast<std::size_t>(std::max(0.0f, (top - padding) / kRowHeight)));
-    const auto last = std::min(count, static_cast<std::size_t>(std::ceil((top + height) / kRowHeight)) + 1);
+    const float rowHeight = this->rowHeight();
+    const auto first = std::min(count, static_cast<std::size_t>(std::max(0.0f, (top - padding) / rowHeight)));
+    const auto last = std::min(count, static_cast<std::size_t>(std::ceil((top + height) / rowHeight)) + 1);
     ImGui::PushClipRect(ImVec2(0.0f, top), ImVec2(width, top + height), true);
     for (std::size_t r = first; r < last; ++r) {
-        drawRow(rows_[r], padding + static_cast<float>(r) * kRowHeight);
+        drawRow(rows_[r], padding + static_cast<float>(r) * rowHeight);
     }
     ImGui::PopClipRect();
     // Never shorter than the view, so the panel's ImGui window always has
     // room to lay the rows out.
-    contentHeight_ = padding * 2.0f + static_cast<float>(count) * kRowHeight;
+    contentHeight_ = padding * 2.0f + static_cast<float>(count) * rowHeight;
     treePanel_->setPreferredSize({width, std::max(height, contentHeight_)});
 }
 
@@ -358,6 +370,7 @@ void TreeView::drawRow(std::uint32_t node, float y) {
     const ImGuiStyle& style = ImGui::GetStyle();
     const float lineHeight = ImGui::GetTextLineHeight();
     const float arrow = ImGui::GetFontSize();
+    const float iconSize = kIconSize * scale_;
     const float x = style.WindowPadding.x + static_cast<float>(model.depth(node)) * style.IndentSpacing;
     ImGui::PushID(static_cast<int>(node));
     ImDrawList* drawList = ImGui::GetWindowDrawList();
@@ -366,9 +379,9 @@ void TreeView::drawRow(std::uint32_t node, float y) {
     // The arrow opens and closes the node; a leaf has none.
     if (model.hasChildren(node)) {
         ImGui::SetCursorPos(ImVec2(x, y));
-        if (ImGui::InvisibleButton("##arrow", ImVec2(arrow, kIconSize))) setOpen(node, !isOpen(node));
+        if (ImGui::InvisibleButton("##arrow", ImVec2(arrow, iconSize))) setOpen(node, !isOpen(node));
         const ui::Color color = theme_->textColor();
-        const ImVec2 c(origin.x + x + arrow * 0.5f, origin.y + y + kIconSize * 0.5f);
+        const ImVec2 c(origin.x + x + arrow * 0.5f, origin.y + y + iconSize * 0.5f);
         const float r = arrow * 0.25f;
         if (isOpen(node)) {
             drawList->AddTriangleFilled(ImVec2(c.x - r, c.y - r * 0.6f), ImVec2(c.x + r, c.y - r * 0.6f),
@@ -386,17 +399,17 @@ void TreeView::drawRow(std::uint32_t node, float y) {
     const float labelX = x + arrow + inner;
     const float textWidth = ImGui::CalcTextSize(label.data(), label.data() + label.size(), false, -1.0f).x;
     ImGui::SetCursorPos(ImVec2(labelX, y));
-    ImGui::InvisibleButton("##row", ImVec2(kIconSize + inner + textWidth, kIconSize));
+    ImGui::InvisibleButton("##row", ImVec2(iconSize + inner + textWidth, iconSize));
     const bool hovered = ImGui::IsItemHovered(ImGuiHoveredFlags_None);
     const bool clicked = ImGui::IsItemClicked(ImGuiMouseButton_Left);
     const ImVec2 pos(origin.x + labelX, origin.y + y);
     const ui::Texture* icon = model.isBlock(node) ? folderIcon_ : tagIcon_;
     if (icon != nullptr) {
-        drawList->AddImage(icon->getImGuiTextureId(), pos, ImVec2(pos.x + kIconSize, pos.y + kIconSize),
+        drawList->AddImage(icon->getImGuiTextureId(), pos, ImVec2(pos.x + iconSize, pos.y + iconSize),
                            ImVec2(0.0f, 0.0f), ImVec2(1.0f, 1.0f), IM_COL32_WHITE);
     }
     const ui::Color color = hovered ? theme_->highlightColor() : theme_->textColor();
-    drawList->AddText(ImVec2(pos.x + kIconSize + inner, pos.y + (kIconSize - lineHeight) * 0.5f), color.value,
+    drawList->AddText(ImVec2(pos.x + iconSize + inner, pos.y + (iconSize - lineHeight) * 0.5f), color.value,
                       label.data(), label.data() + label.size());
 
     if (const s7_block* block = model.block(node); block != nullptr) {

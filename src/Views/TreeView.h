@@ -53,6 +53,7 @@ class ThreadPool;
 
 class TreeView : public ui::Widget {
 public:
+    // Sizes at UI scale 1.
     static constexpr float kHeaderHeight = 50.0f;
     static constexpr float kSpinnerSize = 64.0f;
     static constexpr float kIconSize = 20.0f;
@@ -74,6 +75,10 @@ public:
 
     // The tree panel's build function: the rows in the scrolled band.
     void drawTree();
+
+    // Fonts, rows, icons and the search box times the UI scale.
+    void setScale(float scale);
+    float rowHeight() const { return kRowHeight * scale_; }
 
     TagInspector* inspector() const { return inspector_.get(); }
     bool isLoading() const { return loading_; }
@@ -160,6 +165,7 @@ private:
     // acceptsTags() as of the frame being drawn.
     bool acceptsTags_ = false;
     float contentHeight_ = 0.0f;
+    float scale_ = 1.0f;
 };
 
 }  // namespace vemo

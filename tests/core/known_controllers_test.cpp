@@ -28,6 +28,7 @@ using vemo::KnownControllersError;
 using vemo::Recognition;
 using vemo::WallTime;
 using vemo::test::readText;
+using vemo::test::ScopedEnv;
 using vemo::test::TempDir;
 using vemo::test::writeText;
 using Verdict = Recognition::Verdict;
@@ -274,32 +275,6 @@ TEST(KnownControllers, ConcurrentWritersLoseNothing) {
     EXPECT_TRUE(hosts.count("shared"));
     EXPECT_EQ(filesIn(dir.path()), (std::set<std::string>{"known.json", "known.json.lock"}));
 }
-
-// Sets an environment variable (or unsets it, with nullopt) for one scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value) {
-            ::setenv(name, value->c_str(), 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 TEST(KnownControllers, TheDefaultFileIsInTheUsersDataFolder) {
     const struct {

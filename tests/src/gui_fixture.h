@@ -77,7 +77,7 @@ protected:
         context.initialize();
         app_ = std::make_unique<ui::Application>(std::move(context), "vemo-gui-test");
         pool_.init(1);
-        mainWindow_ = std::make_unique<MainWindow>(service_, pool_);
+        mainWindow_ = std::make_unique<MainWindow>(service_, pool_, settingsFile());
     }
 
     void TearDown() override {
@@ -86,6 +86,9 @@ protected:
         mainWindow_.reset();
         app_.reset();
     }
+
+    // Where the window keeps its settings; none (in memory only) by default.
+    virtual std::filesystem::path settingsFile() const { return {}; }
 
     ui::Window* window() const { return mainWindow_->window(); }
     void frames(int n) { app_->runFrames(n); }

@@ -8,6 +8,7 @@
 #include "gui_fixture.h"
 #include "loopback_server.h"
 #include "vemo/core/PlcConnection.h"
+#include "vemo/core/Settings.h"
 
 #include <SDL.h>
 #include <gtest/gtest.h>
@@ -43,8 +44,11 @@ ProgramRun runBrowserIn(const TempDir& dir) {
     const fs::path work = dir.path() / "work";
     const fs::path program = bin / "vemo-s7-browser";
     fs::copy_file(VEMO_BROWSER_EXE, program, fs::copy_options::overwrite_existing);
-    const std::string command = "cd '" + work.string() + "' && SDL_VIDEODRIVER=offscreen timeout 60 '" +
-                                program.string() + "' > ../out.txt 2> ../err.txt";
+    // Settings and watch lists in the test's own folders, never the user's.
+    const std::string command = "cd '" + work.string() + "' && XDG_CONFIG_HOME='" + dir.path().string() +
+                                "/config' XDG_DATA_HOME='" + dir.path().string() +
+                                "/data' SDL_VIDEODRIVER=offscreen timeout 60 '" + program.string() +
+                                "' > ../out.txt 2> ../err.txt";
     const int raw = std::system(command.c_str());
     ProgramRun run;
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -117,6 +121,10 @@ TEST(Startup, ExecutableDirectoryIsWhereTheRunningProgramLies) {
 // controller does.
 TEST(Browser, ClosingTheWindowWhileAConnectRunsEndsCleanly) {
     ::setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    // Settings and watch lists in the test's own folders, never the user's.
+    const TempDir home;
+    ::setenv("XDG_CONFIG_HOME", (home.path() / "config").c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (home.path() / "data").c_str(), 1);
     std::atomic<bool> accepted{false};
     std::atomic<bool> closing{false};
     vemo::test::LoopbackServer controller([&](int) {
@@ -180,6 +188,9 @@ TEST(Browser, ClosingTheWindowWhileAConnectRunsEndsCleanly) {
     EXPECT_EQ(vemo::PlcConnection::instance()->getState(), vemo::ConnectionState::Disconnected);
     EXPECT_LT(took, std::chrono::seconds(vemo::PlcConnection::kConnectTimeoutMs / 1000))
         << "the program waited for the connect's time-out instead of the closed connection";
+    // What was typed is there at the next start.
+    const fs::path settings = home.path() / "config" / "vemo-s7-browser" / "settings.json";
+    EXPECT_EQ(vemo::Settings::read(settings).address, (vemo::ControllerAddress{"127.0.0.1", controller.port()}));
 }
 
 }  // namespace

@@ -67,6 +67,13 @@ TEST(Theme, StyleIsWrittenIntoTheGivenContextWhichStaysCurrent) {
     EXPECT_EQ(style.Alpha, 1.0f);
     EXPECT_EQ(style.WindowMinSize.x, ImGuiStyle().WindowMinSize.x);
 
+    // The UI scale multiplies the sizes, from the theme's own each time.
+    theme.applyImGuiStyle(panel, 1.5f);
+    EXPECT_FLOAT_EQ(ImGui::GetStyle().ItemSpacing.y, 12.0f);
+    EXPECT_FLOAT_EQ(ImGui::GetStyle().ScrollbarSize, 15.0f);
+    theme.applyImGuiStyle(panel, 1.0f);
+    EXPECT_FLOAT_EQ(ImGui::GetStyle().FramePadding.y, 3.0f);
+
     ImGui::SetCurrentContext(bystander);
     EXPECT_EQ(ImGui::GetStyle().WindowPadding.x, ImGuiStyle().WindowPadding.x) << "another context is untouched";
     ImGui::DestroyContext(panel);

@@ -448,6 +448,43 @@ TEST_F(UiToolkit, ImGuiPanelTakesClicksAndTypedTextWhenFocused) {
     EXPECT_EQ(second.text, "");
 }
 
+// A window-wide shortcut sees keys whether or not a widget has the focus;
+// what it takes, including the text of its press, never reaches the
+// focused field, and what it passes on does.
+TEST_F(UiToolkit, KeyHandlerSeesEveryKeyFirstAndKeepsWhatItTakes) {
+    std::vector<int> seen;
+    window_->setKeyHandler([&](const ui::KeyEvent& e) {
+        if (e.pressed) seen.push_back(e.scancode);
+        return e.scancode == SDL_SCANCODE_EQUALS && (e.modifiers & KMOD_CTRL) != 0;
+    });
+    Field field;
+    auto* panel = makeFieldPanel(root(), {10, 10}, field, *font_);
+    frames(2);
+    window_->injectKeyPress(SDL_SCANCODE_F5);
+    frames(1);
+    EXPECT_EQ(seen, (std::vector<int>{SDL_SCANCODE_F5})) << "without a focused widget";
+
+    window_->injectClick(10 + field.center.x, 10 + field.center.y);
+    frames(2);
+    ASSERT_EQ(window_->focusedWidget(), panel);
+    window_->injectText("ab");
+    window_->injectKey(SDL_SCANCODE_EQUALS, true, KMOD_LCTRL);
+    window_->injectText("=");
+    window_->injectKey(SDL_SCANCODE_EQUALS, false, KMOD_LCTRL);
+    window_->injectKey(SDL_SCANCODE_EQUALS, true);
+    window_->injectText("=");
+    window_->injectKey(SDL_SCANCODE_EQUALS, false);
+    window_->injectKeyPress(SDL_SCANCODE_BACKSPACE);
+    frames(2);
+    EXPECT_EQ(field.text, "ab") << "Ctrl+= typed nothing; '=' was typed and taken back by Backspace";
+    EXPECT_EQ(seen.size(), 4u);
+
+    window_->setKeyHandler(nullptr);
+    window_->injectText("c");
+    frames(2);
+    EXPECT_EQ(field.text, "abc");
+}
+
 TEST_F(UiToolkit, ImGuiPanelInsideAScrollViewFollowsTheScroll) {
     auto* view = new ui::ScrollView(root());
     view->setPosition({20, 20});

@@ -6,6 +6,7 @@
 #include <SDL_image.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "vemo/ui/Application.h"
@@ -269,17 +270,22 @@ void Window::handleEvent(const SDL_Event& event) {
         }
         case SDL_KEYDOWN:
         case SDL_KEYUP: {
-            if (focused_ == nullptr) break;
             KeyEvent e;
             e.scancode = event.key.keysym.scancode;
             e.keycode = event.key.keysym.sym;
             e.modifiers = event.key.keysym.mod;
             e.pressed = event.type == SDL_KEYDOWN;
             e.repeat = event.key.repeat != 0;
-            focused_->onKey(e);
+            dropNextText_ = false;
+            if (keyHandler_ && keyHandler_(e)) {
+                dropNextText_ = e.pressed;
+                break;
+            }
+            if (focused_ != nullptr) focused_->onKey(e);
             break;
         }
         case SDL_TEXTINPUT:
+            if (std::exchange(dropNextText_, false)) break;
             if (focused_ != nullptr) focused_->onTextInput(event.text.text);
             break;
         default: break;

@@ -32,13 +32,13 @@
 #pragma once
 
 #include "vemo/core/ControllerIdentity.h"
+#include "vemo/core/UserFiles.h"
 
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -69,21 +69,9 @@ struct Recognition {
     std::optional<KnownController> known;
 };
 
-// The store file cannot be used; what() names the file and what is wrong.
-class KnownControllersError : public std::runtime_error {
-public:
-    enum class Kind {
-        Unreadable,  // the file exists but cannot be read
-        Damaged,     // not a store: not JSON, or not the format
-        TooNew,      // a format version newer than this program reads
-        Unwritable,  // the folder, the lock or the file cannot be written
-    };
-    KnownControllersError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
-    Kind kind() const { return kind_; }
-
-private:
-    Kind kind_;
-};
+// The store file cannot be used; what() names the file and what is wrong
+// (Unreadable, Damaged, TooNew, Unwritable).
+using KnownControllersError = UserFileError;
 
 class KnownControllers {
 public:

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -71,6 +72,12 @@ public:
     bool isMouseInside() const { return mouseInside_; }
     void setFocus(Widget* widget);
 
+    // Window-wide shortcuts: the handler sees every key press and release
+    // before the focused widget does, also while no widget has the focus.
+    // Returning true keeps the event from the focused widget, and the text
+    // a consumed press would type from reaching it too. Null: none.
+    void setKeyHandler(std::function<bool(const KeyEvent&)> handler) { keyHandler_ = std::move(handler); }
+
     // Draws the widget tree as it is now (no update) and returns the picture.
     // Throws RenderException(CaptureFailed).
     Texture captureFrame();
@@ -126,6 +133,10 @@ private:
     Vec2 mouse_{-1.0f, -1.0f};
     bool mouseInside_ = false;
     unsigned heldButtons_ = 0;
+    std::function<bool(const KeyEvent&)> keyHandler_;
+    // A press the key handler consumed: the text event SDL sends for the
+    // same key is dropped.
+    bool dropNextText_ = false;
     std::uint64_t framesBegun_ = 0;
 };
 
