@@ -1,5 +1,7 @@
 #include "vemo/core/KnownControllers.h"
 
+#include "vemo/core/AtomicFile.h"
+
 #include <nlohmann/json.hpp>
 
 #include <arpa/inet.h>
@@ -210,46 +212,11 @@ private:
     int fd_ = -1;
 };
 
-// Writes all of the text; false with errno set on failure.
-bool writeAll(int fd, const std::string& text) {
-    for (size_t done = 0; done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Replaces the file with the text so that it holds either the old or the
-// new text whatever happens: a temporary file beside it, on disk before it
-// is renamed over the file, and the folder's entry on disk after. The file
-// keeps its permissions.
-void replaceFile(const fs::path& file, const std::string& text) {
-    std::string temporary = file.string() + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) fail(Kind::Unwritable, file, "cannot be written: " + errnoText(errno));
-    struct stat old {};
-    bool ok = (::stat(file.c_str(), &old) != 0 || ::fchmod(fd, old.st_mode & 07777) == 0) && writeAll(fd, text) &&
-              ::fsync(fd) == 0;
-    int error = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && ::rename(temporary.c_str(), file.c_str()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        ::unlink(temporary.c_str());
+// Replaces the store file; it keeps its permissions, a new one is for this
+// user only.
+void writeStore(const fs::path& file, const std::string& text) {
+    if (const int error = replaceFile(file, text, 0600); error != 0) {
         fail(Kind::Unwritable, file, "cannot be written: " + errnoText(error));
-    }
-    const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
     }
 }
 
@@ -335,7 +302,7 @@ Recognition KnownControllers::remember(const std::string& host, std::uint16_t po
         *entry = KnownController{canonical, port, key, now, now};
         break;
     }
-    replaceFile(file_, storeText(entries));
+    writeStore(file_, storeText(entries));
     return seen;
 }
 
@@ -346,7 +313,7 @@ bool KnownControllers::forget(const std::string& host, std::uint16_t port) {
     const auto entry = find(entries, canonicalHost(host), port);
     if (entry == entries.end()) return false;
     entries.erase(entry);
-    replaceFile(file_, storeText(entries));
+    writeStore(file_, storeText(entries));
     return true;
 }
 
