@@ -6,6 +6,8 @@
 #include "vemo/ui/Rectangle.h"
 #include "vemo/ui/TextElement.h"
 
+#include <utility>
+
 namespace vemo {
 
 namespace {
@@ -32,12 +34,27 @@ MessageBarView::MessageBarView(ui::Widget* parent, PlcConnection& service) : ui:
 
 void MessageBarView::sync() {
     const Theme& theme = Theme::instance();
-    const ConnectionStatus status = service_->status();
-    const ConnectionMessage message = describeConnection(status, std::chrono::steady_clock::now());
+    const auto now = std::chrono::steady_clock::now();
+    ConnectionMessage message;
+    ui::Color color = theme.disconnectedColor();
+    if (!notice_.headline.empty() && now < notice_.until) {
+        message.headline = notice_.headline;
+        message.advice = notice_.advice;
+        if (!notice_.problem) color = theme.textColor();
+    } else {
+        notice_ = {};
+        const ConnectionStatus status = service_->status();
+        message = describeConnection(status, now);
+        if (status.state == ConnectionState::Lost) color = theme.lostColor();
+    }
     setVisible(!message.headline.empty());
     if (message.headline != headline_->getText()) headline_->setText(message.headline);
     if (message.advice != advice_->getText()) advice_->setText(message.advice);
-    headline_->setColor(status.state == ConnectionState::Lost ? theme.lostColor() : theme.disconnectedColor());
+    headline_->setColor(color);
+}
+
+void MessageBarView::notify(std::string headline, std::string advice, bool problem) {
+    notice_ = {std::move(headline), std::move(advice), problem, std::chrono::steady_clock::now() + kNoticeTime};
 }
 
 void MessageBarView::resized() {
