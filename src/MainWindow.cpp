@@ -78,7 +78,11 @@ MainWindow::MainWindow(PlcConnection& service, ThreadPool& pool) {
     divider->setMaxSize({kDividerWidth, ui::kUnbounded});
     divider->setColor(theme.panelColor());
 
-    new InspectorView(content, std::move(inspector));
+    inspectorView_ = new InspectorView(content, std::move(inspector));
+    // Where an export went, or why it failed, is said in the message bar.
+    inspectorView_->onNotice([bar = messageBar_](const std::string& headline, const std::string& advice, bool problem) {
+        bar->notify(headline, advice, problem);
+    });
 
     ui::Application::registerTickCallback(this, [this] { onTick(); });
 }

@@ -49,6 +49,7 @@ public:
     TopBarView* topBar() const { return topBar_; }
     MessageBarView* messageBar() const { return messageBar_; }
     TreeView* treeView() const { return treeView_; }
+    InspectorView* inspectorView() const { return inspectorView_; }
 
 private:
     ui::Window* window_ = nullptr;
@@ -56,6 +57,7 @@ private:
     TopBarView* topBar_ = nullptr;
     MessageBarView* messageBar_ = nullptr;
     TreeView* treeView_ = nullptr;
+    InspectorView* inspectorView_ = nullptr;
 };
 
 }  // namespace vemo
