@@ -1,6 +1,7 @@
 #include "vemo/core/UserFiles.h"
 
 #include "VersionedJson.h"
+#include "vemo/core/AtomicFile.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -25,17 +26,6 @@ using Kind = UserFileError::Kind;
 }
 
 std::string errnoText(int error) { return std::strerror(error); }
-
-// Writes all of the text; false with errno set on failure.
-bool writeAll(int fd, const std::string& text) {
-    for (size_t done = 0; done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -97,30 +87,9 @@ void makeUserFolder(const fs::path& folder) {
 // The temporary file is on disk before it is renamed over the file, and the
 // folder's entry is on disk after.
 void replaceUserFile(const fs::path& file, const std::string& text) {
-    std::string temporary = file.string() + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) fail(Kind::Unwritable, file, "cannot be written: " + errnoText(errno));
-    struct stat old {};
-    bool ok = (::stat(file.c_str(), &old) != 0 || ::fchmod(fd, old.st_mode & 07777) == 0) && writeAll(fd, text) &&
-              ::fsync(fd) == 0;
-    int error = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && ::rename(temporary.c_str(), file.c_str()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        ::unlink(temporary.c_str());
+    // A new file is for this user only: it may name their controllers.
+    if (const int error = replaceFile(file, text, 0600); error != 0) {
         fail(Kind::Unwritable, file, "cannot be written: " + errnoText(error));
-    }
-    const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
     }
 }
 

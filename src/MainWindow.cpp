@@ -155,6 +155,10 @@ void MainWindow::build(PlcConnection& service, ThreadPool& pool) {
     actions.currentPath = [this] { return watchLists_->path().string(); };
     watchListBar_ = new WatchListBar(inspectorColumn_, *dialogOverlay_, std::move(actions));
     inspectorView_ = new InspectorView(inspectorColumn_, std::move(inspector));
+    // Where an export went, or why it failed, is said in the message bar.
+    inspectorView_->onNotice([bar = messageBar_](const std::string& headline, const std::string& advice, bool problem) {
+        bar->notify(headline, advice, problem);
+    });
 
     // Last, so it lies over everything while a connection is held.
     identityWarning_ = new IdentityWarningView(window_->getRootWidget(), service, pool);
@@ -314,7 +318,7 @@ void MainWindow::saveSettings() {
 
 void MainWindow::showNotice(std::string headline, std::string advice) {
     Logger::log(LogLevel::Warn, "{}: {}", headline, advice);
-    messageBar_->notify(std::move(headline), std::move(advice) + " (Click here to close this message.)");
+    messageBar_->notify(std::move(headline), std::move(advice));
 }
 
 std::string MainWindow::suggestedWatchListPath() const {

@@ -1,7 +1,19 @@
 // The right-hand view: the inspected tags as a table "Variables" with their
 // name, data type, display format (a combo per row), last value, a field to
 // modify the value, and a button per row that removes it. The rows, their
-// refresh and their writes belong to the TagInspector; the view draws them.
+// refresh and their writes belong to the TagInspector; the view draws them,
+// in the order and with the selection its InspectorTable keeps.
+//
+// The table scrolls under its header row, which stays in place. Clicking
+// the Name or Type header sorts by it (again: the other way round, a third
+// time: as added). A click selects a row, Ctrl+click adds or removes one,
+// Shift+click selects a range; Delete removes the selected rows, Ctrl+C
+// copies them for a spreadsheet, Ctrl+A selects all, Escape none, and a
+// right click offers the same. Above the table "Export CSV..." writes every
+// row to a file named in a small dialog and "Clear all" removes every row;
+// removing more than kConfirmAbove rows at once asks first. A value that
+// changes is highlighted for a second. A name or value too long for its
+// column shows whole in a tooltip. The columns can be resized.
 //
 // Modifying is possible only while the operator allows writing on the
 // connection (the top bar's switch). Enter in a row's Modify field parses
@@ -10,10 +22,16 @@
 // variable, its current and its new value and the controller's address.
 #pragma once
 
+#include <array>
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "Views/InspectorTable.h"
 #include "vemo/core/OwnedLists.h"
 
 #include "vemo/ui/Widget.h"
@@ -22,7 +40,6 @@ namespace vemo {
 
 namespace ui {
 class ImGuiPanel;
-class ScrollView;
 class Texture;
 }  // namespace ui
 
@@ -41,6 +58,10 @@ ValueCell valueCellFor(const InspectorRow& row);
 
 class InspectorView : public ui::Widget {
 public:
+    static constexpr int kColumns = 6;  // Name, Type, Format, Value, Modify, remove
+    // Removing more rows than this at once (Clear all, Delete) asks first.
+    static constexpr std::size_t kConfirmAbove = 3;
+
     // Shows `inspector`, which the view keeps alive.
     InspectorView(ui::Widget* parent, std::shared_ptr<TagInspector> inspector);
     ~InspectorView() override;
@@ -51,13 +72,57 @@ public:
     // Fonts, fixed columns and buttons times the UI scale.
     void setScale(float scale);
 
-    // The panel's build function: the table, then the removal of the row
-    // whose button was clicked (after the table, so the rows do not change
-    // while they are drawn).
+    // The panel's build function: the bar above the table, the table, then
+    // what the operator asked for in it (after the table, so that the rows
+    // do not change while they are drawn), then the dialogs.
     void buildTable();
 
     ui::ImGuiPanel* panel() const { return panel_; }
-    ui::ScrollView* scrollView() const { return scrollView_; }
+    InspectorTable& table() { return table_; }
+
+    // Whether a changed value's highlight is still fading: the window has to
+    // be drawn again, though nothing else changed.
+    bool animating() const { return table_.animating(); }
+
+    // The columns' widths in pixels as last drawn, Name to remove button;
+    // empty before the table was first drawn (or the widths just set, until
+    // they are drawn). setColumnWidths applies widths in the next frame:
+    // Type, Format and the button column take theirs, and Name, Value and
+    // Modify share what is left in the proportions given, so widths kept
+    // from a wider window still fit. A list of another length, and a width
+    // that is not positive, changes nothing.
+    std::vector<float> columnWidths() const;
+    void setColumnWidths(const std::vector<float>& widths);
+
+    // How the view reports what the operator should know that is not in the
+    // table, such as where an export went or why it failed: a headline, an
+    // advice (may be empty), and whether something went wrong.
+    using Notify = std::function<void(const std::string& headline, const std::string& advice, bool problem)>;
+    void onNotice(Notify notify) { notify_ = std::move(notify); }
+
+    // Where the last frame drew the cell in `column` of the row named
+    // `name`, its centre in window coordinates; nullopt when that row was
+    // not drawn (none such, or scrolled out of view). Column -1 is the
+    // header row's.
+    std::optional<ui::Vec2> cellCenter(std::string_view name, int column) const;
+    std::optional<ui::Vec2> headerCenter(int column) const;
+
+    // Removes the selected rows, or all rows ("Clear all"): at once, or,
+    // for more than kConfirmAbove rows, after the operator confirms.
+    void removeSelected();
+    void clearAll();
+    // The rows waiting for that confirmation; empty when none.
+    const std::vector<std::string>& pendingRemoval() const { return pendingRemoval_; }
+    // The operator's answer: removes them, or keeps them.
+    void confirmRemoval(bool remove);
+
+    // "Export CSV...": opens the dialog with a file name made of the time.
+    void openExport();
+    // Writes every row (InspectorTable::csvText) to the file the typed name
+    // stands for (exportPath), replacing it atomically, and reports where
+    // it went, or why not, through the notice. Returns why nothing was
+    // written; empty when it was.
+    std::string exportCsv(const std::string& typed);
 
     // What Enter in a row's Modify field asks: empty when the text is
     // waiting for the operator's confirmation, else why it is not written.
@@ -75,14 +140,29 @@ public:
     void confirmWrite(bool write);
 
 private:
+    void toolbar();
+    void headerRow();
+    void drawRow(const InspectorRow& row);
+    void applyWidths();
+    void readSort();
+    void shortcuts();
     void formatCell(const InspectorRow& row);
     void modifyCell(const InspectorRow& row);
+    void removeButton(const InspectorRow& row);
+    void removeRows(const std::vector<std::string>& names);
+    void requestRemoval(std::vector<std::string> names);
+    void copySelection(bool header);
+    void rowMenu();
     void confirmationPopup();
+    void removalPopup();
+    void exportPopup();
+    void notify(const std::string& headline, const std::string& advice, bool problem) const;
 
     std::shared_ptr<TagInspector> inspector_;
-    ui::ScrollView* scrollView_ = nullptr;
     ui::ImGuiPanel* panel_ = nullptr;
     const ui::Texture* removeIcon_ = nullptr;
+    InspectorTable table_;
+    Notify notify_;
     // Per row name: the Modify field's text, and why the last text typed
     // there was not written.
     std::map<std::string, std::string, std::less<>> edits_;
@@ -90,6 +170,26 @@ private:
     PendingWrite pending_;
     bool openConfirmation_ = false;
     float scale_ = 1.0f;
+    // What the operator asked for while the rows were drawn, done after.
+    std::vector<std::string> removeNow_;
+    bool openRowMenu_ = false;
+    std::vector<std::string> pendingRemoval_;
+    bool openRemoval_ = false;
+    std::string exportName_;
+    bool openExport_ = false;
+    bool refocusExport_ = false;
+    // Widths: as drawn last, and as set but not drawn yet.
+    std::vector<float> widths_;
+    std::vector<float> pendingWidths_;
+    // Where the last frame drew things, in panel coordinates.
+    struct DrawnRow {
+        std::string name;
+        float top = 0.0f;
+        float bottom = 0.0f;
+    };
+    std::vector<DrawnRow> drawnRows_;
+    std::array<float, kColumns> columnCenters_{};
+    float headerY_ = -1.0f;
 };
 
 }  // namespace vemo

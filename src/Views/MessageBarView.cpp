@@ -39,30 +39,37 @@ void MessageBarView::setScale(float scale) {
     advice_->setPosition({kPadding * 2 * scale, (kPadding + theme.fontSize() + 4.0f) * scale});
 }
 
-void MessageBarView::notify(std::string headline, std::string advice) {
-    noticeHeadline_ = std::move(headline);
-    noticeAdvice_ = noticeHeadline_.empty() ? std::string() : std::move(advice);
+void MessageBarView::notify(std::string headline, std::string advice, bool problem) {
+    if (headline.empty()) {
+        notice_ = {};
+        return;
+    }
+    if (problem) advice += " (Click here to close this message.)";
+    notice_ = {std::move(headline), std::move(advice), problem, std::chrono::steady_clock::now() + kNoticeTime};
 }
 
 bool MessageBarView::onMouseButton(const ui::MouseButtonEvent& event) {
     // Only the notice on show: a connection message stays while it holds.
-    if (event.pressed || noticeHeadline_.empty() || headline_->getText() != noticeHeadline_) return false;
+    if (event.pressed || notice_.headline.empty() || headline_->getText() != notice_.headline) return false;
     notify({}, {});
     return true;
 }
 
 void MessageBarView::sync() {
     const Theme& theme = Theme::instance();
+    const auto now = std::chrono::steady_clock::now();
+    if (!notice_.problem && now >= notice_.until) notice_ = {};
     const ConnectionStatus status = service_->status();
-    ConnectionMessage message = describeConnection(status, std::chrono::steady_clock::now());
+    ConnectionMessage message = describeConnection(status, now);
     ui::Color color = status.state == ConnectionState::Lost ? theme.lostColor() : theme.disconnectedColor();
-    // The connection's trouble comes first, then a notice the operator has
-    // not dismissed yet, then what there is to say about who is at the
-    // other end.
-    if (message.headline.empty() && !noticeHeadline_.empty()) {
-        message.headline = noticeHeadline_;
-        message.advice = noticeAdvice_;
-        color = theme.disconnectedColor();
+    // News of something just done first, then the connection's trouble, then
+    // a problem not dismissed yet, then what there is to say about who is at
+    // the other end.
+    const bool news = !notice_.headline.empty() && !notice_.problem;
+    if (news || (message.headline.empty() && !notice_.headline.empty())) {
+        message.headline = notice_.headline;
+        message.advice = notice_.advice;
+        color = notice_.problem ? theme.disconnectedColor() : theme.textColor();
     } else if (message.headline.empty()) {
         message = describeTrust(status);
         switch (status.trust.verdict) {

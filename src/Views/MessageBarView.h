@@ -6,11 +6,14 @@
 // store cannot be used). Hidden while there is nothing to say; the main
 // window's stack gives its room back to the content then.
 //
-// Other trouble (a settings or watch-list file that cannot be read or
-// written) is a notice: shown while the connection has no trouble to
-// report, until a click on the strip or the next notice.
+// The views' own news is a notice. News of something done (where an export
+// went) shows for kNoticeTime in place of everything else. A problem (a
+// settings, watch-list or export file that cannot be read or written)
+// stays until a click on the strip or the next notice, behind the
+// connection's trouble, which is more urgent.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "vemo/ui/Widget.h"
@@ -27,6 +30,8 @@ class PlcConnection;
 class MessageBarView : public ui::Widget {
 public:
     static constexpr float kHeight = 46.0f;
+    // How long a notice is shown.
+    static constexpr std::chrono::seconds kNoticeTime{8};
 
     // Reads the state of `service`, which must outlive the view.
     MessageBarView(ui::Widget* parent, PlcConnection& service);
@@ -38,9 +43,11 @@ public:
     // A click on the strip dismisses the notice.
     bool onMouseButton(const ui::MouseButtonEvent& event) override;
 
-    // Shows a notice (replacing the one shown); an empty headline clears it.
-    void notify(std::string headline, std::string advice);
-    const std::string& noticeHeadline() const { return noticeHeadline_; }
+    // Shows a notice, replacing the one shown; an empty headline clears it.
+    // `problem` draws its headline in the colour of a failure and keeps it
+    // until dismissed.
+    void notify(std::string headline, std::string advice, bool problem = true);
+    const std::string& noticeHeadline() const { return notice_.headline; }
     // Text and strip sizes times the UI scale.
     void setScale(float scale);
     float height() const { return kHeight * scale_; }
@@ -53,8 +60,14 @@ private:
     ui::Rectangle* background_ = nullptr;
     ui::TextElement* headline_ = nullptr;
     ui::TextElement* advice_ = nullptr;
-    std::string noticeHeadline_;
-    std::string noticeAdvice_;
+    struct Notice {
+        std::string headline;
+        std::string advice;
+        bool problem = false;
+        // Until when news is shown; a problem stays.
+        std::chrono::steady_clock::time_point until;
+    };
+    Notice notice_;
     float scale_ = 1.0f;
 };
 

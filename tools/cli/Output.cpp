@@ -46,28 +46,6 @@ std::string table(const std::vector<std::vector<std::string>>& rows) {
 
 }  // namespace
 
-std::string csvField(const std::string& field) {
-    const bool quote = field.find_first_of(",\"\r\n") != std::string::npos ||
-                       (!field.empty() && (field.front() == ' ' || field.back() == ' '));
-    if (!quote) {
-        return field;
-    }
-    std::string out = "\"";
-    for (char c : field) {
-        out += c == '"' ? std::string("\"\"") : std::string(1, c);
-    }
-    return out + "\"";
-}
-
-std::string csvLine(const std::vector<std::string>& fields) {
-    std::string line;
-    for (size_t i = 0; i < fields.size(); ++i) {
-        if (i != 0) line += ',';
-        line += csvField(fields[i]);
-    }
-    return line + "\r\n";
-}
-
 std::string dumpJson(const nlohmann::json& json) {
     return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }

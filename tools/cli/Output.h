@@ -2,6 +2,7 @@
 #pragma once
 
 #include "PlcSession.h"
+#include "vemo/core/Csv.h"
 
 #include <nlohmann/json.hpp>
 
@@ -13,10 +14,9 @@ namespace vemo::cli {
 
 enum class Format { Text, Json, Csv };
 
-// One CSV field per RFC 4180: quoted when it holds a comma, a quote, CR or
-// LF (or leading/trailing space), with quotes doubled.
-std::string csvField(const std::string& field);
-std::string csvLine(const std::vector<std::string>& fields);
+// CSV fields and lines per RFC 4180, shared with the program's export.
+using vemo::csvField;
+using vemo::csvLine;
 
 // JSON text with invalid UTF-8 replaced by U+FFFD rather than refused: the
 // names and strings come from the controller.

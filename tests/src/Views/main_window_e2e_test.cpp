@@ -162,28 +162,13 @@ protected:
         ASSERT_TRUE(runUntil([&] { return tree()->contentHeight() > before; })) << "row " << row << " did not open";
     }
 
-    // Centres of the inspector's remove buttons, top to bottom, found by
-    // moving the mouse down the button column and watching what ImGui hovers
-    // (the first hit is the column's header).
+    // Centres of the inspector's remove buttons, top to bottom, where the
+    // last frame drew them.
     std::vector<ui::Vec2> removeButtons() {
-        ui::ImGuiPanel* panel = inspectorView()->panel();
-        const ImVec2 padding = inContext(panel, [] { return ImGui::GetStyle().CellPadding; });
-        const ui::Vec2 origin = panel->getWorldPosition();
-        const float x = origin.x + panel->getActualSize().x - padding.x - 14.0f;
         std::vector<ui::Vec2> centres;
-        float spanStart = -1.0f;
-        const float bottom = std::min(panel->getActualSize().y, 400.0f);
-        for (float y = 1.0f; y < bottom; y += 2.0f) {
-            window()->injectMouseMove(x, origin.y + y);
-            frames(1);
-            const bool hovered = inContext(panel, [] { return ImGui::GetCurrentContext()->HoveredId != 0; });
-            if (hovered && spanStart < 0.0f) spanStart = y;
-            if (!hovered && spanStart >= 0.0f) {
-                centres.push_back(origin + ui::Vec2{x - origin.x, (spanStart + y) * 0.5f});
-                spanStart = -1.0f;
-            }
+        for (const auto& row : inspector().rows()) {
+            if (const auto at = inspectorView()->cellCenter(row.name, 5)) centres.push_back(*at);
         }
-        if (!centres.empty()) centres.erase(centres.begin());
         return centres;
     }
 
@@ -459,6 +444,24 @@ TEST_F(MainWindowSession, AModifiedValueIsWrittenOnlyWhenAllowedAndConfirmedAndT
     frames(2);
     EXPECT_EQ(inspector().rows()[0].valueText, "2.5") << "and it stays: the controller holds it now";
     window()->saveScreenshot(shotPath("session_written.png").string());
+}
+
+TEST_F(MainWindowSession, AChangedValueIsHighlightedUntilItHasFaded) {
+    // The highlight's clock stands still unless the test moves it.
+    auto now = std::chrono::steady_clock::now();
+    inspectorView()->table().setClock([&] { return now; });
+    connectByTyping();
+    openRow(0, 0);
+    click(treeRow(2, 1, false));  // BeltSpeed, a REAL that moves
+    ASSERT_TRUE(runUntil([&] { return !inspector().rows()[0].valueText.empty(); }));
+    EXPECT_FALSE(inspectorView()->animating()) << "a first value is no change";
+    ASSERT_TRUE(runUntil([&] { return inspectorView()->animating(); })) << "the next value differs";
+    EXPECT_GT(inspectorView()->table().highlight("Conveyor.BeltSpeed"), 0.0f);
+    window()->saveScreenshot(shotPath("session_value_highlighted.png").string());
+    now += vemo::InspectorTable::kFade;
+    EXPECT_FALSE(inspectorView()->animating()) << "faded: no more frames needed for it";
+    EXPECT_EQ(inspectorView()->table().highlight("Conveyor.BeltSpeed"), 0.0f);
+    inspectorView()->table().setClock({});
 }
 
 TEST_F(MainWindowSession, TheSpinnerTurnsWhileTheBlocksLoad) {
@@ -810,7 +813,9 @@ TEST_F(EveryTypeSession, EveryDataTypeShowsInItsDefaultFormat) {
     window()->saveScreenshot(shotPath("session_every_type.png").string());
     EXPECT_TRUE(std::filesystem::exists(shotPath("session_every_type.png")));
     // The texts in eight scripts are the last rows.
-    inspectorView()->scrollView()->setScrollOffset(inspectorView()->scrollView()->getMaxScroll());
+    const ui::Vec2 table = vemo::test::centerOf(inspectorView());
+    window()->injectMouseMove(table.x, table.y);
+    window()->injectMouseWheel(0.0f, -100.0f);
     frames(3);
     window()->saveScreenshot(shotPath("session_every_type_texts.png").string());
 
