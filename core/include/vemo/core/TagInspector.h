@@ -31,6 +31,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -110,6 +111,9 @@ public:
     // Appends a row for `tag` unless a row has its name already. Null is
     // ignored. The row copies what it needs: `tag` may go away.
     void add(const s7_symbol* tag);
+    // The same for many tags, in their order, in time linear in the rows
+    // and tags (a whole array of a hundred thousand elements at once).
+    void add(std::span<const s7_symbol* const> tags);
     // Removes the row of that name, keeping the order of the others.
     void remove(std::string_view name);
     // Removes every row.
