@@ -448,6 +448,47 @@ TEST_F(UiToolkit, ImGuiPanelTakesClicksAndTypedTextWhenFocused) {
     EXPECT_EQ(second.text, "");
 }
 
+// A window's shortcuts see every key press before the focused widget, with
+// or without one, and a shortcut that takes a key keeps it from the widget.
+TEST_F(UiToolkit, ShortcutHandlersSeeKeyPressesFirstAndMayTakeThem) {
+    Field field;
+    makeFieldPanel(root(), {10, 10}, field, *font_);
+    frames(2);
+    window_->injectClick(10 + field.center.x, 10 + field.center.y);
+    frames(2);
+    window_->injectText("abc");
+    frames(2);
+    std::vector<int> seen;
+    bool take = false;
+    int owner = 0;
+    window_->addShortcutHandler(&owner, [&](const ui::KeyEvent& key) {
+        seen.push_back(key.scancode);
+        return take;
+    });
+
+    window_->injectKeyPress(SDL_SCANCODE_BACKSPACE);
+    frames(2);
+    EXPECT_EQ(field.text, "ab") << "a key the handler leaves reaches the field";
+    take = true;
+    window_->injectKeyPress(SDL_SCANCODE_BACKSPACE);
+    frames(2);
+    EXPECT_EQ(field.text, "ab") << "a key the handler takes does not";
+    EXPECT_EQ(seen, (std::vector<int>{SDL_SCANCODE_BACKSPACE, SDL_SCANCODE_BACKSPACE}))
+        << "presses only, releases do not reach the handlers";
+
+    window_->injectClick(380, 280);  // nothing has the focus now
+    frames(2);
+    window_->injectKeyPress(SDL_SCANCODE_F, KMOD_LCTRL);
+    frames(2);
+    EXPECT_EQ(seen.back(), SDL_SCANCODE_F);
+
+    window_->removeShortcutHandler(&owner);
+    const std::size_t count = seen.size();
+    window_->injectKeyPress(SDL_SCANCODE_F, KMOD_LCTRL);
+    frames(2);
+    EXPECT_EQ(seen.size(), count);
+}
+
 TEST_F(UiToolkit, ImGuiPanelInsideAScrollViewFollowsTheScroll) {
     auto* view = new ui::ScrollView(root());
     view->setPosition({20, 20});

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "vemo/ui/Math.h"
 #include "vemo/ui/Widget.h"
@@ -71,6 +74,14 @@ public:
     bool isMouseInside() const { return mouseInside_; }
     void setFocus(Widget* widget);
 
+    // Keys the whole window answers, whichever widget has the focus (Ctrl+F
+    // for a search box): every key press goes to the handlers, in the order
+    // they were added, before the focused widget; a handler that returns
+    // true takes the key, and the focused widget does not see it. `owner`
+    // names the handler for its removal; remove it before the owner goes.
+    void addShortcutHandler(const void* owner, std::function<bool(const KeyEvent&)> handler);
+    void removeShortcutHandler(const void* owner);
+
     // Draws the widget tree as it is now (no update) and returns the picture.
     // Throws RenderException(CaptureFailed).
     Texture captureFrame();
@@ -123,6 +134,7 @@ private:
     Widget* hovered_ = nullptr;
     Widget* focused_ = nullptr;
     Widget* capture_ = nullptr;
+    std::vector<std::pair<const void*, std::function<bool(const KeyEvent&)>>> shortcuts_;
     Vec2 mouse_{-1.0f, -1.0f};
     bool mouseInside_ = false;
     unsigned heldButtons_ = 0;
