@@ -117,7 +117,7 @@ void TreeView::update() {
 void TreeView::continueFilter() {
     if (!filter_.running()) return;
     if (filter_.run(std::chrono::nanoseconds(kFilterBudgetNs))) {
-        visible_ = filter_.takeResult();
+        visible_ = filter_.takeResult().visible;
         rowsDirty_ = true;
     }
 }
