@@ -202,6 +202,9 @@ TEST_F(MainWindowSession, ConnectShowsTheBlocksAndAPickedTagShowsItsLiveValue) {
     openRow(0, 0);
     click(treeRow(1, 1, false));
     EXPECT_TRUE(inspector().rows().empty()) << "Motors only groups its elements";
+    EXPECT_TRUE(tree()->isOpen(model().find("Conveyor.Motors"))) << "a click on its label opens it";
+    click(treeRow(1, 1, false));
+    ASSERT_FALSE(tree()->isOpen(model().find("Conveyor.Motors"))) << "and another closes it";
     click(treeRow(2, 1, false));
     click(treeRow(2, 1, false));
     ASSERT_EQ(names(inspector()), (std::vector<std::string>{"Conveyor.BeltSpeed"})) << "twice is once";
@@ -231,9 +234,10 @@ TEST_F(MainWindowSession, TypingIntoTheSearchBoxFiltersTheTree) {
     ASSERT_TRUE(runUntil([&] { return !tree()->isFiltering(); }));
     EXPECT_EQ(shownBlocks(), (std::vector<std::string>{"Conveyor"}));
 
-    // Conveyor is the only row now; below it Motors and BeltSpeed.
-    openRow(0, 0);
-    openRow(1, 1);
+    // Conveyor is the only block now, opened by the search down to its
+    // matches: below it Motors and BeltSpeed.
+    EXPECT_TRUE(tree()->isOpen(model().roots()[0]));
+    EXPECT_TRUE(tree()->isOpen(model().find("Conveyor.Motors")));
     std::vector<std::string> children;
     for (std::uint32_t child : model().children(model().roots()[0])) {
         if (tree()->isShown(child)) children.emplace_back(model().name(child));
@@ -242,8 +246,12 @@ TEST_F(MainWindowSession, TypingIntoTheSearchBoxFiltersTheTree) {
     window()->saveScreenshot(shotPath("session_tree_filtered.png").string());
 
     click(vemo::test::centerOf(tree()->headerPanel()));  // the keys go to the box again
-    for (int i = 0; i < 5; ++i) window()->injectKeyPress(SDL_SCANCODE_BACKSPACE);
-    frames(3);
+    // A press in each of two frames in a row reads as one key held down:
+    // a frame between them lets it go.
+    for (int i = 0; i < 5; ++i) {
+        window()->injectKeyPress(SDL_SCANCODE_BACKSPACE);
+        frames(2);
+    }
     EXPECT_EQ(tree()->filterText(), "");
     ASSERT_TRUE(runUntil([&] { return !tree()->isFiltering(); }));
     for (std::uint32_t root : model().roots()) EXPECT_TRUE(tree()->isShown(root)) << model().block(root)->name;
