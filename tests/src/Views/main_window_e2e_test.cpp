@@ -47,15 +47,7 @@ std::vector<std::string> names(const TagInspector& inspector) {
 
 std::filesystem::path shotPath(const char* name) { return std::filesystem::path(VEMO_TEST_OUTPUT_DIR) / name; }
 
-// Reads a value of a panel's ImGui context outside its frame.
-template <typename F>
-auto inContext(ui::ImGuiPanel* panel, F&& f) {
-    ImGuiContext* previous = ImGui::GetCurrentContext();
-    ImGui::SetCurrentContext(panel->getImGuiContext());
-    auto result = f();
-    ImGui::SetCurrentContext(previous);
-    return result;
-}
+using vemo::test::inContext;
 
 class MainWindowSession : public vemo::test::GuiTest {
 protected:

@@ -31,16 +31,7 @@ namespace {
 namespace ui = vemo::ui;
 using vemo::TreeModel;
 using vemo::TreeView;
-
-// Reads or does something in a panel's ImGui context outside its frame.
-template <typename F>
-auto inContext(ui::ImGuiPanel* panel, F&& f) {
-    ImGuiContext* previous = ImGui::GetCurrentContext();
-    ImGui::SetCurrentContext(panel->getImGuiContext());
-    auto result = f();
-    ImGui::SetCurrentContext(previous);
-    return result;
-}
+using vemo::test::inContext;
 
 std::string clipboard() {
     char* text = SDL_GetClipboardText();
