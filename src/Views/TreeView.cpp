@@ -390,6 +390,7 @@ void TreeView::handleKeys(float viewHeight) {
         if (keyPressed(ImGuiKey_C, false)) copyToClipboard(io.KeyShift ? addressText(selected_) : nameText(selected_));
         return;
     }
+    const std::uint32_t before = selected_;
     const std::size_t count = rows_.size();
     const std::size_t last = count - 1;
     // The selected row; without one (or with one the search hides) the
@@ -435,6 +436,9 @@ void TreeView::handleKeys(float viewHeight) {
         }
     }
     if (target < count) select(rows_[target]);
+    // Until the mouse moves, the row it happens to rest on gets no tooltip
+    // over the rows the keys go through.
+    if (selected_ != before || rowsDirty_) keysMoved_ = true;
 }
 
 void TreeView::scrollToRow(std::size_t row) {
@@ -481,6 +485,7 @@ void TreeView::drawTree() {
     // only the rows in the band the scroll view shows are laid out at all.
     const float top = scrollView_->getScrollOffset();
     tooltip_.clear();
+    if (ImGui::GetIO().MouseDelta.x != 0.0f || ImGui::GetIO().MouseDelta.y != 0.0f) keysMoved_ = false;
     bandTop_ = top;
     bandHeight_ = height;
     bandWidth_ = width;
@@ -578,7 +583,7 @@ void TreeView::drawRow(std::uint32_t node, float y, float right) {
                                   label.data() + label.size(), &textSize);
         ImGui::PopStyleColor();
     }
-    if (hovered) rowTooltip(node, clipped);
+    if (hovered && !keysMoved_) rowTooltip(node, clipped);
     ImGui::PopID();
 }
 
@@ -610,7 +615,7 @@ void TreeView::showTooltip(const std::string& text) {
     const float y = below + outer.y <= bandTop_ + bandHeight_ ? below : std::max(bandTop_, mouse.y - 8.0f - outer.y);
     ImGui::SetNextWindowPos(ImVec2(x, y), ImGuiCond_Always);
     ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, kPopupPadding);
-    // Opaque: the rows under it would show through ImGui's own.
+    // Opaque, like the menu: the rows under ImGui's own show through.
     ImGui::PushStyleColor(ImGuiCol_PopupBg, theme_->panelColor().value);
     ImGui::BeginTooltip();
     ImGui::PushTextWrapPos(kPopupPadding.x + wrap);
@@ -630,7 +635,9 @@ void TreeView::rowMenu() {
                        menuAtY_ > bandTop_ + bandHeight_ * 0.6f ? 1.0f : 0.0f);
     ImGui::SetNextWindowPos(ImVec2(menuAtX_, menuAtY_), ImGuiCond_Appearing, pivot);
     ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, kPopupPadding);
+    ImGui::PushStyleColor(ImGuiCol_PopupBg, theme_->panelColor().value);
     const bool open = ImGui::BeginPopup(kMenu);
+    ImGui::PopStyleColor();
     ImGui::PopStyleVar();
     if (!open) return;
     if (model_ == nullptr || menuNode_ >= model_->size()) {
@@ -656,7 +663,9 @@ void TreeView::addConfirmation() {
     ImGui::SetNextWindowPos(ImVec2(bandWidth_ * 0.5f, bandTop_ + bandHeight_ * 0.5f), ImGuiCond_Always,
                             ImVec2(0.5f, 0.5f));
     ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, kPopupPadding);
+    ImGui::PushStyleColor(ImGuiCol_PopupBg, theme_->panelColor().value);
     const bool open = ImGui::BeginPopupModal(kTitle, nullptr, ImGuiWindowFlags_AlwaysAutoResize);
+    ImGui::PopStyleColor();
     ImGui::PopStyleVar();
     if (!open) return;
     if (pendingAdd_.empty()) {

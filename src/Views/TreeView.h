@@ -183,6 +183,8 @@ private:
     // Where drawTree scrolls to once the rows have their new height.
     std::optional<float> scrollTo_;
     bool scrollToSelection_ = false;
+    // The keys moved the selection and the mouse has not moved since.
+    bool keysMoved_ = false;
     // The row under the right click, its menu to open at `menuAt_`.
     std::uint32_t menuNode_ = TreeModel::kNone;
     bool openMenu_ = false;

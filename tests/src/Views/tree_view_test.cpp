@@ -548,6 +548,13 @@ TEST_F(PlantSession, TooltipsGiveAVariablesNameTypeAndAddressAndAClippedLabelsNa
     }
     hover(kLongLeaf);
     window()->saveScreenshot((std::filesystem::path(VEMO_TEST_OUTPUT_DIR) / "tree_long_name_tooltip.png").string());
+
+    // The keys move the selection: no tooltip over the rows until the
+    // mouse moves again.
+    press(SDL_SCANCODE_DOWN);
+    EXPECT_EQ(tree()->tooltip(), "");
+    hover("Plant.Pumps[1].Speed");
+    EXPECT_EQ(tree()->tooltip(), cases[0].tooltip);
 }
 
 }  // namespace
