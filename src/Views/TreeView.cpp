@@ -461,6 +461,15 @@ void TreeView::drawTree() {
     const float height = scrollView_->getActualSize().y;
     const float width = getActualSize().x;
     const float padding = ImGui::GetStyle().WindowPadding.y;
+    // Where the mouse is on the view, not on the scrolled panel: rows that
+    // scroll under a still mouse do not move it. The panel measured it at
+    // the scroll offset the frame began with.
+    const ImVec2 mouse = ImGui::GetIO().MousePos;
+    const float mouseX = mouse.x;
+    const float mouseY = mouse.y - scrollView_->getScrollOffset();
+    if (mouseX != mouseOnViewX_ || mouseY != mouseOnViewY_) keysMoved_ = false;
+    mouseOnViewX_ = mouseX;
+    mouseOnViewY_ = mouseY;
     // The keys act on the rows while no menu or confirmation is open.
     if (model_ != nullptr && treePanel_->hasFocus() &&
         !ImGui::IsPopupOpen("", ImGuiPopupFlags_AnyPopupId | ImGuiPopupFlags_AnyPopupLevel)) {
@@ -485,7 +494,6 @@ void TreeView::drawTree() {
     // only the rows in the band the scroll view shows are laid out at all.
     const float top = scrollView_->getScrollOffset();
     tooltip_.clear();
-    if (ImGui::GetIO().MouseDelta.x != 0.0f || ImGui::GetIO().MouseDelta.y != 0.0f) keysMoved_ = false;
     bandTop_ = top;
     bandHeight_ = height;
     bandWidth_ = width;

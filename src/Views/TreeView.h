@@ -183,8 +183,11 @@ private:
     // Where drawTree scrolls to once the rows have their new height.
     std::optional<float> scrollTo_;
     bool scrollToSelection_ = false;
-    // The keys moved the selection and the mouse has not moved since.
+    // The keys moved the selection and the mouse has not moved since; where
+    // it was on the view in the last frame.
     bool keysMoved_ = false;
+    float mouseOnViewX_ = 0.0f;
+    float mouseOnViewY_ = 0.0f;
     // The row under the right click, its menu to open at `menuAt_`.
     std::uint32_t menuNode_ = TreeModel::kNone;
     bool openMenu_ = false;

@@ -555,6 +555,14 @@ TEST_F(PlantSession, TooltipsGiveAVariablesNameTypeAndAddressAndAClippedLabelsNa
     EXPECT_EQ(tree()->tooltip(), "");
     hover("Plant.Pumps[1].Speed");
     EXPECT_EQ(tree()->tooltip(), cases[0].tooltip);
+    // Nor when they scroll other rows under it.
+    tree()->setOpen(node("Plant.Values"), true);
+    frames(2);
+    hover("Plant");
+    ASSERT_EQ(tree()->tooltip(), "DB-Number: 1");
+    press(SDL_SCANCODE_END);
+    ASSERT_GT(tree()->scrollView()->getScrollOffset(), 500.0f * TreeView::kRowHeight);
+    EXPECT_EQ(tree()->tooltip(), "");
 }
 
 }  // namespace
