@@ -1,5 +1,8 @@
 #include "vemo/core/Browse.h"
 
+#include <fmt/format.h>
+#include <fmt/ranges.h>
+
 #include <algorithm>
 #include <optional>
 #include <stdexcept>
@@ -65,6 +68,17 @@ Catalog listAndBrowse(const ClientAccess& access, const BrowseCalls& calls) {
     std::vector<BrowsedBlock> browsed;
     if (code == S7_OK) browsed = browseBlocks(access, blocks, {}, {}, calls);
     return Catalog{code, std::move(blocks), std::move(browsed)};
+}
+
+std::string itemAddressText(std::uint32_t objectId, std::uint32_t attributeId, std::span<const std::uint32_t> path) {
+    return fmt::format("0x{:08X}/{}/{}", objectId, attributeId, fmt::join(path, ","));
+}
+
+std::string itemAddressText(const s7_item_address& address) {
+    const std::span<const std::uint32_t> path = address.path != nullptr
+                                                    ? std::span<const std::uint32_t>(address.path, address.path_count)
+                                                    : std::span<const std::uint32_t>();
+    return itemAddressText(address.object_id, address.attribute_id, path);
 }
 
 }  // namespace vemo

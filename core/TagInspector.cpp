@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <stdexcept>
+#include <unordered_set>
 #include <utility>
 
 #include <vemo/s7datatype.h>
@@ -116,21 +117,31 @@ TagInspector::TagInspector(PlcConnection& connection, ThreadPool& pool, Hooks ho
 TagInspector::~TagInspector() = default;
 
 bool TagInspector::add(const s7_symbol* tag, std::optional<std::uint64_t> browsedOn) {
-    if (tag == nullptr || tag->name == nullptr) return false;
+    return add(std::span<const s7_symbol* const>(&tag, 1), browsedOn) > 0;
+}
+
+std::size_t TagInspector::add(std::span<const s7_symbol* const> tags, std::optional<std::uint64_t> browsedOn) {
     const std::uint64_t live = connection_->connectionId();
-    if (connection_->getState() != ConnectionState::Connected || browsedOn.value_or(live) != live) return false;
-    const std::string_view name(tag->name);
-    const bool present =
-        std::any_of(rows_.begin(), rows_.end(), [name](const InspectorRow& row) { return row.name == name; });
-    if (present) return false;
-    InspectorRow row;
-    row.name = name;
-    bindTo(row, *tag);
-    row.format = defaultFormat(tag->datatype);
-    row.connection = live;
-    rows_.push_back(std::move(row));
-    ++generation_;
-    return true;
+    if (connection_->getState() != ConnectionState::Connected || browsedOn.value_or(live) != live) return 0;
+    // Room for every tag first: the set looks at the rows' names in place.
+    if (rows_.capacity() < rows_.size() + tags.size()) {
+        rows_.reserve(std::max(rows_.size() + tags.size(), rows_.capacity() * 2));
+    }
+    std::unordered_set<std::string_view> present;
+    present.reserve(rows_.size() + tags.size());
+    for (const InspectorRow& row : rows_) present.insert(row.name);
+    const std::size_t before = rows_.size();
+    for (const s7_symbol* tag : tags) {
+        if (tag == nullptr || tag->name == nullptr || !present.insert(tag->name).second) continue;
+        InspectorRow row;
+        row.name = tag->name;
+        bindTo(row, *tag);
+        row.format = defaultFormat(tag->datatype);
+        row.connection = live;
+        rows_.push_back(std::move(row));
+    }
+    if (rows_.size() != before) ++generation_;
+    return rows_.size() - before;
 }
 
 void TagInspector::remove(std::string_view name) {

@@ -114,7 +114,7 @@ void MainWindow::build(PlcConnection& service, ThreadPool& pool) {
     window_ = ui::Application::createWindow("VEMO S7 Browser", settings_.windowWidth.value_or(kWidth),
                                             settings_.windowHeight.value_or(kHeight), ui::WindowFlag::Default);
     window_->setClearColor(theme.windowBackgroundColor());
-    window_->setKeyHandler([this](const ui::KeyEvent& event) { return onShortcut(event); });
+    window_->addShortcutHandler(this, [this](const ui::KeyEvent& event) { return onShortcut(event); });
 
     // Its orientation stays unset: top to bottom, the top bar above the row.
     rootStack_ = new ui::Stack(window_->getRootWidget());
@@ -172,7 +172,7 @@ void MainWindow::build(PlcConnection& service, ThreadPool& pool) {
 MainWindow::~MainWindow() {
     ui::Application::unregisterTickCallback(this);
     // The window outlives this object in the Application.
-    window_->setKeyHandler(nullptr);
+    window_->removeShortcutHandler(this);
     saveSettings();
 }
 

@@ -290,7 +290,8 @@ void TreeFilter::start(const TreeModel& model, std::string text) {
     next_ = 0;
     backward_ = false;
     complete_ = text_.empty();
-    visible_.assign(model.size(), complete_ ? 1 : 0);
+    result_.visible.assign(model.size(), complete_ ? 1 : 0);
+    result_.reveal.assign(model.size(), 0);
 }
 
 bool TreeFilter::run(std::chrono::nanoseconds budget) {
@@ -307,13 +308,13 @@ bool TreeFilter::run(std::chrono::nanoseconds budget) {
     return true;
 }
 
-std::vector<std::uint8_t> TreeFilter::takeResult() {
+TreeFilter::Result TreeFilter::takeResult() {
     model_ = nullptr;
     complete_ = false;
-    return std::move(visible_);
+    return std::exchange(result_, Result{});
 }
 
-std::vector<std::uint8_t> TreeFilter::visibleFor(const TreeModel& model, std::string text) {
+TreeFilter::Result TreeFilter::resultFor(const TreeModel& model, std::string text) {
     TreeFilter filter;
     filter.start(model, std::move(text));
     filter.run(std::chrono::nanoseconds::max() / 2);
@@ -342,9 +343,11 @@ bool TreeFilter::forwardSlice(std::uint32_t until) {
             const std::size_t from = base > reach ? base - reach : 0;
             matched = containsIgnoreCase(std::string_view(path_).substr(from), text_);
         }
+        // A block is shown through its tags, never by its own name; its
+        // members are the matches when its name holds the text.
+        const bool own = matched && depth != 0 && (depth == 1 || matched_[depth - 1] == 0);
         matched_[depth] = matched ? 1 : 0;
-        // A block is shown through its tags, never by its own name.
-        visible_[i] = depth != 0 && matched ? 1 : 0;
+        result_.visible[i] = static_cast<std::uint8_t>((depth != 0 && matched ? 1 : 0) | (own ? kMatch : 0));
     }
     next_ = until;
     if (next_ == model.size()) backward_ = true;
@@ -353,9 +356,17 @@ bool TreeFilter::forwardSlice(std::uint32_t until) {
 
 void TreeFilter::backwardSlice(std::uint32_t until) {
     const TreeModel& model = *model_;
+    std::vector<std::uint8_t>& visible = result_.visible;
+    std::vector<std::uint8_t>& reveal = result_.reveal;
+    // Children come after their parent: a node's own bytes are final
+    // before the sweep reaches its parent.
     for (std::uint32_t i = next_; i-- > until;) {
         const std::uint32_t up = model.parent(i);
-        if (visible_[i] != 0 && up != TreeModel::kNone) visible_[up] = 1;
+        if (up != TreeModel::kNone) {
+            if (visible[i] != 0) visible[up] |= 1;
+            if ((visible[i] & kMatch) != 0 || reveal[i] != 0) reveal[up] = 1;
+        }
+        visible[i] &= 1;
     }
     next_ = until;
     if (next_ == 0) complete_ = true;

@@ -109,12 +109,24 @@ private:
 // shown structure (their paths hold the text too); a block node only through
 // a tag below it. An empty text shows everything.
 //
+// Beside that, which nodes to open so that every match is on screen: the
+// nodes above each match, where a match is a tag whose own name brings in
+// the text (or a block's member when the block's name does). What lies below
+// a match is shown but not opened: a structure named like the text stays a
+// single row until it is opened.
+//
 // Computed in slices: run() does what fits in its budget and resumes where
 // it stopped, so that a keystroke over a million nodes costs every frame a
 // few milliseconds instead of one frame the whole pass. The model must stay
 // alive and unchanged while a filter runs over it.
 class TreeFilter {
 public:
+    // One byte per node each.
+    struct Result {
+        std::vector<std::uint8_t> visible;  // 1 when shown
+        std::vector<std::uint8_t> reveal;   // 1 when it holds a match below it
+    };
+
     void start(const TreeModel& model, std::string text);
     // Works until the result is complete or `budget` is used up (at least
     // one slice of nodes either way); true once complete.
@@ -123,22 +135,29 @@ public:
     // Drops a running filter (its model is about to go).
     void cancel() {
         model_ = nullptr;
-        visible_.clear();
+        result_ = {};
     }
-    // After run() returned true: one byte per node, 1 when shown. Leaves
-    // the filter idle.
-    std::vector<std::uint8_t> takeResult();
+    // After run() returned true. Leaves the filter idle.
+    Result takeResult();
 
     // start and run to the end at once.
-    static std::vector<std::uint8_t> visibleFor(const TreeModel& model, std::string text);
+    static Result resultFor(const TreeModel& model, std::string text);
+    static std::vector<std::uint8_t> visibleFor(const TreeModel& model, std::string text) {
+        return resultFor(model, std::move(text)).visible;
+    }
 
 private:
+    // While the passes run, a node's visible byte also carries kMatch when
+    // the text ends in the node's own name; the backward pass turns it into
+    // its parent's reveal byte and leaves 0 or 1.
+    static constexpr std::uint8_t kMatch = 2;
+
     bool forwardSlice(std::uint32_t until);
     void backwardSlice(std::uint32_t until);
 
     const TreeModel* model_ = nullptr;
     std::string text_;
-    std::vector<std::uint8_t> visible_;
+    Result result_;
     // The forward pass: the full path of the current node and, per depth,
     // where each ancestor's path ends and whether it held the text.
     std::string path_;

@@ -1,7 +1,9 @@
 #include "Views/TreeView.h"
 
+#include <SDL.h>
 #include <fmt/format.h>
 #include <imgui.h>
+#include <imgui_internal.h>
 #include <imgui_stdlib.h>
 #include <vemo/s7datatype.h>
 
@@ -9,6 +11,7 @@
 #include <chrono>
 #include <cmath>
 #include <exception>
+#include <string>
 #include <utility>
 
 #include "AppTextures.h"
@@ -26,6 +29,7 @@
 #include "vemo/ui/Resources.h"
 #include "vemo/ui/ScrollView.h"
 #include "vemo/ui/Stack.h"
+#include "vemo/ui/Window.h"
 
 namespace vemo {
 
@@ -34,9 +38,19 @@ namespace {
 constexpr int kDistributeCenter = 1;
 constexpr int kAlignCenter = 1;
 
+// Room between a popup's or tooltip's border and its text, at scale 1.
+constexpr float kPopupPaddingX = 8.0f;
+constexpr float kPopupPaddingY = 6.0f;
+
 void styleTreePanel(ui::ImGuiPanel* panel, const Theme& theme, float scale) {
     panel->setDefaultFont(theme.defaultFont(), theme.largeFontSize() * theme.imguiFontScale() * scale);
     theme.applyImGuiStyle(panel->getImGuiContext(), scale);
+}
+
+bool keyPressed(ImGuiKey key, bool repeat = true) { return ImGui::IsKeyPressed(ImGui::GetKeyIndex(key), repeat); }
+
+void copyToClipboard(const std::string& text) {
+    if (!text.empty()) ImGui::SetClipboardText(text.c_str());
 }
 
 }  // namespace
@@ -47,8 +61,9 @@ struct TreeView::Loaded {
     Controller controller;         // whose blocks they are
     bool superseded = false;       // another connection was made meanwhile: nothing to show
     std::uint8_t listCode = S7_OK;
-    std::shared_ptr<const TreeModel> model;  // null unless the listing succeeded
-    std::vector<std::uint8_t> open;          // the nodes open before, found again by path
+    std::shared_ptr<const TreeModel> model;     // null unless the listing succeeded
+    std::vector<std::uint8_t> open;             // the nodes open before, found again by path
+    std::uint32_t selected = TreeModel::kNone;  // the row selected before, found again by path
 };
 
 namespace {
@@ -103,9 +118,21 @@ TreeView::TreeView(ui::Widget* parent, PlcConnection& connection, ThreadPool& po
     treePanel_->setPreferredSize(size);
     styleTreePanel(treePanel_, theme, scale_);
     treePanel_->setBuildImGuiFunction([this] { drawTree(); });
+
+    if (ui::Window* window = getWindow()) {
+        window->addShortcutHandler(this, [this](const ui::KeyEvent& key) {
+            const bool ctrlOnly = (key.modifiers & KMOD_CTRL) != 0 && (key.modifiers & (KMOD_SHIFT | KMOD_ALT)) == 0;
+            if (key.scancode != SDL_SCANCODE_F || !ctrlOnly || !headerPanel_->isVisible()) return false;
+            // The release is the shortcut's too.
+            if (key.pressed) focusSearch();
+            return true;
+        });
+    }
 }
 
-TreeView::~TreeView() = default;
+TreeView::~TreeView() {
+    if (ui::Window* window = getWindow()) window->removeShortcutHandler(this);
+}
 
 void TreeView::setScale(float scale) {
     scale_ = scale;
@@ -147,16 +174,116 @@ void TreeView::update() {
 
 void TreeView::continueFilter() {
     if (!filter_.running()) return;
-    if (filter_.run(std::chrono::nanoseconds(kFilterBudgetNs))) {
-        visible_ = filter_.takeResult();
-        rowsDirty_ = true;
+    if (filter_.run(std::chrono::nanoseconds(kFilterBudgetNs))) applyFilterResult(filter_.takeResult());
+}
+
+void TreeView::applyFilterResult(TreeFilter::Result result) {
+    visible_ = std::move(result.visible);
+    rowsDirty_ = true;
+    if (!appliedFilter_.empty()) {
+        // The first search after none remembers the user's tree; every
+        // search starts from it, so that what one search opened does not
+        // stay open under the next.
+        if (userOpen_.empty()) {
+            userOpen_ = open_;
+            userScroll_ = scrollView_->getScrollOffset();
+            userSelected_ = selected_;
+        }
+        open_ = userOpen_;
+        // One pass of byte ORs, as cheap as the filter's start; a million
+        // nodes take a fraction of a millisecond.
+        for (std::size_t i = 0; i < open_.size(); ++i) open_[i] |= result.reveal[i];
+        scrollTo_ = 0.0f;
+        scrollToSelection_ = false;
+    } else if (!userOpen_.empty()) {
+        open_ = std::exchange(userOpen_, {});
+        if (selected_ != TreeModel::kNone && selected_ != userSelected_) {
+            // A row picked among the search's results stays in sight.
+            for (std::uint32_t up = model_->parent(selected_); up != TreeModel::kNone; up = model_->parent(up)) {
+                open_[up] = 1;
+            }
+            scrollToSelection_ = true;
+        } else {
+            scrollTo_ = userScroll_;
+        }
     }
 }
 
 void TreeView::setOpen(std::uint32_t node, bool open) {
-    if (node >= open_.size() || (open_[node] != 0) == open) return;
+    if (node >= open_.size()) return;
+    if (!userOpen_.empty()) userOpen_[node] = open ? 1 : 0;
+    if ((open_[node] != 0) == open) return;
     open_[node] = open ? 1 : 0;
     rowsDirty_ = true;
+}
+
+void TreeView::select(std::uint32_t node) {
+    selected_ = model_ != nullptr && node < model_->size() ? node : TreeModel::kNone;
+    scrollToSelection_ = selected_ != TreeModel::kNone;
+}
+
+void TreeView::activate(std::uint32_t node) {
+    if (model_ == nullptr || node >= model_->size()) return;
+    if (model_->hasChildren(node)) {
+        setOpen(node, !isOpen(node));
+    } else if (const s7_symbol* symbol = model_->symbol(node); symbol != nullptr && acceptsTags_) {
+        inspector_->add(symbol, modelConnection_);
+    }
+}
+
+std::size_t TreeView::addToInspector(std::uint32_t node) {
+    if (model_ == nullptr || node >= model_->size()) return 0;
+    const TreeModel& model = *model_;
+    if (!model.hasChildren(node)) {
+        return inspector_->add(model.symbol(node), modelConnection_) ? 1 : 0;
+    }
+    // The leaves below it that the search shows; a structure's own symbol
+    // stands for its members, which are added instead.
+    std::vector<const s7_symbol*> leaves;
+    for (std::uint32_t i = node + 1; i < model.end(node);) {
+        if (visible_[i] == 0) {
+            i = model.end(i);
+            continue;
+        }
+        if (!model.hasChildren(i) && model.symbol(i) != nullptr) leaves.push_back(model.symbol(i));
+        ++i;
+    }
+    const std::size_t count = leaves.size();
+    if (count > kConfirmAddAbove) {
+        pendingAdd_ = std::move(leaves);
+        openConfirmation_ = true;
+    } else {
+        inspector_->add(leaves, modelConnection_);
+    }
+    return count;
+}
+
+void TreeView::confirmAdd(bool add) {
+    const std::vector<const s7_symbol*> pending = std::exchange(pendingAdd_, {});
+    if (add) inspector_->add(pending, modelConnection_);
+}
+
+std::string TreeView::nameText(std::uint32_t node) const {
+    if (model_ == nullptr || node >= model_->size()) return {};
+    const s7_symbol* symbol = model_->symbol(node);
+    return symbol != nullptr && symbol->name != nullptr ? std::string(symbol->name) : model_->fullPath(node);
+}
+
+std::string TreeView::addressText(std::uint32_t node) const {
+    if (model_ == nullptr || node >= model_->size()) return {};
+    const s7_symbol* symbol = model_->symbol(node);
+    return symbol != nullptr ? itemAddressText(symbol->address) : std::string();
+}
+
+void TreeView::focusSearch() {
+    if (ui::Window* window = getWindow()) window->setFocus(headerPanel_);
+    focusSearchFrames_ = 2;
+}
+
+std::size_t TreeView::rowOf(std::uint32_t node) const {
+    // Rows are in pre-order: their node numbers only grow.
+    const auto at = std::lower_bound(rows_.begin(), rows_.end(), node);
+    return at != rows_.end() && *at == node ? static_cast<std::size_t>(at - rows_.begin()) : rows_.size();
 }
 
 void TreeView::resized() {
@@ -224,13 +351,18 @@ void TreeView::startLoad(std::uint64_t connectionId, Controller controller) {
     loading_ = true;
     loadedFor_ = connectionId;
     // The open nodes by path, to open them again in the new tree.
+    // While a search is shown, the user's own open nodes: the search opens
+    // its matches in the new tree by itself.
+    const std::vector<std::uint8_t>& open = userOpen_.empty() ? open_ : userOpen_;
     std::vector<std::string> openPaths;
-    for (std::uint32_t i = 0; i < open_.size(); ++i) {
-        if (open_[i] != 0) openPaths.push_back(model_->fullPath(i));
+    for (std::uint32_t i = 0; i < open.size(); ++i) {
+        if (open[i] != 0) openPaths.push_back(model_->fullPath(i));
     }
+    std::string selectedPath = selected_ != TreeModel::kNone ? model_->fullPath(selected_) : std::string();
     try {
         pool_->submit(lifetime(), [connection = connection_, alive = lifetime(), view = this, connectionId,
-                                   controller = std::move(controller), openPaths = std::move(openPaths)] {
+                                   controller = std::move(controller), openPaths = std::move(openPaths),
+                                   selectedPath = std::move(selectedPath)] {
             auto loaded = std::make_shared<Loaded>();
             loaded->connection = connectionId;
             loaded->controller = controller;
@@ -256,6 +388,7 @@ void TreeView::startLoad(std::uint64_t connectionId, Controller controller) {
                         const std::uint32_t node = model->find(path);
                         if (node != TreeModel::kNone) loaded->open[node] = 1;
                     }
+                    if (!selectedPath.empty()) loaded->selected = model->find(selectedPath);
                     loaded->model = std::move(model);
                 }
             } catch (const ConnectionReplaced&) {
@@ -300,6 +433,11 @@ void TreeView::finishLoad(Loaded* loaded) {
     open_ = std::move(loaded->open);
     visible_.assign(model_->size(), 1);
     rowsDirty_ = true;
+    // Nothing may point into the old model any more.
+    userOpen_.clear();
+    selected_ = loaded->selected;
+    menuNode_ = TreeModel::kNone;
+    pendingAdd_.clear();
     // The search box keeps its text across loads; the new nodes follow it.
     if (!appliedFilter_.empty()) {
         filter_.start(*model_, appliedFilter_);
@@ -322,8 +460,101 @@ void TreeView::finishLoad(Loaded* loaded) {
 void TreeView::buildSearchBox() {
     // Pasted text reaches the field without passing the panel's input.
     headerPanel_->useText(filterText_);
+    ImGuiInputTextFlags flags = ImGuiInputTextFlags_None;
+    if (focusSearchFrames_ > 0) {
+        // The text is selected, so that typing replaces it: at once in a
+        // field being edited, else as the field takes the focus asked for
+        // here, in the next frame.
+        const ImGuiID id = ImGui::GetID("##TagFilter");
+        if (focusSearchFrames_ == 2) {
+            if (ImGuiInputTextState* state = ImGui::GetInputTextState(id);
+                state != nullptr && ImGui::GetActiveID() == id) {
+                state->SelectAll();
+            } else {
+                ImGui::SetKeyboardFocusHere(0);
+            }
+        }
+        --focusSearchFrames_;
+        flags |= ImGuiInputTextFlags_AutoSelectAll;
+    }
     ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x);
-    ImGui::InputTextWithHint("##TagFilter", "Search tags...", &filterText_);
+    ImGui::InputTextWithHint("##TagFilter", "Search tags...", &filterText_, flags);
+    // Down goes on from the search box to the rows.
+    if (ImGui::IsItemActive() && keyPressed(ImGuiKey_DownArrow, false) && !rows_.empty()) {
+        if (ui::Window* window = getWindow()) window->setFocus(treePanel_);
+        if (rowOf(selected_) == rows_.size()) select(rows_.front());
+    }
+}
+
+void TreeView::handleKeys(float viewHeight) {
+    if (rows_.empty()) return;
+    const ImGuiIO& io = ImGui::GetIO();
+    if (io.KeyCtrl) {
+        if (keyPressed(ImGuiKey_C, false)) copyToClipboard(io.KeyShift ? addressText(selected_) : nameText(selected_));
+        return;
+    }
+    const std::uint32_t before = selected_;
+    const std::size_t count = rows_.size();
+    const std::size_t last = count - 1;
+    // The selected row; without one (or with one the search hides) the
+    // keys go on from where it would be.
+    std::size_t row = rowOf(selected_);
+    const bool exact = row < count;
+    if (!exact) {
+        row = selected_ == TreeModel::kNone
+                  ? 0
+                  : static_cast<std::size_t>(std::lower_bound(rows_.begin(), rows_.end(), selected_) - rows_.begin());
+    }
+    const auto page = static_cast<std::size_t>(std::max(1.0f, std::floor(viewHeight / rowHeight()) - 1.0f));
+    std::size_t target = count;
+    if (keyPressed(ImGuiKey_DownArrow)) {
+        target = std::min(exact ? row + 1 : row, last);
+    } else if (keyPressed(ImGuiKey_UpArrow)) {
+        target = row > 0 ? row - 1 : 0;
+    } else if (keyPressed(ImGuiKey_PageDown)) {
+        target = std::min(exact ? row + page : row, last);
+    } else if (keyPressed(ImGuiKey_PageUp)) {
+        target = row > page ? row - page : 0;
+    } else if (keyPressed(ImGuiKey_Home)) {
+        target = 0;
+    } else if (keyPressed(ImGuiKey_End)) {
+        target = last;
+    } else if (exact) {
+        const TreeModel& model = *model_;
+        const std::uint32_t node = rows_[row];
+        if (keyPressed(ImGuiKey_RightArrow)) {
+            if (model.hasChildren(node) && !isOpen(node)) {
+                setOpen(node, true);
+            } else if (row < last && model.parent(rows_[row + 1]) == node) {
+                target = row + 1;
+            }
+        } else if (keyPressed(ImGuiKey_LeftArrow)) {
+            if (model.hasChildren(node) && isOpen(node)) {
+                setOpen(node, false);
+            } else if (model.parent(node) != TreeModel::kNone) {
+                select(model.parent(node));
+            }
+        } else if (keyPressed(ImGuiKey_Enter, false) || keyPressed(ImGuiKey_KeyPadEnter, false)) {
+            activate(node);
+        }
+    }
+    if (target < count) select(rows_[target]);
+    // Until the mouse moves, the row it happens to rest on gets no tooltip
+    // over the rows the keys go through.
+    if (selected_ != before || rowsDirty_) keysMoved_ = true;
+}
+
+void TreeView::scrollToRow(std::size_t row) {
+    const float padding = ImGui::GetStyle().WindowPadding.y;
+    const float rowHeight = this->rowHeight();
+    const float y = padding + static_cast<float>(row) * rowHeight;
+    const float top = scrollView_->getScrollOffset();
+    const float height = scrollView_->getActualSize().y;
+    if (y < top) {
+        scrollView_->setScrollOffset(y - padding);
+    } else if (y + rowHeight > top + height) {
+        scrollView_->setScrollOffset(y + rowHeight - height);
+    }
 }
 
 void TreeView::drawNotice() {
@@ -344,28 +575,60 @@ void TreeView::drawTree() {
         collectRows(*model_, visible_, open_, rows_);
         rowsDirty_ = false;
     }
-    // The panel is as tall as all rows and scrolls inside the scroll view;
-    // only the rows in the band the scroll view shows are laid out at all.
-    const float top = scrollView_->getScrollOffset();
     const float height = scrollView_->getActualSize().y;
     const float width = getActualSize().x;
     const float padding = ImGui::GetStyle().WindowPadding.y;
-    const auto count = static_cast<std::size_t>(model_ != nullptr ? rows_.size() : 0);
     const float rowHeight = this->rowHeight();
-    const auto first = std::min(count, static_cast<std::size_t>(std::max(0.0f, (top - padding) / rowHeight)));
-    const auto last = std::min(count, static_cast<std::size_t>(std::ceil((top + height) / rowHeight)) + 1);
-    ImGui::PushClipRect(ImVec2(0.0f, top), ImVec2(width, top + height), true);
-    for (std::size_t r = first; r < last; ++r) {
-        drawRow(rows_[r], padding + static_cast<float>(r) * rowHeight);
+    // Where the mouse is on the view, not on the scrolled panel: rows that
+    // scroll under a still mouse do not move it. The panel measured it at
+    // the scroll offset the frame began with.
+    const ImVec2 mouse = ImGui::GetIO().MousePos;
+    const float mouseX = mouse.x;
+    const float mouseY = mouse.y - scrollView_->getScrollOffset();
+    if (mouseX != mouseOnViewX_ || mouseY != mouseOnViewY_) keysMoved_ = false;
+    mouseOnViewX_ = mouseX;
+    mouseOnViewY_ = mouseY;
+    // The keys act on the rows while no menu or confirmation is open.
+    if (model_ != nullptr && treePanel_->hasFocus() &&
+        !ImGui::IsPopupOpen("", ImGuiPopupFlags_AnyPopupId | ImGuiPopupFlags_AnyPopupLevel)) {
+        handleKeys(height);
+        if (rowsDirty_) {
+            collectRows(*model_, visible_, open_, rows_);
+            rowsDirty_ = false;
+        }
     }
-    ImGui::PopClipRect();
+    const auto count = static_cast<std::size_t>(model_ != nullptr ? rows_.size() : 0);
     // Never shorter than the view, so the panel's ImGui window always has
     // room to lay the rows out.
     contentHeight_ = padding * 2.0f + static_cast<float>(count) * rowHeight;
     treePanel_->setPreferredSize({width, std::max(height, contentHeight_)});
+    // Scrolled once the panel has its new height, before the band is chosen.
+    if (scrollTo_) scrollView_->setScrollOffset(*std::exchange(scrollTo_, std::nullopt));
+    if (std::exchange(scrollToSelection_, false)) {
+        if (const std::size_t row = rowOf(selected_); row < count) scrollToRow(row);
+    }
+
+    // The panel is as tall as all rows and scrolls inside the scroll view;
+    // only the rows in the band the scroll view shows are laid out at all.
+    const float top = scrollView_->getScrollOffset();
+    tooltip_.clear();
+    bandTop_ = top;
+    bandHeight_ = height;
+    bandWidth_ = width;
+    // Labels end before the scroll bar.
+    const float right = width - (contentHeight_ > height ? ui::ScrollView::kBarWidth + 4.0f : 4.0f);
+    const auto first = std::min(count, static_cast<std::size_t>(std::max(0.0f, (top - padding) / rowHeight)));
+    const auto last = std::min(count, static_cast<std::size_t>(std::ceil((top + height) / rowHeight)) + 1);
+    ImGui::PushClipRect(ImVec2(0.0f, top), ImVec2(width, top + height), true);
+    for (std::size_t r = first; r < last; ++r) {
+        drawRow(rows_[r], padding + static_cast<float>(r) * rowHeight, right);
+    }
+    ImGui::PopClipRect();
+    rowMenu();
+    addConfirmation();
 }
 
-void TreeView::drawRow(std::uint32_t node, float y) {
+void TreeView::drawRow(std::uint32_t node, float y, float right) {
     const TreeModel& model = *model_;
     const ImGuiStyle& style = ImGui::GetStyle();
     const float lineHeight = ImGui::GetTextLineHeight();
@@ -376,10 +639,31 @@ void TreeView::drawRow(std::uint32_t node, float y) {
     ImDrawList* drawList = ImGui::GetWindowDrawList();
     const ImVec2 origin = ImGui::GetWindowPos();
 
+    if (node == selected_) {
+        // Full strength while the keys move it, faint otherwise.
+        const ui::Color color = treePanel_->hasFocus() ? theme_->accentColor() : theme_->accentLockedColor();
+        const float gap = (rowHeight() - iconSize) * 0.5f;
+        drawList->AddRectFilled(ImVec2(origin.x, origin.y + y - gap),
+                                ImVec2(origin.x + right, origin.y + y + iconSize + gap), color.value);
+    }
+    // A right click on the arrow or the row opens the row's menu.
+    const auto menuClick = [&] {
+        if (!ImGui::IsItemClicked(ImGuiMouseButton_Right)) return;
+        selected_ = node;
+        menuNode_ = node;
+        openMenu_ = true;
+        menuAtX_ = ImGui::GetIO().MousePos.x;
+        menuAtY_ = ImGui::GetIO().MousePos.y;
+    };
+
     // The arrow opens and closes the node; a leaf has none.
     if (model.hasChildren(node)) {
         ImGui::SetCursorPos(ImVec2(x, y));
-        if (ImGui::InvisibleButton("##arrow", ImVec2(arrow, iconSize))) setOpen(node, !isOpen(node));
+        if (ImGui::InvisibleButton("##arrow", ImVec2(arrow, iconSize))) {
+            selected_ = node;
+            setOpen(node, !isOpen(node));
+        }
+        menuClick();
         const ui::Color color = theme_->textColor();
         const ImVec2 c(origin.x + x + arrow * 0.5f, origin.y + y + iconSize * 0.5f);
         const float r = arrow * 0.25f;
@@ -392,16 +676,21 @@ void TreeView::drawRow(std::uint32_t node, float y) {
         }
     }
 
-    // Icon and label over one invisible button: hover, tooltip and click.
+    // Icon and label, and the rest of the row to its right, over one
+    // invisible button: hover, tooltip and click.
     const std::string_view label = model.name(node);
     treePanel_->useText(label);
     const float inner = style.ItemInnerSpacing.x;
     const float labelX = x + arrow + inner;
-    const float textWidth = ImGui::CalcTextSize(label.data(), label.data() + label.size(), false, -1.0f).x;
+    const ImVec2 textSize = ImGui::CalcTextSize(label.data(), label.data() + label.size(), false, -1.0f);
     ImGui::SetCursorPos(ImVec2(labelX, y));
-    ImGui::InvisibleButton("##row", ImVec2(iconSize + inner + textWidth, iconSize));
+    ImGui::InvisibleButton("##row", ImVec2(std::max(right - labelX, iconSize), iconSize));
     const bool hovered = ImGui::IsItemHovered(ImGuiHoveredFlags_None);
-    const bool clicked = ImGui::IsItemClicked(ImGuiMouseButton_Left);
+    if (ImGui::IsItemClicked(ImGuiMouseButton_Left)) {
+        selected_ = node;
+        activate(node);
+    }
+    menuClick();
     const ImVec2 pos(origin.x + labelX, origin.y + y);
     const ui::Texture* icon = model.isBlock(node) ? folderIcon_ : tagIcon_;
     if (icon != nullptr) {
@@ -409,19 +698,122 @@ void TreeView::drawRow(std::uint32_t node, float y) {
                            ImVec2(0.0f, 0.0f), ImVec2(1.0f, 1.0f), IM_COL32_WHITE);
     }
     const ui::Color color = hovered ? theme_->highlightColor() : theme_->textColor();
-    drawList->AddText(ImVec2(pos.x + iconSize + inner, pos.y + (iconSize - lineHeight) * 0.5f), color.value,
-                      label.data(), label.data() + label.size());
-
-    if (const s7_block* block = model.block(node); block != nullptr) {
-        if (hovered) ImGui::SetTooltip("DB-Number: %u", static_cast<unsigned>(block->number));
-    } else if (const s7_symbol* symbol = model.symbol(node); symbol != nullptr) {
-        if (hovered) {
-            ImGui::SetTooltip(acceptsTags_ ? "Datatype: %s" : "Datatype: %s\nConnect to add it to the table.",
-                              s7_datatype_name(symbol->datatype));
-        }
-        if (clicked && acceptsTags_) inspector_->add(symbol, modelConnection_);
+    const ImVec2 textPos(pos.x + iconSize + inner, pos.y + (iconSize - lineHeight) * 0.5f);
+    const float limit = origin.x + right;
+    const bool clipped = textPos.x + textSize.x > limit;
+    if (!clipped) {
+        drawList->AddText(textPos, color.value, label.data(), label.data() + label.size());
+    } else if (textPos.x < limit) {
+        // What fits, then an ellipsis: the tooltip has the whole name.
+        ImGui::PushStyleColor(ImGuiCol_Text, color.value);
+        ImGui::RenderTextEllipsis(drawList, textPos, ImVec2(limit, textPos.y + lineHeight), limit, limit, label.data(),
+                                  label.data() + label.size(), &textSize);
+        ImGui::PopStyleColor();
     }
+    if (hovered && !keysMoved_) rowTooltip(node, clipped);
     ImGui::PopID();
+}
+
+void TreeView::rowTooltip(std::uint32_t node, bool clipped) {
+    const TreeModel& model = *model_;
+    std::string text;
+    if (const s7_block* block = model.block(node); block != nullptr) {
+        if (clipped) text = std::string(model.name(node)) + "\n";
+        text += "DB-Number: " + std::to_string(block->number);
+    } else if (const s7_symbol* symbol = model.symbol(node); symbol != nullptr) {
+        text = nameText(node) + "\nDatatype: " + s7_datatype_name(symbol->datatype) + "\nAddress: " + addressText(node);
+        if (!acceptsTags_) text += "\nConnect to add it to the table.";
+    } else if (clipped) {
+        text = nameText(node);
+    }
+    if (!text.empty()) showTooltip(text);
+}
+
+void TreeView::showTooltip(const std::string& text) {
+    tooltip_ = text;
+    treePanel_->useText(text);
+    // Inside the band on screen: the panel's display is as tall as all
+    // rows, so ImGui alone would place it below the view near the bottom.
+    const float wrap = std::max(100.0f, bandWidth_ - kPopupPaddingX * scale_ * 2.0f - 8.0f);
+    const ImVec2 size = ImGui::CalcTextSize(text.c_str(), nullptr, false, wrap);
+    const ImVec2 outer(size.x + kPopupPaddingX * scale_ * 2.0f, size.y + kPopupPaddingY * scale_ * 2.0f);
+    const ImVec2 mouse = ImGui::GetIO().MousePos;
+    const float x = std::max(0.0f, std::min(mouse.x + 16.0f, bandWidth_ - outer.x - 4.0f));
+    const float below = mouse.y + 20.0f;
+    const float y = below + outer.y <= bandTop_ + bandHeight_ ? below : std::max(bandTop_, mouse.y - 8.0f - outer.y);
+    ImGui::SetNextWindowPos(ImVec2(x, y), ImGuiCond_Always);
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(kPopupPaddingX * scale_, kPopupPaddingY * scale_));
+    // Opaque, like the menu: the rows under ImGui's own show through.
+    ImGui::PushStyleColor(ImGuiCol_PopupBg, theme_->panelColor().value);
+    ImGui::BeginTooltip();
+    ImGui::PushTextWrapPos(kPopupPaddingX * scale_ + wrap);
+    ImGui::TextUnformatted(text.data(), text.data() + text.size());
+    ImGui::PopTextWrapPos();
+    ImGui::EndTooltip();
+    ImGui::PopStyleColor();
+    ImGui::PopStyleVar();
+}
+
+void TreeView::rowMenu() {
+    constexpr const char* kMenu = "##rowMenu";
+    if (std::exchange(openMenu_, false)) ImGui::OpenPopup(kMenu);
+    // Opens down and to the right of the click, or up and to the left when
+    // that would leave the band on screen.
+    const ImVec2 pivot(menuAtX_ > bandWidth_ * 0.6f ? 1.0f : 0.0f,
+                       menuAtY_ > bandTop_ + bandHeight_ * 0.6f ? 1.0f : 0.0f);
+    ImGui::SetNextWindowPos(ImVec2(menuAtX_, menuAtY_), ImGuiCond_Appearing, pivot);
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(kPopupPaddingX * scale_, kPopupPaddingY * scale_));
+    ImGui::PushStyleColor(ImGuiCol_PopupBg, theme_->panelColor().value);
+    const bool open = ImGui::BeginPopup(kMenu);
+    ImGui::PopStyleColor();
+    ImGui::PopStyleVar();
+    if (!open) return;
+    if (model_ == nullptr || menuNode_ >= model_->size()) {
+        ImGui::CloseCurrentPopup();
+        ImGui::EndPopup();
+        return;
+    }
+    const std::uint32_t node = menuNode_;
+    if (ImGui::MenuItem("Copy name", "Ctrl+C")) copyToClipboard(nameText(node));
+    const std::string address = addressText(node);
+    if (ImGui::MenuItem("Copy address", "Ctrl+Shift+C", false, !address.empty())) copyToClipboard(address);
+    ImGui::Separator();
+    // Variables are added only from the live connection's tree.
+    const bool addable = acceptsTags_ && (model_->hasChildren(node) || model_->symbol(node) != nullptr);
+    if (ImGui::MenuItem("Add to inspector", nullptr, false, addable)) addToInspector(node);
+    if (keyPressed(ImGuiKey_Escape, false)) ImGui::CloseCurrentPopup();
+    ImGui::EndPopup();
+}
+
+void TreeView::addConfirmation() {
+    constexpr const char* kTitle = "Add variables?";
+    if (std::exchange(openConfirmation_, false)) ImGui::OpenPopup(kTitle);
+    // In the middle of the band on screen, wherever the tree is scrolled.
+    ImGui::SetNextWindowPos(ImVec2(bandWidth_ * 0.5f, bandTop_ + bandHeight_ * 0.5f), ImGuiCond_Always,
+                            ImVec2(0.5f, 0.5f));
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(kPopupPaddingX * scale_, kPopupPaddingY * scale_));
+    ImGui::PushStyleColor(ImGuiCol_PopupBg, theme_->panelColor().value);
+    const bool open = ImGui::BeginPopupModal(kTitle, nullptr, ImGuiWindowFlags_AlwaysAutoResize);
+    ImGui::PopStyleColor();
+    ImGui::PopStyleVar();
+    if (!open) return;
+    if (pendingAdd_.empty()) {
+        ImGui::CloseCurrentPopup();
+        ImGui::EndPopup();
+        return;
+    }
+    ImGui::Text("Add %zu variables to the inspector?", pendingAdd_.size());
+    ImGui::Separator();
+    if (ImGui::Button("Add", ImVec2(120.0f, 0.0f))) {
+        confirmAdd(true);
+        ImGui::CloseCurrentPopup();
+    }
+    ImGui::SameLine(0.0f, -1.0f);
+    if (ImGui::Button("Cancel", ImVec2(120.0f, 0.0f)) || keyPressed(ImGuiKey_Escape, false)) {
+        confirmAdd(false);
+        ImGui::CloseCurrentPopup();
+    }
+    ImGui::EndPopup();
 }
 
 }  // namespace vemo

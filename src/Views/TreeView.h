@@ -22,11 +22,29 @@
 //
 // Only the rows in the scrolled band are laid out and drawn, whatever the
 // number of open nodes; a change of the search text is worked off a few
-// milliseconds per frame (TreeFilter), the last result shown meanwhile. A
-// click on a tag that stands for a variable adds it to the inspector, while
-// the tree is the live connection's; the arrow opens and closes a node.
+// milliseconds per frame (TreeFilter), the last result shown meanwhile.
+// A finished search shows its result from the top with the nodes above its
+// matches opened; the nodes the user had open before, and where the tree
+// was scrolled, are remembered and come back once the search box is empty.
+// What the user opens or closes meanwhile stays so; a row selected among
+// the results stays in sight, its parents opened.
+//
+// A click on a row selects it; on the label of a node with children it also
+// opens or closes the node (so does the arrow), on a variable it adds the
+// variable to the inspector while the tree is the live connection's. With
+// the tree focused the keys move the selection: Up/Down, Page Up/Down,
+// Home/End; Right opens a node or goes to its first child, Left closes it
+// or goes to its parent; Enter does what a click on the label does; Ctrl+C
+// copies the selected row's name, Ctrl+Shift+C its address. Ctrl+F anywhere
+// in the window goes to the search box. A right click opens a row's menu:
+// Copy name, Copy address, Add to inspector (a structure or array adds the
+// variables below it that the search shows, after a confirmation when there
+// are many). A variable's tooltip gives its full name, data type and
+// address; a clipped label ends in an ellipsis and shows its full name in
+// the tooltip.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -61,6 +79,8 @@ public:
     static constexpr float kRowHeight = 28.0f;
     // What a frame spends at most on a running filter.
     static constexpr std::int64_t kFilterBudgetNs = 4'000'000;
+    // Adding more variables than this at once asks first.
+    static constexpr std::size_t kConfirmAddAbove = 500;
 
     // Works with the given connection service, pool and inspector; the
     // service and the pool must outlive every task the view queued (stop the
@@ -89,7 +109,33 @@ public:
     // Whether the node passes the applied filter (its ancestors may be closed).
     bool isShown(std::uint32_t node) const { return visible_[node] != 0; }
     bool isOpen(std::uint32_t node) const { return open_[node] != 0; }
+    // Opens or closes a node as the user does: while a search is shown the
+    // change also holds once the search box is emptied.
     void setOpen(std::uint32_t node, bool open);
+    // The selected row's node; kNone when none.
+    std::uint32_t selected() const { return selected_; }
+    // Selects a node (kNone: none) and scrolls its row into view.
+    void select(std::uint32_t node);
+    // What a click on a row's label does: opens or closes a node with
+    // children, adds the variable of any other to the inspector.
+    void activate(std::uint32_t node);
+    // Add to inspector: the variable of a leaf, or the variables below a
+    // node that the search shows. More than kConfirmAddAbove wait for
+    // confirmAdd; returns how many were asked for.
+    std::size_t addToInspector(std::uint32_t node);
+    // How many variables wait for the confirmation; 0 when none.
+    std::size_t pendingAdd() const { return pendingAdd_.size(); }
+    // The user's answer to the confirmation: adds them, or drops them.
+    void confirmAdd(bool add);
+    // What Copy name and Copy address put on the clipboard: the variable's
+    // full name (the path of a node without one) and its item address
+    // (empty without a variable).
+    std::string nameText(std::uint32_t node) const;
+    std::string addressText(std::uint32_t node) const;
+    // Ctrl+F: the keyboard goes to the search box, its text selected.
+    void focusSearch();
+    // The tooltip of the last frame; empty when none was shown.
+    const std::string& tooltip() const { return tooltip_; }
     // The nodes drawn from top to bottom when scrolled through.
     const std::vector<std::uint32_t>& rows() const { return rows_; }
     // A change of the search text is still being worked off.
@@ -129,7 +175,19 @@ private:
     void drawNotice();
     // A slice of the running filter; its result is shown once complete.
     void continueFilter();
-    void drawRow(std::uint32_t node, float y);
+    // Shows a complete filter result: a search from the top with its
+    // matches opened, an empty search with the user's nodes open again.
+    void applyFilterResult(TreeFilter::Result result);
+    // The row of a node in rows_, or rows_.size() when it has none.
+    std::size_t rowOf(std::uint32_t node) const;
+    void handleKeys(float viewHeight);
+    void scrollToRow(std::size_t row);
+    // Draws one row and takes its clicks; `right`: where the band ends.
+    void drawRow(std::uint32_t node, float y, float right);
+    void rowTooltip(std::uint32_t node, bool clipped);
+    void showTooltip(const std::string& text);
+    void rowMenu();
+    void addConfirmation();
     void buildSearchBox();
 
     PlcConnection* connection_;
@@ -150,6 +208,37 @@ private:
     std::vector<std::uint8_t> visible_;
     std::vector<std::uint32_t> rows_;
     bool rowsDirty_ = false;
+    // While a search is shown: the nodes the user has open, to open again
+    // when it is emptied (empty otherwise), and where the tree was scrolled
+    // and which row was selected when the search began.
+    std::vector<std::uint8_t> userOpen_;
+    float userScroll_ = 0.0f;
+    std::uint32_t userSelected_ = TreeModel::kNone;
+    std::uint32_t selected_ = TreeModel::kNone;
+    // Where drawTree scrolls to once the rows have their new height.
+    std::optional<float> scrollTo_;
+    bool scrollToSelection_ = false;
+    // The keys moved the selection and the mouse has not moved since; where
+    // it was on the view in the last frame.
+    bool keysMoved_ = false;
+    float mouseOnViewX_ = 0.0f;
+    float mouseOnViewY_ = 0.0f;
+    // The row under the right click, its menu to open at `menuAt_`.
+    std::uint32_t menuNode_ = TreeModel::kNone;
+    bool openMenu_ = false;
+    float menuAtX_ = 0.0f;
+    float menuAtY_ = 0.0f;
+    // The variables of an Add to inspector waiting for the confirmation.
+    std::vector<const s7_symbol*> pendingAdd_;
+    bool openConfirmation_ = false;
+    // Ctrl+F: frames left in which the search box takes the keyboard focus
+    // and selects its text.
+    int focusSearchFrames_ = 0;
+    // The band drawn this frame, for tooltips and menus to stay inside it.
+    float bandTop_ = 0.0f;
+    float bandHeight_ = 0.0f;
+    float bandWidth_ = 0.0f;
+    std::string tooltip_;
     TreeFilter filter_;
     // A load is queued or running. Written and read on the UI thread only:
     // set when the load is queued, cleared by the task that hands it back.

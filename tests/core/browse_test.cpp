@@ -164,4 +164,21 @@ TEST_F(Browse, AnAccessThatDoesNotRunTheCallIsAnErrorNotAResultCode) {
     EXPECT_THROW(vemo::listAndBrowse(skipping), std::logic_error);
 }
 
+// How a variable's address reads in the tree's tooltip and vemo-s7's
+// table: the object in hex, the attribute, the path with commas.
+TEST(ItemAddressText, ObjectInHexThenAttributeThenThePath) {
+    std::uint32_t path[] = {3, 1, 70000};
+    struct Case {
+        s7_item_address address;
+        const char* text;
+    };
+    const Case cases[] = {
+        {{0x8A0E0001u, 2550, path, 3}, "0x8A0E0001/2550/3,1,70000"},
+        {{0x8A0E0001u, 2550, path, 1}, "0x8A0E0001/2550/3"},
+        {{0x52u, 0, nullptr, 0}, "0x00000052/0/"},
+        {{0xFFFFFFFFu, 4294967295u, nullptr, 2}, "0xFFFFFFFF/4294967295/"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(vemo::itemAddressText(c.address), c.text);
+}
+
 }  // namespace

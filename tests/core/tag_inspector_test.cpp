@@ -102,6 +102,11 @@ protected:
         runWorker();
         runPosted();
     }
+    std::vector<std::string> names() const {
+        std::vector<std::string> out;
+        for (const auto& row : inspector_->rows()) out.push_back(row.name);
+        return out;
+    }
     std::vector<std::string> texts() const {
         std::vector<std::string> out;
         for (const auto& row : inspector_->rows()) out.push_back(row.valueText);
@@ -165,6 +170,28 @@ TEST_F(TagInspectorTest, RowsAreUniquePerNameAndTheGenerationCountsRealChanges) 
     inspector_->clear();
     EXPECT_TRUE(inspector_->rows().empty());
     EXPECT_EQ(inspector_->generation(), 4u);
+}
+
+// A structure's leaves added at once: names already there, names twice in
+// the batch and null records add nothing, the rest keep their order, and the
+// whole batch is one change.
+TEST_F(TagInspectorTest, ManyTagsAtOnceAreAddedInOrderOncePerNameAsOneChange) {
+    const OwnedSymbols tags({{"DB1.a", 1}, {"DB1.b", 1}, {"DB1.c", 1}, {"DB1.d", 1}});
+    inspector_->add(tags.at(1));
+    inspector_->add(tags.at(3));
+    const std::uint64_t generation = inspector_->generation();
+    // Short names, stored inside the rows: the batch outgrows the rows'
+    // room, and the names already there must still be recognised after.
+    const std::vector<const s7_symbol*> batch = {tags.at(0), tags.at(1), nullptr,    tags.at(2),
+                                                 tags.at(0), tags.at(3), tags.at(2), tags.at(1)};
+    inspector_->add(batch);
+    EXPECT_EQ(names(), (std::vector<std::string>{"DB1.b", "DB1.d", "DB1.a", "DB1.c"}));
+    EXPECT_EQ(inspector_->generation(), generation + 1);
+    EXPECT_EQ(inspector_->rows()[2].objectId, tags.at(0)->address.object_id);
+
+    inspector_->add(batch);
+    EXPECT_EQ(inspector_->rows().size(), 4u);
+    EXPECT_EQ(inspector_->generation(), generation + 1) << "nothing new, no change";
 }
 
 TEST_F(TagInspectorTest, ReadsAllRowsInRowOrderInChunksOfTheItemLimit) {

@@ -11,6 +11,7 @@
 #include "vemo/core/ThreadPool.h"
 
 #include <gtest/gtest.h>
+#include <imgui.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -56,6 +57,17 @@ constexpr ui::Vec2 kPortMinus{264 + 120 - 22.8f - 4 - 11.4f, 11};
 constexpr ui::Vec2 kAllowWriting{11, 38};
 
 inline ui::Vec2 centerOf(const ui::Widget* w) { return w->getWorldPosition() + w->getActualSize() * 0.5f; }
+
+// Reads a value of a panel's ImGui context, or does something in it, outside
+// its frame.
+template <typename F>
+auto inContext(ui::ImGuiPanel* panel, F&& f) {
+    ImGuiContext* previous = ImGui::GetCurrentContext();
+    ImGui::SetCurrentContext(panel->getImGuiContext());
+    auto result = f();
+    ImGui::SetCurrentContext(previous);
+    return result;
+}
 
 class GuiTest : public ::testing::Test {
 protected:

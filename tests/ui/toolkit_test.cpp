@@ -451,9 +451,10 @@ TEST_F(UiToolkit, ImGuiPanelTakesClicksAndTypedTextWhenFocused) {
 // A window-wide shortcut sees keys whether or not a widget has the focus;
 // what it takes, including the text of its press, never reaches the
 // focused field, and what it passes on does.
-TEST_F(UiToolkit, KeyHandlerSeesEveryKeyFirstAndKeepsWhatItTakes) {
+TEST_F(UiToolkit, ShortcutHandlerSeesEveryKeyFirstAndKeepsWhatItTakes) {
     std::vector<int> seen;
-    window_->setKeyHandler([&](const ui::KeyEvent& e) {
+    int owner = 0;
+    window_->addShortcutHandler(&owner, [&](const ui::KeyEvent& e) {
         if (e.pressed) seen.push_back(e.scancode);
         return e.scancode == SDL_SCANCODE_EQUALS && (e.modifiers & KMOD_CTRL) != 0;
     });
@@ -479,10 +480,51 @@ TEST_F(UiToolkit, KeyHandlerSeesEveryKeyFirstAndKeepsWhatItTakes) {
     EXPECT_EQ(field.text, "ab") << "Ctrl+= typed nothing; '=' was typed and taken back by Backspace";
     EXPECT_EQ(seen.size(), 4u);
 
-    window_->setKeyHandler(nullptr);
+    window_->removeShortcutHandler(&owner);
     window_->injectText("c");
     frames(2);
     EXPECT_EQ(field.text, "abc");
+}
+
+// A shortcut handler takes keys only while it says so, and none once it is
+// removed.
+TEST_F(UiToolkit, ShortcutHandlersTakeKeysOnlyWhileTheySaySoAndGoWhenRemoved) {
+    Field field;
+    makeFieldPanel(root(), {10, 10}, field, *font_);
+    frames(2);
+    window_->injectClick(10 + field.center.x, 10 + field.center.y);
+    frames(2);
+    window_->injectText("abc");
+    frames(2);
+    std::vector<int> seen;
+    bool take = false;
+    int owner = 0;
+    window_->addShortcutHandler(&owner, [&](const ui::KeyEvent& key) {
+        if (key.pressed) seen.push_back(key.scancode);
+        return take;
+    });
+
+    window_->injectKeyPress(SDL_SCANCODE_BACKSPACE);
+    frames(2);
+    EXPECT_EQ(field.text, "ab") << "a key the handler leaves reaches the field";
+    take = true;
+    window_->injectKeyPress(SDL_SCANCODE_BACKSPACE);
+    frames(2);
+    EXPECT_EQ(field.text, "ab") << "a key the handler takes does not";
+    EXPECT_EQ(seen, (std::vector<int>{SDL_SCANCODE_BACKSPACE, SDL_SCANCODE_BACKSPACE}))
+        << "each press once";
+
+    window_->injectClick(380, 280);  // nothing has the focus now
+    frames(2);
+    window_->injectKeyPress(SDL_SCANCODE_F, KMOD_LCTRL);
+    frames(2);
+    EXPECT_EQ(seen.back(), SDL_SCANCODE_F);
+
+    window_->removeShortcutHandler(&owner);
+    const std::size_t count = seen.size();
+    window_->injectKeyPress(SDL_SCANCODE_F, KMOD_LCTRL);
+    frames(2);
+    EXPECT_EQ(seen.size(), count);
 }
 
 TEST_F(UiToolkit, ImGuiPanelInsideAScrollViewFollowsTheScroll) {

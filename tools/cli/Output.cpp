@@ -112,7 +112,7 @@ std::string formatBrowse(Format format, const std::vector<Variable>& variables) 
     std::vector<std::vector<std::string>> rows = {{"NAME", "TYPE", "ADDRESS"}};
     for (const Variable& v : variables) {
         rows.push_back(
-            {v.name, typeName(v.datatype), fmt::format("0x{:08X}/{}/{}", v.objectId, v.attributeId, pathText(v.path))});
+            {v.name, typeName(v.datatype), itemAddressText(v.objectId, v.attributeId, v.path)});
     }
     return table(rows);
 }

@@ -5,6 +5,7 @@
 #include <SDL.h>
 #include <SDL_image.h>
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -159,6 +160,14 @@ void Window::setFocus(Widget* widget) {
     if (widget != nullptr) widget->onFocusChanged(true);
 }
 
+void Window::addShortcutHandler(const void* owner, std::function<bool(const KeyEvent&)> handler) {
+    shortcuts_.emplace_back(owner, std::move(handler));
+}
+
+void Window::removeShortcutHandler(const void* owner) {
+    std::erase_if(shortcuts_, [owner](const auto& entry) { return entry.first == owner; });
+}
+
 void Window::forgetWidget(Widget* widget) {
     if (hovered_ == widget) hovered_ = nullptr;
     if (focused_ == widget) focused_ = nullptr;
@@ -277,9 +286,15 @@ void Window::handleEvent(const SDL_Event& event) {
             e.pressed = event.type == SDL_KEYDOWN;
             e.repeat = event.key.repeat != 0;
             dropNextText_ = false;
-            if (keyHandler_ && keyHandler_(e)) {
-                dropNextText_ = e.pressed;
-                break;
+            {
+                // A copy: a handler may add or remove handlers.
+                const auto shortcuts = shortcuts_;
+                const bool taken = std::any_of(shortcuts.begin(), shortcuts.end(),
+                                               [&e](const auto& entry) { return entry.second(e); });
+                if (taken) {
+                    dropNextText_ = e.pressed;
+                    break;
+                }
             }
             if (focused_ != nullptr) focused_->onKey(e);
             break;

@@ -52,15 +52,7 @@ std::vector<std::string> names(const TagInspector& inspector) {
 
 std::filesystem::path shotPath(const char* name) { return std::filesystem::path(VEMO_TEST_OUTPUT_DIR) / name; }
 
-// Reads a value of a panel's ImGui context outside its frame.
-template <typename F>
-auto inContext(ui::ImGuiPanel* panel, F&& f) {
-    ImGuiContext* previous = ImGui::GetCurrentContext();
-    ImGui::SetCurrentContext(panel->getImGuiContext());
-    auto result = f();
-    ImGui::SetCurrentContext(previous);
-    return result;
-}
+using vemo::test::inContext;
 
 class MainWindowSession : public vemo::test::GuiTest {
 protected:
@@ -202,6 +194,9 @@ TEST_F(MainWindowSession, ConnectShowsTheBlocksAndAPickedTagShowsItsLiveValue) {
     openRow(0, 0);
     click(treeRow(1, 1, false));
     EXPECT_TRUE(inspector().rows().empty()) << "Motors only groups its elements";
+    EXPECT_TRUE(tree()->isOpen(model().find("Conveyor.Motors"))) << "a click on its label opens it";
+    click(treeRow(1, 1, false));
+    ASSERT_FALSE(tree()->isOpen(model().find("Conveyor.Motors"))) << "and another closes it";
     click(treeRow(2, 1, false));
     click(treeRow(2, 1, false));
     ASSERT_EQ(names(inspector()), (std::vector<std::string>{"Conveyor.BeltSpeed"})) << "twice is once";
@@ -231,9 +226,10 @@ TEST_F(MainWindowSession, TypingIntoTheSearchBoxFiltersTheTree) {
     ASSERT_TRUE(runUntil([&] { return !tree()->isFiltering(); }));
     EXPECT_EQ(shownBlocks(), (std::vector<std::string>{"Conveyor"}));
 
-    // Conveyor is the only row now; below it Motors and BeltSpeed.
-    openRow(0, 0);
-    openRow(1, 1);
+    // Conveyor is the only block now, opened by the search down to its
+    // matches: below it Motors and BeltSpeed.
+    EXPECT_TRUE(tree()->isOpen(model().roots()[0]));
+    EXPECT_TRUE(tree()->isOpen(model().find("Conveyor.Motors")));
     std::vector<std::string> children;
     for (std::uint32_t child : model().children(model().roots()[0])) {
         if (tree()->isShown(child)) children.emplace_back(model().name(child));

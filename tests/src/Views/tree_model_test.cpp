@@ -162,19 +162,25 @@ TEST(TreeModel, OneHugeArrayIsBuiltAndSearchedByName) {
     EXPECT_LT(model.nodeBytes(), std::size_t{kElements} * 64);
 
     // A filter that only the last element matches shows it and its
-    // ancestors, whether it runs at once or a slice per call.
-    const std::vector<std::uint8_t> once = TreeFilter::visibleFor(model, "[199999]");
+    // ancestors and opens the ancestors, whether it runs at once or a slice
+    // per call.
+    const TreeFilter::Result once = TreeFilter::resultFor(model, "[199999]");
     TreeFilter sliced;
     sliced.start(model, "[199999]");
     int calls = 1;
     while (!sliced.run(std::chrono::nanoseconds(0))) ++calls;
     EXPECT_GT(calls, 2) << "a zero budget still makes progress, one slice per call";
-    EXPECT_EQ(sliced.takeResult(), once);
+    const TreeFilter::Result slicedResult = sliced.takeResult();
+    EXPECT_EQ(slicedResult.visible, once.visible);
+    EXPECT_EQ(slicedResult.reveal, once.reveal);
     std::vector<std::uint32_t> shown;
+    std::vector<std::uint32_t> opened;
     for (std::uint32_t i = 0; i < model.size(); ++i) {
-        if (once[i] != 0) shown.push_back(i);
+        if (once.visible[i] != 0) shown.push_back(i);
+        if (once.reveal[i] != 0) opened.push_back(i);
     }
     EXPECT_EQ(shown, (std::vector<std::uint32_t>{0, 1, kElements + 1}));
+    EXPECT_EQ(opened, (std::vector<std::uint32_t>{0, 1}));
 }
 
 // Conveyor: Motors[1].Speed, Motors[1].Current, BeltSpeed, Status, and
@@ -239,6 +245,33 @@ TEST_F(Filtering, ShowsMatchingNodesTheirAncestorsAndEverythingBelowAMatchingStr
     };
     for (const auto& [filter, expected] : cases) {
         EXPECT_EQ(shown(filter), expected) << filter;
+    }
+}
+
+// The nodes a search opens: those above a node whose own name brings in
+// the text, so that every such match is a row; what only inherits the text
+// from above stays closed.
+TEST_F(Filtering, OpensTheNodesAboveEachMatchButNotBelowIt) {
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
+        {"speed", {"Conveyor", "Conveyor.Motors", "Conveyor.Motors[1]"}},
+        {"[1]", {"Conveyor", "Conveyor.Motors"}},
+        // Motors itself is the match; its elements are shown below it.
+        {"motors", {"Conveyor"}},
+        // A block's members are the matches of its name.
+        {"conveyor.", {"Conveyor"}},
+        {"S7", {}},
+        {"nothing", {}},
+        {"", {}},
+    };
+    for (const auto& [filter, expected] : cases) {
+        const TreeFilter::Result result = TreeFilter::resultFor(model_, filter);
+        std::vector<std::string> opened;
+        for (std::uint32_t i = 0; i < model_.size(); ++i) {
+            if (result.reveal[i] != 0) opened.push_back(model_.fullPath(i));
+            EXPECT_TRUE(result.reveal[i] == 0 || result.visible[i] != 0) << filter << ": a hidden node is opened";
+            EXPECT_LE(result.visible[i], 1) << filter;
+        }
+        EXPECT_EQ(opened, expected) << filter;
     }
 }
 

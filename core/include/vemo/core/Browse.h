@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -67,5 +68,11 @@ std::vector<BrowsedBlock> browseBlocks(const ClientAccess& access, const BlockLi
 
 // Lists, then browses every block. A failed listing browses nothing.
 Catalog listAndBrowse(const ClientAccess& access, const BrowseCalls& calls = {});
+
+// Where a variable is read, as the program and vemo-s7 write it: the
+// object's identifier in hex, the attribute, then the path's identifiers
+// separated by commas: "0x8A0E0001/2550/3,1".
+std::string itemAddressText(std::uint32_t objectId, std::uint32_t attributeId, std::span<const std::uint32_t> path);
+std::string itemAddressText(const s7_item_address& address);
 
 }  // namespace vemo

@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "vemo/ui/Math.h"
 #include "vemo/ui/Widget.h"
@@ -72,11 +74,14 @@ public:
     bool isMouseInside() const { return mouseInside_; }
     void setFocus(Widget* widget);
 
-    // Window-wide shortcuts: the handler sees every key press and release
-    // before the focused widget does, also while no widget has the focus.
-    // Returning true keeps the event from the focused widget, and the text
-    // a consumed press would type from reaching it too. Null: none.
-    void setKeyHandler(std::function<bool(const KeyEvent&)> handler) { keyHandler_ = std::move(handler); }
+    // Keys the whole window answers, whichever widget has the focus (Ctrl+F
+    // for a search box), also while no widget has it: every key press and
+    // release goes to the handlers, in the order they were added, before the
+    // focused widget. A handler that returns true takes the key: the focused
+    // widget sees neither it nor the text a taken press would type. `owner`
+    // names the handler for its removal; remove it before the owner goes.
+    void addShortcutHandler(const void* owner, std::function<bool(const KeyEvent&)> handler);
+    void removeShortcutHandler(const void* owner);
 
     // Draws the widget tree as it is now (no update) and returns the picture.
     // Throws RenderException(CaptureFailed).
@@ -130,11 +135,11 @@ private:
     Widget* hovered_ = nullptr;
     Widget* focused_ = nullptr;
     Widget* capture_ = nullptr;
+    std::vector<std::pair<const void*, std::function<bool(const KeyEvent&)>>> shortcuts_;
     Vec2 mouse_{-1.0f, -1.0f};
     bool mouseInside_ = false;
     unsigned heldButtons_ = 0;
-    std::function<bool(const KeyEvent&)> keyHandler_;
-    // A press the key handler consumed: the text event SDL sends for the
+    // A press a shortcut handler took: the text event SDL sends for the
     // same key is dropped.
     bool dropNextText_ = false;
     std::uint64_t framesBegun_ = 0;
