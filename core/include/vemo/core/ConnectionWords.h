@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "vemo/core/PlcConnection.h"
@@ -31,5 +32,12 @@ struct ConnectionMessage {
 
 // For a status as PlcConnection::status() gives it, at `now`.
 ConnectionMessage describeConnection(const ConnectionStatus& status, SteadyTime now);
+
+// When the status next changes by the clock alone, after `now`: while a lost
+// connection waits for its next attempt, the next whole second of the
+// countdown describeConnection shows, and last the moment the attempt falls
+// due (PlcConnection::reconnectDue). nullopt otherwise: then only the
+// connection itself changes the status.
+std::optional<SteadyTime> nextTimedChange(const ConnectionStatus& status, SteadyTime now);
 
 }  // namespace vemo
