@@ -215,10 +215,16 @@ void TopBarView::update() {
     // Nothing to say (a plain disconnect): the last text stays, the last
     // controller's type among them.
     if (!detail.empty() && detail != detailText_->getText()) detailText_->setText(std::move(detail));
-    // A due reconnect attempt runs on the pool like a connect.
+    // The countdown's next second, or the next attempt, needs a frame.
+    if (const auto at = nextTimedChange(status, std::chrono::steady_clock::now())) ui::Application::wakeAt(*at);
+    // A due reconnect attempt runs on the pool like a connect; the views
+    // see its outcome in the frame it wakes.
     if (service_->reconnectDue()) {
         try {
-            pool_->submit([service = service_] { service->reconnect(); });
+            pool_->submit([service = service_] {
+                service->reconnect();
+                ui::Application::wake();
+            });
         } catch (const std::exception& e) {
             Logger::log(LogLevel::Warn, "Reconnect not started: {}", e.what());
         }
@@ -227,6 +233,8 @@ void TopBarView::update() {
     connectButton_->setLocked(ipAddress_.empty());
     ui::Widget::update();
 }
+
+bool TopBarView::animating() const { return busy_ && service_->getState() != ConnectionState::Connecting; }
 
 void TopBarView::resized() {
     const ui::Vec2 size = getActualSize();

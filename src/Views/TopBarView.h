@@ -38,6 +38,9 @@ public:
 
     void update() override;
     void resized() override;
+    // A connect is queued but the worker has not started it: the state it
+    // sets is polled each frame until it shows.
+    bool animating() const override;
 
     // The button's click: connect unless connected, else disconnect.
     void onButtonClicked() noexcept;

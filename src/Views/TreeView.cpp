@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <exception>
+#include <optional>
 #include <utility>
 
 #include "AppTextures.h"
@@ -106,6 +107,10 @@ void TreeView::update() {
     }
 
     inspector_->update();
+    // The loop sleeps between frames: the next refresh needs a frame of its own.
+    if (const std::optional<std::int64_t> in = inspector_->nextRefreshIn()) {
+        ui::Application::wakeAt(ui::Application::Clock::now() + std::chrono::nanoseconds(*in));
+    }
 
     if (model_ != nullptr && filterText_ != appliedFilter_) {
         appliedFilter_ = filterText_;
@@ -113,6 +118,8 @@ void TreeView::update() {
     }
     continueFilter();
 }
+
+bool TreeView::animating() const { return loading_ || filter_.running() || rowsDirty_; }
 
 void TreeView::continueFilter() {
     if (!filter_.running()) return;

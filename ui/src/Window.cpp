@@ -5,6 +5,7 @@
 #include <SDL.h>
 #include <SDL_image.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -308,6 +309,19 @@ void Window::layoutIfNeeded() {
 }
 
 void Window::updateWidgets() { root_->update(); }
+
+namespace {
+
+bool anyAnimating(const Widget& widget) {
+    if (!widget.isVisible()) return false;
+    if (widget.animating()) return true;
+    const auto& children = widget.getChildren();
+    return std::any_of(children.begin(), children.end(), [](const Widget* child) { return anyAnimating(*child); });
+}
+
+}  // namespace
+
+bool Window::isAnimating() const { return anyAnimating(*root_); }
 
 void Window::drawTree() {
     SDL_Renderer* r = renderer_->sdlRenderer();
