@@ -170,6 +170,8 @@ TEST_P(TopBarPort, ConnectsOrReportsTheCode) {
     typeIp("127.0.0.1");
     typePort(c.port(sim->port(), stoppedPort));
 
+    // The line as a log file gets it: the code ends the line.
+    const vemo::test::LogColours plain(vemo::ColourMode::Never);
     CapturedStreams streams;
     clickButton();
     if (!c.code) {
@@ -183,7 +185,7 @@ TEST_P(TopBarPort, ConnectsOrReportsTheCode) {
     EXPECT_NE(streams.err().find("[ERROR]"), std::string::npos);
     // The log line names the address, the reason in words and the code.
     EXPECT_NE(streams.err().find(" failed: "), std::string::npos) << streams.err();
-    EXPECT_NE(streams.err().find(std::string("(") + s7_result_name(*c.code) + ")\x1b[0m\n"), std::string::npos)
+    EXPECT_NE(streams.err().find(std::string("(") + s7_result_name(*c.code) + ")\n"), std::string::npos)
         << streams.err();
 }
 
