@@ -155,4 +155,14 @@ std::string seenText(WallTime time) {
     return text;
 }
 
+std::optional<SteadyTime> nextTimedChange(const ConnectionStatus& status, SteadyTime now) {
+    if (status.state != ConnectionState::Lost || !status.nextAttempt) return std::nullopt;
+    const SteadyTime due = *status.nextAttempt;
+    if (now >= due) return due;
+    // "in n s" with n the time left rounded up: it turns n - 1 when exactly
+    // n - 1 seconds are left.
+    const auto shown = std::chrono::ceil<std::chrono::seconds>(due - now);
+    return due - (shown - std::chrono::seconds(1));
+}
+
 }  // namespace vemo

@@ -1,6 +1,9 @@
 #include "vemo/core/Logger.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <exception>
@@ -28,6 +31,17 @@ constexpr LevelStyle kStyles[] = {
 constexpr std::size_t kLastStyle = std::size(kStyles) - 1;
 
 constexpr const char* kReset = "\x1b[0m";
+
+std::atomic<ColourMode> g_colours{ColourMode::Auto};
+
+bool colouredOn(int fileDescriptor) {
+    switch (g_colours.load(std::memory_order_relaxed)) {
+    case ColourMode::Always: return true;
+    case ColourMode::Never: return false;
+    case ColourMode::Auto: break;
+    }
+    return isatty(fileDescriptor) == 1;
+}
 
 std::int64_t nowNanoseconds() {
     using namespace std::chrono;
@@ -74,8 +88,14 @@ void Logger::write(LogLevel level, std::string_view location, std::string_view m
     // file or a pipe, and a log that lags behind the program (or dies with
     // it) hides what happened last.
     std::ostream& out = style.toStandardError ? std::cerr : std::cout;
-    out << style.colour << line << kReset << '\n' << std::flush;
+    if (colouredOn(style.toStandardError ? STDERR_FILENO : STDOUT_FILENO)) {
+        out << style.colour << line << kReset << '\n' << std::flush;
+    } else {
+        out << line << '\n' << std::flush;
+    }
 }
+
+void Logger::setColours(ColourMode mode) { g_colours.store(mode, std::memory_order_relaxed); }
 
 void Logger::logFormatted(const LogContext& context, fmt::string_view format, fmt::format_args args) noexcept {
     try {

@@ -213,6 +213,12 @@ void TagInspector::markStale(std::optional<std::uint64_t> except) {
     }
 }
 
+std::optional<std::int64_t> TagInspector::nextRefreshIn() const {
+    if (refreshing_ || rows_.empty() || connection_->getState() != ConnectionState::Connected) return std::nullopt;
+    if (lastRefresh_ == kNever) return 0;
+    return std::max<std::int64_t>(lastRefresh_ + kRefreshIntervalNs - hooks_.now(), 0);
+}
+
 void TagInspector::update() {
     if (connection_->getState() != ConnectionState::Connected) {
         // Lost, closed or held: what is shown is no longer live, and nothing
@@ -225,7 +231,10 @@ void TagInspector::update() {
     markStale(live);
     const std::int64_t now = hooks_.now();
     if (refreshing_ || (lastRefresh_ != kNever && now - lastRefresh_ < kRefreshIntervalNs)) return;
-    lastRefresh_ = now;
+    // On the beat: a frame that comes a little late (the loop wakes in whole
+    // milliseconds, and draws first) must not delay every later refresh.
+    const bool onBeat = lastRefresh_ != kNever && now - lastRefresh_ < 2 * kRefreshIntervalNs;
+    lastRefresh_ = onBeat ? lastRefresh_ + kRefreshIntervalNs : now;
 
     auto snapshot = std::make_shared<Snapshot>(rows_, live);
     if (snapshot->rows.empty()) return;

@@ -11,6 +11,7 @@
 #include "vemo/core/Logger.h"
 #include "vemo/core/PlcConnection.h"
 #include "vemo/core/ThreadPool.h"
+#include "vemo/ui/Application.h"
 
 namespace vemo {
 
@@ -56,7 +57,10 @@ void IdentityWarningView::answer(bool trust) {
     }
     try {
         // The store is written on the worker, never on the UI thread.
-        pool_->submit([service = service_, connection = status.connection] { service->acceptIdentity(connection); });
+        pool_->submit([service = service_, connection = status.connection] {
+            service->acceptIdentity(connection);
+            ui::Application::wake();
+        });
     } catch (const std::exception& e) {
         Logger::log(LogLevel::Warn, "Accepting the new key not started: {}", e.what());
     }

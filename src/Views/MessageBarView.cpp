@@ -5,6 +5,7 @@
 #include "Theme.h"
 #include "vemo/core/ConnectionWords.h"
 #include "vemo/core/PlcConnection.h"
+#include "vemo/ui/Application.h"
 #include "vemo/ui/Rectangle.h"
 #include "vemo/ui/TextElement.h"
 
@@ -46,6 +47,8 @@ void MessageBarView::notify(std::string headline, std::string advice, bool probl
     }
     if (problem) advice += " (Click here to close this message.)";
     notice_ = {std::move(headline), std::move(advice), problem, std::chrono::steady_clock::now() + kNoticeTime};
+    // News goes by itself: the window needs a frame then.
+    if (!problem) ui::Application::wakeAt(notice_.until);
 }
 
 bool MessageBarView::onMouseButton(const ui::MouseButtonEvent& event) {

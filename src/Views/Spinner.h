@@ -22,6 +22,8 @@ public:
 
     // Advances the angle by the last frame's time.
     void update() override;
+    // Turning while shown: frames keep coming.
+    bool animating() const override { return true; }
     void draw(ui::Renderer* renderer, float parentX, float parentY) override;
 
 private:

@@ -499,8 +499,13 @@ void TopBarView::connect() {
     ipAddress_ = checked.host;
     // The service keeps one connect task on the pool: a click while an
     // attempt still runs replaces the request instead of queueing another.
-    service_->requestConnect(checked.host, checked.port,
-                             [pool = pool_](std::function<void()> task) { pool->submit(std::move(task)); });
+    service_->requestConnect(checked.host, checked.port, [pool = pool_](std::function<void()> task) {
+        pool->submit([task = std::move(task)] {
+            task();
+            // The views see the outcome in the frame this wakes.
+            ui::Application::wake();
+        });
+    });
 }
 
 void TopBarView::update() {
@@ -563,10 +568,16 @@ void TopBarView::update() {
 
     // A cancelled attempt that the cut missed is cut again, until it is over.
     service_->cutAbandoned();
-    // A due reconnect attempt runs on the pool like a connect.
+    // The countdown's next second, or the next attempt, needs a frame.
+    if (const auto at = nextTimedChange(status, std::chrono::steady_clock::now())) ui::Application::wakeAt(*at);
+    // A due reconnect attempt runs on the pool like a connect; the views
+    // see its outcome in the frame it wakes.
     if (service_->reconnectDue()) {
         try {
-            pool_->submit([service = service_] { service->reconnect(); });
+            pool_->submit([service = service_] {
+                service->reconnect();
+                ui::Application::wake();
+            });
         } catch (const std::exception& e) {
             Logger::log(LogLevel::Warn, "Reconnect not started: {}", e.what());
         }

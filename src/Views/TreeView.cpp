@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cmath>
 #include <exception>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -164,6 +165,10 @@ void TreeView::update() {
     }
 
     inspector_->update();
+    // The loop sleeps between frames: the next refresh needs a frame of its own.
+    if (const std::optional<std::int64_t> in = inspector_->nextRefreshIn()) {
+        ui::Application::wakeAt(ui::Application::Clock::now() + std::chrono::nanoseconds(*in));
+    }
 
     if (model_ != nullptr && filterText_ != appliedFilter_) {
         appliedFilter_ = filterText_;
@@ -171,6 +176,8 @@ void TreeView::update() {
     }
     continueFilter();
 }
+
+bool TreeView::animating() const { return loading_ || filter_.running() || rowsDirty_; }
 
 void TreeView::continueFilter() {
     if (!filter_.running()) return;

@@ -89,9 +89,13 @@ public:
     ~TreeView() override;
 
     // Every frame: which parts are shown, the load on a new connection, the
-    // inspector's refresh and a slice of the filter while one runs.
+    // inspector's refresh (and a frame when the next one is due) and a slice
+    // of the filter while one runs.
     void update() override;
     void resized() override;
+    // While a load or a filter runs, and when the rows changed after the
+    // tree was drawn: the next frame must come without waiting for input.
+    bool animating() const override;
 
     // The tree panel's build function: the rows in the scrolled band.
     void drawTree();

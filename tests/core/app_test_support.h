@@ -3,6 +3,7 @@
 #pragma once
 
 #include "vemo/core/AssetPackage.h"
+#include "vemo/core/Logger.h"
 #include "vemo/core/PlcConnection.h"
 
 #include <gtest/gtest.h>
@@ -130,6 +131,16 @@ inline void loadPackage(AssetPackage& package, const std::map<std::string, std::
     writeText(file, makePackage(assets));
     package.load(file.string());
 }
+
+// Log lines with or without colours for a scope, whatever the test's own
+// standard streams are; the program's choice (Auto) again afterwards.
+class LogColours {
+public:
+    explicit LogColours(ColourMode mode) { Logger::setColours(mode); }
+    ~LogColours() { Logger::setColours(ColourMode::Auto); }
+    LogColours(const LogColours&) = delete;
+    LogColours& operator=(const LogColours&) = delete;
+};
 
 // Redirects std::cout and std::cerr (where the log lines go) into strings.
 // Reading while another thread logs is not safe: read after that work is done.

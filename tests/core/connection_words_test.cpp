@@ -7,6 +7,7 @@
 #include <netdb.h>
 
 #include <cerrno>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -92,6 +93,36 @@ TEST(ConnectionWords, AFailedConnectNamesItsCause) {
         const vemo::FailureWords words = vemo::describeConnectFailure(c.code, c.cause, c.systemError, 2500);
         EXPECT_EQ(words.what, c.what);
         EXPECT_FALSE(words.check.empty());
+    }
+}
+
+// The program sleeps between frames and wakes at the time this gives: a
+// time too late leaves a stale countdown on the screen (or the attempt
+// waiting), one too early wakes it for nothing.
+TEST(ConnectionWords, TheNextTimedChangeIsWhenTheCountdownNextChanges) {
+    const vemo::SteadyTime start{};
+    const vemo::SteadyTime due = start + 5s;
+    const ConnectionStatus lost{ConnectionState::Lost, "plc", 102, S7_ERR_TIMEOUT, 1, due};
+    auto headline = [&](vemo::SteadyTime at) { return vemo::describeConnection(lost, at).headline; };
+    for (vemo::SteadyTime now = start; now < due; now += 37ms) {
+        const std::optional<vemo::SteadyTime> next = vemo::nextTimedChange(lost, now);
+        ASSERT_TRUE(next.has_value());
+        ASSERT_GT(*next, now);
+        ASSERT_LE(*next, due);
+        EXPECT_EQ(headline(*next - 1ns), headline(now)) << "no change before it";
+        EXPECT_NE(headline(*next), headline(now)) << "a change at it";
+    }
+    EXPECT_EQ(vemo::nextTimedChange(lost, due), due) << "the attempt is due";
+    EXPECT_EQ(vemo::nextTimedChange(lost, due + 3s), due) << "and stays due until reconnectDue takes it";
+
+    const ConnectionStatus still[] = {
+        {ConnectionState::Lost, "plc", 102, S7_ERR_TIMEOUT, 1, std::nullopt},  // an attempt running
+        {ConnectionState::Connected, "plc", 102, S7_OK, 0, std::nullopt},
+        {ConnectionState::Disconnected, "plc", 102, S7_ERR_CONNECT, 0, std::nullopt},
+        {ConnectionState::Connecting, "plc", 102, S7_OK, 0, std::nullopt},
+    };
+    for (const ConnectionStatus& status : still) {
+        EXPECT_FALSE(vemo::nextTimedChange(status, start).has_value()) << int(status.state);
     }
 }
 

@@ -1,11 +1,15 @@
 // Log lines as they reach standard output and standard error: level tags,
-// colours, streams, the caller's name, time stamps, and formatting failures
-// that must never reach the caller.
+// colours (on terminals only), streams, the caller's name, time stamps, and
+// formatting failures that must never reach the caller.
 #include "vemo/core/Logger.h"
 
 #include "app_test_support.h"
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -17,14 +21,19 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
 
+using vemo::ColourMode;
 using vemo::Logger;
 using vemo::LogLevel;
 using vemo::test::CapturedStreams;
+using vemo::test::LogColours;
 
-// Runs a test in a fixed time zone, restoring the machine's afterwards.
+// Runs a test in a fixed time zone, restoring the machine's afterwards. The
+// lines carry their colours, whatever the test's own streams are; the tests
+// of plain lines say so.
 class LoggerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -45,6 +54,7 @@ protected:
 
 private:
     std::optional<std::string> savedTz_;
+    LogColours colours_{ColourMode::Always};
 };
 
 constexpr std::int64_t kSecond = 1'000'000'000;
@@ -130,6 +140,103 @@ TEST_F(LoggerTest, LineCarriesTheCurrentTime) {
     EXPECT_LE(before, stamp);
     EXPECT_LE(stamp, after);
     EXPECT_EQ(streams.out().substr(31), " [INFO ] <here> tick\x1b[0m\n");
+}
+
+TEST_F(LoggerTest, WithoutColoursALineIsPlainText) {
+    const LogColours plain(ColourMode::Never);
+    useTimeZone("UTC0");
+    const std::regex line(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{6} \[(INFO |ERROR)\] <here> tick\n)");
+    for (const LogLevel level : {LogLevel::Info, LogLevel::Error}) {
+        CapturedStreams streams;
+        Logger::write(level, "here", "tick");
+        const std::string written = level == LogLevel::Error ? streams.err() : streams.out();
+        EXPECT_TRUE(std::regex_match(written, line)) << written;
+    }
+}
+
+// The file descriptor of a standard stream pointed somewhere else for a
+// scope; what the program's std::cout and std::cerr write lands there.
+class Redirected {
+public:
+    Redirected(int fd, int target) : fd_(fd), saved_(::dup(fd)) {
+        std::cout.flush();
+        ::dup2(target, fd_);
+    }
+    ~Redirected() {
+        std::cout.flush();
+        ::dup2(saved_, fd_);
+        ::close(saved_);
+    }
+    Redirected(const Redirected&) = delete;
+    Redirected& operator=(const Redirected&) = delete;
+
+private:
+    int fd_;
+    int saved_;
+};
+
+// What is waiting to be read on `fd`.
+std::string drain(int fd) {
+    std::string text;
+    char buffer[512];
+    pollfd p{fd, POLLIN, 0};
+    while (::poll(&p, 1, 1000) == 1 && (p.revents & POLLIN) != 0) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+        if (text.find('\n') != std::string::npos) break;
+    }
+    return text;
+}
+
+// Where a line goes decides whether it is coloured: a person at a terminal
+// reads colours, a file or a pipe would only keep the escape sequences.
+TEST(LoggerColours, OnlyATerminalGetsColours) {
+    const LogColours automatic(ColourMode::Auto);
+    struct Sink {
+        const char* what;
+        int write;
+        int read;
+        bool coloured;
+    };
+    std::vector<Sink> sinks;
+
+    char fileName[] = "/tmp/vemo-logger-XXXXXX";
+    const int file = ::mkstemp(fileName);
+    ASSERT_GE(file, 0);
+    ::unlink(fileName);
+    const int fileReader = ::open(("/proc/self/fd/" + std::to_string(file)).c_str(), O_RDONLY);
+    ASSERT_GE(fileReader, 0);
+    sinks.push_back({"a file", file, fileReader, false});
+
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    sinks.push_back({"a pipe", pipeEnds[1], pipeEnds[0], false});
+
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0) << "no pseudo-terminal";
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const int terminal = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    sinks.push_back({"a terminal", terminal, master, true});
+
+    for (const Sink& sink : sinks) {
+        for (const LogLevel level : {LogLevel::Warn, LogLevel::Error}) {
+            const bool toError = level == LogLevel::Error;
+            SCOPED_TRACE(std::string(sink.what) + (toError ? " as standard error" : " as standard output"));
+            {
+                const Redirected redirected(toError ? STDERR_FILENO : STDOUT_FILENO, sink.write);
+                Logger::write(level, "here", "tick");
+            }
+            const std::string line = drain(sink.read);
+            ASSERT_NE(line.find("<here> tick"), std::string::npos) << line;
+            const std::string colour = toError ? "\x1b[31m" : "\x1b[33m";
+            EXPECT_EQ(line.rfind(colour, 0) == 0, sink.coloured) << line;
+            EXPECT_EQ(line.find('\x1b') != std::string::npos, sink.coloured) << line;
+        }
+    }
+    for (const int fd : {file, fileReader, pipeEnds[0], pipeEnds[1], master, terminal}) ::close(fd);
 }
 
 // A stream buffer that remembers how much of its text had been flushed.

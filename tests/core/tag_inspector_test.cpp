@@ -243,6 +243,34 @@ TEST_F(TagInspectorTest, RefreshesAtMostOncePerSecondAndOneAtATime) {
     EXPECT_EQ(tasks_.size(), 1u) << "more than a second since the last start: next one at once";
 }
 
+// The program sleeps between frames and wakes when nextRefreshIn says, a
+// little late each time (whole milliseconds, the frame's own work): the
+// refreshes keep to their beat instead of drifting by that much each second.
+TEST_F(TagInspectorTest, RefreshesKeepTheirBeatWhenTheFramesComeLate) {
+    constexpr std::int64_t kLate = 7'000'000;
+    OwnedSymbols tags(numberedTags(1));
+    EXPECT_FALSE(inspector_->nextRefreshIn()) << "no rows: nothing is due";
+    inspector_->add(tags.at(0));
+    std::vector<std::int64_t> starts;
+    while (starts.size() < 12) {
+        const std::optional<std::int64_t> in = inspector_->nextRefreshIn();
+        ASSERT_TRUE(in.has_value());
+        ASSERT_GE(*in, 0);
+        now_ += *in + kLate;
+        inspector_->update();
+        ASSERT_EQ(tasks_.size(), 1u) << "due when it said";
+        starts.push_back(now_);
+        runWorker();
+        EXPECT_FALSE(inspector_->nextRefreshIn()) << "while the refresh is out its result wakes the loop";
+        runPosted();
+    }
+    for (std::size_t k = 1; k < starts.size(); ++k) {
+        EXPECT_LE(starts[k] - starts[0] - static_cast<std::int64_t>(k) * kSecond, kLate) << "refresh " << k;
+    }
+    service_.disconnect();
+    EXPECT_FALSE(inspector_->nextRefreshIn()) << "no connection: nothing is due";
+}
+
 TEST_F(TagInspectorTest, AResultForRowsThatChangedMeanwhileIsDropped) {
     OwnedSymbols tags(numberedTags(4));
     for (std::size_t i = 0; i < 3; ++i) inspector_->add(tags.at(i));

@@ -105,6 +105,29 @@ protected:
     ui::Window* window() const { return mainWindow_->window(); }
     void frames(int n) { app_->runFrames(n); }
 
+    // Lets the application's own loop run - it sleeps while nothing happens -
+    // until `done` holds; false after `limit`.
+    bool runLoopUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(15)) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            app_->runFor(std::chrono::milliseconds(20));
+        }
+        return true;
+    }
+    // Frames the main window has drawn.
+    std::uint64_t framesDrawn() const { return window()->getContext().frameNumber; }
+    // Lets the loop run until a tenth of a second passes without a frame;
+    // false if it never comes to rest.
+    bool settleLoop() {
+        for (int slice = 0; slice < 100; ++slice) {
+            const std::uint64_t before = framesDrawn();
+            app_->runFor(std::chrono::milliseconds(100));
+            if (framesDrawn() == before) return true;
+        }
+        return false;
+    }
+
     // Runs frames until `done` holds; false after `limit`.
     bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(15)) {
         const auto deadline = std::chrono::steady_clock::now() + limit;

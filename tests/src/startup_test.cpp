@@ -146,6 +146,8 @@ TEST(Browser, ClosingTheWindowWhileAConnectRunsEndsCleanly) {
         const ui::Vec2 ip = origin + vemo::test::kIpField;
         const ui::Vec2 port = origin + vemo::test::kPortText;
         const ui::Vec2 connect = vemo::test::centerOf(button);
+        // The frames are this driver's clock: the loop must not sleep.
+        ui::Application::requestRedraw();
         switch (++frame) {
         case 3: window->saveScreenshot((fs::path(VEMO_TEST_OUTPUT_DIR) / "browser_started.png").string()); break;
         case 4: window->injectClick(ip.x, ip.y); break;

@@ -527,6 +527,135 @@ TEST_F(UiToolkit, ShortcutHandlersTakeKeysOnlyWhileTheySaySoAndGoWhenRemoved) {
     EXPECT_EQ(seen.size(), count);
 }
 
+// ---- When the loop draws -------------------------------------------------------------
+
+// Counts the frames that reach it and notes when the last one came; says it
+// is animating when told to.
+class FrameCounter : public ui::Widget {
+public:
+    using ui::Widget::Widget;
+    void draw(ui::Renderer* renderer, float parentX, float parentY) override {
+        ++drawn;
+        lastDrawn = ui::Application::Clock::now();
+        ui::Widget::draw(renderer, parentX, parentY);
+    }
+    bool animating() const override { return animate; }
+
+    int drawn = 0;
+    ui::Application::Clock::time_point lastDrawn{};
+    bool animate = false;
+};
+
+// The loop left to itself, as the program runs it. Nothing here bounds how
+// long anything takes: the loop runs in slices until what is expected has
+// happened, and "no frame" is checked only once the loop has settled.
+class UiLoop : public UiToolkit {
+protected:
+    void SetUp() override {
+        UiToolkit::SetUp();
+        counter_ = new FrameCounter(root());
+        settle();
+    }
+    // Runs the loop until a tenth of a second passes without a frame.
+    void settle() {
+        for (int slice = 0; slice < 100; ++slice) {
+            const int before = counter_->drawn;
+            app_->runFor(std::chrono::milliseconds(100));
+            if (counter_->drawn == before) return;
+        }
+        FAIL() << "the loop never came to rest";
+    }
+    // Runs the loop until `n` more frames have been drawn.
+    bool runUntilDrawn(int n = 1) {
+        const int target = counter_->drawn + n;
+        for (int slice = 0; slice < 500 && counter_->drawn < target; ++slice) {
+            app_->runFor(std::chrono::milliseconds(20));
+        }
+        return counter_->drawn >= target;
+    }
+    // After settle(): a stretch of time without a single frame.
+    void expectAsleep(std::chrono::milliseconds stretch = std::chrono::milliseconds(400)) {
+        const int before = counter_->drawn;
+        app_->runFor(stretch);
+        EXPECT_EQ(counter_->drawn, before) << "a frame while nothing happened";
+    }
+
+    FrameCounter* counter_ = nullptr;
+};
+
+TEST_F(UiLoop, DrawsNothingWhileNothingHappensAndAFrameForEachThingThatDoes) {
+    expectAsleep();
+    struct Trigger {
+        const char* what;
+        std::function<void()> cause;
+    };
+    const Trigger triggers[] = {
+        {"a callable posted by a worker",
+         [] { std::thread([] { ui::Application::dispatchToMainThread([] {}); }).join(); }},
+        {"wake() from a worker", [] { std::thread([] { ui::Application::wake(); }).join(); }},
+        {"a mouse move", [this] { window_->injectMouseMove(20, 20); }},
+        {"a key", [this] { window_->injectKeyPress(SDL_SCANCODE_A); }},
+        {"a window event", [this] { window_->setSize(420, 300); }},
+        {"requestRedraw", [] { ui::Application::requestRedraw(); }},
+        {"requestFramesFor", [] { ui::Application::requestFramesFor(std::chrono::milliseconds(50)); }},
+        {"a time for wakeAt that has come", [] { ui::Application::wakeAt(ui::Application::Clock::now()); }},
+    };
+    for (const Trigger& trigger : triggers) {
+        SCOPED_TRACE(trigger.what);
+        trigger.cause();
+        EXPECT_TRUE(runUntilDrawn());
+        settle();
+        expectAsleep();
+    }
+}
+
+TEST_F(UiLoop, AFrameComesWhenAWakeUpTimeHasComeNotBefore) {
+    const auto at = ui::Application::Clock::now() + std::chrono::milliseconds(300);
+    ui::Application::wakeAt(at);
+    ASSERT_TRUE(runUntilDrawn());
+    EXPECT_GE(counter_->lastDrawn, at);
+    settle();
+    expectAsleep();
+}
+
+TEST_F(UiLoop, AVisibleAnimatingWidgetKeepsTheFramesComing) {
+    // Hidden, an animating widget asks for nothing.
+    auto* hidden = new FrameCounter(root());
+    hidden->animate = true;
+    hidden->setVisible(false);
+    ui::Application::requestRedraw();
+    ASSERT_TRUE(runUntilDrawn());
+    settle();
+    expectAsleep();
+
+    counter_->animate = true;
+    ui::Application::requestRedraw();
+    EXPECT_TRUE(runUntilDrawn(30)) << "frame after frame without anything else happening";
+    counter_->animate = false;
+    settle();
+    expectAsleep();
+}
+
+TEST_F(UiLoop, AnActiveTextFieldWakesTheLoopOnlyToBlinkItsCursor) {
+    Field field;
+    makeFieldPanel(root(), {10, 10}, field, *font_);
+    ui::Application::requestRedraw();  // the panel lays its field out
+    ASSERT_TRUE(runUntilDrawn());
+    window_->injectClick(10 + field.center.x, 10 + field.center.y);
+    settle();  // comes to rest between two blinks
+
+    // The cursor turns on or off every 0.4 or 0.8 s: a frame each time, and
+    // nothing in between.
+    const int before = counter_->drawn;
+    app_->runFor(std::chrono::milliseconds(1700));
+    EXPECT_GE(counter_->drawn - before, 1);
+    EXPECT_LE(counter_->drawn - before, 8);
+
+    window_->injectClick(380, 280);  // outside the panel: the field is left
+    settle();
+    expectAsleep(std::chrono::milliseconds(1700));
+}
+
 TEST_F(UiToolkit, ImGuiPanelInsideAScrollViewFollowsTheScroll) {
     auto* view = new ui::ScrollView(root());
     view->setPosition({20, 20});

@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <deque>
 #include <mutex>
+#include <set>
 
 #include "vemo/ui/Exceptions.h"
 #include "vemo/ui/Renderer.h"
@@ -32,8 +34,15 @@ MainThreadQueue& mainThreadQueue() {
 Application* g_application = nullptr;
 bool g_vsync = false;
 
-// The loop runs at most this many frames per second.
-constexpr double kFrameSeconds = 1.0 / 60.0;
+using Clock = Application::Clock;
+
+// The loop runs at most 60 frames a second.
+constexpr Clock::duration kFramePeriod = std::chrono::microseconds(16667);
+// After input ImGui needs a few frames to show its consequences: the hover
+// of what is under the mouse, a popup that opens or closes, the modal
+// dimming that fades in over a sixth of a second.
+constexpr Clock::duration kFramesAfterInputFor = std::chrono::milliseconds(250);
+constexpr int kFramesAfterInput = 3;
 
 struct TickEntry {
     const void* key;
@@ -59,6 +68,12 @@ struct Application::State {
     std::vector<TickEntry> ticks;
     bool quit = false;
     Uint64 lastFrameStart = 0;
+    Clock::time_point lastFrame{};
+    // Frames still wanted whatever the time, frames wanted until a time, and
+    // the times at which a frame is wanted (wakeAt), earliest first.
+    int framesOwed = 0;
+    Clock::time_point framesUntil{};
+    std::set<Clock::time_point> wakeTimes;
 };
 
 Application::Application(RenderContext&& context, std::string name) {
@@ -138,6 +153,32 @@ void Application::unregisterTickCallback(const void* key) {
     }
 }
 
+void Application::requestRedraw() {
+    if (g_application == nullptr) return;
+    State& s = *g_application->state_;
+    s.framesOwed = std::max(s.framesOwed, 1);
+}
+
+void Application::requestFramesFor(Clock::duration duration) {
+    if (g_application == nullptr) return;
+    State& s = *g_application->state_;
+    s.framesUntil = std::max(s.framesUntil, Clock::now() + duration);
+}
+
+void Application::wakeAt(Clock::time_point when) {
+    if (g_application == nullptr) return;
+    g_application->state_->wakeTimes.insert(when);
+}
+
+void Application::wake() {
+    MainThreadQueue& queue = mainThreadQueue();
+    std::lock_guard lock(queue.mutex);
+    if (queue.wakeEvent == 0) return;
+    SDL_Event event{};
+    event.type = queue.wakeEvent;
+    SDL_PushEvent(&event);
+}
+
 void Application::dispatchToMainThread(std::function<void()> fn) {
     MainThreadQueue& queue = mainThreadQueue();
     std::lock_guard lock(queue.mutex);
@@ -153,13 +194,14 @@ void Application::quit() {
     if (g_application != nullptr) g_application->state_->quit = true;
 }
 
-void Application::runDispatched() {
+bool Application::runDispatched() {
     MainThreadQueue& queue = mainThreadQueue();
     std::deque<std::function<void()>> batch;
     {
         std::lock_guard lock(queue.mutex);
         batch.swap(queue.callables);
     }
+    const bool any = !batch.empty();
     while (!batch.empty()) {
         std::function<void()> fn = std::move(batch.front());
         batch.pop_front();
@@ -173,6 +215,7 @@ void Application::runDispatched() {
             throw;
         }
     }
+    return any;
 }
 
 void Application::runTicks() {
@@ -187,15 +230,29 @@ void Application::runTicks() {
     ticks.erase(std::remove_if(ticks.begin(), ticks.end(), [](const TickEntry& e) { return !e.alive; }), ticks.end());
 }
 
-void Application::frame(bool pace) {
+void Application::frame() {
     State& s = *state_;
     const Uint64 frequency = SDL_GetPerformanceFrequency();
     const Uint64 start = SDL_GetPerformanceCounter();
     const std::uint64_t frameMicros = s.lastFrameStart == 0 ? 0 : (start - s.lastFrameStart) * 1000000u / frequency;
     s.lastFrameStart = start;
+    s.lastFrame = Clock::now();
+    // This frame is one of those owed; the times up to now are served by it.
+    // What the frame itself asks for (requestRedraw, wakeAt) comes after.
+    s.framesOwed = std::max(s.framesOwed - 1, 0);
+    s.wakeTimes.erase(s.wakeTimes.begin(), s.wakeTimes.upper_bound(s.lastFrame));
 
+    bool input = false;
+    bool woken = false;
     SDL_Event event;
     while (SDL_PollEvent(&event) != 0) {
+        if (event.type == mainThreadQueue().wakeEvent) {
+            woken = true;
+            continue;
+        }
+        // Anything else SDL reports may change the picture, or needs it
+        // drawn again (a window uncovered, resized, focused).
+        input = true;
         if (event.type == SDL_QUIT) {
             s.quit = true;
             continue;
@@ -210,16 +267,17 @@ void Application::frame(bool pace) {
             case SDL_KEYDOWN:
             case SDL_KEYUP: windowId = event.key.windowID; break;
             case SDL_TEXTINPUT: windowId = event.text.windowID; break;
-            default: continue;  // includes the wake-up event
+            default: continue;
         }
         for (auto& window : s.windows) {
             if (window->id() == windowId) window->handleEvent(event);
         }
     }
 
-    runDispatched();
+    if (runDispatched()) woken = true;
     runTicks();
 
+    bool animating = false;
     for (std::size_t i = 0; i < s.windows.size(); ++i) {
         Window& window = *s.windows[i];
         window.beginFrame(frameMicros);
@@ -227,7 +285,16 @@ void Application::frame(bool pace) {
         window.updateWidgets();
         window.layoutIfNeeded();
         window.render(true);
+        if (window.isAnimating()) animating = true;
     }
+
+    if (input) {
+        s.framesOwed = std::max(s.framesOwed, kFramesAfterInput);
+        s.framesUntil = std::max(s.framesUntil, s.lastFrame + kFramesAfterInputFor);
+    }
+    // A posted result is applied before the widgets update, but a widget
+    // that reacts to it may change what an earlier one has drawn already.
+    if (woken || animating) s.framesOwed = std::max(s.framesOwed, 1);
 
     for (auto it = s.windows.begin(); it != s.windows.end();) {
         if (!(*it)->isCloseRequested()) {
@@ -239,25 +306,65 @@ void Application::frame(bool pace) {
             it = s.windows.erase(it);
         }
     }
+}
 
-    if (!pace) return;
-    // Some renderers report vertical sync without waiting for it (the
-    // software renderer), so the loop paces itself in any case; with a real
-    // vertical sync the present has already taken the frame's time.
-    const double elapsed = static_cast<double>(SDL_GetPerformanceCounter() - start) / static_cast<double>(frequency);
-    const int waitMs = static_cast<int>((kFrameSeconds - elapsed) * 1000.0);
-    // Sleeps until the frame is due, or earlier when an event arrives
-    // (input, or a callable posted with dispatchToMainThread).
-    if (waitMs > 0) SDL_WaitEventTimeout(nullptr, waitMs);
+bool Application::frameWanted(Clock::time_point now) const {
+    const State& s = *state_;
+    if (s.framesOwed > 0 || now < s.framesUntil) return true;
+    MainThreadQueue& queue = mainThreadQueue();
+    std::lock_guard lock(queue.mutex);
+    // Callables queued before this application existed have no wake-up
+    // event of their own.
+    return !queue.callables.empty();
+}
+
+bool Application::waitForFrame(Clock::time_point until) {
+    const State& s = *state_;
+    for (;;) {
+        const Clock::time_point now = Clock::now();
+        // When the next frame is due if no event comes first: paced while
+        // frames are wanted, else at the earliest wake-up time, else never.
+        Clock::time_point due = Clock::time_point::max();
+        if (frameWanted(now)) {
+            due = s.lastFrame + kFramePeriod;
+        } else if (!s.wakeTimes.empty()) {
+            due = *s.wakeTimes.begin();
+        }
+        if (now >= due) return true;
+        if (now >= until) return false;
+        const Clock::time_point end = std::min(due, until);
+        int timeoutMs = -1;  // for ever
+        if (end != Clock::time_point::max()) {
+            // Rounded up: waking a little early would only wait again.
+            const auto ms = std::chrono::ceil<std::chrono::milliseconds>(end - now).count();
+            timeoutMs = static_cast<int>(std::min<std::int64_t>(ms, INT_MAX));
+        }
+        // Input, or a callable posted with dispatchToMainThread, wakes the
+        // loop at once; the event stays queued for the frame.
+        if (SDL_WaitEventTimeout(nullptr, timeoutMs) != 0) return true;
+    }
 }
 
 void Application::run() {
-    state_->quit = false;
-    while (!state_->quit && !state_->windows.empty()) frame(true);
+    State& s = *state_;
+    s.quit = false;
+    s.framesOwed = std::max(s.framesOwed, 1);
+    while (!s.quit && !s.windows.empty()) {
+        if (waitForFrame(Clock::time_point::max())) frame();
+    }
+}
+
+void Application::runFor(Clock::duration duration) {
+    State& s = *state_;
+    s.quit = false;
+    const Clock::time_point until = Clock::now() + duration;
+    while (!s.quit && !s.windows.empty() && Clock::now() < until) {
+        if (waitForFrame(until)) frame();
+    }
 }
 
 void Application::runFrames(int n) {
-    for (int i = 0; i < n; ++i) frame(false);
+    for (int i = 0; i < n; ++i) frame();
 }
 
 }  // namespace vemo::ui

@@ -11,11 +11,13 @@
 #include <algorithm>
 #include <array>
 #include <cfloat>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "vemo/ui/Application.h"
 #include "vemo/ui/Renderer.h"
 #include "vemo/ui/Resources.h"
 #include "vemo/ui/Window.h"
@@ -110,6 +112,19 @@ constexpr ImGuiWindowFlags kPanelWindowFlags = ImGuiWindowFlags_NoDecoration | I
                                                ImGuiWindowFlags_NoScrollWithMouse | ImGuiWindowFlags_NoBackground;
 
 constexpr int kKeyCount = 512;  // ImGuiIO::KeysDown
+
+// Seconds until the text cursor of the current context's active field turns
+// on or off; negative when no field is active or the cursor does not blink.
+// ImGui shows the cursor while its timer is at most 0 (just after typing)
+// and for the first 0.8 s of every 1.2 s after that.
+float secondsToCursorBlink() {
+    const ImGuiContext& g = *ImGui::GetCurrentContext();
+    if (!g.IO.ConfigInputTextCursorBlink || g.ActiveId == 0 || g.InputTextState.ID != g.ActiveId) return -1.0f;
+    const float timer = g.InputTextState.CursorAnim;
+    if (timer <= 0.0f) return 0.8f - timer;
+    const float phase = ImFmod(timer, 1.2f);
+    return phase <= 0.8f ? 0.8f - phase : 1.2f - phase;
+}
 
 // Makes a context current for a scope and restores the previous one.
 class ContextScope {
@@ -394,8 +409,20 @@ void ImGuiPanel::update() {
         ImGui::End();
         ImGui::Render();
         d.hasFrame = true;
+        // The loop sleeps while nothing happens; a blinking cursor needs a
+        // frame each time it turns on or off (a little after, to be past it).
+        const float blink = secondsToCursorBlink();
+        if (blink >= 0.0f) {
+            Application::wakeAt(Application::Clock::now() +
+                                std::chrono::microseconds(static_cast<std::int64_t>(blink * 1e6f) + 2000));
+        }
     }
     Widget::update();
+}
+
+bool ImGuiPanel::animating() const {
+    // Characters waiting for the atlas are added a few frames later.
+    return impl_->extraPending;
 }
 
 void ImGuiPanel::draw(Renderer* renderer, float parentX, float parentY) {

@@ -330,6 +330,19 @@ void Window::layoutIfNeeded() {
 
 void Window::updateWidgets() { root_->update(); }
 
+namespace {
+
+bool anyAnimating(const Widget& widget) {
+    if (!widget.isVisible()) return false;
+    if (widget.animating()) return true;
+    const auto& children = widget.getChildren();
+    return std::any_of(children.begin(), children.end(), [](const Widget* child) { return anyAnimating(*child); });
+}
+
+}  // namespace
+
+bool Window::isAnimating() const { return anyAnimating(*root_); }
+
 void Window::drawTree() {
     SDL_Renderer* r = renderer_->sdlRenderer();
     SDL_RenderSetClipRect(r, nullptr);

@@ -33,6 +33,7 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -246,6 +247,32 @@ TEST_F(MainWindowSession, TypingIntoTheSearchBoxFiltersTheTree) {
     EXPECT_EQ(tree()->filterText(), "");
     ASSERT_TRUE(runUntil([&] { return !tree()->isFiltering(); }));
     for (std::uint32_t root : model().roots()) EXPECT_TRUE(tree()->isShown(root)) << model().block(root)->name;
+}
+
+// The program's own loop, left alone after the connect: it sleeps while
+// nothing happens, yet what runs by itself comes through - the load (a
+// spinner, then a posted result) and the refresh of a watched tag every
+// second.
+TEST_F(MainWindowSession, LeftToItsOwnLoopTheWindowLoadsRefreshesAndOtherwiseSleeps) {
+    ASSERT_EQ(service_.connect("127.0.0.1", sim_->port()), S7_OK);
+    ui::Application::wake();  // what the top bar's connect task does when it is done
+    ASSERT_TRUE(runLoopUntil([&] { return loaded(); }));
+    ASSERT_TRUE(settleLoop());
+    std::uint64_t before = framesDrawn();
+    app_->runFor(std::chrono::milliseconds(500));
+    EXPECT_EQ(framesDrawn(), before) << "connected, nothing watched: no frame";
+
+    openRow(0, 0);
+    click(treeRow(2, 1, false));  // BeltSpeed, which moves all the time
+    ASSERT_EQ(names(inspector()), (std::vector<std::string>{"Conveyor.BeltSpeed"}));
+    std::set<std::string> seen;
+    before = framesDrawn();
+    for (int slice = 0; slice < 35; ++slice) {
+        app_->runFor(std::chrono::milliseconds(100));
+        seen.insert(inspector().rows()[0].valueText);
+    }
+    EXPECT_GE(seen.size(), 3u) << "the refreshes came every second by themselves";
+    EXPECT_LT(framesDrawn() - before, 60u) << "a few frames a second, not sixty";
 }
 
 TEST_F(MainWindowSession, TheRemoveButtonRemovesExactlyItsRow) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "vemo/core/PlcConnection.h"
@@ -50,5 +51,12 @@ std::string addressText(const std::string& host, std::uint16_t port);
 // A time of the store of known controllers as people read it:
 // "2026-12-10 08:00:00 UTC".
 std::string seenText(WallTime time);
+
+// When the status next changes by the clock alone, after `now`: while a lost
+// connection waits for its next attempt, the next whole second of the
+// countdown describeConnection shows, and last the moment the attempt falls
+// due (PlcConnection::reconnectDue). nullopt otherwise: then only the
+// connection itself changes the status.
+std::optional<SteadyTime> nextTimedChange(const ConnectionStatus& status, SteadyTime now);
 
 }  // namespace vemo

@@ -1,5 +1,5 @@
-// Console logging: one coloured line per call, on standard output for the
-// levels Trace to Warn and on standard error for Error and Fatal.
+// Console logging: one line per call, on standard output for the levels
+// Trace to Warn and on standard error for Error and Fatal.
 //
 //   Logger::log(LogLevel::Trace, "Loaded SVG asset '{}' ({}x{})", name, w, h);
 //
@@ -7,9 +7,11 @@
 //
 //   ESC[90m2026-12-06 18:42:55.123456 [TRACE] <calling function> Loaded ...ESC[0m
 //
-// The format string is checked at compile time; the calling function is
-// taken from the call site automatically. There is no filtering and no
-// configuration, and logging never throws into the caller.
+// to a terminal, and the same line without the colour sequences to a file or
+// a pipe, where they would only be noise (each stream is looked at on its
+// own, as each line is written). The format string is checked at compile
+// time; the calling function is taken from the call site automatically.
+// There is no filtering, and logging never throws into the caller.
 #pragma once
 
 #include <fmt/format.h>
@@ -44,6 +46,13 @@ struct LogContext {
     const char* function;
 };
 
+// Whether lines carry their level's colour.
+enum class ColourMode : std::uint8_t {
+    Auto,    // only on a stream that is a terminal (the default)
+    Always,
+    Never,
+};
+
 class Logger {
 public:
     template <typename... Args>
@@ -54,6 +63,9 @@ public:
 
     // Writes one line for `level` with `location` between angle brackets.
     static void write(LogLevel level, std::string_view location, std::string_view message);
+
+    // For the whole process, from any thread; Auto until set.
+    static void setColours(ColourMode mode);
 
     // "YYYY-MM-DD HH:MM:SS.uuuuuu" in the machine's local time zone, or
     // "Invalid time" when the instant cannot be shown.

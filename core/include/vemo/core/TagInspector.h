@@ -1,9 +1,9 @@
 // The list of tags the operator watches, and its periodic refresh.
 //
 // Rows are added from the tree view and removed from the inspector view, all
-// on the UI thread. At most once a second, and never while the previous
-// refresh is still out, update() hands a snapshot of the rows to the pool's
-// worker, which reads every value under the connection service's lock, in
+// on the UI thread. Once a second, on a steady beat, and never while the
+// previous refresh is still out, update() hands a snapshot of the rows to
+// the pool's worker, which reads every value under the connection service's lock, in
 // chunks of the controller's item limit (readInChunks), and posts the
 // results back to the UI thread through the post hook. A result is applied
 // only if the rows have not changed since the snapshot (the generation
@@ -97,7 +97,10 @@ struct InspectorRow {
 
 class TagInspector {
 public:
-    // The shortest time between the starts of two refreshes.
+    // The beat of the refresh: one starts every interval, counted from the
+    // first, as long as update() is called in time; one that starts late
+    // does not shift the next. After a pause of more than an interval (a
+    // refresh that took long, no rows, no connection) the beat starts anew.
     static constexpr std::int64_t kRefreshIntervalNs = 1'000'000'000;
 
     // Where the inspector's work runs, where its results go and what time it
@@ -160,6 +163,12 @@ public:
     // connection when one is due; marks the rows stale that cannot be read
     // (all of them while not connected).
     void update();
+    // Nanoseconds from now until update() starts the next refresh (0 when
+    // the next update does): while rows wait for it on a standing
+    // connection. nullopt while a refresh is out (its result is posted),
+    // without rows, or without a connection: then nothing is due by the
+    // clock alone.
+    std::optional<std::int64_t> nextRefreshIn() const;
 
     // Writes `value` to the variable of the row named `name` on the worker,
     // under the service's lock, then reads it back: the row's value becomes

@@ -6,8 +6,25 @@
 // dispatchToMainThread (in posting order), run the tick callbacks (in
 // registration order), lay out, update the widgets, lay out again, draw and
 // present every window.
+//
+// The loop draws a frame only when something may have changed, and sleeps
+// in between: the picture on the screen stays as it was. A frame follows
+//   - input and window events, and then more frames for a quarter of a
+//     second (ImGui shows hover, opened and closed popups and their fades
+//     only in the frames after the event);
+//   - a callable posted with dispatchToMainThread, or wake(): that frame and
+//     one more;
+//   - a time given to wakeAt, when it has come;
+//   - requestRedraw() and requestFramesFor();
+//   - a visible widget whose animating() says so: frames keep coming while
+//     it does.
+// A view that polls something other threads change must therefore have the
+// change posted or wake() called; one whose text changes with the clock
+// asks for the time of the next change with wakeAt. Tick callbacks run in
+// the frames that are drawn, not on a clock of their own.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -30,12 +47,18 @@ public:
     Application(const Application&) = delete;
     Application& operator=(const Application&) = delete;
 
-    // Runs frames until the last window is closed, a window with
-    // WindowFlag::QuitOnClose is closed, or quit() is called. At most 60
-    // frames a second; between frames the loop sleeps, and a dispatched
-    // callable or any input wakes it at once.
+    using Clock = std::chrono::steady_clock;
+
+    // Runs the loop until the last window is closed, a window with
+    // WindowFlag::QuitOnClose is closed, or quit() is called; the first frame
+    // is drawn at once. At most 60 frames a second while frames are wanted;
+    // otherwise the loop sleeps until input, a posted callable or the next
+    // time given to wakeAt, and input or a posted callable wakes it at once.
     void run();
-    // Runs exactly n frames without pacing (tests, tools).
+    // The same loop for `duration`, then returns; no frame is forced (tests,
+    // tools).
+    void runFor(Clock::duration duration);
+    // Runs exactly n frames without pacing or waiting (tests, tools).
     void runFrames(int n);
     // Makes run() return after the current frame. Callable from the UI thread.
     static void quit();
@@ -60,6 +83,21 @@ public:
     static void registerTickCallback(const void* key, std::function<void()> fn);
     static void unregisterTickCallback(const void* key);
 
+    // UI thread; without an Application they do nothing.
+    // One more frame after the current one (or the next one, when called
+    // between frames).
+    static void requestRedraw();
+    // Frames at the full rate from now until `duration` has passed.
+    static void requestFramesFor(Clock::duration duration);
+    // A frame at `when`, or as soon after as the loop gets to it. Each call
+    // adds a time; a time in the past gives the next frame.
+    static void wakeAt(Clock::time_point when);
+
+    // Any thread: wakes the loop for a frame (and one more), so that views
+    // polling what a worker changed see it at once. Does nothing while no
+    // Application exists.
+    static void wake();
+
     // Queues fn to run on the UI thread at the start of the next frame and
     // wakes the loop. Callable from any thread, also while no Application
     // exists (the callables then wait for the next one). Callables run in the
@@ -68,8 +106,12 @@ public:
     static void dispatchToMainThread(std::function<void()> fn);
 
 private:
-    void frame(bool pace);
-    void runDispatched();
+    void frame();
+    // Waits until a frame is wanted (true) or `until` has come (false).
+    bool waitForFrame(Clock::time_point until);
+    bool frameWanted(Clock::time_point now) const;
+    // Whether any callable ran.
+    bool runDispatched();
     void runTicks();
 
     struct State;

@@ -18,6 +18,10 @@
 // frames, so it stays small however large the fallback font is. A character
 // that no font has is drawn as a box (U+25A1) or U+FFFD, never as '?',
 // which would pass for part of the text.
+//
+// The application draws only when something happens (see Application): a
+// panel asks for a frame each time the cursor of its active text field
+// turns on or off, and for frames while characters wait for its atlas.
 #pragma once
 
 #include <functional>
@@ -81,6 +85,7 @@ public:
 
     void update() override;
     void draw(Renderer* renderer, float parentX, float parentY) override;
+    bool animating() const override;
     bool onMouseButton(const MouseButtonEvent& event) override;
     bool onMouseWheel(Vec2 position, float dx, float dy) override;
     bool onKey(const KeyEvent& event) override;

@@ -129,6 +129,11 @@ public:
     virtual void draw(Renderer* renderer, float parentX, float parentY);
     // The actual size changed.
     virtual void resized();
+    // Whether the widget wants more frames although nothing else happens:
+    // it moves, or it changed after its part of the frame was drawn. Asked
+    // after each frame of the visible widgets; the application keeps drawing
+    // frames while one says so, and sleeps otherwise (see Application).
+    virtual bool animating() const { return false; }
 
     // Input. Return true when handled; unhandled mouse button and wheel events
     // go on to the parent. The widget that handles a mouse press receives all

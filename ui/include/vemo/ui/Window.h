@@ -112,6 +112,8 @@ public:
     void layoutIfNeeded();
     void updateWidgets();
     void render(bool present);
+    // Whether a visible widget is animating(): the window wants more frames.
+    bool isAnimating() const;
     void invalidateLayout() { layoutDirty_ = true; }
     // A widget is being destroyed: forget every reference to it.
     void forgetWidget(Widget* widget);
