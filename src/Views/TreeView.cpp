@@ -306,10 +306,10 @@ void TreeView::resized() {
 
 void TreeView::followController(const ConnectionStatus& status) {
     if (!shown_ || status.state == ConnectionState::Disconnected) return;
-    const std::string wanted = addressText(status.host, status.port);
+    const std::string wanted = vemo::addressText(status.host, status.port);
     if (status.port != shown_->port || !sameHost(status.host, shown_->host)) {
         clear(fmt::format("Connecting to another controller, {}: the blocks and values of {} were cleared.", wanted,
-                          addressText(shown_->host, shown_->port)));
+                          vemo::addressText(shown_->host, shown_->port)));
         return;
     }
     // The same address, but not the same controller: a key other than the
@@ -424,13 +424,13 @@ void TreeView::finishLoad(Loaded* loaded) {
     if (loaded != nullptr && loaded->superseded) return;
     if (loaded == nullptr) {
         const ConnectionStatus status = connection_->status();
-        clear(fmt::format("Loading the blocks of {} failed; the log says why.", addressText(status.host, status.port)));
+        clear(fmt::format("Loading the blocks of {} failed; the log says why.", vemo::addressText(status.host, status.port)));
         return;
     }
     if (loaded->listCode != S7_OK || loaded->model == nullptr) {
         const FailureWords words = describeFailure(loaded->listCode, PlcConnection::kConnectTimeoutMs);
         clear(fmt::format("Listing the blocks of {} failed: {}. {}",
-                          addressText(loaded->controller.host, loaded->controller.port), words.what, words.check));
+                          vemo::addressText(loaded->controller.host, loaded->controller.port), words.what, words.check));
         return;
     }
     notice_.clear();

@@ -102,7 +102,7 @@ TEST(ConnectionWords, AFailedConnectNamesItsCause) {
 TEST(ConnectionWords, TheNextTimedChangeIsWhenTheCountdownNextChanges) {
     const vemo::SteadyTime start{};
     const vemo::SteadyTime due = start + 5s;
-    const ConnectionStatus lost{ConnectionState::Lost, "plc", 102, S7_ERR_TIMEOUT, 1, due};
+    const ConnectionStatus lost{ConnectionState::Lost, "plc", 102, S7_ERR_TIMEOUT, 1, due, 1, {}};
     auto headline = [&](vemo::SteadyTime at) { return vemo::describeConnection(lost, at).headline; };
     for (vemo::SteadyTime now = start; now < due; now += 37ms) {
         const std::optional<vemo::SteadyTime> next = vemo::nextTimedChange(lost, now);
@@ -116,10 +116,10 @@ TEST(ConnectionWords, TheNextTimedChangeIsWhenTheCountdownNextChanges) {
     EXPECT_EQ(vemo::nextTimedChange(lost, due + 3s), due) << "and stays due until reconnectDue takes it";
 
     const ConnectionStatus still[] = {
-        {ConnectionState::Lost, "plc", 102, S7_ERR_TIMEOUT, 1, std::nullopt},  // an attempt running
-        {ConnectionState::Connected, "plc", 102, S7_OK, 0, std::nullopt},
-        {ConnectionState::Disconnected, "plc", 102, S7_ERR_CONNECT, 0, std::nullopt},
-        {ConnectionState::Connecting, "plc", 102, S7_OK, 0, std::nullopt},
+        {ConnectionState::Lost, "plc", 102, S7_ERR_TIMEOUT, 1, std::nullopt, 1, {}},  // an attempt running
+        {ConnectionState::Connected, "plc", 102, S7_OK, 0, std::nullopt, 1, {}},
+        {ConnectionState::Disconnected, "plc", 102, S7_ERR_CONNECT, 0, std::nullopt, 1, {}},
+        {ConnectionState::Connecting, "plc", 102, S7_OK, 0, std::nullopt, 1, {}},
     };
     for (const ConnectionStatus& status : still) {
         EXPECT_FALSE(vemo::nextTimedChange(status, start).has_value()) << int(status.state);
