@@ -164,6 +164,7 @@ void MainWindow::build(PlcConnection& service, ThreadPool& pool) {
     identityWarning_ = new IdentityWarningView(window_->getRootWidget(), service, pool);
 
     setUiScale(settings_.uiScale.value_or(displayScale()));
+    inspectorView_->setColumnWidths(settings_.inspectorColumnWidths);
     // As saved: in pixels of the window at the saved scale.
     treeWidth_ = settings_.treeWidth;
     applyLayout();
@@ -306,6 +307,10 @@ void MainWindow::collectSettings() {
     settings_.treeWidth = treeWidth_;
     settings_.uiScale = scale_;
     settings_.watchList = watchLists_->path();
+    // Empty until the table was first drawn or given widths.
+    if (std::vector<float> widths = inspectorView_->columnWidths(); !widths.empty()) {
+        settings_.inspectorColumnWidths = std::move(widths);
+    }
 }
 
 void MainWindow::saveSettings() {

@@ -111,10 +111,6 @@ public:
     // The tree's width for the wanted one in a row `rowWidth` wide.
     float boundedTreeWidth(float wanted, float rowWidth) const;
 
-    // The inspector's column widths as the settings keep them.
-    const std::vector<float>& inspectorColumnWidths() const { return settings_.inspectorColumnWidths; }
-    void setInspectorColumnWidths(std::vector<float> widths) { settings_.inspectorColumnWidths = std::move(widths); }
-
     // The watch-list dialogs' work: "" when done, else why not. A relative
     // path is taken from the working folder, "~/" from the home folder.
     std::string openWatchList(const std::string& path);

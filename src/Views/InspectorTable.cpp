@@ -171,18 +171,30 @@ std::vector<std::string> InspectorTable::selected(const std::vector<InspectorRow
     return names;
 }
 
+namespace {
+
+constexpr auto kFadeStep = InspectorTable::kFade / InspectorTable::kFadeSteps;
+
+}  // namespace
+
 float InspectorTable::highlight(std::string_view name) const {
     const auto it = seen_.find(name);
     if (it == seen_.end() || !it->second.changed) return 0.0f;
     const auto elapsed = now_() - it->second.changedAt;
     if (elapsed >= kFade) return 0.0f;
-    return 1.0f - std::chrono::duration<float>(elapsed) / std::chrono::duration<float>(kFade);
+    const auto step = elapsed / kFadeStep;
+    return 1.0f - static_cast<float>(step) / static_cast<float>(kFadeSteps);
 }
 
-bool InspectorTable::animating() const {
+std::optional<std::chrono::steady_clock::time_point> InspectorTable::nextHighlightStep() const {
     const auto now = now_();
-    return std::any_of(seen_.begin(), seen_.end(),
-                       [&](const auto& entry) { return entry.second.changed && now - entry.second.changedAt < kFade; });
+    std::optional<std::chrono::steady_clock::time_point> next;
+    for (const auto& [name, seen] : seen_) {
+        if (!seen.changed || now - seen.changedAt >= kFade) continue;
+        const auto at = seen.changedAt + (((now - seen.changedAt) / kFadeStep) + 1) * kFadeStep;
+        if (!next || at < *next) next = at;
+    }
+    return next;
 }
 
 std::string InspectorTable::copyText(const std::vector<InspectorRow>& rows, bool header) const {

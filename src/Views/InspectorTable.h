@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <map>
 #include <set>
 #include <string>
@@ -29,8 +30,12 @@ struct InspectorRow;
 class InspectorTable {
 public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
-    // How long a changed value's cell stays highlighted, fading out.
+    // How long a changed value's cell stays highlighted, fading out in
+    // kFadeSteps steps: a few frames per change, not one per screen refresh,
+    // as twenty values changing every second would otherwise keep the
+    // window drawing all the time.
     static constexpr std::chrono::milliseconds kFade{1000};
+    static constexpr int kFadeSteps = 4;
 
     enum class SortKey { None, Name, Type };
     struct Sort {
@@ -70,10 +75,11 @@ public:
     std::vector<std::string> selected(const std::vector<InspectorRow>& rows) const;
 
     // How strongly the row's value cell is highlighted: 1 when its value
-    // just changed, fading to 0 over kFade.
+    // just changed, fading to 0 over kFade in steps.
     float highlight(std::string_view name) const;
-    // Whether a highlight is still fading: the window has to be drawn again.
-    bool animating() const;
+    // When the next highlight step falls due: the window has to be drawn
+    // then. nullopt while nothing fades.
+    std::optional<std::chrono::steady_clock::time_point> nextHighlightStep() const;
 
     // The selected rows as a spreadsheet takes them from the clipboard: one
     // line each, in the order shown, with name, type, format and the value

@@ -23,6 +23,7 @@
 #include "vemo/core/Logger.h"
 #include "vemo/core/TagInspector.h"
 #include "vemo/core/ValueParse.h"
+#include "vemo/ui/Application.h"
 #include "vemo/ui/ImGuiPanel.h"
 #include "vemo/ui/Resources.h"
 
@@ -210,6 +211,8 @@ void InspectorView::buildTable() {
     confirmationPopup();
     removalPopup();
     exportPopup();
+    // A fading highlight's next step needs a frame of its own.
+    if (const auto next = table_.nextHighlightStep()) ui::Application::wakeAt(*next);
 }
 
 void InspectorView::toolbar() {

@@ -80,9 +80,6 @@ public:
     ui::ImGuiPanel* panel() const { return panel_; }
     InspectorTable& table() { return table_; }
 
-    // Whether a changed value's highlight is still fading: the window has to
-    // be drawn again, though nothing else changed.
-    bool animating() const override { return table_.animating(); }
 
     // The columns' widths in pixels as last drawn, Name to remove button;
     // empty before the table was first drawn (or the widths just set, until

@@ -50,7 +50,10 @@ constexpr float kLogoSize = 40.0f;
 constexpr float kLogoMargin = 5.0f;
 constexpr float kSpacing = 10.0f;
 // The port field's right-hand border lies on 384.
-constexpr float kPanelWidth = 408.0f;
+constexpr float kPanelWidth = 386.0f;
+// Where the second row's fingerprint, or a field's problem, starts: beside
+// the write switch.
+constexpr float kSecondRowX = 128.0f;
 constexpr float kButtonWidth = 104.0f;
 constexpr float kRightSpacing = 24.0f;
 constexpr float kStatusWidth = 300.0f;
@@ -367,7 +370,7 @@ void TopBarView::buildConnectionPanel() {
     ImGui::SameLine(220.0f * s);
     ImGui::TextUnformatted("Port:");
     ImGui::SameLine(264.0f * s);
-    ImGui::SetNextItemWidth(120.0f * s);
+    ImGui::SetNextItemWidth(104.0f * s);
     const bool badPort = editable && !checked.portProblem.empty();
     if (badPort) ImGui::PushStyleColor(ImGuiCol_Border, toImGui(Theme::instance().disconnectedColor()));
     if (badPort) ImGui::PushStyleVar(ImGuiStyleVar_FrameBorderSize, std::max(1.0f, s));
@@ -400,7 +403,7 @@ void TopBarView::buildSecondRow(const ConnectionStatus& status, const ConnectTar
         // Why Connect is locked, where the operator looks.
         const std::string& hint = !target.addressProblem.empty() ? target.addressProblem : target.portProblem;
         if (hint.empty()) return;
-        ImGui::SameLine(150.0f * scale_);
+        ImGui::SameLine(kSecondRowX * scale_);
         ImGui::PushStyleColor(ImGuiCol_Text, toImGui(Theme::instance().disconnectedColor()));
         ImGui::TextUnformatted(hint.c_str());
         ImGui::PopStyleColor();
@@ -415,7 +418,7 @@ void TopBarView::buildFingerprint(const ConnectionStatus& status) {
     if (status.state == ConnectionState::Connecting || !trust.identity) return;
     const Theme& theme = Theme::instance();
     const std::string key = trust.identity->key.text();
-    ImGui::SameLine(150.0f * scale_);
+    ImGui::SameLine(kSecondRowX * scale_);
     const std::string label = shortFingerprint(key);
     const ImVec2 size = ImGui::CalcTextSize(label.c_str());
     if (ImGui::Selectable(label.c_str(), false, ImGuiSelectableFlags_None, size)) {

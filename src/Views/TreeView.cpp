@@ -323,6 +323,16 @@ void TreeView::followController(const ConnectionStatus& status) {
     }
 }
 
+void TreeView::forgetNodes() {
+    // Node numbers and symbols of a model that goes: nothing may point into
+    // it any more.
+    userOpen_.clear();
+    selected_ = TreeModel::kNone;
+    userSelected_ = TreeModel::kNone;
+    menuNode_ = TreeModel::kNone;
+    pendingAdd_.clear();
+}
+
 void TreeView::clear(std::string why) {
     Logger::log(LogLevel::Info, "Tree cleared: {}", why);
     notice_ = std::move(why);
@@ -332,6 +342,7 @@ void TreeView::clear(std::string why) {
     inspector_->forgetValues();
     std::shared_ptr<const TreeModel> old = std::move(model_);
     model_.reset();
+    forgetNodes();
     open_.clear();
     visible_.clear();
     rows_.clear();
@@ -362,10 +373,14 @@ void TreeView::startLoad(std::uint64_t connectionId, Controller controller) {
     // its matches in the new tree by itself.
     const std::vector<std::uint8_t>& open = userOpen_.empty() ? open_ : userOpen_;
     std::vector<std::string> openPaths;
-    for (std::uint32_t i = 0; i < open.size(); ++i) {
-        if (open[i] != 0) openPaths.push_back(model_->fullPath(i));
+    std::string selectedPath;
+    // A cleared tree has nothing to carry over.
+    if (model_ != nullptr) {
+        for (std::uint32_t i = 0; i < open.size(); ++i) {
+            if (open[i] != 0) openPaths.push_back(model_->fullPath(i));
+        }
+        if (selected_ != TreeModel::kNone) selectedPath = model_->fullPath(selected_);
     }
-    std::string selectedPath = selected_ != TreeModel::kNone ? model_->fullPath(selected_) : std::string();
     try {
         pool_->submit(lifetime(), [connection = connection_, alive = lifetime(), view = this, connectionId,
                                    controller = std::move(controller), openPaths = std::move(openPaths),
@@ -440,11 +455,8 @@ void TreeView::finishLoad(Loaded* loaded) {
     open_ = std::move(loaded->open);
     visible_.assign(model_->size(), 1);
     rowsDirty_ = true;
-    // Nothing may point into the old model any more.
-    userOpen_.clear();
+    forgetNodes();
     selected_ = loaded->selected;
-    menuNode_ = TreeModel::kNone;
-    pendingAdd_.clear();
     // The search box keeps its text across loads; the new nodes follow it.
     if (!appliedFilter_.empty()) {
         filter_.start(*model_, appliedFilter_);

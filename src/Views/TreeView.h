@@ -174,6 +174,8 @@ private:
     void finishLoad(Loaded* loaded);
     // Empties the tree and the inspector's values and says why.
     void clear(std::string why);
+    // Drops every node number and symbol kept from the model shown.
+    void forgetNodes();
     // Clears the tree when the wanted controller is not the one it shows.
     void followController(const ConnectionStatus& status);
     void drawNotice();

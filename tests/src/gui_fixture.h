@@ -50,9 +50,9 @@ inline ui::TextElement* findText(ui::Widget* root, const std::string& prefix) {
 // sit at fixed x offsets, one frame high.
 constexpr ui::Vec2 kIpField{28 + 80, 11};
 constexpr ui::Vec2 kPortText{264 + 30, 11};
-// The port field is 120 wide: its text, then "-" and "+" of one frame height
+// The port field is 104 wide: its text, then "-" and "+" of one frame height
 // (16.8 + 2 * 3) each, 4 apart.
-constexpr ui::Vec2 kPortMinus{264 + 120 - 22.8f - 4 - 11.4f, 11};
+constexpr ui::Vec2 kPortMinus{264 + 104 - 22.8f - 4 - 11.4f, 11};
 // The "Allow writing" checkbox on the panel's second row.
 constexpr ui::Vec2 kAllowWriting{11, 38};
 

@@ -217,41 +217,47 @@ TEST(InspectorTableSelection, ClicksWithCtrlAndShiftSelectAsInAFileManager) {
     EXPECT_EQ(table.selected(fewer), (Names{"A"}));
 }
 
-TEST(InspectorTableHighlight, AChangedValueGlowsAndHasFadedAfterASecond) {
+// The highlight fades in a few steps, each a frame of its own: the window
+// is woken for the next step, not drawn every frame.
+TEST(InspectorTableHighlight, AChangedValueGlowsAndHasFadedAfterASecondInSteps) {
     auto now = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
     InspectorTable table([&] { return now; });
     std::vector<InspectorRow> rows = {row("DB1.a", S7_DATATYPE_DINT), dint("DB1.b", 7)};
     table.sync(rows);
     rows[0] = dint("DB1.a", 1);  // its first value: nothing changed
     table.sync(rows);
-    EXPECT_FALSE(table.animating());
+    EXPECT_FALSE(table.nextHighlightStep());
     EXPECT_EQ(table.highlight("DB1.a"), 0.0f);
 
     rows[1] = dint("DB1.b", 8);
     rows[0].format = vemo::DisplayFormat::Hex;  // shown otherwise, but the same value
     table.sync(rows);
-    EXPECT_TRUE(table.animating());
+    const auto changed = now;
+    const auto step = InspectorTable::kFade / InspectorTable::kFadeSteps;
+    EXPECT_EQ(table.nextHighlightStep(), changed + step);
     EXPECT_EQ(table.highlight("DB1.b"), 1.0f);
     EXPECT_EQ(table.highlight("DB1.a"), 0.0f);
 
-    now += InspectorTable::kFade / 2;
+    now += step - std::chrono::milliseconds(1);
+    EXPECT_EQ(table.highlight("DB1.b"), 1.0f) << "no change between steps";
+    now = changed + InspectorTable::kFade / 2;
     table.sync(rows);
-    EXPECT_TRUE(table.animating());
+    EXPECT_EQ(table.nextHighlightStep(), changed + InspectorTable::kFade / 2 + step);
     EXPECT_FLOAT_EQ(table.highlight("DB1.b"), 0.5f);
 
-    now += InspectorTable::kFade / 2;
-    EXPECT_FALSE(table.animating()) << "faded: nothing more to draw";
+    now = changed + InspectorTable::kFade;
+    EXPECT_FALSE(table.nextHighlightStep()) << "faded: nothing more to draw";
     EXPECT_EQ(table.highlight("DB1.b"), 0.0f);
     table.sync(rows);
-    EXPECT_FALSE(table.animating());
+    EXPECT_FALSE(table.nextHighlightStep());
 
     // A row removed while it glows ends its highlight with it.
     rows[1] = dint("DB1.b", 9);
     table.sync(rows);
-    ASSERT_TRUE(table.animating());
+    ASSERT_TRUE(table.nextHighlightStep());
     rows.pop_back();
     table.sync(rows);
-    EXPECT_FALSE(table.animating());
+    EXPECT_FALSE(table.nextHighlightStep());
 }
 
 // Rows of every kind: live, a text with a tab, a quote, a comma and a line

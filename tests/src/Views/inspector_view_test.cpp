@@ -1,9 +1,12 @@
 // The inspector's table in the real main window, headless, with rows added
-// as the tree adds them and no controller: its header while the rows
-// scroll, selecting with the mouse and the keyboard, removing, copying,
-// exporting, and the columns' widths.
+// as the tree adds them, on a connection to a controller that answers no
+// request (the rows keep waiting for their first values): its header while
+// the rows scroll, selecting with the mouse and the keyboard, removing,
+// copying, exporting, and the columns' widths.
 #include "MainWindow.h"
 
+#include "Faults.h"
+#include "Server.h"
 #include "Views/InspectorView.h"
 #include "Views/MessageBarView.h"
 #include "Views/TreeView.h"
@@ -18,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -33,6 +37,25 @@ using Names = std::vector<std::string>;
 
 class InspectorViewTest : public vemo::test::GuiTest {
 protected:
+    void SetUp() override {
+        GuiTest::SetUp();
+        // Rows are added only on a live connection. The tree's load takes
+        // the one worker and waits there for its first answer, so that no
+        // refresh changes the rows under the test.
+        vemo::sim::ServerOptions options;
+        options.port = 0;
+        // The connect itself takes four requests (create, set-values, get-level
+        // and the limits read).
+        options.controller.fault = vemo::sim::Fault::parse("stall-at-request", 5);
+        sim_ = std::make_unique<vemo::sim::Server>(vemo::sim::Program::builtIn(), options);
+        ASSERT_EQ(service_.connect("127.0.0.1", sim_->port()), S7_OK);
+        frames(2);
+    }
+    void TearDown() override {
+        sim_->stop();
+        GuiTest::TearDown();
+    }
+
     InspectorView* view() const { return mainWindow_->inspectorView(); }
     vemo::TagInspector& inspector() const { return *mainWindow_->treeView()->inspector(); }
 
@@ -79,6 +102,8 @@ protected:
         window()->injectKeyPress(key, mod);
         frames(2);
     }
+
+    std::unique_ptr<vemo::sim::Server> sim_;
 };
 
 TEST_F(InspectorViewTest, TheHeaderStaysWhileTheRowsScrollUnderItAndSortsOnAClick) {

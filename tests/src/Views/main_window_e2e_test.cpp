@@ -477,12 +477,13 @@ TEST_F(MainWindowSession, AChangedValueIsHighlightedUntilItHasFaded) {
     openRow(0, 0);
     click(treeRow(2, 1, false));  // BeltSpeed, a REAL that moves
     ASSERT_TRUE(runUntil([&] { return !inspector().rows()[0].valueText.empty(); }));
-    EXPECT_FALSE(inspectorView()->animating()) << "a first value is no change";
-    ASSERT_TRUE(runUntil([&] { return inspectorView()->animating(); })) << "the next value differs";
+    EXPECT_FALSE(inspectorView()->table().nextHighlightStep()) << "a first value is no change";
+    ASSERT_TRUE(runUntil([&] { return inspectorView()->table().nextHighlightStep().has_value(); }))
+        << "the next value differs";
     EXPECT_GT(inspectorView()->table().highlight("Conveyor.BeltSpeed"), 0.0f);
     window()->saveScreenshot(shotPath("session_value_highlighted.png").string());
     now += vemo::InspectorTable::kFade;
-    EXPECT_FALSE(inspectorView()->animating()) << "faded: no more frames needed for it";
+    EXPECT_FALSE(inspectorView()->table().nextHighlightStep()) << "faded: no more frames needed for it";
     EXPECT_EQ(inspectorView()->table().highlight("Conveyor.BeltSpeed"), 0.0f);
     inspectorView()->table().setClock({});
 }

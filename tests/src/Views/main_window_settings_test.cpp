@@ -123,8 +123,14 @@ TEST_F(MainWindowSettings, WhatTheOperatorLeftComesBackAtTheNextStart) {
     EXPECT_FALSE(mainWindow_->messageBar()->isVisible()) << "a missing file is no trouble";
     mainWindow_->topBar()->setAddress({"192.168.7.40", 4102});
     window()->setSize(1000, 700);
-    mainWindow_->setInspectorColumnWidths({210.0f, 90.5f});
+    // Name to the remove button; Type and Format are fixed, the others share
+    // what is left in their proportions.
+    mainWindow_->inspectorView()->setColumnWidths({300.0f, 120.0f, 110.0f, 200.0f, 150.0f, 24.0f});
     frames(2);
+    const std::vector<float> widths = mainWindow_->inspectorView()->columnWidths();
+    ASSERT_EQ(widths.size(), 6u);
+    EXPECT_FLOAT_EQ(widths[1], 120.0f);
+    EXPECT_FLOAT_EQ(widths[2], 110.0f);
     const vemo::DividerView* divider = mainWindow_->divider();
     drag(vemo::test::centerOf(divider), vemo::test::centerOf(divider) + ui::Vec2{-100.0f, 0.0f});
     const float dragged = treeWidth();
@@ -133,12 +139,23 @@ TEST_F(MainWindowSettings, WhatTheOperatorLeftComesBackAtTheNextStart) {
     const Settings saved = Settings::read(settingsFile());
     EXPECT_EQ(saved.address, (ControllerAddress{"192.168.7.40", 4102}));
     EXPECT_EQ(saved.windowWidth, 1000);
-    EXPECT_EQ(saved.inspectorColumnWidths, (std::vector<float>{210.0f, 90.5f}));
+    // The divider moved since: the stretching columns share another width,
+    // in the same proportion.
+    const std::vector<float>& kept = saved.inspectorColumnWidths;
+    ASSERT_EQ(kept.size(), 6u);
+    EXPECT_NEAR(kept[1], 120.0f, 0.5f);
+    EXPECT_NEAR(kept[2], 110.0f, 0.5f);
+    EXPECT_NEAR(kept[0] / kept[3], widths[0] / widths[3], 0.03f);
     EXPECT_EQ(mainWindow_->topBar()->address(), (ControllerAddress{"192.168.7.40", 4102}));
     EXPECT_EQ(window()->getWidth(), 1000);
     EXPECT_EQ(window()->getHeight(), 700);
     EXPECT_FLOAT_EQ(treeWidth(), dragged);
-    EXPECT_EQ(mainWindow_->inspectorColumnWidths(), (std::vector<float>{210.0f, 90.5f}));
+    frames(2);
+    const std::vector<float> again = mainWindow_->inspectorView()->columnWidths();
+    ASSERT_EQ(again.size(), 6u);
+    EXPECT_NEAR(again[1], 120.0f, 0.5f);
+    EXPECT_NEAR(again[2], 110.0f, 0.5f);
+    EXPECT_NEAR(again[0] / again[3], widths[0] / widths[3], 0.03f) << "the stretching columns keep their proportion";
 }
 
 TEST_F(MainWindowSettings, ADamagedFileIsNamedInTheMessageBarAndLeftAsItIs) {
@@ -449,6 +466,11 @@ TEST_F(MainWindowWatchLists, TheRecentControllersAreOfferedBesideTheAddress) {
     EXPECT_FALSE(top->recentControllersShown()) << "nothing to offer yet";
 
     connect();
+    window()->injectClick(arrow.x, arrow.y);
+    frames(3);
+    EXPECT_FALSE(top->recentControllersShown()) << "the fields are the live connection's while it stands";
+    service_.disconnect();
+    frames(2);
     top->setAddress({"10.9.9.9", 5});
     window()->injectClick(arrow.x, arrow.y);
     frames(3);
