@@ -448,6 +448,40 @@ TEST_F(UiToolkit, ImGuiPanelTakesClicksAndTypedTextWhenFocused) {
     EXPECT_EQ(second.text, "");
 }
 
+// Keys come faster than frames when a person types quickly or the program
+// is busy: every press counts, in the order typed, with the modifiers it was
+// pressed with, whatever frames they fall into.
+TEST_F(UiToolkit, KeysTypedBetweenTwoFramesAllArriveInOrder) {
+    Field field;
+    makeFieldPanel(root(), {10, 10}, field, *font_);
+    frames(2);
+    window_->injectClick(10 + field.center.x, 10 + field.center.y);
+    frames(2);
+
+    const auto typeKey = [this](SDL_Scancode key, const char* text) {
+        window_->injectKey(key, true);
+        window_->injectText(text);
+        window_->injectKey(key, false);
+    };
+    typeKey(SDL_SCANCODE_A, "a");
+    typeKey(SDL_SCANCODE_B, "b");
+    typeKey(SDL_SCANCODE_C, "c");
+    for (int i = 0; i < 2; ++i) window_->injectKeyPress(SDL_SCANCODE_BACKSPACE);
+    typeKey(SDL_SCANCODE_D, "d");
+    frames(20);
+    EXPECT_EQ(field.text, "ad") << "three letters, two backspaces, a letter";
+
+    // Ctrl+A as a hand gives it, Ctrl released before the next frame: the
+    // field's text is selected, and the next letter replaces it.
+    window_->injectKey(SDL_SCANCODE_LCTRL, true, KMOD_LCTRL);
+    window_->injectKey(SDL_SCANCODE_A, true, KMOD_LCTRL);
+    window_->injectKey(SDL_SCANCODE_A, false, KMOD_LCTRL);
+    window_->injectKey(SDL_SCANCODE_LCTRL, false, 0);
+    typeKey(SDL_SCANCODE_X, "x");
+    frames(20);
+    EXPECT_EQ(field.text, "x");
+}
+
 // A window-wide shortcut sees keys whether or not a widget has the focus;
 // what it takes, including the text of its press, never reaches the
 // focused field, and what it passes on does.

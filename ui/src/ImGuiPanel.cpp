@@ -13,6 +13,7 @@
 #include <cfloat>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -112,6 +113,8 @@ constexpr ImGuiWindowFlags kPanelWindowFlags = ImGuiWindowFlags_NoDecoration | I
                                                ImGuiWindowFlags_NoScrollWithMouse | ImGuiWindowFlags_NoBackground;
 
 constexpr int kKeyCount = 512;  // ImGuiIO::KeysDown
+// Key and text events waiting for their frames, at most.
+constexpr std::size_t kMaxQueuedKeys = 1024;
 
 // Seconds until the text cursor of the current context's active field turns
 // on or off; negative when no field is active or the cursor does not blink.
@@ -174,14 +177,73 @@ struct ImGuiPanel::Impl {
     std::array<bool, 3> mouseLatch{};
     float wheelX = 0.0f;
     float wheelY = 0.0f;
+    // Keys and typed text wait in a queue for the frames that hand them to
+    // ImGui, which only sees which keys are down in a frame: see takeKeys.
+    struct KeyInput {
+        int scancode = -1;  // -1: typed text
+        bool pressed = false;
+        std::uint16_t modifiers = 0;
+        std::string text;
+    };
+    std::deque<KeyInput> keyQueue;
     std::array<bool, kKeyCount> keysDown{};
-    std::array<bool, kKeyCount> keyLatch{};
     std::uint16_t modifiers = 0;
-    std::string text;
     bool blurPending = false;
+
+    // Takes the queued keys and text for one frame into `io`.
+    void takeKeys(ImGuiIO& io);
 
     bool hasFrame = false;
 };
+
+void ImGuiPanel::Impl::takeKeys(ImGuiIO& io) {
+    // ImGui 1.86 learns of keys only as "down in this frame". Two presses of
+    // one key in one frame would read as one, a press and its release in one
+    // frame as none, and Ctrl released in the frame of Ctrl+C as a plain C.
+    // So a frame takes queued events in order and stops before one that
+    // would hide an earlier one: a second change of the same key, other
+    // modifiers than the keys taken were pressed with, or text after a key
+    // press other than the one that typed it (ImGui handles a frame's text
+    // before its keys). What is left waits for the next frame.
+    constexpr std::uint16_t kModifierMask = KMOD_CTRL | KMOD_SHIFT | KMOD_ALT | KMOD_GUI;
+    std::array<bool, kKeyCount> changed{};
+    bool taken = false;
+    int presses = 0;
+    bool lastWasPress = false;
+    std::string text;
+    while (!keyQueue.empty()) {
+        const KeyInput& input = keyQueue.front();
+        if (input.scancode < 0) {
+            if (presses > 1 || (presses == 1 && !lastWasPress)) break;
+            text += input.text;
+            lastWasPress = false;
+        } else {
+            const auto k = static_cast<std::size_t>(input.scancode);
+            const std::uint16_t mods = input.modifiers & kModifierMask;
+            if (changed[k] || (taken && mods != (modifiers & kModifierMask))) break;
+            // A key's auto-repeat changes nothing ImGui sees: it repeats by
+            // itself while the key is down.
+            if (keysDown[k] != input.pressed) {
+                changed[k] = true;
+                keysDown[k] = input.pressed;
+            }
+            if (input.pressed) ++presses;
+            lastWasPress = input.pressed;
+            modifiers = input.modifiers;
+        }
+        taken = true;
+        keyQueue.pop_front();
+    }
+    for (int k = 0; k < kKeyCount; ++k) io.KeysDown[k] = keysDown[static_cast<std::size_t>(k)];
+    io.KeyShift = (modifiers & KMOD_SHIFT) != 0;
+    io.KeyCtrl = (modifiers & KMOD_CTRL) != 0;
+    io.KeyAlt = (modifiers & KMOD_ALT) != 0;
+    io.KeySuper = (modifiers & KMOD_GUI) != 0;
+    if (!text.empty()) {
+        noteText(text.data(), text.data() + text.size());
+        io.AddInputCharactersUTF8(text.c_str());
+    }
+}
 
 ImGuiPanel::ImGuiPanel(Widget* parent) : Widget(parent), impl_(std::make_unique<Impl>()) {
     const ImGuiContext* previous = ImGui::GetCurrentContext();
@@ -368,19 +430,7 @@ void ImGuiPanel::update() {
         io.MouseWheel = d.wheelY;
         io.MouseWheelH = d.wheelX;
         d.wheelX = d.wheelY = 0.0f;
-        for (int k = 0; k < kKeyCount; ++k) {
-            io.KeysDown[k] = d.keysDown[static_cast<std::size_t>(k)] || d.keyLatch[static_cast<std::size_t>(k)];
-            d.keyLatch[static_cast<std::size_t>(k)] = false;
-        }
-        io.KeyShift = (d.modifiers & KMOD_SHIFT) != 0;
-        io.KeyCtrl = (d.modifiers & KMOD_CTRL) != 0;
-        io.KeyAlt = (d.modifiers & KMOD_ALT) != 0;
-        io.KeySuper = (d.modifiers & KMOD_GUI) != 0;
-        if (!d.text.empty()) {
-            d.noteText(d.text.data(), d.text.data() + d.text.size());
-            io.AddInputCharactersUTF8(d.text.c_str());
-            d.text.clear();
-        }
+        d.takeKeys(io);
         // Only the panel under the mouse chooses the cursor.
         if (hovered) {
             io.ConfigFlags &= ~ImGuiConfigFlags_NoMouseCursorChange;
@@ -421,8 +471,9 @@ void ImGuiPanel::update() {
 }
 
 bool ImGuiPanel::animating() const {
-    // Characters waiting for the atlas are added a few frames later.
-    return impl_->extraPending;
+    // Characters waiting for the atlas are added a few frames later; keys
+    // still queued need frames of their own.
+    return impl_->extraPending || !impl_->keyQueue.empty();
 }
 
 void ImGuiPanel::draw(Renderer* renderer, float parentX, float parentY) {
@@ -462,22 +513,24 @@ bool ImGuiPanel::onMouseWheel(Vec2, float dx, float dy) {
 }
 
 bool ImGuiPanel::onKey(const KeyEvent& event) {
-    impl_->modifiers = event.modifiers;
     if (event.scancode < 0 || event.scancode >= kKeyCount) return false;
-    const auto k = static_cast<std::size_t>(event.scancode);
-    impl_->keysDown[k] = event.pressed;
-    if (event.pressed) impl_->keyLatch[k] = true;
+    // Bounded: a flood of key events (a stuck key on a stalled program)
+    // must not grow the queue without end. Beyond it keys are dropped.
+    if (impl_->keyQueue.size() >= kMaxQueuedKeys) return true;
+    impl_->keyQueue.push_back({event.scancode, event.pressed, event.modifiers, {}});
     return true;
 }
 
 bool ImGuiPanel::onTextInput(const std::string& utf8) {
-    impl_->text += utf8;
+    if (impl_->keyQueue.size() >= kMaxQueuedKeys) return true;
+    impl_->keyQueue.push_back({-1, false, 0, utf8});
     return true;
 }
 
 void ImGuiPanel::onFocusChanged(bool focused) {
     if (focused) return;
     impl_->blurPending = true;
+    impl_->keyQueue.clear();
     impl_->keysDown.fill(false);
     impl_->modifiers = 0;
 }
