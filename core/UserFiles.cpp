@@ -98,7 +98,9 @@ nlohmann::ordered_json parseVersionedJson(const fs::path& file, const std::strin
     try {
         doc = nlohmann::ordered_json::parse(text);
     } catch (const nlohmann::json::parse_error& e) {
-        fail(Kind::Damaged, file, fmt::format("not valid JSON ({})", e.what()));
+        // Where it went wrong is what the person with an editor needs; the
+        // parser's own text is long and its words are the parser's.
+        fail(Kind::Damaged, file, fmt::format("not valid JSON (the text breaks off or goes wrong at byte {})", e.byte));
     }
     if (!doc.is_object()) fail(Kind::Damaged, file, "not a JSON object");
     const auto version = doc.find("version");

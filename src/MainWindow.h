@@ -61,7 +61,7 @@ public:
     static constexpr float kTreeShare = 0.4f;
     // Neither side of the divider gets narrower than this.
     static constexpr float kTreeMinWidth = 160.0f;
-    static constexpr float kInspectorMinWidth = 240.0f;
+    static constexpr float kInspectorMinWidth = 400.0f;
 
     // Builds the window with the process-wide connection service and pool,
     // and the settings in their default file. Needs a running Application;

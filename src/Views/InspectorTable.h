@@ -31,11 +31,11 @@ class InspectorTable {
 public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
     // How long a changed value's cell stays highlighted, fading out in
-    // kFadeSteps steps: a few frames per change, not one per screen refresh,
-    // as twenty values changing every second would otherwise keep the
-    // window drawing all the time.
+    // kFadeSteps steps. Each step is a frame of its own, and twenty values
+    // that change every second would keep a smooth fade drawing all the
+    // time: one step, on for kFade and then off, keeps the window at rest.
     static constexpr std::chrono::milliseconds kFade{1000};
-    static constexpr int kFadeSteps = 4;
+    static constexpr int kFadeSteps = 1;
 
     enum class SortKey { None, Name, Type };
     struct Sort {

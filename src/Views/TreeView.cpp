@@ -308,7 +308,8 @@ void TreeView::followController(const ConnectionStatus& status) {
     if (!shown_ || status.state == ConnectionState::Disconnected) return;
     const std::string wanted = vemo::addressText(status.host, status.port);
     if (status.port != shown_->port || !sameHost(status.host, shown_->host)) {
-        clear(fmt::format("Connecting to another controller, {}: the blocks and values of {} were cleared.", wanted,
+        // Still true once that connect is over, or was cancelled.
+        clear(fmt::format("A connect to another controller, {}, cleared the blocks and values of {}.", wanted,
                           vemo::addressText(shown_->host, shown_->port)));
         return;
     }
@@ -738,7 +739,10 @@ void TreeView::rowTooltip(std::uint32_t node, bool clipped) {
     std::string text;
     if (const s7_block* block = model.block(node); block != nullptr) {
         if (clipped) text = std::string(model.name(node)) + "\n";
-        text += "DB-Number: " + std::to_string(block->number);
+        // A memory area (I, Q, M, timers, counters) has no block number: its
+        // number is its code, which is also its object's identifier.
+        const bool memoryArea = block->object_id == block->number;
+        text += memoryArea ? std::string("Memory area") : "DB-Number: " + std::to_string(block->number);
     } else if (const s7_symbol* symbol = model.symbol(node); symbol != nullptr) {
         text = nameText(node) + "\nDatatype: " + s7_datatype_name(symbol->datatype) + "\nAddress: " + addressText(node);
         if (!acceptsTags_) text += "\nConnect to add it to the table.";

@@ -240,10 +240,13 @@ TEST(InspectorTableHighlight, AChangedValueGlowsAndHasFadedAfterASecondInSteps) 
 
     now += step - std::chrono::milliseconds(1);
     EXPECT_EQ(table.highlight("DB1.b"), 1.0f) << "no change between steps";
-    now = changed + InspectorTable::kFade / 2;
-    table.sync(rows);
-    EXPECT_EQ(table.nextHighlightStep(), changed + InspectorTable::kFade / 2 + step);
-    EXPECT_FLOAT_EQ(table.highlight("DB1.b"), 0.5f);
+    // Each step down by an equal part, at its time.
+    for (int k = 1; k < InspectorTable::kFadeSteps; ++k) {
+        now = changed + k * step;
+        table.sync(rows);
+        EXPECT_EQ(table.nextHighlightStep(), changed + (k + 1) * step);
+        EXPECT_FLOAT_EQ(table.highlight("DB1.b"), 1.0f - static_cast<float>(k) / InspectorTable::kFadeSteps);
+    }
 
     now = changed + InspectorTable::kFade;
     EXPECT_FALSE(table.nextHighlightStep()) << "faded: nothing more to draw";

@@ -387,9 +387,9 @@ TEST_F(TwoControllersSession, TheRowsAreFoundAgainOnTheOtherControllerWithoutEve
     typePortAndConnect(other_->port());
     frames(1);
     EXPECT_EQ(tree()->model(), nullptr) << "the first machine's tree goes at once";
-    EXPECT_EQ(tree()->notice(), "Connecting to another controller, 127.0.0.1:" + std::to_string(other_->port()) +
-                                    ": the blocks and values of 127.0.0.1:" + std::to_string(sim_->port()) +
-                                    " were cleared.");
+    EXPECT_EQ(tree()->notice(), "A connect to another controller, 127.0.0.1:" + std::to_string(other_->port()) +
+                                    ", cleared the blocks and values of 127.0.0.1:" + std::to_string(sim_->port()) +
+                                    ".");
     bool firstValueSeen = false;
     ASSERT_TRUE(runUntil([&] {
         firstValueSeen |= row("Conveyor.Recipe").valueText == "Still water 0.5 l";

@@ -220,7 +220,8 @@ TEST_F(MainWindowSettings, TheDividerDragsWithinBoundsThatKeepBothSidesInSight) 
     frames(2);
     EXPECT_FLOAT_EQ(treeWidth(), 700.0f);
     const float room = 300.0f - 6.0f;
-    EXPECT_FLOAT_EQ(mainWindow_->boundedTreeWidth(700.0f, 300.0f), room * 160.0f / 400.0f);
+    EXPECT_FLOAT_EQ(mainWindow_->boundedTreeWidth(700.0f, 300.0f),
+                    room * MainWindow::kTreeMinWidth / (MainWindow::kTreeMinWidth + MainWindow::kInspectorMinWidth));
 }
 
 // At the smallest window of every UI scale the screen holds, and in a wider
