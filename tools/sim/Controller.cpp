@@ -598,10 +598,13 @@ Bytes Session::setValues(const Request& r, Writer& w) {
     for (uint32_t i = 0; ok && i < count; ++i) {
         const uint32_t item = in.vlq32();
         const ValuePtr value = in.value();
-        Bytes echoed;
-        Writer(echoed).value(value.get());
         // The client must write back the structure exactly as it received it.
-        ok = item == i + 1 && attributes[i] == S7_SESSION_SERVER_ATTRIBUTE && echoed == sentSessionVersion_;
+        // A value the codec cannot write (the reader takes some the writer
+        // refuses) is no copy of it: a refusal, not an error of ours.
+        Bytes echoed;
+        if (s7_value_size(value.get()) != 0) Writer(echoed).value(value.get());
+        ok = item == i + 1 && attributes[i] == S7_SESSION_SERVER_ATTRIBUTE && !echoed.empty() &&
+             echoed == sentSessionVersion_;
     }
     w.u8(first);
     w.vlq(0);
@@ -647,7 +650,8 @@ Bytes Session::writeVariables(const Request& r, Writer& w) {
             failed.emplace_back(number, errors::kInjected);
         } else if (!leaf) {
             failed.emplace_back(number, errors::kBadAddress);
-        } else if (!fits(*leaf->member, values[i].get())) {
+        } else if (!fits(*leaf->member, values[i].get()) || s7_value_size(values[i].get()) == 0) {
+            // Stored is what later reads answer with: it must be writable.
             failed.emplace_back(number, errors::kWrongType);
         } else {
             Bytes encoded;
