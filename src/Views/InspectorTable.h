@@ -34,7 +34,7 @@ public:
     // kFadeSteps steps. Each step is a frame of its own, and twenty values
     // that change every second would keep a smooth fade drawing all the
     // time: one step, on for kFade and then off, keeps the window at rest.
-    static constexpr std::chrono::milliseconds kFade{1000};
+    static constexpr std::chrono::milliseconds kFade{500};
     static constexpr int kFadeSteps = 1;
 
     enum class SortKey { None, Name, Type };

@@ -219,7 +219,7 @@ TEST(InspectorTableSelection, ClicksWithCtrlAndShiftSelectAsInAFileManager) {
 
 // The highlight fades in a few steps, each a frame of its own: the window
 // is woken for the next step, not drawn every frame.
-TEST(InspectorTableHighlight, AChangedValueGlowsAndHasFadedAfterASecondInSteps) {
+TEST(InspectorTableHighlight, AChangedValueGlowsAndHasFadedAfterItsTimeInSteps) {
     auto now = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
     InspectorTable table([&] { return now; });
     std::vector<InspectorRow> rows = {row("DB1.a", S7_DATATYPE_DINT), dint("DB1.b", 7)};
