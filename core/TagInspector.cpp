@@ -5,14 +5,14 @@
 #include <exception>
 #include <limits>
 #include <span>
-#include <string>
 #include <stdexcept>
+#include <string>
 #include <unordered_set>
 #include <utility>
 
-#include <vemo/s7datatype.h>
 #include <fmt/chrono.h>
 #include <fmt/format.h>
+#include <vemo/s7datatype.h>
 
 #include "vemo/core/ConnectionWords.h"
 #include "vemo/core/Logger.h"
@@ -373,13 +373,14 @@ void TagInspector::finishWrite(const std::string& name, WriteDone done) {
     const auto it = std::find_if(rows_.begin(), rows_.end(), [&](const InspectorRow& r) { return r.name == name; });
     if (it == rows_.end()) return;
     InspectorRow& row = *it;
-    const std::string when = fmt::format("{:%H:%M:%S}", fmt::localtime(std::chrono::system_clock::to_time_t(
-                                                            std::chrono::system_clock::now())));
+    const std::string when = fmt::format(
+        "{:%H:%M:%S}", fmt::localtime(std::chrono::system_clock::to_time_t(std::chrono::system_clock::now())));
     row.writeState = WriteState::Failed;
     if (done.notAllowed) {
         row.writeNote = "not written: writing was turned off before it was sent";
     } else if (done.code != S7_OK) {
-        row.writeNote = fmt::format("not written: {}", describeFailure(done.code, PlcConnection::kConnectTimeoutMs).what);
+        row.writeNote =
+            fmt::format("not written: {}", describeFailure(done.code, PlcConnection::kConnectTimeoutMs).what);
         Logger::log(LogLevel::Warn, "Writing {} failed: {} ({})", name, s7_result_name(done.code), done.code);
     } else if (done.refused != 0) {
         row.writeNote = fmt::format("not written: the controller refused it (16#{:04X})", done.refused);

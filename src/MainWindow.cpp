@@ -177,7 +177,9 @@ MainWindow::~MainWindow() {
     saveSettings();
 }
 
-float MainWindow::displayScale() const { return uiScaleForDpi(displayDpi(window_ != nullptr ? window_->sdlWindow() : nullptr)); }
+float MainWindow::displayScale() const {
+    return uiScaleForDpi(displayDpi(window_ != nullptr ? window_->sdlWindow() : nullptr));
+}
 
 float MainWindow::maxUiScale() const {
     SDL_Rect usable{};

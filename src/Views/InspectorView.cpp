@@ -176,7 +176,8 @@ void InspectorView::buildTable() {
         ImGui::TableSetupScrollFreeze(0, 1);
         ImGui::TableSetupColumn("Name", ImGuiTableColumnFlags_WidthStretch, 1.5f);
         ImGui::TableSetupColumn("Type", ImGuiTableColumnFlags_WidthFixed, 96.0f * scale_);
-        ImGui::TableSetupColumn("Format", ImGuiTableColumnFlags_WidthFixed | ImGuiTableColumnFlags_NoSort, 96.0f * scale_);
+        ImGui::TableSetupColumn("Format", ImGuiTableColumnFlags_WidthFixed | ImGuiTableColumnFlags_NoSort,
+                                96.0f * scale_);
         ImGui::TableSetupColumn("Value", ImGuiTableColumnFlags_WidthStretch | ImGuiTableColumnFlags_NoSort, 1.0f);
         ImGui::TableSetupColumn("Modify", ImGuiTableColumnFlags_WidthStretch | ImGuiTableColumnFlags_NoSort, 0.8f);
         ImGui::TableSetupColumn(
@@ -320,9 +321,8 @@ void InspectorView::removeButton(const InspectorRow& row) {
     const ImVec2 size(kRemoveButtonSize * scale_, kRemoveButtonSize * scale_);
     if (removeIcon_ != nullptr) {
         ImGui::PushID("##delete");
-        clicked = ImGui::ImageButton(removeIcon_->getImGuiTextureId(), size,
-                                     ImVec2(0.0f, 0.0f), ImVec2(1.0f, 1.0f), 0, ImVec4(0.0f, 0.0f, 0.0f, 0.0f),
-                                     ImVec4(1.0f, 1.0f, 1.0f, 1.0f));
+        clicked = ImGui::ImageButton(removeIcon_->getImGuiTextureId(), size, ImVec2(0.0f, 0.0f), ImVec2(1.0f, 1.0f), 0,
+                                     ImVec4(0.0f, 0.0f, 0.0f, 0.0f), ImVec4(1.0f, 1.0f, 1.0f, 1.0f));
         ImGui::PopID();
     } else {
         // Without its icon the button still does its job.
@@ -574,7 +574,8 @@ void InspectorView::modifyCell(const InspectorRow& row) {
     panel_->useText(hint);
     ImGui::SetNextItemWidth(-FLT_MIN);
     ImGui::BeginDisabled(!allowed || row.writeState == WriteState::Pending);
-    const bool entered = ImGui::InputTextWithHint("##modify", hint.c_str(), &text, ImGuiInputTextFlags_EnterReturnsTrue);
+    const bool entered =
+        ImGui::InputTextWithHint("##modify", hint.c_str(), &text, ImGuiInputTextFlags_EnterReturnsTrue);
     ImGui::EndDisabled();
     if (!note.empty() && ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled)) {
         ImGui::SetTooltip("%s", note.c_str());
@@ -601,8 +602,8 @@ std::string InspectorView::requestWrite(const std::string& name, const std::stri
     ParsedValue parsed = parseValue(text, row->datatype, capacity);
     if (!parsed) return parsed.error;
     refusals_.erase(name);
-    pending_ = PendingWrite{name, valueCellFor(*row).text, text, inspector_->controllerAddress(),
-                            std::move(parsed.value)};
+    pending_ =
+        PendingWrite{name, valueCellFor(*row).text, text, inspector_->controllerAddress(), std::move(parsed.value)};
     openConfirmation_ = true;
     return {};
 }
@@ -642,7 +643,8 @@ void InspectorView::confirmationPopup() {
         ImGui::CloseCurrentPopup();
     }
     ImGui::SameLine(0.0f, -1.0f);
-    if (ImGui::Button("Cancel", ImVec2(120.0f * scale_, 0.0f)) || ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape), false)) {
+    if (ImGui::Button("Cancel", ImVec2(120.0f * scale_, 0.0f)) ||
+        ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape), false)) {
         confirmWrite(false);
         ImGui::CloseCurrentPopup();
     }

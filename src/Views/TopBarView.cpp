@@ -396,8 +396,9 @@ void TopBarView::buildSecondRow(const ConnectionStatus& status, const ConnectTar
     if (ImGui::Checkbox("Allow writing", &allowed)) service_->allowWrites(allowed);
     ImGui::EndDisabled();
     if (ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled)) {
-        ImGui::SetTooltip("While on, the inspector's Modify column writes values to this controller.\n"
-                          "Off again at every connect.");
+        ImGui::SetTooltip(
+            "While on, the inspector's Modify column writes values to this controller.\n"
+            "Off again at every connect.");
     }
     if (status.state == ConnectionState::Disconnected) {
         // Why Connect is locked, where the operator looks.

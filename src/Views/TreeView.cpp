@@ -440,13 +440,15 @@ void TreeView::finishLoad(Loaded* loaded) {
     if (loaded != nullptr && loaded->superseded) return;
     if (loaded == nullptr) {
         const ConnectionStatus status = connection_->status();
-        clear(fmt::format("Loading the blocks of {} failed; the log says why.", vemo::addressText(status.host, status.port)));
+        clear(fmt::format("Loading the blocks of {} failed; the log says why.",
+                          vemo::addressText(status.host, status.port)));
         return;
     }
     if (loaded->listCode != S7_OK || loaded->model == nullptr) {
         const FailureWords words = describeFailure(loaded->listCode, PlcConnection::kConnectTimeoutMs);
         clear(fmt::format("Listing the blocks of {} failed: {}. {}",
-                          vemo::addressText(loaded->controller.host, loaded->controller.port), words.what, words.check));
+                          vemo::addressText(loaded->controller.host, loaded->controller.port), words.what,
+                          words.check));
         return;
     }
     notice_.clear();

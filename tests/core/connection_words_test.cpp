@@ -18,10 +18,10 @@ using vemo::ConnectionState;
 using vemo::ConnectionStatus;
 
 TEST(ConnectionWords, EveryCodeHasWordsOfItsOwnAndSaysWhatToCheck) {
-    const std::uint8_t codes[] = {S7_ERR_ARGUMENT,      S7_ERR_NO_MEMORY,     S7_ERR_CONNECT,   S7_ERR_TIMEOUT,
-                                  S7_ERR_PROTOCOL,      S7_ERR_TLS,           S7_ERR_TRANSPORT, S7_ERR_EXPLORE,
-                                  S7_ERR_NOT_CONNECTED, S7_ERR_ENCODE,        S7_ERR_SESSION,   S7_ERR_SESSION_LEVEL,
-                                  S7_ERR_READ,          S7_ERR_TOO_MANY_ITEMS, S7_ERR_WRITE};
+    const std::uint8_t codes[] = {
+        S7_ERR_ARGUMENT, S7_ERR_NO_MEMORY,     S7_ERR_CONNECT, S7_ERR_TIMEOUT,        S7_ERR_PROTOCOL,
+        S7_ERR_TLS,      S7_ERR_TRANSPORT,     S7_ERR_EXPLORE, S7_ERR_NOT_CONNECTED,  S7_ERR_ENCODE,
+        S7_ERR_SESSION,  S7_ERR_SESSION_LEVEL, S7_ERR_READ,    S7_ERR_TOO_MANY_ITEMS, S7_ERR_WRITE};
     std::set<std::string> seen;
     for (const std::uint8_t code : codes) {
         const vemo::FailureWords words = vemo::describeFailure(code, 10000);

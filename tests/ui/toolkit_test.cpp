@@ -545,8 +545,7 @@ TEST_F(UiToolkit, ShortcutHandlersTakeKeysOnlyWhileTheySaySoAndGoWhenRemoved) {
     window_->injectKeyPress(SDL_SCANCODE_BACKSPACE);
     frames(2);
     EXPECT_EQ(field.text, "ab") << "a key the handler takes does not";
-    EXPECT_EQ(seen, (std::vector<int>{SDL_SCANCODE_BACKSPACE, SDL_SCANCODE_BACKSPACE}))
-        << "each press once";
+    EXPECT_EQ(seen, (std::vector<int>{SDL_SCANCODE_BACKSPACE, SDL_SCANCODE_BACKSPACE})) << "each press once";
 
     window_->injectClick(380, 280);  // nothing has the focus now
     frames(2);

@@ -395,7 +395,6 @@ Bytes encodeBlockObjects(const Program& p) {
     return out;
 }
 
-
 // One item address of a read or write request.
 struct Item {
     uint32_t object = 0;

@@ -141,8 +141,8 @@ protected:
         const Metrics m = inContext(tree()->treePanel(), [] {
             return Metrics{ImGui::GetFontSize(), ImGui::GetStyle()};
         });
-        const float y = m.style.WindowPadding.y + static_cast<float>(row) * TreeView::kRowHeight +
-                        TreeView::kIconSize * 0.5f;
+        const float y =
+            m.style.WindowPadding.y + static_cast<float>(row) * TreeView::kRowHeight + TreeView::kIconSize * 0.5f;
         const float indent = m.style.WindowPadding.x + static_cast<float>(depth) * m.style.IndentSpacing;
         const float x = arrow ? indent + m.font * 0.5f : indent + m.font + m.style.ItemSpacing.x + 10.0f;
         return tree()->treePanel()->getWorldPosition() + ui::Vec2{x, y};
@@ -753,7 +753,6 @@ TEST_F(LargeProgramSession, LoadsAndBuildsTheWholeTree) {
     EXPECT_EQ(shownBlocks(), (std::vector<std::string>{"GenDB7"}));
 }
 
-
 // One array of 300 000 elements: a block with one member whose elements are
 // all siblings of each other.
 class HugeArraySession : public MainWindowSession {
@@ -829,8 +828,9 @@ TEST_F(EveryTypeSession, EveryDataTypeShowsInItsDefaultFormat) {
         {"Types.DateAndTime", "DT#2026-12-10-12:34:56.789"},
         {"Types.DTL", "DTL#2026-12-10-12:34:56.123456789"},
         {"Types.String", "pick and place"},
-        {"Types.Greek", "\xCE\x93\xCE\xB5\xCE\xB9\xCE\xAC \xCF\x83\xCE\xBF\xCF\x85 "
-                        "\xCE\x9A\xCF\x8C\xCF\x83\xCE\xBC\xCE\xB5"},
+        {"Types.Greek",
+         "\xCE\x93\xCE\xB5\xCE\xB9\xCE\xAC \xCF\x83\xCE\xBF\xCF\x85 "
+         "\xCE\x9A\xCF\x8C\xCF\x83\xCE\xBC\xCE\xB5"},
     };
     for (const auto& [name, text] : expected) EXPECT_EQ(shown[name], text) << name;
     frames(10);  // the atlases take in the new characters within a few frames

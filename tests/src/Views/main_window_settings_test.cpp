@@ -32,8 +32,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
