@@ -274,6 +274,27 @@ bool leftWithEnter() { return ImGui::IsItemDeactivated() && enterPressed(); }
 
 ImVec4 toImGui(ui::Color color) { return ImGui::ColorConvertU32ToFloat4(color.value); }
 
+// A field that cannot be used is framed in the colour of a failure while it
+// is drawn.
+class ProblemFrame {
+public:
+    ProblemFrame(bool problem, float scale) : problem_(problem) {
+        if (!problem_) return;
+        ImGui::PushStyleColor(ImGuiCol_Border, toImGui(Theme::instance().disconnectedColor()));
+        ImGui::PushStyleVar(ImGuiStyleVar_FrameBorderSize, std::max(1.0f, scale));
+    }
+    ~ProblemFrame() {
+        if (!problem_) return;
+        ImGui::PopStyleVar();
+        ImGui::PopStyleColor();
+    }
+    ProblemFrame(const ProblemFrame&) = delete;
+    ProblemFrame& operator=(const ProblemFrame&) = delete;
+
+private:
+    bool problem_;
+};
+
 }  // namespace
 
 ConnectTarget checkTarget(std::string_view address, int port) {
@@ -344,17 +365,13 @@ void TopBarView::buildConnectionPanel() {
     ImGui::TextUnformatted("IP:");
     ImGui::SameLine(28.0f * s);
     ImGui::SetNextItemWidth(160.0f * s);
-    const bool badAddress = editable && !checked.addressProblem.empty();
-    if (badAddress) ImGui::PushStyleColor(ImGuiCol_Border, toImGui(Theme::instance().disconnectedColor()));
-    if (badAddress) ImGui::PushStyleVar(ImGuiStyleVar_FrameBorderSize, std::max(1.0f, s));
-    ImGui::InputTextWithHint("##IP", "IP address", &host);
+    {
+        const ProblemFrame frame(editable && !checked.addressProblem.empty(), s);
+        ImGui::InputTextWithHint("##IP", "IP address", &host);
+    }
     submitted |= leftWithEnter();
     const ImVec2 field = ImGui::GetItemRectMin();
     const ImVec2 fieldEnd = ImGui::GetItemRectMax();
-    if (badAddress) {
-        ImGui::PopStyleVar();
-        ImGui::PopStyleColor();
-    }
     ImGui::SameLine(0.0f, 2.0f * s);
     ImGui::BeginDisabled(recent_.empty());
     if (ImGui::ArrowButton("##recent", ImGuiDir_Down)) {
@@ -371,15 +388,11 @@ void TopBarView::buildConnectionPanel() {
     ImGui::TextUnformatted("Port:");
     ImGui::SameLine(264.0f * s);
     ImGui::SetNextItemWidth(104.0f * s);
-    const bool badPort = editable && !checked.portProblem.empty();
-    if (badPort) ImGui::PushStyleColor(ImGuiCol_Border, toImGui(Theme::instance().disconnectedColor()));
-    if (badPort) ImGui::PushStyleVar(ImGuiStyleVar_FrameBorderSize, std::max(1.0f, s));
-    ImGui::InputInt("##Port", &port, 1, 100);
-    submitted |= leftWithEnter();
-    if (badPort) {
-        ImGui::PopStyleVar();
-        ImGui::PopStyleColor();
+    {
+        const ProblemFrame frame(editable && !checked.portProblem.empty(), s);
+        ImGui::InputInt("##Port", &port, 1, 100);
     }
+    submitted |= leftWithEnter();
     ImGui::EndDisabled();
 
     buildSecondRow(status, target());
