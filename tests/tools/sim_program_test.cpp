@@ -29,7 +29,9 @@ std::string render(const s7_value* v) {
         if (s7_array_get_u8(v, 0, &cap) != 0 || s7_value_string_chars(v, &text) != 0) {
             return "<bad array>";
         }
-        std::string out = "[" + std::to_string(cap) + "]" + text;
+        std::string out = '[' + std::to_string(cap);
+        out += ']';
+        out += text;
         s7_free(text);
         return out;
     }

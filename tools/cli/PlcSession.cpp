@@ -160,12 +160,13 @@ std::vector<ItemRead> PlcSession::readEach(const std::vector<Variable>& variable
     std::vector<ItemRead> reads;
     reads.reserve(items.size());
     for (ItemReading& item : items) {
+        ItemRead& read = reads.emplace_back();
         if (item.refused) {
-            reads.push_back({{}, fmt::format("refused by the controller (error 16#{:X})", *item.refused)});
+            read.failure = fmt::format("refused by the controller (error 16#{:X})", *item.refused);
         } else if (item.mismatch) {
-            reads.push_back({{}, item.mismatch->text()});
+            read.failure = item.mismatch->text();
         } else {
-            reads.push_back({std::move(item.read), {}});
+            read.value = std::move(item.read);
         }
     }
     return reads;

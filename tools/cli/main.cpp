@@ -230,7 +230,8 @@ std::vector<Variable> resolve(PlcSession& session, const std::vector<vemo::Symbo
     if (!resolved.unknown.empty()) {
         std::string lines;
         for (const std::string& name : resolved.unknown) {
-            lines += (lines.empty() ? "" : "\n") + noSuchVariable(step, name);
+            if (!lines.empty()) lines += '\n';
+            lines += noSuchVariable(step, name);
         }
         throw UnknownName(lines);
     }
