@@ -69,9 +69,9 @@ FailureWords describeBrowseFailure(std::uint8_t code, std::uint32_t timeoutMs) {
     case S7_ERR_NO_MEMORY:
         // Almost always one of the browse's bounds, rarely a full memory.
         return {"its description is larger than this program reads",
-                fmt::format("One block may hold at most {} variables: check the block's array sizes in the "
-                            "controller's program, or whether the controller describes it wrongly.",
-                            S7_BROWSE_MAX_SYMBOLS)};
+                fmt::format("One block may hold at most {} million variables: check the block's array sizes in "
+                            "the controller's program, or whether the controller describes it wrongly.",
+                            S7_BROWSE_MAX_SYMBOLS / 1000000)};
     case S7_ERR_PROTOCOL:
         return {"the controller's description of it could not be understood",
                 "Its structures may nest more than 64 levels deep, or the controller describes it wrongly: check "
