@@ -6,6 +6,7 @@
 #include <cctype>
 #include <system_error>
 
+#include <vemo/s7browse.h>
 #include <vemo/s7client.h>
 
 namespace vemo {
@@ -60,6 +61,25 @@ FailureWords describeFailure(std::uint8_t code, std::uint32_t timeoutMs) {
         return {"the controller refused to write",
                 "Check that the controller's protection level allows clients like this one to write."};
     default: return {fmt::format("an unknown failure (code {})", code), ""};
+    }
+}
+
+FailureWords describeBrowseFailure(std::uint8_t code, std::uint32_t timeoutMs) {
+    switch (code) {
+    case S7_ERR_NO_MEMORY:
+        // Almost always one of the browse's bounds, rarely a full memory.
+        return {"its description is larger than this program reads",
+                fmt::format("One block may hold at most {} million variables: check the block's array sizes in "
+                            "the controller's program, or whether the controller describes it wrongly.",
+                            S7_BROWSE_MAX_SYMBOLS / 1000000)};
+    case S7_ERR_PROTOCOL:
+        return {"the controller's description of it could not be understood",
+                "Its structures may nest more than 64 levels deep, or the controller describes it wrongly: check "
+                "the block in the controller's program."};
+    case S7_ERR_EXPLORE:
+        return {"the controller refused to describe it",
+                "Check the controller's access protection for clients like this one."};
+    default: return describeFailure(code, timeoutMs);
     }
 }
 

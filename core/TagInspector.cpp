@@ -7,6 +7,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -18,10 +19,26 @@
 #include "vemo/core/Logger.h"
 #include "vemo/core/PlcConnection.h"
 #include "vemo/core/ThreadPool.h"
+#include "vemo/core/WatchListFile.h"
 
 namespace vemo {
 
 namespace {
+
+// Whether the row has an address to read: not while the last browse lacked
+// its variable.
+bool resolved(const InspectorRow& row) { return row.state != RowState::Missing && row.state != RowState::Unreadable; }
+
+// The data type of that name ("DINT"); nullopt for a name no type has.
+std::optional<std::uint8_t> datatypeNamed(std::string_view name) {
+    static const std::unordered_map<std::string_view, std::uint8_t> byName = [] {
+        std::unordered_map<std::string_view, std::uint8_t> map;
+        for (unsigned id = 0; id < 256; ++id) map.emplace(s7_datatype_name(id), static_cast<std::uint8_t>(id));
+        return map;
+    }();
+    const auto it = byName.find(name);
+    return it == byName.end() ? std::nullopt : std::optional<std::uint8_t>(it->second);
+}
 
 // lastRefresh_ before the first refresh: the first update refreshes at once,
 // whatever the clock's epoch.
@@ -48,7 +65,7 @@ struct TagInspector::Snapshot {
 
     Snapshot(const std::vector<InspectorRow>& all, std::uint64_t live) : connection(live) {
         for (std::size_t i = 0; i < all.size(); ++i) {
-            if (all[i].state == RowState::Missing || all[i].connection != live) continue;
+            if (!resolved(all[i]) || all[i].connection != live) continue;
             paths.push_back(all[i].path);
             addresses.push_back(s7_item_address{all[i].objectId, all[i].attributeId, nullptr, 0});
             datatypes.push_back(all[i].datatype);
@@ -158,16 +175,45 @@ void TagInspector::clear() {
     ++generation_;
 }
 
+std::size_t TagInspector::addUnresolved(const std::vector<WatchRow>& listed) {
+    // Room for every row first: the set looks at the rows' names in place.
+    const std::size_t before = rows_.size();
+    rows_.reserve(before + listed.size());
+    std::unordered_set<std::string_view> present;
+    present.reserve(before + listed.size());
+    for (const InspectorRow& row : rows_) present.insert(row.name);
+    for (const WatchRow& wanted : listed) {
+        if (wanted.name.empty() || present.contains(wanted.name)) continue;
+        InspectorRow row;
+        row.name = wanted.name;
+        // The type as listed, so that a variable found with it keeps the
+        // listed format; a name no type has is saved back as unknown.
+        row.datatype = datatypeNamed(wanted.type).value_or(datatypeNamed("UNKNOWN").value_or(0));
+        row.typeName = s7_datatype_name(row.datatype);
+        row.format = wanted.format;
+        row.state = RowState::Missing;
+        rows_.push_back(std::move(row));
+        present.insert(rows_.back().name);
+    }
+    if (rows_.size() != before) ++generation_;
+    return rows_.size() - before;
+}
+
 void TagInspector::rebind(const std::function<const s7_symbol*(const std::string&)>& find,
-                          std::optional<std::uint64_t> browsedOn) {
+                          std::optional<std::uint64_t> browsedOn,
+                          const std::function<std::uint8_t(const std::string&)>& browseFailure) {
     const std::uint64_t connection = browsedOn.value_or(connection_->connectionId());
     for (InspectorRow& row : rows_) {
         row.connection = connection;
         if (const s7_symbol* tag = find(row.name)) {
             bindTo(row, *tag);
-            if (row.state == RowState::Missing) row.state = row.lastGood ? RowState::Stale : RowState::Waiting;
+            if (!resolved(row)) row.state = row.lastGood ? RowState::Stale : RowState::Waiting;
+            row.browseFailure = S7_OK;
         } else {
-            row.state = RowState::Missing;
+            // Not found is not gone when the block could not be browsed:
+            // the row says which it is.
+            row.browseFailure = browseFailure ? browseFailure(row.name) : std::uint8_t{S7_OK};
+            row.state = row.browseFailure != S7_OK ? RowState::Unreadable : RowState::Missing;
             row.refusal.reset();
             row.mismatch.reset();
         }
@@ -183,7 +229,7 @@ void TagInspector::forgetValues() {
         row.lastGood.reset();
         row.refusal.reset();
         row.mismatch.reset();
-        if (row.state != RowState::Missing) row.state = RowState::Waiting;
+        if (resolved(row)) row.state = RowState::Waiting;
         row.writeState = WriteState::None;
         row.writeNote.clear();
     }
@@ -311,6 +357,7 @@ std::string TagInspector::write(std::string_view name, OwnedValue value) {
     const auto it = std::find_if(rows_.begin(), rows_.end(), [&](const InspectorRow& r) { return r.name == name; });
     if (it == rows_.end()) return "no such variable in the inspector";
     if (it->state == RowState::Missing) return "the controller's program has no variable of this name any more";
+    if (it->state == RowState::Unreadable) return "the block of this variable could not be read from the controller";
     if (it->connection != connection_->connectionId() || connection_->getState() != ConnectionState::Connected) {
         return "the variable is not found on the live connection yet";
     }

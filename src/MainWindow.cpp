@@ -153,6 +153,7 @@ void MainWindow::build(PlcConnection& service, ThreadPool& pool) {
     actions.save = [this](const std::string& path) { return saveWatchList(path); };
     actions.suggestedPath = [this] { return suggestedWatchListPath(); };
     actions.currentPath = [this] { return watchLists_->path().string(); };
+    actions.saveQuestion = [this](const std::string& path) { return watchListSaveQuestion(path); };
     watchListBar_ = new WatchListBar(inspectorColumn_, *dialogOverlay_, std::move(actions));
     inspectorView_ = new InspectorView(inspectorColumn_, std::move(inspector));
     // Where an export went, or why it failed, is said in the message bar.
@@ -282,20 +283,37 @@ void MainWindow::onTick() noexcept {
 
 void MainWindow::resolveWatchList() {
     const fs::path& list = watchLists_->path();
-    const TreeModel* tree = treeView_->model();
-    const std::size_t rows = watchLists_->waiting() ? watchLists_->waitingRows() : 0;
-    const std::vector<std::string> missing = watchLists_->resolve(tree);
-    if (!missing.empty()) {
+    if (const auto found = watchLists_->resolve(treeView_->model(), treeView_->modelConnection())) {
         // The first few by name: the log has them all.
-        constexpr std::size_t kNamed = 4;
-        std::string names;
-        for (std::size_t i = 0; i < std::min(missing.size(), kNamed); ++i) names += (i > 0 ? ", " : "") + missing[i];
-        if (missing.size() > kNamed) names += fmt::format(" and {} more", missing.size() - kNamed);
-        Logger::log(LogLevel::Warn, "Watch list {}: not in the controller's program: {}", list.string(),
-                    fmt::join(missing, ", "));
-        showNotice(fmt::format("Watch list {}: {} of {} variables are not in this controller's program",
-                               list.filename().string(), missing.size(), rows),
-                   fmt::format("Left out: {}.", names));
+        const auto named = [](const std::vector<std::string>& names) {
+            constexpr std::size_t kNamed = 4;
+            std::string text;
+            for (std::size_t i = 0; i < std::min(names.size(), kNamed); ++i) text += (i > 0 ? ", " : "") + names[i];
+            if (names.size() > kNamed) text += fmt::format(" and {} more", names.size() - kNamed);
+            return text;
+        };
+        const std::string file = list.filename().string();
+        std::string headline;
+        std::string advice;
+        if (!found->missing.empty()) {
+            Logger::log(LogLevel::Warn, "Watch list {}: not in the controller's program: {}", list.string(),
+                        fmt::join(found->missing, ", "));
+            headline = fmt::format("Watch list {}: {} of {} variables are not in this controller's program", file,
+                                   found->missing.size(), found->rows);
+            advice = fmt::format("Kept in the list, marked \"not in the controller\", and saved with it: {}.",
+                                 named(found->missing));
+        }
+        if (!found->unreadable.empty()) {
+            Logger::log(LogLevel::Warn, "Watch list {}: in blocks that could not be read: {}", list.string(),
+                        fmt::join(found->unreadable, ", "));
+            if (headline.empty()) {
+                headline = fmt::format("Watch list {}: {} of {} variables are in blocks that could not be read", file,
+                                       found->unreadable.size(), found->rows);
+            }
+            advice += fmt::format("{}Kept in the list, in blocks that could not be read: {}.",
+                                  advice.empty() ? "" : " ", named(found->unreadable));
+        }
+        if (!headline.empty()) showNotice(std::move(headline), std::move(advice));
     }
     std::string name = list.filename().string();
     if (watchLists_->waiting()) name += " - waiting for a controller";
@@ -335,6 +353,20 @@ std::string MainWindow::suggestedWatchListPath() const {
     } catch (const UserFileError&) {
         return (homeFolder() / "watch-list.json").string();
     }
+}
+
+std::string MainWindow::watchListSaveQuestion(const std::string& path) const {
+    WatchList there;
+    try {
+        there = WatchList::read(typedPath(path));
+    } catch (const UserFileError&) {
+        // Nothing there, or nothing the list could lose.
+        return {};
+    }
+    const std::size_t saving = watchLists_->rowsToSave();
+    if (there.rows.size() <= saving) return {};
+    return fmt::format("This file holds {} variables; saving writes only {}. Save again to replace it.",
+                       there.rows.size(), saving);
 }
 
 std::string MainWindow::openWatchList(const std::string& path) { return withWatchList(path, &WatchListSession::open); }

@@ -115,6 +115,9 @@ public:
     // path is taken from the working folder, "~/" from the home folder.
     std::string openWatchList(const std::string& path);
     std::string saveWatchList(const std::string& path);
+    // What the save dialog asks before saving to `path`: that the file
+    // holds more rows than the save writes; empty when nothing.
+    std::string watchListSaveQuestion(const std::string& path) const;
     WatchListSession& watchLists() const { return *watchLists_; }
 
     // The settings as the window last handed them to the store.

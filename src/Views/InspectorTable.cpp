@@ -65,7 +65,8 @@ std::string statusText(const InspectorRow& row) {
     case RowState::Stale: return "stale";
     case RowState::Refused:
     case RowState::Mismatch:
-    case RowState::Missing: break;
+    case RowState::Missing:
+    case RowState::Unreadable: break;
     }
     // The words the value column shows instead of a value.
     return valueCellFor(row).text;

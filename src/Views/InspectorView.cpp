@@ -20,6 +20,7 @@
 #include "AppTextures.h"
 #include "Theme.h"
 #include "vemo/core/AtomicFile.h"
+#include "vemo/core/ConnectionWords.h"
 #include "vemo/core/Logger.h"
 #include "vemo/core/TagInspector.h"
 #include "vemo/core/ValueParse.h"
@@ -134,6 +135,16 @@ ValueCell valueCellFor(const InspectorRow& row) {
     case RowState::Missing:
         return {"not in the controller", "The controller's program has no variable of this name any more. " + since,
                 true};
+    case RowState::Unreadable: {
+        // Not gone: unseen. The browse of its block failed, so nothing says
+        // whether the program still has it.
+        const FailureWords words = describeBrowseFailure(row.browseFailure, PlcConnection::kConnectTimeoutMs);
+        return {"block could not be read",
+                fmt::format("The block of this variable could not be read from the controller: {}. It is looked "
+                            "for again at the next connect. {}",
+                            words.what, since),
+                true};
+    }
     }
     return {};
 }

@@ -173,6 +173,7 @@ TreeModel::TreeModel(Catalog catalog) : blocks_(std::move(catalog.blocks)) {
     for (const BrowsedBlock& browsed : catalog.browsed) expected += browsed.symbols.size();
     builder.reserve(expected);
     symbols_.reserve(blocks_.size());
+    browseCodes_.assign(blocks_.size(), S7_OK);
     for (std::uint32_t b = 0; b < blocks_.size(); ++b) {
         const s7_block& block = blocks_[b];
         const std::string_view blockName = block.name != nullptr ? block.name : "";
@@ -182,6 +183,8 @@ TreeModel::TreeModel(Catalog catalog) : blocks_(std::move(catalog.blocks)) {
         SymbolList symbols;
         if (b < catalog.browsed.size() && catalog.browsed[b].block == &block) {
             symbols = std::move(catalog.browsed[b].symbols);
+            browseCodes_[b] = catalog.browsed[b].code;
+            if (browseCodes_[b] != S7_OK) failedBlocks_.push_back(b);
         }
         for (const s7_symbol& symbol : symbols) {
             // A symbol's name starts with its block's name and a separator.
@@ -205,6 +208,26 @@ const s7_block* TreeModel::block(std::uint32_t node) const {
     if (!isBlock(node)) return nullptr;
     const auto it = std::lower_bound(roots_.begin(), roots_.end(), node);
     return &blocks_[static_cast<std::uint32_t>(it - roots_.begin())];
+}
+
+std::uint8_t TreeModel::browseCode(std::uint32_t node) const {
+    if (!isBlock(node)) return S7_OK;
+    const auto it = std::lower_bound(roots_.begin(), roots_.end(), node);
+    return browseCodes_[static_cast<std::size_t>(it - roots_.begin())];
+}
+
+std::uint8_t TreeModel::browseCodeFor(std::string_view fullName) const {
+    // Failed blocks are few: a look at each beats splitting the name, and
+    // also finds a block whose own name holds a separator.
+    for (const std::uint32_t b : failedBlocks_) {
+        const char* name = blocks_[b].name;
+        const std::string_view block = name != nullptr ? name : "";
+        if (fullName.size() > block.size() && fullName.compare(0, block.size(), block) == 0 &&
+            (fullName[block.size()] == '.' || fullName[block.size()] == '[')) {
+            return browseCodes_[b];
+        }
+    }
+    return S7_OK;
 }
 
 std::vector<std::uint32_t> TreeModel::children(std::uint32_t node) const {

@@ -34,7 +34,7 @@ public:
 
     // Takes over the catalog's block list and symbol lists. Every block gets
     // a root; a block whose browse failed (or that has no variables) has no
-    // children. A symbol whose name is not its block's name, one separator
+    // children, and the failed one keeps its browse's result code. A symbol whose name is not its block's name, one separator
     // and more yields no node.
     explicit TreeModel(Catalog catalog);
     TreeModel(const TreeModel&) = delete;
@@ -57,6 +57,14 @@ public:
     const s7_symbol* symbol(std::uint32_t node) const { return nodes_[node].symbol; }
     // The block record of a block node; null for tag nodes.
     const s7_block* block(std::uint32_t node) const;
+    // The result code of the block's browse: S7_OK for a block that was
+    // read (with or without variables) and for tag nodes.
+    std::uint8_t browseCode(std::uint32_t node) const;
+    // The result code of the failed browse of the block a variable of that
+    // full name would be in; S7_OK when that block was read or there is no
+    // such block. What a name the tree lacks means: gone from the program,
+    // or never seen because its block could not be read.
+    std::uint8_t browseCodeFor(std::string_view fullName) const;
     // The children in order (allocates: for tests and tools, not per frame).
     std::vector<std::uint32_t> children(std::uint32_t node) const;
 
@@ -94,7 +102,9 @@ private:
     std::uint32_t slotOf(std::uint32_t parent, std::string_view name) const;
 
     BlockList blocks_;
-    std::vector<SymbolList> symbols_;  // one per block; the nodes borrow the records
+    std::vector<SymbolList> symbols_;          // one per block; the nodes borrow the records
+    std::vector<std::uint8_t> browseCodes_;    // one per block
+    std::vector<std::uint32_t> failedBlocks_;  // the blocks whose browse failed, in list order
     std::vector<Node> nodes_;
     std::string names_;
     // Open addressing over (parent, name): node index, kNone for an empty

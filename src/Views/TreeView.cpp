@@ -39,6 +39,9 @@ namespace {
 constexpr int kDistributeCenter = 1;
 constexpr int kAlignCenter = 1;
 
+// After the name of a block whose browse failed.
+constexpr const char* kUnreadNote = "could not be read";
+
 // Room between a popup's or tooltip's border and its text, at scale 1.
 constexpr float kPopupPaddingX = 8.0f;
 constexpr float kPopupPaddingY = 6.0f;
@@ -467,7 +470,8 @@ void TreeView::finishLoad(Loaded* loaded) {
     } else {
         filter_.cancel();
     }
-    inspector_->rebind([this](const std::string& name) { return model_->findSymbol(name); }, modelConnection_);
+    inspector_->rebind([this](const std::string& name) { return model_->findSymbol(name); }, modelConnection_,
+                       [this](const std::string& name) { return model_->browseCodeFor(name); });
     // A million symbols take a while to release: the worker does it. The
     // inspector's rows hold copies, nothing else points into the old model.
     if (old != nullptr) {
@@ -719,9 +723,19 @@ void TreeView::drawRow(std::uint32_t node, float y, float right) {
         drawList->AddImage(icon->getImGuiTextureId(), pos, ImVec2(pos.x + iconSize, pos.y + iconSize),
                            ImVec2(0.0f, 0.0f), ImVec2(1.0f, 1.0f), IM_COL32_WHITE);
     }
-    const ui::Color color = hovered ? theme_->highlightColor() : theme_->textColor();
+    // A block that could not be read is no empty block: its name in the
+    // colour of trouble, and a note after it, where an arrow would be
+    // missing anyway.
+    const bool failed = model.browseCode(node) != S7_OK;
+    const ui::Color color = hovered ? theme_->highlightColor() : failed ? theme_->lostColor() : theme_->textColor();
     const ImVec2 textPos(pos.x + iconSize + inner, pos.y + (iconSize - lineHeight) * 0.5f);
-    const float limit = origin.x + right;
+    float limit = origin.x + right;
+    if (failed) {
+        const ImVec2 noteSize = ImGui::CalcTextSize(kUnreadNote);
+        const float noteX = std::max(textPos.x, std::min(textPos.x + textSize.x + inner * 2.0f, limit - noteSize.x));
+        drawList->AddText(ImVec2(noteX, textPos.y), theme_->lostColor().value, kUnreadNote);
+        limit = std::max(textPos.x, noteX - inner * 2.0f);
+    }
     const bool clipped = textPos.x + textSize.x > limit;
     if (!clipped) {
         drawList->AddText(textPos, color.value, label.data(), label.data() + label.size());
@@ -745,6 +759,11 @@ void TreeView::rowTooltip(std::uint32_t node, bool clipped) {
         // number is its code, which is also its object's identifier.
         const bool memoryArea = block->object_id == block->number;
         text += memoryArea ? std::string("Memory area") : "DB-Number: " + std::to_string(block->number);
+        if (const std::uint8_t code = model.browseCode(node); code != S7_OK) {
+            text += "\n" + failureText(node) + ".";
+            const std::string check = describeBrowseFailure(code, PlcConnection::kConnectTimeoutMs).check;
+            if (!check.empty()) text += "\n" + check;
+        }
     } else if (const s7_symbol* symbol = model.symbol(node); symbol != nullptr) {
         text = nameText(node) + "\nDatatype: " + s7_datatype_name(symbol->datatype) + "\nAddress: " + addressText(node);
         if (!acceptsTags_) text += "\nConnect to add it to the table.";
@@ -752,6 +771,13 @@ void TreeView::rowTooltip(std::uint32_t node, bool clipped) {
         text = nameText(node);
     }
     if (!text.empty()) showTooltip(text);
+}
+
+std::string TreeView::failureText(std::uint32_t node) const {
+    if (model_ == nullptr || node >= model_->size()) return {};
+    const std::uint8_t code = model_->browseCode(node);
+    if (code == S7_OK) return {};
+    return fmt::format("Could not be read: {}", describeBrowseFailure(code, PlcConnection::kConnectTimeoutMs).what);
 }
 
 void TreeView::showTooltip(const std::string& text) {

@@ -7,7 +7,8 @@
 // from them there too, while a spinner turns; the UI thread only swaps the
 // finished model in, keeps the nodes that were open, and hands the old model
 // back to the worker to be released. Every listed block gets a node; a block
-// whose browse failed has no tags, and the failure is logged. Losing the
+// whose browse failed has no tags, shows that it could not be read (its
+// tooltip says why), and the failure is logged. Losing the
 // connection, or disconnecting, changes nothing in the tree: the last load
 // stays until the next one completes. A load runs on the one connection it
 // was started for; when another connection has been made meanwhile its
@@ -138,6 +139,11 @@ public:
     std::string addressText(std::uint32_t node) const;
     // Ctrl+F: the keyboard goes to the search box, its text selected.
     void focusSearch();
+    // Why a block shows no variables when its browse failed ("Could not be
+    // read: ..."); empty for every other node.
+    std::string failureText(std::uint32_t node) const;
+    // The connection the shown tree was loaded on; 0 for none.
+    std::uint64_t modelConnection() const { return modelConnection_; }
     // The tooltip of the last frame; empty when none was shown.
     const std::string& tooltip() const { return tooltip_; }
     // The nodes drawn from top to bottom when scrolled through.

@@ -101,11 +101,15 @@ void WatchListBar::showDialog(bool saving) {
 }
 
 void WatchListBar::act() {
-    if (saving_ && path_ != actions_.currentPath() && path_ != replacing_) {
+    if (saving_ && path_ != replacing_) {
+        std::string question = actions_.saveQuestion ? actions_.saveQuestion(path_) : std::string();
         std::error_code ignored;
-        if (std::filesystem::exists(path_, ignored)) {
+        if (question.empty() && path_ != actions_.currentPath() && std::filesystem::exists(path_, ignored)) {
+            question = "This file exists already. Save again to replace it.";
+        }
+        if (!question.empty()) {
             replacing_ = path_;
-            error_ = "This file exists already. Save again to replace it.";
+            error_ = std::move(question);
             return;
         }
     }

@@ -5,7 +5,8 @@
 // current list, or a file in the folder where watch lists are kept. What
 // went wrong stays in the dialog, under the field, until the operator
 // corrects the path or cancels. Saving over another file than the current
-// list asks first.
+// list asks first, and so does a save that would leave rows of the file
+// out (the current list's file too).
 #pragma once
 
 #include <functional>
@@ -36,6 +37,9 @@ public:
         std::function<std::string()> suggestedPath;
         // The list's own path: saving over it needs no question.
         std::function<std::string()> currentPath;
+        // What to ask before saving to the path (empty: nothing); asked
+        // first wherever the file is. May be empty.
+        std::function<std::string(const std::string& path)> saveQuestion;
     };
 
     // The dialogs show on `overlay`, which must outlive the bar.
@@ -77,7 +81,7 @@ private:
     Select select_ = Select::Nothing;
     std::string path_;
     std::string error_;
-    // The existing file a save was asked to replace: a second press does.
+    // The file a save asked about: a second press saves there.
     std::string replacing_;
 };
 

@@ -34,6 +34,20 @@ TEST(ConnectionWords, EveryCodeHasWordsOfItsOwnAndSaysWhatToCheck) {
     EXPECT_EQ(vemo::describeFailure(200, 1000).what, "an unknown failure (code 200)");
 }
 
+// A browse's own failures are about the block, not the program or the
+// connection: "the program ran out of memory" would send the engineer
+// closing programs when the block is too large to read.
+TEST(ConnectionWords, ABlocksFailedBrowseIsToldInWordsAboutTheBlock) {
+    for (const std::uint8_t code : {S7_ERR_NO_MEMORY, S7_ERR_PROTOCOL, S7_ERR_EXPLORE}) {
+        const vemo::FailureWords words = vemo::describeBrowseFailure(code, 10000);
+        EXPECT_NE(words.what, vemo::describeFailure(code, 10000).what) << int(code);
+        EXPECT_FALSE(words.check.empty()) << int(code);
+    }
+    EXPECT_EQ(vemo::describeBrowseFailure(S7_ERR_NO_MEMORY, 10000).what,
+              "its description is larger than this program reads");
+    EXPECT_EQ(vemo::describeBrowseFailure(S7_ERR_TIMEOUT, 2500).what, "no answer within 3 s");
+}
+
 TEST(ConnectionWords, ALostConnectionNamesItsReasonAndTheNextAttempt) {
     const vemo::SteadyTime now{};
     struct Case {

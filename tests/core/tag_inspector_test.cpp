@@ -9,6 +9,7 @@
 #include "test_symbols.h"
 #include "vemo/core/PlcConnection.h"
 #include "vemo/core/ThreadPool.h"
+#include "vemo/core/WatchListFile.h"
 
 #include "Program.h"
 #include "Server.h"
@@ -493,6 +494,86 @@ TEST_F(TagInspectorTest, RowsFindTheirVariablesAgainByNameAfterAReload) {
         << "a missing variable is not read";
     EXPECT_EQ(rows[0].state, vemo::RowState::Live);
     EXPECT_EQ(rows[1].state, vemo::RowState::Missing);
+}
+
+// Rows of a watch list come in by name and stay, whatever the browse says:
+// marked missing until one finds their variable, unreadable while the
+// block they would be in could not be browsed. Neither kind is read or
+// written, and a later browse that finds them brings them back.
+TEST_F(TagInspectorTest, RowsKnownByNameOnlyStayMarkedUntilABrowseFindsThem) {
+    using vemo::DisplayFormat;
+    using vemo::RowState;
+    OwnedSymbols tags(numberedTags(3));
+    ASSERT_TRUE(inspector_->add(tags.at(0)));
+    const std::vector<vemo::WatchRow> listed = {{"DB1.Tag1", "DINT", DisplayFormat::Bin},
+                                                {"DB1.Tag2", "DINT", DisplayFormat::Hex},
+                                                {"Conveyor.Speed", "INT", DisplayFormat::Dec},
+                                                {"DB1.Tag2", "BOOL", DisplayFormat::Dec},
+                                                {"DB1.Tag3", "no such type", DisplayFormat::Dec}};
+    const std::uint64_t generation = inspector_->generation();
+    EXPECT_EQ(inspector_->addUnresolved(listed), 3u) << "a name already in a row, and twice in the list, is one row";
+    EXPECT_NE(inspector_->generation(), generation);
+    const auto& rows = inspector_->rows();
+    ASSERT_EQ(names(), (std::vector<std::string>{"DB1.Tag1", "DB1.Tag2", "Conveyor.Speed", "DB1.Tag3"}));
+    EXPECT_EQ(rows[0].format, DisplayFormat::Dec) << "the row there stays as it was";
+    EXPECT_EQ(rows[1].state, RowState::Missing);
+    EXPECT_EQ(rows[1].typeName, "DINT");
+    EXPECT_EQ(rows[1].format, DisplayFormat::Hex);
+    EXPECT_EQ(rows[2].typeName, "INT");
+    EXPECT_EQ(rows[3].typeName, "UNKNOWN");
+
+    FakeReads::requests.clear();
+    refreshAt(now_);
+    ASSERT_EQ(FakeReads::requests.size(), 1u);
+    EXPECT_EQ(FakeReads::requests[0], (std::vector<std::uint32_t>{1})) << "rows known by name only are not read";
+
+    // A browse in which Conveyor failed: its row is unreadable, not missing.
+    const auto findIn = [&](std::size_t count) {
+        return [&tags, count](const std::string& name) -> const s7_symbol* {
+            for (std::size_t i = 0; i < count; ++i) {
+                if (name == tags.at(i)->name) return tags.at(i);
+            }
+            return nullptr;
+        };
+    };
+    const auto conveyorFailed = [](const std::string& name) -> std::uint8_t {
+        return name.starts_with("Conveyor.") ? S7_ERR_NO_MEMORY : S7_OK;
+    };
+    inspector_->rebind(findIn(2), std::nullopt, conveyorFailed);
+    EXPECT_EQ(rows[1].state, RowState::Waiting);
+    EXPECT_EQ(rows[1].format, DisplayFormat::Hex) << "found with the listed type, in the listed format";
+    EXPECT_EQ(rows[2].state, RowState::Unreadable);
+    EXPECT_EQ(rows[2].browseFailure, S7_ERR_NO_MEMORY);
+    EXPECT_EQ(rows[3].state, RowState::Missing);
+    service_.allowWrites(true);
+    EXPECT_EQ(inspector_->write("Conveyor.Speed", vemo::OwnedValue(s7_value_new_i32(1))),
+              "the block of this variable could not be read from the controller");
+    EXPECT_EQ(inspector_->write("DB1.Tag3", vemo::OwnedValue(s7_value_new_i32(1))),
+              "the controller's program has no variable of this name any more");
+    EXPECT_TRUE(tasks_.empty());
+    FakeReads::requests.clear();
+    refreshAt(now_ + kSecond);
+    ASSERT_EQ(FakeReads::requests.size(), 1u);
+    EXPECT_EQ(FakeReads::requests[0], (std::vector<std::uint32_t>{1, 2}));
+    EXPECT_EQ(rows[2].state, RowState::Unreadable) << "a refresh does not touch it";
+
+    // Another controller's values are dropped; what a row is, is not.
+    inspector_->forgetValues();
+    EXPECT_EQ(rows[2].state, RowState::Unreadable);
+    EXPECT_EQ(rows[3].state, RowState::Missing);
+
+    // The block read, the variable gone from it: missing. Then a browse that
+    // has everything brings every row back.
+    inspector_->rebind(findIn(2), std::nullopt, [](const std::string&) -> std::uint8_t { return S7_OK; });
+    EXPECT_EQ(rows[2].state, RowState::Missing);
+    EXPECT_EQ(rows[2].browseFailure, S7_OK);
+    OwnedSymbols conveyor({{"Conveyor.Speed", S7_DATATYPE_INT}});
+    inspector_->rebind([&](const std::string& name) -> const s7_symbol* {
+        return name == "Conveyor.Speed" ? conveyor.at(0) : findIn(3)(name);
+    });
+    for (const auto& row : rows) EXPECT_EQ(row.state, RowState::Waiting) << row.name;
+    EXPECT_EQ(rows[2].typeName, "INT");
+    EXPECT_EQ(rows[3].typeName, "DINT") << "the type the controller says, once found";
 }
 
 // An address is read only on the connection whose browse gave it: after

@@ -39,6 +39,9 @@ TEST(InspectorCell, EachStateShowsItsTextAndExplainsWhatIsNotLive) {
          "The controller sent a value of type BOOL array for this DINT variable; it is not shown as a value. "},
         {"missing", RowState::Missing, true, "not in the controller",
          "The controller's program has no variable of this name any more. "},
+        {"in a block that could not be read", RowState::Unreadable, false, "block could not be read",
+         "The block of this variable could not be read from the controller: its description is larger than this "
+         "program reads. It is looked for again at the next connect. "},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -54,6 +57,7 @@ TEST(InspectorCell, EachStateShowsItsTextAndExplainsWhatIsNotLive) {
         }
         if (r.state == RowState::Refused) row.refusal = 0x8104;
         if (r.state == RowState::Mismatch) row.mismatch = boolsForDint;
+        if (r.state == RowState::Unreadable) row.browseFailure = S7_ERR_NO_MEMORY;
 
         const vemo::ValueCell cell = vemo::valueCellFor(row);
         EXPECT_EQ(cell.text, r.text);

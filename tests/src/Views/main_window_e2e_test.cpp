@@ -17,6 +17,7 @@
 #include "gui_fixture.h"
 #include "vemo/core/KnownControllers.h"
 #include "vemo/core/TagInspector.h"
+#include "vemo/core/WatchListFile.h"
 
 #include "Identity.h"
 #include "Program.h"
@@ -711,8 +712,10 @@ TEST_P(FailedBrowseSession, EveryBlockIsInTheTreeAFailedOneWithoutTagsAndLogged)
         if (failed) {
             EXPECT_NE(line.find("[WARN ]"), std::string::npos) << line;
             EXPECT_NE(line.find(std::string("failed: ") + param.code), std::string::npos) << line;
+            EXPECT_TRUE(tree()->failureText(root).starts_with("Could not be read: ")) << tree()->failureText(root);
         } else {
             EXPECT_EQ(line, "");
+            EXPECT_EQ(tree()->failureText(root), "");
         }
     }
     EXPECT_TRUE(tree()->headerPanel()->isVisible());
@@ -727,6 +730,49 @@ INSTANTIATE_TEST_SUITE_P(Faults, FailedBrowseSession,
                              // browse and every later one, the last included.
                              BrowseFault{"EveryBlock", "close-at-request", 7, 8, "S7_ERR_NOT_CONNECTED (9)"}),
                          [](const ::testing::TestParamInfo<BrowseFault>& param) { return param.param.name; });
+
+// The first data block, Conveyor, holds an array of four billion elements:
+// more than a browse takes. The block says in the tree that it could not
+// be read, and why; a watched variable in it stays in the inspector and
+// says the same, not that the program lacks it.
+class HostileCountSession : public MainWindowSession {
+protected:
+    vemo::sim::Fault fault() const override { return vemo::sim::Fault::parse("hostile-count", std::nullopt); }
+    vemo::test::TempDir dir_;
+};
+
+TEST_F(HostileCountSession, TheFailedBlockSaysItCouldNotBeReadAndWhyAndItsWatchedRowsSayTheSame) {
+    const std::filesystem::path file = dir_.path() / "line-1.json";
+    vemo::WatchList list;
+    list.rows = {{"Conveyor.BottleCount", "DINT", vemo::DisplayFormat::Dec},
+                 {"Tank.Level", "REAL", vemo::DisplayFormat::Dec},
+                 {"Tank.Gone", "INT", vemo::DisplayFormat::Dec}};
+    list.write(file);
+    ASSERT_EQ(mainWindow_->openWatchList(file.string()), "");
+    connectByTyping();
+
+    const std::uint32_t conveyor = model().roots().at(0);
+    ASSERT_EQ(std::string(model().block(conveyor)->name), "Conveyor");
+    EXPECT_EQ(model().browseCode(conveyor), S7_ERR_NO_MEMORY);
+    const std::string why = "Could not be read: its description is larger than this program reads";
+    EXPECT_EQ(tree()->failureText(conveyor), why);
+    EXPECT_EQ(tree()->failureText(model().roots().at(1)), "") << "Tank was read";
+    const ui::Vec2 at = treeRow(0, 0, false);
+    window()->injectMouseMove(at.x, at.y);
+    frames(3);
+    EXPECT_TRUE(tree()->tooltip().starts_with("DB-Number: 1\n" + why + ".\nOne block may hold at most "))
+        << tree()->tooltip();
+
+    ASSERT_TRUE(runUntil([&] { return row("Tank.Level").state == vemo::RowState::Live; }));
+    EXPECT_EQ(row("Conveyor.BottleCount").state, vemo::RowState::Unreadable);
+    EXPECT_EQ(vemo::valueCellFor(row("Conveyor.BottleCount")).text, "block could not be read");
+    EXPECT_EQ(row("Tank.Gone").state, vemo::RowState::Missing) << "its block was read: the variable is gone";
+    const vemo::MessageBarView* bar = mainWindow_->messageBar();
+    EXPECT_EQ(bar->headline(), "Watch list line-1.json: 1 of 3 variables are not in this controller's program");
+    EXPECT_NE(bar->advice().find("in blocks that could not be read: Conveyor.BottleCount."), std::string::npos)
+        << bar->advice();
+    window()->saveScreenshot(shotPath("session_failed_block.png").string());
+}
 
 // 200 data blocks of 500 members each: 100 000 variables.
 class LargeProgramSession : public MainWindowSession {

@@ -19,6 +19,7 @@
 #include "WatchListSession.h"
 #include "app_test_support.h"
 #include "gui_fixture.h"
+#include "vemo/core/PlcConnection.h"
 #include "vemo/core/Settings.h"
 #include "vemo/core/TagInspector.h"
 #include "vemo/core/WatchListFile.h"
@@ -35,6 +36,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -340,16 +342,37 @@ protected:
         sim_->stop();
         MainWindowSettings::TearDown();
     }
-    void connect() {
-        mainWindow_->topBar()->setAddress({"127.0.0.1", sim_->port()});
-        frames(2);  // the button unlocks for an address
+    void connect() { connectTo(sim_->port()); }
+    // Disconnects from the controller connected to, if any, and connects to
+    // the one on `port`; waits for its tree.
+    void connectTo(std::uint16_t port) {
         const auto* button = vemo::test::findAll<vemo::DefaultButton>(mainWindow_->topBar()).at(0);
+        if (service_.getState() != vemo::ConnectionState::Disconnected) {
+            window()->injectClick(vemo::test::centerOf(button).x, vemo::test::centerOf(button).y);
+            ASSERT_TRUE(runUntil([&] { return service_.getState() == vemo::ConnectionState::Disconnected; }));
+        }
+        mainWindow_->topBar()->setAddress({"127.0.0.1", port});
+        frames(2);  // the button unlocks for an address
         window()->injectClick(vemo::test::centerOf(button).x, vemo::test::centerOf(button).y);
         ASSERT_TRUE(runUntil([&] {
             const vemo::TreeView* tree = mainWindow_->treeView();
-            return !tree->isLoading() && tree->model() != nullptr && !tree->model()->roots().empty();
+            return service_.getState() == vemo::ConnectionState::Connected && !tree->isLoading() &&
+                   tree->model() != nullptr && tree->modelConnection() == service_.connectionId();
         }));
         frames(2);
+    }
+    const vemo::InspectorRow& row(const std::string& name) const {
+        for (const auto& r : inspector().rows()) {
+            if (r.name == name) return r;
+        }
+        throw std::out_of_range("no row " + name);
+    }
+    // Ctrl+S and Enter: the current list saved where it is.
+    void saveWithKeys() {
+        window()->injectKeyPress(SDL_SCANCODE_S, KMOD_LCTRL);
+        frames(3);
+        window()->injectKeyPress(SDL_SCANCODE_RETURN);
+        frames(3);
     }
     void typeInDialog(const std::string& text) {
         window()->injectText(text);
@@ -378,12 +401,16 @@ TEST_F(MainWindowWatchLists, AnOpenedListFillsTheInspectorFromTheNextTree) {
     EXPECT_EQ(mainWindow_->watchListBar()->listName(), "line 3.json - waiting for a controller");
 
     connect();
-    EXPECT_EQ(rowNames(), (std::vector<std::string>{"Conveyor.BottleCount", "Conveyor.Running"}));
+    EXPECT_EQ(rowNames(), (std::vector<std::string>{"Conveyor.BottleCount", "Conveyor.Gone", "Conveyor.Running"}));
     EXPECT_EQ(inspector().rows().at(0).format, DisplayFormat::Hex);
+    EXPECT_EQ(row("Conveyor.Gone").state, vemo::RowState::Missing);
     EXPECT_EQ(mainWindow_->watchListBar()->listName(), "line 3.json");
     const vemo::MessageBarView* bar = mainWindow_->messageBar();
     EXPECT_EQ(bar->headline(), "Watch list line 3.json: 1 of 3 variables are not in this controller's program");
-    EXPECT_NE(bar->advice().find("Left out: Conveyor.Gone."), std::string::npos) << bar->advice();
+    EXPECT_NE(bar->advice().find("Kept in the list, marked \"not in the controller\", and saved with it: "
+                                 "Conveyor.Gone."),
+              std::string::npos)
+        << bar->advice();
     // The controller connected to is offered beside the address.
     EXPECT_EQ(mainWindow_->settings().recent.front(), (ControllerAddress{"127.0.0.1", sim_->port()}));
 
@@ -392,7 +419,71 @@ TEST_F(MainWindowWatchLists, AnOpenedListFillsTheInspectorFromTheNextTree) {
     restart();
     EXPECT_EQ(Settings::read(settingsFile()).watchList, file);
     EXPECT_EQ(mainWindow_->watchLists().path(), file);
-    EXPECT_TRUE(runUntil([&] { return rowNames().size() == 2; }));
+    EXPECT_TRUE(
+        runUntil([&] { return rowNames().size() == 3 && row("Conveyor.Running").state != vemo::RowState::Missing; }));
+}
+
+// The round trip of a list with rows the controller lacks. Reopened at the
+// start and connected first to another controller, it keeps every row: the
+// ones that controller lacks are marked, and Ctrl+S, Enter writes them all
+// back. The right controller then brings their values back. A save that
+// would write fewer rows than the file holds asks first.
+TEST_F(MainWindowWatchLists, UnresolvedRowsStayMarkedAreSavedWholeAndComeBackOnTheRightController) {
+    vemo::sim::ServerOptions options;
+    options.port = 0;
+    vemo::sim::Server other(vemo::sim::Program::fromJson(R"({"blocks": [
+        {"name": "Conveyor", "number": 1, "members": [{"name": "BottleCount", "type": "DInt", "value": 7}]}]})"),
+                            options);
+    const fs::path file = dir_.path() / "line-1.json";
+    WatchList list;
+    list.rows = {{"Conveyor.BeltSpeed", "REAL", DisplayFormat::Dec},
+                 {"Conveyor.BottleCount", "DINT", DisplayFormat::Hex},
+                 {"Conveyor.Status", "WORD", DisplayFormat::Bin}};
+    list.write(file);
+    ASSERT_EQ(mainWindow_->openWatchList(file.string()), "");
+    restart();
+    ASSERT_TRUE(mainWindow_->watchLists().waiting());
+
+    connectTo(other.port());
+    const std::vector<std::string> all = {"Conveyor.BeltSpeed", "Conveyor.BottleCount", "Conveyor.Status"};
+    EXPECT_EQ(rowNames(), all);
+    for (const char* gone : {"Conveyor.BeltSpeed", "Conveyor.Status"}) {
+        EXPECT_EQ(row(gone).state, vemo::RowState::Missing) << gone;
+        EXPECT_EQ(vemo::valueCellFor(row(gone)).text, "not in the controller") << gone;
+    }
+    ASSERT_TRUE(runUntil([&] { return row("Conveyor.BottleCount").state == vemo::RowState::Live; }));
+    EXPECT_EQ(vemo::valueCellFor(row("Conveyor.BottleCount")).text, "16#00000007");
+    EXPECT_EQ(mainWindow_->messageBar()->headline(),
+              "Watch list line-1.json: 2 of 3 variables are not in this controller's program");
+    EXPECT_EQ(mainWindow_->watchListBar()->listName(), "line-1.json");
+
+    saveWithKeys();
+    EXPECT_FALSE(mainWindow_->watchListBar()->dialogShown()) << mainWindow_->watchListBar()->dialogError();
+    EXPECT_EQ(WatchList::read(file), list) << "every row, in its type and format";
+
+    // The right controller: every row finds its variable and its value.
+    connectTo(sim_->port());
+    ASSERT_TRUE(runUntil([&] {
+        return std::all_of(inspector().rows().begin(), inspector().rows().end(),
+                           [](const auto& r) { return r.state == vemo::RowState::Live; });
+    }));
+    EXPECT_EQ(rowNames(), all);
+    EXPECT_EQ(row("Conveyor.Status").format, DisplayFormat::Bin);
+    EXPECT_EQ(vemo::valueCellFor(row("Conveyor.Status")).text, "2#0001_0010_0011_0100");
+
+    // One row fewer than the file: the first Enter asks, the file stays; the
+    // second writes.
+    inspector().remove("Conveyor.Status");
+    saveWithKeys();
+    vemo::WatchListBar* bar = mainWindow_->watchListBar();
+    EXPECT_TRUE(bar->dialogShown());
+    EXPECT_EQ(bar->dialogError(), "This file holds 3 variables; saving writes only 2. Save again to replace it.");
+    EXPECT_EQ(WatchList::read(file), list);
+    window()->injectKeyPress(SDL_SCANCODE_RETURN);
+    frames(3);
+    EXPECT_FALSE(bar->dialogShown());
+    EXPECT_EQ(WatchList::read(file).rows.size(), 2u);
+    other.stop();
 }
 
 // Ctrl+S asks for the path, starting from the current list with its name

@@ -114,6 +114,36 @@ TEST(TreeModel, EveryBlockIsARootInListOrderAndFailedBrowsesHaveNone) {
     EXPECT_EQ(model.symbolCount(), 2u);
 }
 
+// A block whose browse failed keeps its code, and a name the tree lacks is
+// told apart: in that block (it could not be read), or just not there.
+TEST(TreeModel, AFailedBlockKeepsItsBrowseCodeForItsNodeAndTheNamesInIt) {
+    vemo::Catalog catalog =
+        catalogOf({{"Conveyor", {{"Conveyor.a"}}}, {"Conv", {{"Conv.b"}}}, {"Tank.1", {{"Tank.1.c"}}}, {"Mixer", {}}});
+    catalog.browsed[0] = vemo::BrowsedBlock{&catalog.blocks[0], S7_ERR_NO_MEMORY, {}};
+    catalog.browsed[2] = vemo::BrowsedBlock{&catalog.blocks[2], S7_ERR_PROTOCOL, {}};
+    const TreeModel model(std::move(catalog));
+    const std::uint32_t conveyor = model.roots()[0];
+    EXPECT_FALSE(model.hasChildren(conveyor));
+    EXPECT_EQ(model.browseCode(conveyor), S7_ERR_NO_MEMORY);
+    EXPECT_EQ(model.browseCode(model.roots()[1]), S7_OK);
+    EXPECT_EQ(model.browseCode(model.roots()[3]), S7_OK) << "an empty block was read";
+    EXPECT_EQ(model.browseCode(model.find("Conv.b")), S7_OK);
+
+    const struct {
+        const char* name;
+        std::uint8_t code;
+    } cases[] = {
+        {"Conveyor.BeltSpeed", S7_ERR_NO_MEMORY},
+        {"Conveyor[3]", S7_ERR_NO_MEMORY},
+        {"Conveyor", S7_OK},                // the block itself is no variable
+        {"ConveyorX.a", S7_OK},             // another block's name that starts alike
+        {"Conv.gone", S7_OK},               // a block that was read
+        {"Tank.1.level", S7_ERR_PROTOCOL},  // a block named with a dot
+        {"Silo.a", S7_OK},                  // no such block
+    };
+    for (const auto& c : cases) EXPECT_EQ(model.browseCodeFor(c.name), c.code) << c.name;
+}
+
 TEST(TreeModel, FindsNodesAndVariablesByFullName) {
     const TreeModel model(
         catalogOf({{"DB1", {{"DB1.a.b", 7}, {"DB1.m[1,2]", 5}, {"DB1.a..b", 1}}}, {"DB2", {{"DB2.a.b", 4}}}}));

@@ -20,6 +20,11 @@ struct FailureWords {
 // failed call ran with (a time-out's words name it).
 FailureWords describeFailure(std::uint8_t code, std::uint32_t timeoutMs);
 
+// Words for a block whose browse failed with `code`: the codes a browse
+// gives for the block itself (a description too large to take, or one that
+// cannot be understood) in its words, the others as describeFailure's.
+FailureWords describeBrowseFailure(std::uint8_t code, std::uint32_t timeoutMs);
+
 // Words for a failed connect: those of the cause the library found
 // (vemoc_s7_client_get_connect_cause: S7_CAUSE_* and the system's number
 // behind it) when there is one, else describeFailure's for the code.

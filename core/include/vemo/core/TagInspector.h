@@ -19,7 +19,10 @@
 // Rows own their names and item addresses: they outlive the tree's symbol
 // lists. When the tree loads anew (after a reconnect, say), rebind() finds
 // each row's variable again by name; a variable no longer there leaves its
-// row marked missing.
+// row marked missing, one in a block that could not be browsed marks it
+// unreadable. Either way the row stays, with its name, type and format, and
+// the next browse that finds the variable brings it back. Rows of a watch
+// list are added by name (addUnresolved) and found the same way.
 //
 // An item address means something only to the controller whose browse gave
 // it, so every row remembers the connection it was resolved on and is read
@@ -55,14 +58,16 @@ namespace vemo {
 
 class PlcConnection;
 class ThreadPool;
+struct WatchRow;
 
 enum class RowState : std::uint8_t {
-    Waiting,   // added, no value read yet
-    Live,      // the last refresh read its value
-    Stale,     // the last refresh failed, or the connection is lost: the text is the last good value
-    Refused,   // the controller refused to read it: `refusal` says with what code
-    Mismatch,  // the controller's answer does not fit the data type: `mismatch` says what it sent
-    Missing,   // the controller's program has no variable of that name any more
+    Waiting,     // added, no value read yet
+    Live,        // the last refresh read its value
+    Stale,       // the last refresh failed, or the connection is lost: the text is the last good value
+    Refused,     // the controller refused to read it: `refusal` says with what code
+    Mismatch,    // the controller's answer does not fit the data type: `mismatch` says what it sent
+    Missing,     // the controller's program has no variable of that name any more
+    Unreadable,  // the block it would be in could not be browsed: `browseFailure` says with what code
 };
 
 // What the last write to a row did.
@@ -83,6 +88,7 @@ struct InspectorRow {
     RowState state = RowState::Waiting;
     std::optional<std::uint64_t> refusal;  // while Refused: the controller's error code
     std::optional<TypeMismatch> mismatch;  // while Mismatch: what was sent for the data type
+    std::uint8_t browseFailure = 0;        // while Unreadable: the result code of its block's browse
     // When valueText was read, in wall-clock time; nullopt before the first value.
     std::optional<std::chrono::system_clock::time_point> lastGood;
     WriteState writeState = WriteState::None;
@@ -137,12 +143,20 @@ public:
     void remove(std::string_view name);
     // Removes every row.
     void clear();
+    // Appends a row for each variable named by `rows` (full name, data type
+    // name, format) that no row has yet, in their order: known by name only,
+    // marked missing and read nowhere until rebind() finds its variable.
+    // Returns how many rows were added.
+    std::size_t addUnresolved(const std::vector<WatchRow>& rows);
     // Finds every row's variable again through `find` (by full name; null:
     // there is none), after the symbols were loaded anew on connection
     // `browsedOn` (the current one when not given); the rows are read on
-    // that connection from now on.
+    // that connection from now on. A row `find` does not find is missing,
+    // or unreadable when `browseFailure` gives the failed browse's code of
+    // the block it would be in (S7_OK, or no function: the block was read).
     void rebind(const std::function<const s7_symbol*(const std::string&)>& find,
-                std::optional<std::uint64_t> browsedOn = std::nullopt);
+                std::optional<std::uint64_t> browsedOn = std::nullopt,
+                const std::function<std::uint8_t(const std::string&)>& browseFailure = {});
     // Drops every row's value, refusal, mismatch and write outcome - what it
     // showed of the controller before - keeping names and formats; the rows
     // wait for their first value again.
@@ -177,7 +191,8 @@ public:
     // before the operator turned writing off (or the connection changed) is
     // not sent. Returns why nothing was sent - writing is not allowed on
     // this connection, no row has that name, its variable is gone from the
-    // program or not resolved on the live connection, a write to it is
+    // program, its block could not be read, it is not resolved on the live
+    // connection, a write to it is
     // still out - or an empty text. Takes the
     // value in every case.
     std::string write(std::string_view name, OwnedValue value);
