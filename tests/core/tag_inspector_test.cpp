@@ -446,14 +446,21 @@ TEST_F(TagInspectorTest, AWriteIsSentOnlyWhenAllowedAndTheRowShowsTheValueReadBa
     EXPECT_EQ(row(1).writeNote, "not written: the controller refused it (16#8104)");
     EXPECT_EQ(row(1).valueText, "") << "nothing read back for a refused write";
 
-    // A failed request, and a permission withdrawn before the worker got to
-    // the write: nothing is claimed written.
+    // A request without an answer may have been written; one the library
+    // refused to send was not; a permission withdrawn before the worker got
+    // to the write sends nothing. None of them is claimed written.
     FakeWrite::code = S7_ERR_TIMEOUT;
     ASSERT_EQ(inspector_->write("DB1.Tag3", value(9)), "");
     runWorker();
     runPosted();
+    EXPECT_EQ(row(2).writeState, vemo::WriteState::Unconfirmed);
+    EXPECT_EQ(row(2).writeNote.rfind("may have been written: no answer", 0), 0u) << row(2).writeNote;
+    FakeWrite::code = S7_ERR_ENCODE;
+    ASSERT_EQ(inspector_->write("DB1.Tag3", value(9)), "");
+    runWorker();
+    runPosted();
     EXPECT_EQ(row(2).writeState, vemo::WriteState::Failed);
-    EXPECT_EQ(row(2).writeNote.rfind("not written: no answer", 0), 0u) << row(2).writeNote;
+    EXPECT_EQ(row(2).writeNote, "not written: a request could not be built");
     FakeWrite::code = S7_OK;
     ASSERT_EQ(inspector_->write("DB1.Tag3", value(9)), "");
     service_.allowWrites(false);
