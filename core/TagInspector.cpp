@@ -18,6 +18,7 @@
 #include "vemo/core/Logger.h"
 #include "vemo/core/PlcConnection.h"
 #include "vemo/core/ThreadPool.h"
+#include "vemo/core/ValueParse.h"
 
 namespace vemo {
 
@@ -314,6 +315,8 @@ std::string TagInspector::write(std::string_view name, OwnedValue value) {
         return "the variable is not found on the live connection yet";
     }
     if (it->writeState == WriteState::Pending) return "a write to this variable is still out";
+    // Back in the form the controller sends it in, where it has a choice.
+    value = inFormOf(std::move(value), it->datatype, it->value);
     if (value == nullptr) return "no value to write";
 
     // The worker's own copies: the row may go while the write runs.

@@ -39,6 +39,7 @@
 #include <cstdio>
 #include <iostream>
 #include <map>
+#include <new>
 #include <optional>
 #include <thread>
 
@@ -401,6 +402,23 @@ int write(PlcSession& session, const Options& o, const std::vector<vemo::SymbolN
         if (!p) throw UsageError(fmt::format("{}: {}", v.name, p.error));
         next.push_back(vemo::formatValue(p.value.get(), v.datatype));
         parsed.push_back(std::move(p));
+    }
+    // A DATE_AND_TIME goes back in the form the controller sends it in (a
+    // byte block or one 64-bit integer): one read of those tells.
+    std::vector<Variable> dates;
+    std::vector<std::size_t> at;
+    for (std::size_t i = 0; i < variables.size(); ++i) {
+        if (variables[i].datatype != S7_DATATYPE_DATE_AND_TIME) continue;
+        dates.push_back(variables[i]);
+        at.push_back(i);
+    }
+    if (!dates.empty()) {
+        const std::vector<ItemRead> current = session.readEach(dates);
+        for (std::size_t k = 0; k < dates.size(); ++k) {
+            vemo::OwnedValue& value = parsed[at[k]].value;
+            value = vemo::inFormOf(std::move(value), S7_DATATYPE_DATE_AND_TIME, current[k].value);
+            if (value == nullptr) throw std::bad_alloc();
+        }
     }
     if (!o.yes) {
         const std::vector<vemo::ValueText> current = session.read(variables);
