@@ -19,6 +19,7 @@
 #include "vemo/core/Logger.h"
 #include "vemo/core/PlcConnection.h"
 #include "vemo/core/ThreadPool.h"
+#include "vemo/core/ValueParse.h"
 #include "vemo/core/WatchListFile.h"
 
 namespace vemo {
@@ -345,11 +346,10 @@ std::string TagInspector::controllerAddress() const {
 
 // What a write gives back to the UI thread.
 struct TagInspector::WriteDone {
-    std::uint8_t code = S7_ERR_NOT_CONNECTED;  // the write call's, or why it was not made
-    std::uint64_t refused = 0;                 // the controller's error for the item
-    bool notAllowed = false;                   // the permission was gone when the worker got to it
-    ReadResult readBack;                       // after a write the controller took
-    std::uint64_t connection = 0;              // the connection it was made on
+    bool notAllowed = false;       // the permission was gone when the worker got to it
+    WriteResult written;           // the chunked write's; NotRun when not made (no connection)
+    ReadResult readBack;           // after a write the controller took
+    std::uint64_t connection = 0;  // the connection it was made on
 };
 
 std::string TagInspector::write(std::string_view name, OwnedValue value) {
@@ -362,6 +362,8 @@ std::string TagInspector::write(std::string_view name, OwnedValue value) {
         return "the variable is not found on the live connection yet";
     }
     if (it->writeState == WriteState::Pending) return "a write to this variable is still out";
+    // Back in the form the controller sends it in, where it has a choice.
+    value = inFormOf(std::move(value), it->datatype, it->value);
     if (value == nullptr) return "no value to write";
 
     // The worker's own copies: the row may go while the write runs.
@@ -387,14 +389,12 @@ std::string TagInspector::write(std::string_view name, OwnedValue value) {
                     s7_item_address item = address;
                     item.path = path->data();
                     item.path_count = static_cast<std::uint32_t>(path->size());
-                    const s7_item_address* items[] = {&item};
                     const s7_value* values[] = {shared.get()};
-                    s7_write_result* results = nullptr;
-                    done.code = write(client, items, values, 1, &results);
-                    if (done.code != S7_OK) return;
-                    done.refused = results != nullptr ? results[0].error : 0;
-                    s7_write_results_free(results);
-                    if (done.refused != 0) return;
+                    // The chunked write, as vemo-s7's: one path for one row
+                    // or many, each value sent once.
+                    done.written =
+                        writeInChunks(client, std::span(&item, 1), values, WriteCalls{calls.maxReadItems, write});
+                    if (!done.written.allWritten()) return;
                     const std::uint8_t datatypes[] = {datatype};
                     done.readBack = readInChunks(client, std::span(&item, 1), datatypes, calls);
                 });
@@ -423,15 +423,27 @@ void TagInspector::finishWrite(const std::string& name, WriteDone done) {
     const std::string when = fmt::format(
         "{:%H:%M:%S}", fmt::localtime(std::chrono::system_clock::to_time_t(std::chrono::system_clock::now())));
     row.writeState = WriteState::Failed;
+    const WriteResult& written = done.written;
+    const ItemWrite item = written.items.empty() ? ItemWrite{} : written.items.front();
+    // Nothing was sent without a connection to send it on.
+    const std::uint8_t code =
+        written.status == WriteResult::Status::NotRun ? std::uint8_t{S7_ERR_NOT_CONNECTED} : written.code;
+    const std::string why = code != S7_OK ? describeFailure(code, PlcConnection::kConnectTimeoutMs).what
+                                          : std::string("the library answered without a result");
     if (done.notAllowed) {
         row.writeNote = "not written: writing was turned off before it was sent";
-    } else if (done.code != S7_OK) {
-        row.writeNote =
-            fmt::format("not written: {}", describeFailure(done.code, PlcConnection::kConnectTimeoutMs).what);
-        Logger::log(LogLevel::Warn, "Writing {} failed: {} ({})", name, s7_result_name(done.code), done.code);
-    } else if (done.refused != 0) {
-        row.writeNote = fmt::format("not written: the controller refused it (16#{:04X})", done.refused);
-        Logger::log(LogLevel::Warn, "Writing {} refused by the controller: 16#{:04X}", name, done.refused);
+    } else if (item.outcome == ItemOutcome::NotWritten) {
+        row.writeNote = fmt::format("not written: {}", why);
+        Logger::log(LogLevel::Warn, "Writing {} failed: {} ({})", name, s7_result_name(code), code);
+    } else if (item.outcome == ItemOutcome::MayBeWritten) {
+        // The request went out and no answer came back: the controller may
+        // hold the new value or the old one.
+        row.writeState = WriteState::Unconfirmed;
+        row.writeNote = fmt::format("may have been written: {}", why);
+        Logger::log(LogLevel::Warn, "Writing {} not confirmed: {} ({})", name, s7_result_name(code), code);
+    } else if (item.outcome == ItemOutcome::Refused) {
+        row.writeNote = fmt::format("not written: the controller refused it (16#{:04X})", item.error);
+        Logger::log(LogLevel::Warn, "Writing {} refused by the controller: 16#{:04X}", name, item.error);
     } else {
         row.writeState = WriteState::Written;
         Logger::log(LogLevel::Info, "Wrote {}", name);

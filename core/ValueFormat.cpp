@@ -25,6 +25,7 @@ enum class Form : std::uint8_t {
     LongReal,  // F64, or F32, which widens exactly
     String,    // the controller's U8 array
     WString,   // a STRING
+    Bytes,     // a byte block (BLOB or packed structure), or an integer of exactly `width` bytes that carries them
 };
 
 struct Expected {
@@ -67,6 +68,9 @@ Expected expectedFor(uint8_t datatype) {
     case S7_DATATYPE_LREAL: return {Form::LongReal};
     case S7_DATATYPE_STRING: return {Form::String};
     case S7_DATATYPE_WSTRING: return {Form::WString};
+    // No integer is twelve bytes wide: a DTL comes as a byte block only.
+    case S7_DATATYPE_DATE_AND_TIME: return {Form::Bytes, 8};
+    case S7_DATATYPE_DTL: return {Form::Bytes, 12};
     default: return {};
     }
 }
@@ -98,11 +102,17 @@ bool isArray(const ReadValue& value) {
            value.flags == S7_FLAG_ARRAY_OTHER;
 }
 
+// DATE_AND_TIME and DTL arrive as byte blocks: a BLOB or a packed structure.
+bool holdsBytes(const ReadValue& value) {
+    return !isArray(value) && (value.wireType == S7_TYPE_BLOB || value.wireType == S7_TYPE_STRUCT);
+}
+
 bool fits(const ReadValue& value, Expected expected) {
     const uint8_t type = value.wireType;
     if (expected.form == Form::String) return type == S7_TYPE_U8 && value.array;
     if (isArray(value)) return false;
     switch (expected.form) {
+    case Form::Bytes: return holdsBytes(value) || integerWidth(type) == expected.width;
     case Form::Bool: return type == S7_TYPE_BOOL;
     case Form::Integer: {
         const unsigned width = integerWidth(type);
@@ -507,9 +517,19 @@ std::string iecText(const ReadValue& value, uint8_t datatype) {
     }
 }
 
-// DATE_AND_TIME and DTL arrive as byte blocks: a BLOB or a packed structure.
-bool holdsBytes(const ReadValue& value) {
-    return !isArray(value) && (value.wireType == S7_TYPE_BLOB || value.wireType == S7_TYPE_STRUCT);
+// A controller may send a DATE_AND_TIME's eight bytes as one 64-bit integer,
+// the first byte its most significant: the same value as the BLOB of those
+// bytes, and shown as that.
+ReadValue asByteBlock(const ReadValue& value) {
+    if (holdsBytes(value) || integerWidth(value.wireType) == 0) return value;
+    const unsigned width = integerWidth(value.wireType);
+    ReadValue block;
+    block.present = true;
+    block.wireType = S7_TYPE_BLOB;
+    for (unsigned i = 0; i < width; ++i) {
+        block.bytes += static_cast<char>(static_cast<uint8_t>(value.bits >> (8 * (width - 1 - i))));
+    }
+    return block;
 }
 
 }  // namespace
@@ -662,6 +682,9 @@ ValueText formatValue(const ReadValue& value, uint8_t datatype, DisplayFormat fo
     if (const auto mismatch = typeMismatch(value, datatype)) {
         return {mismatch->text(), ValueKind::Mismatch};
     }
+    if (expectedFor(datatype).form == Form::Bytes && !holdsBytes(value)) {
+        return formatValue(asByteBlock(value), datatype, format);
+    }
     // DEC is describeValue's text for every data type, offered or not:
     // scripts parse it, and the inspector keeps it beside the value.
     const ValueText dec = decimal(value, datatype);
@@ -672,9 +695,6 @@ ValueText formatValue(const ReadValue& value, uint8_t datatype, DisplayFormat fo
     if (datatype == S7_DATATYPE_STRING || datatype == S7_DATATYPE_WSTRING) return dec;
 
     if (datatype == S7_DATATYPE_DATE_AND_TIME || datatype == S7_DATATYPE_DTL) {
-        // Nothing is claimed about these: a value that is no byte block
-        // keeps its plain text.
-        if (!holdsBytes(value)) return dec;
         if (format == DisplayFormat::Hex) return {iec::hexBytes(value.bytes), ValueKind::Text};
         return {datatype == S7_DATATYPE_DTL ? iec::dtl(value.bytes) : iec::dateAndTime(value.bytes), ValueKind::Text};
     }

@@ -813,4 +813,24 @@ ParsedValue parseValue(std::string_view input, uint8_t datatype, uint32_t capaci
     return fail("unreachable");
 }
 
+OwnedValue inFormOf(OwnedValue value, uint8_t datatype, const ReadValue& read) {
+    if (datatype != S7_DATATYPE_DATE_AND_TIME || value == nullptr || !read.present || typeMismatch(read, datatype)) {
+        return value;
+    }
+    switch (read.wireType) {
+    case S7_TYPE_U64:
+    case S7_TYPE_I64:
+    case S7_TYPE_BITS64:
+    case S7_TYPE_U64_ALT:
+    case S7_TYPE_I64_ALT: break;
+    default: return value;
+    }
+    const uint8_t* data = nullptr;
+    uint32_t length = 0;
+    if (s7_value_get_blob(value.get(), &data, &length) != S7_OK || length != 8 || data == nullptr) return value;
+    uint64_t bits = 0;
+    for (uint32_t i = 0; i < length; ++i) bits = bits << 8 | data[i];
+    return OwnedValue(integerValue(read.wireType, bits));
+}
+
 }  // namespace vemo

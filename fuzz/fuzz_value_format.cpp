@@ -10,6 +10,7 @@
 // Checked: a mismatch is the mismatch text in every format; a format the
 // data type does not offer gives the default format's text; integer texts
 // are decimal numbers of 64 bits, reals read back, BOOLs are true or false;
+// a DATE_AND_TIME as a 64-bit integer shows what the BLOB of its bytes does;
 // every text not made of a string's own bytes is UTF-8; the JSON output
 // parses and holds what was shown; the CSV output splits, after unquoting,
 // into rows of the right number of fields holding exactly what was shown.
@@ -184,6 +185,24 @@ void checkFormats(const ReadValue& value, uint8_t datatype) {
     }
 }
 
+// A DATE_AND_TIME that came as one 64-bit integer shows, in every format,
+// what the BLOB of its eight bytes (the first the most significant) shows.
+void checkByteBlockForms(const ReadValue& value, uint8_t datatype) {
+    const uint8_t type = value.wireType;
+    const bool wide = type == S7_TYPE_U64 || type == S7_TYPE_I64 || type == S7_TYPE_BITS64 || type == S7_TYPE_U64_ALT ||
+                      type == S7_TYPE_I64_ALT;
+    if (datatype != S7_DATATYPE_DATE_AND_TIME || !wide || vemo::typeMismatch(value, datatype)) return;
+    ReadValue block;
+    block.present = true;
+    block.wireType = S7_TYPE_BLOB;
+    for (int shift = 56; shift >= 0; shift -= 8) block.bytes += static_cast<char>((value.bits >> shift) & 0xFF);
+    for (const DisplayFormat format : kAllFormats) {
+        const ValueText shown = vemo::formatValue(value, datatype, format);
+        const ValueText asBlock = vemo::formatValue(block, datatype, format);
+        require(shown.text == asBlock.text && shown.kind == asBlock.kind);
+    }
+}
+
 void checkJsonRead(const std::string& out, const std::vector<Shown>& rows, bool display, const std::string& time) {
     const nlohmann::json list = nlohmann::json::parse(out);
     require(list.is_array() && list.size() == rows.size());
@@ -279,6 +298,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<Shown> rows;
     for (const uint8_t datatype : datatypes) {
         checkFormats(value, datatype);
+        checkByteBlockForms(value, datatype);
         variables.push_back({"DB", name, datatype, 0, 0, {}});
         values.push_back(value);
         rows.push_back({name, datatype, vemo::formatValue(value, datatype, DisplayFormat::Dec),

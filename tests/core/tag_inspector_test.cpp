@@ -9,6 +9,7 @@
 #include "test_symbols.h"
 #include "vemo/core/PlcConnection.h"
 #include "vemo/core/ThreadPool.h"
+#include "vemo/core/ValueParse.h"
 #include "vemo/core/WatchListFile.h"
 
 #include "Program.h"
@@ -40,17 +41,20 @@ struct FakeWrite {
     static inline std::uint8_t code = S7_OK;
     static inline std::uint32_t refusedObject = 0;
     static inline std::vector<std::pair<std::uint32_t, std::int32_t>> written;
+    static inline std::vector<vemo::ReadValue> sent;  // each value as sent, of any type
 
     static void reset() {
         code = S7_OK;
         refusedObject = 0;
         written.clear();
+        sent.clear();
     }
     static std::uint8_t write(vemoc_s7_client*, const s7_item_address* const* items, const s7_value* const* values,
                               std::uint32_t count, s7_write_result** results) {
         std::int32_t v = 0;
         (void)s7_value_get_i32(values[0], &v);
         written.emplace_back(items[0]->object_id, v);
+        sent.push_back(vemo::ReadValue::of(values[0]));
         if (code != S7_OK) return code;
         auto* array = static_cast<s7_write_result*>(std::calloc(count, sizeof(s7_write_result)));
         array[0].error = items[0]->object_id == refusedObject ? 0x8104 : 0;
@@ -447,14 +451,21 @@ TEST_F(TagInspectorTest, AWriteIsSentOnlyWhenAllowedAndTheRowShowsTheValueReadBa
     EXPECT_EQ(row(1).writeNote, "not written: the controller refused it (16#8104)");
     EXPECT_EQ(row(1).valueText, "") << "nothing read back for a refused write";
 
-    // A failed request, and a permission withdrawn before the worker got to
-    // the write: nothing is claimed written.
+    // A request without an answer may have been written; one the library
+    // refused to send was not; a permission withdrawn before the worker got
+    // to the write sends nothing. None of them is claimed written.
     FakeWrite::code = S7_ERR_TIMEOUT;
     ASSERT_EQ(inspector_->write("DB1.Tag3", value(9)), "");
     runWorker();
     runPosted();
+    EXPECT_EQ(row(2).writeState, vemo::WriteState::Unconfirmed);
+    EXPECT_EQ(row(2).writeNote.rfind("may have been written: no answer", 0), 0u) << row(2).writeNote;
+    FakeWrite::code = S7_ERR_ENCODE;
+    ASSERT_EQ(inspector_->write("DB1.Tag3", value(9)), "");
+    runWorker();
+    runPosted();
     EXPECT_EQ(row(2).writeState, vemo::WriteState::Failed);
-    EXPECT_EQ(row(2).writeNote.rfind("not written: no answer", 0), 0u) << row(2).writeNote;
+    EXPECT_EQ(row(2).writeNote, "not written: a request could not be built");
     FakeWrite::code = S7_OK;
     ASSERT_EQ(inspector_->write("DB1.Tag3", value(9)), "");
     service_.allowWrites(false);
@@ -463,6 +474,37 @@ TEST_F(TagInspectorTest, AWriteIsSentOnlyWhenAllowedAndTheRowShowsTheValueReadBa
     runPosted();
     EXPECT_EQ(FakeWrite::written.size(), calls);
     EXPECT_EQ(row(2).writeNote, "not written: writing was turned off before it was sent");
+}
+
+// A controller that sends a DATE_AND_TIME as one 64-bit integer gets it back
+// as one, holding the eight bytes the typed DT#... stands for.
+TEST_F(TagInspectorTest, ADateAndTimeIsWrittenInTheFormTheControllerSendsIt) {
+    struct WideReads {
+        static std::uint8_t read(vemoc_s7_client*, const s7_item_address* const*, std::uint32_t count,
+                                 s7_item_result** results) {
+            auto* array = static_cast<s7_item_result*>(std::calloc(count, sizeof(s7_item_result)));
+            for (std::uint32_t i = 0; i < count; ++i) array[i].value = s7_value_new_u64(0x2403151345301236u);
+            *results = array;
+            return S7_OK;
+        }
+    };
+    makeInspector(vemo::ReadCalls{&FakeReads::maxReadItems, &WideReads::read});
+    OwnedSymbols tags(std::vector<TestSymbol>{{"DB1.When", S7_DATATYPE_DATE_AND_TIME}});
+    ASSERT_TRUE(inspector_->add(tags.at(0)));
+    refreshAt(now_);
+    const vemo::InspectorRow& row = inspector_->rows().at(0);
+    ASSERT_EQ(row.state, vemo::RowState::Live);
+    EXPECT_EQ(vemo::formatValue(row.value, row.datatype, row.format).text, "DT#2024-03-15-13:45:30.123");
+
+    service_.allowWrites(true);
+    vemo::ParsedValue typed = vemo::parseValue("DT#2026-12-10-12:34:56.789", S7_DATATYPE_DATE_AND_TIME);
+    ASSERT_TRUE(typed) << typed.error;
+    ASSERT_EQ(inspector_->write("DB1.When", std::move(typed.value)), "");
+    runWorker();
+    runPosted();
+    ASSERT_EQ(FakeWrite::sent.size(), 1u);
+    EXPECT_EQ(FakeWrite::sent[0].wireType, S7_TYPE_U64);
+    EXPECT_EQ(FakeWrite::sent[0].bits, 0x2612101234567895u);
 }
 
 TEST_F(TagInspectorTest, RowsFindTheirVariablesAgainByNameAfterAReload) {

@@ -26,7 +26,7 @@ using Value = std::unique_ptr<s7_value, ValueDeleter>;
 
 constexpr uint8_t kDint = S7_DATATYPE_DINT;
 // A data type no value is checked against: a structure's.
-constexpr uint8_t kDtl = S7_DATATYPE_DTL;
+constexpr uint8_t kUnchecked = S7_DATATYPE_STRUCT;
 
 // The controller's STRING: a byte array [capacity, length, characters...].
 Value controllerString(uint8_t capacity, uint8_t length, const std::string& chars) {
@@ -80,14 +80,14 @@ TEST(FormatValue, EachValueTypeHasItsText) {
         {"f64 1e+20", s7_value_new_f64(1e20), S7_DATATYPE_LREAL, "1e+20", Kind::Real},
         {"f64 -inf", s7_value_new_f64(-std::numeric_limits<double>::infinity()), S7_DATATYPE_LREAL, "-inf", Kind::Real},
         {"string, all its bytes", s7_value_new_string("a\0b", 3), S7_DATATYPE_WSTRING, nullptr, Kind::Text},
-        {"null", s7_value_new_null(), kDtl, "", Kind::Empty},
-        {"id32", s7_value_new_id32(7), kDtl, "", Kind::Empty},
-        {"id vlq", s7_value_new_id_vlq(7), kDtl, "", Kind::Empty},
-        {"blob", s7_value_new_blob("ab", 2), kDtl, "", Kind::Empty},
-        {"struct", s7_value_new_struct(1), kDtl, "", Kind::Empty},
-        {"unchecked: an array of I32 has no I32 storage, 0", s7_value_new_array(S7_TYPE_I32, S7_FLAG_ARRAY), kDtl, "0",
-         Kind::Integer},
-        {"unchecked: an array of BOOL, false", s7_value_new_array(S7_TYPE_BOOL, S7_FLAG_ARRAY), kDtl, "false",
+        {"null", s7_value_new_null(), kUnchecked, "", Kind::Empty},
+        {"id32", s7_value_new_id32(7), kUnchecked, "", Kind::Empty},
+        {"id vlq", s7_value_new_id_vlq(7), kUnchecked, "", Kind::Empty},
+        {"blob", s7_value_new_blob("ab", 2), kUnchecked, "", Kind::Empty},
+        {"struct", s7_value_new_struct(1), kUnchecked, "", Kind::Empty},
+        {"unchecked: an array of I32 has no I32 storage, 0", s7_value_new_array(S7_TYPE_I32, S7_FLAG_ARRAY), kUnchecked,
+         "0", Kind::Integer},
+        {"unchecked: an array of BOOL, false", s7_value_new_array(S7_TYPE_BOOL, S7_FLAG_ARRAY), kUnchecked, "false",
          Kind::Bool},
     };
     for (const Row& row : rows) {
@@ -180,9 +180,14 @@ TEST(FormatValue, AValueThatDoesNotFitItsDataTypeIsAMismatchNotANumber) {
         {s7_value_new_string("ok", 2), S7_DATATYPE_WSTRING, "ok"},
         {controllerString(4, 2, "ok").release(), S7_DATATYPE_WSTRING, "type mismatch: U8 array for WSTRING"},
         {array(S7_TYPE_STRING), S7_DATATYPE_WSTRING, "type mismatch: STRING array for WSTRING"},
+        // Byte blocks: a BLOB or packed structure, or an integer exactly as
+        // wide (DEC shows neither as a number).
+        {s7_value_new_i64(-3), S7_DATATYPE_DATE_AND_TIME, ""},
+        {s7_value_new_i32(-3), S7_DATATYPE_DATE_AND_TIME, "type mismatch: I32 for DATE_AND_TIME"},
+        {s7_value_new_blob("ab", 2), S7_DATATYPE_DTL, ""},
+        {s7_value_new_u64(1), S7_DATATYPE_DTL, "type mismatch: U64 for DTL"},
         // Data types shown by the value alone: nothing is claimed.
-        {array(S7_TYPE_BOOL), kDtl, "false"},
-        {s7_value_new_i64(-3), S7_DATATYPE_DATE_AND_TIME, "-3"},
+        {array(S7_TYPE_BOOL), kUnchecked, "false"},
         {s7_value_new_f64(2.5), S7_DATATYPE_STRUCT, "2.5"},
         {s7_value_new_u8(4), S7_DATATYPE_VOID, "4"},
         {s7_value_new_u16(5), 42, "5"},
@@ -357,12 +362,104 @@ TEST(DisplayFormats, DateAndTimeAndDtlFromTheirBytes) {
         {"dtl month 13", blob(dtlMonth13), S7_DATATYPE_DTL, I, "16#07EA0D0A050C2238075BCD15 (invalid)"},
         {"dtl a whole second of ns", blob(dtlWholeSecond), S7_DATATYPE_DTL, I, "16#07EA0C0A050C22383B9ACA15 (invalid)"},
         {"dtl short", blob({1, 2, 3}), S7_DATATYPE_DTL, I, "16#010203 (invalid)"},
-        // Nothing is claimed for these: a value that is no byte block keeps
-        // its plain text.
-        {"dt as a number", s7_value_new_i64(-3), S7_DATATYPE_DATE_AND_TIME, I, "-3"},
-        {"dtl as nothing", s7_value_new_null(), S7_DATATYPE_DTL, I, ""},
         {"dtl decimal is today's", blob(dtl), S7_DATATYPE_DTL, DisplayFormat::Dec, ""},
     });
+}
+
+// A controller may send a DATE_AND_TIME as a byte block or as one 64-bit
+// integer holding the same eight bytes, the first one most significant.
+// Every form that carries the bytes shows the same text in every format; a
+// form that cannot carry them - a narrower integer, an array, a real, no
+// value - is a type mismatch. No integer is wide enough for a DTL's twelve
+// bytes: it comes as a byte block or not at all.
+TEST(DisplayFormats, ByteBlockTypesAsABlobAndAsAnInteger) {
+    using enum DisplayFormat;
+    struct Sample {
+        uint8_t datatype;
+        std::vector<uint8_t> bytes;
+        const char* iec;
+    };
+    const Sample samples[] = {
+        {S7_DATATYPE_DATE_AND_TIME, {0x24, 0x03, 0x15, 0x13, 0x45, 0x30, 0x12, 0x36}, "DT#2024-03-15-13:45:30.123"},
+        {S7_DATATYPE_DATE_AND_TIME, {0x89, 0x12, 0x31, 0x23, 0x59, 0x59, 0x99, 0x97}, "DT#2089-12-31-23:59:59.999"},
+        {S7_DATATYPE_DATE_AND_TIME, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFD}, "16#FFFFFFFFFFFFFFFD (invalid)"},
+        {S7_DATATYPE_DTL,
+         {0x07, 0xE8, 3, 15, 6, 13, 45, 30, 0x07, 0x54, 0xD4, 0xC0},
+         "DTL#2024-03-15-13:45:30.123000000"},
+    };
+    for (const Sample& sample : samples) {
+        uint64_t number = 0;
+        for (const uint8_t b : sample.bytes) number = number << 8 | b;
+        const auto i64 = static_cast<int64_t>(number);
+        std::string hex = "16#";
+        for (const uint8_t b : sample.bytes) hex += fmt::format("{:02X}", b);
+        const bool dt = sample.datatype == S7_DATATYPE_DATE_AND_TIME;
+        const std::vector<std::pair<const char*, s7_value*>> forms = {
+            {"blob", blob(sample.bytes)},
+            {"packed structure",
+             s7_value_new_packed(0x90000001u, 0, 0, sample.bytes.data(), static_cast<uint32_t>(sample.bytes.size()))},
+            {"U64", s7_value_new_u64(number)},
+            {"I64", s7_value_new_i64(i64)},
+            {"BITS64", s7_value_new_bits64(number)},
+            {"U64_ALT", s7_value_new_u64_alt(number)},
+            {"I64_ALT", s7_value_new_i64_alt(i64)},
+        };
+        for (const auto& [what, raw] : forms) {
+            Value value(raw);
+            ASSERT_NE(value, nullptr) << what;
+            const bool blockForm = std::string(what) == "blob" || std::string(what) == "packed structure";
+            const std::string sent = vemo::wireTypeName(value.get());
+            SCOPED_TRACE(fmt::format("{} as {}", s7_datatype_name(sample.datatype), sent));
+            if (!dt && !blockForm) {
+                EXPECT_EQ(typeMismatch(value.get(), sample.datatype), (vemo::TypeMismatch{sent, sample.datatype}));
+                for (const DisplayFormat format : {Iec, Hex, Dec}) {
+                    EXPECT_EQ(describeValue(value.get(), sample.datatype, format).text,
+                              fmt::format("type mismatch: {} for DTL", sent));
+                }
+                continue;
+            }
+            EXPECT_FALSE(typeMismatch(value.get(), sample.datatype).has_value());
+            EXPECT_EQ(describeValue(value.get(), sample.datatype, Iec).text, sample.iec);
+            EXPECT_EQ(describeValue(value.get(), sample.datatype, Hex).text, hex);
+            const vemo::ValueText dec = describeValue(value.get(), sample.datatype, Dec);
+            EXPECT_EQ(dec.text, "") << "as the byte block's, never the integer's number";
+            EXPECT_EQ(dec.kind, Kind::Empty);
+            // The copy a row keeps shows the same.
+            EXPECT_EQ(formatValue(ReadValue::of(value.get()), sample.datatype, Iec).text, sample.iec);
+        }
+    }
+    // The reported value: DT#2024-03-15-13:45:30.123 as one number.
+    Value reported(s7_value_new_u64(2594940982804877878u));
+    EXPECT_EQ(describeValue(reported.get(), S7_DATATYPE_DATE_AND_TIME, Iec).text, "DT#2024-03-15-13:45:30.123");
+
+    // Forms that cannot carry the bytes.
+    const auto array = [](uint8_t elementType) { return s7_value_new_array(elementType, S7_FLAG_ARRAY); };
+    const std::pair<s7_value*, uint8_t> misfits[] = {
+        {s7_value_new_u32(0x24031513), S7_DATATYPE_DATE_AND_TIME},
+        {s7_value_new_i32(1), S7_DATATYPE_DATE_AND_TIME},
+        {s7_value_new_u16(1), S7_DATATYPE_DATE_AND_TIME},
+        {s7_value_new_f64(1.0), S7_DATATYPE_DATE_AND_TIME},
+        {s7_value_new_bool(1), S7_DATATYPE_DATE_AND_TIME},
+        {s7_value_new_string("2024", 4), S7_DATATYPE_DATE_AND_TIME},
+        {s7_value_new_null(), S7_DATATYPE_DATE_AND_TIME},
+        {array(S7_TYPE_U64), S7_DATATYPE_DATE_AND_TIME},
+        {array(S7_TYPE_U8), S7_DATATYPE_DATE_AND_TIME},
+        {s7_value_new_null(), S7_DATATYPE_DTL},
+        {s7_value_new_u32(1), S7_DATATYPE_DTL},
+        {array(S7_TYPE_BOOL), S7_DATATYPE_DTL},
+    };
+    for (const auto& [raw, datatype] : misfits) {
+        Value value(raw);
+        ASSERT_NE(value, nullptr);
+        const std::string sent = vemo::wireTypeName(value.get());
+        SCOPED_TRACE(fmt::format("{} for {}", sent, s7_datatype_name(datatype)));
+        EXPECT_EQ(typeMismatch(value.get(), datatype), (vemo::TypeMismatch{sent, datatype}));
+        for (const DisplayFormat format : {Iec, Hex, Dec}) {
+            const vemo::ValueText text = describeValue(value.get(), datatype, format);
+            EXPECT_EQ(text.text, fmt::format("type mismatch: {} for {}", sent, s7_datatype_name(datatype)));
+            EXPECT_EQ(text.kind, Kind::Mismatch);
+        }
+    }
 }
 
 TEST(DisplayFormats, CharactersAndBitStrings) {

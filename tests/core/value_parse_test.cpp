@@ -176,6 +176,53 @@ TEST(ValueParse, DatesAndTimesInTheirByteLayouts) {
     }
 }
 
+// A DATE_AND_TIME goes back in the form it was read in: a byte block as the
+// BLOB parseValue makes, a 64-bit integer as that integer of the same bytes.
+// Nothing else changes form.
+TEST(ValueParse, AValueGoesBackInTheFormItsVariableWasReadIn) {
+    constexpr std::uint8_t kDt = S7_DATATYPE_DATE_AND_TIME;
+    constexpr std::uint64_t kBytes = 0x2612101234567895u;  // DT#2026-12-10-12:34:56.789
+    const auto readAs = [](s7_value* raw) {
+        const vemo::OwnedValue owned(raw);
+        return vemo::ReadValue::of(owned.get());
+    };
+    const std::uint8_t block[] = {0x24, 0x03, 0x15, 0x13, 0x45, 0x30, 0x12, 0x36};
+    const char* const dt = "DT#2026-12-10-12:34:56.789";
+    const struct {
+        const char* what;
+        std::uint8_t datatype;
+        const char* text;
+        vemo::ReadValue read;
+        std::uint8_t wireType;  // of the value to write
+    } cases[] = {
+        {"DT read as U64", kDt, dt, readAs(s7_value_new_u64(1)), S7_TYPE_U64},
+        {"DT read as I64", kDt, dt, readAs(s7_value_new_i64(-1)), S7_TYPE_I64},
+        {"DT read as BITS64", kDt, dt, readAs(s7_value_new_bits64(1)), S7_TYPE_BITS64},
+        {"DT read as U64_ALT", kDt, dt, readAs(s7_value_new_u64_alt(1)), S7_TYPE_U64_ALT},
+        {"DT read as I64_ALT", kDt, dt, readAs(s7_value_new_i64_alt(1)), S7_TYPE_I64_ALT},
+        {"DT read as a BLOB", kDt, dt, readAs(s7_value_new_blob(block, 8)), S7_TYPE_BLOB},
+        {"DT not read yet", kDt, dt, vemo::ReadValue{}, S7_TYPE_BLOB},
+        {"DT read as a mismatch", kDt, dt, readAs(s7_value_new_i32(1)), S7_TYPE_BLOB},
+        {"DTL read as a BLOB", S7_DATATYPE_DTL, "DTL#2026-12-10-12:34:56", readAs(s7_value_new_blob(block, 8)),
+         S7_TYPE_BLOB},
+        {"LINT read as U64", S7_DATATYPE_LINT, "5", readAs(s7_value_new_u64(1)), S7_TYPE_I64},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        vemo::ParsedValue parsed = parseValue(c.text, c.datatype);
+        ASSERT_TRUE(parsed) << parsed.error;
+        const vemo::DisplayFormat format = vemo::defaultFormat(c.datatype);
+        const std::string typed = vemo::describeValue(parsed.value.get(), c.datatype, format).text;
+        const vemo::OwnedValue sent = vemo::inFormOf(std::move(parsed.value), c.datatype, c.read);
+        ASSERT_NE(sent, nullptr);
+        EXPECT_EQ(s7_value_type(sent.get()), c.wireType);
+        EXPECT_EQ(vemo::describeValue(sent.get(), c.datatype, format).text, typed) << "the same value in either form";
+        if (c.datatype == kDt && c.wireType != S7_TYPE_BLOB) {
+            EXPECT_EQ(vemo::ReadValue::of(sent.get()).bits, kBytes);
+        }
+    }
+}
+
 TEST(ValueParse, WhatDoesNotFitIsRefusedWithItsReason) {
     struct Case {
         const char* text;

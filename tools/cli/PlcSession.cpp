@@ -36,7 +36,8 @@ std::string StepError::message() const {
 ValueMismatch::ValueMismatch(const std::string& name, const TypeMismatch& mismatch)
     : std::runtime_error(fmt::format("read failed: {}: {}", name, mismatch.text())) {}
 
-PlcSession::PlcSession(ReadCalls calls) : client_(vemoc_s7_client_new()), calls_(calls) {
+PlcSession::PlcSession(ReadCalls calls, WriteCalls writeCalls)
+    : client_(vemoc_s7_client_new()), calls_(calls), writeCalls_(writeCalls) {
     if (client_ == nullptr) {
         throw std::bad_alloc();
     }
@@ -186,20 +187,32 @@ uint32_t PlcSession::capacityOf(const Variable& variable) {
     return capacity;
 }
 
-std::vector<uint64_t> PlcSession::write(const std::vector<Variable>& variables,
-                                        const std::vector<const s7_value*>& values) {
+WriteResult PlcSession::write(const std::vector<Variable>& variables, const std::vector<const s7_value*>& values) {
     std::vector<s7_item_address> addresses;
-    std::vector<const s7_item_address*> items;
     addresses.reserve(variables.size());
     for (const Variable& v : variables) addresses.push_back(addressOf(v));
-    for (const s7_item_address& a : addresses) items.push_back(&a);
-    s7_write_result* results = nullptr;
-    check("write", vemoc_s7_client_write(client_, items.data(), values.data(), static_cast<uint32_t>(values.size()),
-                                         &results));
-    std::vector<uint64_t> errors;
-    for (std::size_t i = 0; i < values.size(); ++i) errors.push_back(results[i].error);
-    s7_write_results_free(results);
-    return errors;
+    WriteResult result = writeInChunks(client_, addresses, values, writeCalls_);
+    if (result.status == WriteResult::Status::LimitFailed) throw StepError{"item limit", result.code};
+    return result;
+}
+
+std::vector<std::string> writeNotes(const std::vector<Variable>& variables, const WriteResult& result) {
+    std::vector<std::string> notes;
+    for (std::size_t i = 0; i < variables.size() && i < result.items.size(); ++i) {
+        const std::string& name = variables[i].name;
+        switch (result.items[i].outcome) {
+        case ItemOutcome::Refused:
+            notes.push_back(fmt::format("write refused: {}: error 16#{:X}", name, result.items[i].error));
+            break;
+        // Said only when a request failed: otherwise the read-back shows them.
+        case ItemOutcome::Written:
+            if (!result.ok()) notes.push_back("written: " + name);
+            break;
+        case ItemOutcome::MayBeWritten: notes.push_back("may have been written: " + name); break;
+        case ItemOutcome::NotWritten: notes.push_back("not written: " + name); break;
+        }
+    }
+    return notes;
 }
 
 }  // namespace vemo::cli

@@ -9,6 +9,7 @@
 
 #include "vemo/core/Browse.h"
 #include "vemo/core/ChunkedRead.h"
+#include "vemo/core/ChunkedWrite.h"
 #include "vemo/core/ControllerIdentity.h"
 #include "vemo/core/OwnedLists.h"
 #include "vemo/core/ValueFormat.h"
@@ -66,10 +67,18 @@ struct Variable {
     std::vector<uint32_t> path;
 };
 
+// A write's outcome in lines for standard error: each variable the
+// controller refused ("write refused: Data.Flag: error 16#8109"); after a
+// failed request every variable, as far as is known - "written: NAME",
+// "write refused: ...", "may have been written: NAME" for those of the
+// request that failed, "not written: NAME" for those never sent.
+std::vector<std::string> writeNotes(const std::vector<Variable>& variables, const WriteResult& result);
+
 class PlcSession {
 public:
-    // `calls` are the library's unless a test puts fakes there.
-    explicit PlcSession(ReadCalls calls = {});
+    // `calls` and `writeCalls` are the library's unless a test puts fakes
+    // there.
+    explicit PlcSession(ReadCalls calls = {}, WriteCalls writeCalls = {});
     ~PlcSession();
     PlcSession(const PlcSession&) = delete;
     PlcSession& operator=(const PlcSession&) = delete;
@@ -107,10 +116,11 @@ public:
     // The characters a STRING variable holds: the first byte of what it
     // reads as. 0 for other data types.
     uint32_t capacityOf(const Variable& variable);
-    // Writes values[i] to variables[i] in one request (no more than the
-    // item limit); per variable 0 when written, else the controller's error
-    // code. StepError when the request as a whole fails.
-    std::vector<uint64_t> write(const std::vector<Variable>& variables, const std::vector<const s7_value*>& values);
+    // Writes values[i] to variables[i] in chunks of at most the item limit,
+    // each value once; what became of each variable, also when a request
+    // failed (writeNotes says it in words). StepError when the item limit
+    // cannot be read: then nothing was sent.
+    WriteResult write(const std::vector<Variable>& variables, const std::vector<const s7_value*>& values);
 
 private:
     void loadBlocks();
@@ -122,6 +132,7 @@ private:
 
     vemoc_s7_client* client_;
     ReadCalls calls_;
+    WriteCalls writeCalls_;
     BlockList list_;
     std::vector<Block> blocks_;
     bool listed_ = false;

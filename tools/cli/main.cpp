@@ -9,7 +9,7 @@
 //                           (--keep-going: the values that could be read)
 //   vemo-s7 write HOST NAME VALUE...
 //                           set variables after a confirmation (or --yes),
-//                           then read them back
+//                           in chunks of the item limit, then read them back
 //
 // Every command checks who answers right after connect, before anything
 // else, when asked to: --fingerprint pins the controller's key,
@@ -39,6 +39,7 @@
 #include <cstdio>
 #include <iostream>
 #include <map>
+#include <new>
 #include <optional>
 #include <thread>
 
@@ -402,23 +403,38 @@ int write(PlcSession& session, const Options& o, const std::vector<vemo::SymbolN
         next.push_back(vemo::formatValue(p.value.get(), v.datatype));
         parsed.push_back(std::move(p));
     }
+    // A DATE_AND_TIME goes back in the form the controller sends it in (a
+    // byte block or one 64-bit integer): one read of those tells.
+    std::vector<Variable> dates;
+    std::vector<std::size_t> at;
+    for (std::size_t i = 0; i < variables.size(); ++i) {
+        if (variables[i].datatype != S7_DATATYPE_DATE_AND_TIME) continue;
+        dates.push_back(variables[i]);
+        at.push_back(i);
+    }
+    if (!dates.empty()) {
+        const std::vector<ItemRead> current = session.readEach(dates);
+        for (std::size_t k = 0; k < dates.size(); ++k) {
+            vemo::OwnedValue& value = parsed[at[k]].value;
+            value = vemo::inFormOf(std::move(value), S7_DATATYPE_DATE_AND_TIME, current[k].value);
+            if (value == nullptr) throw std::bad_alloc();
+        }
+    }
     if (!o.yes) {
         const std::vector<vemo::ValueText> current = session.read(variables);
         if (!confirmed(o, variables, current, next)) throw NotConfirmed("nothing written");
     }
     std::vector<const s7_value*> values;
     for (const vemo::ParsedValue& p : parsed) values.push_back(p.value.get());
-    const std::vector<uint64_t> errors = session.write(variables, values);
-    bool refused = false;
-    for (std::size_t i = 0; i < errors.size(); ++i) {
-        if (errors[i] != 0) {
-            std::cerr << fmt::format("write refused: {}: error 16#{:X}\n", variables[i].name, errors[i]);
-            refused = true;
-        }
-    }
+    const vemo::WriteResult result = session.write(variables, values);
+    for (const std::string& note : writeNotes(variables, result)) std::cerr << note << "\n";
+    // A failed request leaves some values unknown: nothing is read back,
+    // and the failure is the last line.
+    if (result.status == vemo::WriteResult::Status::WriteFailed) throw StepError{"write", result.code};
+    if (!result.ok()) throw std::runtime_error("write failed: the library answered without results");
     // What the controller holds now, refused variables included.
     std::cout << formatRead(o.format(), variables, session.readValues(variables), "", true) << std::flush;
-    return refused ? kExitFailed : 0;
+    return result.allWritten() ? 0 : kExitFailed;
 }
 
 // read --keep-going: the values that could be read on standard output,

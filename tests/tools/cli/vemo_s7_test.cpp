@@ -5,6 +5,7 @@
 #include "Output.h"
 #include "PlcSession.h"
 #include "fake_reads.h"
+#include "fake_writes.h"
 #include "loopback_server.h"
 #include "process.h"
 #include "vemo/core/KnownControllers.h"
@@ -664,6 +665,64 @@ TEST_F(VemoS7, AVariableTheControllerRefusesFailsTheWriteAndShowsWhatItHolds) {
     EXPECT_EQ(lines(w.out), (std::vector<std::string>{"Data.Debt  DINT  7", "Data.Flag  BOOL  true"}));
 }
 
+// 25 values against a controller that takes 20 items per request: two
+// requests, every variable written once. Refusing item 2 of every request
+// refuses the 2nd and the 22nd variable, and only those.
+TEST_F(VemoS7, AWriteOfMoreValuesThanTheItemLimitGoesInChunks) {
+    struct Pair {
+        std::string name;
+        std::string value;
+        json written;
+        json before;
+    };
+    std::vector<Pair> pairs;
+    for (int i = 0; i < 10; ++i) {
+        const std::string name = "Data.Words[" + std::to_string(i) + "]";
+        pairs.push_back({name, std::to_string(100 + i), 100 + i, 10 * i});
+    }
+    const std::pair<const char*, int> positions[] = {{"[1,0]", 1}, {"[1,1]", 2}, {"[2,0]", 3}, {"[2,1]", 4}};
+    for (const auto& [index, before] : positions) pairs.push_back({std::string("Data.Pos") + index, "-9", -9, before});
+    pairs.push_back({"Data.Debt", "7", 7, -42});
+    pairs.push_back({"Data.Flag", "FALSE", false, true});
+    pairs.push_back({"Data.Ratio", "0.5", 0.5, 0.1});
+    pairs.push_back({"Data.Big", "2.5", 2.5, 1e20});
+    pairs.push_back({"Data.Pause", "1000", 1000, -2500});
+    pairs.push_back({"Data.Mask", "16#00FF", 255, 2591});
+    pairs.push_back({"Data.Letter", "'B'", 66, 36});
+    pairs.push_back({"Data.Day", "13000", 13000, 13492});
+    pairs.push_back({"Data.Shift", "21600000", 21600000, 86400000});
+    pairs.push_back({"Data.Delay", "S5T#2s", 512, 8483});
+    pairs.push_back({"Data.Belt Speed", "3.5", 3.5, 2.5});
+    ASSERT_EQ(pairs.size(), 25u);
+    std::vector<std::string> args;
+    for (const Pair& p : pairs) {
+        args.push_back(p.name);
+        args.push_back(p.value);
+    }
+    args.push_back("--yes");
+    args.push_back("--json");
+
+    for (const bool refusing : {false, true}) {
+        SCOPED_TRACE(refusing ? "item 2 of every request refused" : "all written");
+        std::vector<std::string> options = {"--max-read-items", "20"};
+        if (refusing) options.insert(options.end(), {"--fault", "refuse-write", "--fault-arg", "2"});
+        const WriteSim sim(dir_ / "program.json", options);
+        const ProcessResult w = sim.tool("write", args);
+        EXPECT_EQ(w.exitCode, refusing ? 3 : 0) << w.err;
+        EXPECT_EQ(w.err, refusing ? "write refused: Data.Words[1]: error 16#8109\n"
+                                    "write refused: Data.Day: error 16#8109\n"
+                                  : "");
+        const json back = json::parse(w.out);
+        ASSERT_EQ(back.size(), pairs.size());
+        for (std::size_t i = 0; i < pairs.size(); ++i) {
+            SCOPED_TRACE(pairs[i].name);
+            EXPECT_EQ(back[i].at("name"), pairs[i].name);
+            const bool refused = refusing && (i == 1 || i == 21);
+            EXPECT_EQ(back[i].at("value"), refused ? pairs[i].before : pairs[i].written) << "the value read back";
+        }
+    }
+}
+
 // A variable the controller refuses to read: --keep-going names it with the
 // controller's error and prints the others (exit 3); a plain read fails.
 TEST_F(VemoS7, KeepGoingNamesAVariableTheControllerRefusesToRead) {
@@ -729,18 +788,15 @@ TEST_F(VemoS7, OnATerminalOnlyAYesWrites) {
         const char* after;
     };
     const Case cases[] = {
-        {"y", 0, "Data.Debt  DINT  7"},
-        {"YES", 0, "Data.Debt  DINT  7"},
-        {"", 5, "Data.Debt  DINT  -42"},
-        {"n", 5, "Data.Debt  DINT  -42"},
-        {"yes please", 5, "Data.Debt  DINT  -42"},
+        {"y", 0, "Data.Debt  DINT  7"},   {"YES", 0, "Data.Debt  DINT  7"},          {"", 5, "Data.Debt  DINT  -42"},
+        {"n", 5, "Data.Debt  DINT  -42"}, {"yes please", 5, "Data.Debt  DINT  -42"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string("answer '") + c.answer + "'");
         const WriteSim sim(dir_ / "program.json");
-        const TerminalRun run = runOnTerminal(
-            {VEMO_S7_EXE, "write", "127.0.0.1", "-p", sim.port, "Data.Debt", "7", "Data.Text", "'new'"},
-            "Write these values? [y/N] ", c.answer);
+        const TerminalRun run =
+            runOnTerminal({VEMO_S7_EXE, "write", "127.0.0.1", "-p", sim.port, "Data.Debt", "7", "Data.Text", "'new'"},
+                          "Write these values? [y/N] ", c.answer);
         EXPECT_EQ(run.exitCode, c.exitCode) << run.shown;
         // The prompt names the controller and each variable's current and
         // new value.
@@ -898,7 +954,6 @@ TEST_F(VemoS7, AWatchRefusesAnotherControllerAfterAReconnect) {
     EXPECT_EQ(watch.stop(SIGINT), 3);
 }
 
-
 TEST(VemoS7Session, AMismatchedAnswerFailsTheReadNamingTheVariable) {
     using vemo::test::FakeReads;
     FakeReads::reset();
@@ -956,6 +1011,43 @@ TEST(VemoS7Session, APerItemReadFailsOnlyTheVariablesItCannotRead) {
     }
     EXPECT_EQ(FakeReads::requests.size(), 2u) << "in chunks of the item limit";
     EXPECT_THROW(session.readValues(variables), vemo::cli::StepError) << "the strict read still fails as a whole";
+}
+
+// A request that fails midway: the variables of the chunks before it stand
+// as the controller answered, those of the failed request may have been
+// written, the later ones were never sent - and every one is named.
+TEST(VemoS7Session, AWriteSaysWhatBecameOfEveryVariable) {
+    using vemo::test::FakeWrites;
+    FakeWrites::reset();
+    FakeWrites::limit = 2;
+    FakeWrites::refusedObject = 1;
+    vemo::cli::PlcSession session({}, FakeWrites::calls());
+    std::vector<vemo::cli::Variable> variables;
+    std::vector<s7_value*> owned;
+    for (const char* name : {"DB1.A", "DB1.B", "DB1.C", "DB1.D", "DB1.E"}) {
+        const auto objectId = static_cast<uint32_t>(variables.size() + 1);
+        variables.push_back({"DB1", name, S7_DATATYPE_DINT, objectId, 2550, {objectId + 9}});
+        owned.push_back(s7_value_new_i32(static_cast<int32_t>(objectId)));
+    }
+    const std::vector<const s7_value*> values(owned.begin(), owned.end());
+
+    const vemo::WriteResult answered = session.write(variables, values);
+    EXPECT_TRUE(answered.ok());
+    EXPECT_EQ(vemo::cli::writeNotes(variables, answered),
+              (std::vector<std::string>{"write refused: DB1.A: error 16#8104"}))
+        << "when every request was answered, only refusals are named";
+
+    FakeWrites::requests.clear();
+    FakeWrites::failingWrite = 1;
+    const vemo::WriteResult failed = session.write(variables, values);
+    EXPECT_EQ(failed.status, vemo::WriteResult::Status::WriteFailed);
+    EXPECT_EQ(failed.code, S7_ERR_TIMEOUT);
+    EXPECT_EQ(vemo::cli::writeNotes(variables, failed),
+              (std::vector<std::string>{"write refused: DB1.A: error 16#8104", "written: DB1.B",
+                                        "may have been written: DB1.C", "may have been written: DB1.D",
+                                        "not written: DB1.E"}));
+    EXPECT_EQ(FakeWrites::requests.size(), 2u) << "nothing sent after the failed request, nothing twice";
+    for (s7_value* v : owned) s7_value_free(v);
 }
 
 // Names and texts come from the controller: whatever bytes they hold, the// Names and texts come from the controller: whatever bytes they hold, the

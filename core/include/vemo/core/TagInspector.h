@@ -50,6 +50,7 @@
 #include <vector>
 
 #include "vemo/core/ChunkedRead.h"
+#include "vemo/core/ChunkedWrite.h"
 #include "vemo/core/OwnedLists.h"
 #include "vemo/s7browse.h"
 #include "vemo/s7write.h"
@@ -72,10 +73,11 @@ enum class RowState : std::uint8_t {
 
 // What the last write to a row did.
 enum class WriteState : std::uint8_t {
-    None,     // never written
-    Pending,  // sent to the worker, not answered yet
-    Written,  // the controller took it; the value shown is the one read back
-    Failed,   // not written: `writeNote` says why
+    None,         // never written
+    Pending,      // sent to the worker, not answered yet
+    Written,      // the controller took it; the value shown is the one read back
+    Failed,       // not written: `writeNote` says why
+    Unconfirmed,  // the request went out, its answer never came: the value may have been written
 };
 
 struct InspectorRow {

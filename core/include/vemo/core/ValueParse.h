@@ -24,6 +24,7 @@
 #include <vemo/s7value.h>
 
 #include "vemo/core/OwnedLists.h"
+#include "vemo/core/ValueFormat.h"
 
 #include <cstdint>
 #include <memory>
@@ -45,5 +46,13 @@ struct ParsedValue {
 // STRING's capacity is the text's length and no text is too long for it.
 // Data types that cannot be written from a text are an error.
 ParsedValue parseValue(std::string_view text, uint8_t datatype, uint32_t capacity = 0);
+
+// `value` (as parseValue made it) in the form the controller sent the
+// variable in, where a data type has more than one: a DATE_AND_TIME last
+// read as one 64-bit integer goes back as that wire type, holding the
+// eight bytes, the first most significant. Anything else, and a variable
+// not read yet (`read` holds nothing), keeps its form. Null only when the
+// new value cannot be allocated.
+OwnedValue inFormOf(OwnedValue value, uint8_t datatype, const ReadValue& read);
 
 }  // namespace vemo
