@@ -606,8 +606,10 @@ struct TypeFetch {
         if (entry->object == nullptr) {
             return S7_STATUS_OK;
         }
+        // Last member first onto the stack, so that the types are explored
+        // in the order of the members that name them.
         const s7_type_info_list* entries = s7_object_type_info(entry->object);
-        for (uint32_t i = 0; i < entries->count; ++i) {
+        for (uint32_t i = entries->count; i-- > 0;) {
             const s7_type_info_entry& e = entries->items[i];
             if (!e.is_struct) {
                 continue;
