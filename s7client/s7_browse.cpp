@@ -638,12 +638,12 @@ struct TypeFetch {
         if (left == 0) {
             return S7_STATUS_ANSWER_TOO_LARGE;
         }
-        const uint32_t most = left < S7_RESPONSE_MAX_SIZE ? static_cast<uint32_t>(left) : uint32_t{S7_RESPONSE_MAX_SIZE};
+        const uint32_t most =
+            left < S7_RESPONSE_MAX_SIZE ? static_cast<uint32_t>(left) : uint32_t{S7_RESPONSE_MAX_SIZE};
         const s7_explore_request request{id, 0, 1, 0, nullptr, nullptr, 0};
         s7_explore_result explored{};
         uint32_t length = 0;
-        s7_status rc =
-            s7_explore_within(session, &request, kRequestVersion, true, timeoutMs, most, &length, &explored);
+        s7_status rc = s7_explore_within(session, &request, kRequestVersion, true, timeoutMs, most, &length, &explored);
         if (rc != S7_STATUS_OK) {
             return rc;
         }

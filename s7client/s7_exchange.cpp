@@ -226,8 +226,8 @@ s7_status s7_exchange(s7_session* session, const s7_request* request, s7_respons
     return s7_exchange_within(session, request, response, timeout_ms, S7_RESPONSE_MAX_SIZE);
 }
 
-s7_status s7_exchange_within(s7_session* session, const s7_request* request, s7_response* response,
-                             uint32_t timeout_ms, uint32_t max_length) {
+s7_status s7_exchange_within(s7_session* session, const s7_request* request, s7_response* response, uint32_t timeout_ms,
+                             uint32_t max_length) {
     if (response != nullptr) {
         s7_response_clear(response);
     }

@@ -141,8 +141,8 @@ s7_status s7_exchange(s7_session* session, const s7_request* request, s7_respons
 /* The same, keeping at most `max_length` response bytes (or the session's
  * limit when that is lower): a longer response gives
  * S7_STATUS_ANSWER_TOO_LARGE. */
-s7_status s7_exchange_within(s7_session* session, const s7_request* request, s7_response* response,
-                             uint32_t timeout_ms, uint32_t max_length);
+s7_status s7_exchange_within(s7_session* session, const s7_request* request, s7_response* response, uint32_t timeout_ms,
+                             uint32_t max_length);
 
 #ifdef __cplusplus
 }

@@ -183,8 +183,8 @@ s7_status s7_explore(s7_session* session, const s7_explore_request* request, uin
  * s7_exchange_within; a longer one gives S7_STATUS_ANSWER_TOO_LARGE and the
  * session goes on). On success *answer_length (null allowed) is the answer's
  * length. */
-s7_status s7_explore_within(s7_session* session, const s7_explore_request* request, uint8_t version,
-                            bool with_counter, uint32_t timeout_ms, uint32_t max_length, uint32_t* answer_length,
+s7_status s7_explore_within(s7_session* session, const s7_explore_request* request, uint8_t version, bool with_counter,
+                            uint32_t timeout_ms, uint32_t max_length, uint32_t* answer_length,
                             s7_explore_result* result);
 s7_status s7_set_values(s7_session* session, const s7_set_request* request, uint8_t version, bool with_counter,
                         uint32_t timeout_ms, s7_set_result* result);

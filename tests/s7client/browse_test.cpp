@@ -678,8 +678,8 @@ TEST(BrowseBlock, TypesTooLongForOneAnswerAreExploredOneAtATimeAsBrowsesNeedThem
     // Type 200 comes in the form of the one answer, as the child of an
     // object of class 534 behind a decoy; the others as objects of their own.
     TlsPeer peer(scripted({exploreReply(whole), exploreReply(kPartBlockType),
-                           exploreReply(listed(200, 1, {}) + typeInfoParent(kPartMotorType)),
-                           exploreReply({}, 0x05), exploreReply(other)}));
+                           exploreReply(listed(200, 1, {}) + typeInfoParent(kPartMotorType)), exploreReply({}, 0x05),
+                           exploreReply(other)}));
     {
         Client client(peer.port());
         ASSERT_EQ(client.rc, S7_OK);
@@ -696,8 +696,8 @@ TEST(BrowseBlock, TypesTooLongForOneAnswerAreExploredOneAtATimeAsBrowsesNeedThem
             return out;
         };
         EXPECT_EQ(browseOf(100), (std::vector<std::string>{"DB1.Speed", "DB1.Motor.On", "DB1.Motor.Rpm",
-                                                            "DB1.Axes[0].On", "DB1.Axes[0].Rpm", "DB1.Axes[1].On",
-                                                            "DB1.Axes[1].Rpm", "DB1.Spare.On", "DB1.Spare.Rpm"}));
+                                                           "DB1.Axes[0].On", "DB1.Axes[0].Rpm", "DB1.Axes[1].On",
+                                                           "DB1.Axes[1].Rpm", "DB1.Spare.On", "DB1.Spare.Rpm"}));
         EXPECT_EQ(client.c->type_info_cache.in_parts, 1);
         EXPECT_EQ(peer.log().messages.size(), 4u) << "the one answer, then types 100, 200 and 999, each once";
         EXPECT_EQ(browseOf(200), (std::vector<std::string>{"DB1.On", "DB1.Rpm"})) << "known: nothing sent";
@@ -872,7 +872,6 @@ TEST(BrowseMemory, ConnectListAndBrowseSurviveEveryAllocationFailure) {
         }
     }
 }
-
 
 TEST(BrowseMemory, BrowsingInPartsSurvivesEveryAllocationFailure) {
     CountingAllocator hooks;

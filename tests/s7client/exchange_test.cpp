@@ -277,8 +277,8 @@ TEST(Exchange, ResponseLimitsOnFramesAndSize) {
     // makes this minutes there instead of a fraction of a second.
     cases.push_back({"16 MiB are taken", 8499, 1974, 190, 0, S7_OK});
     cases.push_back({"a byte more is read and let go", 8499, 1974, 191, 0, S7_STATUS_ANSWER_TOO_LARGE});
-    cases.push_back({"a session's limit above 16 MiB counts as 16 MiB", 8499, 1974, 191, 0xFFFFFFFF,
-                     S7_STATUS_ANSWER_TOO_LARGE});
+    cases.push_back(
+        {"a session's limit above 16 MiB counts as 16 MiB", 8499, 1974, 191, 0xFFFFFFFF, S7_STATUS_ANSWER_TOO_LARGE});
 #endif
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);

@@ -303,8 +303,7 @@ Bytes encodeTypeInfoObjects(const Program& p, const Fault& fault, std::map<uint3
         // Ahead of the others, so that a client that searches the list in
         // order passes them on every look-up.
         for (uint64_t i = 0; i < fault.arg; ++i) {
-            emit(kFillerTypeInfoBase + static_cast<uint32_t>(i), "Filler" + std::to_string(i + 1), {},
-                            {});
+            emit(kFillerTypeInfoBase + static_cast<uint32_t>(i), "Filler" + std::to_string(i + 1), {}, {});
         }
         std::vector<std::pair<std::string, Entry>> missing;
         missing.reserve(kHostileMembers);
@@ -798,8 +797,7 @@ Bytes Session::explore(const Request& r, Writer& w) {
     // a client that cannot take all of them in one answer asks for them
     // one at a time.
     const std::span<const uint8_t> typeObject = model_.typeObject(root);
-    const bool known =
-        root == S7_BROWSE_DATABLOCK_ROOT || root == S7_BROWSE_TYPE_INFO_ROOT || !typeObject.empty();
+    const bool known = root == S7_BROWSE_DATABLOCK_ROOT || root == S7_BROWSE_TYPE_INFO_ROOT || !typeObject.empty();
     w.u8(first);
     w.vlq(injected ? errors::kInjected : known ? 0 : errors::kUnknownObject);
     w.u32(0);
