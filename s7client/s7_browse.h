@@ -34,12 +34,10 @@ extern "C" {
  * is level 0); the same bound as the object reader's. */
 enum { S7_BROWSE_MAX_DEPTH = 64 };
 
-/* In parts: the most types one browse explores, and the most answer bytes
- * the cache keeps. A real block names some hundred types at most, and a
- * real program's descriptions run to tens of megabytes; a controller that
- * names ever new types, or sends more, is stopped here. */
-enum { S7_BROWSE_MAX_TYPE_EXPLORES = 65536 };
-#define S7_BROWSE_MAX_TYPE_BYTES (256ull * 1024u * 1024u)
+/* In parts, S7_BROWSE_MAX_TYPE_EXPLORES and S7_BROWSE_MAX_TYPE_BYTES
+ * (<vemo/s7browse.h>) bound a browse: a real block names some hundred
+ * types at most, and a real program's descriptions run to tens of
+ * megabytes. */
 
 /* One type object in the index: its identifier, the order in which the
  * cache came to know it, and the object - null when the controller has
