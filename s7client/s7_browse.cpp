@@ -594,9 +594,10 @@ struct TypeFetch {
             if (rc != S7_STATUS_OK) {
                 return rc;
             }
+            // The answer made the type known, if only as missing.
             entry = findEntry(cache, id);
             if (entry == nullptr) {
-                return S7_STATUS_NO_MEMORY;  // the cache records every answer; cannot happen
+                return S7_STATUS_PROTOCOL;
             }
         }
         if (entry->mark == mark) {

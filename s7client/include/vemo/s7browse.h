@@ -57,11 +57,12 @@ extern "C" {
 
 /*
  * The most bytes of type descriptions a handle keeps when it fetches them
- * in parts (answers added up), and the most types one browse explores
- * then. A controller that sends more, or names ever new types, fails the
- * browse with S7_ERR_NO_MEMORY.
+ * in parts (answers added up: four times what one answer may be, some two
+ * million members), and the most types one browse explores then. A
+ * controller that sends more, or names ever new types, fails the browse
+ * with S7_ERR_NO_MEMORY.
  */
-#define S7_BROWSE_MAX_TYPE_BYTES (256ull * 1024u * 1024u)
+#define S7_BROWSE_MAX_TYPE_BYTES (64ull * 1024u * 1024u)
 #define S7_BROWSE_MAX_TYPE_EXPLORES 65536u
 
 /* One block: a data block or a memory area. */
