@@ -1,18 +1,21 @@
 // The whole browse against a controller that answers from the input: the
 // listing (explore of the data blocks, reads of their type references),
-// the type-info explore into the cache, and the walk of every listed block
-// into symbols. Besides surviving, the walk must stay within its bounds:
-// what it hands out within the symbol and name caps, and what it allocates
-// on the way within what its visit cap allows. Run it with a low -timeout
-// and -rss_limit_mb (scripts/fuzz does): a type graph that makes the walk
-// slow or greedy is a finding too.
+// the type-info explore into the cache - in one answer, or in parts, the
+// types each block reaches explored one at a time - and the walk of every
+// listed block into symbols. Besides surviving, the walk must stay within
+// its bounds: what it hands out within the symbol and name caps, and what
+// it allocates on the way within what its visit cap allows. Run it with a
+// low -timeout and -rss_limit_mb (scripts/fuzz does): a type graph that
+// makes the walk slow or greedy is a finding too.
 //
-// Input: the first byte is the controller's read-item limit (0 counts as
-// 1); then one answer per request, in the order the browse sends them,
-// each a u16 big-endian length and the response body after its 9-byte
-// header (which the controller here writes with the request's function
-// code and sequence number, as a controller does). A request past the last
-// answer finds the connection closed.
+// Input: the first byte's low seven bits are the controller's read-item
+// limit (0 counts as 1); its top bit makes the session keep at most
+// kPartLimit bytes of an answer, so that longer type descriptions are
+// explored in parts, a type per request. Then one answer per request, in
+// the order the browse sends them, each a u16 big-endian length and the
+// response body after its 9-byte header (which the controller here writes
+// with the request's function code and sequence number, as a controller
+// does). A request past the last answer finds the connection closed.
 #include "s7_browse.h"
 #include "s7_exchange.h"
 #include "s7_memory.h"
@@ -38,6 +41,9 @@ constexpr s7_browse_limits kLimits{2048, 8192, 128 * 1024};
 // it grows. Members and elements that yield nothing cost no memory at all,
 // however many there are and however long the names above them.
 constexpr uint64_t kBytesPerSymbol = 3 * S7_BROWSE_MAX_DEPTH * sizeof(uint32_t) + 4 * sizeof(s7_symbol);
+
+// The longest answer kept when the input asks for types in parts.
+constexpr uint32_t kPartLimit = 512;
 
 // Every byte the library asks for, counted.
 uint64_t allocated = 0;
@@ -170,12 +176,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) {
         return 0;
     }
-    const uint32_t maxReadItems = data[0] == 0 ? 1 : data[0];
+    const uint32_t maxReadItems = (data[0] & 0x7F) == 0 ? 1 : data[0] & 0x7Fu;
+    const bool inParts = (data[0] & 0x80) != 0;
     ScriptedController controller{data + 1, data + size, {}};
     const s7_link link{ScriptedController::write, ScriptedController::read, &controller, nullptr};
     s7_session* session = s7_session_new_over(&link);
     if (session == nullptr) {
         std::abort();
+    }
+    if (inParts) {
+        session->response_limit = kPartLimit;
     }
     s7_block_list blocks{};
     const s7_status listed = s7_list_datablocks(session, maxReadItems, 1000, &blocks);
@@ -199,7 +209,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s7_type_info_cache cache{};
     if (listed == S7_STATUS_OK && s7_load_type_info(session, 1000, &cache) == S7_STATUS_OK) {
         for (uint32_t i = 0; i < blocks.count; ++i) {
-            browse(blocks.items[i], cache);
+            // In parts the types of the block come first; a part that fails
+            // leaves the others to browse.
+            if (s7_fetch_block_types(session, 1000, &blocks.items[i], &cache) == S7_STATUS_OK) {
+                browse(blocks.items[i], cache);
+            }
+            if (cache.part_bytes > S7_BROWSE_MAX_TYPE_BYTES || (cache.in_parts == 0 && cache.part_count != 0)) {
+                std::abort();
+            }
         }
     }
     s7_type_info_cache_free(&cache);

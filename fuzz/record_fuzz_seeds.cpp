@@ -226,7 +226,12 @@ struct Scenario {
     const char* fault;  // null: none
     std::optional<uint64_t> faultArg;
     bool connectSeeds;  // also write the seeds of the connect's TCP stream
+    bool inParts;       // keep at most kPartLimit bytes of an answer: types come in parts
 };
+
+// The longest answer kept in the scenarios in parts, as fuzz_browse keeps
+// it when its input asks for parts.
+constexpr uint32_t kPartLimit = 512;
 
 void record(const Scenario& s, const fs::path& corpus) {
     vemo::sim::ServerOptions options;
@@ -242,6 +247,9 @@ void record(const Scenario& s, const fs::path& corpus) {
     uint32_t maxReadItems = 0;
     if (connected == S7_OK) {
         maxReadItems = client->max_read_items;
+        if (s.inParts) {
+            client->session->response_limit = kPartLimit;
+        }
         recording.inner = client->session->link;
         client->session->link = s7_link{RecordingLink::write, RecordingLink::read, &recording, recording.inner.socket};
         s7_block_list blocks{};
@@ -308,8 +316,9 @@ void record(const Scenario& s, const fs::path& corpus) {
     }
     save(corpus / "reassembly" / name, plain);
 
-    // Browse: the limit, then each answer's body (after its 9-byte header).
-    Bytes answers = {static_cast<uint8_t>(std::min<uint32_t>(maxReadItems, 255))};
+    // Browse: the limit (its top bit for parts), then each answer's body
+    // (after its 9-byte header).
+    Bytes answers = {static_cast<uint8_t>(std::min<uint32_t>(maxReadItems, 127) | (s.inParts ? 0x80u : 0u))};
     for (const auto& reads : recording.exchanges) {
         Bytes message;
         for (const Bytes& piece : reads) {
@@ -333,15 +342,19 @@ int main(int argc, char** argv) {
     }
     using vemo::sim::Program;
     const Scenario scenarios[] = {
-        {"sim-builtin", [] { return Program::builtIn(); }, nullptr, std::nullopt, true},
-        {"sim-deep", [] { return Program::generatedDeep(24, 3); }, nullptr, std::nullopt, false},
-        {"sim-array", [] { return Program::generatedArray(12); }, nullptr, std::nullopt, false},
-        {"sim-flat", [] { return Program::generated(3, 4); }, nullptr, std::nullopt, false},
-        {"sim-self-referencing-type", [] { return Program::builtIn(); }, "self-referencing-type", std::nullopt, false},
-        {"sim-hostile-count", [] { return Program::builtIn(); }, "hostile-count", 100000, false},
-        {"sim-hostile-types", [] { return Program::builtIn(); }, "hostile-types", 8, false},
-        {"sim-read-error-entry", [] { return Program::builtIn(); }, "read-error-entry", std::nullopt, false},
-        {"sim-tls-start-error", [] { return Program::builtIn(); }, "tls-start-error", std::nullopt, true},
+        {"sim-builtin", [] { return Program::builtIn(); }, nullptr, std::nullopt, true, false},
+        {"sim-deep", [] { return Program::generatedDeep(24, 3); }, nullptr, std::nullopt, false, false},
+        {"sim-array", [] { return Program::generatedArray(12); }, nullptr, std::nullopt, false, false},
+        {"sim-flat", [] { return Program::generated(3, 4); }, nullptr, std::nullopt, false, false},
+        {"sim-self-referencing-type", [] { return Program::builtIn(); }, "self-referencing-type", std::nullopt, false,
+         false},
+        {"sim-hostile-count", [] { return Program::builtIn(); }, "hostile-count", 100000, false, false},
+        {"sim-hostile-types", [] { return Program::builtIn(); }, "hostile-types", 8, false, false},
+        {"sim-read-error-entry", [] { return Program::builtIn(); }, "read-error-entry", std::nullopt, false, false},
+        {"sim-tls-start-error", [] { return Program::builtIn(); }, "tls-start-error", std::nullopt, true, false},
+        {"sim-builtin-in-parts", [] { return Program::builtIn(); }, nullptr, std::nullopt, false, true},
+        {"sim-self-referencing-type-in-parts", [] { return Program::builtIn(); }, "self-referencing-type", std::nullopt,
+         false, true},
     };
     try {
         for (const Scenario& s : scenarios) {

@@ -22,6 +22,10 @@ constexpr uint32_t kBlockListInitialCapacity = 16;
 constexpr uint32_t kAreaCount = S7_AREA_COUNT;
 // The symbol list starts with room for 32 and doubles.
 constexpr uint32_t kSymbolListInitialCapacity = 32;
+// In parts: the list of answers, and the identifiers a pass has still to
+// reach, start with room for 16 and double.
+constexpr uint32_t kPartListInitialCapacity = 16;
+constexpr uint32_t kPendingInitialCapacity = 16;
 
 // Element suffixes: "[-2147483648]" of a one-dimensional array fits 32
 // bytes; six dimensions of such values with commas fit 160.
@@ -35,7 +39,97 @@ constexpr uint8_t kPaddedRowDatatype = S7_DATATYPE_BBOOL;
 constexpr uint32_t kPaddedRowAlignment = 8;
 
 bool indexOrder(const s7_type_index_entry& a, const s7_type_index_entry& b) {
-    return a.id != b.id ? a.id < b.id : a.position < b.position;
+    return a.id != b.id ? a.id < b.id : a.order < b.order;
+}
+
+// The first entry of `id` in a sorted run; null when it has none.
+s7_type_index_entry* findIn(s7_type_index_entry* run, uint32_t count, uint32_t id) {
+    if (run == nullptr) {
+        return nullptr;
+    }
+    s7_type_index_entry* end = run + count;
+    s7_type_index_entry* at = std::lower_bound(run, end, s7_type_index_entry{id, 0, nullptr, 0}, indexOrder);
+    return at != end && at->id == id ? at : nullptr;
+}
+
+// What the cache knows of `id`, in either run; null when nothing.
+s7_type_index_entry* findEntry(const s7_type_info_cache* cache, uint32_t id) {
+    s7_type_index_entry* at = findIn(cache->type_index, cache->type_index_count, id);
+    return at != nullptr ? at : findIn(cache->recent_index, cache->recent_count, id);
+}
+
+// Room in the recent run for `extra` more entries.
+s7_status reserveRecent(s7_type_info_cache* cache, uint32_t extra) {
+    const uint64_t needed = uint64_t{cache->recent_count} + extra;
+    if (uint64_t{cache->known} + extra > kU32Max) {
+        return S7_STATUS_NO_MEMORY;
+    }
+    if (needed <= cache->recent_capacity) {
+        return S7_STATUS_OK;
+    }
+    uint64_t room = uint64_t{cache->recent_capacity} * 2;
+    room = room < 16 ? 16 : room;
+    room = room < needed ? needed : room;
+    room = room > kU32Max ? needed : room;
+    auto* grown = static_cast<s7_type_index_entry*>(
+        s7_realloc(cache->recent_index, static_cast<size_t>(room) * sizeof(s7_type_index_entry)));
+    if (grown == nullptr) {
+        return S7_STATUS_NO_MEMORY;
+    }
+    cache->recent_index = grown;
+    cache->recent_capacity = static_cast<uint32_t>(room);
+    return S7_STATUS_OK;
+}
+
+// Adds an entry the cache does not know yet to the recent run, in its
+// place; reserveRecent has made room.
+void insertRecent(s7_type_info_cache* cache, uint32_t id, const s7_object* object) {
+    const s7_type_index_entry entry{id, cache->known++, object, 0};
+    s7_type_index_entry* run = cache->recent_index;
+    s7_type_index_entry* at = std::upper_bound(run, run + cache->recent_count, entry, indexOrder);
+    std::memmove(at + 1, at, static_cast<size_t>(run + cache->recent_count - at) * sizeof(s7_type_index_entry));
+    *at = entry;
+    ++cache->recent_count;
+}
+
+// Merges the recent run into the main one once it is longer than the
+// square root of the main run (at least 64 entries). When memory for the
+// merge runs short, the runs stay as they are: both are searched anyway.
+void mergeRecent(s7_type_info_cache* cache) {
+    uint64_t root = 1;
+    while (root * root < cache->type_index_count) {
+        ++root;
+    }
+    if (cache->recent_count <= (root < 64 ? 64 : root)) {
+        return;
+    }
+    const uint32_t total = cache->type_index_count + cache->recent_count;
+    auto* merged = static_cast<s7_type_index_entry*>(s7_malloc(size_t{total} * sizeof(s7_type_index_entry)));
+    if (merged == nullptr) {
+        return;
+    }
+    s7_type_index_entry* main = cache->type_index;
+    std::merge(main, main + cache->type_index_count, cache->recent_index, cache->recent_index + cache->recent_count,
+               merged, indexOrder);
+    s7_free(main);
+    cache->type_index = merged;
+    cache->type_index_count = total;
+    cache->recent_count = 0;
+}
+
+// The type objects of an explore answer: the children of its first object
+// of class 534, else its objects.
+void typeObjectsOf(const s7_explore_result* explored, s7_object* const** objects, uint32_t* count) {
+    for (uint32_t i = 0; i < explored->object_count; ++i) {
+        const s7_object* parent = explored->objects[i];
+        if (parent != nullptr && s7_object_class(parent) == S7_BROWSE_TYPE_INFO_CLASS) {
+            *objects = s7_object_children(parent);
+            *count = s7_object_child_count(parent);
+            return;
+        }
+    }
+    *objects = explored->objects;
+    *count = explored->object_count;
 }
 
 char* copyText(const char* text, size_t length) {
@@ -442,6 +536,129 @@ s7_status walkType(Walk& w, const s7_object* type, uint32_t depth) {
     return S7_STATUS_OK;
 }
 
+// ------------------------------------------------------ types in parts
+
+// The types one block's walk can reach, explored where the cache does not
+// know them: a depth-first pass over the structure references, from the
+// block's type, that passes each type once (the entries it reached carry
+// this pass's mark).
+struct TypeFetch {
+    s7_session* session;
+    uint32_t timeoutMs;
+    s7_type_info_cache* cache;
+    uint32_t* pending = nullptr;  // identifiers still to reach
+    uint32_t pendingCount = 0;
+    uint32_t pendingCapacity = 0;
+    uint32_t explores = 0;
+    uint32_t mark = 0;
+
+    s7_status run(uint32_t root) {
+        newMark();
+        s7_status rc = push(root);
+        while (rc == S7_STATUS_OK && pendingCount != 0) {
+            rc = reach(pending[--pendingCount]);
+        }
+        s7_free(pending);
+        return rc;
+    }
+
+    void newMark() {
+        if (++cache->fetches == 0) {
+            // Four billion passes later the marks start again: none may
+            // look like the new pass's.
+            for (uint32_t i = 0; i < cache->type_index_count; ++i) {
+                cache->type_index[i].mark = 0;
+            }
+            for (uint32_t i = 0; i < cache->recent_count; ++i) {
+                cache->recent_index[i].mark = 0;
+            }
+            cache->fetches = 1;
+        }
+        mark = cache->fetches;
+    }
+
+    s7_status push(uint32_t id) {
+        const s7_status rc = s7_grow_list(&pending, pendingCount, &pendingCapacity, kPendingInitialCapacity);
+        if (rc == S7_STATUS_OK) {
+            pending[pendingCount++] = id;
+        }
+        return rc;
+    }
+
+    // One type: explored when unknown, then its structure references
+    // pushed unless this pass reached them already.
+    s7_status reach(uint32_t id) {
+        s7_type_index_entry* entry = findEntry(cache, id);
+        if (entry == nullptr) {
+            const s7_status rc = explore(id);
+            if (rc != S7_STATUS_OK) {
+                return rc;
+            }
+            // The answer made the type known, if only as missing.
+            entry = findEntry(cache, id);
+            if (entry == nullptr) {
+                return S7_STATUS_PROTOCOL;
+            }
+        }
+        if (entry->mark == mark) {
+            return S7_STATUS_OK;
+        }
+        entry->mark = mark;
+        if (entry->object == nullptr) {
+            return S7_STATUS_OK;
+        }
+        // Last member first onto the stack, so that the types are explored
+        // in the order of the members that name them.
+        const s7_type_info_list* entries = s7_object_type_info(entry->object);
+        for (uint32_t i = entries->count; i-- > 0;) {
+            const s7_type_info_entry& e = entries->items[i];
+            if (!e.is_struct) {
+                continue;
+            }
+            const s7_type_index_entry* known = findEntry(cache, e.struct_ref);
+            if (known != nullptr && known->mark == mark) {
+                continue;
+            }
+            const s7_status rc = push(e.struct_ref);
+            if (rc != S7_STATUS_OK) {
+                return rc;
+            }
+        }
+        return S7_STATUS_OK;
+    }
+
+    // The explore of one type, as the one of root 537 but rooted at the
+    // type; its answer goes into the cache, an answer with an error as
+    // the note that there is no such type.
+    s7_status explore(uint32_t id) {
+        if (explores == S7_BROWSE_MAX_TYPE_EXPLORES) {
+            return S7_STATUS_NO_MEMORY;
+        }
+        ++explores;
+        const uint64_t left = S7_BROWSE_MAX_TYPE_BYTES - cache->part_bytes;
+        if (left == 0) {
+            return S7_STATUS_ANSWER_TOO_LARGE;
+        }
+        const uint32_t most =
+            left < S7_RESPONSE_MAX_SIZE ? static_cast<uint32_t>(left) : uint32_t{S7_RESPONSE_MAX_SIZE};
+        const s7_explore_request request{id, 0, 1, 0, nullptr, nullptr, 0};
+        s7_explore_result explored{};
+        uint32_t length = 0;
+        s7_status rc = s7_explore_within(session, &request, kRequestVersion, true, timeoutMs, most, &length, &explored);
+        if (rc != S7_STATUS_OK) {
+            return rc;
+        }
+        if (explored.return_value != 0) {
+            s7_explore_result_free(&explored);
+        }
+        rc = s7_type_info_cache_add(cache, &explored, length, id);
+        if (rc != S7_STATUS_OK) {
+            s7_explore_result_free(&explored);
+        }
+        return rc;
+    }
+};
+
 }  // namespace
 
 extern "C" {
@@ -485,25 +702,69 @@ s7_status s7_type_info_cache_fill(s7_type_info_cache* cache, const s7_explore_re
         }
         for (uint32_t i = 0; i < count; ++i) {
             if (objects[i] != nullptr) {
-                index[indexed++] = s7_type_index_entry{s7_object_id(objects[i]), i};
+                index[indexed++] = s7_type_index_entry{s7_object_id(objects[i]), i, objects[i], 0};
             }
         }
         // By position among equal identifiers too: the first object with an
         // identifier is the one a lookup finds.
         std::sort(index, index + indexed, indexOrder);
     }
-    *cache = s7_type_info_cache{1, *explored, objects, count, index, indexed};
+    *cache = s7_type_info_cache{};
+    cache->valid = 1;
+    cache->explore_result = *explored;
+    cache->type_objects = objects;
+    cache->type_object_count = count;
+    cache->type_index = index;
+    cache->type_index_count = indexed;
+    cache->known = indexed;
+    return S7_STATUS_OK;
+}
+
+s7_status s7_type_info_cache_add(s7_type_info_cache* cache, const s7_explore_result* explored, uint32_t length,
+                                 uint32_t requested) {
+    if (cache == nullptr || explored == nullptr || cache->valid != 1 || cache->in_parts != 1) {
+        return S7_STATUS_ARGUMENT;
+    }
+    s7_object* const* objects = nullptr;
+    uint32_t count = 0;
+    typeObjectsOf(explored, &objects, &count);
+    // All the room first: once the answer is the cache's, nothing fails.
+    s7_status rc = S7_STATUS_OK;
+    if (explored->object_count != 0) {
+        rc = s7_grow_list(&cache->parts, cache->part_count, &cache->part_capacity, kPartListInitialCapacity);
+    }
+    if (rc == S7_STATUS_OK) {
+        rc = count == kU32Max ? S7_STATUS_NO_MEMORY : reserveRecent(cache, count + 1);
+    }
+    if (rc != S7_STATUS_OK) {
+        return rc;
+    }
+    cache->part_bytes += length;
+    if (explored->object_count != 0) {
+        cache->parts[cache->part_count++] = *explored;
+    } else {
+        s7_explore_result empty = *explored;
+        s7_explore_result_free(&empty);
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        if (objects[i] != nullptr && findEntry(cache, s7_object_id(objects[i])) == nullptr) {
+            insertRecent(cache, s7_object_id(objects[i]), objects[i]);
+        }
+    }
+    // Asked and not answered: the controller has no such type.
+    if (findEntry(cache, requested) == nullptr) {
+        insertRecent(cache, requested, nullptr);
+    }
+    mergeRecent(cache);
     return S7_STATUS_OK;
 }
 
 const s7_object* s7_type_info_cache_find(const s7_type_info_cache* cache, uint32_t id) {
-    if (cache == nullptr || cache->type_index == nullptr) {
+    if (cache == nullptr) {
         return nullptr;
     }
-    const s7_type_index_entry* begin = cache->type_index;
-    const s7_type_index_entry* end = begin + cache->type_index_count;
-    const s7_type_index_entry* at = std::lower_bound(begin, end, s7_type_index_entry{id, 0}, indexOrder);
-    return at != end && at->id == id ? cache->type_objects[at->position] : nullptr;
+    const s7_type_index_entry* at = findEntry(cache, id);
+    return at != nullptr ? at->object : nullptr;
 }
 
 void s7_type_info_cache_free(s7_type_info_cache* cache) {
@@ -513,7 +774,12 @@ void s7_type_info_cache_free(s7_type_info_cache* cache) {
     if (cache->valid == 1) {
         s7_explore_result_free(&cache->explore_result);
     }
+    for (uint32_t i = 0; i < cache->part_count; ++i) {
+        s7_explore_result_free(&cache->parts[i]);
+    }
+    s7_free(cache->parts);
     s7_free(cache->type_index);
+    s7_free(cache->recent_index);
     *cache = s7_type_info_cache{};
 }
 
@@ -616,6 +882,14 @@ s7_status s7_load_type_info(s7_session* session, uint32_t timeout_ms, s7_type_in
     const s7_explore_request request{S7_BROWSE_TYPE_INFO_ROOT, 0, 1, 0, nullptr, nullptr, 0};
     s7_explore_result explored{};
     const s7_status rc = s7_explore(session, &request, kRequestVersion, true, timeout_ms, &explored);
+    if (rc == S7_STATUS_ANSWER_TOO_LARGE) {
+        // A program too large to describe in one answer: its types come one
+        // at a time, as browses need them.
+        *cache = s7_type_info_cache{};
+        cache->valid = 1;
+        cache->in_parts = 1;
+        return S7_STATUS_OK;
+    }
     if (rc != S7_STATUS_OK) {
         return rc;
     }
@@ -635,6 +909,18 @@ s7_status s7_load_type_info(s7_session* session, uint32_t timeout_ms, s7_type_in
     }
     s7_explore_result_free(&explored);
     return S7_STATUS_PROTOCOL;
+}
+
+s7_status s7_fetch_block_types(s7_session* session, uint32_t timeout_ms, const s7_block* block,
+                               s7_type_info_cache* cache) {
+    if (session == nullptr || block == nullptr || cache == nullptr || cache->valid != 1) {
+        return S7_STATUS_ARGUMENT;
+    }
+    // Identifier 0 means the controller named no type for the block.
+    if (cache->in_parts != 1 || block->type_info_id == 0) {
+        return S7_STATUS_OK;
+    }
+    return TypeFetch{session, timeout_ms, cache}.run(block->type_info_id);
 }
 
 s7_status s7_browse_block(const s7_block* block, const s7_type_info_cache* cache, s7_symbol_list* symbols) {

@@ -2,7 +2,8 @@
  * The browse operations of the client handle: check the handle, then list
  * or browse over the handle's session with its item limit and time-out. The
  * type descriptions a browse needs are fetched once per connection into the
- * handle's cache.
+ * handle's cache - all in one answer, or, for a program too large for one,
+ * a type at a time as browses need them.
  */
 #include <vemo/s7browse.h>
 
@@ -34,7 +35,10 @@ s7_status browseBlock(vemoc_s7_client* client, const s7_block* block, s7_symbol_
         return S7_STATUS_NOT_CONNECTED;
     }
     s7_client_begin(client);
-    const s7_status rc = s7_load_type_info(client->session, client->timeout_ms, &client->type_info_cache);
+    s7_status rc = s7_load_type_info(client->session, client->timeout_ms, &client->type_info_cache);
+    if (rc == S7_STATUS_OK) {
+        rc = s7_fetch_block_types(client->session, client->timeout_ms, block, &client->type_info_cache);
+    }
     if (rc != S7_STATUS_OK) {
         return s7_client_finish(client, rc);
     }

@@ -77,11 +77,8 @@ s7_status sendRequest(s7_session* session, const s7_request* request, uint32_t t
 }
 
 // Appends one frame's data to the response; the block grows to exactly the
-// new length.
+// new length. The caller has checked the length against its limit.
 s7_status append(s7_response* response, const uint8_t* data, uint32_t len) {
-    if (uint64_t{response->length} + len > S7_RESPONSE_MAX_SIZE) {
-        return S7_STATUS_PROTOCOL;
-    }
     const uint32_t newLength = response->length + len;
     auto* grown = static_cast<uint8_t*>(s7_realloc(response->data, newLength));
     if (grown == nullptr) {
@@ -93,9 +90,16 @@ s7_status append(s7_response* response, const uint8_t* data, uint32_t len) {
     return S7_STATUS_OK;
 }
 
-s7_status receiveResponse(s7_session* session, uint8_t version, s7_response* response, uint32_t timeout_ms) {
+// Reads one response: its frames' data go into `response` up to `limit`
+// bytes. A longer response is still read to its trailer, so that the
+// stream stays matched to requests, but its data are let go: the caller
+// learns it was too long and may ask for less.
+s7_status receiveResponse(s7_session* session, uint8_t version, s7_response* response, uint32_t timeout_ms,
+                          uint32_t limit) {
     s7_socket* const slot = session->link.socket;
-    uint32_t granted = 0;  // response bytes already paid for with more time
+    uint64_t received = 0;  // response bytes, kept or not
+    uint64_t granted = 0;   // of them, those already paid for with more time
+    bool discarding = false;
     uint8_t buffer[S7_FRAME_RECEIVE_BUFFER];
     uint32_t filled = 0;
     uint32_t frames = 0;
@@ -115,21 +119,33 @@ s7_status receiveResponse(s7_session* session, uint8_t version, s7_response* res
             if (next[0] != S7_FRAME_START || next[1] != version) {
                 return S7_STATUS_PROTOCOL;
             }
-            if (frames == S7_RESPONSE_MAX_FRAMES) {
+            if (frames == (discarding ? uint32_t{S7_RESPONSE_MAX_DISCARD_FRAMES} : uint32_t{S7_RESPONSE_MAX_FRAMES})) {
                 return S7_STATUS_PROTOCOL;
             }
             ++frames;
             if (len > 0) {
-                const s7_status rc = append(response, buffer + S7_FRAME_HEAD_SIZE, len);
-                if (rc != S7_STATUS_OK) {
-                    return rc;
+                received += len;
+                if (!discarding && received > limit) {
+                    // Too long to keep: what came so far goes, the rest
+                    // is only counted.
+                    discarding = true;
+                    s7_response_clear(response);
+                }
+                if (discarding && received > S7_RESPONSE_MAX_DISCARD) {
+                    return S7_STATUS_PROTOCOL;
+                }
+                if (!discarding) {
+                    const s7_status rc = append(response, buffer + S7_FRAME_HEAD_SIZE, len);
+                    if (rc != S7_STATUS_OK) {
+                        return rc;
+                    }
                 }
                 // A slow link with a large answer (the type descriptions of
                 // a big program run to megabytes) keeps its connection as
                 // long as the data comes at a rate of 64 KiB per time-out;
                 // a trickle or a flood of empty frames earns nothing. The
-                // size limit above bounds the whole.
-                while (response->length - granted >= S7_RESPONSE_GRANT_SIZE) {
+                // size limits above bound the whole.
+                while (received - granted >= S7_RESPONSE_GRANT_SIZE) {
                     granted += S7_RESPONSE_GRANT_SIZE;
                     s7_socket_extend_request(slot, timeout_ms);
                 }
@@ -137,7 +153,7 @@ s7_status receiveResponse(s7_session* session, uint8_t version, s7_response* res
             if (next[2] == 0 && next[3] == 0) {
                 // The trailer: the response is complete. Anything behind it
                 // belongs to no request and is dropped.
-                return S7_STATUS_OK;
+                return discarding ? S7_STATUS_ANSWER_TOO_LARGE : S7_STATUS_OK;
             }
             const uint32_t consumed = S7_FRAME_HEAD_SIZE + len;
             std::memmove(buffer, buffer + consumed, filled - consumed);
@@ -207,6 +223,11 @@ void s7_response_clear(s7_response* response) {
 }
 
 s7_status s7_exchange(s7_session* session, const s7_request* request, s7_response* response, uint32_t timeout_ms) {
+    return s7_exchange_within(session, request, response, timeout_ms, S7_RESPONSE_MAX_SIZE);
+}
+
+s7_status s7_exchange_within(s7_session* session, const s7_request* request, s7_response* response, uint32_t timeout_ms,
+                             uint32_t max_length) {
     if (response != nullptr) {
         s7_response_clear(response);
     }
@@ -217,15 +238,22 @@ s7_status s7_exchange(s7_session* session, const s7_request* request, s7_respons
     if (session->broken != 0) {
         return S7_STATUS_NOT_CONNECTED;
     }
+    uint32_t limit = session->response_limit != 0 ? session->response_limit : uint32_t{S7_RESPONSE_MAX_SIZE};
+    limit = limit < max_length ? limit : max_length;
+    limit = limit < S7_RESPONSE_MAX_SIZE ? limit : uint32_t{S7_RESPONSE_MAX_SIZE};
     // The request and its whole answer share one deadline: a controller
     // that answers a byte at a time, or with empty frames, still ends here.
     s7_socket_begin_request(session->link.socket, timeout_ms);
     s7_status rc = sendRequest(session, request, timeout_ms);
     if (rc == S7_STATUS_OK) {
-        rc = receiveResponse(session, request->version, response, timeout_ms);
+        rc = receiveResponse(session, request->version, response, timeout_ms, limit);
     }
     if (rc != S7_STATUS_OK) {
-        session->broken = 1;
+        // Only a response read to its end leaves the stream where the next
+        // request can start.
+        if (rc != S7_STATUS_ANSWER_TOO_LARGE) {
+            session->broken = 1;
+        }
         s7_response_clear(response);
     }
     return rc;

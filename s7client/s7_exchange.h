@@ -41,10 +41,17 @@ enum {
      * frame's head (or the trailer) must fit the 1982-byte receive buffer. */
     S7_FRAME_MAX_RECEIVE_DATA = 1974,
     S7_FRAME_RECEIVE_BUFFER = S7_FRAME_HEAD_SIZE + S7_FRAME_MAX_RECEIVE_DATA + S7_FRAME_TRAILER_SIZE,
-    /* A response longer than this, or cut into more frames, is refused:
-     * no answer of the controller comes near either. */
+    /* A response cut into more frames is refused as malformed. One longer
+     * than S7_RESPONSE_MAX_SIZE is not kept: it is read to its end and let
+     * go, so that the session goes on and the caller can ask for less
+     * (the type descriptions of a large program, one type at a time). */
     S7_RESPONSE_MAX_FRAMES = 16384,
     S7_RESPONSE_MAX_SIZE = 0x1000000,
+    /* What is read and let go of a response too long to keep: past this,
+     * or past this many frames, the response is refused as malformed and
+     * the session ends. */
+    S7_RESPONSE_MAX_DISCARD = 0x10000000,
+    S7_RESPONSE_MAX_DISCARD_FRAMES = 0x40000,
     /* Every full 64 KiB of response data received gives the request one
      * more time-out: a large answer that keeps coming is not a stalled one. */
     S7_RESPONSE_GRANT_SIZE = 0x10000
@@ -71,6 +78,10 @@ typedef struct s7_session {
      * that response may still be on its way, so the stream can no longer
      * be matched to requests. Every later exchange is refused. */
     uint8_t broken;
+    /* The longest response kept, in bytes; 0 stands for S7_RESPONSE_MAX_SIZE,
+     * and more than that counts as that. Set lower only by tests, which so
+     * make a small program's answers too long to keep. */
+    uint32_t response_limit;
 } s7_session;
 
 typedef struct s7_request {
@@ -120,9 +131,18 @@ void s7_response_clear(s7_response* response);
  * Returns S7_STATUS_OK, or S7_STATUS_ARGUMENT (null arguments, a body of 0
  * bytes), S7_STATUS_NO_MEMORY, S7_STATUS_TIMEOUT, S7_STATUS_PROTOCOL (bad
  * framing), S7_STATUS_TLS, S7_STATUS_NOT_CONNECTED (the controller closed
- * the connection, or an earlier exchange of the session failed midway).
+ * the connection, or an earlier exchange of the session failed midway),
+ * S7_STATUS_ANSWER_TOO_LARGE (a well-framed response longer than the
+ * session keeps, read to its end: the session goes on). Every other
+ * failure leaves the session unusable.
  */
 s7_status s7_exchange(s7_session* session, const s7_request* request, s7_response* response, uint32_t timeout_ms);
+
+/* The same, keeping at most `max_length` response bytes (or the session's
+ * limit when that is lower): a longer response gives
+ * S7_STATUS_ANSWER_TOO_LARGE. */
+s7_status s7_exchange_within(s7_session* session, const s7_request* request, s7_response* response, uint32_t timeout_ms,
+                             uint32_t max_length);
 
 #ifdef __cplusplus
 }

@@ -577,6 +577,17 @@ s7_status s7_explore(s7_session* session, const s7_explore_request* request, uin
         s7_parse_explore_response);
 }
 
+s7_status s7_explore_within(s7_session* session, const s7_explore_request* request, uint8_t version, bool with_counter,
+                            uint32_t timeout_ms, uint32_t max_length, uint32_t* answer_length,
+                            s7_explore_result* result) {
+    return s7_run_operation(
+        session, S7_FN_EXPLORE, version, with_counter, timeout_ms, result,
+        [&](bool counted, uint32_t counter, s7_body* body) {
+            return s7_build_explore_request(request, counted, counter, body);
+        },
+        s7_parse_explore_response, max_length, answer_length);
+}
+
 s7_status s7_set_values(s7_session* session, const s7_set_request* request, uint8_t version, bool with_counter,
                         uint32_t timeout_ms, s7_set_result* result) {
     return s7_run_operation(

@@ -179,6 +179,13 @@ s7_status s7_create_object(s7_session* session, const s7_create_request* request
                            uint32_t timeout_ms, s7_create_result* result);
 s7_status s7_explore(s7_session* session, const s7_explore_request* request, uint8_t version, bool with_counter,
                      uint32_t timeout_ms, s7_explore_result* result);
+/* An explore whose answer may take at most `max_length` bytes (see
+ * s7_exchange_within; a longer one gives S7_STATUS_ANSWER_TOO_LARGE and the
+ * session goes on). On success *answer_length (null allowed) is the answer's
+ * length. */
+s7_status s7_explore_within(s7_session* session, const s7_explore_request* request, uint8_t version, bool with_counter,
+                            uint32_t timeout_ms, uint32_t max_length, uint32_t* answer_length,
+                            s7_explore_result* result);
 s7_status s7_set_values(s7_session* session, const s7_set_request* request, uint8_t version, bool with_counter,
                         uint32_t timeout_ms, s7_set_result* result);
 
@@ -219,13 +226,16 @@ s7_status s7_parse_response(const uint8_t* data, uint32_t length, uint16_t funct
 
 /*
  * One operation: `build(with_counter, counter, &body)` writes the request
- * body, the exchange sends it under `function_code`, and `parse` reads the
- * response into `result`, whole or not at all. `result` is cleared first.
+ * body, the exchange sends it under `function_code` and keeps at most
+ * `max_length` bytes of the response, and `parse` reads the response into
+ * `result`, whole or not at all. `result` is cleared first; on success
+ * *response_length (when not null) is the response's length.
  */
 template <typename Result, typename Build>
 s7_status s7_run_operation(s7_session* session, uint16_t function_code, uint8_t version, bool with_counter,
                            uint32_t timeout_ms, Result* result, Build build,
-                           s7_status (*parse)(const uint8_t*, uint32_t, Result*)) {
+                           s7_status (*parse)(const uint8_t*, uint32_t, Result*),
+                           uint32_t max_length = S7_RESPONSE_MAX_SIZE, uint32_t* response_length = nullptr) {
     if (session == nullptr || result == nullptr) {
         return S7_STATUS_ARGUMENT;
     }
@@ -236,11 +246,14 @@ s7_status s7_run_operation(s7_session* session, uint16_t function_code, uint8_t 
     s7_response response{};
     if (rc == S7_STATUS_OK) {
         const s7_request request{body.data, body.length, function_code, version};
-        rc = s7_exchange(session, &request, &response, timeout_ms);
+        rc = s7_exchange_within(session, &request, &response, timeout_ms, max_length);
         s7_body_free(&body);
     }
     if (rc == S7_STATUS_OK) {
         rc = parse(response.data, response.length, result);
+    }
+    if (rc == S7_STATUS_OK && response_length != nullptr) {
+        *response_length = response.length;
     }
     s7_response_clear(&response);
     return rc;

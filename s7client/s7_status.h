@@ -47,7 +47,10 @@ typedef enum s7_status {
     S7_STATUS_TOO_LARGE = 131, /* a frame larger than its buffer or than one TPKT (S7_ERR_TRANSPORT) */
     S7_STATUS_CONFIRM = 132,   /* a connection confirm where a data frame was read (S7_ERR_PROTOCOL) */
     S7_STATUS_BOUNDS = 133,    /* a read past the end of the bytes, or a write without room (S7_ERR_PROTOCOL) */
-    S7_STATUS_RANGE = 134      /* a value the reader does not accept (S7_ERR_PROTOCOL) */
+    S7_STATUS_RANGE = 134,     /* a value the reader does not accept (S7_ERR_PROTOCOL) */
+    /* A well-framed response longer than the exchange keeps; the session
+     * goes on (S7_ERR_NO_MEMORY, an answer past its bound). */
+    S7_STATUS_ANSWER_TOO_LARGE = 135
 } s7_status;
 
 /* The public result code of a status. */

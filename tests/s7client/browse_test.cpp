@@ -634,6 +634,183 @@ TEST(BrowseBlock, FailuresLeaveTheListEmptyAndTheCacheUnfilled) {
     }
 }
 
+// ------------------------------------------------------- types in parts
+
+// The bytes of an explore answer around `objects`: the 9-byte header, the
+// return value and head, the objects, the end byte.
+size_t exploreAnswerLength(const Bytes& objects) { return 9 + 7 + objects.size() + 1; }
+
+// The body of an explore request of one root with the browse's options and
+// counter B `counter` (below 128).
+Bytes exploreOf(uint32_t root, uint8_t counter) {
+    return Bytes{0x34} + be32(root) + Bytes{0x00, 0x01, 0x01, 0x00, 0x00, 0x00, counter, 0, 0, 0, 0, 0};
+}
+Bytes bodyOf(const Bytes& message) { return Bytes(message.begin() + 17, message.end() - 4); }
+
+// A block's type, a structure it names three times, a structure the
+// controller does not have; and filler types that make the one answer of
+// all of them longer than the connection keeps.
+const Bytes kPartBlockType = typeObject(100, {{"Speed", elementary(10, kInt)},
+                                              {"Motor", structure(12, 200)},
+                                              {"Ghost", structure(13, 999)},
+                                              {"Axes", structArray(14, 200, 0, 2)},
+                                              {"Spare", structure(15, 200)}});
+const Bytes kPartMotorType = typeObject(200, {{"On", elementary(21, 1)}, {"Rpm", elementary(22, kInt)}});
+constexpr uint32_t kPartLimit = 400;
+
+Bytes partWholeAnswer() {
+    Bytes fillers;
+    for (uint32_t id = 1000; id < 1040; ++id) {
+        fillers = fillers + typeObject(id, {});
+    }
+    return typeInfoParent(kPartBlockType + kPartMotorType + fillers);
+}
+
+TEST(BrowseBlock, TypesTooLongForOneAnswerAreExploredOneAtATimeAsBrowsesNeedThem) {
+    const Bytes whole = partWholeAnswer();
+    // The extra type 301 comes along in the answer for 300, which the
+    // controller does not have.
+    const Bytes other = typeObject(301, {{"X", elementary(1, kInt)}});
+    ASSERT_GT(exploreAnswerLength(whole), kPartLimit);
+    for (const Bytes* part : {&kPartBlockType, &kPartMotorType, &other}) {
+        ASSERT_LE(exploreAnswerLength(*part), kPartLimit);
+    }
+    // Type 200 comes in the form of the one answer, as the child of an
+    // object of class 534 behind a decoy; the others as objects of their own.
+    TlsPeer peer(scripted({exploreReply(whole), exploreReply(kPartBlockType),
+                           exploreReply(listed(200, 1, {}) + typeInfoParent(kPartMotorType)), exploreReply({}, 0x05),
+                           exploreReply(other)}));
+    {
+        Client client(peer.port());
+        ASSERT_EQ(client.rc, S7_OK);
+        client.c->session->response_limit = kPartLimit;
+        auto browseOf = [&](uint32_t typeInfoId) {
+            s7_block block = db1(typeInfoId);
+            s7_symbol_list list{};
+            EXPECT_EQ(vemoc_s7_client_browse_block(client.c, &block, &list), S7_OK);
+            std::vector<std::string> out;
+            for (uint32_t i = 0; i < list.count; ++i) {
+                out.emplace_back(list.items[i].name);
+            }
+            s7_symbol_list_free(&list);
+            return out;
+        };
+        EXPECT_EQ(browseOf(100), (std::vector<std::string>{"DB1.Speed", "DB1.Motor.On", "DB1.Motor.Rpm",
+                                                           "DB1.Axes[0].On", "DB1.Axes[0].Rpm", "DB1.Axes[1].On",
+                                                           "DB1.Axes[1].Rpm", "DB1.Spare.On", "DB1.Spare.Rpm"}));
+        EXPECT_EQ(client.c->type_info_cache.in_parts, 1);
+        EXPECT_EQ(peer.log().messages.size(), 4u) << "the one answer, then types 100, 200 and 999, each once";
+        EXPECT_EQ(browseOf(200), (std::vector<std::string>{"DB1.On", "DB1.Rpm"})) << "known: nothing sent";
+        EXPECT_TRUE(browseOf(300).empty());
+        EXPECT_EQ(browseOf(301), (std::vector<std::string>{"DB1.X"}));
+        EXPECT_TRUE(browseOf(300).empty());
+        EXPECT_TRUE(browseOf(999).empty());
+        EXPECT_EQ(vemoc_s7_client_get_state(client.c), S7_CLIENT_CONNECTED);
+    }
+    peer.join();
+    const auto& messages = peer.log().messages;
+    ASSERT_EQ(messages.size(), 5u) << "no type is asked for twice";
+    const uint32_t roots[] = {537, 100, 200, 999, 300};
+    for (size_t i = 0; i < messages.size(); ++i) {
+        EXPECT_EQ(bodyOf(messages[i].bytes), exploreOf(roots[i], static_cast<uint8_t>(3 + i))) << roots[i];
+    }
+}
+
+TEST(BrowseBlock, FailuresOfAPartLeaveTheListEmptyAndTheRestToBrowse) {
+    struct Case {
+        const char* rule;
+        PeerReply reply;
+        uint8_t expected;
+        bool connected;  // afterwards
+    };
+    Members many;
+    for (uint32_t i = 0; i < 40; ++i) {
+        many.emplace_back("M" + std::to_string(i), elementary(i + 10, kInt));
+    }
+    ASSERT_GT(exploreAnswerLength(typeObject(100, many)), kPartLimit);
+    const Case cases[] = {
+        {"a part too long to keep", exploreReply(typeObject(100, many)), S7_ERR_NO_MEMORY, true},
+        {"a part that does not decode", exploreReply(Bytes{0xA1, 0x00}), S7_ERR_PROTOCOL, true},
+        {"the controller closes", PeerReply::close(), S7_ERR_NOT_CONNECTED, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rule);
+        TlsPeer peer(scripted({exploreReply(partWholeAnswer()), c.reply, exploreReply(kPartMotorType)}));
+        {
+            Client client(peer.port());
+            ASSERT_EQ(client.rc, S7_OK);
+            client.c->session->response_limit = kPartLimit;
+            s7_block block = db1(100);
+            s7_symbol_list symbols{3, reinterpret_cast<s7_symbol*>(&block)};
+            EXPECT_EQ(vemoc_s7_client_browse_block(client.c, &block, &symbols), c.expected);
+            EXPECT_EQ(symbols.count, 0u);
+            EXPECT_EQ(symbols.items, nullptr);
+            ASSERT_EQ(vemoc_s7_client_get_state(client.c), c.connected ? S7_CLIENT_CONNECTED : S7_CLIENT_DISCONNECTED);
+            if (c.connected) {
+                // Another block still browses on the same connection.
+                block.type_info_id = 200;
+                EXPECT_EQ(vemoc_s7_client_browse_block(client.c, &block, &symbols), S7_OK);
+                EXPECT_EQ(symbols.count, 2u);
+                s7_symbol_list_free(&symbols);
+            }
+        }
+        peer.join();
+    }
+}
+
+// The index of a cache that goes in parts, over many answers in an order
+// of identifiers that is neither rising nor falling: every type is found,
+// every type the controller said it lacks is known to be missing, the
+// first of two with one identifier counts, and nothing else is found.
+TEST(BrowseParts, TheIndexFindsEveryTypeOfThousandsOfAnswers) {
+    CountingAllocator hooks;
+    s7_type_info_cache cache{};
+    cache.valid = 1;
+    cache.in_parts = 1;
+    constexpr uint32_t kTypes = 5000;
+    std::vector<uint32_t> ids;
+    for (uint32_t k = 0; k < kTypes; ++k) {
+        ids.push_back((k * 2654435761u) | 1u);  // odd: even identifiers stay unknown
+    }
+    for (uint32_t k = 0; k < kTypes; ++k) {
+        s7_explore_result answer{};
+        if (k % 7 != 3) {
+            const Bytes bytes = typeObject(ids[k], {{"A", elementary(k, kInt)}});
+            s7_cursor c{const_cast<uint8_t*>(bytes.data()), const_cast<uint8_t*>(bytes.data()) + bytes.size()};
+            s7_object* object = nullptr;
+            ASSERT_EQ(s7_read_object(&c, &object), S7_STATUS_OK);
+            answer.objects = static_cast<s7_object**>(s7_malloc(sizeof(s7_object*)));
+            answer.objects[0] = object;
+            answer.object_count = 1;
+        }
+        ASSERT_EQ(s7_type_info_cache_add(&cache, &answer, 40, ids[k]), S7_STATUS_OK) << k;
+    }
+    // A second object with a known identifier does not replace the first.
+    const Bytes again = typeObject(ids[0], {});
+    s7_cursor c{const_cast<uint8_t*>(again.data()), const_cast<uint8_t*>(again.data()) + again.size()};
+    s7_explore_result answer{};
+    answer.objects = static_cast<s7_object**>(s7_malloc(sizeof(s7_object*)));
+    answer.object_count = 1;
+    ASSERT_EQ(s7_read_object(&c, &answer.objects[0]), S7_STATUS_OK);
+    ASSERT_EQ(s7_type_info_cache_add(&cache, &answer, 40, 2), S7_STATUS_OK);
+
+    EXPECT_EQ(cache.part_bytes, uint64_t{kTypes + 1} * 40);
+    for (uint32_t k = 0; k < kTypes; ++k) {
+        const s7_object* found = s7_type_info_cache_find(&cache, ids[k]);
+        if (k % 7 == 3) {
+            ASSERT_EQ(found, nullptr) << k;
+        } else {
+            ASSERT_NE(found, nullptr) << k;
+            ASSERT_EQ(s7_object_id(found), ids[k]);
+            ASSERT_EQ(s7_object_type_info(found)->count, 1u) << k;
+        }
+        ASSERT_EQ(s7_type_info_cache_find(&cache, ids[k] + 1), nullptr);
+    }
+    EXPECT_LT(cache.recent_count, 100u) << "the recent run was merged into the main one";
+    s7_type_info_cache_free(&cache);
+    EXPECT_EQ(hooks.live(), 0u);
+}
+
 TEST(BrowseBlock, ArgumentsAndConnectionAreCheckedFirst) {
     vemoc_s7_client* c = vemoc_s7_client_new();
     s7_block block = db1();
@@ -691,6 +868,43 @@ TEST(BrowseMemory, ConnectListAndBrowseSurviveEveryAllocationFailure) {
         if (!reached) {
             EXPECT_EQ(rc, S7_OK);
             EXPECT_EQ(step, 2);
+            break;
+        }
+    }
+}
+
+TEST(BrowseMemory, BrowsingInPartsSurvivesEveryAllocationFailure) {
+    CountingAllocator hooks;
+    const std::vector<PeerReply> replies = {exploreReply(partWholeAnswer()), exploreReply(kPartBlockType),
+                                            exploreReply(kPartMotorType), exploreReply({}, 0x05)};
+    for (size_t n = 1;; ++n) {
+        SCOPED_TRACE(n);
+        TlsPeer peer(scripted(replies));
+        vemoc_s7_client* c = vemoc_s7_client_new();
+        ASSERT_NE(c, nullptr);
+        s7_symbol_list symbols{};
+        // Failures from the browse on: connect has its own test.
+        uint8_t rc = vemoc_s7_client_connect(c, "127.0.0.1", peer.port(), kTimeoutMs);
+        ASSERT_EQ(rc, S7_OK);
+        c->session->response_limit = kPartLimit;
+        hooks.failFrom(n);
+        s7_block block = db1(100);
+        rc = vemoc_s7_client_browse_block(c, &block, &symbols);
+        const bool reached = hooks.calls() >= n;
+        hooks.failFrom(0);
+        ASSERT_TRUE(rc == S7_OK || reached) << "only a failed allocation may fail here, code " << int(rc);
+        if (rc != S7_OK) {
+            EXPECT_EQ(symbols.items, nullptr);
+            EXPECT_EQ(symbols.count, 0u);
+        }
+        const uint32_t count = symbols.count;
+        s7_symbol_list_free(&symbols);
+        vemoc_s7_client_free(c);
+        EXPECT_EQ(hooks.live(), 0u);
+        if (!reached) {
+            EXPECT_EQ(rc, S7_OK);
+            EXPECT_EQ(count, 9u);
+            EXPECT_GT(n, 20u) << "the browse allocates for the answers, the index and the symbols";
             break;
         }
     }

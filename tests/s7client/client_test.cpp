@@ -285,6 +285,7 @@ TEST(ClientCodes, EveryStatusGivesItsPublicCode) {
         {S7_STATUS_CONFIRM, S7_ERR_PROTOCOL},
         {S7_STATUS_BOUNDS, S7_ERR_PROTOCOL},
         {S7_STATUS_RANGE, S7_ERR_PROTOCOL},
+        {S7_STATUS_ANSWER_TOO_LARGE, S7_ERR_NO_MEMORY},
     };
     for (auto [status, code] : table) {
         EXPECT_EQ(s7_result(status), code) << int(status);

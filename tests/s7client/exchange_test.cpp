@@ -251,23 +251,34 @@ TEST(Exchange, MalformedResponseIsAProtocolErrorAndEndsTheSession) {
     }
 }
 
+// What a response may be: at most 16384 frames and 16 MiB kept. A longer
+// one is read to its end and let go, and the session goes on; while it is
+// let go, up to 0x40000 frames. The session's limit (lowered here) stands
+// for the 16 MiB where a whole 16 MiB would be slow.
 TEST(Exchange, ResponseLimitsOnFramesAndSize) {
     struct Case {
         const char* rule;
         size_t fullFrames;  // frames of frameData bytes, then one of lastData
         size_t frameData;
         size_t lastData;
+        uint32_t sessionLimit;  // 0: the 16 MiB
         uint8_t expected;
     };
     std::vector<Case> cases = {
-        {"16384 frames are taken", 16383, 1, 1, S7_OK},
-        {"16385 frames are refused", 16384, 1, 1, S7_ERR_PROTOCOL},
+        {"16384 frames are taken", 16383, 1, 1, 0, S7_OK},
+        {"16385 frames are refused", 16384, 1, 1, 0, S7_STATUS_PROTOCOL},
+        {"an answer of the session's limit is kept", 9, 10, 10, 100, S7_OK},
+        {"a byte more is read and let go", 9, 10, 11, 100, S7_STATUS_ANSWER_TOO_LARGE},
+        {"let go, it may run to 0x40000 frames", 0x40000 - 1, 1, 1, 100, S7_STATUS_ANSWER_TOO_LARGE},
+        {"but no further", 0x40000, 1, 1, 100, S7_STATUS_PROTOCOL},
     };
 #if !defined(__SANITIZE_ADDRESS__)
     // 16 MiB through TLS; the sanitizer's realloc copies every growth, which
     // makes this minutes there instead of a fraction of a second.
-    cases.push_back({"16 MiB are taken", 8499, 1974, 190, S7_OK});
-    cases.push_back({"a byte more is refused", 8499, 1974, 191, S7_ERR_PROTOCOL});
+    cases.push_back({"16 MiB are taken", 8499, 1974, 190, 0, S7_OK});
+    cases.push_back({"a byte more is read and let go", 8499, 1974, 191, 0, S7_STATUS_ANSWER_TOO_LARGE});
+    cases.push_back(
+        {"a session's limit above 16 MiB counts as 16 MiB", 8499, 1974, 191, 0xFFFFFFFF, S7_STATUS_ANSWER_TOO_LARGE});
 #endif
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);
@@ -280,15 +291,47 @@ TEST(Exchange, ResponseLimitsOnFramesAndSize) {
         const Bytes last = concat({frame(2, Bytes(c.lastData, 0xA5)), trailer(2)});
         reply.insert(reply.end(), last.begin(), last.end());
         TlsPeerOptions options;
-        options.replies = {PeerReply::tls(std::move(reply))};
+        options.replies = {PeerReply::tls(std::move(reply)), PeerReply::tls(kOkResponse)};
         TlsPeer peer(options);
         Link link(peer.port());
         ASSERT_EQ(link.rc, S7_OK);
+        link.session->response_limit = c.sessionLimit;
         s7_response response{};
         EXPECT_EQ(link.exchange({0x34, 0, 0, 0, 0}, response), c.expected);
         EXPECT_EQ(response.length, c.expected == S7_OK ? c.fullFrames * c.frameData + c.lastData : 0u);
+        EXPECT_EQ(response.data == nullptr, c.expected != S7_OK);
+        // Only a response read to its end leaves the stream matched to
+        // requests: after one let go, the next request gets its own answer.
+        const uint8_t next = c.expected == S7_STATUS_PROTOCOL ? S7_STATUS_NOT_CONNECTED : S7_STATUS_OK;
+        EXPECT_EQ(link.exchange({0x34, 0, 0, 0, 0}, response), next);
+        if (next == S7_STATUS_OK) {
+            EXPECT_EQ(asBytes(response), (Bytes{0x32, 0x00}));
+        }
         s7_response_clear(&response);
     }
+}
+
+// A limit for one exchange: the lower of it and the session's counts.
+TEST(Exchange, AnExchangeMayKeepLessThanTheSession) {
+    const Bytes answer = concat({frame(2, Bytes(50, 0x5A)), trailer(2)});
+    TlsPeerOptions options;
+    options.replies = {PeerReply::tls(answer), PeerReply::tls(answer), PeerReply::tls(answer)};
+    TlsPeer peer(options);
+    {
+        Link link(peer.port());
+        ASSERT_EQ(link.rc, S7_OK);
+        const Bytes body = {0x34, 0, 0, 0, 0};
+        const s7_request request{body.data(), static_cast<uint32_t>(body.size()), S7_FN_EXPLORE, 2};
+        s7_response response{};
+        EXPECT_EQ(s7_exchange_within(link.session, &request, &response, kTimeoutMs, 49), S7_STATUS_ANSWER_TOO_LARGE);
+        EXPECT_EQ(s7_exchange_within(link.session, &request, &response, kTimeoutMs, 50), S7_STATUS_OK);
+        EXPECT_EQ(response.length, 50u);
+        link.session->response_limit = 49;
+        EXPECT_EQ(s7_exchange_within(link.session, &request, &response, kTimeoutMs, 50), S7_STATUS_ANSWER_TOO_LARGE);
+        EXPECT_EQ(response.data, nullptr);
+    }
+    peer.join();
+    EXPECT_EQ(peer.log().messages.size(), 3u);
 }
 
 TEST(Exchange, FailuresOfTheConnectionDuringAnExchange) {

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -267,6 +269,95 @@ TEST(SimBrowse, TypeDescriptionsAreFetchedOncePerConnection) {
     vemoc_s7_client_disconnect(client.get());
     ASSERT_EQ(connectTo(client.get(), *server), S7_OK);
     browseAll();
+}
+
+// Every symbol of every listed block: name, data type and address.
+std::vector<std::string> browseEverything(vemoc_s7_client* c, const Blocks& blocks) {
+    std::vector<std::string> out;
+    for (uint32_t i = 0; i < blocks.list.count; ++i) {
+        Symbols symbols;
+        EXPECT_EQ(vemoc_s7_client_browse_block(c, &blocks.list.items[i], &symbols.list), S7_OK)
+            << blocks.list.items[i].name;
+        for (uint32_t k = 0; k < symbols.list.count; ++k) {
+            const s7_symbol& s = symbols.list.items[k];
+            std::string line = std::string(s.name) + " " + std::to_string(s.datatype) + " " +
+                               std::to_string(s.address.object_id) + "/" + std::to_string(s.address.attribute_id);
+            for (const uint32_t p : pathOf(s)) line += "/" + std::to_string(p);
+            out.push_back(std::move(line));
+        }
+    }
+    return out;
+}
+
+// A program whose type descriptions are longer than the client keeps of
+// one answer (the bound lowered from 16 MiB so that the program stays
+// small): the one answer is read and let go, then each browse explores the
+// types its block needs, each type once, and the symbols are those of a
+// client that took the one answer.
+TEST(SimBrowse, AProgramTooLargeForOneAnswerBrowsesTypeByType) {
+    struct Case {
+        const char* name;
+        Program program;
+        uint32_t limit;
+    };
+    Case cases[] = {
+        {"every member shape, structures in structures", Program::fromJson(kShapes), 1024},
+        {"60 blocks of 100 members", Program::generated(60, 100), 8 * 1024},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto server = recordingSim(std::move(c.program));
+        const vemo::sim::Model& model = server->model();
+        const Program& program = model.program();
+        ASSERT_GT(model.typeInfoObjects().size(), c.limit);
+
+        const Client whole = newClient();
+        ASSERT_EQ(connectTo(whole.get(), *server), S7_OK);
+        Blocks wholeBlocks;
+        ASSERT_EQ(vemoc_s7_client_list_datablocks(whole.get(), &wholeBlocks.list), S7_OK);
+        const std::vector<std::string> expected = browseEverything(whole.get(), wholeBlocks);
+        ASSERT_FALSE(expected.empty());
+
+        const Client parts = newClient();
+        ASSERT_EQ(connectTo(parts.get(), *server), S7_OK);
+        parts->session->response_limit = c.limit;
+        Blocks blocks;
+        ASSERT_EQ(vemoc_s7_client_list_datablocks(parts.get(), &blocks.list), S7_OK);
+        server->clearRequests();
+        EXPECT_EQ(browseEverything(parts.get(), blocks), expected);
+        EXPECT_EQ(parts->type_info_cache.in_parts, 1);
+        EXPECT_EQ(vemoc_s7_client_get_state(parts.get()), S7_CLIENT_CONNECTED);
+
+        // The one explore of root 537, then one per type a block reaches:
+        // every type of the program (each is used), and each listed block's
+        // and area's own, a dangling one included.
+        const auto received = server->requests();
+        ASSERT_FALSE(received.empty());
+        EXPECT_EQ(exploreRoot(received[0]), 537u);
+        std::vector<uint32_t> roots;
+        for (size_t i = 1; i < received.size(); ++i) {
+            ASSERT_EQ(received[i].function, kExplore);
+            roots.push_back(exploreRoot(received[i]));
+            const std::span<const uint8_t> type = model.typeObject(roots.back());
+            EXPECT_LE(type.size(), c.limit) << roots.back();
+        }
+        std::vector<uint32_t> unique = roots;
+        std::sort(unique.begin(), unique.end());
+        EXPECT_EQ(std::unique(unique.begin(), unique.end()), unique.end()) << "no type is explored twice";
+        std::vector<uint32_t> reached;
+        for (const auto& t : program.types) reached.push_back(t.typeInfoId);
+        for (uint32_t i = 0; i < blocks.list.count; ++i) {
+            if (blocks.list.items[i].type_info_id != 0) reached.push_back(blocks.list.items[i].type_info_id);
+        }
+        std::sort(reached.begin(), reached.end());
+        reached.erase(std::unique(reached.begin(), reached.end()), reached.end());
+        EXPECT_EQ(unique, reached);
+
+        // Known now: browsing again sends nothing.
+        server->clearRequests();
+        EXPECT_EQ(browseEverything(parts.get(), blocks), expected);
+        EXPECT_TRUE(server->requests().empty());
+    }
 }
 
 TEST(SimBrowse, HostileElementCountsFailInBoundedMemory) {

@@ -279,9 +279,17 @@ void writeTypeObject(Writer& w, const Program& p, uint32_t id, std::string_view 
     w.u8(S7_TAG_OBJECT_END);
 }
 
-Bytes encodeTypeInfoObjects(const Program& p, const Fault& fault) {
+// The type objects inside the container, and where each one's bytes lie
+// (of several with one identifier, the first).
+Bytes encodeTypeInfoObjects(const Program& p, const Fault& fault, std::map<uint32_t, TypeObjectSpan>& spans) {
     Bytes out;
     Writer w(out);
+    auto emit = [&](uint32_t id, std::string_view name, const std::vector<Member>& members,
+                    const std::vector<std::pair<std::string, Entry>>& extra) {
+        const size_t start = w.size();
+        writeTypeObject(w, p, id, name, members, extra);
+        spans.emplace(id, TypeObjectSpan{start, w.size() - start});
+    };
     // An object before the container, of another class: the client looks for
     // the first object of class 534.
     writeObjectHead(w, 0x9F000000u, S7_BROWSE_TYPE_OBJECT_CLASS);
@@ -295,8 +303,7 @@ Bytes encodeTypeInfoObjects(const Program& p, const Fault& fault) {
         // Ahead of the others, so that a client that searches the list in
         // order passes them on every look-up.
         for (uint64_t i = 0; i < fault.arg; ++i) {
-            writeTypeObject(w, p, kFillerTypeInfoBase + static_cast<uint32_t>(i), "Filler" + std::to_string(i + 1), {},
-                            {});
+            emit(kFillerTypeInfoBase + static_cast<uint32_t>(i), "Filler" + std::to_string(i + 1), {}, {});
         }
         std::vector<std::pair<std::string, Entry>> missing;
         missing.reserve(kHostileMembers);
@@ -308,10 +315,10 @@ Bytes encodeTypeInfoObjects(const Program& p, const Fault& fault) {
             e.structRef = kDanglingTypeInfoId;
             missing.emplace_back(std::string("M").append(std::to_string(i + 1)), e);
         }
-        writeTypeObject(w, p, kHostileTypeInfoId, "HostileType", {}, missing);
+        emit(kHostileTypeInfoId, "HostileType", {}, missing);
     }
     for (const Udt& t : p.types) {
-        writeTypeObject(w, p, t.typeInfoId, t.name, t.members, {});
+        emit(t.typeInfoId, t.name, t.members, {});
     }
     for (size_t b = 0; b < p.blocks.size(); ++b) {
         const Block& block = p.blocks[b];
@@ -341,10 +348,10 @@ Bytes encodeTypeInfoObjects(const Program& p, const Fault& fault) {
             hostile.structRef = kHostileTypeInfoId;
             extra.emplace_back("Hostile", hostile);
         }
-        writeTypeObject(w, p, block.typeInfoId, block.name, block.members, extra);
+        emit(block.typeInfoId, block.name, block.members, extra);
     }
     for (const Block& area : p.areas) {
-        writeTypeObject(w, p, area.typeInfoId, area.name, area.members, {});
+        emit(area.typeInfoId, area.name, area.members, {});
     }
     w.u8(S7_TAG_OBJECT_END);
     return out;
@@ -475,7 +482,13 @@ Model::Model(Program program, ControllerSettings settings)
       settings_(std::move(settings)),
       plcType_(settings_.plcType.empty() ? program_.plcType : settings_.plcType) {
     blockObjects_ = encodeBlockObjects(program_);
-    typeInfoObjects_ = encodeTypeInfoObjects(program_, settings_.fault);
+    typeInfoObjects_ = encodeTypeInfoObjects(program_, settings_.fault, typeObjectSpans_);
+}
+
+std::span<const uint8_t> Model::typeObject(uint32_t id) const {
+    const auto it = typeObjectSpans_.find(id);
+    if (it == typeObjectSpans_.end()) return {};
+    return std::span<const uint8_t>(typeInfoObjects_).subspan(it->second.offset, it->second.length);
 }
 
 Session::Session(const Model& model, uint32_t sessionId, std::function<int64_t()> clockMs)
@@ -780,7 +793,11 @@ Bytes Session::explore(const Request& r, Writer& w) {
 
     const Fault& fault = model_.settings().fault;
     const bool injected = fault.kind == FaultKind::ExploreError && (fault.arg == 0 || fault.arg == root);
-    const bool known = root == S7_BROWSE_DATABLOCK_ROOT || root == S7_BROWSE_TYPE_INFO_ROOT;
+    // Besides the two roots, every type object can be explored on its own:
+    // a client that cannot take all of them in one answer asks for them
+    // one at a time.
+    const std::span<const uint8_t> typeObject = model_.typeObject(root);
+    const bool known = root == S7_BROWSE_DATABLOCK_ROOT || root == S7_BROWSE_TYPE_INFO_ROOT || !typeObject.empty();
     w.u8(first);
     w.vlq(injected ? errors::kInjected : known ? 0 : errors::kUnknownObject);
     w.u32(0);
@@ -789,6 +806,8 @@ Bytes Session::explore(const Request& r, Writer& w) {
         w.bytes(model_.blockObjects().data(), model_.blockObjects().size());
     } else if (!injected && root == S7_BROWSE_TYPE_INFO_ROOT) {
         w.bytes(model_.typeInfoObjects().data(), model_.typeInfoObjects().size());
+    } else if (!injected && !typeObject.empty()) {
+        w.bytes(typeObject.data(), typeObject.size());
     }
     // The end of the object list, then the body's closing fields.
     w.u8(0);

@@ -1,8 +1,8 @@
 // The controller's side of the protocol above the framing: it takes one
 // request (function code, header fields, body) and gives the response data
 // (response header and body) a controller running the program would send -
-// session set-up, the limits, explores of the data blocks (root 3) and of
-// the type-info objects (root 537), and reads of type-info references and
+// session set-up, the limits, explores of the data blocks (root 3), of
+// the type-info objects (root 537) and of one type-info object, and reads of type-info references and
 // variables. The model holds what every connection shares; a session holds
 // one connection's state.
 #pragma once
@@ -18,6 +18,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,12 @@ private:
     std::map<Key, Bytes> values_;
 };
 
+// Where one type object's bytes lie in the encoded type-info objects.
+struct TypeObjectSpan {
+    size_t offset = 0;
+    size_t length = 0;
+};
+
 // The program and its encoded object lists, shared by all connections.
 class Model {
 public:
@@ -73,6 +80,9 @@ public:
     // those of root 537 (the type-info container), encoded once.
     const Bytes& blockObjects() const { return blockObjects_; }
     const Bytes& typeInfoObjects() const { return typeInfoObjects_; }
+    // The bytes of the type object with this identifier, as an explore of
+    // it alone answers them; empty when there is none.
+    std::span<const uint8_t> typeObject(uint32_t id) const;
     // What clients have written; the one part of the model that changes.
     WrittenValues& written() const { return written_; }
 
@@ -82,6 +92,7 @@ private:
     std::string plcType_;
     Bytes blockObjects_;
     Bytes typeInfoObjects_;
+    std::map<uint32_t, TypeObjectSpan> typeObjectSpans_;
     mutable WrittenValues written_;
 };
 

@@ -39,9 +39,10 @@ std::string footer() {
          "      data block DeepDB with symbols DeepDB.L1[i].L2[j]...L<DEPTH>[k].V<n>, DEPTH\n"
          "      levels of arrays of structures: exactly SYMBOLS below 200, within 0.5 %\n"
          "      of it above (1 to 1000000 symbols, DEPTH 1 to 63)\n"
-         "The type descriptions travel as one answer, which a client takes up to 16 MiB.\n"
-         "Those of the array and deep shapes stay below 13 KB at any size; the blocks\n"
-         "shape's take some 32 bytes a member and pass the limit at about 520000.\n\n";
+         "The type descriptions travel as one answer, which a client keeps up to 16 MiB;\n"
+         "past that it explores them one type at a time. Those of the array and deep\n"
+         "shapes stay below 13 KB at any size; the blocks shape's take some 32 bytes a\n"
+         "member and pass 16 MiB at about 520000.\n\n";
     s << "Faults (--fault NAME, some with --fault-arg N):\n";
     for (const FaultInfo& f : faultTable()) {
         s << "  " << f.name << std::string(f.name.size() < 24 ? 24 - f.name.size() : 1, ' ') << f.description << "\n";
@@ -144,12 +145,12 @@ int main(int argc, char** argv) {
                       << " types, " << served.symbolCount() << " symbols, type descriptions of "
                       << server.model().typeInfoObjects().size() << " bytes" << std::endl;
         }
-        // Clients refuse answers above this size, and the type descriptions
-        // travel as one answer.
+        // Clients keep no answer above this size: they read the whole
+        // description and let it go, then explore one type at a time.
         if (server.model().typeInfoObjects().size() > S7_RESPONSE_MAX_SIZE) {
-            std::cerr << "vemo-s7-sim: warning: the type descriptions take " << server.model().typeInfoObjects().size()
-                      << " bytes, more than a client accepts in one answer (" << S7_RESPONSE_MAX_SIZE
-                      << "); browsing will fail" << std::endl;
+            std::cerr << "vemo-s7-sim: the type descriptions take " << server.model().typeInfoObjects().size()
+                      << " bytes, more than a client keeps of one answer (" << S7_RESPONSE_MAX_SIZE
+                      << "); clients browse them one type at a time" << std::endl;
         }
         // An IPv6 address in brackets, so that the port stays apart from it.
         const bool v6 = server.host().find(':') != std::string::npos;

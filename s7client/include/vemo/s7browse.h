@@ -9,7 +9,11 @@
  *
  * The first browse on a connection fetches the controller's type
  * descriptions once and keeps them in the handle until disconnect; later
- * browses on the same connection send nothing.
+ * browses on the same connection send nothing. A program whose type
+ * descriptions are longer than one answer is kept (16 MiB, some half a
+ * million members) is browsed in parts: each browse explores, one request each, the types its block
+ * needs that no browse before it explored, and the handle keeps them until
+ * disconnect as well, at most S7_BROWSE_MAX_TYPE_BYTES of them.
  *
  * Usable from C and C++.
  */
@@ -50,6 +54,16 @@ extern "C" {
  * Exceeding it fails the browse with S7_ERR_NO_MEMORY.
  */
 #define S7_BROWSE_MAX_NAME_BYTES (256u * 1024u * 1024u)
+
+/*
+ * The most bytes of type descriptions a handle keeps when it fetches them
+ * in parts (answers added up: four times what one answer may be, some two
+ * million members), and the most types one browse explores then. A
+ * controller that sends more, or names ever new types, fails the browse
+ * with S7_ERR_NO_MEMORY.
+ */
+#define S7_BROWSE_MAX_TYPE_BYTES (64ull * 1024u * 1024u)
+#define S7_BROWSE_MAX_TYPE_EXPLORES 65536u
 
 /* One block: a data block or a memory area. */
 typedef struct s7_block {
@@ -100,8 +114,10 @@ S7_API uint8_t vemoc_s7_client_list_datablocks(vemoc_s7_client* client, s7_block
  * s7_symbol_list_free. Codes: S7_ERR_ARGUMENT, S7_ERR_NOT_CONNECTED,
  * S7_ERR_EXPLORE, S7_ERR_PROTOCOL (the controller sent no type
  * descriptions, or structures nest 64 levels deep), S7_ERR_NO_MEMORY (also
- * when the block exceeds one of the S7_BROWSE_MAX_* bounds) and the
- * exchange's codes. On any failure *symbols is left empty.
+ * when the block exceeds one of the S7_BROWSE_MAX_* bounds, or the
+ * description of a single type is longer than an answer is kept) and the
+ * exchange's codes. On any failure *symbols is left empty; types explored
+ * before it stay known.
  */
 S7_API uint8_t vemoc_s7_client_browse_block(vemoc_s7_client* client, const s7_block* block, s7_symbol_list* symbols);
 

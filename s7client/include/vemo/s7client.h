@@ -17,9 +17,14 @@
  * - every later call within timeout_ms per request it sends, the request
  *   and its whole answer together: a read is one request, a listing of the
  *   data blocks 1 + (blocks / item limit, rounded up), the first browse of a
- *   connection one and the later ones none. A large answer earns one more
- *   timeout_ms for every full 64 KiB of it received, so that a big program's
- *   type descriptions load over a slow link; an answer is at most 16 MiB.
+ *   connection one and the later ones none - unless the type descriptions
+ *   are longer than one answer is kept: then every browse also one for each
+ *   type its block needs that no browse before it explored. A large answer
+ *   earns one more timeout_ms for every full 64 KiB of it received, so that
+ *   a big program's type descriptions load over a slow link. At most 16 MiB
+ *   of an answer is kept; a longer one (up to 256 MiB) is read to its end
+ *   and let go, and the call gives S7_ERR_NO_MEMORY with the connection
+ *   still up - except the browse, which then asks for less.
  * Past the bound the call gives S7_ERR_TIMEOUT (connect gives S7_ERR_TLS
  * for a handshake that does not complete in time).
  *
