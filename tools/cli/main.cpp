@@ -33,6 +33,7 @@
 #include <fmt/format.h>
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -238,10 +239,14 @@ std::vector<Variable> resolve(PlcSession& session, const std::vector<vemo::Symbo
     return std::move(resolved.variables);
 }
 
+// Waits in steps short enough to notice an interrupt soon, the last step
+// no longer than what is left: an interval of 1 ms is 1 ms, not a step.
 void sleepUnlessInterrupted(uint32_t ms) {
+    constexpr std::chrono::milliseconds kStep{20};
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!g_interrupted && std::chrono::steady_clock::now() < until) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (auto now = std::chrono::steady_clock::now(); !g_interrupted && now < until;
+         now = std::chrono::steady_clock::now()) {
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kStep, until - now));
     }
 }
 
@@ -568,6 +573,11 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
 
+    // Under a file size limit, writing the known-hosts store past it would
+    // end the tool by this signal and leave its temporary file; ignored, the
+    // write fails with EFBIG, which is reported and cleaned up like any
+    // other failed write.
+    std::signal(SIGXFSZ, SIG_IGN);
     const std::string command = app.get_subcommands().front()->get_name();
     try {
         return run(command, o);
