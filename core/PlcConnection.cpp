@@ -201,13 +201,17 @@ ControllerTrust PlcConnection::checkTrust(const std::string& host, std::uint16_t
         Logger::log(LogLevel::Warn, "The controller at {}:{} is not verified: {}", host, port, trust.problem);
         return trust;
     }
+    // Keyed by the address connected to, not by the spelling of the host:
+    // "localhost", "127.1" and "127.0.0.1" are one controller. The host as
+    // typed is what the messages show.
+    const std::string& address = trust.identity->address.empty() ? host : trust.identity->address;
     std::optional<KnownControllers> store;
     Recognition seen;
     try {
         // Compared before anything is written: a store that can be read but
         // not written still tells a changed key.
         store.emplace(store_());
-        seen = store->lookup(host, port, trust.identity->key);
+        seen = store->lookup(address, port, trust.identity->key);
     } catch (const std::exception& e) {
         // Damaged, too new, unreadable or nowhere: never reset behind the
         // user's back, and never taken as "nothing on record".
@@ -220,7 +224,7 @@ ControllerTrust PlcConnection::checkTrust(const std::string& host, std::uint16_t
         try {
             // Under the store's lock it is compared again: another process
             // may have stored another key meanwhile.
-            seen = store->remember(host, port, trust.identity->key);
+            seen = store->remember(address, port, trust.identity->key);
         } catch (const std::exception& e) {
             // A new controller whose key cannot be stored: trusted on this
             // first use all the same, and the user is told.
@@ -275,7 +279,8 @@ bool PlcConnection::acceptIdentity(std::uint64_t connection) {
     trust.identity = identity;
     try {
         KnownControllers store(store_());
-        store.remember(host, port, identity->key, KnownControllers::IfChanged::Replace);
+        store.remember(identity->address.empty() ? host : identity->address, port, identity->key,
+                       KnownControllers::IfChanged::Replace);
         trust.verdict = ControllerTrust::Verdict::Known;
         Logger::log(LogLevel::Warn, "New key {} of the controller at {}:{} accepted by the operator and stored",
                     identity->key.text(), host, port);

@@ -341,7 +341,7 @@ protected:
     vemo::Fingerprint presented() const { return trust().identity.value().key; }
 
     vemo::test::TempDir dir_;
-    TlsPeer peer_{{}, 3};
+    TlsPeer peer_{{}, 4};
     PlcConnection service_{std::chrono::steady_clock::now, [this] { return storeFile(); }};
 };
 
@@ -358,6 +358,26 @@ TEST_F(PlcConnectionTrust, ANewControllerIsStoredAndKnownTheNextTime) {
     EXPECT_EQ(trust().verdict, Verdict::Known);
     EXPECT_EQ(store().entries().size(), 1u);
     service_.disconnect();
+}
+
+// The store is keyed by the address connected to: "localhost" and "127.1"
+// are the controller first stored as 127.0.0.1, not new ones each, while
+// the status keeps the host as typed.
+TEST_F(PlcConnectionTrust, EverySpellingOfAnAddressIsOneController) {
+    const struct {
+        const char* host;
+        Verdict verdict;
+    } cases[] = {{"localhost", Verdict::New}, {"127.1", Verdict::Known}, {"127.0.0.1", Verdict::Known}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.host);
+        ASSERT_EQ(service_.connect(c.host, peer_.port()), S7_OK);
+        EXPECT_EQ(trust().verdict, c.verdict);
+        EXPECT_EQ(service_.status().host, c.host);
+        EXPECT_EQ(trust().identity.value().address, "127.0.0.1");
+        service_.disconnect();
+    }
+    ASSERT_EQ(store().entries().size(), 1u);
+    EXPECT_EQ(store().entries()[0].host, "127.0.0.1");
 }
 
 // Another key on record: the connection is held - nothing runs on it - and

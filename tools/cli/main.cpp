@@ -274,9 +274,15 @@ IdentityRefused keyChanged(const Options& o, const vemo::KnownController& known,
 // updated), a changed key is refused, an unknown controller is stored -
 // after asking on a terminal, at once with --accept-new, and refused
 // otherwise, as a script cannot have checked it.
-void checkKnownHosts(const Options& o, const vemo::Fingerprint& presented) {
+//
+// Entries are keyed by the address connected to, so that "localhost",
+// "127.1" and "127.0.0.1" are one controller; the messages name the host as
+// typed.
+void checkKnownHosts(const Options& o, const vemo::ControllerIdentity& identity) {
+    const vemo::Fingerprint& presented = identity.key;
+    const std::string& address = identity.address.empty() ? o.host : identity.address;
     vemo::KnownControllers store(o.knownHosts);
-    const vemo::Recognition seen = store.lookup(o.host, o.port, presented);
+    const vemo::Recognition seen = store.lookup(address, o.port, presented);
     if (seen.verdict == vemo::Recognition::Verdict::Changed) throw keyChanged(o, *seen.known, presented);
     if (seen.verdict == vemo::Recognition::Verdict::Unknown && !o.acceptNew) {
         const std::string unknown = fmt::format("the controller at {} port {} is not in {}; its key fingerprint is {}",
@@ -290,7 +296,7 @@ void checkKnownHosts(const Options& o, const vemo::Fingerprint& presented) {
     }
     // Stores or updates under the store's lock; another process may have
     // stored another key meanwhile.
-    const vemo::Recognition stored = store.remember(o.host, o.port, presented);
+    const vemo::Recognition stored = store.remember(address, o.port, presented);
     if (stored.verdict == vemo::Recognition::Verdict::Changed) throw keyChanged(o, *stored.known, presented);
     if (stored.verdict == vemo::Recognition::Verdict::Unknown) {
         std::cerr << fmt::format("stored the key of the controller at {} port {} in {}: {}\n", o.host, o.port,
@@ -313,7 +319,7 @@ void checkIdentity(const PlcSession& session, const Options& o) {
         }
         return;
     }
-    checkKnownHosts(o, identity->key);
+    checkKnownHosts(o, *identity);
 }
 
 void connectChecked(PlcSession& session, const Options& o) {

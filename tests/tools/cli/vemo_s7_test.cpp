@@ -915,6 +915,30 @@ TEST_F(VemoS7, AStoreThatCannotBeReadOrWrittenIsReported) {
     EXPECT_EQ(left, std::vector<std::string>{"known.json.lock"}) << "no temporary file";
 }
 
+// Entries are keyed by the address connected to: the controller stored as
+// "localhost" is known as "127.1" and "127.0.0.1", and the messages name the
+// host as typed.
+TEST_F(VemoS7, EverySpellingOfAnAddressIsOneKnownHost) {
+    const std::string store = path("known-spellings.json");
+    const auto read = [&](const std::string& host, std::vector<std::string> extra) {
+        std::vector<std::string> argv = {VEMO_S7_EXE, "read", host, "-p", port_, "Data.Debt", "--known-hosts", store};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        return runProcess(argv);
+    };
+    ProcessResult r = read("localhost", {"--accept-new"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "stored the key of the controller at localhost port " + port_ + " in " + store + ": " +
+                         fingerprint_ + "\n");
+    for (const std::string host : {"127.1", "127.0.0.1", "localhost"}) {
+        r = read(host, {});
+        EXPECT_EQ(r.exitCode, 0) << host << ": " << r.err;
+        EXPECT_EQ(r.err, "") << host;
+    }
+    const std::vector<vemo::KnownController> stored = vemo::KnownControllers(store).entries();
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].host, "127.0.0.1");
+}
+
 // On a terminal an unknown controller is shown with its fingerprint and
 // stored only on a yes.
 TEST_F(VemoS7, OnATerminalAnUnknownControllerIsStoredOnlyOnAYes) {
