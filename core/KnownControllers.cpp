@@ -130,8 +130,8 @@ public:
             inList_ = false;
             return true;
         }
-        const bool element = inList_ && depth == 2 &&
-                             (event == Event::value || event == Event::object_end || event == Event::array_end);
+        const bool element =
+            inList_ && depth == 2 && (event == Event::value || event == Event::object_end || event == Event::array_end);
         if (!element) return true;
         if (!fault_) add(parsed);
         return false;  // not kept in the document
@@ -171,10 +171,9 @@ private:
 std::vector<KnownController> parseStore(const fs::path& file, const std::string& text) {
     if (std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isspace(c) != 0; })) return {};
     EntryCollector collector(file);
-    const json doc = parseVersionedJson(file, text, KnownControllers::kFormatVersion,
-                                        [&](int depth, json::parse_event_t event, json& parsed) {
-                                            return collector.take(depth, event, parsed);
-                                        });
+    const json doc = parseVersionedJson(
+        file, text, KnownControllers::kFormatVersion,
+        [&](int depth, json::parse_event_t event, json& parsed) { return collector.take(depth, event, parsed); });
     const auto list = doc.find("controllers");
     if (list == doc.end() || !list->is_array()) fail(Kind::Damaged, file, "no \"controllers\" list");
     return std::move(collector).entries();

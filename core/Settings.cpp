@@ -111,7 +111,8 @@ public:
 
     std::vector<float> columnWidths(const json& widths) const {
         const char* what = "\"inspectorColumnWidths\" is not a list of numbers above 0";
-        if (!widths.is_array() || !std::all_of(widths.begin(), widths.end(), [](const json& w) { return w.is_number(); })) {
+        if (!widths.is_array() ||
+            !std::all_of(widths.begin(), widths.end(), [](const json& w) { return w.is_number(); })) {
             damaged(what);
         }
         // One width out of range leaves them all out: the others alone
@@ -155,7 +156,9 @@ Settings parse(const fs::path& file, const std::string& text, std::vector<std::s
     settings.windowWidth = read.size("windowWidth");
     settings.windowHeight = read.size("windowHeight");
     settings.treeWidth = read.positive("treeWidth", kMaxPixels);
-    if (const json* widths = read.field("inspectorColumnWidths")) settings.inspectorColumnWidths = read.columnWidths(*widths);
+    if (const json* widths = read.field("inspectorColumnWidths")) {
+        settings.inspectorColumnWidths = read.columnWidths(*widths);
+    }
     settings.uiScale = read.positive("uiScale", kMaxScale);
     if (const std::optional<std::string> list = read.text(doc, "watchList")) settings.watchList = *list;
     return settings;

@@ -355,9 +355,9 @@ s7_status s7_socket_peer_address(const s7_socket* slot, char* text, size_t capac
         return S7_STATUS_SOCKET;
     }
     // NI_NUMERICHOST: the address itself, no lookup (and no allocation).
-    const int rc = ::getnameinfo(reinterpret_cast<const sockaddr*>(&peer), length, text,
-                                 static_cast<socklen_t>(capacity > INT_MAX ? INT_MAX : capacity), nullptr, 0,
-                                 NI_NUMERICHOST);
+    const int rc =
+        ::getnameinfo(reinterpret_cast<const sockaddr*>(&peer), length, text,
+                      static_cast<socklen_t>(capacity > INT_MAX ? INT_MAX : capacity), nullptr, 0, NI_NUMERICHOST);
     if (rc != 0) {
         text[0] = '\0';
         return rc == EAI_OVERFLOW ? S7_STATUS_ARGUMENT : S7_STATUS_SOCKET;

@@ -226,8 +226,7 @@ TEST(KnownControllers, AStoreThatCannotBeWrittenStillComparesKeys) {
 
     const Recognition same = later.remember("10.0.0.1", 102, key(1));
     EXPECT_EQ(same.verdict, Verdict::Same);
-    EXPECT_NE(same.notUpdated.find("known.json.lock: the lock cannot be made"), std::string::npos)
-        << same.notUpdated;
+    EXPECT_NE(same.notUpdated.find("known.json.lock: the lock cannot be made"), std::string::npos) << same.notUpdated;
     EXPECT_EQ(readText(file), before);
 
     // What must be written and cannot be is an error.

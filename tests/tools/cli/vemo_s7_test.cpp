@@ -905,8 +905,7 @@ TEST_F(VemoS7, AStoreThatCannotBeReadOrWrittenIsReported) {
     const std::filesystem::path folder = dir_ / "size-limit";
     std::filesystem::create_directories(folder);
     const std::string limited = (folder / "known.json").string();
-    r = runProcess({"/bin/sh", "-c",
-                    "ulimit -f 0 && exec \"$0\" \"$@\"", VEMO_S7_EXE, "info", "127.0.0.1", "-p", port_,
+    r = runProcess({"/bin/sh", "-c", "ulimit -f 0 && exec \"$0\" \"$@\"", VEMO_S7_EXE, "info", "127.0.0.1", "-p", port_,
                     "--known-hosts", limited, "--accept-new"});
     EXPECT_EQ(r.exitCode, 3) << r.err;
     EXPECT_EQ(r.err, "error: " + limited + ": cannot be written: File too large\n");
