@@ -37,7 +37,22 @@ int createTemporary(const std::filesystem::path& file, unsigned mode, std::strin
 
 }  // namespace
 
-int replaceFile(const std::filesystem::path& file, std::string_view text, unsigned mode) {
+std::filesystem::path followLinks(const std::filesystem::path& file) {
+    // The kernel's own limit on links followed in one path.
+    constexpr int kMaxLinks = 40;
+    std::filesystem::path path = file;
+    for (int followed = 0; followed < kMaxLinks; ++followed) {
+        std::error_code error;
+        if (!std::filesystem::is_symlink(std::filesystem::symlink_status(path, error))) return path;
+        const std::filesystem::path target = std::filesystem::read_symlink(path, error);
+        if (error) return path;
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
+    return file;
+}
+
+int replaceFile(const std::filesystem::path& link, std::string_view text, unsigned mode) {
+    const std::filesystem::path file = followLinks(link);
     std::string temporary;
     const int fd = createTemporary(file, mode, temporary);
     if (fd < 0) return errno;

@@ -141,6 +141,13 @@ ConnectionMessage describeTrust(const ConnectionStatus& status) {
     const std::string address = addressText(status.host, status.port);
     switch (trust.verdict) {
     case Verdict::New:
+        if (!trust.problem.empty()) {
+            return {"",
+                    fmt::format("New controller: first connection to {}; its key {} could not be stored: {}.", address,
+                                trust.identity ? trust.identity->key.text() : std::string("(none)"), trust.problem),
+                    "It is not known the next time either, and a different key there is not reported until it "
+                    "is stored: make the store writable, then connect again."};
+        }
         return {"",
                 fmt::format("New controller: first connection to {}; its key {} is now stored as known.", address,
                             trust.identity ? trust.identity->key.text() : std::string("(none)")),

@@ -23,7 +23,11 @@ std::string Fingerprint::text() const {
 std::optional<ControllerIdentity> identityOf(const vemoc_s7_client* client) {
     s7_identity identity{};
     if (vemoc_s7_client_get_identity(client, &identity) != S7_OK) return std::nullopt;
-    return ControllerIdentity{Fingerprint(identity.public_key_sha256), Fingerprint(identity.certificate_sha256)};
+    char address[S7_ADDRESS_TEXT_SIZE];
+    // Empty when the system cannot tell; the caller then keys by the host.
+    vemoc_s7_client_get_peer_address(client, address, sizeof address);
+    return ControllerIdentity{Fingerprint(identity.public_key_sha256), Fingerprint(identity.certificate_sha256),
+                              address};
 }
 
 }  // namespace vemo

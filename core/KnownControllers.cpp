@@ -1,6 +1,7 @@
 #include "vemo/core/KnownControllers.h"
 
 #include "VersionedJson.h"
+#include "vemo/core/AtomicFile.h"
 
 #include <nlohmann/json.hpp>
 
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <unordered_map>
 #include <utility>
 
 namespace vemo {
@@ -73,7 +75,10 @@ KnownController readEntry(const fs::path& file, const json& entry, size_t number
         return *parsed;
     };
     // A hand-edited spelling of an address is taken as the same address.
-    const std::string host = KnownControllers::canonicalHost(text("host"));
+    const std::optional<std::string> typed =
+        readExactText(entry, "host", [&](const std::string& what) { throw damaged(what); });
+    if (!typed) throw damaged("no \"host\" text");
+    const std::string host = KnownControllers::canonicalHost(*typed);
     if (host.empty()) throw damaged("an empty \"host\"");
     const auto port = entry.find("port");
     if (port == entry.end() || !port->is_number_unsigned() || port->get<uint64_t>() < 1 ||
@@ -88,37 +93,104 @@ KnownController readEntry(const fs::path& file, const json& entry, size_t number
                            time("last_seen")};
 }
 
+// host and port in one text, for finding an entry.
+std::string addressKey(const std::string& host, std::uint16_t port) {
+    std::string key = host;
+    key += '\0';
+    key += std::to_string(port);
+    return key;
+}
+
+// Takes the entries out of the "controllers" list as the parser finishes
+// each, so that the document never holds them all: a store of hundreds of
+// thousands of controllers is read in about the memory its text takes.
+// Nothing is thrown from inside the parser; the first fault is kept and
+// reported once the version is known to be this program's.
+class EntryCollector {
+public:
+    explicit EntryCollector(const fs::path& file) : file_(file) {}
+
+    bool take(int depth, json::parse_event_t event, json& parsed) {
+        using Event = json::parse_event_t;
+        if (depth == 1 && event == Event::key) {
+            inList_ = false;
+            listKey_ = parsed.is_string() && parsed.get_ref<const std::string&>() == "controllers";
+            return true;
+        }
+        if (depth == 1 && event == Event::array_start && listKey_) {
+            // A repeated "controllers" key: the last list counts, as it does
+            // in the document.
+            inList_ = true;
+            entries_.clear();
+            index_.clear();
+            fault_.reset();
+            return true;
+        }
+        if (depth == 1 && event == Event::array_end) {
+            inList_ = false;
+            return true;
+        }
+        const bool element =
+            inList_ && depth == 2 && (event == Event::value || event == Event::object_end || event == Event::array_end);
+        if (!element) return true;
+        if (!fault_) add(parsed);
+        return false;  // not kept in the document
+    }
+
+    // The entries; throws the first fault.
+    std::vector<KnownController> entries() && {
+        if (fault_) throw *fault_;
+        return std::move(entries_);
+    }
+
+private:
+    void add(const json& entry) {
+        try {
+            KnownController read = readEntry(file_, entry, entries_.size() + 1);
+            const auto [same, added] = index_.emplace(addressKey(read.host, read.port), entries_.size());
+            if (!added) {
+                fault_.emplace(Kind::Damaged,
+                               fmt::format("{}: controllers {} and {} are both {} port {}", file_.string(),
+                                           same->second + 1, entries_.size() + 1, read.host, read.port));
+                return;
+            }
+            entries_.push_back(std::move(read));
+        } catch (const KnownControllersError& e) {
+            fault_.emplace(e);
+        }
+    }
+
+    const fs::path& file_;
+    bool listKey_ = false;
+    bool inList_ = false;
+    std::vector<KnownController> entries_;
+    std::unordered_map<std::string, std::size_t> index_;
+    std::optional<KnownControllersError> fault_;
+};
+
 std::vector<KnownController> parseStore(const fs::path& file, const std::string& text) {
     if (std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isspace(c) != 0; })) return {};
-    const json doc = parseVersionedJson(file, text, KnownControllers::kFormatVersion);
+    EntryCollector collector(file);
+    const json doc = parseVersionedJson(
+        file, text, KnownControllers::kFormatVersion,
+        [&](int depth, json::parse_event_t event, json& parsed) { return collector.take(depth, event, parsed); });
     const auto list = doc.find("controllers");
     if (list == doc.end() || !list->is_array()) fail(Kind::Damaged, file, "no \"controllers\" list");
-    std::vector<KnownController> entries;
-    for (const json& entry : *list) {
-        KnownController read = readEntry(file, entry, entries.size() + 1);
-        const auto same = std::find_if(entries.begin(), entries.end(), [&](const KnownController& e) {
-            return e.host == read.host && e.port == read.port;
-        });
-        if (same != entries.end()) {
-            fail(Kind::Damaged, file,
-                 fmt::format("controllers {} and {} are both {} port {}", same - entries.begin() + 1,
-                             entries.size() + 1, read.host, read.port));
-        }
-        entries.push_back(std::move(read));
-    }
-    return entries;
+    return std::move(collector).entries();
 }
 
 std::string storeText(const std::vector<KnownController>& entries) {
     json list = json::array();
     for (const KnownController& e : entries) {
-        list.push_back({{"host", e.host},
-                        {"port", e.port},
-                        {"key", e.key.text()},
-                        {"first_seen", KnownControllers::timeText(e.firstSeen)},
-                        {"last_seen", KnownControllers::timeText(e.lastSeen)}});
+        json entry = json::object();
+        putExactText(entry, "host", e.host);
+        entry["port"] = e.port;
+        entry["key"] = e.key.text();
+        entry["first_seen"] = KnownControllers::timeText(e.firstSeen);
+        entry["last_seen"] = KnownControllers::timeText(e.lastSeen);
+        list.push_back(std::move(entry));
     }
-    return json{{"version", KnownControllers::kFormatVersion}, {"controllers", std::move(list)}}.dump(2) + "\n";
+    return fileText(json{{"version", KnownControllers::kFormatVersion}, {"controllers", std::move(list)}});
 }
 
 std::vector<KnownController> load(const fs::path& file) {
@@ -128,11 +200,15 @@ std::vector<KnownController> load(const fs::path& file) {
 
 // An exclusive lock on FILE.lock for one read-modify-write. The lock is on
 // a file of its own because the store itself is replaced by a rename: a
-// lock on it would stay with the replaced file.
+// lock on it would stay with the replaced file. A store that is a symbolic
+// link is locked beside its target, which is the file written, so that
+// whoever reaches it by another path locks the same lock.
 class WriteLock {
 public:
     explicit WriteLock(const fs::path& file) {
-        const fs::path lockFile = file.string() + ".lock";
+        const fs::path target = followLinks(file);
+        makeUserFolder(target.parent_path());
+        const fs::path lockFile = target.string() + ".lock";
         fd_ = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd_ < 0) fail(Kind::Unwritable, lockFile, "the lock cannot be made: " + errnoText(errno));
         while (::flock(fd_, LOCK_EX) != 0) {
@@ -160,7 +236,7 @@ std::vector<KnownController>::iterator find(std::vector<KnownController>& entrie
 Recognition recognise(std::vector<KnownController>& entries, std::vector<KnownController>::iterator entry,
                       const Fingerprint& key) {
     if (entry == entries.end()) return Recognition{};
-    return Recognition{entry->key == key ? Recognition::Verdict::Same : Recognition::Verdict::Changed, *entry};
+    return Recognition{entry->key == key ? Recognition::Verdict::Same : Recognition::Verdict::Changed, *entry, {}};
 }
 
 }  // namespace
@@ -203,10 +279,32 @@ Recognition KnownControllers::lookup(const std::string& host, std::uint16_t port
 
 Recognition KnownControllers::remember(const std::string& host, std::uint16_t port, const Fingerprint& key,
                                        IfChanged ifChanged) {
-    makeUserFolder(file_.parent_path());
-    const WriteLock lock(file_);
-    std::vector<KnownController> entries = load(file_);
     const std::string canonical = canonicalHost(host);
+    // Compared before anything is written: a store that may be read but not
+    // written (a read-only folder, one an administrator hands out) still
+    // tells a changed key, and needs no write for the key on record.
+    {
+        std::vector<KnownController> entries = load(file_);
+        Recognition seen = recognise(entries, find(entries, canonical, port), key);
+        if (seen.verdict == Recognition::Verdict::Changed && ifChanged == IfChanged::Keep) return seen;
+        if (seen.verdict == Recognition::Verdict::Same) {
+            try {
+                return store(canonical, port, key, ifChanged);
+            } catch (const KnownControllersError& e) {
+                if (e.kind() != Kind::Unwritable) throw;
+                seen.notUpdated = e.what();
+                return seen;
+            }
+        }
+    }
+    return store(canonical, port, key, ifChanged);
+}
+
+Recognition KnownControllers::store(const std::string& canonical, std::uint16_t port, const Fingerprint& key,
+                                    IfChanged ifChanged) {
+    const WriteLock lock(file_);
+    // Read again under the lock: another process may have changed it since.
+    std::vector<KnownController> entries = load(file_);
     const auto entry = find(entries, canonical, port);
     const Recognition seen = recognise(entries, entry, key);
     const WallTime now = wholeSeconds(now_());
@@ -223,7 +321,6 @@ Recognition KnownControllers::remember(const std::string& host, std::uint16_t po
 }
 
 bool KnownControllers::forget(const std::string& host, std::uint16_t port) {
-    makeUserFolder(file_.parent_path());
     const WriteLock lock(file_);
     std::vector<KnownController> entries = load(file_);
     const auto entry = find(entries, canonicalHost(host), port);

@@ -161,10 +161,13 @@ std::uint8_t PlcConnection::attemptLocked(std::uint64_t request, bool byOperator
         status_.trust = trust;
         status_.connection = connectionId_.fetch_add(1) + 1;
         writesAllowed_.store(false);
-        const bool held = trust.verdict == ControllerTrust::Verdict::Changed;
+        const bool changed = trust.verdict == ControllerTrust::Verdict::Changed;
+        const bool held = changed || trust.verdict == ControllerTrust::Verdict::NotVerified;
         status_.state = held ? ConnectionState::Held : ConnectionState::Connected;
         Logger::log(LogLevel::Info, "Connected to {}:{} ({}){}", host, port, plcType_,
-                    held ? ", held: the controller presents another key than the one on record" : "");
+                    changed ? ", held: the controller presents another key than the one on record"
+                    : held  ? ", held: its key cannot be checked"
+                            : "");
     } else if (byOperator) {
         plcType_.clear();
         status_.failure = rc;
@@ -190,35 +193,70 @@ ControllerTrust PlcConnection::checkTrust(const std::string& host, std::uint16_t
     trust.identity = identityOf(client_);
     if (!store_) return trust;
     using Verdict = ControllerTrust::Verdict;
+    // What cannot be compared fails closed: the connection is held as for a
+    // changed key, and the operator decides.
     if (!trust.identity) {
         trust.verdict = Verdict::NotVerified;
         trust.problem = "the controller presented no identity";
+        Logger::log(LogLevel::Warn, "The controller at {}:{} is not verified: {}", host, port, trust.problem);
         return trust;
     }
+    // Keyed by the address connected to, not by the spelling of the host:
+    // "localhost", "127.1" and "127.0.0.1" are one controller. The host as
+    // typed is what the messages show.
+    const std::string& address = trust.identity->address.empty() ? host : trust.identity->address;
+    std::optional<KnownControllers> store;
+    Recognition seen;
     try {
-        KnownControllers store(store_());
-        Recognition seen = store.remember(host, port, trust.identity->key);
-        switch (seen.verdict) {
-        case Recognition::Verdict::Unknown:
-            trust.verdict = Verdict::New;
-            Logger::log(LogLevel::Info, "New controller at {}:{}: key {} stored in {}", host, port,
-                        trust.identity->key.text(), store.path().string());
-            break;
-        case Recognition::Verdict::Same: trust.verdict = Verdict::Known; break;
-        case Recognition::Verdict::Changed:
-            trust.verdict = Verdict::Changed;
-            trust.known = std::move(seen.known);
-            Logger::log(LogLevel::Warn, "The controller at {}:{} presents key {}, on record is {} (first seen {})",
-                        host, port, trust.identity->key.text(), trust.known->key.text(),
-                        KnownControllers::timeText(trust.known->firstSeen));
-            break;
-        }
+        // Compared before anything is written: a store that can be read but
+        // not written still tells a changed key.
+        store.emplace(store_());
+        seen = store->lookup(address, port, trust.identity->key);
     } catch (const std::exception& e) {
-        // Damaged, too new or not writable: never reset behind the user's
-        // back. The controller goes unchecked, and the user is told.
+        // Damaged, too new, unreadable or nowhere: never reset behind the
+        // user's back, and never taken as "nothing on record".
         trust.verdict = Verdict::NotVerified;
         trust.problem = e.what();
         Logger::log(LogLevel::Warn, "The controller at {}:{} is not verified: {}", host, port, trust.problem);
+        return trust;
+    }
+    if (seen.verdict != Recognition::Verdict::Changed) {
+        try {
+            // Under the store's lock it is compared again: another process
+            // may have stored another key meanwhile.
+            seen = store->remember(address, port, trust.identity->key);
+        } catch (const std::exception& e) {
+            // A new controller whose key cannot be stored: trusted on this
+            // first use all the same, and the user is told.
+            trust.problem = e.what();
+        }
+    }
+    switch (seen.verdict) {
+    case Recognition::Verdict::Unknown:
+        trust.verdict = Verdict::New;
+        if (trust.problem.empty()) {
+            Logger::log(LogLevel::Info, "New controller at {}:{}: key {} stored in {}", host, port,
+                        trust.identity->key.text(), store->path().string());
+        } else {
+            Logger::log(LogLevel::Warn, "New controller at {}:{}: key {} not stored: {}", host, port,
+                        trust.identity->key.text(), trust.problem);
+        }
+        break;
+    case Recognition::Verdict::Same:
+        trust.verdict = Verdict::Known;
+        if (!seen.notUpdated.empty()) {
+            Logger::log(LogLevel::Warn, "The controller at {}:{} is known; its last seen is not updated: {}", host,
+                        port, seen.notUpdated);
+        }
+        break;
+    case Recognition::Verdict::Changed:
+        trust.verdict = Verdict::Changed;
+        trust.problem.clear();
+        trust.known = std::move(seen.known);
+        Logger::log(LogLevel::Warn, "The controller at {}:{} presents key {}, on record is {} (first seen {})", host,
+                    port, trust.identity->key.text(), trust.known->key.text(),
+                    KnownControllers::timeText(trust.known->firstSeen));
+        break;
     }
     return trust;
 }
@@ -241,7 +279,8 @@ bool PlcConnection::acceptIdentity(std::uint64_t connection) {
     trust.identity = identity;
     try {
         KnownControllers store(store_());
-        store.remember(host, port, identity->key, KnownControllers::IfChanged::Replace);
+        store.remember(identity->address.empty() ? host : identity->address, port, identity->key,
+                       KnownControllers::IfChanged::Replace);
         trust.verdict = ControllerTrust::Verdict::Known;
         Logger::log(LogLevel::Warn, "New key {} of the controller at {}:{} accepted by the operator and stored",
                     identity->key.text(), host, port);

@@ -604,6 +604,12 @@ ParsedValue textOf(std::string_view body, const TypeForm& f, uint32_t capacity, 
         text = std::string(body);
     }
     if (f.form == Form::String) {
+        // The controller keeps the NUL, but every reader of a STRING - this
+        // one's too - takes its text as ending there: 'a$00b' would read
+        // back as 'a'.
+        if (text.find('\0') != std::string::npos) {
+            return fail(fmt::format("{} holds $00, which ends a STRING's text where it is read", shown));
+        }
         const uint32_t cap = capacity == 0 ? static_cast<uint32_t>(text.size()) : capacity;
         if (text.size() > cap || cap > 254) {
             return fail(fmt::format("{} has {} characters; the STRING holds {}", shown, text.size(),

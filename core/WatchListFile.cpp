@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include <optional>
 #include <utility>
 
 namespace vemo {
@@ -32,7 +33,12 @@ WatchList parse(const fs::path& file, const std::string& text) {
             return it->get<std::string>();
         };
         WatchRow read;
-        read.name = field("name");
+        // The name byte for byte as the controller sent it, which may not
+        // be UTF-8: the row is found by it again.
+        std::optional<std::string> name =
+            readExactText(row, "name", [&](const std::string& what) { throw damaged(where + what); });
+        if (!name) throw damaged(where + "no \"name\" text");
+        read.name = std::move(*name);
         if (read.name.empty()) throw damaged(where + "an empty \"name\"");
         read.type = field("type");
         const std::string format = field("format");
@@ -62,11 +68,14 @@ WatchList WatchList::read(const fs::path& file) {
 void WatchList::write(const fs::path& file) const {
     json list = json::array();
     for (const WatchRow& row : rows) {
-        list.push_back({{"name", row.name}, {"type", row.type}, {"format", std::string(displayFormatName(row.format))}});
+        json entry = json::object();
+        putExactText(entry, "name", row.name);
+        entry["type"] = row.type;
+        entry["format"] = std::string(displayFormatName(row.format));
+        list.push_back(std::move(entry));
     }
     const json doc{{"version", kFormatVersion}, {"rows", std::move(list)}};
-    makeUserFolder(file.parent_path());
-    replaceUserFile(file, doc.dump(2) + "\n");
+    replaceUserFile(file, fileText(doc));
 }
 
 }  // namespace vemo

@@ -39,6 +39,22 @@ uint8_t vemoc_s7_client_get_identity(const vemoc_s7_client* client, s7_identity*
     return S7_OK;
 }
 
+uint8_t vemoc_s7_client_get_peer_address(const vemoc_s7_client* client, char* text, size_t capacity) {
+    if (client == nullptr || text == nullptr || capacity == 0) {
+        return S7_ERR_ARGUMENT;
+    }
+    text[0] = '\0';
+    if (!s7_client_connected(client) || client->socket == nullptr) {
+        return S7_ERR_NOT_CONNECTED;
+    }
+    switch (s7_socket_peer_address(client->socket, text, capacity)) {
+    case S7_STATUS_OK: return S7_OK;
+    case S7_STATUS_ARGUMENT: return S7_ERR_ARGUMENT;
+    case S7_STATUS_CLOSED: return S7_ERR_NOT_CONNECTED;
+    default: return S7_ERR_TRANSPORT;
+    }
+}
+
 uint8_t s7_fingerprint_format(const uint8_t digest[S7_FINGERPRINT_SIZE], char* text, size_t capacity) {
     if (digest == nullptr || text == nullptr || capacity < S7_FINGERPRINT_TEXT_SIZE) {
         return S7_ERR_ARGUMENT;

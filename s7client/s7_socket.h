@@ -20,6 +20,7 @@
 
 #include "s7_status.h"
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -127,6 +128,12 @@ uint8_t s7_socket_cause_of_lookup(int lookup_error);
  * count received so far. S7_STATUS_OK only when all len bytes arrived;
  * S7_STATUS_TIMEOUT when a wait or the deadline ran out. */
 s7_status s7_socket_recv_exact(s7_socket* slot, void* buffer, uint32_t len, uint32_t* received, uint32_t timeout_ms);
+
+/* The numeric address of the connected peer ("127.0.0.1", "::1"), NUL-
+ * terminated, into `text` of `capacity` characters. S7_STATUS_ARGUMENT for
+ * null arguments or too little room, S7_STATUS_CLOSED without a socket,
+ * S7_STATUS_SOCKET when the system cannot tell. Allocates nothing. */
+s7_status s7_socket_peer_address(const s7_socket* slot, char* text, size_t capacity);
 
 /* Sends all len bytes; S7_STATUS_OK only when all were sent. A peer that
  * closed gives S7_STATUS_CLOSED, never a signal. */

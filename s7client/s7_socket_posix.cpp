@@ -341,6 +341,30 @@ s7_status s7_socket_connect(s7_socket* slot, const char* host, uint16_t port, ui
     return rc;
 }
 
+s7_status s7_socket_peer_address(const s7_socket* slot, char* text, size_t capacity) {
+    if (slot == nullptr || text == nullptr || capacity == 0) {
+        return S7_STATUS_ARGUMENT;
+    }
+    text[0] = '\0';
+    if (slot->handle == kInvalid) {
+        return S7_STATUS_CLOSED;
+    }
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    if (::getpeername(slot->handle, reinterpret_cast<sockaddr*>(&peer), &length) != 0) {
+        return S7_STATUS_SOCKET;
+    }
+    // NI_NUMERICHOST: the address itself, no lookup (and no allocation).
+    const int rc =
+        ::getnameinfo(reinterpret_cast<const sockaddr*>(&peer), length, text,
+                      static_cast<socklen_t>(capacity > INT_MAX ? INT_MAX : capacity), nullptr, 0, NI_NUMERICHOST);
+    if (rc != 0) {
+        text[0] = '\0';
+        return rc == EAI_OVERFLOW ? S7_STATUS_ARGUMENT : S7_STATUS_SOCKET;
+    }
+    return S7_STATUS_OK;
+}
+
 s7_status s7_socket_recv_exact(s7_socket* slot, void* buffer, uint32_t len, uint32_t* received, uint32_t timeout_ms) {
     if (slot == nullptr || buffer == nullptr) {
         return S7_STATUS_ARGUMENT;

@@ -96,6 +96,16 @@ MainWindow::MainWindow(PlcConnection& service, ThreadPool& pool, fs::path settin
         showNotice(fmt::format("Settings not read: {}", store_.path().string()),
                    fmt::format("{} - the defaults are used, and nothing is saved there until it is fixed or removed.",
                                *unreadable));
+    } else if (!store_.refused().empty()) {
+        // Each text names the file first; the headline names it once.
+        const std::string prefix = store_.path().string() + ": ";
+        std::vector<std::string> values;
+        for (const std::string& refused : store_.refused()) {
+            values.push_back(refused.rfind(prefix, 0) == 0 ? refused.substr(prefix.size()) : refused);
+        }
+        showNotice(fmt::format("Settings partly read: {}", store_.path().string()),
+                   fmt::format("{} - the default is used in its place, and the next save writes it.",
+                               fmt::join(values, "; ")));
     }
     if (!settings_.watchList.empty()) {
         const fs::path list = settings_.watchList;
@@ -379,6 +389,9 @@ std::string MainWindow::withWatchList(const std::string& path, void (WatchListSe
         (watchLists_.get()->*act)(file);
     } catch (const UserFileError& e) {
         return reasonOf(e, file);
+    } catch (const std::exception& e) {
+        // Whatever else a file brings up is said, never the program's end.
+        return e.what();
     }
     settings_.watchList = file;
     return {};

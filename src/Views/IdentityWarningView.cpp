@@ -38,7 +38,8 @@ IdentityWarningView::IdentityWarningView(ui::Widget* parent, PlcConnection& serv
 void IdentityWarningView::sync() {
     const ConnectionStatus status = service_->status();
     showing_ = status.state == ConnectionState::Held && status.connection != answered_ &&
-               status.trust.verdict == ControllerTrust::Verdict::Changed;
+               (status.trust.verdict == ControllerTrust::Verdict::Changed ||
+                status.trust.verdict == ControllerTrust::Verdict::NotVerified);
     setVisible(showing_);
     // As large as the window, whatever its size.
     if (showing_ && getParent() != nullptr && getActualSize() != getParent()->getActualSize()) {
@@ -88,25 +89,40 @@ void IdentityWarningView::build() {
                                                        seenText(trust.known->lastSeen))
                                          : std::string();
     const Theme& theme = Theme::instance();
+    // The store could not be read (or nothing was presented): the key could
+    // not be compared, which is no reason to take it as known.
+    const bool unchecked = trust.verdict == ControllerTrust::Verdict::NotVerified;
     ImGui::PushStyleColor(ImGuiCol_Text, ImGui::ColorConvertU32ToFloat4(theme.disconnectedColor().value));
-    ImGui::TextUnformatted(fmt::format("The controller at {} presents another key than the one on record.",
-                                       addressText(status.host, status.port))
-                               .c_str());
+    const std::string address = addressText(status.host, status.port);
+    ImGui::TextUnformatted(
+        (unchecked ? fmt::format("The key of the controller at {} cannot be checked.", address)
+                   : fmt::format("The controller at {} presents another key than the one on record.", address))
+            .c_str());
     ImGui::PopStyleColor();
     ImGui::Spacing();
-    ImGui::TextUnformatted("Key on record:");
-    ImGui::SameLine(kColumn);
-    ImGui::TextUnformatted(onRecord.c_str());
-    ImGui::SetCursorPosX(kColumn);
-    ImGui::TextUnformatted(seen.c_str());
+    if (unchecked) {
+        ImGui::PushTextWrapPos(ImGui::GetFontSize() * 40.0f);
+        ImGui::TextUnformatted(trust.problem.c_str());
+        ImGui::PopTextWrapPos();
+    } else {
+        ImGui::TextUnformatted("Key on record:");
+        ImGui::SameLine(kColumn);
+        ImGui::TextUnformatted(onRecord.c_str());
+        ImGui::SetCursorPosX(kColumn);
+        ImGui::TextUnformatted(seen.c_str());
+    }
     ImGui::TextUnformatted("Key presented:");
     ImGui::SameLine(kColumn);
     ImGui::TextUnformatted(presented.c_str());
     ImGui::Spacing();
-    ImGui::TextUnformatted(
-        "Either this controller was replaced or given a certificate with a new key, or another\n"
-        "device answers at this address - perhaps one that sits in between and listens.\n"
-        "Nothing has been read from it or written to it.");
+    ImGui::TextUnformatted(unchecked ? "The store of known controllers cannot tell whether this is the controller\n"
+                                       "it knows at this address. Repair or remove the file, then connect again.\n"
+                                       "Nothing has been read from it or written to it."
+                                     : "Either this controller was replaced or given a certificate with a new key, "
+                                       "or another\n"
+                                       "device answers at this address - perhaps one that sits in between and "
+                                       "listens.\n"
+                                       "Nothing has been read from it or written to it.");
     ImGui::Separator();
     if (ImGui::Button("Disconnect", ImVec2(160.0f, 0.0f)) ||
         ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape), false)) {
@@ -114,7 +130,8 @@ void IdentityWarningView::build() {
         ImGui::CloseCurrentPopup();
     }
     ImGui::SameLine(0.0f, -1.0f);
-    if (ImGui::Button("Trust the new key", ImVec2(200.0f, 0.0f))) {
+    // Without a key presented there is nothing to trust.
+    if (trust.identity && ImGui::Button(unchecked ? "Use it unchecked" : "Trust the new key", ImVec2(200.0f, 0.0f))) {
         answer(true);
         ImGui::CloseCurrentPopup();
     }

@@ -4,7 +4,9 @@
 // with when it was first and last seen, and the key presented now. Nothing
 // is read from the controller or written to it until the operator answers:
 // "Disconnect" ends the connection, "Trust the new key" stores the new key
-// in place of the old one, and the connection is used from then on.
+// in place of the old one, and the connection is used from then on. A key
+// that could not be compared at all (the store cannot be read) is held the
+// same way, the dialog saying why; "Use it unchecked" goes on without it.
 //
 // The view lies over everything else in the window and is drawn last; it is
 // hidden - no input, no drawing, no cost - while no connection is held, and

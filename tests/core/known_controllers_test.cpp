@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -163,6 +164,10 @@ TEST(KnownControllers, AFileThatIsNoStoreIsReportedAndLeftAsItIs) {
          "controller 1: \"last_seen\" is not a time"},
         {R"({"version": 1, "controllers": [{)" + valid + "}, {" + valid + "}]}", Kind::Damaged,
          "controllers 1 and 2 are both 10.0.0.1 port 102"},
+        {entry(R"("host": "10.0.0.1", "port": 1e400)"), Kind::Damaged, "the number 1e400 at byte 61 is too large"},
+        {entry(R"("host": "10.0.0.1", "port": 1e300)"), Kind::Damaged, "controller 1: no \"port\" from 1 to 65535"},
+        {R"({"version": 1, "controllers": [], "controllers": 5})", Kind::Damaged, "no \"controllers\" list"},
+        {R"({"version": 3, "controllers": [5]})", Kind::TooNew, "format version 3 is newer"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.says);
@@ -199,6 +204,75 @@ TEST(KnownControllers, AFileThatIsNoStoreIsReportedAndLeftAsItIs) {
     }
 }
 
+// A store that can be read but not written - a read-only folder, a file an
+// administrator hands out - still tells a changed key (nothing to write),
+// and the key on record goes through with its last seen left as it is. A
+// directory where the lock file goes stands in for the read-only folder:
+// the tests run as root, whom permission bits do not stop.
+TEST(KnownControllers, AStoreThatCannotBeWrittenStillComparesKeys) {
+    const TempDir dir;
+    const fs::path file = dir.path() / "known.json";
+    KnownControllers store(file, [] { return at(kDay1); });
+    store.remember("10.0.0.1", 102, key(1));
+    const std::string before = readText(file);
+    fs::remove(dir.path() / "known.json.lock");
+    fs::create_directory(dir.path() / "known.json.lock");
+
+    KnownControllers later(file, [] { return at(kDay1 + 60); });
+    const Recognition changed = later.remember("10.0.0.1", 102, key(2));
+    EXPECT_EQ(changed.verdict, Verdict::Changed);
+    EXPECT_EQ(changed.known->key, key(1));
+    EXPECT_EQ(changed.notUpdated, "");
+
+    const Recognition same = later.remember("10.0.0.1", 102, key(1));
+    EXPECT_EQ(same.verdict, Verdict::Same);
+    EXPECT_NE(same.notUpdated.find("known.json.lock: the lock cannot be made"), std::string::npos) << same.notUpdated;
+    EXPECT_EQ(readText(file), before);
+
+    // What must be written and cannot be is an error.
+    for (const auto& call : std::vector<std::function<void()>>{
+             [&] { later.remember("10.0.0.9", 102, key(1)); },
+             [&] { later.remember("10.0.0.1", 102, key(2), KnownControllers::IfChanged::Replace); }}) {
+        try {
+            call();
+            ADD_FAILURE() << "no error";
+        } catch (const KnownControllersError& e) {
+            EXPECT_EQ(e.kind(), Kind::Unwritable) << e.what();
+        }
+    }
+    EXPECT_EQ(readText(file), before);
+}
+
+// A store kept as a symbolic link (one store for several accounts, a
+// file handed out) stays a link: the target is written and locked.
+TEST(KnownControllers, AStoreThatIsASymbolicLinkIsWrittenThroughAndLockedAtItsTarget) {
+    const TempDir dir;
+    fs::create_directories(dir.path() / "shared");
+    fs::create_directories(dir.path() / "data");
+    const fs::path target = dir.path() / "shared" / "known.json";
+    const fs::path link = dir.path() / "data" / "known-controllers.json";
+    fs::create_symlink(target, link);
+
+    KnownControllers store(link);
+    store.remember("10.0.0.1", 102, key(1));
+    store.remember("10.0.0.2", 102, key(2));
+    EXPECT_TRUE(store.forget("10.0.0.2", 102));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(KnownControllers(target).entries().size(), 1u);
+    EXPECT_EQ(KnownControllers(target).lookup("10.0.0.1", 102, key(1)).verdict, Verdict::Same);
+    EXPECT_EQ(filesIn(dir.path() / "data"), (std::set<std::string>{"known-controllers.json"}));
+    EXPECT_EQ(filesIn(dir.path() / "shared"), (std::set<std::string>{"known.json", "known.json.lock"}));
+}
+
+// A host name given on a command line is any bytes; it is stored as given.
+TEST(KnownControllers, AHostThatIsNotUtf8IsKeptExactly) {
+    const TempDir dir;
+    KnownControllers store(dir.path() / "known.json");
+    store.remember("plc-\xff", 102, key(1));
+    EXPECT_EQ(KnownControllers(dir.path() / "known.json").entries().at(0).host, "plc-\xff");
+    EXPECT_EQ(store.lookup("PLC-\xff", 102, key(1)).verdict, Verdict::Same);
+}
+
 TEST(KnownControllers, AFileOrFolderThatCannotBeUsedIsReported) {
     const TempDir dir;
     fs::create_directories(dir.path() / "a-folder");
@@ -210,7 +284,8 @@ TEST(KnownControllers, AFileOrFolderThatCannotBeUsedIsReported) {
         std::string says;
     } cases[] = {
         {dir.path() / "a-folder", false, Kind::Unreadable, "cannot be read: Is a directory"},
-        {dir.path() / "a-file" / "known.json", true, Kind::Unwritable, "the folder cannot be made: File exists"},
+        // Read before anything is written: it is the read that fails.
+        {dir.path() / "a-file" / "known.json", true, Kind::Unreadable, "cannot be read: Not a directory"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);

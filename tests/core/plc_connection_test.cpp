@@ -341,7 +341,7 @@ protected:
     vemo::Fingerprint presented() const { return trust().identity.value().key; }
 
     vemo::test::TempDir dir_;
-    TlsPeer peer_{{}, 3};
+    TlsPeer peer_{{}, 4};
     PlcConnection service_{std::chrono::steady_clock::now, [this] { return storeFile(); }};
 };
 
@@ -358,6 +358,26 @@ TEST_F(PlcConnectionTrust, ANewControllerIsStoredAndKnownTheNextTime) {
     EXPECT_EQ(trust().verdict, Verdict::Known);
     EXPECT_EQ(store().entries().size(), 1u);
     service_.disconnect();
+}
+
+// The store is keyed by the address connected to: "localhost" and "127.1"
+// are the controller first stored as 127.0.0.1, not new ones each, while
+// the status keeps the host as typed.
+TEST_F(PlcConnectionTrust, EverySpellingOfAnAddressIsOneController) {
+    const struct {
+        const char* host;
+        Verdict verdict;
+    } cases[] = {{"localhost", Verdict::New}, {"127.1", Verdict::Known}, {"127.0.0.1", Verdict::Known}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.host);
+        ASSERT_EQ(service_.connect(c.host, peer_.port()), S7_OK);
+        EXPECT_EQ(trust().verdict, c.verdict);
+        EXPECT_EQ(service_.status().host, c.host);
+        EXPECT_EQ(trust().identity.value().address, "127.0.0.1");
+        service_.disconnect();
+    }
+    ASSERT_EQ(store().entries().size(), 1u);
+    EXPECT_EQ(store().entries()[0].host, "127.0.0.1");
 }
 
 // Another key on record: the connection is held - nothing runs on it - and
@@ -398,14 +418,64 @@ TEST_F(PlcConnectionTrust, AChangedKeyHoldsTheConnectionUntilTheOperatorAcceptsI
     service_.disconnect();
 }
 
-TEST_F(PlcConnectionTrust, AStoreThatCannotBeReadIsNeitherUsedNorReset) {
+// A key that cannot be compared fails closed: the connection is held as
+// for a changed key, and the store is left as it is, also when the
+// operator goes on without the check.
+TEST_F(PlcConnectionTrust, AStoreThatCannotBeReadHoldsTheConnectionAndIsNotReset) {
     const std::string damaged = "{\"version\": 1, \"controllers\": [";
     vemo::test::writeText(storeFile(), damaged);
     ASSERT_EQ(service_.connect("127.0.0.1", peer_.port()), S7_OK);
-    EXPECT_EQ(service_.getState(), ConnectionState::Connected) << "the connect goes on";
+    EXPECT_EQ(service_.getState(), ConnectionState::Held) << "not taken as nothing on record";
     EXPECT_EQ(trust().verdict, Verdict::NotVerified);
     EXPECT_NE(trust().problem.find(storeFile().string()), std::string::npos) << trust().problem;
+    bool ran = false;
+    EXPECT_FALSE(service_.withConnection(service_.connectionId(), [&](vemoc_s7_client*) { ran = true; }));
+    EXPECT_FALSE(ran);
+
+    EXPECT_TRUE(service_.acceptIdentity(service_.connectionId()));
+    EXPECT_EQ(service_.getState(), ConnectionState::Connected) << "on the operator's word";
+    EXPECT_EQ(trust().verdict, Verdict::NotVerified);
     EXPECT_EQ(vemo::test::readText(storeFile()), damaged);
+    service_.disconnect();
+}
+
+// A store that can be read but not written (here: a folder where its lock
+// file goes, as root is not stopped by a read-only mode) still holds a
+// changed key, lets the key on record through, and a new controller is
+// used but said not to be stored. Writing first once made every one of
+// them "not verified" and connected.
+TEST_F(PlcConnectionTrust, AStoreThatCannotBeWrittenStillComparesTheKey) {
+    vemo::Fingerprint::Digest digest{};
+    digest.fill(0x5A);
+    store().remember("127.0.0.1", peer_.port(), vemo::Fingerprint(digest));
+    std::filesystem::remove(storeFile().string() + ".lock");
+    std::filesystem::create_directory(storeFile().string() + ".lock");
+    const std::string recorded = vemo::test::readText(storeFile());
+
+    ASSERT_EQ(service_.connect("127.0.0.1", peer_.port()), S7_OK);
+    EXPECT_EQ(service_.getState(), ConnectionState::Held);
+    EXPECT_EQ(trust().verdict, Verdict::Changed);
+    EXPECT_EQ(trust().known.value().key, vemo::Fingerprint(digest));
+    EXPECT_EQ(vemo::test::readText(storeFile()), recorded);
+    service_.disconnect();
+
+    std::filesystem::remove(storeFile().string() + ".lock");
+    store().remember("127.0.0.1", peer_.port(), presented(), vemo::KnownControllers::IfChanged::Replace);
+    std::filesystem::remove(storeFile().string() + ".lock");
+    std::filesystem::create_directory(storeFile().string() + ".lock");
+    const std::string known = vemo::test::readText(storeFile());
+    ASSERT_EQ(service_.connect("127.0.0.1", peer_.port()), S7_OK);
+    EXPECT_EQ(service_.getState(), ConnectionState::Connected);
+    EXPECT_EQ(trust().verdict, Verdict::Known);
+    EXPECT_EQ(vemo::test::readText(storeFile()), known);
+    service_.disconnect();
+
+    vemo::test::writeText(storeFile(), "");
+    ASSERT_EQ(service_.connect("127.0.0.1", peer_.port()), S7_OK);
+    EXPECT_EQ(service_.getState(), ConnectionState::Connected) << "trust on first use";
+    EXPECT_EQ(trust().verdict, Verdict::New);
+    EXPECT_NE(trust().problem.find("the lock cannot be made"), std::string::npos) << trust().problem;
+    EXPECT_EQ(vemo::test::readText(storeFile()), "");
     service_.disconnect();
 }
 

@@ -9,6 +9,7 @@
 #include "app_test_support.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <sys/stat.h>
 
@@ -93,13 +94,19 @@ TEST(Settings, AFileThatIsNoSettingsIsReportedByNameAndWhatIsWrong) {
         {R"({"host": "10.0.0.5"})", Kind::Damaged, "no format \"version\" number"},
         {R"({"version": 2, "host": "10.0.0.5"})", Kind::TooNew, "format version 2 is newer than this program reads (1)"},
         {R"({"version": 1, "host": 5})", Kind::Damaged, "\"host\" is not a text"},
-        {R"({"version": 1, "port": 70000})", Kind::Damaged, "\"port\" is not a number from 1 to 65535"},
+        {R"({"version": 1, "port": "102"})", Kind::Damaged, "\"port\" is not a number from 1 to 65535"},
         {R"({"version": 1, "recent": [{"host": "a", "port": 102}, {"host": "b"}]})", Kind::Damaged,
          "recent controller 2: no \"port\""},
         {R"({"version": 1, "recent": ["a"]})", Kind::Damaged, "recent controller 1: not an object"},
-        {R"({"version": 1, "windowWidth": 0})", Kind::Damaged, "\"windowWidth\" is not a size in pixels"},
+        {R"({"version": 1, "windowWidth": true})", Kind::Damaged, "\"windowWidth\" is not a size in pixels"},
         {R"({"version": 1, "treeWidth": "wide"})", Kind::Damaged, "\"treeWidth\" is not a number above 0"},
-        {R"({"version": 1, "uiScale": -1})", Kind::Damaged, "\"uiScale\" is not a number above 0"},
+        {R"({"version": 1, "uiScale": [1]})", Kind::Damaged, "\"uiScale\" is not a number above 0"},
+        // Too large for a double: the parser's own exception once escaped
+        // and stopped the program; now it is the file's fault, and where.
+        {R"({"version": 1, "treeWidth": 1e400})", Kind::Damaged, "the number 1e400 at byte 29 is too large"},
+        {R"({"version": 1e400})", Kind::Damaged, "the number 1e400 at byte"},
+        {"{\"version\": 1, \"host\": \"a\xff\"}", Kind::Damaged,
+         "not valid JSON (the text breaks off or goes wrong at byte 26)"},
         {R"({"version": 1, "inspectorColumnWidths": [100, null]})", Kind::Damaged,
          "\"inspectorColumnWidths\" is not a list of numbers above 0"},
     };
@@ -110,6 +117,72 @@ TEST(Settings, AFileThatIsNoSettingsIsReportedByNameAndWhatIsWrong) {
         writeText(file, c.text);
         expectFileError([&] { Settings::read(file); }, file, c.kind, c.says);
     }
+}
+
+// A number of the right kind out of its range costs that value alone: the
+// others are read, the file is named with the field, and the next save
+// writes a file that reads back whole. (1e300 pixels was once read as
+// infinity, saved as null, and from then on the file was never read again.)
+TEST(Settings, AValueOutOfItsRangeIsLeftOutAlone) {
+    const struct {
+        std::string fields;
+        std::string says;
+    } cases[] = {
+        {R"("port": 70000)", "\"port\" is not a number from 1 to 65535: 70000"},
+        {R"("port": 1e300)", "\"port\" is not a number from 1 to 65535: 1e+300"},
+        {R"("windowWidth": 0)", "\"windowWidth\" is not a size in pixels from 1 to 100000: 0"},
+        {R"("windowHeight": 1e300)", "\"windowHeight\" is not a size in pixels from 1 to 100000: 1e+300"},
+        {R"("treeWidth": 1e300)", "\"treeWidth\" is not a number above 0 and at most 100000: 1e+300"},
+        {R"("treeWidth": 1e39)", "\"treeWidth\" is not a number above 0 and at most 100000: 1e+39"},
+        {R"("uiScale": -1)", "\"uiScale\" is not a number above 0 and at most 10: -1"},
+        {R"("inspectorColumnWidths": [100, 1e300])", "\"inspectorColumnWidths\" is not a list of numbers above 0"},
+        {R"("recent": [{"host": "a", "port": 0}, {"host": "b", "port": 102}])",
+         "recent controller 1: \"port\" is not a number from 1 to 65535: 0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fields);
+        const TempDir dir;
+        const fs::path file = dir.path() / "settings.json";
+        writeText(file, R"({"version": 1, "host": "10.0.0.5", )" + c.fields + R"(, "uiScale2": 0})");
+        std::vector<std::string> refused;
+        const Settings read = Settings::read(file, &refused);
+        EXPECT_EQ(read.address.host, "10.0.0.5") << "the rest is read";
+        EXPECT_EQ(read.address.port, 102);
+        EXPECT_FALSE(read.treeWidth);
+        EXPECT_FALSE(read.windowWidth);
+        EXPECT_FALSE(read.windowHeight);
+        EXPECT_TRUE(read.inspectorColumnWidths.empty());
+        EXPECT_FALSE(read.uiScale);
+        ASSERT_EQ(refused.size(), 1u);
+        EXPECT_EQ(refused[0].rfind(file.string() + ": " + c.says, 0), 0u) << refused[0];
+
+        SettingsStore store(file);
+        EXPECT_EQ(store.load(), std::nullopt);
+        EXPECT_EQ(store.refused(), refused);
+        Settings changed = store.settings();
+        changed.windowWidth = 800;
+        store.update(changed);
+        EXPECT_EQ(store.flush(), std::nullopt) << "the file is still written";
+        std::vector<std::string> again;
+        EXPECT_EQ(Settings::read(file, &again), changed);
+        EXPECT_TRUE(again.empty()) << again.front();
+    }
+}
+
+// A host or a watch list path that is not UTF-8 (a path is any bytes) is
+// saved - not a reason to throw while saving - and reads back exactly.
+TEST(Settings, TextsThatAreNotUtf8ReadBackExactly) {
+    Settings s = everyField();
+    s.address.host = "plc-\xff";
+    s.recent = {{"plc-\xfe\xff", 102}};
+    s.watchList = "/home/op/lists/\xe9t\xe9.json";
+    const TempDir dir;
+    const fs::path file = dir.path() / "settings.json";
+    s.write(file);
+    EXPECT_EQ(Settings::read(file), s);
+    const std::string text = readText(file);
+    EXPECT_NE(text.find("\"watchListBytes\": \"2f686f6d652f6f702f6c697374732fe974e92e6a736f6e\""), std::string::npos)
+        << text;
 }
 
 // A hand-edited list of recent controllers: the first ten, once each.
@@ -266,6 +339,28 @@ TEST(WatchListFile, ReadBackAsWrittenWithEveryFormat) {
     EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()), 1);
 }
 
+// A controller may send a name that is not UTF-8. Saving it once ended the
+// program (the JSON library throws on such a text); now it is kept byte for
+// byte and the row finds the same name again.
+TEST(WatchListFile, ANameThatIsNotUtf8IsSavedAndReadBackExactly) {
+    WatchList list;
+    list.rows = {{"Tank.\xff\xfe", "INT", DisplayFormat::Hex},
+                 {"Line.Caf\xe9", "WORD", DisplayFormat::Bin},
+                 {"Plain.Name ü", "DINT", DisplayFormat::Dec}};
+    const TempDir dir;
+    const fs::path file = dir.path() / "list.json";
+    list.write(file);
+    EXPECT_EQ(WatchList::read(file), list);
+    const nlohmann::json written = nlohmann::json::parse(readText(file));
+    EXPECT_EQ(written.at("rows")[0].at("nameBytes"), "54616e6b2efffe");
+    EXPECT_EQ(written.at("rows")[0].at("name"), "Tank.\uFFFD\uFFFD") << "a readable form beside it";
+    EXPECT_FALSE(written.at("rows")[2].contains("nameBytes")) << "a valid name is written as it is";
+
+    writeText(file, R"({"version": 1, "rows": [{"name": "A", "nameBytes": "4", "type": "INT", "format": "DEC"}]})");
+    expectFileError([&] { WatchList::read(file); }, file, Kind::Damaged,
+                    "row 1: \"nameBytes\" is not bytes in hexadecimal digits");
+}
+
 TEST(WatchListFile, AFileThatIsNoWatchListIsReportedByNameAndWhatIsWrong) {
     const std::string row = R"({"name": "Tank.Level", "type": "REAL", "format": "DEC"})";
     const struct {
@@ -285,6 +380,10 @@ TEST(WatchListFile, AFileThatIsNoWatchListIsReportedByNameAndWhatIsWrong) {
         {R"({"version": 1, "rows": [{"name": "A", "format": "DEC"}]})", Kind::Damaged, "row 1: no \"type\" text"},
         {R"({"version": 1, "rows": [{"name": "A", "type": "INT", "format": "OCT"}]})", Kind::Damaged,
          "row 1: \"format\" is not one of IEC, DEC, HEX, BIN, SIGNED, UNSIGNED, CHAR: OCT"},
+        {R"({"version": 1, "rows": [], "zoom": 1e400})", Kind::Damaged, "the number 1e400 at byte 36 is too large"},
+        {R"({"version": 1e300, "rows": []})", Kind::Damaged, "no format \"version\" number"},
+        {R"({"version": 1, "rows": [{"name": 1e300, "type": "INT", "format": "DEC"}]})", Kind::Damaged,
+         "row 1: no \"name\" text"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.says);
@@ -293,6 +392,34 @@ TEST(WatchListFile, AFileThatIsNoWatchListIsReportedByNameAndWhatIsWrong) {
         if (c.text) writeText(file, *c.text);
         expectFileError([&] { WatchList::read(file); }, file, c.kind, c.says);
     }
+}
+
+// Files kept as symbolic links to another place stay links: the target is
+// written, not replaced by a file of the link's own.
+TEST(UserFiles, ASymbolicLinkIsWrittenThroughToItsTarget) {
+    const TempDir dir;
+    const fs::path shared = dir.path() / "dotfiles" / "vemo";
+    fs::create_directories(shared);
+    fs::create_directories(dir.path() / "cfg");
+    const fs::path settingsLink = dir.path() / "cfg" / "settings.json";
+    const fs::path listLink = dir.path() / "cfg" / "list.json";
+    writeText(shared / "settings.json", "");
+    fs::create_symlink("../dotfiles/vemo/settings.json", settingsLink);
+    // A link whose target is not there yet: the target is made.
+    fs::create_symlink(shared / "lists" / "line.json", listLink);
+
+    everyField().write(settingsLink);
+    WatchList list;
+    list.rows = {{"Tank.Level", "REAL", DisplayFormat::Dec}};
+    list.write(listLink);
+
+    EXPECT_TRUE(fs::is_symlink(settingsLink));
+    EXPECT_TRUE(fs::is_symlink(listLink));
+    EXPECT_EQ(Settings::read(shared / "settings.json"), everyField());
+    EXPECT_EQ(WatchList::read(shared / "lists" / "line.json"), list);
+    EXPECT_EQ(Settings::read(settingsLink), everyField());
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() / "cfg"), fs::directory_iterator()), 2)
+        << "no file beside the links";
 }
 
 }  // namespace

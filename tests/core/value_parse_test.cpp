@@ -282,6 +282,7 @@ TEST(ValueParse, WhatDoesNotFitIsRefusedWithItsReason) {
         {"'😀'", S7_DATATYPE_WCHAR, 0, "'😀' is not one character of the basic plane"},
         {"'$G'", S7_DATATYPE_CHAR, 0, "'$G' is not a quoted text (a quote inside is $', a dollar $$)"},
         {"'toolong'", S7_DATATYPE_STRING, 4, "'toolong' has 7 characters; the STRING holds 4"},
+        {"'a$00b'", S7_DATATYPE_STRING, 10, "'a$00b' holds $00, which ends a STRING's text where it is read"},
         {"'It's'", S7_DATATYPE_STRING, 0, "'It's' is not a quoted text (a quote inside is $', a dollar $$)"},
         {"'€€'", S7_DATATYPE_WSTRING, 1, "'€€' has 2 characters; the WSTRING holds 1"},
         {"'\xFF'", S7_DATATYPE_WSTRING, 0, "'\xFF' is not valid UTF-8"},

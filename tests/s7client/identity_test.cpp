@@ -147,4 +147,31 @@ TEST(Identity, KnownFromConnectUntilTheConnectionEnds) {
     vemoc_s7_client_free(c);
 }
 
+// The address connected to, whatever the host's spelling: "localhost" may
+// resolve to ::1 first, which the peer (on 127.0.0.1 only) refuses - the
+// address is the one that accepted.
+TEST(Identity, ThePeerAddressIsTheOneConnectedTo) {
+    vemo::test::TlsPeer peer({}, 3);
+    vemoc_s7_client* c = vemoc_s7_client_new();
+    ASSERT_NE(c, nullptr);
+    char text[S7_ADDRESS_TEXT_SIZE] = "x";
+    EXPECT_EQ(vemoc_s7_client_get_peer_address(c, text, sizeof text), S7_ERR_NOT_CONNECTED);
+    EXPECT_STREQ(text, "");
+    for (const char* host : {"127.0.0.1", "127.1", "localhost"}) {
+        SCOPED_TRACE(host);
+        ASSERT_EQ(vemoc_s7_client_connect(c, host, peer.port(), kTimeoutMs), S7_OK);
+        std::memset(text, 'x', sizeof text);
+        EXPECT_EQ(vemoc_s7_client_get_peer_address(c, text, sizeof text), S7_OK);
+        EXPECT_STREQ(text, "127.0.0.1");
+        char small[9] = "x";
+        EXPECT_EQ(vemoc_s7_client_get_peer_address(c, small, sizeof small), S7_ERR_ARGUMENT) << "no room";
+        EXPECT_STREQ(small, "");
+        vemoc_s7_client_disconnect(c);
+    }
+    EXPECT_EQ(vemoc_s7_client_get_peer_address(c, text, sizeof text), S7_ERR_NOT_CONNECTED);
+    EXPECT_EQ(vemoc_s7_client_get_peer_address(nullptr, text, sizeof text), S7_ERR_ARGUMENT);
+    EXPECT_EQ(vemoc_s7_client_get_peer_address(c, nullptr, sizeof text), S7_ERR_ARGUMENT);
+    vemoc_s7_client_free(c);
+}
+
 }  // namespace

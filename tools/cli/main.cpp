@@ -33,6 +33,7 @@
 #include <fmt/format.h>
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -239,10 +240,14 @@ std::vector<Variable> resolve(PlcSession& session, const std::vector<vemo::Symbo
     return std::move(resolved.variables);
 }
 
+// Waits in steps short enough to notice an interrupt soon, the last step
+// no longer than what is left: an interval of 1 ms is 1 ms, not a step.
 void sleepUnlessInterrupted(uint32_t ms) {
+    constexpr std::chrono::milliseconds kStep{20};
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!g_interrupted && std::chrono::steady_clock::now() < until) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (auto now = std::chrono::steady_clock::now(); !g_interrupted && now < until;
+         now = std::chrono::steady_clock::now()) {
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kStep, until - now));
     }
 }
 
@@ -270,9 +275,15 @@ IdentityRefused keyChanged(const Options& o, const vemo::KnownController& known,
 // updated), a changed key is refused, an unknown controller is stored -
 // after asking on a terminal, at once with --accept-new, and refused
 // otherwise, as a script cannot have checked it.
-void checkKnownHosts(const Options& o, const vemo::Fingerprint& presented) {
+//
+// Entries are keyed by the address connected to, so that "localhost",
+// "127.1" and "127.0.0.1" are one controller; the messages name the host as
+// typed.
+void checkKnownHosts(const Options& o, const vemo::ControllerIdentity& identity) {
+    const vemo::Fingerprint& presented = identity.key;
+    const std::string& address = identity.address.empty() ? o.host : identity.address;
     vemo::KnownControllers store(o.knownHosts);
-    const vemo::Recognition seen = store.lookup(o.host, o.port, presented);
+    const vemo::Recognition seen = store.lookup(address, o.port, presented);
     if (seen.verdict == vemo::Recognition::Verdict::Changed) throw keyChanged(o, *seen.known, presented);
     if (seen.verdict == vemo::Recognition::Verdict::Unknown && !o.acceptNew) {
         const std::string unknown = fmt::format("the controller at {} port {} is not in {}; its key fingerprint is {}",
@@ -286,7 +297,7 @@ void checkKnownHosts(const Options& o, const vemo::Fingerprint& presented) {
     }
     // Stores or updates under the store's lock; another process may have
     // stored another key meanwhile.
-    const vemo::Recognition stored = store.remember(o.host, o.port, presented);
+    const vemo::Recognition stored = store.remember(address, o.port, presented);
     if (stored.verdict == vemo::Recognition::Verdict::Changed) throw keyChanged(o, *stored.known, presented);
     if (stored.verdict == vemo::Recognition::Verdict::Unknown) {
         std::cerr << fmt::format("stored the key of the controller at {} port {} in {}: {}\n", o.host, o.port,
@@ -309,7 +320,7 @@ void checkIdentity(const PlcSession& session, const Options& o) {
         }
         return;
     }
-    checkKnownHosts(o, identity->key);
+    checkKnownHosts(o, *identity);
 }
 
 void connectChecked(PlcSession& session, const Options& o) {
@@ -584,6 +595,11 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
 
+    // Under a file size limit, writing the known-hosts store past it would
+    // end the tool by this signal and leave its temporary file; ignored, the
+    // write fails with EFBIG, which is reported and cleaned up like any
+    // other failed write.
+    std::signal(SIGXFSZ, SIG_IGN);
     const std::string command = app.get_subcommands().front()->get_name();
     try {
         return run(command, o);

@@ -55,6 +55,22 @@ typedef struct s7_identity {
  */
 S7_API uint8_t vemoc_s7_client_get_identity(const vemoc_s7_client* client, s7_identity* identity);
 
+/* Room for any address text vemoc_s7_client_get_peer_address writes, its
+ * NUL included (an IPv6 address with a zone). */
+enum { S7_ADDRESS_TEXT_SIZE = 64 };
+
+/*
+ * Writes the numeric address the current connection goes to ("127.0.0.1",
+ * "::1"), NUL-terminated, into `text` of `capacity` characters: the one
+ * address of those a host name resolved to that accepted, so that what a
+ * caller trusts can be keyed by the address rather than by how the host
+ * was spelt ("localhost", "127.1"). S7_ERR_ARGUMENT for null arguments or
+ * too little room (S7_ADDRESS_TEXT_SIZE is enough), S7_ERR_NOT_CONNECTED
+ * unless the handle is connected, S7_ERR_TRANSPORT when the system cannot
+ * tell. `text` is the empty string on any failure (when it has room).
+ */
+S7_API uint8_t vemoc_s7_client_get_peer_address(const vemoc_s7_client* client, char* text, size_t capacity);
+
 /*
  * Writes the text of a digest, "SHA256:" and 43 base64 characters (no
  * padding), NUL-terminated, into `text`, which has room for `capacity`

@@ -655,16 +655,44 @@ TEST_F(IdentitySession, NewThenKnownThenAChangedKeyIsHeldUntilTheOperatorTrustsI
     second->stop();
 }
 
-TEST_F(IdentitySession, AStoreThatCannotBeReadIsReportedAndLeftAsItIs) {
+// A store that cannot be read cannot say whether the key is the one on
+// record: the connection is held as for a changed key, the dialog says
+// why, and only the operator's word lets it go on - the store untouched.
+TEST_F(IdentitySession, AStoreThatCannotBeReadHoldsTheConnectionAndIsLeftAsItIs) {
     const std::string damaged = "not a store of known controllers";
     vemo::test::writeText(storePath(), damaged);
     auto sim = simWith(1, 0);
     ASSERT_EQ(service_.connect("127.0.0.1", sim->port()), S7_OK);
-    ASSERT_TRUE(runUntil([&] { return loaded(); })) << "the connect goes on, not verified";
-    frames(2);
+    ASSERT_TRUE(runUntil([&] { return status() == "PLC-Status: IDENTITY CHANGED"; }));
+    frames(3);
+    EXPECT_TRUE(warning()->isShowing());
+    EXPECT_FALSE(tree()->isLoading()) << "nothing is browsed on a held connection";
     EXPECT_EQ(headline().rfind("Controller not verified: " + storePath().string(), 0), 0u) << headline();
-    EXPECT_EQ(vemo::test::readText(storePath()), damaged);
     window()->saveScreenshot(shotPath("session_identity_not_verified.png").string());
+    warning()->answer(true);
+    ASSERT_TRUE(runUntil([&] { return loaded(); })) << "on the operator's word, unchecked";
+    EXPECT_EQ(vemo::test::readText(storePath()), damaged);
+    sim->stop();
+}
+
+// A store that can be read but not written still holds a controller that
+// presents another key (its lock file's place taken by a folder: the tests
+// run as root, whom a read-only mode does not stop).
+TEST_F(IdentitySession, AStoreThatCannotBeWrittenStillHoldsAChangedKey) {
+    vemo::Fingerprint::Digest digest{};
+    digest.fill(0x5A);
+    auto sim = simWith(1, 0);
+    vemo::KnownControllers(storePath()).remember("127.0.0.1", sim->port(), vemo::Fingerprint(digest));
+    std::filesystem::remove(storePath().string() + ".lock");
+    std::filesystem::create_directory(storePath().string() + ".lock");
+    const std::string before = vemo::test::readText(storePath());
+    ASSERT_EQ(service_.connect("127.0.0.1", sim->port()), S7_OK);
+    ASSERT_TRUE(runUntil([&] { return status() == "PLC-Status: IDENTITY CHANGED"; }));
+    frames(3);
+    EXPECT_TRUE(warning()->isShowing());
+    EXPECT_EQ(headline().rfind("Connection held: ", 0), 0u) << headline();
+    EXPECT_EQ(tree()->model(), nullptr);
+    EXPECT_EQ(vemo::test::readText(storePath()), before);
     sim->stop();
 }
 

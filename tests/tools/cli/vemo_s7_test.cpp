@@ -4,6 +4,7 @@
 // does not give go to the session's read through fake library calls.
 #include "Output.h"
 #include "PlcSession.h"
+#include "app_test_support.h"
 #include "fake_reads.h"
 #include "fake_writes.h"
 #include "loopback_server.h"
@@ -906,6 +907,91 @@ TEST_F(VemoS7, KnownHostsKeepTheFirstKeyAndRefuseAnother) {
             << r.err;
         EXPECT_EQ(vemo::KnownControllers(store).entries(), before);
     }
+}
+
+// A store that can be read but not written (one an administrator hands
+// out, on a read-only mount): the key on record needs no write and goes
+// through, another key is refused, an unknown one cannot be stored. The
+// lock file's place is taken by a folder: the tests run as root, whom a
+// read-only mode does not stop.
+TEST_F(VemoS7, AStoreThatCannotBeWrittenStillChecksTheKey) {
+    const std::string store = path("known-read-only.json");
+    const ProcessResult stored = tool("read", {"Data.Debt", "--known-hosts", store, "--accept-new"});
+    ASSERT_EQ(stored.exitCode, 0) << stored.err;
+    std::filesystem::remove(store + ".lock");
+    std::filesystem::create_directory(store + ".lock");
+    const std::string pinned = vemo::test::readText(store);
+
+    ProcessResult r = tool("read", {"Data.Debt", "--known-hosts", store});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Data.Debt  DINT  -42\n");
+    EXPECT_EQ(r.err, "");
+
+    const std::string other = path("known-read-only-other.json");
+    std::string text = pinned;
+    text.replace(text.find(fingerprint_), fingerprint_.size(), otherFingerprint_);
+    std::ofstream(other) << text;
+    std::filesystem::create_directory(other + ".lock");
+    r = tool("read", {"Data.Debt", "--known-hosts", other});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("refused: the controller at 127.0.0.1 port " + port_ + " presents key " + fingerprint_, 0),
+              0u)
+        << r.err;
+
+    const std::string empty = path("known-read-only-empty.json");
+    std::ofstream(empty) << "";
+    std::filesystem::create_directory(empty + ".lock");
+    r = tool("read", {"Data.Debt", "--known-hosts", empty, "--accept-new"});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_NE(r.err.find(empty + ".lock: the lock cannot be made"), std::string::npos) << r.err;
+    EXPECT_EQ(vemo::test::readText(store), pinned);
+}
+
+// Files the tool cannot take: a number too large for a double is the
+// store's fault, named with its place; a file size limit is a failed write,
+// reported, with no temporary file left (SIGXFSZ once ended the tool).
+TEST_F(VemoS7, AStoreThatCannotBeReadOrWrittenIsReported) {
+    const std::string overflow = path("known-overflow.json");
+    std::ofstream(overflow) << R"({"version": 1, "controllers": [{"port": 1e400}]})";
+    ProcessResult r = tool("info", {"--known-hosts", overflow});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.err, "error: " + overflow + ": the number 1e400 at byte 41 is too large to be read\n");
+
+    const std::filesystem::path folder = dir_ / "size-limit";
+    std::filesystem::create_directories(folder);
+    const std::string limited = (folder / "known.json").string();
+    r = runProcess({"/bin/sh", "-c", "ulimit -f 0 && exec \"$0\" \"$@\"", VEMO_S7_EXE, "info", "127.0.0.1", "-p", port_,
+                    "--known-hosts", limited, "--accept-new"});
+    EXPECT_EQ(r.exitCode, 3) << r.err;
+    EXPECT_EQ(r.err, "error: " + limited + ": cannot be written: File too large\n");
+    std::vector<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) left.push_back(e.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"known.json.lock"}) << "no temporary file";
+}
+
+// Entries are keyed by the address connected to: the controller stored as
+// "localhost" is known as "127.1" and "127.0.0.1", and the messages name the
+// host as typed.
+TEST_F(VemoS7, EverySpellingOfAnAddressIsOneKnownHost) {
+    const std::string store = path("known-spellings.json");
+    const auto read = [&](const std::string& host, std::vector<std::string> extra) {
+        std::vector<std::string> argv = {VEMO_S7_EXE, "read", host, "-p", port_, "Data.Debt", "--known-hosts", store};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        return runProcess(argv);
+    };
+    ProcessResult r = read("localhost", {"--accept-new"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "stored the key of the controller at localhost port " + port_ + " in " + store + ": " +
+                         fingerprint_ + "\n");
+    for (const std::string host : {"127.1", "127.0.0.1", "localhost"}) {
+        r = read(host, {});
+        EXPECT_EQ(r.exitCode, 0) << host << ": " << r.err;
+        EXPECT_EQ(r.err, "") << host;
+    }
+    const std::vector<vemo::KnownController> stored = vemo::KnownControllers(store).entries();
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].host, "127.0.0.1");
 }
 
 // On a terminal an unknown controller is shown with its fingerprint and

@@ -45,6 +45,11 @@ private:
 struct ControllerIdentity {
     Fingerprint key;          // of the public key: the one to trust
     Fingerprint certificate;  // of the whole certificate
+    // The numeric address connected to ("127.0.0.1" for "localhost" or
+    // "127.1"): what the store of known controllers keys the key by, so
+    // that every spelling of one address is one entry. Empty when the
+    // system could not tell.
+    std::string address;
 };
 
 // The identity the connected controller presented; nullopt when the handle

@@ -16,7 +16,10 @@
 // are a read-modify-write under an exclusive lock on a lock file beside it
 // (FILE.lock), and the file is replaced atomically (a temporary file in the
 // same folder, flushed to disk, renamed over it), so concurrent writers
-// lose nothing and a reader never sees half a file. A file that cannot be
+// lose nothing and a reader never sees half a file. A store that is a
+// symbolic link is written through to its target and locked beside it. A
+// host that is not UTF-8 is kept exactly ("hostBytes" in hexadecimal beside
+// "host"). A file that cannot be
 // read as a store - damaged, or written by a newer program - is reported
 // with an error that names it and says what is wrong, and is never
 // replaced or reset: the user decides what to do with it. A missing or
@@ -67,6 +70,10 @@ struct Recognition {
     Verdict verdict = Verdict::Unknown;
     // The entry on record before the call: set for Same and Changed.
     std::optional<KnownController> known;
+    // remember() of the key on record that could not update its last seen
+    // (the store can be read but not written): why, naming the file. The
+    // key was compared all the same.
+    std::string notUpdated;
 };
 
 // The store file cannot be used; what() names the file and what is wrong
@@ -113,8 +120,13 @@ public:
     // gets an entry (first and last seen now), the same key its last seen
     // updated, another key is replaced (first seen now) with
     // IfChanged::Replace and left alone (the file untouched) with Keep.
-    // Returns what was on record before. Throws KnownControllersError; a
-    // store that cannot be read is not written.
+    // Returns what was on record before. The key is compared before
+    // anything is locked or written, and only what must change is written:
+    // a changed key kept out needs no write, and the key on record whose
+    // last seen cannot be written is still Same (with notUpdated). Throws
+    // KnownControllersError when the store cannot be read, or cannot be
+    // written for a new entry or a replaced key; a store that cannot be
+    // read is not written.
     Recognition remember(const std::string& host, std::uint16_t port, const Fingerprint& key,
                          IfChanged ifChanged = IfChanged::Keep);
 
@@ -127,6 +139,9 @@ public:
     std::vector<KnownController> entries() const;
 
 private:
+    // The read-modify-write of remember() under the store's lock.
+    Recognition store(const std::string& canonical, std::uint16_t port, const Fingerprint& key, IfChanged ifChanged);
+
     std::filesystem::path file_;
     std::function<WallTime()> now_;
 };

@@ -72,8 +72,9 @@ enum class ConnectionState : std::uint8_t {
     Connected = 2,     // after the library's connect succeeded, until the connection breaks
     Lost = 3,          // the connection broke while wanted: reconnect attempts follow
     // Connected, but the controller presented another key than the one on
-    // record for its address: held unused - nothing is listed, browsed, read
-    // or written - until the operator accepts the new key or disconnects.
+    // record for its address, or its key could not be compared: held
+    // unused - nothing is listed, browsed, read or written - until the
+    // operator accepts the key or disconnects.
     Held = 4,
 };
 
@@ -82,10 +83,13 @@ enum class ConnectionState : std::uint8_t {
 struct ControllerTrust {
     enum class Verdict : std::uint8_t {
         None,         // no connection yet, or a service without a store: nothing checked
-        New,          // nothing on record for the address: its key was stored now
+        New,          // nothing on record for the address: its key was stored now (or, with
+                      // `problem`, could not be)
         Known,        // the key on record (or one the operator has just accepted)
         Changed,      // another key on record: the connection is Held
-        NotVerified,  // the store could not be used (`problem` says why): nothing checked, nothing stored
+        NotVerified,  // the key could not be compared (`problem` says why: the store cannot be read, no
+                      // identity): the connection is Held as for a changed key, nothing stored; after
+                      // the operator's word it is Connected, still NotVerified
     };
     Verdict verdict = Verdict::None;
     // What the controller presented on the last connection; kept after it
@@ -93,7 +97,8 @@ struct ControllerTrust {
     std::optional<ControllerIdentity> identity;
     // While Changed: the entry on record, with its key and dates.
     std::optional<KnownController> known;
-    // While NotVerified: the store's error, naming its file.
+    // While NotVerified, or New but not stored: the store's error, naming
+    // its file.
     std::string problem;
 };
 

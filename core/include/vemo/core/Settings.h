@@ -15,7 +15,10 @@
 // Every field may be left out: it then has its default. Fields this
 // program does not know are ignored. A file that cannot be read as
 // settings - not JSON, a field of the wrong kind, a newer format version -
-// is a UserFileError naming the file and what is wrong with it.
+// is a UserFileError naming the file and what is wrong with it; a number of
+// the right kind but out of its range is left out alone. A host or path
+// that is not UTF-8 is kept exactly (as "hostBytes", "watchListBytes" in
+// hexadecimal beside the readable field).
 #pragma once
 
 #include <chrono>
@@ -68,10 +71,13 @@ struct Settings {
     static std::filesystem::path defaultPath();
 
     // The settings in `file`; the defaults when it does not exist or is
-    // empty. Throws UserFileError.
-    static Settings read(const std::filesystem::path& file);
-    // Writes them to `file` atomically, making its folder if need be.
-    // Throws UserFileError.
+    // empty. Throws UserFileError. A number out of its range (a port of
+    // 70000, a width of 1e300) is left out alone, keeping its default, and
+    // said in `refused` (one text each, naming the file and the field).
+    static Settings read(const std::filesystem::path& file, std::vector<std::string>* refused = nullptr);
+    // Writes them to `file` atomically, making its folder if need be (a
+    // symbolic link is written through to its target). Throws
+    // UserFileError.
     void write(const std::filesystem::path& file) const;
 };
 
@@ -104,8 +110,11 @@ public:
 
     // Reads the file: the defaults and the error's text when it cannot be
     // read as settings (nothing is written to it from then on); nullopt
-    // when all went well.
+    // when it could be read, perhaps with values left out (refused()).
     std::optional<std::string> load();
+    // The values the last load() left out as out of their range, one text
+    // each; the file is still written, which mends them.
+    const std::vector<std::string>& refused() const { return refused_; }
 
     const std::filesystem::path& path() const { return file_; }
     const Settings& settings() const { return settings_; }
@@ -128,6 +137,7 @@ private:
     Settings settings_;
     bool pending_ = false;
     bool writable_ = true;
+    std::vector<std::string> refused_;
     std::chrono::steady_clock::time_point changedAt_;
 };
 

@@ -6,7 +6,8 @@
 // flushed to disk, renamed over the old one, so a reader - or the program
 // after a crash - sees either the old or the new file, never half of one.
 // Every failure is a UserFileError whose text starts with the file's path
-// and says what is wrong with it.
+// and says what is wrong with it (where in the text, for one that does not
+// parse); nothing else is thrown, so that no file can stop the program.
 #pragma once
 
 #include <filesystem>
@@ -50,8 +51,10 @@ std::optional<std::string> readUserFile(const std::filesystem::path& file);
 void makeUserFolder(const std::filesystem::path& folder);
 
 // Replaces the file's content with `text` atomically (see above); the file
-// keeps its permissions. The folder must exist. Throws UserFileError
-// (Unwritable); the old file is then as it was.
+// keeps its permissions, and its folder is made if need be. A symbolic link
+// is written through: its target is replaced and the link stays
+// (followLinks). Throws UserFileError (Unwritable); the old file is then as
+// it was.
 void replaceUserFile(const std::filesystem::path& file, const std::string& text);
 
 }  // namespace vemo

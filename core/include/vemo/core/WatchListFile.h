@@ -8,6 +8,12 @@
 //     {"name": "Conveyor.BottleCount", "type": "DINT", "format": "DEC"},
 //     {"name": "Tank.Valve", "type": "WORD", "format": "BIN"}]}
 //
+// A controller may send a name that is not UTF-8, which JSON cannot hold:
+// it is kept byte for byte in hexadecimal beside a readable form, and read
+// back exactly (so the row finds its variable again):
+//
+//     {"name": "Tank.<U+FFFD>", "nameBytes": "54616e6b2eff", ...}
+//
 // A file that cannot be read as a watch list is a UserFileError naming the
 // file and what is wrong with it; a newer format version is refused rather
 // than misread.
