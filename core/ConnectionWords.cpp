@@ -72,15 +72,14 @@ FailureWords describeFailure(std::uint8_t code, const FailureContext& context) {
     case S7_ERR_NO_MEMORY:
         if (context.browsing) {
             return {"the program's type descriptions are larger than the client accepts",
-                    "The client takes at most 16 MiB of type descriptions in one answer: split the largest data blocks "
-                    "of the controller's program into smaller ones, or browse it with a newer version of this "
-                    "program."};
+                    "The client takes at most 16 MiB of them in one answer: split the largest data blocks of the "
+                    "controller's program into smaller ones."};
         }
         return {"the program ran out of memory", "Close other programs and try again."};
     case S7_ERR_CONNECT:
         return {"nothing accepted the connection at this address and port",
                 fmt::format("Check the IP address and the port ({}), that the controller is switched on, and the "
-                            "network between here and there.",
+                            "network.",
                             portAdvice(context.port))};
     case S7_ERR_TIMEOUT: return silentIn(inConnect ? context.step : std::uint8_t{S7_STEP_NONE}, context);
     case S7_ERR_PROTOCOL:
@@ -88,9 +87,8 @@ FailureWords describeFailure(std::uint8_t code, const FailureContext& context) {
             // Past the session set-up it is a controller: what it said was
             // not understood, which says nothing about what it is.
             return {"the controller sent an answer the client could not read",
-                    "If it happens while the blocks are browsed, the program's type descriptions may be larger than "
-                    "the 16 MiB the client accepts in one answer: split the largest data blocks. Otherwise please "
-                    "report it together with the log."};
+                    "While blocks are browsed, the type descriptions may pass the 16 MiB the client takes: split the "
+                    "largest data blocks; else report it with the log."};
         }
         return {"the device answered, but not as an S7-1200/1500 controller does",
                 fmt::format("Check that the address and {} are the controller's, not another device's.",
@@ -155,10 +153,9 @@ FailureWords describeConnectFailure(std::uint8_t code, std::uint8_t cause, int s
                 "address instead."};
     case S7_CAUSE_REFUSED:
         return {"connection refused",
-                fmt::format("The address answered, but nothing listens on {}: check the port ({}) and that the address "
-                            "is the controller's.",
-                            context.port != 0 ? fmt::format("port {}", context.port) : std::string("this port"),
-                            portAdvice(context.port))};
+                fmt::format("The address answered, but nothing listens on {}: check the port (S7-1200/1500 controllers "
+                            "listen on 102) and that the address is the controller's.",
+                            context.port != 0 ? fmt::format("port {}", context.port) : std::string("this port"))};
     case S7_CAUSE_NO_ROUTE:
         return {"no route to the host",
                 "Check the address, the network cable, and that this computer's address, subnet mask and gateway "
