@@ -11,24 +11,95 @@
 
 namespace vemo {
 
+namespace {
+
+unsigned secondsOf(std::uint32_t timeoutMs) { return (timeoutMs + 999) / 1000; }
+
+// "port 11702", or "the controller's port" when none is known.
+std::string portText(std::uint16_t port) {
+    return port != 0 ? fmt::format("port {}", port) : std::string("the controller's port");
+}
+
+// What to check of the port: the one used, when it is not the usual one.
+std::string portAdvice(std::uint16_t port) {
+    if (port == 0 || port == 102) return "S7-1200/1500 controllers listen on 102";
+    return fmt::format("this connect used port {}; S7-1200/1500 controllers listen on 102", port);
+}
+
+// A controller that took the connection and then stopped answering in one
+// of the connect's steps: said as such, never as a refusal.
+FailureWords silentIn(std::uint8_t step, const FailureContext& context) {
+    const unsigned seconds = secondsOf(context.timeoutMs);
+    const std::string check =
+        "It took the connection, then stopped answering: check that the controller is not overloaded or starting "
+        "up, and the network between here and there; then connect again.";
+    switch (step) {
+    case S7_STEP_ISO:
+        return {fmt::format("the device at {} took the connection but did not answer the ISO connection request "
+                            "within {} s",
+                            portText(context.port), seconds),
+                fmt::format("Check that {} is the controller's (S7-1200/1500 controllers listen on 102) and that the "
+                            "address is the controller's.",
+                            portText(context.port))};
+    case S7_STEP_TLS_START:
+        return {fmt::format("the controller did not answer the request for a secure connection within {} s", seconds),
+                check};
+    case S7_STEP_TLS_HANDSHAKE:
+        return {fmt::format("the controller did not answer in the TLS handshake within {} s", seconds), check};
+    case S7_STEP_SESSION:
+        return {fmt::format("the controller did not answer the session set-up within {} s", seconds), check};
+    default:
+        return {fmt::format("no answer within {} s", seconds),
+                fmt::format("Check that the address is the controller's, the network cable and switches, and that no "
+                            "firewall holds back {}.",
+                            portText(context.port))};
+    }
+}
+
+}  // namespace
+
 FailureWords describeFailure(std::uint8_t code, std::uint32_t timeoutMs) {
+    FailureContext context;
+    context.timeoutMs = timeoutMs;
+    return describeFailure(code, context);
+}
+
+FailureWords describeFailure(std::uint8_t code, const FailureContext& context) {
+    const bool inConnect = context.step >= S7_STEP_TCP && context.step < S7_STEP_DONE;
     switch (code) {
     case S7_ERR_ARGUMENT:
         return {"the address or the port is not valid",
                 "Enter the controller's IP address or host name and a port from 1 to 65535."};
-    case S7_ERR_NO_MEMORY: return {"the program ran out of memory", "Close other programs and try again."};
+    case S7_ERR_NO_MEMORY:
+        if (context.browsing) {
+            return {"the program's type descriptions are larger than the client accepts",
+                    "The client takes at most 16 MiB of them in one answer: split the largest data blocks of the "
+                    "controller's program into smaller ones."};
+        }
+        return {"the program ran out of memory", "Close other programs and try again."};
     case S7_ERR_CONNECT:
         return {"nothing accepted the connection at this address and port",
-                "Check the IP address and the port (S7-1200/1500 controllers listen on 102), that the controller "
-                "is switched on, and the network between here and there."};
-    case S7_ERR_TIMEOUT:
-        return {fmt::format("no answer within {} s", (timeoutMs + 999) / 1000),
-                "Check that the address is the controller's, the network cable and switches, and that no firewall "
-                "holds back port 102."};
+                fmt::format("Check the IP address and the port ({}), that the controller is switched on, and the "
+                            "network.",
+                            portAdvice(context.port))};
+    case S7_ERR_TIMEOUT: return silentIn(inConnect ? context.step : std::uint8_t{S7_STEP_NONE}, context);
     case S7_ERR_PROTOCOL:
+        if (context.browsing || context.step == S7_STEP_DONE) {
+            // Past the session set-up it is a controller: what it said was
+            // not understood, which says nothing about what it is.
+            return {"the controller sent an answer the client could not read",
+                    "While blocks are browsed, the type descriptions may pass the 16 MiB the client takes: split the "
+                    "largest data blocks; else report it with the log."};
+        }
         return {"the device answered, but not as an S7-1200/1500 controller does",
-                "Check that the address and the port are the controller's, not another device's."};
+                fmt::format("Check that the address and {} are the controller's, not another device's.",
+                            portText(context.port))};
     case S7_ERR_TLS:
+        if (context.step == S7_STEP_TLS_START) {
+            return {"the controller refused to switch to a secure connection",
+                    "Check that secure PG/PC and HMI communication (TLS) is enabled in the controller's protection "
+                    "settings."};
+        }
         return {"the controller refused the secure connection",
                 "Check that secure PG/PC and HMI communication (TLS) is enabled in the controller's protection "
                 "settings."};
@@ -84,6 +155,14 @@ FailureWords describeBrowseFailure(std::uint8_t code, std::uint32_t timeoutMs) {
 }
 
 FailureWords describeConnectFailure(std::uint8_t code, std::uint8_t cause, int systemError, std::uint32_t timeoutMs) {
+    FailureContext context;
+    context.timeoutMs = timeoutMs;
+    return describeConnectFailure(code, cause, systemError, context);
+}
+
+FailureWords describeConnectFailure(std::uint8_t code, std::uint8_t cause, int systemError,
+                                    const FailureContext& context) {
+    const std::uint32_t timeoutMs = context.timeoutMs;
     switch (cause) {
     case S7_CAUSE_EMPTY_HOST: return {"no address given", "Enter the controller's IP address or host name."};
     case S7_CAUSE_UNKNOWN_HOST:
@@ -94,28 +173,33 @@ FailureWords describeConnectFailure(std::uint8_t code, std::uint8_t cause, int s
                 "address instead."};
     case S7_CAUSE_REFUSED:
         return {"connection refused",
-                "The address answered, but nothing listens on this port: check the port (S7-1200/1500 controllers "
-                "listen on 102) and that the address is the controller's."};
+                fmt::format("The address answered, but nothing listens on {}: check the port (S7-1200/1500 controllers "
+                            "listen on 102) and that the address is the controller's.",
+                            context.port != 0 ? fmt::format("port {}", context.port) : std::string("this port"))};
     case S7_CAUSE_NO_ROUTE:
         return {"no route to the host",
                 "Check the address, the network cable, and that this computer's address, subnet mask and gateway "
                 "reach the controller's network."};
     case S7_CAUSE_TIMED_OUT:
         return {fmt::format("connection timed out after {} s", (timeoutMs + 999) / 1000),
-                "Check that the address is the controller's and that it is switched on, the network cable and "
-                "switches, and that no firewall holds back port 102."};
+                fmt::format("Check that the address is the controller's and that it is switched on, the network cable "
+                            "and switches, and that no firewall holds back {}.",
+                            portText(context.port))};
     case S7_CAUSE_SYSTEM: {
         const std::string said = std::system_category().message(systemError);
         return {fmt::format("the connection could not be made ({})", said.empty() ? "no reason given" : said),
                 "Check this computer's network settings."};
     }
-    default: return describeFailure(code, timeoutMs);
+    default: return describeFailure(code, context);
     }
 }
 
 ConnectionMessage describeConnection(const ConnectionStatus& status, SteadyTime now) {
     if (status.failure == S7_OK) return {};
-    const FailureWords words = describeFailure(status.failure, PlcConnection::kConnectTimeoutMs);
+    FailureContext context;
+    context.port = status.port;
+    context.step = status.failedStep;
+    const FailureWords words = describeFailure(status.failure, context);
     if (status.state == ConnectionState::Lost) {
         std::string when = "reconnecting now";
         if (status.nextAttempt) {
@@ -190,6 +274,57 @@ std::optional<SteadyTime> nextTimedChange(const ConnectionStatus& status, Steady
     // n - 1 seconds are left.
     const auto shown = std::chrono::ceil<std::chrono::seconds>(due - now);
     return due - (shown - std::chrono::seconds(1));
+}
+
+std::string connectStepText(std::uint8_t step) {
+    switch (step) {
+    case S7_STEP_TCP: return "TCP connection";
+    case S7_STEP_ISO: return "ISO connection";
+    case S7_STEP_TLS_START: return "TLS start";
+    case S7_STEP_TLS_HANDSHAKE: return "TLS handshake";
+    case S7_STEP_SESSION: return "session set-up";
+    case S7_STEP_DONE: return "connected";
+    default: return "starting";
+    }
+}
+
+std::string notAnsweringText(SteadyTime since, SteadyTime now) {
+    if (now - since <= PlcConnection::kNotAnsweringAfter) return {};
+    return fmt::format("not answering ({} s)", std::chrono::floor<std::chrono::seconds>(now - since).count());
+}
+
+std::string connectingText(std::uint8_t step, SteadyTime since, SteadyTime now) {
+    const std::string silent = notAnsweringText(since, now);
+    // "…": the step is under way.
+    if (silent.empty()) return connectStepText(step) + "\u2026";
+    return fmt::format("{}: {}", connectStepText(step), silent);
+}
+
+SteadyTime nextNotAnsweringChange(SteadyTime since, SteadyTime now) {
+    const SteadyTime first = since + PlcConnection::kNotAnsweringAfter + std::chrono::nanoseconds(1);
+    if (now < first) return first;
+    return since + std::chrono::floor<std::chrono::seconds>(now - since) + std::chrono::seconds(1);
+}
+
+std::string listingFailedText(std::uint8_t code, const std::string& address, std::uint16_t port, bool byOperator) {
+    if (byOperator) return fmt::format("Listing the blocks of {} stopped: you disconnected.", address);
+    FailureContext context;
+    context.port = port;
+    context.step = S7_STEP_DONE;
+    context.browsing = true;
+    const FailureWords words = describeFailure(code, context);
+    return fmt::format("Listing the blocks of {} failed: {}. {}", address, words.what, words.check);
+}
+
+std::string browseFailuresText(std::size_t failed, std::size_t total, const std::string& firstName,
+                               std::uint8_t firstCode, std::uint16_t port) {
+    if (failed == 0) return {};
+    FailureContext context;
+    context.port = port;
+    context.step = S7_STEP_DONE;
+    context.browsing = true;
+    return fmt::format("Browsing {} of {} blocks failed; the first, {}: {} ({})", failed, total, firstName,
+                       describeFailure(firstCode, context).what, s7_result_name(firstCode));
 }
 
 }  // namespace vemo

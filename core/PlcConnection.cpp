@@ -11,8 +11,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string describe(std::uint8_t code) {
-    return fmt::format("{} ({})", describeFailure(code, PlcConnection::kConnectTimeoutMs).what, s7_result_name(code));
+std::string describe(std::uint8_t code, std::uint16_t port, std::uint8_t step) {
+    FailureContext context;
+    context.port = port;
+    context.step = step;
+    return fmt::format("{} ({})", describeFailure(code, context).what, s7_result_name(code));
 }
 
 }  // namespace
@@ -28,7 +31,19 @@ PlcConnection* PlcConnection::instance() {
 }
 
 PlcConnection::PlcConnection(std::function<SteadyTime()> now, StoreLocation knownControllers)
-    : now_(std::move(now)), store_(std::move(knownControllers)), client_(vemoc_s7_client_new()) {}
+    : now_(std::move(now)), store_(std::move(knownControllers)), client_(vemoc_s7_client_new()) {
+    // Told on the worker, inside the library's connect; read by the views
+    // while the connect runs.
+    vemoc_s7_client_set_connect_progress(
+        client_,
+        [](void* context, std::uint8_t step) {
+            auto* self = static_cast<PlcConnection*>(context);
+            self->stepSince_.store(self->now_().time_since_epoch().count());
+            self->connectStep_.store(step);
+            if (const CallWatcher watcher = self->callWatcher_.load()) watcher();
+        },
+        this);
+}
 
 PlcConnection::~PlcConnection() {
     std::lock_guard guard(lock_);
@@ -134,6 +149,8 @@ std::uint8_t PlcConnection::attemptLocked(std::uint64_t request, bool byOperator
     // A handle that could not be allocated is null: the library answers
     // S7_ERR_ARGUMENT for it.
     const std::uint8_t rc = vemoc_s7_client_connect(client_, host.c_str(), port, kConnectTimeoutMs);
+    connectStep_.store(S7_STEP_NONE);
+    const std::uint8_t step = vemoc_s7_client_get_connect_step(client_);
     // Checked before anyone may use the connection; the store is read and
     // written here, on the worker, never on the UI thread.
     bool current = false;
@@ -156,8 +173,14 @@ std::uint8_t PlcConnection::attemptLocked(std::uint64_t request, bool byOperator
     if (rc == S7_OK) {
         plcType_ = vemoc_s7_client_get_plc_type(client_);
         status_.failure = S7_OK;
+        status_.failedStep = S7_STEP_NONE;
         status_.attempts = 0;
         status_.nextAttempt.reset();
+        // The waits grow on until this connection has stood a while; the
+        // operator's own connect starts them afresh.
+        if (byOperator) backoff_ = 0;
+        reconnected_ = !byOperator;
+        connectedAt_ = now_();
         status_.trust = trust;
         status_.connection = connectionId_.fetch_add(1) + 1;
         writesAllowed_.store(false);
@@ -171,18 +194,20 @@ std::uint8_t PlcConnection::attemptLocked(std::uint64_t request, bool byOperator
     } else if (byOperator) {
         plcType_.clear();
         status_.failure = rc;
+        status_.failedStep = step;
         status_.trust = ControllerTrust{};
         status_.state = ConnectionState::Disconnected;
         wanted_.store(false);
-        Logger::log(LogLevel::Error, "Connecting to {}:{} failed: {}", host, port, describe(rc));
+        Logger::log(LogLevel::Error, "Connecting to {}:{} failed: {}", host, port, describe(rc, port, step));
     } else {
         status_.failure = rc;
-        // The loss waited reconnectDelay(0) for attempt 1; attempt n failed
-        // waits reconnectDelay(n) for the next.
-        const std::chrono::seconds delay = reconnectDelay(++status_.attempts);
+        status_.failedStep = step;
+        ++status_.attempts;
+        // Each failed attempt waits one step longer for the next.
+        const std::chrono::seconds delay = reconnectDelay(++backoff_);
         status_.nextAttempt = now_() + delay;
         Logger::log(LogLevel::Warn, "Reconnect attempt {} to {}:{} failed: {}; next in {} s", status_.attempts, host,
-                    port, describe(rc), delay.count());
+                    port, describe(rc, port, step), delay.count());
     }
     state_.store(status_.state);
     return rc;
@@ -313,8 +338,10 @@ void PlcConnection::disconnect() {
         writesAllowed_.store(false);
         status_.state = ConnectionState::Disconnected;
         status_.failure = S7_OK;
+        status_.failedStep = S7_STEP_NONE;
         status_.attempts = 0;
         status_.nextAttempt.reset();
+        backoff_ = 0;
         state_.store(ConnectionState::Disconnected);
     }
     // A call in flight, even against a stalled controller, returns at once;
@@ -363,8 +390,34 @@ void PlcConnection::runLocked(const std::function<void(vemoc_s7_client*)>& fn) {
         // A disconnect that found the handle busy.
         vemoc_s7_client_disconnect(client_);
     }
-    fn(client_);
+    callSince_.store(now_().time_since_epoch().count());
+    if (const CallWatcher watcher = callWatcher_.load()) watcher();
+    try {
+        fn(client_);
+    } catch (...) {
+        callSince_.store(kNoCall);
+        throw;
+    }
+    callSince_.store(kNoCall);
     settle();
+}
+
+PlcConnection::ConnectProgress PlcConnection::connectProgress() const {
+    ConnectProgress progress;
+    progress.step = connectStep_.load();
+    progress.since = SteadyTime(SteadyTime::duration(stepSince_.load()));
+    return progress;
+}
+
+std::optional<SteadyTime> PlcConnection::waitingSince() const {
+    const SteadyTime::rep since = callSince_.load();
+    if (since == kNoCall) return std::nullopt;
+    return SteadyTime(SteadyTime::duration(since));
+}
+
+bool PlcConnection::notAnswering(SteadyTime now) const {
+    const std::optional<SteadyTime> since = waitingSince();
+    return since && now - *since > kNotAnsweringAfter;
 }
 
 void PlcConnection::settle() {
@@ -378,12 +431,18 @@ void PlcConnection::settle() {
     if (!wanted_.load() || status_.state != ConnectionState::Connected) return;
     status_.state = ConnectionState::Lost;
     status_.failure = vemoc_s7_client_get_loss(client_);
+    status_.failedStep = S7_STEP_DONE;
     status_.attempts = 0;
-    const std::chrono::seconds delay = reconnectDelay(0);
-    status_.nextAttempt = now_() + delay;
+    // A connection that broke soon after it was made most likely breaks the
+    // same way again: the wait grows at every round instead of starting
+    // afresh, so that such a controller is not hammered every second.
+    const SteadyTime now = now_();
+    backoff_ = reconnected_ && now - connectedAt_ < kSteadyAfter ? backoff_ + 1 : 0;
+    const std::chrono::seconds delay = reconnectDelay(backoff_);
+    status_.nextAttempt = now + delay;
     state_.store(ConnectionState::Lost);
     Logger::log(LogLevel::Warn, "Connection to {}:{} lost: {}; reconnecting in {} s", status_.host, status_.port,
-                describe(status_.failure), delay.count());
+                describe(status_.failure, status_.port, S7_STEP_DONE), delay.count());
 }
 
 ConnectionStatus PlcConnection::status() const {

@@ -339,6 +339,8 @@ void TagInspector::apply(std::uint64_t generation, std::vector<std::size_t> rows
 
 bool TagInspector::writesAllowed() const { return connection_->writesAllowed(); }
 
+bool TagInspector::notAnswering() const { return connection_->notAnswering(connection_->now()); }
+
 std::string TagInspector::controllerAddress() const {
     const ConnectionStatus status = connection_->status();
     return fmt::format("{}:{}", status.host, status.port);

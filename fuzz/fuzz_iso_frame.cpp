@@ -98,7 +98,10 @@ void tlsStart(ScriptedPeer& peer, s7_iso_transport* transport) {
     size_t pos = 0;
     const Expected e = model(peer.data(), peer.size(), pos, S7_TLS_START_REPLY_MAX, peer.closed());
     s7_tls_start_result parsed{};
-    const s7_status want = e.status != S7_STATUS_OK
+    // A peer that falls silent keeps its time-out; every other trouble with
+    // the reply is a refusal of the protocol.
+    const s7_status want = e.status == S7_STATUS_TIMEOUT ? S7_STATUS_TIMEOUT
+                           : e.status != S7_STATUS_OK
                                ? S7_STATUS_PROTOCOL
                                : s7_tls_start_parse_reply(peer.data() + e.payloadAt, e.payloadLength, &parsed);
     if (rc != want ||

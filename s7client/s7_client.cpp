@@ -12,6 +12,14 @@ namespace {
 // limits read - ends within this many time-outs.
 constexpr uint64_t kConnectTimeouts = 4;
 
+// Records the step a connect begins, and tells whoever asked.
+void enterStep(vemoc_s7_client* client, uint8_t step) {
+    client->connect_step = step;
+    if (client->progress != nullptr) {
+        client->progress(client->progress_context, step);
+    }
+}
+
 // Builds the connection from the bottom: TCP and COTP, TLS start, the TLS
 // handshake, the protocol session and the limits. Any failure leaves the
 // handle disconnected.
@@ -33,10 +41,17 @@ s7_status connectStack(vemoc_s7_client* client, const char* host, uint16_t port,
         rc = S7_STATUS_NO_MEMORY;
         goto out;
     }
-    rc = s7_iso_connect(client->transport, host, port, timeout_ms);
+    enterStep(client, S7_STEP_TCP);
+    rc = s7_socket_connect(client->socket, host, port, timeout_ms);
     if (rc != S7_STATUS_OK) {
         goto out;
     }
+    enterStep(client, S7_STEP_ISO);
+    rc = s7_iso_confirm(client->transport, timeout_ms);
+    if (rc != S7_STATUS_OK) {
+        goto out;
+    }
+    enterStep(client, S7_STEP_TLS_START);
     // A failed send keeps the transport's status; any trouble with the
     // reply is a protocol error.
     rc = s7_tls_start(client->transport, timeout_ms, &tlsStart);
@@ -52,15 +67,19 @@ s7_status connectStack(vemoc_s7_client* client, const char* host, uint16_t port,
         rc = S7_STATUS_NO_MEMORY;
         goto out;
     }
+    enterStep(client, S7_STEP_TLS_HANDSHAKE);
     rc = s7_tls_handshake(client->tls, timeout_ms);
     if (rc != S7_STATUS_OK) {
-        // A handshake that does not complete, a time-out included, is a TLS
-        // failure to the caller; only running out of memory keeps its name.
-        if (rc != S7_STATUS_NO_MEMORY) {
+        // A handshake that does not complete is a TLS failure to the caller;
+        // running out of memory and a controller that stops answering keep
+        // their names, so that a silent controller is not taken for one that
+        // refuses.
+        if (rc != S7_STATUS_NO_MEMORY && rc != S7_STATUS_TIMEOUT) {
             rc = S7_STATUS_TLS;
         }
         goto out;
     }
+    enterStep(client, S7_STEP_SESSION);
     client->session = s7_session_new(client->tls);
     if (client->session == nullptr) {
         rc = S7_STATUS_NO_MEMORY;
@@ -78,6 +97,7 @@ s7_status connectStack(vemoc_s7_client* client, const char* host, uint16_t port,
     client->aux_item_limit = auxItemLimit;
     client->timeout_ms = timeout_ms;
     client->state = S7_CLIENT_CONNECTED;
+    enterStep(client, S7_STEP_DONE);
 
 out:
     s7_socket_end_operation(client->socket);
@@ -205,6 +225,17 @@ uint8_t vemoc_s7_client_get_connect_cause(const vemoc_s7_client* client, int* sy
         *system_error = client != nullptr ? client->socket->connect_error : 0;
     }
     return cause;
+}
+
+void vemoc_s7_client_set_connect_progress(vemoc_s7_client* client, s7_connect_progress progress, void* context) {
+    if (client != nullptr) {
+        client->progress = progress;
+        client->progress_context = context;
+    }
+}
+
+uint8_t vemoc_s7_client_get_connect_step(const vemoc_s7_client* client) {
+    return client != nullptr ? client->connect_step : static_cast<uint8_t>(S7_STEP_NONE);
 }
 
 const char* vemoc_s7_client_get_plc_type(const vemoc_s7_client* client) { return client->plc_type; }

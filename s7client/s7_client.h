@@ -28,15 +28,18 @@ extern "C" {
 enum { S7_PLC_TYPE_CAPACITY = 256 };
 
 struct vemoc_s7_client {
-    s7_socket* socket;           /* owned for the handle's life; empty when disconnected */
-    s7_iso_transport* transport; /* owned; borrows socket */
-    s7_tls_channel* tls;         /* owned; borrows transport */
-    s7_session* session;         /* owned; borrows tls */
-    uint8_t state;               /* S7_CLIENT_* */
-    uint8_t loss;                /* public code of what closed the connection; S7_OK if nothing did */
-    uint32_t max_read_items;     /* items one read request may carry */
-    uint32_t aux_item_limit;     /* second limit the controller reports */
-    uint32_t timeout_ms;         /* of the last successful connect */
+    s7_socket* socket;            /* owned for the handle's life; empty when disconnected */
+    s7_iso_transport* transport;  /* owned; borrows socket */
+    s7_tls_channel* tls;          /* owned; borrows transport */
+    s7_session* session;          /* owned; borrows tls */
+    uint8_t state;                /* S7_CLIENT_* */
+    uint8_t loss;                 /* public code of what closed the connection; S7_OK if nothing did */
+    uint32_t max_read_items;      /* items one read request may carry */
+    uint32_t aux_item_limit;      /* second limit the controller reports */
+    uint32_t timeout_ms;          /* of the last successful connect */
+    uint8_t connect_step;         /* S7_STEP_* the last connect reached */
+    s7_connect_progress progress; /* told of each connect step; may be null */
+    void* progress_context;
     char plc_type[S7_PLC_TYPE_CAPACITY];
     s7_type_info_cache type_info_cache; /* filled by the first browse; released on disconnect */
 };

@@ -66,11 +66,19 @@ s7_status s7_iso_connect(s7_iso_transport* transport, const char* host, uint16_t
     if (transport == nullptr || transport->socket == nullptr || host == nullptr || port == 0) {
         return S7_STATUS_ARGUMENT;
     }
-    s7_status rc = s7_socket_connect(transport->socket, host, port, timeout_ms);
+    const s7_status rc = s7_socket_connect(transport->socket, host, port, timeout_ms);
     if (rc != S7_STATUS_OK) {
         return rc;
     }
-    rc = s7_socket_send_all(transport->socket, s7_iso_connect_request, sizeof s7_iso_connect_request, timeout_ms);
+    return s7_iso_confirm(transport, timeout_ms);
+}
+
+s7_status s7_iso_confirm(s7_iso_transport* transport, uint32_t timeout_ms) {
+    if (transport == nullptr || transport->socket == nullptr) {
+        return S7_STATUS_ARGUMENT;
+    }
+    s7_status rc =
+        s7_socket_send_all(transport->socket, s7_iso_connect_request, sizeof s7_iso_connect_request, timeout_ms);
     if (rc != S7_STATUS_OK) {
         return rc;
     }

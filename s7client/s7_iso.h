@@ -50,6 +50,10 @@ void s7_iso_transport_free(s7_iso_transport* transport);
 /* TCP connect, connection request, connection confirm. */
 s7_status s7_iso_connect(s7_iso_transport* transport, const char* host, uint16_t port, uint32_t timeout_ms);
 
+/* The second half of s7_iso_connect, on a socket whose TCP connection
+ * stands: sends the connection request and waits for the confirm. */
+s7_status s7_iso_confirm(s7_iso_transport* transport, uint32_t timeout_ms);
+
 /* Reads one frame. S7_STATUS_OK: a data frame's payload is in buffer and
  * its length in *payload_len. S7_STATUS_CONFIRM: a connection confirm was
  * read and discarded. After any failure the stream position is undefined. */

@@ -74,9 +74,15 @@ s7_status s7_tls_start(s7_iso_transport* transport, uint32_t timeout_ms, s7_tls_
     }
     uint8_t reply[S7_TLS_START_REPLY_MAX];
     uint32_t len = 0;
-    // Whatever goes wrong with the reply - a time-out, a closed connection,
-    // a frame too long for the buffer - means the controller did not agree.
-    if (s7_iso_read_frame(transport, reply, sizeof reply, &len, timeout_ms) != S7_STATUS_OK) {
+    // Whatever goes wrong with the reply - a closed connection, a frame too
+    // long for the buffer - means the controller did not agree; a controller
+    // that does not answer at all keeps its time-out, so that it is not
+    // taken for another kind of device.
+    const s7_status read = s7_iso_read_frame(transport, reply, sizeof reply, &len, timeout_ms);
+    if (read == S7_STATUS_TIMEOUT) {
+        return S7_STATUS_TIMEOUT;
+    }
+    if (read != S7_STATUS_OK) {
         return S7_STATUS_PROTOCOL;
     }
     return s7_tls_start_parse_reply(reply, len, result);

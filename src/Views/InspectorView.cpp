@@ -269,7 +269,11 @@ void InspectorView::drawRow(const InspectorRow& row) {
     ImGui::TableNextRow(ImGuiTableRowFlags_None, height);
     // The name is the row's identity: two rows never share it.
     ImGui::PushID(row.name.c_str());
-    const ValueCell cell = valueCellFor(row);
+    ValueCell cell = valueCellFor(row);
+    if (!cell.dimmed && inspector_->notAnswering()) {
+        cell.dimmed = true;
+        cell.tooltip = "The controller is not answering: this is the last value read, it may be out of date.";
+    }
 
     ImGui::TableSetColumnIndex(0);
     const ImVec2 start = ImGui::GetCursorScreenPos();

@@ -77,6 +77,10 @@ TopBarView::TopBarView(ui::Widget* parent) : TopBarView(parent, *PlcConnection::
 TopBarView::TopBarView(ui::Widget* parent, PlcConnection& service, ThreadPool& pool)
     : ui::Widget(parent), service_(&service), pool_(&pool) {
     const Theme& theme = Theme::instance();
+    // The window sleeps between frames: a call that begins, or a connect
+    // that enters its next step, wakes it, so that a controller that stops
+    // answering is shown as such while it keeps the call waiting.
+    service_->setCallWatcher([] { ui::Application::wake(); });
 
     background_ = new ui::Rectangle(this);
     background_->setColor(theme.panelColor());
@@ -536,39 +540,67 @@ void TopBarView::update() {
         }
         lastState_ = static_cast<std::uint8_t>(status.state);
         switch (status.state) {
+        case ConnectionState::Connecting: connectButton_->getText()->setText("Cancel"); break;
         case ConnectionState::Connected:
-            statusText_->setText("PLC-Status: CONNECTED");
-            statusText_->setColor(theme.connectedColor());
-            connectButton_->getText()->setText("Disconnect");
-            break;
-        case ConnectionState::Connecting:
-            statusText_->setText("PLC-Status: CONNECTING");
-            statusText_->setColor(theme.connectingColor());
-            connectButton_->getText()->setText("Cancel");
-            break;
         case ConnectionState::Lost:
-            statusText_->setText("PLC-Status: CONNECTION LOST");
-            statusText_->setColor(theme.lostColor());
-            connectButton_->getText()->setText("Disconnect");
-            break;
-        case ConnectionState::Held:
-            statusText_->setText("PLC-Status: IDENTITY CHANGED");
-            statusText_->setColor(theme.disconnectedColor());
-            connectButton_->getText()->setText("Disconnect");
-            break;
-        default:
-            statusText_->setText("PLC-Status: DISCONNECTED");
-            statusText_->setColor(theme.disconnectedColor());
-            connectButton_->getText()->setText("Connect");
-            break;
+        case ConnectionState::Held: connectButton_->getText()->setText("Disconnect"); break;
+        default: connectButton_->getText()->setText("Connect"); break;
         }
+    }
+    // A controller that keeps a request waiting is said to, long before the
+    // request's deadline ends the connection. Timed on the service's clock,
+    // which times the wait.
+    const SteadyTime serviceNow = service_->now();
+    const auto steadyNow = std::chrono::steady_clock::now();
+    const std::optional<SteadyTime> waiting =
+        status.state == ConnectionState::Connected ? service_->waitingSince() : std::nullopt;
+    std::string statusLine;
+    ui::Color statusColor = theme.disconnectedColor();
+    switch (status.state) {
+    case ConnectionState::Connected:
+        statusLine = "PLC-Status: CONNECTED";
+        statusColor = theme.connectedColor();
+        if (waiting) {
+            if (const std::string silent = notAnsweringText(*waiting, serviceNow); !silent.empty()) {
+                statusLine = "PLC-Status: " + silent;
+                statusColor = theme.lostColor();
+            }
+        }
+        break;
+    case ConnectionState::Connecting:
+        statusLine = "PLC-Status: CONNECTING";
+        statusColor = theme.connectingColor();
+        break;
+    case ConnectionState::Lost:
+        statusLine = "PLC-Status: CONNECTION LOST";
+        statusColor = theme.lostColor();
+        break;
+    case ConnectionState::Held: statusLine = "PLC-Status: IDENTITY CHANGED"; break;
+    default: statusLine = "PLC-Status: DISCONNECTED"; break;
+    }
+    if (statusLine != statusText_->getText()) {
+        statusText_->setText(std::move(statusLine));
         fitRightGroup(getActualSize().x);
+    }
+    statusText_->setColor(statusColor);
+    // The next second of a wait or of a connect's step needs a frame of its
+    // own; the worker wakes the window when a call or a step begins.
+    const PlcConnection::ConnectProgress progress = service_->connectProgress();
+    const bool attempting =
+        progress.step != S7_STEP_NONE &&
+        (status.state == ConnectionState::Connecting || (status.state == ConnectionState::Lost && !status.nextAttempt));
+    if (const std::optional<SteadyTime> since = waiting      ? waiting
+                                                : attempting ? std::optional(progress.since)
+                                                             : std::nullopt) {
+        ui::Application::wakeAt(steadyNow + (nextNotAnsweringChange(*since, serviceNow) - serviceNow));
     }
     // The second line: the controller type while connected, the next
     // reconnect while lost, a failed connect's outcome; the message bar
     // below says the rest in words. Nothing once disconnected: the last
     // controller's type would pass for a live one's.
-    std::string detail = describeConnection(status, std::chrono::steady_clock::now()).detail;
+    std::string detail = describeConnection(status, steadyNow).detail;
+    // While a connect or a reconnect attempt runs: the step it is in.
+    if (attempting) detail = connectingText(progress.step, progress.since, serviceNow);
     if (status.state == ConnectionState::Connected) detail = fmt::format("PLC-Type: {}", service_->getPlcType());
     if (status.state == ConnectionState::Held) detail = "Held: not trusted yet";
     if (notStarted_ && status.state == ConnectionState::Disconnected) detail = "Connection failed";
@@ -586,7 +618,7 @@ void TopBarView::update() {
     // A cancelled attempt that the cut missed is cut again, until it is over.
     service_->cutAbandoned();
     // The countdown's next second, or the next attempt, needs a frame.
-    if (const auto at = nextTimedChange(status, std::chrono::steady_clock::now())) ui::Application::wakeAt(*at);
+    if (const auto at = nextTimedChange(status, steadyNow)) ui::Application::wakeAt(*at);
     // A due reconnect attempt runs on the pool like a connect; the views
     // see its outcome in the frame it wakes.
     if (service_->reconnectDue()) {

@@ -65,6 +65,7 @@ struct TreeView::Loaded {
     Controller controller;         // whose blocks they are
     bool superseded = false;       // another connection was made meanwhile: nothing to show
     std::uint8_t listCode = S7_OK;
+    bool byOperator = false;  // the operator disconnected (or connected elsewhere) before the listing ended
     std::shared_ptr<const TreeModel> model;     // null unless the listing succeeded
     std::vector<std::uint8_t> open;             // the nodes open before, found again by path
     std::uint32_t selected = TreeModel::kNone;  // the row selected before, found again by path
@@ -401,12 +402,28 @@ void TreeView::startLoad(std::uint64_t connectionId, Controller controller) {
                     if (!connection->withConnection(connectionId, call)) throw ConnectionReplaced{};
                 });
                 loaded->listCode = catalog.listCode;
+                // Only the operator's disconnect or connect leaves the
+                // service Disconnected or Connecting; a controller that
+                // closed the connection leaves it Lost.
+                const ConnectionState after = connection->getState();
+                loaded->byOperator = after == ConnectionState::Disconnected || after == ConnectionState::Connecting;
                 if (catalog.listCode == S7_OK) {
-                    for (const BrowsedBlock& browsed : catalog.browsed) {
-                        if (browsed.code == S7_OK) continue;
-                        Logger::log(LogLevel::Warn, "Browsing block {} failed: {} ({})",
-                                    browsed.block->name != nullptr ? browsed.block->name : "",
-                                    s7_result_name(browsed.code), browsed.code);
+                    // One line for all of them: after a failure that ends
+                    // the connection every later block fails the same way.
+                    if (const BrowsedBlock* first = firstFailure(catalog.browsed)) {
+                        const auto failed = std::count_if(catalog.browsed.begin(), catalog.browsed.end(),
+                                                          [](const BrowsedBlock& b) { return b.code != S7_OK; });
+                        if (loaded->byOperator) {
+                            Logger::log(LogLevel::Info,
+                                        "Browsing stopped by the operator's disconnect: {} of {} "
+                                        "blocks not browsed",
+                                        failed, catalog.browsed.size());
+                        } else {
+                            Logger::log(LogLevel::Warn, "{}",
+                                        browseFailuresText(static_cast<std::size_t>(failed), catalog.browsed.size(),
+                                                           first->block->name != nullptr ? first->block->name : "",
+                                                           first->code, controller.port));
+                        }
                     }
                     auto model = std::make_shared<const TreeModel>(std::move(catalog));
                     loaded->open.assign(model->size(), 0);
@@ -448,10 +465,8 @@ void TreeView::finishLoad(Loaded* loaded) {
         return;
     }
     if (loaded->listCode != S7_OK || loaded->model == nullptr) {
-        const FailureWords words = describeFailure(loaded->listCode, PlcConnection::kConnectTimeoutMs);
-        clear(fmt::format("Listing the blocks of {} failed: {}. {}",
-                          vemo::addressText(loaded->controller.host, loaded->controller.port), words.what,
-                          words.check));
+        clear(listingFailedText(loaded->listCode, vemo::addressText(loaded->controller.host, loaded->controller.port),
+                                loaded->controller.port, loaded->byOperator));
         return;
     }
     notice_.clear();

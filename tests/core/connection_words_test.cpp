@@ -140,4 +140,101 @@ TEST(ConnectionWords, TheNextTimedChangeIsWhenTheCountdownNextChanges) {
     }
 }
 
+// What the program says for each cause, in one table: the words must name
+// what happened - the operator's own disconnect, a controller that fell
+// silent rather than one that refused, the port actually used - and never
+// a bare code or a wrong suspect.
+TEST(ConnectionWords, TheMessageTable) {
+    const vemo::SteadyTime now{};
+    auto failed = [](std::uint8_t code, std::uint8_t step, std::uint16_t port) {
+        ConnectionStatus status{ConnectionState::Disconnected, "10.0.0.5", port, code, 0, std::nullopt, 0, {}};
+        status.failedStep = step;
+        const vemo::ConnectionMessage m = vemo::describeConnection(status, vemo::SteadyTime{});
+        return m.headline + " | " + m.advice;
+    };
+    auto lost = [](std::uint8_t code) {
+        ConnectionStatus status{ConnectionState::Lost, "10.0.0.5", 102, code, 0, std::nullopt, 0, {}};
+        status.failedStep = S7_STEP_DONE;
+        const vemo::ConnectionMessage m = vemo::describeConnection(status, vemo::SteadyTime{});
+        return m.headline + " | " + m.advice;
+    };
+    auto browsing = [](std::uint8_t code) {
+        vemo::FailureContext context;
+        context.step = S7_STEP_DONE;
+        context.browsing = true;
+        return vemo::describeFailure(code, context).what;
+    };
+    auto refused = [](std::uint16_t port) {
+        vemo::FailureContext context;
+        context.port = port;
+        return vemo::describeConnectFailure(S7_ERR_CONNECT, S7_CAUSE_REFUSED, ECONNREFUSED, context).check;
+    };
+    struct Case {
+        const char* cause;
+        std::string said;
+        const char* contains;
+        const char* never;  // a wrong suspect; null: none to fear
+    };
+    const Case cases[] = {
+        {"the operator disconnected during a listing",
+         vemo::listingFailedText(S7_ERR_NOT_CONNECTED, "10.0.0.5:102", 102, true),
+         "Listing the blocks of 10.0.0.5:102 stopped: you disconnected.", "controller"},
+        {"the controller closed the connection during a listing",
+         vemo::listingFailedText(S7_ERR_NOT_CONNECTED, "10.0.0.5:102", 102, false),
+         "Listing the blocks of 10.0.0.5:102 failed: the controller closed the connection.", nullptr},
+        {"a listing that timed out", vemo::listingFailedText(S7_ERR_TIMEOUT, "10.0.0.5:11702", 11702, false),
+         "failed: no answer within 10 s", "port 102"},
+        {"a silent TLS handshake", failed(S7_ERR_TIMEOUT, S7_STEP_TLS_HANDSHAKE, 102),
+         "Connection failed: the controller did not answer in the TLS handshake within 10 s.", "refused"},
+        {"a refused TLS handshake", failed(S7_ERR_TLS, S7_STEP_TLS_HANDSHAKE, 102),
+         "Connection failed: the controller refused the secure connection.", nullptr},
+        {"a refused switch to TLS", failed(S7_ERR_TLS, S7_STEP_TLS_START, 102),
+         "the controller refused to switch to a secure connection", nullptr},
+        {"a silent TLS start", failed(S7_ERR_TIMEOUT, S7_STEP_TLS_START, 102),
+         "did not answer the request for a secure connection within 10 s", "refused"},
+        {"a device silent at the ISO request, on another port", failed(S7_ERR_TIMEOUT, S7_STEP_ISO, 11702),
+         "the device at port 11702 took the connection but did not answer", nullptr},
+        {"a time-out names the port used", failed(S7_ERR_TIMEOUT, S7_STEP_NONE, 11702),
+         "no firewall holds back port 11702", "port 102"},
+        {"nothing at the address names the port used", failed(S7_ERR_CONNECT, S7_STEP_TCP, 11702),
+         "this connect used port 11702", nullptr},
+        {"refused names the port used", refused(11702), "nothing listens on port 11702", nullptr},
+        {"a refused connect on the usual port", refused(102), "nothing listens on port 102", "this connect used"},
+        {"an unreadable answer on a standing connection is no other device", lost(S7_ERR_PROTOCOL),
+         "Connection lost: the controller sent an answer the client could not read", "not as an S7-1200/1500"},
+        {"type descriptions past the bound", browsing(S7_ERR_NO_MEMORY),
+         "the program's type descriptions are larger than the client accepts", "memory"},
+        {"a stalled request", vemo::notAnsweringText(now, now + 3500ms), "not answering (3 s)", nullptr},
+        {"a request still within two seconds", vemo::notAnsweringText(now, now + 2s) + "-", "-", "not answering"},
+        {"a connect in its handshake", vemo::connectingText(S7_STEP_TLS_HANDSHAKE, now, now + 1s),
+         "TLS handshake\u2026", nullptr},
+        {"a connect kept waiting in its handshake", vemo::connectingText(S7_STEP_TLS_HANDSHAKE, now, now + 12s),
+         "TLS handshake: not answering (12 s)", nullptr},
+        {"many failed blocks in one line", vemo::browseFailuresText(600, 600, "DB1", S7_ERR_NOT_CONNECTED, 102),
+         "Browsing 600 of 600 blocks failed; the first, DB1: the controller closed the connection "
+         "(S7_ERR_NOT_CONNECTED)",
+         nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.cause);
+        EXPECT_NE(c.said.find(c.contains), std::string::npos) << c.said;
+        if (c.never != nullptr) {
+            EXPECT_EQ(c.said.find(c.never), std::string::npos) << c.said;
+        }
+        EXPECT_EQ(c.said.find("S7_ERR_TIMEOUT (4)"), std::string::npos) << "never a bare code: " << c.said;
+    }
+}
+
+// The countdown of a stalled request changes when it first shows and then
+// at every whole second: the window wakes just then.
+TEST(ConnectionWords, TheNotAnsweringTextChangesWhenTheWakeSaysItDoes) {
+    const vemo::SteadyTime since = vemo::SteadyTime{} + 50s;
+    for (vemo::SteadyTime now = since; now < since + 6s; now += 37ms) {
+        const vemo::SteadyTime next = vemo::nextNotAnsweringChange(since, now);
+        ASSERT_GT(next, now);
+        EXPECT_EQ(vemo::notAnsweringText(since, next - 1ns), vemo::notAnsweringText(since, now)) << "no change before";
+        EXPECT_NE(vemo::notAnsweringText(since, next), vemo::notAnsweringText(since, now)) << "a change at it";
+    }
+}
+
 }  // namespace

@@ -5,6 +5,9 @@
 // controller's key checked against a store of known controllers.
 #include "vemo/core/PlcConnection.h"
 
+#include "vemo/core/Browse.h"
+#include "vemo/core/ConnectionWords.h"
+
 #include <vemo/s7read.h>
 
 #include "app_test_support.h"
@@ -224,6 +227,115 @@ TEST_F(PlcConnectionLoss, WritingIsAllowedOnlyForTheConnectionItWasAllowedFor) {
     service_.allowWrites(true);
     service_.disconnect();
     EXPECT_FALSE(service_.writesAllowed());
+}
+
+// A controller that takes every connection and breaks it at the first
+// request - as one does whose program cannot be browsed: the reconnect
+// succeeds, the browse fails again at once. The waits keep growing instead
+// of starting afresh at every successful reconnect; only a connection that
+// stood a while starts them afresh.
+TEST(PlcConnectionReconnect, ARepeatingBrowseFailureFollowsTheBackoff) {
+    vemo::test::TlsPeerOptions options;
+    options.replies = {vemo::test::PeerReply::close()};
+    TlsPeer peer(options, 8);
+    vemo::SteadyTime now = vemo::SteadyTime{} + 1000s;
+    PlcConnection service([&] { return now; });
+    auto browse = [&] {
+        vemo::BlockList blocks;
+        const std::uint8_t rc = vemo::listBlocks(
+            [&](const vemo::ClientCall& call) { ASSERT_TRUE(service.withConnection(service.connectionId(), call)); },
+            blocks);
+        EXPECT_NE(rc, S7_OK);
+        EXPECT_EQ(service.getState(), ConnectionState::Lost);
+    };
+    auto nextWait = [&] { return *service.status().nextAttempt - now; };
+
+    ASSERT_EQ(service.connect("127.0.0.1", peer.port()), S7_OK);
+    browse();
+    EXPECT_EQ(nextWait(), 1s) << "the first loss after the operator's connect";
+    for (const auto expected : {2s, 4s, 8s, 16s, 30s}) {
+        SCOPED_TRACE(expected.count());
+        now += nextWait();
+        ASSERT_TRUE(service.reconnectDue());
+        ASSERT_EQ(service.reconnect(), S7_OK);
+        now += 5s;  // the browse fails soon after the connect
+        browse();
+        EXPECT_EQ(nextWait(), expected);
+    }
+    // A connection that stood for a while broke for a reason of its own.
+    now += nextWait();
+    ASSERT_TRUE(service.reconnectDue());
+    ASSERT_EQ(service.reconnect(), S7_OK);
+    now += PlcConnection::kSteadyAfter;
+    browse();
+    EXPECT_EQ(nextWait(), 1s);
+    service.disconnect();
+}
+
+// A controller that stops answering a request: past two seconds the service
+// says so (the views then show "not answering (N s)" and dim the values),
+// while the connection still stands and the request's deadline is far off.
+TEST(PlcConnection, TheNotAnsweringStateShowsAStalledRequestBeforeItsDeadline) {
+    vemo::test::TlsPeerOptions options;
+    options.silentAt = vemo::test::PeerStep::Request;
+    TlsPeer peer(options);
+    std::atomic<vemo::SteadyTime::rep> ticks{(vemo::SteadyTime{} + 1000s).time_since_epoch().count()};
+    auto clock = [&] { return vemo::SteadyTime(vemo::SteadyTime::duration(ticks.load())); };
+    auto advance = [&](std::chrono::nanoseconds by) { ticks += by.count(); };
+    PlcConnection service(clock);
+    static std::atomic<int> watched{0};
+    watched = 0;
+    service.setCallWatcher([] { ++watched; });
+    ASSERT_EQ(service.connect("127.0.0.1", peer.port()), S7_OK);
+    EXPECT_FALSE(service.waitingSince().has_value()) << "no call, no wait";
+    const int wokenByConnect = watched.load();
+    EXPECT_GE(wokenByConnect, 5) << "every step of the connect wakes the window";
+
+    const vemo::SteadyTime start = clock();
+    auto reading = std::async(std::launch::async, [&] { return readOneItem(service); });
+    const auto limit = std::chrono::steady_clock::now() + 5s;
+    while (!service.waitingSince() && std::chrono::steady_clock::now() < limit) std::this_thread::sleep_for(1ms);
+    ASSERT_EQ(service.waitingSince(), start);
+    EXPECT_EQ(watched.load(), wokenByConnect + 1) << "the call woke the window";
+
+    advance(PlcConnection::kNotAnsweringAfter);
+    EXPECT_FALSE(service.notAnswering(clock())) << "two seconds are still an answer on its way";
+    EXPECT_EQ(vemo::notAnsweringText(start, clock()), "");
+    advance(1ms);
+    EXPECT_TRUE(service.notAnswering(clock()));
+    EXPECT_EQ(vemo::notAnsweringText(start, clock()), "not answering (2 s)");
+    advance(5s);
+    EXPECT_EQ(vemo::notAnsweringText(start, clock()), "not answering (7 s)");
+    EXPECT_EQ(service.getState(), ConnectionState::Connected) << "the deadline has not ended it";
+
+    service.disconnect();
+    ASSERT_EQ(reading.wait_for(3s), std::future_status::ready);
+    EXPECT_FALSE(service.waitingSince().has_value());
+    EXPECT_FALSE(service.notAnswering(clock()));
+}
+
+// While a connect waits in one of its steps, the service knows which step
+// and since when: the top bar shows "TLS handshake: not answering (12 s)"
+// instead of a bare CONNECTING.
+TEST(PlcConnection, AConnectShowsTheStepItWaitsIn) {
+    vemo::test::TlsPeerOptions options;
+    options.silentAt = vemo::test::PeerStep::Handshake;
+    TlsPeer peer(options);
+    PlcConnection service;
+    std::atomic<bool> sawHandshake{false};
+    auto connecting = std::async(std::launch::async, [&] { return service.connect("127.0.0.1", peer.port()); });
+    const auto limit = std::chrono::steady_clock::now() + 5s;
+    while (!sawHandshake && std::chrono::steady_clock::now() < limit) {
+        sawHandshake = service.connectProgress().step == S7_STEP_TLS_HANDSHAKE;
+        std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_TRUE(sawHandshake.load());
+    EXPECT_EQ(service.getState(), ConnectionState::Connecting);
+    // The operator gives up: the cut ends the wait at once.
+    service.disconnect();
+    ASSERT_EQ(connecting.wait_for(3s), std::future_status::ready);
+    EXPECT_NE(connecting.get(), S7_OK);
+    EXPECT_EQ(service.connectProgress().step, S7_STEP_NONE) << "nothing runs any more";
 }
 
 // A peer that sets up a session and reports `plcType`.

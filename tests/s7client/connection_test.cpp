@@ -91,8 +91,9 @@ TEST(Deadline, ConnectEndsWithinItsDeadlineWhileEmptyFramesKeepEverySingleWaitSh
     TlsPeer peer(options);
     vemoc_s7_client* client = vemoc_s7_client_new();
     const auto start = Clock::now();
-    EXPECT_EQ(vemoc_s7_client_connect(client, "127.0.0.1", peer.port(), kShortTimeoutMs), S7_ERR_TLS)
-        << "a handshake that does not complete is a TLS failure";
+    EXPECT_EQ(vemoc_s7_client_connect(client, "127.0.0.1", peer.port(), kShortTimeoutMs), S7_ERR_TIMEOUT)
+        << "a handshake that does not complete in time is a time-out";
+    EXPECT_EQ(vemoc_s7_client_get_connect_step(client), S7_STEP_TLS_HANDSHAKE);
     EXPECT_LT(std::chrono::milliseconds(msSince(start)), kWellWithin);
     EXPECT_EQ(vemoc_s7_client_get_state(client), S7_CLIENT_DISCONNECTED);
     vemoc_s7_client_free(client);
@@ -226,6 +227,62 @@ TEST(Abort, CutsAStalledCallShortFromAnotherThread) {
         EXPECT_LT(std::chrono::milliseconds(msSince(start)), kWellWithin);
         EXPECT_NE(call.get(), S7_OK);
         EXPECT_EQ(vemoc_s7_client_get_state(client), S7_CLIENT_DISCONNECTED);
+        vemoc_s7_client_free(client);
+        peer.join();
+    }
+}
+
+// A connect tells its steps as it begins them, and keeps the one it
+// stopped in: what the program shows while a controller is slow, and how it
+// tells a silent controller from one that refuses.
+TEST(ConnectSteps, AreToldInOrderAndTheOneAConnectStoppedInIsKept) {
+    struct Case {
+        const char* rule;
+        std::optional<PeerStep> silentAt;
+        std::optional<PeerStep> closeAt;
+        uint8_t expected;
+        std::vector<uint8_t> steps;
+    };
+    const std::vector<uint8_t> all = {S7_STEP_TCP,           S7_STEP_ISO,     S7_STEP_TLS_START,
+                                      S7_STEP_TLS_HANDSHAKE, S7_STEP_SESSION, S7_STEP_DONE};
+    const Case cases[] = {
+        {"a whole connect", std::nullopt, std::nullopt, S7_OK, all},
+        {"silent at the ISO connect",
+         PeerStep::ConnectRequest,
+         std::nullopt,
+         S7_ERR_TIMEOUT,
+         {S7_STEP_TCP, S7_STEP_ISO}},
+        {"silent at TLS start",
+         PeerStep::TlsStart,
+         std::nullopt,
+         S7_ERR_TIMEOUT,
+         {S7_STEP_TCP, S7_STEP_ISO, S7_STEP_TLS_START}},
+        {"silent in the handshake",
+         PeerStep::Handshake,
+         std::nullopt,
+         S7_ERR_TIMEOUT,
+         {S7_STEP_TCP, S7_STEP_ISO, S7_STEP_TLS_START, S7_STEP_TLS_HANDSHAKE}},
+        {"closed in the handshake",
+         std::nullopt,
+         PeerStep::Handshake,
+         S7_ERR_TLS,
+         {S7_STEP_TCP, S7_STEP_ISO, S7_STEP_TLS_START, S7_STEP_TLS_HANDSHAKE}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rule);
+        TlsPeerOptions options;
+        options.silentAt = c.silentAt;
+        options.closeAt = c.closeAt;
+        TlsPeer peer(options);
+        vemoc_s7_client* client = vemoc_s7_client_new();
+        EXPECT_EQ(vemoc_s7_client_get_connect_step(client), S7_STEP_NONE);
+        std::vector<uint8_t> told;
+        vemoc_s7_client_set_connect_progress(
+            client, [](void* context, uint8_t step) { static_cast<std::vector<uint8_t>*>(context)->push_back(step); },
+            &told);
+        EXPECT_EQ(vemoc_s7_client_connect(client, "127.0.0.1", peer.port(), kShortTimeoutMs), c.expected);
+        EXPECT_EQ(told, c.steps);
+        EXPECT_EQ(vemoc_s7_client_get_connect_step(client), c.steps.back());
         vemoc_s7_client_free(client);
         peer.join();
     }

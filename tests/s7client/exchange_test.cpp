@@ -622,13 +622,14 @@ TEST(ConnectTls, StepsSixToEightAgainstGoodAndBadControllers) {
         {"no TLS-start reply: the peer closes", with([](TlsPeerOptions& o) { o.closeAt = PeerStep::TlsStart; }),
          S7_ERR_PROTOCOL},
         {"no TLS-start reply: time-out", with([](TlsPeerOptions& o) { o.silentAt = PeerStep::TlsStart; }),
-         S7_ERR_PROTOCOL},
+         S7_ERR_TIMEOUT},
         {"a TLS 1.2 server", with([](TlsPeerOptions& o) { o.tls12Only = true; }), S7_ERR_TLS},
         {"a server with other suites", with([](TlsPeerOptions& o) { o.cipherSuites = "TLS_CHACHA20_POLY1305_SHA256"; }),
          S7_ERR_TLS},
         {"the peer closes in the handshake", with([](TlsPeerOptions& o) { o.closeAt = PeerStep::Handshake; }),
          S7_ERR_TLS},
-        {"a handshake that times out", with([](TlsPeerOptions& o) { o.silentAt = PeerStep::Handshake; }), S7_ERR_TLS},
+        {"a handshake that times out", with([](TlsPeerOptions& o) { o.silentAt = PeerStep::Handshake; }),
+         S7_ERR_TIMEOUT},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);

@@ -81,11 +81,11 @@ const FaultCase kCases[] = {
     {"close-at-request", kListExplore, Phase::List, S7_ERR_NOT_CONNECTED, kLost},
     {"close-at-request", kTypeExplore, Phase::Browse, S7_ERR_NOT_CONNECTED, kLost},
     {"close-at-request", kVariableRead, Phase::Read, S7_ERR_NOT_CONNECTED, kLost},
-    // A peer that never answers: a time-out, except where connect folds every
-    // failure of a step into that step's own code.
+    // A peer that never answers: a time-out, in whichever step of connect
+    // it falls silent.
     {"stall-at-cr", {}, Phase::Connect, S7_ERR_TIMEOUT, kLost, kStallTimeoutMs},
-    {"stall-at-tls-start", {}, Phase::Connect, S7_ERR_PROTOCOL, kLost, kStallTimeoutMs},
-    {"stall-at-handshake", {}, Phase::Connect, S7_ERR_TLS, kLost, kStallTimeoutMs},
+    {"stall-at-tls-start", {}, Phase::Connect, S7_ERR_TIMEOUT, kLost, kStallTimeoutMs},
+    {"stall-at-handshake", {}, Phase::Connect, S7_ERR_TIMEOUT, kLost, kStallTimeoutMs},
     {"stall-at-create", {}, Phase::Connect, S7_ERR_TIMEOUT, kLost, kStallTimeoutMs},
     {"stall-at-set-values", {}, Phase::Connect, S7_ERR_TIMEOUT, kLost, kStallTimeoutMs},
     {"stall-at-get-level", {}, Phase::Connect, S7_ERR_TIMEOUT, kLost, kStallTimeoutMs},
@@ -97,10 +97,10 @@ const FaultCase kCases[] = {
     {"flood-at-tls-start", {}, Phase::Connect, S7_ERR_PROTOCOL, kLost},
     // Later floods, and trickles too slow for the time-out, keep every single
     // wait short; the operation's deadline ends them as a stall there.
-    {"flood-at-handshake", {}, Phase::Connect, S7_ERR_TLS, kLost, kStallTimeoutMs},
+    {"flood-at-handshake", {}, Phase::Connect, S7_ERR_TIMEOUT, kLost, kStallTimeoutMs},
     {"flood-at-limits", {}, Phase::Connect, S7_ERR_TIMEOUT, kLost, kStallTimeoutMs},
     {"flood-at-request", kVariableRead, Phase::Read, S7_ERR_TIMEOUT, kLost, kStallTimeoutMs},
-    {"trickle-at-handshake", {}, Phase::Connect, S7_ERR_TLS, kLost, kStallTimeoutMs},
+    {"trickle-at-handshake", {}, Phase::Connect, S7_ERR_TIMEOUT, kLost, kStallTimeoutMs},
     {"trickle-at-request", kTypeExplore, Phase::Browse, S7_ERR_TIMEOUT, kLost, kStallTimeoutMs},
     // A trickled answer within the time-out is slow but whole.
     {"trickle-at-request", kVariableRead, Phase::Read, S7_OK, kKept},

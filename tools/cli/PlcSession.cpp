@@ -19,18 +19,26 @@ s7_item_address addressOf(const Variable& v) {
                            static_cast<uint32_t>(v.path.size())};
 }
 
-void check(const char* step, uint8_t code) {
-    if (code != S7_OK) {
-        throw StepError{step, code};
-    }
-}
-
 }  // namespace
 
+StepError PlcSession::failure(const char* step, uint8_t code, bool browsing) const {
+    FailureContext context;
+    context.timeoutMs = timeoutMs_;
+    context.port = port_;
+    context.step = S7_STEP_DONE;
+    context.browsing = browsing;
+    return StepError{step, code, {}, describeFailure(code, context).what};
+}
+
+void PlcSession::check(const char* step, uint8_t code) const {
+    if (code != S7_OK) throw failure(step, code);
+}
+
 std::string StepError::message() const {
-    if (words.empty()) return fmt::format("{} failed: {} ({})", step, s7_result_name(code), code);
+    // Never a bare code: the words of a failure whose thrower gave none.
+    const std::string said = words.empty() ? describeFailure(code, 10000).what : words;
     const std::string where = address.empty() ? std::string() : address + ": ";
-    return fmt::format("{} failed: {}{} ({} {})", step, where, words, s7_result_name(code), code);
+    return fmt::format("{} failed: {}{} ({} {})", step, where, said, s7_result_name(code), code);
 }
 
 ValueMismatch::ValueMismatch(const std::string& name, const TypeMismatch& mismatch)
@@ -53,6 +61,8 @@ void PlcSession::connect(const std::string& host, uint16_t port, uint32_t timeou
     listed_ = false;
     blocks_.clear();
     list_ = BlockList{};
+    timeoutMs_ = timeoutMs;
+    port_ = port;
     const uint8_t code = vemoc_s7_client_connect(client_, host.c_str(), port, timeoutMs);
     if (code == S7_OK) return;
     int systemError = 0;
@@ -61,7 +71,11 @@ void PlcSession::connect(const std::string& host, uint16_t port, uint32_t timeou
     const std::string address = host.empty()                          ? std::string()
                                 : host.find(':') != std::string::npos ? fmt::format("[{}]:{}", host, port)
                                                                       : fmt::format("{}:{}", host, port);
-    throw StepError{"connect", code, address, describeConnectFailure(code, cause, systemError, timeoutMs).what};
+    FailureContext context;
+    context.timeoutMs = timeoutMs;
+    context.port = port;
+    context.step = vemoc_s7_client_get_connect_step(client_);
+    throw StepError{"connect", code, address, describeConnectFailure(code, cause, systemError, context).what};
 }
 
 bool PlcSession::connected() const { return vemoc_s7_client_get_state(client_) == S7_CLIENT_CONNECTED; }
@@ -82,7 +96,7 @@ void PlcSession::loadBlocks() {
     if (listed_) {
         return;
     }
-    check("list blocks", listBlocks(access(), list_));
+    if (const uint8_t code = listBlocks(access(), list_); code != S7_OK) throw failure("list blocks", code, true);
     listed_ = true;
     blocks_.reserve(list_.size());
     for (const s7_block& b : list_) {
@@ -99,7 +113,7 @@ std::vector<Variable> PlcSession::browse(const std::vector<std::string>& blockNa
     loadBlocks();
     const std::vector<BrowsedBlock> browsed = browseBlocks(access(), list_, blockNames, progress);
     if (const BrowsedBlock* failed = firstFailure(browsed)) {
-        throw StepError{"browse", failed->code};
+        throw failure("browse", failed->code, true);
     }
     std::vector<Variable> variables;
     for (const BrowsedBlock& b : browsed) {
@@ -133,8 +147,8 @@ std::vector<ItemReading> PlcSession::readItems(const std::vector<Variable>& vari
     ReadResult result = readInChunks(client_, addresses, datatypes, calls_);
     switch (result.status) {
     case ReadResult::Status::Read: return std::move(result.values);
-    case ReadResult::Status::LimitFailed: throw StepError{"item limit", result.code};
-    case ReadResult::Status::ReadFailed: throw StepError{"read", result.code};
+    case ReadResult::Status::LimitFailed: throw failure("item limit", result.code);
+    case ReadResult::Status::ReadFailed: throw failure("read", result.code);
     case ReadResult::Status::NoValues:
     case ReadResult::Status::NotRun: break;
     }
@@ -148,7 +162,7 @@ std::vector<ReadValue> PlcSession::readValues(const std::vector<Variable>& varia
     values.reserve(items.size());
     for (std::size_t i = 0; i < items.size(); ++i) {
         ItemReading& item = items[i];
-        if (item.refused) throw StepError{"read", S7_ERR_READ};
+        if (item.refused) throw failure("read", S7_ERR_READ);
         // Printing it would pass off a wrongly typed answer as the value.
         if (item.mismatch) throw ValueMismatch(variables[i].name, *item.mismatch);
         values.push_back(std::move(item.read));

@@ -130,9 +130,17 @@ private:
     // Every library call straight on the handle: the tool has no other thread.
     ClientAccess access() const;
 
+    // A failure of `step` in words, for the controller last connected to.
+    StepError failure(const char* step, uint8_t code, bool browsing = false) const;
+    // Throws failure(step, code) unless code is S7_OK.
+    void check(const char* step, uint8_t code) const;
+
     vemoc_s7_client* client_;
     ReadCalls calls_;
     WriteCalls writeCalls_;
+    // Of the last connect: what a failure's words name.
+    uint32_t timeoutMs_ = 10000;
+    uint16_t port_ = 0;
     BlockList list_;
     std::vector<Block> blocks_;
     bool listed_ = false;

@@ -25,8 +25,9 @@
  *   of an answer is kept; a longer one (up to 256 MiB) is read to its end
  *   and let go, and the call gives S7_ERR_NO_MEMORY with the connection
  *   still up - except the browse, which then asks for less.
- * Past the bound the call gives S7_ERR_TIMEOUT (connect gives S7_ERR_TLS
- * for a handshake that does not complete in time).
+ * Past the bound the call gives S7_ERR_TIMEOUT, connect too (whichever of
+ * its steps the controller stopped answering in: vemoc_s7_client_get_connect_step
+ * says which).
  *
  * Connection loss: a call that fails in a way that leaves the connection
  * unusable - a time-out, the controller closing, a transport or TLS
@@ -206,6 +207,33 @@ enum {
  * arguments (S7_ERR_ARGUMENT) leaves both as they were.
  */
 S7_API uint8_t vemoc_s7_client_get_connect_cause(const vemoc_s7_client* client, int* system_error);
+
+/*
+ * The steps of a connect, in the order it makes them. Numbered once, never
+ * reused.
+ */
+enum {
+    S7_STEP_NONE = 0,          /* no connect made yet, or one refused for its arguments */
+    S7_STEP_TCP = 1,           /* the name lookup and the TCP connection */
+    S7_STEP_ISO = 2,           /* the ISO-on-TCP connection request and its confirm */
+    S7_STEP_TLS_START = 3,     /* the clear-text request to switch to TLS */
+    S7_STEP_TLS_HANDSHAKE = 4, /* the TLS 1.3 handshake */
+    S7_STEP_SESSION = 5,       /* the protocol session and the controller's limits */
+    S7_STEP_DONE = 6           /* connected */
+};
+
+/* Told of every step as a connect begins it, on the thread making the
+ * connect (S7_STEP_*; S7_STEP_DONE once connected). It must not call into
+ * the library with this handle. */
+typedef void (*s7_connect_progress)(void* context, uint8_t step);
+
+/* Sets the function told of a connect's steps (null: none) and the context
+ * it is given. Kept across connects until set again. Null handle: nothing. */
+S7_API void vemoc_s7_client_set_connect_progress(vemoc_s7_client* client, s7_connect_progress progress, void* context);
+
+/* The step the last connect reached: S7_STEP_DONE after a successful one,
+ * else the step it failed in (S7_STEP_NONE before the first, or for null). */
+S7_API uint8_t vemoc_s7_client_get_connect_step(const vemoc_s7_client* client);
 
 /* The controller type text of the last successful set-up (NUL-terminated,
  * empty before the first connect). Owned by the handle, valid while it

@@ -372,7 +372,8 @@ TEST_F(VemoS7, AFailedConnectNamesItsCause) {
         {"no-such-host.invalid", "102", "connect failed: no-such-host.invalid:102: unknown host (S7_ERR_CONNECT 3)"},
         {"", "102", "connect failed: no address given (S7_ERR_CONNECT 3)"},
         {"127.0.0.1", silentPort,
-         "connect failed: 127.0.0.1:" + silentPort + ": no answer within 1 s (S7_ERR_TIMEOUT 4)"},
+         "connect failed: 127.0.0.1:" + silentPort + ": the device at port " + silentPort +
+             " took the connection but did not answer the ISO connection request within 1 s (S7_ERR_TIMEOUT 4)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.err);
@@ -381,6 +382,19 @@ TEST_F(VemoS7, AFailedConnectNamesItsCause) {
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, c.err + "\n");
     }
+}
+
+// A request that fails after the connect is named in words, the code beside
+// them, never by its code alone.
+TEST_F(VemoS7, AFailedRequestIsNamedInWords) {
+    // Takes the connection, then never answers the listing of the blocks
+    // (the simulator's fifth request).
+    BackgroundProcess stalled({VEMO_SIM_EXE, "--port", "0", "--fault", "stall-at-request", "--fault-arg", "5"});
+    const std::string port = stalled.firstLine().substr(stalled.firstLine().rfind(':') + 1);
+    const ProcessResult r = runProcess({VEMO_S7_EXE, "blocks", "127.0.0.1", "-p", port, "-t", "300"});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "list blocks failed: no answer within 1 s (S7_ERR_TIMEOUT 4)\n");
 }
 
 // Names as TIA Portal writes them read the variables browse lists, shown
@@ -495,7 +509,8 @@ TEST_F(VemoS7, ABlockThatFailsToBrowseFailsWhatNeedsItAndNothingElse) {
              {"browse"}, {"browse", "--block", "Data"}, {"read", "Other.Label", "Data.Flag"}}) {
         const ProcessResult r = run(args);
         EXPECT_EQ(r.exitCode, 3) << args.back();
-        EXPECT_EQ(r.err, "browse failed: S7_ERR_PROTOCOL (5)\n") << args.back();
+        EXPECT_EQ(r.err, "browse failed: the controller sent an answer the client could not read (S7_ERR_PROTOCOL 5)\n")
+            << args.back();
         EXPECT_EQ(r.out, "") << args.back();
     }
 

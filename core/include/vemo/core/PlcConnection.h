@@ -11,7 +11,18 @@
 // schedules reconnect attempts after growing waits (1, 2, 4, 8, 16 s, then
 // every 30 s) until one succeeds or the operator disconnects. The UI thread
 // asks reconnectDue() every frame and runs reconnect() on the pool when it
-// says so; nothing here sleeps or starts a thread.
+// says so; nothing here sleeps or starts a thread. A reconnect that succeeds
+// does not start the waits afresh: only a connection that then stands for
+// kSteadyAfter does. One that breaks again sooner - a controller that takes
+// the connection but fails the same request every time - waits longer at
+// every round, as failed attempts do.
+//
+// While a library call on the connection waits for the controller, the
+// service knows since when (waitingSince), without the mutex: past
+// kNotAnsweringAfter the views say the controller is not answering and
+// show its values as stale, long before the call's deadline ends the
+// connection. While a connect runs, the step it is in (connectProgress) is
+// known the same way.
 //
 // The operator's connects are numbered: every connect and every disconnect
 // makes the one before it history. An attempt whose number is no longer the
@@ -56,6 +67,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -122,6 +134,9 @@ struct ConnectionStatus {
     std::uint64_t connection = 0;
     // What the store said of the last connection's controller.
     ControllerTrust trust;
+    // The step (S7_STEP_*) the last failed connect or reconnect attempt
+    // stopped in; S7_STEP_NONE when `failure` is not a connect's.
+    std::uint8_t failedStep = S7_STEP_NONE;
 };
 
 class PlcConnection {
@@ -129,6 +144,11 @@ public:
     // Bounds every single wait for the socket during a connect (and the
     // whole of every later request); a whole connect takes at most four.
     static constexpr std::uint32_t kConnectTimeoutMs = 10000;
+    // A connection that stood this long broke for a reason of its own: the
+    // reconnect waits start again from the shortest.
+    static constexpr std::chrono::seconds kSteadyAfter{60};
+    // A request unanswered this long is shown as such.
+    static constexpr std::chrono::seconds kNotAnsweringAfter{2};
 
     // Where the store of known controllers lies, asked at every check (so a
     // changed environment is followed); it may throw KnownControllersError,
@@ -221,6 +241,25 @@ public:
     bool withConnection(std::uint64_t connection, const std::function<void(vemoc_s7_client*)>& fn);
 
     ConnectionState getState() const { return state_.load(); }
+    // While a call on the connection runs (withClient, withConnection):
+    // since when, on the service's clock; nullopt otherwise.
+    std::optional<SteadyTime> waitingSince() const;
+    // A call has waited longer than kNotAnsweringAfter at `now`.
+    bool notAnswering(SteadyTime now) const;
+    // While a connect or reconnect attempt runs: the step it is in
+    // (S7_STEP_*) and since when; S7_STEP_NONE otherwise.
+    struct ConnectProgress {
+        std::uint8_t step = S7_STEP_NONE;
+        SteadyTime since;
+    };
+    ConnectProgress connectProgress() const;
+    // Called on the worker whenever a call on the connection or a step of a
+    // connect begins, so that a UI that sleeps between frames wakes to watch
+    // it (the program passes the toolkit's wake); null: nothing is called.
+    using CallWatcher = void (*)();
+    void setCallWatcher(CallWatcher watcher) { callWatcher_.store(watcher); }
+    // The clock the service times with.
+    SteadyTime now() const { return now_(); }
     ConnectionStatus status() const;
     // The number of the last connection made; 0 before the first. A new one
     // for every connect and reconnect that succeeds.
@@ -267,6 +306,13 @@ private:
     std::atomic<bool> wanted_{false};
     std::atomic<bool> writesAllowed_{false};
     std::atomic<std::uint64_t> connectionId_{0};
+    // When the running call on the connection began (ticks of now_),
+    // kNoCall: none. Written under the mutex, read anywhere.
+    static constexpr SteadyTime::rep kNoCall = std::numeric_limits<SteadyTime::rep>::min();
+    std::atomic<SteadyTime::rep> callSince_{kNoCall};
+    std::atomic<std::uint8_t> connectStep_{S7_STEP_NONE};
+    std::atomic<SteadyTime::rep> stepSince_{0};
+    std::atomic<CallWatcher> callWatcher_{nullptr};
 
     // Guards what follows; never held while the library runs, so reading it
     // never waits for a protocol operation.
@@ -281,6 +327,12 @@ private:
     bool runner_ = false;
     // The request whose attempt is inside the library's connect; 0: none.
     std::uint64_t attempting_ = 0;
+    // The index of the next reconnect wait (reconnectDelay); kept across
+    // reconnects that succeed until a connection stands for kSteadyAfter.
+    unsigned backoff_ = 0;
+    // When the current connection was made, and whether by a reconnect.
+    SteadyTime connectedAt_{};
+    bool reconnected_ = false;
 };
 
 }  // namespace vemo

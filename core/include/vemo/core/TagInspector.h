@@ -201,6 +201,9 @@ public:
     // Whether the operator allows writing on the connection at hand, and
     // that connection's "host:port" as a confirmation names it.
     bool writesAllowed() const;
+    // The controller keeps a read waiting past PlcConnection::kNotAnsweringAfter:
+    // the values shown may be out of date.
+    bool notAnswering() const;
     std::string controllerAddress() const;
 
 private:
