@@ -275,16 +275,6 @@ void MainWindow::onTick() noexcept {
         if (const std::optional<std::string> error = store_.tick()) {
             showNotice(fmt::format("Settings not saved: {}", store_.path().string()), *error);
         }
-        // The loop sleeps while nothing happens: a change still waiting for
-        // its quiet time needs a frame when that has passed (one a second
-        // at most while the changes go on).
-        const auto now = ui::Application::Clock::now();
-        if (!store_.pending()) {
-            settingsDue_.reset();
-        } else if (!settingsDue_ || now >= *settingsDue_) {
-            settingsDue_ = now + SettingsStore::kQuietTime;
-            ui::Application::wakeAt(*settingsDue_);
-        }
     } catch (const std::exception& e) {
         Logger::log(LogLevel::Error, "Keeping the settings and watch list failed: {}", e.what());
     }

@@ -21,7 +21,6 @@
 // owns only its tick-callback registration.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -135,8 +134,6 @@ private:
     std::string withWatchList(const std::string& path, void (WatchListSession::*act)(const std::filesystem::path&));
 
     SettingsStore store_;
-    // When the frame that saves a pending change of the settings is due.
-    std::optional<std::chrono::steady_clock::time_point> settingsDue_;
     PlcConnection* service_;
     Settings settings_;
     float scale_ = 1.0f;

@@ -294,6 +294,7 @@ void runBrowser(const std::function<void()>& loopEnded) {
     ui::Application::setVSync(true);
     MainWindow mainWindow;
     const PoolStopper stopPool(pool, *PlcConnection::instance());
+    Logger::log(LogLevel::Info, "VEMO S7 Browser {} is ready", VEMO_VERSION);
     application.run();
     if (loopEnded) loopEnded();
     // Kept before anything can hold the teardown up.

@@ -209,18 +209,17 @@ TEST_P(StartupSignal, EndsTheRunningProgram) {
     const int signal = GetParam();
     const std::string name = signal == SIGINT ? "SIGINT" : "SIGTERM";
     const TempDir dir;
-    const fs::path settings = dir.path() / "config" / "vemo-s7-browser" / "settings.json";
     vemo::test::BackgroundProcess program({"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", kHeadless,
                                            "XDG_CONFIG_HOME=" + (dir.path() / "config").string(),
                                            "XDG_DATA_HOME=" + (dir.path() / "data").string(), VEMO_BROWSER_EXE},
                                           30000);
-    // The first settings are saved a second after the first frame: by then
-    // the loop runs.
-    for (int i = 0; i < 600 && !fs::exists(settings); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_TRUE(fs::exists(settings)) << "the program never came up";
+    // Its window is built and the loop about to run.
+    std::string log = program.firstLine() + "\n";
+    for (int i = 0; i < 300 && log.find("is ready") == std::string::npos; ++i) log += program.readOutput(200);
+    ASSERT_NE(log.find("is ready"), std::string::npos) << "the program never came up:\n" << log;
 
     EXPECT_EQ(program.stop(signal, 60000), 0) << name << " did not end it cleanly";
-    const std::string log = program.readOutput(5000);
+    log += program.readOutput(5000);
     EXPECT_NE(log.find(name + ": the program ends"), std::string::npos) << log;
 }
 

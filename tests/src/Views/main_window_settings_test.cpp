@@ -158,16 +158,6 @@ TEST_F(MainWindowSettings, WhatTheOperatorLeftComesBackAtTheNextStart) {
     EXPECT_NEAR(again[0] / again[3], widths[0] / widths[3], 0.03f) << "the stretching columns keep their proportion";
 }
 
-// The loop draws nothing while nothing happens; a change is saved all the
-// same once it has stopped, without a frame from anything else.
-TEST_F(MainWindowSettings, AChangeIsSavedWhileTheWindowRests) {
-    mainWindow_->topBar()->setAddress({"192.168.7.41", 4102});
-    ASSERT_TRUE(runLoopUntil([&] {
-        return fs::exists(settingsFile()) &&
-               Settings::read(settingsFile()).address == ControllerAddress{"192.168.7.41", 4102};
-    })) << "never saved";
-}
-
 TEST_F(MainWindowSettings, ADamagedFileIsNamedInTheMessageBarAndLeftAsItIs) {
     const std::string damaged = R"({"version": 1, "host": 42})";
     restart([&] { vemo::test::writeText(settingsFile(), damaged); });
