@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <fmt/format.h>
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
@@ -45,8 +46,8 @@ using namespace std::chrono_literals;
 constexpr const char* kExitStatus =
     "Exit status:\n"
     "  0  the window was closed, or SIGINT or SIGTERM ended the program\n"
-    "  1  the program could not start (standard error says why), or was still not done 2 s after it was\n"
-    "     asked to end and was cut off\n"
+    "  1  the program could not start (standard error says why), or was still not done 1.5 s after it\n"
+    "     was asked to end and was cut off\n"
     "  2  usage error: an option or argument that is not valid\n";
 
 // The exit status when the command line is all there is to do (help,
@@ -156,8 +157,9 @@ private:
                 return;
             }
             if (ready == 0) {
-                sayNow("still not done " + std::to_string(kExitGrace.count() / 1000) + " s after " +
-                       (askedBy.empty() ? std::string("its window closed") : askedBy) + "; ending it now");
+                sayNow(fmt::format("still not done {:g} s after {}; ending it now",
+                                   std::chrono::duration<double>(kExitGrace).count(),
+                                   askedBy.empty() ? "its window closed" : askedBy));
                 ::_exit(kExitFailed);
             }
             if ((fds[0].revents & POLLIN) != 0) {

@@ -9,10 +9,10 @@
 //
 // SIGINT and SIGTERM ask the frame loop to end, as closing the window does.
 // Whatever state the program is in - the UI thread busy with a long frame, a
-// worker stuck in a call to a controller that does not answer - it is gone
-// within kExitGrace of the request (or of its window closing): what has not
-// finished by then is cut off, with a line on standard error. A second
-// signal ends it at once.
+// worker stuck in a call to a controller that does not answer - what has
+// not finished kExitGrace after the request (or after its window closed) is
+// cut off, with a line on standard error, so that the process is gone
+// within 2 s. A second signal ends it at once.
 #pragma once
 
 #include <chrono>
@@ -30,8 +30,10 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;  // start-up failed, or the end had to be forced
 inline constexpr int kExitUsage = 2;   // a command line that is not valid
 
-// How long the teardown may take once the program was asked to end.
-inline constexpr std::chrono::milliseconds kExitGrace{2000};
+// How long the teardown may take once the program was asked to end; the
+// rest of the 2 s the program has is the system's, to take a large process
+// down.
+inline constexpr std::chrono::milliseconds kExitGrace{1500};
 
 // The directory of the running executable; the working directory when the
 // system cannot name the executable.
