@@ -59,9 +59,11 @@ ProgramRun runBrowserIn(const TempDir& dir, const std::string& args = "", const 
     fs::copy_file(VEMO_BROWSER_EXE, program, fs::copy_options::overwrite_existing);
     // Settings and watch lists in the test's own folders, never the user's.
     const std::string command =
-        "cd '" + work.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER XDG_CONFIG_HOME='" +
-        dir.path().string() + "/config' XDG_DATA_HOME='" + dir.path().string() + "/data' " + video + " timeout 60 '" +
-        program.string() + "' " + args + " > ../out.txt 2> ../err.txt";
+        "cd '" + work.string() +
+        "' && env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER LSAN_OPTIONS=suppressions='" +
+        VEMO_LSAN_SUPPRESSIONS + "':print_suppressions=0 XDG_CONFIG_HOME='" + dir.path().string() +
+        "/config' XDG_DATA_HOME='" + dir.path().string() + "/data' " + video + " timeout 60 '" + program.string() +
+        "' " + args + " > ../out.txt 2> ../err.txt";
     const int raw = std::system(command.c_str());
     ProgramRun run;
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
