@@ -1,5 +1,6 @@
 // vemo-s7-browser: the desktop browser for the variables of S7-1200/1500
-// controllers. No command-line options; everything happens in the window.
+// controllers. Everything happens in the window; the command line has only
+// --help and --version.
 #include "Startup.h"
 
-int main() { return vemo::browserMain(); }
+int main(int argc, char** argv) { return vemo::browserMain(argc, argv); }

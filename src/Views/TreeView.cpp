@@ -612,8 +612,11 @@ void TreeView::drawNotice() {
 void TreeView::drawTree() {
     if (model_ == nullptr) drawNotice();
     acceptsTags_ = acceptsTags();
-    if (model_ != nullptr && rowsDirty_) {
-        collectRows(*model_, visible_, open_, rows_);
+    if (rowsDirty_) {
+        // Served without a tree too (a scale set before the first load): a
+        // flag left standing would keep animating() true and the loop
+        // drawing frames for ever.
+        if (model_ != nullptr) collectRows(*model_, visible_, open_, rows_);
         rowsDirty_ = false;
     }
     const float height = scrollView_->getActualSize().y;

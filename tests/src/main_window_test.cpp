@@ -15,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 
 namespace {
@@ -55,6 +57,18 @@ TEST_F(MainWindowTest, OpensWithTheTopBarAboveTheContentRow) {
     auto* status = vemo::test::findText(mainWindow_->topBar(), "PLC-Status:");
     ASSERT_NE(status, nullptr);
     EXPECT_FLOAT_EQ(status->getParent()->getWorldPosition().x, 1200 - 474);
+}
+
+// Started and left alone, before any controller: the loop comes to rest
+// once the first frames are drawn and then draws nothing at all. (A view
+// that keeps asking for frames here costs a core's worth of redraws from
+// the first second on.)
+TEST_F(MainWindowTest, LeftAloneBeforeAnyControllerTheLoopDrawsNoFrame) {
+    frames(2);  // the window's first events (shown, exposed) are taken in
+    ASSERT_TRUE(settleLoop()) << "the loop never came to rest";
+    const std::uint64_t before = framesDrawn();
+    app_->runFor(std::chrono::milliseconds(500));
+    EXPECT_EQ(framesDrawn(), before);
 }
 
 // Until the operator drags the divider the tree takes 40 % of the row, at

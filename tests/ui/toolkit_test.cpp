@@ -8,6 +8,7 @@
 #include <imgui_stdlib.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -687,6 +688,29 @@ TEST_F(UiLoop, AnActiveTextFieldWakesTheLoopOnlyToBlinkItsCursor) {
     window_->injectClick(380, 280);  // outside the panel: the field is left
     settle();
     expectAsleep(std::chrono::milliseconds(1700));
+}
+
+// What a signal handler's thread does to end the program: the sleeping
+// loop wakes and returns, and every later run returns at once, until the
+// Application goes; the next one starts without the request.
+TEST_F(UiLoop, AQuitRequestedFromAnotherThreadEndsTheSleepingLoopForGood) {
+    EXPECT_FALSE(ui::Application::quitRequested());
+    std::thread requester([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the loop is asleep by then
+        ui::Application::requestQuit();
+    });
+    app_->run();  // nothing else ends it: a lost request hangs here
+    requester.join();
+    EXPECT_TRUE(ui::Application::quitRequested());
+
+    const int before = counter_->drawn;
+    ui::Application::requestRedraw();
+    app_->run();
+    app_->runFor(std::chrono::hours(1));
+    EXPECT_EQ(counter_->drawn, before) << "a frame after the quit was requested";
+
+    app_.reset();
+    EXPECT_FALSE(ui::Application::quitRequested());
 }
 
 TEST_F(UiToolkit, ImGuiPanelInsideAScrollViewFollowsTheScroll) {

@@ -24,6 +24,9 @@ struct MainThreadQueue {
     std::deque<std::function<void()>> callables;
     // An SDL event type that only wakes the loop; 0 while no loop can be woken.
     Uint32 wakeEvent = 0;
+    // requestQuit() was called (from any thread) and no Application has
+    // ended since: the loop returns as soon as it sees it.
+    bool quitRequested = false;
 };
 
 MainThreadQueue& mainThreadQueue() {
@@ -94,9 +97,11 @@ Application::Application(RenderContext&& context, std::string name) {
 
 Application::~Application() {
     {
-        // From here on posting threads no longer touch SDL.
+        // From here on posting threads no longer touch SDL. A quit asked
+        // of this application is served; the next one starts afresh.
         std::lock_guard lock(mainThreadQueue().mutex);
         mainThreadQueue().wakeEvent = 0;
+        mainThreadQueue().quitRequested = false;
     }
     // Not run: their targets are being destroyed with the windows.
     std::deque<std::function<void()>> dropped;
@@ -192,6 +197,23 @@ void Application::dispatchToMainThread(std::function<void()> fn) {
 
 void Application::quit() {
     if (g_application != nullptr) g_application->state_->quit = true;
+}
+
+void Application::requestQuit() {
+    MainThreadQueue& queue = mainThreadQueue();
+    std::lock_guard lock(queue.mutex);
+    queue.quitRequested = true;
+    if (queue.wakeEvent != 0) {
+        SDL_Event event{};
+        event.type = queue.wakeEvent;
+        SDL_PushEvent(&event);
+    }
+}
+
+bool Application::quitRequested() {
+    MainThreadQueue& queue = mainThreadQueue();
+    std::lock_guard lock(queue.mutex);
+    return queue.quitRequested;
 }
 
 bool Application::runDispatched() {
@@ -349,8 +371,10 @@ void Application::run() {
     State& s = *state_;
     s.quit = false;
     s.framesOwed = std::max(s.framesOwed, 1);
-    while (!s.quit && !s.windows.empty()) {
-        if (waitForFrame(Clock::time_point::max())) frame();
+    // Asked again after every wait: a quit requested while the loop slept
+    // ends it without drawing one more frame.
+    while (!s.quit && !s.windows.empty() && !quitRequested()) {
+        if (waitForFrame(Clock::time_point::max()) && !quitRequested()) frame();
     }
 }
 
@@ -358,8 +382,8 @@ void Application::runFor(Clock::duration duration) {
     State& s = *state_;
     s.quit = false;
     const Clock::time_point until = Clock::now() + duration;
-    while (!s.quit && !s.windows.empty() && Clock::now() < until) {
-        if (waitForFrame(until)) frame();
+    while (!s.quit && !s.windows.empty() && !quitRequested() && Clock::now() < until) {
+        if (waitForFrame(until) && !quitRequested()) frame();
     }
 }
 

@@ -5,7 +5,9 @@
 #include <SDL.h>
 #include <SDL_ttf.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <utility>
 
 #include "vemo/ui/Exceptions.h"
@@ -15,10 +17,41 @@ namespace {
 
 constexpr Uint32 kSubsystems = SDL_INIT_VIDEO | SDL_INIT_EVENTS | SDL_INIT_TIMER;
 
-// SDL's video drivers without a screen.
-bool headlessVideo() {
-    const char* driver = SDL_GetCurrentVideoDriver();
-    return driver != nullptr && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0);
+// SDL's video drivers without a screen ("evdev" is the dummy driver with
+// the console's input devices).
+bool headlessDriver(const char* driver) {
+    return driver != nullptr && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0 ||
+                                 std::strcmp(driver, "evdev") == 0);
+}
+
+bool headlessVideo() { return headlessDriver(SDL_GetCurrentVideoDriver()); }
+
+// SDL's drivers that show windows on a screen, in its order of preference,
+// as the comma-separated list SDL_VIDEODRIVER takes.
+std::string onScreenDrivers() {
+    std::string list;
+    for (int i = 0; i < SDL_GetNumVideoDrivers(); ++i) {
+        const char* driver = SDL_GetVideoDriver(i);
+        if (driver == nullptr || headlessDriver(driver)) continue;
+        if (!list.empty()) list += ',';
+        list += driver;
+    }
+    return list;
+}
+
+// Why no on-screen driver could start, in the terms the user set it up in.
+std::string noDisplayMessage() {
+    const auto named = [](const char* variable) -> std::string {
+        const char* value = std::getenv(variable);
+        return value != nullptr && *value != '\0' ? std::string(variable) + "=" + value : std::string();
+    };
+    const std::string x11 = named("DISPLAY");
+    const std::string wayland = named("WAYLAND_DISPLAY");
+    if (x11.empty() && wayland.empty()) {
+        return "Cannot open a window: there is no display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
+    }
+    const std::string both = x11.empty() || wayland.empty() ? x11 + wayland : x11 + ", " + wayland;
+    return "Cannot open a window: the display cannot be reached (" + both + ")";
 }
 
 std::vector<DeviceInfo> devicesFor(RenderBackend backend) {
@@ -101,9 +134,22 @@ void RenderContext::initialize() {
             // avoid (and which is absent on headless machines).
             SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
         }
-        if (SDL_InitSubSystem(kSubsystems) != 0) {
-            throw RenderException(std::string("SDL_Init failed: ") + SDL_GetError(), RenderException::InitFailed);
+        // Without a display SDL falls back to its offscreen driver, and the
+        // program would run a window nobody can see. Unless a driver is asked
+        // for by name (SDL_VIDEODRIVER=offscreen for headless runs), only the
+        // drivers with a screen are tried, and none starting is an error.
+        const char* asked = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+        const bool onScreenOnly = asked == nullptr || *asked == '\0';
+        if (onScreenOnly) {
+            const std::string drivers = onScreenDrivers();
+            if (drivers.empty()) throw RenderException(noDisplayMessage(), RenderException::NoDisplay);
+            SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, drivers.c_str(), SDL_HINT_OVERRIDE);
         }
+        const bool started = SDL_InitSubSystem(kSubsystems) == 0;
+        const std::string error = started ? std::string() : SDL_GetError();
+        if (onScreenOnly) SDL_ResetHint(SDL_HINT_VIDEODRIVER);
+        if (!started && onScreenOnly) throw RenderException(noDisplayMessage(), RenderException::NoDisplay);
+        if (!started) throw RenderException("SDL_Init failed: " + error, RenderException::InitFailed);
         s.sdlStarted = true;
         if (headlessVideo()) SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     }

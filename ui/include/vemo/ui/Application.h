@@ -50,8 +50,8 @@ public:
     using Clock = std::chrono::steady_clock;
 
     // Runs the loop until the last window is closed, a window with
-    // WindowFlag::QuitOnClose is closed, or quit() is called; the first frame
-    // is drawn at once. At most 60 frames a second while frames are wanted;
+    // WindowFlag::QuitOnClose is closed, or quit() or requestQuit() is
+    // called; the first frame is drawn at once. At most 60 frames a second while frames are wanted;
     // otherwise the loop sleeps until input, a posted callable or the next
     // time given to wakeAt, and input or a posted callable wakes it at once.
     void run();
@@ -62,6 +62,14 @@ public:
     void runFrames(int n);
     // Makes run() return after the current frame. Callable from the UI thread.
     static void quit();
+    // Makes run() and runFor() return as soon as the loop sees it: after the
+    // frame being drawn, or at once while the loop sleeps (it is woken).
+    // Callable from any thread, also before the Application exists (its
+    // loop then returns at once); holds until the Application is destroyed.
+    // For a signal, or anything else outside the UI thread, that ends the
+    // program.
+    static void requestQuit();
+    static bool quitRequested();
 
     static Application* instance();
     const std::string& name() const;

@@ -21,6 +21,7 @@ public:
         CaptureFailed = -6,      // reading back or saving a frame failed
         SecondApplication = -7,  // an Application exists already
         InvalidContext = -8,     // a moved-from RenderContext was used
+        NoDisplay = -9,          // no display to open windows on (and no video driver without one asked for)
     };
 
     RenderException(const std::string& message, std::int32_t code) : std::runtime_error(message), code_(code) {}

@@ -54,7 +54,10 @@ public:
     // index into this list.
     virtual std::vector<DeviceInfo> listDevices();
     // Starts SDL (video, events, timer) and SDL_ttf. Idempotent.
-    // Throws RenderException(InitFailed) with SDL's message.
+    // Throws RenderException(InitFailed) with SDL's message, or
+    // RenderException(NoDisplay) when no video driver with a screen starts
+    // and none was asked for by name (SDL_VIDEODRIVER): SDL's drivers
+    // without a screen (offscreen, dummy) are used only when asked for.
     virtual void initialize();
     // Chooses the device windows will use. Throws RenderException
     // (DeviceOutOfRange) when index is not below listDevices().size().
