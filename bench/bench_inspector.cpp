@@ -10,6 +10,9 @@
 //                             header until the rows are shown sorted
 //     longest_frame_clear_ms  the longest frame from a confirmed "Clear all"
 //                             until the table is empty
+//     longest_frame_cpu_*_ms  the same frames' processor time on the UI
+//                             thread, which other work on the machine does
+//                             not stretch
 //     heap_bytes_per_row      what the rows took, heap in use after minus
 //                             before the add, per row; rss_bytes_per_row the
 //                             same by the resident set
@@ -40,6 +43,9 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
+
+#include <time.h>
 
 #include "vemo/ui/ui.h"
 
@@ -47,7 +53,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double heapInUse() { return static_cast<double>(mallinfo2().uordblks); }
+// Both the heap's own chunks and the large blocks it maps on their own.
+double heapInUse() {
+    const struct mallinfo2 info = mallinfo2();
+    return static_cast<double>(info.uordblks + info.hblkhd);
+}
+
+// The UI thread's own processor time: on a machine shared with other work a
+// frame's wall time also counts the time the thread waited for a core.
+double threadMilliseconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
 
 double residentBytes() {
     long pages = 0;
@@ -94,11 +112,15 @@ public:
     vemo::InspectorView* view() const { return window_->inspectorView(); }
     vemo::TagInspector& inspector() const { return *tree()->inspector(); }
 
+    // One frame's wall time; its processor time is kept in longestCpu.
     double frame() {
         const auto start = Clock::now();
+        const double cpu = threadMilliseconds();
         app_->runFrames(1);
+        longestCpu = std::max(longestCpu, threadMilliseconds() - cpu);
         return millisecondsSince(start);
     }
+    double longestCpu = 0;
 
     // Frames until `done`, the longest one in milliseconds.
     double longestFrameUntil(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(300)) {
@@ -167,14 +189,18 @@ void BM_Inspector(benchmark::State& state) {
     const double rssBefore = residentBytes();
 
     const double add = session.addArray();
+    session.longestCpu = 0;
     const std::size_t rows = session.inspector().rows().size();
     const double afterAdd = session.longestFrameFor(std::chrono::seconds(3));
+    const std::size_t roundRead = session.inspector().lastRound().read;
     malloc_trim(0);
     state.counters["heap_bytes_per_row"] = (heapInUse() - heapBefore) / static_cast<double>(rows);
     state.counters["rss_bytes_per_row"] = (residentBytes() - rssBefore) / static_cast<double>(rows);
 
+    const double afterAddCpu = std::exchange(session.longestCpu, 0);
     session.view()->table().setSort({vemo::InspectorTable::SortKey::Name, true});
     const double sort = session.longestFrameFor(std::chrono::seconds(3));
+    const double sortCpu = std::exchange(session.longestCpu, 0);
 
     const auto clearStart = Clock::now();
     session.view()->clearAll();
@@ -182,6 +208,7 @@ void BM_Inspector(benchmark::State& state) {
     double clear = millisecondsSince(clearStart);
     clear = std::max(clear, session.longestFrameUntil([&] { return session.inspector().rows().empty(); }));
     clear = std::max(clear, session.longestFrameFor(std::chrono::milliseconds(500)));
+    const double clearCpu = std::exchange(session.longestCpu, 0);
 
     for (auto _ : state) session.frame();
     state.counters["rows"] = static_cast<double>(rows);
@@ -189,6 +216,10 @@ void BM_Inspector(benchmark::State& state) {
     state.counters["longest_frame_add_ms"] = afterAdd;
     state.counters["longest_frame_sort_ms"] = sort;
     state.counters["longest_frame_clear_ms"] = clear;
+    state.counters["longest_frame_cpu_add_ms"] = afterAddCpu;
+    state.counters["longest_frame_cpu_sort_ms"] = sortCpu;
+    state.counters["longest_frame_cpu_clear_ms"] = clearCpu;
+    state.counters["rows_read_per_round"] = static_cast<double>(roundRead);
 }
 BENCHMARK(BM_Inspector)->Arg(20000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(10);
 

@@ -7,7 +7,6 @@
 #include <span>
 #include <stdexcept>
 #include <string>
-#include <unordered_set>
 #include <utility>
 
 #include <fmt/chrono.h>
@@ -53,6 +52,48 @@ void ItemPath::assign(const std::uint32_t* first, const std::uint32_t* last) {
 }
 
 namespace {
+
+// Up to this many rows are freed on the UI thread, in a fraction of a frame;
+// freeing more is work for the worker.
+constexpr std::size_t kFreeHere = 1000;
+
+// A set of names for one add: open addressing in one array, as a million
+// nodes of a node-based set would each be an allocation. The names are
+// borrowed and must stay where they are while the set is used.
+class NameSet {
+public:
+    explicit NameSet(std::size_t most) {
+        std::size_t size = 16;
+        while (size < 2 * most) size *= 2;
+        slots_.resize(most > 0 ? size : 0);
+    }
+    // False when the name is in the set already.
+    bool insert(std::string_view name) {
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = std::hash<std::string_view>{}(name) & mask;; i = (i + 1) & mask) {
+            std::string_view& slot = slots_[i];
+            if (slot.data() == nullptr) {
+                slot = name;
+                ++count_;
+                return true;
+            }
+            if (slot == name) return false;
+        }
+    }
+    bool contains(std::string_view name) const {
+        if (slots_.empty()) return false;
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = std::hash<std::string_view>{}(name) & mask;; i = (i + 1) & mask) {
+            if (slots_[i].data() == nullptr) return false;
+            if (slots_[i] == name) return true;
+        }
+    }
+    std::size_t size() const { return count_; }
+
+private:
+    std::vector<std::string_view> slots_;  // a null view: empty; never more than half full
+    std::size_t count_ = 0;
+};
 
 // Whether a refresh on connection `live` reads the row.
 bool readableOn(const InspectorRow& row, std::uint64_t live) {
@@ -167,13 +208,12 @@ std::size_t TagInspector::add(std::span<const s7_symbol* const> tags, std::optio
     // million names for one tag double-clicked would take longer.
     constexpr std::size_t kLookUpEach = 4;
     const bool few = tags.size() <= kLookUpEach;
-    std::unordered_set<std::string_view> present;
+    NameSet present(few ? 0 : rows_.size() + tags.size());
     if (!few) {
-        present.reserve(rows_.size() + tags.size());
         for (const InspectorRow& row : rows_) present.insert(row.name);
     }
     const auto isNew = [&](std::string_view name) {
-        if (!few) return present.insert(name).second;
+        if (!few) return present.insert(name);
         return std::none_of(rows_.begin(), rows_.end(), [name](const InspectorRow& row) { return row.name == name; });
     };
     const std::size_t before = rows_.size();
@@ -200,9 +240,17 @@ void TagInspector::remove(std::string_view name) {
 
 std::size_t TagInspector::remove(std::span<const std::string> names) {
     if (names.empty() || rows_.empty()) return 0;
-    std::unordered_set<std::string_view> gone(names.begin(), names.end());
+    NameSet gone(names.size());
+    for (const std::string& name : names) gone.insert(name);
+    if (names.size() <= kFreeHere) {
+        // A few rows go where they are, the rows after them moving up.
+        const std::size_t removed =
+            std::erase_if(rows_, [&gone](const InspectorRow& row) { return gone.contains(row.name); });
+        if (removed > 0) ++generation_;
+        return removed;
+    }
     // The rows that stay move into a list of their own, in their order; the
-    // others are freed with the old list, on the worker when there are many.
+    // others are freed with the old list, on the worker.
     std::vector<InspectorRow> kept;
     kept.reserve(rows_.size() - std::min(rows_.size(), gone.size()));
     for (InspectorRow& row : rows_) {
@@ -210,7 +258,6 @@ std::size_t TagInspector::remove(std::span<const std::string> names) {
     }
     const std::size_t removed = rows_.size() - kept.size();
     if (removed == 0) return 0;
-    gone.clear();
     release(std::exchange(rows_, std::move(kept)));
     ++generation_;
     return removed;
@@ -223,8 +270,6 @@ void TagInspector::clear() {
 }
 
 void TagInspector::release(std::vector<InspectorRow> rows) {
-    // A few rows are freed at once; freeing many is no work for a frame.
-    constexpr std::size_t kFreeHere = 1000;
     if (rows.size() <= kFreeHere) return;
     try {
         hooks_.submit([rows = std::make_shared<std::vector<InspectorRow>>(std::move(rows))]() mutable { rows.reset(); });
@@ -340,10 +385,10 @@ void TagInspector::update() {
             }
             // The worker never touches the inspector; the UI thread applies
             // the result if the inspector is still there.
-            post([alive, self, generation, readable = snapshot->readable, rows = std::move(snapshot->rows),
-                  result = std::move(result)]() mutable {
+            post([alive, self, generation, readOn = snapshot->connection, readable = snapshot->readable,
+                  rows = std::move(snapshot->rows), result = std::move(result)]() mutable {
                 if (alive.expired()) return;
-                self->apply(generation, readable, std::move(rows), std::move(result));
+                self->apply(generation, readOn, readable, std::move(rows), std::move(result));
             });
         });
     } catch (const std::exception& e) {
@@ -364,8 +409,8 @@ ReadResult TagInspector::refresh(PlcConnection* connection, const ReadCalls& cal
     return result;
 }
 
-void TagInspector::apply(std::uint64_t generation, std::size_t readable, std::vector<std::size_t> rows,
-                         ReadResult result) {
+void TagInspector::apply(std::uint64_t generation, std::uint64_t readOn, std::size_t readable,
+                         std::vector<std::size_t> rows, ReadResult result) {
     refreshing_ = false;
     // A late result for rows that have changed since: the next refresh reads
     // them anew.
@@ -374,7 +419,9 @@ void TagInspector::apply(std::uint64_t generation, std::size_t readable, std::ve
         markStale();
         return;
     }
-    staleMarked_ = false;
+    // Rows of the connection the last marking spared stay as it left them;
+    // any others set live here have to be looked at again.
+    if (staleExcept_ != readOn) staleMarked_ = false;
     const auto readAt = std::chrono::system_clock::now();
     const std::size_t read = result.values.size();
     for (std::size_t k = 0; k < read; ++k) {

@@ -250,7 +250,8 @@ private:
 
     struct WriteDone;
 
-    void apply(std::uint64_t generation, std::size_t readable, std::vector<std::size_t> rows, ReadResult result);
+    void apply(std::uint64_t generation, std::uint64_t readOn, std::size_t readable, std::vector<std::size_t> rows,
+               ReadResult result);
     // Hands rows no longer wanted to the worker to be freed there.
     void release(std::vector<InspectorRow> rows);
     void finishWrite(const std::string& name, WriteDone done);
