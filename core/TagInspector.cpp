@@ -265,6 +265,7 @@ std::size_t TagInspector::remove(std::span<const std::string> names) {
 
 void TagInspector::clear() {
     if (rows_.empty()) return;
+    lastRound_ = {};
     release(std::exchange(rows_, {}));
     ++generation_;
 }
@@ -347,6 +348,7 @@ void TagInspector::update() {
         // Lost, closed or held: what is shown is no longer live, and nothing
         // is read.
         markStale();
+        lastRound_ = {};
         return;
     }
     // Rows of an earlier connection wait for the browse that finds them again.
@@ -416,6 +418,7 @@ void TagInspector::apply(std::uint64_t generation, std::uint64_t readOn, std::si
     // them anew.
     if (generation != generation_) return;
     if (!result.ok() || result.values.size() > rows.size()) {
+        lastRound_ = {};
         markStale();
         return;
     }

@@ -293,6 +293,12 @@ TEST_F(TagInspectorTest, ATableTooLargeForOneBeatIsReadInRoundsThatGoOnWhereTheL
     refreshAt(now_);
     EXPECT_TRUE(inspector_->lastRound().complete());
     EXPECT_EQ(inspector_->lastRound().read, 100u);
+
+    // Nothing left to say about a table that is gone.
+    round(14 * kSecond);
+    ASSERT_FALSE(inspector_->lastRound().complete());
+    inspector_->clear();
+    EXPECT_TRUE(inspector_->lastRound().complete());
 }
 
 TEST_F(TagInspectorTest, ARoundTakesAtMostItsNumberOfRows) {
