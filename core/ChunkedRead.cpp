@@ -25,7 +25,8 @@ ReadResult failed(ReadResult::Status status, std::uint8_t code) {
 }  // namespace
 
 ReadResult readInChunks(vemoc_s7_client* client, std::span<const s7_item_address> addresses,
-                        std::span<const std::uint8_t> datatypes, const ReadCalls& calls) {
+                        std::span<const std::uint8_t> datatypes, const ReadCalls& calls,
+                        const std::function<bool()>& goOn) {
     if (addresses.size() != datatypes.size()) {
         throw std::invalid_argument("readInChunks: one data type per address");
     }
@@ -43,6 +44,7 @@ ReadResult readInChunks(vemoc_s7_client* client, std::span<const s7_item_address
     ReadResult result;
     result.values.reserve(items.size());
     for (std::size_t start = 0; start < items.size(); start += limit) {
+        if (start > 0 && goOn && !goOn()) break;
         const auto count = static_cast<std::uint32_t>(std::min<std::size_t>(limit, items.size() - start));
         s7_item_result* each = nullptr;
         if (const std::uint8_t code = calls.read(client, items.data() + start, count, &each); code != S7_OK) {

@@ -54,19 +54,96 @@ std::int64_t steadyNanoseconds() {
 
 }  // namespace
 
-// What a refresh reads, taken on the UI thread: its own copies of the item
-// addresses (rows may change while it runs), the data types that decide how
-// each value is shown, and which row each address belongs to.
+void ItemPath::assign(const std::uint32_t* first, const std::uint32_t* last) {
+    const auto count = static_cast<std::size_t>(last - first);
+    if (count <= kInline) {
+        // `first` may point into this path itself.
+        std::array<std::uint32_t, kInline> copy{};
+        std::copy(first, last, copy.begin());
+        heap_.reset();
+        inline_ = copy;
+    } else {
+        auto heap = std::make_unique<std::uint32_t[]>(count);
+        std::copy(first, last, heap.get());
+        heap_ = std::move(heap);
+    }
+    size_ = static_cast<std::uint32_t>(count);
+}
+
+namespace {
+
+// Up to this many rows are freed on the UI thread, in a fraction of a frame;
+// freeing more is work for the worker.
+constexpr std::size_t kFreeHere = 1000;
+
+// A set of names for one add: open addressing in one array, as a million
+// nodes of a node-based set would each be an allocation. The names are
+// borrowed and must stay where they are while the set is used.
+class NameSet {
+public:
+    explicit NameSet(std::size_t most) {
+        std::size_t size = 16;
+        while (size < 2 * most) size *= 2;
+        slots_.resize(most > 0 ? size : 0);
+    }
+    // False when the name is in the set already.
+    bool insert(std::string_view name) {
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = std::hash<std::string_view>{}(name) & mask;; i = (i + 1) & mask) {
+            std::string_view& slot = slots_[i];
+            if (slot.data() == nullptr) {
+                slot = name;
+                ++count_;
+                return true;
+            }
+            if (slot == name) return false;
+        }
+    }
+    bool contains(std::string_view name) const {
+        if (slots_.empty()) return false;
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = std::hash<std::string_view>{}(name) & mask;; i = (i + 1) & mask) {
+            if (slots_[i].data() == nullptr) return false;
+            if (slots_[i] == name) return true;
+        }
+    }
+    std::size_t size() const { return count_; }
+
+private:
+    std::vector<std::string_view> slots_;  // a null view: empty; never more than half full
+    std::size_t count_ = 0;
+};
+
+// Whether a refresh on connection `live` reads the row.
+bool readableOn(const InspectorRow& row, std::uint64_t live) { return resolved(row) && row.connection == live; }
+
+}  // namespace
+
+// What one round of the refresh reads, taken on the UI thread: its own
+// copies of the item addresses (rows may change while it runs), the data
+// types that decide how each value is shown, and which row each address
+// belongs to. At most kRowsPerRound rows, from `start` on, wrapping round
+// to the first: a round takes the same short time on the UI thread however
+// many rows there are.
 struct TagInspector::Snapshot {
     std::uint64_t connection;  // the one connection these addresses are read on
-    std::vector<std::vector<std::uint32_t>> paths;
+    std::vector<ItemPath> paths;
     std::vector<s7_item_address> addresses;  // borrow `paths`
     std::vector<std::uint8_t> datatypes;
     std::vector<std::size_t> rows;
+    std::size_t readable;  // rows resolved on `connection`, read in this round or not
 
-    Snapshot(const std::vector<InspectorRow>& all, std::uint64_t live) : connection(live) {
-        for (std::size_t i = 0; i < all.size(); ++i) {
-            if (!resolved(all[i]) || all[i].connection != live) continue;
+    Snapshot(const std::vector<InspectorRow>& all, std::uint64_t live, std::size_t start, std::size_t readableRows)
+        : connection(live), readable(readableRows) {
+        const std::size_t n = all.size();
+        const std::size_t take = std::min(readable, kRowsPerRound);
+        paths.reserve(take);
+        addresses.reserve(take);
+        datatypes.reserve(take);
+        rows.reserve(take);
+        for (std::size_t k = 0; k < n && rows.size() < take; ++k) {
+            const std::size_t i = (start + k) % n;
+            if (!readableOn(all[i], live)) continue;
             paths.push_back(all[i].path);
             addresses.push_back(s7_item_address{all[i].objectId, all[i].attributeId, nullptr, 0});
             datatypes.push_back(all[i].datatype);
@@ -74,7 +151,7 @@ struct TagInspector::Snapshot {
         }
         for (std::size_t k = 0; k < addresses.size(); ++k) {
             addresses[k].path = paths[k].data();
-            addresses[k].path_count = static_cast<std::uint32_t>(paths[k].size());
+            addresses[k].path_count = paths[k].size();
         }
     }
 };
@@ -108,7 +185,6 @@ void applyReading(InspectorRow& row, ItemReading& item, std::chrono::system_cloc
         row.refusal.reset();
         return;
     }
-    row.valueText = std::move(item.value.text);
     row.value = std::move(item.read);
     row.state = RowState::Live;
     row.refusal.reset();
@@ -145,12 +221,21 @@ std::size_t TagInspector::add(std::span<const s7_symbol* const> tags, std::optio
     if (rows_.capacity() < rows_.size() + tags.size()) {
         rows_.reserve(std::max(rows_.size() + tags.size(), rows_.capacity() * 2));
     }
-    std::unordered_set<std::string_view> present;
-    present.reserve(rows_.size() + tags.size());
-    for (const InspectorRow& row : rows_) present.insert(row.name);
+    // A few tags are looked for among the rows as they are: a set of a
+    // million names for one tag double-clicked would take longer.
+    constexpr std::size_t kLookUpEach = 4;
+    const bool few = tags.size() <= kLookUpEach;
+    NameSet present(few ? 0 : rows_.size() + tags.size());
+    if (!few) {
+        for (const InspectorRow& row : rows_) present.insert(row.name);
+    }
+    const auto isNew = [&](std::string_view name) {
+        if (!few) return present.insert(name);
+        return std::none_of(rows_.begin(), rows_.end(), [name](const InspectorRow& row) { return row.name == name; });
+    };
     const std::size_t before = rows_.size();
     for (const s7_symbol* tag : tags) {
-        if (tag == nullptr || tag->name == nullptr || !present.insert(tag->name).second) continue;
+        if (tag == nullptr || tag->name == nullptr || !isNew(tag->name)) continue;
         InspectorRow row;
         row.name = tag->name;
         bindTo(row, *tag);
@@ -170,9 +255,35 @@ void TagInspector::remove(std::string_view name) {
     ++generation_;
 }
 
+std::size_t TagInspector::remove(std::span<const std::string> names) {
+    if (names.empty() || rows_.empty()) return 0;
+    NameSet gone(names.size());
+    for (const std::string& name : names) gone.insert(name);
+    if (names.size() <= kFreeHere) {
+        // A few rows go where they are, the rows after them moving up.
+        const std::size_t removed =
+            std::erase_if(rows_, [&gone](const InspectorRow& row) { return gone.contains(row.name); });
+        if (removed > 0) ++generation_;
+        return removed;
+    }
+    // The rows that stay move into a list of their own, in their order; the
+    // others are freed with the old list, on the worker.
+    std::vector<InspectorRow> kept;
+    kept.reserve(rows_.size() - std::min(rows_.size(), gone.size()));
+    for (InspectorRow& row : rows_) {
+        if (!gone.contains(row.name)) kept.push_back(std::move(row));
+    }
+    const std::size_t removed = rows_.size() - kept.size();
+    if (removed == 0) return 0;
+    release(std::exchange(rows_, std::move(kept)));
+    ++generation_;
+    return removed;
+}
+
 void TagInspector::clear() {
     if (rows_.empty()) return;
-    rows_.clear();
+    lastRound_ = {};
+    release(std::exchange(rows_, {}));
     ++generation_;
 }
 
@@ -200,6 +311,15 @@ std::size_t TagInspector::addUnresolved(const std::vector<WatchRow>& listed) {
     return rows_.size() - before;
 }
 
+void TagInspector::release(std::vector<InspectorRow> rows) {
+    if (rows.size() <= kFreeHere) return;
+    try {
+        hooks_.submit([rows = std::make_shared<std::vector<InspectorRow>>(std::move(rows))]() mutable { rows.reset(); });
+    } catch (const std::exception&) {
+        // A stopped pool, at the very end: the rows go here after all.
+    }
+}
+
 void TagInspector::rebind(const std::function<const s7_symbol*(const std::string&)>& find,
                           std::optional<std::uint64_t> browsedOn,
                           const std::function<std::uint8_t(const std::string&)>& browseFailure) {
@@ -225,7 +345,6 @@ void TagInspector::rebind(const std::function<const s7_symbol*(const std::string
 
 void TagInspector::forgetValues() {
     for (InspectorRow& row : rows_) {
-        row.valueText.clear();
         row.value = ReadValue{};
         row.lastGood.reset();
         row.refusal.reset();
@@ -254,6 +373,10 @@ bool TagInspector::setFormat(std::string_view name, std::string_view formatName)
 }
 
 void TagInspector::markStale(std::optional<std::uint64_t> except) {
+    if (staleMarked_ && staleGeneration_ == generation_ && staleExcept_ == except) return;
+    staleMarked_ = true;
+    staleGeneration_ = generation_;
+    staleExcept_ = except;
     for (InspectorRow& row : rows_) {
         if (except && row.connection == *except) continue;
         if (row.state == RowState::Live || row.state == RowState::Waiting) row.state = RowState::Stale;
@@ -271,6 +394,7 @@ void TagInspector::update() {
         // Lost, closed or held: what is shown is no longer live, and nothing
         // is read.
         markStale();
+        lastRound_ = {};
         return;
     }
     // Rows of an earlier connection wait for the browse that finds them again.
@@ -283,16 +407,25 @@ void TagInspector::update() {
     const bool onBeat = lastRefresh_ != kNever && now - lastRefresh_ < 2 * kRefreshIntervalNs;
     lastRefresh_ = onBeat ? lastRefresh_ + kRefreshIntervalNs : now;
 
-    auto snapshot = std::make_shared<Snapshot>(rows_, live);
+    if (cursor_ >= rows_.size()) cursor_ = 0;
+    if (!readableFor_ || *readableFor_ != std::pair(generation_, live)) {
+        readable_ = static_cast<std::size_t>(
+            std::count_if(rows_.begin(), rows_.end(), [live](const InspectorRow& row) { return readableOn(row, live); }));
+        readableFor_ = std::pair(generation_, live);
+    }
+    auto snapshot = std::make_shared<Snapshot>(rows_, live, cursor_, readable_);
     if (snapshot->rows.empty()) return;
     refreshing_ = true;
     try {
-        hooks_.submit([connection = connection_, calls = hooks_.calls, post = hooks_.post,
+        hooks_.submit([connection = connection_, calls = hooks_.calls, post = hooks_.post, now = hooks_.now,
                        alive = std::weak_ptr<int>(alive_), self = this, generation = generation_,
                        snapshot = std::move(snapshot)] {
             ReadResult result;
             try {
-                result = refresh(connection, calls, *snapshot);
+                // Reads until the round's time is up, and leaves the rest
+                // to the next beat.
+                const std::int64_t start = now();
+                result = refresh(connection, calls, *snapshot, [&] { return now() - start < kRoundBudgetNs; });
             } catch (const std::exception&) {
                 // The service's lock could not be taken, or memory ran out
                 // while formatting: the result stays NotRun and the rows
@@ -300,9 +433,10 @@ void TagInspector::update() {
             }
             // The worker never touches the inspector; the UI thread applies
             // the result if the inspector is still there.
-            post([alive, self, generation, rows = snapshot->rows, result = std::move(result)]() mutable {
+            post([alive, self, generation, readOn = snapshot->connection, readable = snapshot->readable,
+                  rows = std::move(snapshot->rows), result = std::move(result)]() mutable {
                 if (alive.expired()) return;
-                self->apply(generation, std::move(rows), std::move(result));
+                self->apply(generation, readOn, readable, std::move(rows), std::move(result));
             });
         });
     } catch (const std::exception& e) {
@@ -312,29 +446,40 @@ void TagInspector::update() {
     }
 }
 
-ReadResult TagInspector::refresh(PlcConnection* connection, const ReadCalls& calls, const Snapshot& snapshot) {
+ReadResult TagInspector::refresh(PlcConnection* connection, const ReadCalls& calls, const Snapshot& snapshot,
+                                 const std::function<bool()>& goOn) {
     // Not connected: the library is not asked, and the result says so.
     ReadResult result;
     connection->withConnection(snapshot.connection, [&](vemoc_s7_client* client) {
         if (connection->getState() != ConnectionState::Connected) return;
-        result = readInChunks(client, snapshot.addresses, snapshot.datatypes, calls);
+        result = readInChunks(client, snapshot.addresses, snapshot.datatypes, calls, goOn);
     });
     return result;
 }
 
-void TagInspector::apply(std::uint64_t generation, std::vector<std::size_t> rows, ReadResult result) {
+void TagInspector::apply(std::uint64_t generation, std::uint64_t readOn, std::size_t readable,
+                         std::vector<std::size_t> rows, ReadResult result) {
     refreshing_ = false;
     // A late result for rows that have changed since: the next refresh reads
     // them anew.
     if (generation != generation_) return;
-    if (!result.ok() || result.values.size() != rows.size()) {
+    if (!result.ok() || result.values.size() > rows.size()) {
+        lastRound_ = {};
         markStale();
         return;
     }
+    // Rows of the connection the last marking spared stay as it left them;
+    // any others set live here have to be looked at again.
+    if (staleExcept_ != readOn) staleMarked_ = false;
     const auto readAt = std::chrono::system_clock::now();
-    for (std::size_t k = 0; k < rows.size(); ++k) {
+    const std::size_t read = result.values.size();
+    for (std::size_t k = 0; k < read; ++k) {
         applyReading(rows_[rows[k]], result.values[k], readAt);
     }
+    lastRound_ = Round{read, readable};
+    // The next round begins after the last row read; a round that read
+    // every row it was given goes on after those.
+    if (read > 0) cursor_ = rows[read - 1] + 1;
 }
 
 bool TagInspector::writesAllowed() const { return connection_->writesAllowed(); }
@@ -369,7 +514,7 @@ std::string TagInspector::write(std::string_view name, OwnedValue value) {
     if (value == nullptr) return "no value to write";
 
     // The worker's own copies: the row may go while the write runs.
-    auto path = std::make_shared<std::vector<std::uint32_t>>(it->path);
+    auto path = std::make_shared<std::vector<std::uint32_t>>(it->path.begin(), it->path.end());
     const s7_item_address address{it->objectId, it->attributeId, nullptr, 0};
     std::shared_ptr<s7_value> shared(value.release(), ValueRelease{});
     it->writeState = WriteState::Pending;
@@ -452,6 +597,7 @@ void TagInspector::finishWrite(const std::string& name, WriteDone done) {
         // A value read back from a controller the row no longer belongs to
         // is not shown.
         if (done.readBack.ok() && done.readBack.values.size() == 1 && row.connection == done.connection) {
+            staleMarked_ = false;
             applyReading(row, done.readBack.values[0], std::chrono::system_clock::now());
             row.writeNote = fmt::format("written at {}, value read back", when);
         } else {

@@ -8,17 +8,25 @@
 // into them. A row's value therefore never leaves its row, whatever the
 // order, and a row added while the table is sorted takes its place at once.
 // Rows are known by name, which is unique among them.
+//
+// Nothing here walks every row in every frame: a table of a million rows
+// costs a frame only what it draws. The order shown is sorted anew only when
+// the rows or the sort change, a slice per frame (kSortBudget), the rows
+// shown in the order they were added in until it is done; the selection is
+// checked against the rows only when they change; and values are watched
+// for changes only in the rows drawn.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <functional>
-#include <optional>
+#include <cstdint>
 #include <map>
-#include <set>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "vemo/core/ValueFormat.h"
@@ -48,18 +56,33 @@ public:
     explicit InspectorTable(Clock now = {});
     void setClock(Clock now);
 
-    // Once per frame, before drawing, with the inspector's rows: starts the
-    // highlight of every value that changed since the last call (not of a
-    // first value) and forgets rows that are gone, selected or not.
-    void sync(const std::vector<InspectorRow>& rows);
+    // How long a frame goes on sorting the rows anew.
+    static constexpr std::chrono::milliseconds kSortBudget{6};
 
-    void setSort(Sort sort) { sort_ = sort; }
+    // Once per frame, before drawing, with the inspector's rows and their
+    // generation (TagInspector::generation): when that changed, forgets the
+    // selected rows that are gone and sorts anew; goes on sorting for up to
+    // `budget` (at least a thousand steps of it); forgets the values of rows
+    // not drawn in the last frame.
+    void sync(const std::vector<InspectorRow>& rows, std::uint64_t generation,
+              std::chrono::nanoseconds budget = kSortBudget);
+
+    void setSort(Sort sort);
+    // Sorts the rows of the last sync for up to `budget`, when they are not
+    // shown sorted yet: what sync does, for a sort set after it.
+    void continueSort(const std::vector<InspectorRow>& rows, std::chrono::nanoseconds budget = kSortBudget);
     Sort sort() const { return sort_; }
-    // Indices into `rows`, in the order shown. Names sort as people read
-    // them: letters without regard to case, digits by their number
-    // ("Motor2" before "Motor10", "[9]" before "[10]"). Rows that sort
-    // alike keep the order they were added in.
+    // Indices into `rows`, in the order of the sort, at once. Names sort as
+    // people read them: letters without regard to case, digits by their
+    // number ("Motor2" before "Motor10", "[9]" before "[10]"). Rows that
+    // sort alike keep the order they were added in.
     std::vector<std::size_t> order(const std::vector<InspectorRow>& rows) const;
+    // The index into the rows of the one shown at `position`: in the order
+    // of the sort once sync has done it for these rows, until then in the
+    // order they were added in.
+    std::size_t rowAt(std::size_t position) const;
+    // Whether the rows are still being sorted (and shown as added).
+    bool sorting() const { return work_.has_value(); }
 
     // A click on the row named `name`: alone it selects just that row;
     // `toggle` (Ctrl) adds or removes it; `extend` (Shift) selects the rows
@@ -68,17 +91,23 @@ public:
     void click(const std::vector<InspectorRow>& rows, const std::string& name, bool toggle, bool extend);
     void selectAll(const std::vector<InspectorRow>& rows);
     void clearSelection();
+    // Takes these rows out of the selection (they were removed).
+    void deselect(const std::vector<std::string>& names);
     bool isSelected(std::string_view name) const { return selected_.find(name) != selected_.end(); }
     // How many rows are selected, as of the last sync.
     std::size_t selectedCount() const { return selected_.size(); }
     // The names of the selected rows, in the order shown.
     std::vector<std::string> selected(const std::vector<InspectorRow>& rows) const;
 
-    // How strongly the row's value cell is highlighted: 1 when its value
-    // just changed, fading to 0 over kFade in steps.
+    // While drawing `row`: how strongly its value cell is highlighted, 1
+    // when its value changed since the row was last drawn (not its first
+    // value), fading to 0 over kFade in steps.
+    float highlight(const InspectorRow& row);
+    // The same for the row of that name as it was last drawn; 0 for a row
+    // not drawn lately.
     float highlight(std::string_view name) const;
-    // When the next highlight step falls due: the window has to be drawn
-    // then. nullopt while nothing fades.
+    // When the next highlight step of a row drawn falls due: the window has
+    // to be drawn then. nullopt while nothing fades.
     std::optional<std::chrono::steady_clock::time_point> nextHighlightStep() const;
 
     // The selected rows as a spreadsheet takes them from the clipboard: one
@@ -96,14 +125,43 @@ private:
     struct Seen {
         ReadValue value;
         bool changed = false;
+        bool drawn = true;  // drawn since the last sync
         std::chrono::steady_clock::time_point changedAt;
     };
+    // A bottom-up merge sort of row indices that stops when its time is up
+    // and goes on from there in the next frame; stable, as merging takes
+    // the earlier run's row of two alike.
+    struct SortWork {
+        std::vector<std::uint32_t> from;
+        std::vector<std::uint32_t> to;
+        std::size_t width = 1;  // of the sorted runs being merged in pairs
+        std::size_t lo = 0;     // where the pair being merged starts
+        std::size_t i = 0;      // next of the first run
+        std::size_t j = 0;      // next of the second run
+        std::size_t k = 0;      // next place in `to`
+    };
+    struct Name {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+
+    // The shown order, for the rows named by the generation and for the sort.
+    bool shownIsCurrent(std::size_t rows) const;
+    void startSort(const std::vector<InspectorRow>& rows);
+    // Calls `each` with the index of every row in the order shown.
+    template <typename Each>
+    void forEachShown(const std::vector<InspectorRow>& rows, Each each) const;
 
     Clock now_;
     Sort sort_;
-    std::set<std::string, std::less<>> selected_;
+    std::unordered_set<std::string, Name, std::equal_to<>> selected_;
     std::string anchor_;  // the row Shift+click extends from; empty: none
-    std::map<std::string, Seen, std::less<>> seen_;
+    std::map<std::string, Seen, std::less<>> seen_;  // the rows drawn lately
+    std::optional<std::uint64_t> generation_;        // of the rows of the last sync
+    std::optional<SortWork> work_;
+    std::vector<std::uint32_t> shown_;  // the sorted order, once done
+    std::optional<std::uint64_t> shownGeneration_;
+    Sort shownSort_;
 };
 
 // "2026-12-10T14:03:22.123+01:00": local time with milliseconds and the

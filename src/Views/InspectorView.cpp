@@ -91,10 +91,23 @@ bool beginDialog(const char* title) {
 
 std::string variables(std::size_t n) { return n == 1 ? "1 variable" : fmt::format("{} variables", n); }
 
-std::vector<std::string> namesOf(const std::vector<InspectorRow>& rows, const std::vector<std::size_t>& order) {
-    std::vector<std::string> names;
-    for (const std::size_t i : order) names.push_back(rows[i].name);
-    return names;
+// "1 234 567": a number of rows, its thousands apart.
+std::string grouped(std::size_t n) {
+    const std::string digits = std::to_string(n);
+    std::string text;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) text += ' ';
+        text += digits[i];
+    }
+    return text;
+}
+
+// How much of the table the last refresh read, while one refresh cannot
+// read it all: empty when it can.
+std::string roundText(const TagInspector& inspector) {
+    const TagInspector::Round& round = inspector.lastRound();
+    if (round.complete()) return {};
+    return fmt::format("read {} of {} in the last second", grouped(round.read), grouped(round.readable));
 }
 
 // "14:03:22", local time.
@@ -177,8 +190,11 @@ void InspectorView::buildTable() {
         ImGuiTableFlags_BordersOuterH | ImGuiTableFlags_BordersInnerV | ImGuiTableFlags_BordersOuterV |
         ImGuiTableFlags_ScrollY | ImGuiTableFlags_Sortable | ImGuiTableFlags_SortTristate;
     const std::vector<InspectorRow>& rows = inspector_->rows();
-    table_.sync(rows);
+    table_.sync(rows, inspector_->generation());
+    // Sorted a slice per frame: the next slice needs a frame of its own.
+    if (table_.sorting()) ui::Application::requestRedraw();
     drawnRows_.clear();
+    rowsBuilt_ = 0;
     headerY_ = -1.0f;
     toolbar();
     // Scrolling with no height of its own, the table takes the rest of the
@@ -195,16 +211,16 @@ void InspectorView::buildTable() {
             "", ImGuiTableColumnFlags_WidthFixed | ImGuiTableColumnFlags_NoSort | ImGuiTableColumnFlags_NoResize,
             24.0f * scale_);
         applyWidths();
-        readSort();
+        // A new sort starts in this frame, not the next.
+        if (readSort()) table_.continueSort(rows);
         headerRow();
 
-        const std::vector<std::size_t> order = table_.order(rows);
-        // Only the rows in view are built.
+        // Only the rows in view are built: formatted, laid out and drawn.
         ImGuiListClipper clipper;
-        clipper.Begin(static_cast<int>(order.size()));
+        clipper.Begin(static_cast<int>(rows.size()));
         while (clipper.Step()) {
             for (int i = clipper.DisplayStart; i < clipper.DisplayEnd; ++i) {
-                drawRow(rows[order[static_cast<std::size_t>(i)]]);
+                drawRow(rows[table_.rowAt(static_cast<std::size_t>(i))]);
             }
         }
 
@@ -238,8 +254,11 @@ void InspectorView::toolbar() {
     ImGui::SameLine(0.0f, -1.0f);
     ImGui::AlignTextToFramePadding();
     const std::size_t selected = table_.selectedCount();
-    const std::string count =
+    std::string count =
         selected == 0 ? variables(rows.size()) : fmt::format("{}, {} selected", variables(rows.size()), selected);
+    if (const std::string round = roundText(*inspector_); !round.empty()) count += " \xE2\x80\x94 " + round;
+    if (table_.sorting()) count += " \xE2\x80\x94 sorting\xE2\x80\xA6";
+    panel_->useText(count);
     ImGui::TextDisabled("%s", count.c_str());
     ImGui::SetCursorPosX(0.0f);
 }
@@ -266,6 +285,7 @@ void InspectorView::headerRow() {
 
 void InspectorView::drawRow(const InspectorRow& row) {
     const float height = rowHeight();
+    ++rowsBuilt_;
     ImGui::TableNextRow(ImGuiTableRowFlags_None, height);
     // The name is the row's identity: two rows never share it.
     ImGui::PushID(row.name.c_str());
@@ -314,7 +334,7 @@ void InspectorView::drawRow(const InspectorRow& row) {
     formatCell(row);
 
     ImGui::TableSetColumnIndex(3);
-    if (const float glow = table_.highlight(row.name); glow > 0.0f) {
+    if (const float glow = table_.highlight(row); glow > 0.0f) {
         ImGui::TableSetBgColor(ImGuiTableBgTarget_CellBg,
                                ImGui::GetColorU32(ImVec4(accent.x, accent.y, accent.z, kHighlightAlpha * glow)));
     }
@@ -366,9 +386,9 @@ void InspectorView::applyWidths() {
     pendingWidths_.clear();
 }
 
-void InspectorView::readSort() {
+bool InspectorView::readSort() {
     ImGuiTableSortSpecs* specs = ImGui::TableGetSortSpecs();
-    if (specs == nullptr || !specs->SpecsDirty) return;
+    if (specs == nullptr || !specs->SpecsDirty) return false;
     InspectorTable::Sort sort;
     if (specs->SpecsCount > 0) {
         const ImGuiTableColumnSortSpecs& first = specs->Specs[0];
@@ -379,6 +399,7 @@ void InspectorView::readSort() {
     }
     table_.setSort(sort);
     specs->SpecsDirty = false;
+    return true;
 }
 
 void InspectorView::shortcuts() {
@@ -420,8 +441,16 @@ void InspectorView::rowMenu() {
 void InspectorView::removeSelected() { requestRemoval(table_.selected(inspector_->rows())); }
 
 void InspectorView::clearAll() {
-    const std::vector<InspectorRow>& rows = inspector_->rows();
-    requestRemoval(namesOf(rows, table_.order(rows)));
+    const std::size_t n = inspector_->rows().size();
+    if (n == 0) return;
+    if (n <= kConfirmAbove) {
+        removeAll();
+        return;
+    }
+    // Asked about by number: a million names are not copied for a question.
+    pendingRemoval_.clear();
+    pendingAll_ = n;
+    openRemoval_ = true;
 }
 
 void InspectorView::requestRemoval(std::vector<std::string> names) {
@@ -430,34 +459,53 @@ void InspectorView::requestRemoval(std::vector<std::string> names) {
         removeRows(names);
         return;
     }
+    pendingAll_ = 0;
     pendingRemoval_ = std::move(names);
     openRemoval_ = true;
 }
 
+std::size_t InspectorView::pendingRemovalCount() const {
+    return pendingAll_ > 0 ? pendingAll_ : pendingRemoval_.size();
+}
+
 void InspectorView::confirmRemoval(bool remove) {
     const std::vector<std::string> names = std::exchange(pendingRemoval_, {});
-    if (remove) removeRows(names);
+    const bool all = std::exchange(pendingAll_, 0) > 0;
+    if (!remove) return;
+    if (all) {
+        removeAll();
+    } else {
+        removeRows(names);
+    }
 }
 
 void InspectorView::removeRows(const std::vector<std::string>& names) {
+    inspector_->remove(names);
+    table_.deselect(names);
     for (const std::string& name : names) {
-        inspector_->remove(name);
         edits_.erase(name);
         refusals_.erase(name);
     }
+}
+
+void InspectorView::removeAll() {
+    inspector_->clear();
+    table_.clearSelection();
+    edits_.clear();
+    refusals_.clear();
 }
 
 void InspectorView::removalPopup() {
     constexpr const char* kTitle = "Remove variables?";
     if (std::exchange(openRemoval_, false)) ImGui::OpenPopup(kTitle, ImGuiPopupFlags_None);
     if (!beginDialog(kTitle)) return;
-    if (pendingRemoval_.empty()) {
+    if (pendingRemovalCount() == 0) {
         ImGui::CloseCurrentPopup();
         ImGui::EndPopup();
         return;
     }
-    const std::size_t n = pendingRemoval_.size();
-    const std::string question = n == inspector_->rows().size()
+    const std::size_t n = pendingRemovalCount();
+    const std::string question = pendingAll_ > 0 || n == inspector_->rows().size()
                                      ? fmt::format("Remove all {} from the inspector?", variables(n))
                                      : fmt::format("Remove the {} selected from the inspector?", variables(n));
     ImGui::TextUnformatted(question.c_str());

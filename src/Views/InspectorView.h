@@ -78,6 +78,9 @@ public:
     void buildTable();
 
     ui::ImGuiPanel* panel() const { return panel_; }
+    // How many rows the last frame built (formatted their cells and laid
+    // them out): those in view, whatever the number of rows.
+    std::size_t rowsBuilt() const { return rowsBuilt_; }
     InspectorTable& table() { return table_; }
 
 
@@ -108,8 +111,11 @@ public:
     // for more than kConfirmAbove rows, after the operator confirms.
     void removeSelected();
     void clearAll();
-    // The rows waiting for that confirmation; empty when none.
+    // The selected rows waiting for that confirmation; empty when none, or
+    // when "Clear all" waits for it.
     const std::vector<std::string>& pendingRemoval() const { return pendingRemoval_; }
+    // How many rows wait for it, those of "Clear all" too; 0 when none.
+    std::size_t pendingRemovalCount() const;
     // The operator's answer: removes them, or keeps them.
     void confirmRemoval(bool remove);
 
@@ -141,12 +147,14 @@ private:
     void headerRow();
     void drawRow(const InspectorRow& row);
     void applyWidths();
-    void readSort();
+    // Takes the sort the operator clicked; true when there was one.
+    bool readSort();
     void shortcuts();
     void formatCell(const InspectorRow& row);
     void modifyCell(const InspectorRow& row);
     void removeButton(const InspectorRow& row);
     void removeRows(const std::vector<std::string>& names);
+    void removeAll();
     void requestRemoval(std::vector<std::string> names);
     void copySelection(bool header);
     void rowMenu();
@@ -171,6 +179,7 @@ private:
     std::vector<std::string> removeNow_;
     bool openRowMenu_ = false;
     std::vector<std::string> pendingRemoval_;
+    std::size_t pendingAll_ = 0;  // "Clear all" of this many rows waits for the confirmation
     bool openRemoval_ = false;
     std::string exportName_;
     bool openExport_ = false;
@@ -187,6 +196,7 @@ private:
     std::vector<DrawnRow> drawnRows_;
     std::array<float, kColumns> columnCenters_{};
     float headerY_ = -1.0f;
+    std::size_t rowsBuilt_ = 0;
 };
 
 }  // namespace vemo

@@ -164,6 +164,26 @@ TEST_F(ChunkedRead, AFailureEndsTheReadAndDropsEveryValue) {
     }
 }
 
+// A refresh whose time is up stops between two requests: the values of the
+// chunks read so far are a whole result, and nothing more is sent.
+TEST_F(ChunkedRead, ToldToStopItEndsBetweenTwoRequestsWithTheValuesReadSoFar) {
+    addresses_.assign(10, s7_item_address{});
+    for (std::size_t i = 0; i < 10; ++i) addresses_[i].object_id = static_cast<std::uint32_t>(i + 1);
+    datatypes_.assign(10, kDint);
+    int asked = 0;
+    const ReadResult result =
+        vemo::readInChunks(client_, addresses_, datatypes_, calls_, [&] { return ++asked < 2; });
+    EXPECT_TRUE(result.ok());
+    EXPECT_EQ(asked, 2) << "asked before the second and the third request, not before the first";
+    EXPECT_EQ(FakeReads::requests.size(), 2u);
+    ASSERT_EQ(result.values.size(), 8u) << "two chunks of four";
+    EXPECT_EQ(result.values[7].value.text, "800");
+
+    FakeReads::requests.clear();
+    EXPECT_EQ(vemo::readInChunks(client_, addresses_, datatypes_, calls_, [] { return false; }).values.size(), 4u)
+        << "the first chunk is always read";
+}
+
 TEST_F(ChunkedRead, EveryAddressNeedsItsDataType) {
     addresses_.assign(3, s7_item_address{});
     datatypes_.assign(2, kDint);

@@ -27,6 +27,12 @@
 
 namespace {
 
+// The row's last good value as decimal text; empty before the first.
+std::string decText(const vemo::InspectorRow& row) {
+    return vemo::formatValue(row.value, row.datatype, vemo::DisplayFormat::Dec).text;
+}
+
+
 using vemo::TagInspector;
 using vemo::test::FakeReads;
 using vemo::test::OwnedSymbols;
@@ -81,7 +87,9 @@ protected:
         TagInspector::Hooks hooks;
         hooks.submit = [this](std::function<void()> task) { tasks_.push_back(std::move(task)); };
         hooks.post = [this](std::function<void()> fn) { posted_.push_back(std::move(fn)); };
-        hooks.now = [this] { return now_; };
+        // A look at the clock takes `tick_` of it: a worker that reads for
+        // a while.
+        hooks.now = [this] { return now_ += tick_; };
         hooks.calls = calls;
         hooks.write = &FakeWrite::write;
         inspector_ = std::make_unique<TagInspector>(service_, pool_, std::move(hooks));
@@ -114,7 +122,7 @@ protected:
     }
     std::vector<std::string> texts() const {
         std::vector<std::string> out;
-        for (const auto& row : inspector_->rows()) out.push_back(row.valueText);
+        for (const auto& row : inspector_->rows()) out.push_back(decText(row));
         return out;
     }
 
@@ -124,6 +132,7 @@ protected:
     std::vector<std::function<void()>> tasks_;
     std::vector<std::function<void()>> posted_;
     std::int64_t now_ = 5 * kSecond;
+    std::int64_t tick_ = 0;
     std::unique_ptr<TagInspector> inspector_;
 };
 
@@ -156,7 +165,7 @@ TEST_F(TagInspectorTest, RowsAreUniquePerNameAndTheGenerationCountsRealChanges) 
     const vemo::InspectorRow& row = inspector_->rows()[1];
     EXPECT_EQ(row.name, "DB1.b");
     EXPECT_EQ(row.typeName, "STRING");
-    EXPECT_EQ(row.valueText, "");
+    EXPECT_EQ(decText(row), "");
     EXPECT_EQ(row.state, vemo::RowState::Waiting);
     EXPECT_EQ(row.objectId, objectId);
 
@@ -197,6 +206,120 @@ TEST_F(TagInspectorTest, ManyTagsAtOnceAreAddedInOrderOncePerNameAsOneChange) {
     inspector_->add(batch);
     EXPECT_EQ(inspector_->rows().size(), 4u);
     EXPECT_EQ(inspector_->generation(), generation + 1) << "nothing new, no change";
+}
+
+TEST_F(TagInspectorTest, ManyNamesAreRemovedInOnePassKeepingTheOthersInOrderWithTheirValues) {
+    OwnedSymbols tags(numberedTags(10));
+    for (std::size_t i = 0; i < 10; ++i) inspector_->add(tags.at(i));
+    refreshAt(now_);
+    const std::uint64_t generation = inspector_->generation();
+    const std::vector<std::string> gone = {"DB1.Tag9", "DB1.Tag2", "DB1.Nothing", "DB1.Tag5", "DB1.Tag2"};
+    EXPECT_EQ(inspector_->remove(gone), 3u);
+    EXPECT_EQ(names(), (std::vector<std::string>{"DB1.Tag1", "DB1.Tag3", "DB1.Tag4", "DB1.Tag6", "DB1.Tag7",
+                                                 "DB1.Tag8", "DB1.Tag10"}));
+    EXPECT_EQ(texts(), (std::vector<std::string>{"101", "301", "401", "601", "701", "801", "1001"}))
+        << "each value stays with its row";
+    EXPECT_EQ(inspector_->generation(), generation + 1) << "one change for all of them";
+    EXPECT_EQ(inspector_->remove(std::vector<std::string>{"DB1.Nothing"}), 0u);
+    EXPECT_EQ(inspector_->generation(), generation + 1) << "nothing removed, no change";
+}
+
+TEST_F(TagInspectorTest, ALargeListIsFreedOnTheWorkerAndASmallOneAtOnce) {
+    OwnedSymbols few(numberedTags(3));
+    for (std::size_t i = 0; i < few.size(); ++i) inspector_->add(few.at(i));
+    inspector_->clear();
+    EXPECT_TRUE(inspector_->rows().empty());
+    EXPECT_TRUE(tasks_.empty()) << "three rows are no work for the worker";
+
+    OwnedSymbols many(numberedTags(5000));
+    std::vector<const s7_symbol*> all;
+    for (std::size_t i = 0; i < many.size(); ++i) all.push_back(many.at(i));
+    inspector_->add(all);
+    const std::uint64_t generation = inspector_->generation();
+    inspector_->clear();
+    EXPECT_TRUE(inspector_->rows().empty()) << "gone from the table at once";
+    EXPECT_EQ(inspector_->generation(), generation + 1);
+    ASSERT_EQ(tasks_.size(), 1u) << "freed on the worker";
+    runWorker();
+
+    // Removing all but a few hands the removed rows on the same way.
+    inspector_->add(all);
+    std::vector<std::string> names;
+    for (std::size_t i = 3; i < many.size(); ++i) names.emplace_back(many.at(i)->name);
+    EXPECT_EQ(inspector_->remove(names), many.size() - 3);
+    EXPECT_EQ(this->names(), (std::vector<std::string>{"DB1.Tag1", "DB1.Tag2", "DB1.Tag3"}));
+    EXPECT_EQ(tasks_.size(), 1u);
+    runWorker();
+}
+
+// A refresh reads for a bounded time and a bounded number of rows; the next
+// beat goes on after the last row read, round the end to the first rows.
+TEST_F(TagInspectorTest, ATableTooLargeForOneBeatIsReadInRoundsThatGoOnWhereTheLastStopped) {
+    OwnedSymbols tags(numberedTags(100));
+    for (std::size_t i = 0; i < tags.size(); ++i) inspector_->add(tags.at(i));
+    const auto round = [&](std::int64_t at) {
+        now_ = at;
+        inspector_->update();
+        ++FakeReads::refreshNumber;
+        FakeReads::requests.clear();
+        // Each request takes 300 ms: three fit in a round's time.
+        tick_ = 300'000'000;
+        runWorker();
+        tick_ = 0;
+        runPosted();
+    };
+    const auto firstIds = [] {
+        std::vector<std::uint32_t> ids;
+        for (const auto& request : FakeReads::requests) ids.push_back(request.front());
+        return ids;
+    };
+    const auto text = [&](std::size_t i) { return decText(inspector_->rows()[i]); };
+
+    round(10 * kSecond);
+    EXPECT_EQ(firstIds(), (std::vector<std::uint32_t>{1, 17, 33}));
+    EXPECT_EQ(inspector_->lastRound().read, 48u);
+    EXPECT_EQ(inspector_->lastRound().readable, 100u);
+    EXPECT_FALSE(inspector_->lastRound().complete());
+    EXPECT_EQ(text(47), "4801");
+    EXPECT_EQ(inspector_->rows()[48].state, vemo::RowState::Waiting) << "not read yet, and not stale either";
+
+    round(11 * kSecond);
+    EXPECT_EQ(firstIds(), (std::vector<std::uint32_t>{49, 65, 81})) << "on from where the last round stopped";
+    round(12 * kSecond);
+    EXPECT_EQ(firstIds(), (std::vector<std::uint32_t>{97, 13, 29})) << "round the end to the first rows";
+    EXPECT_EQ(FakeReads::requests[0], (std::vector<std::uint32_t>{97, 98, 99, 100, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10,
+                                                                   11, 12}));
+    EXPECT_EQ(text(99), "10003");
+    EXPECT_EQ(text(43), "4403");
+    EXPECT_EQ(text(44), "4501") << "read in the first round, and next in the next";
+
+    // Without the clock running out, a round takes every row.
+    now_ = 13 * kSecond;
+    refreshAt(now_);
+    EXPECT_TRUE(inspector_->lastRound().complete());
+    EXPECT_EQ(inspector_->lastRound().read, 100u);
+
+    // Nothing left to say about a table that is gone.
+    round(14 * kSecond);
+    ASSERT_FALSE(inspector_->lastRound().complete());
+    inspector_->clear();
+    EXPECT_TRUE(inspector_->lastRound().complete());
+}
+
+TEST_F(TagInspectorTest, ARoundTakesAtMostItsNumberOfRows) {
+    const std::size_t n = TagInspector::kRowsPerRound + 10;
+    OwnedSymbols tags(numberedTags(static_cast<int>(n)));
+    std::vector<const s7_symbol*> all;
+    for (std::size_t i = 0; i < n; ++i) all.push_back(tags.at(i));
+    inspector_->add(all);
+    refreshAt(now_);
+    EXPECT_EQ(inspector_->lastRound().read, TagInspector::kRowsPerRound);
+    EXPECT_EQ(inspector_->lastRound().readable, n);
+    FakeReads::requests.clear();
+    refreshAt(now_ + kSecond);
+    ASSERT_FALSE(FakeReads::requests.empty());
+    EXPECT_EQ(FakeReads::requests[0].front(), TagInspector::kRowsPerRound + 1);
+    EXPECT_EQ(FakeReads::requests[0][10], 1u) << "the ten rows left, then from the first again";
 }
 
 TEST_F(TagInspectorTest, ReadsAllRowsInRowOrderInChunksOfTheItemLimit) {
@@ -347,12 +470,12 @@ TEST_F(TagInspectorTest, ARefusedVariableShowsItsCodeWhileTheOthersGoOn) {
     refreshAt(now_ + kSecond);
     const auto& rows = inspector_->rows();
     EXPECT_EQ(rows[0].state, vemo::RowState::Live);
-    EXPECT_EQ(rows[0].valueText, "102");
+    EXPECT_EQ(decText(rows[0]), "102");
     EXPECT_EQ(rows[1].state, vemo::RowState::Refused);
     EXPECT_EQ(rows[1].refusal, std::optional<std::uint64_t>(0x8104));
-    EXPECT_EQ(rows[1].valueText, "201") << "the last good value stays for its tooltip";
+    EXPECT_EQ(decText(rows[1]), "201") << "the last good value stays for its tooltip";
     EXPECT_EQ(rows[2].state, vemo::RowState::Live);
-    EXPECT_EQ(rows[2].valueText, "302");
+    EXPECT_EQ(decText(rows[2]), "302");
 
     FakeReads::refusedObject = 0;
     refreshAt(now_ + 2 * kSecond);
@@ -373,10 +496,10 @@ TEST_F(TagInspectorTest, AMismatchedAnswerIsNeverShownAsTheValue) {
     refreshAt(now_);
     EXPECT_EQ(row.state, RowState::Mismatch);
     EXPECT_EQ(row.mismatch, boolsForDint);
-    EXPECT_EQ(row.valueText, "");
+    EXPECT_EQ(decText(row), "");
     EXPECT_FALSE(row.lastGood.has_value());
     EXPECT_EQ(rows[0].state, RowState::Live);
-    EXPECT_EQ(rows[2].valueText, "301");
+    EXPECT_EQ(decText(rows[2]), "301");
 
     // After a good value: that value and its time stay, untouched.
     FakeReads::mismatchedObject = 0;
@@ -387,9 +510,9 @@ TEST_F(TagInspectorTest, AMismatchedAnswerIsNeverShownAsTheValue) {
     FakeReads::mismatchedObject = row.objectId;
     refreshAt(now_ + 2 * kSecond);
     EXPECT_EQ(row.state, RowState::Mismatch);
-    EXPECT_EQ(row.valueText, "202");
+    EXPECT_EQ(decText(row), "202");
     EXPECT_EQ(row.lastGood, goodAt);
-    EXPECT_EQ(rows[2].valueText, "303") << "the others go on";
+    EXPECT_EQ(decText(rows[2]), "303") << "the others go on";
 
     // A lost connection leaves the mismatch shown, as it does a refusal.
     service_.disconnect();
@@ -413,7 +536,7 @@ TEST_F(TagInspectorTest, AMismatchedAnswerIsNeverShownAsTheValue) {
     refreshAt(now_ + 4 * kSecond);
     EXPECT_EQ(row.state, RowState::Mismatch);
     EXPECT_FALSE(row.refusal.has_value());
-    EXPECT_EQ(row.valueText, "202");
+    EXPECT_EQ(decText(row), "202");
 
     // A variable gone from the program is missing, no longer mismatched.
     inspector_->rebind([&](const std::string& name) -> const s7_symbol* {
@@ -445,11 +568,11 @@ TEST_F(TagInspectorTest, AWriteIsSentOnlyWhenAllowedAndTheRowShowsTheValueReadBa
     EXPECT_EQ(FakeWrite::written, (std::vector<std::pair<std::uint32_t, std::int32_t>>{{1, 42}, {2, 5}}));
     EXPECT_EQ(row(0).writeState, vemo::WriteState::Written);
     EXPECT_EQ(row(0).writeNote.rfind("written at ", 0), 0u) << row(0).writeNote;
-    EXPECT_EQ(row(0).valueText, "100") << "the value read back";
+    EXPECT_EQ(decText(row(0)), "100") << "the value read back";
     EXPECT_EQ(row(0).state, vemo::RowState::Live);
     EXPECT_EQ(row(1).writeState, vemo::WriteState::Failed);
     EXPECT_EQ(row(1).writeNote, "not written: the controller refused it (16#8104)");
-    EXPECT_EQ(row(1).valueText, "") << "nothing read back for a refused write";
+    EXPECT_EQ(decText(row(1)), "") << "nothing read back for a refused write";
 
     // A request without an answer may have been written; one the library
     // refused to send was not; a permission withdrawn before the worker got
@@ -667,7 +790,7 @@ TEST_F(TagInspectorTest, ForgettingTheValuesKeepsNamesAndFormatsAndDropsALateRes
     for (const auto& row : inspector_->rows()) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(row.state, vemo::RowState::Waiting);
-        EXPECT_EQ(row.valueText, "");
+        EXPECT_EQ(decText(row), "");
         EXPECT_FALSE(row.value.present);
         EXPECT_FALSE(row.lastGood.has_value());
         EXPECT_FALSE(row.refusal.has_value());
@@ -760,7 +883,7 @@ TEST_F(TagInspectorTest, ARowShowsItsKeptValueInItsFormat) {
     EXPECT_EQ(shown(0), "101");
     EXPECT_EQ(shown(1), "T#201MS");
     EXPECT_EQ(shown(2), "TOD#00:00:00.301");
-    EXPECT_EQ(rows[1].valueText, "201") << "the decimal text stays as it was";
+    EXPECT_EQ(decText(rows[1]), "201") << "the decimal text stays as it was";
 
     const std::size_t reads = FakeReads::requests.size();
     const std::uint64_t generation = inspector_->generation();

@@ -51,7 +51,6 @@ TEST(InspectorCell, EachStateShowsItsTextAndExplainsWhatIsNotLive) {
         row.datatype = S7_DATATYPE_DINT;
         row.state = r.state;
         if (r.hadValue) {
-            row.valueText = std::string("42");
             row.value = vemo::ReadValue{true, S7_TYPE_I32, 0, false, 42, {}};
             row.lastGood = readAt;
         }

@@ -26,6 +26,12 @@
 
 namespace {
 
+// The row's last good value as decimal text; empty before the first.
+std::string decText(const vemo::InspectorRow& row) {
+    return vemo::formatValue(row.value, row.datatype, vemo::DisplayFormat::Dec).text;
+}
+
+
 using vemo::InspectorRow;
 using vemo::InspectorTable;
 using vemo::RowState;
@@ -46,7 +52,6 @@ InspectorRow row(const std::string& name, std::uint8_t datatype) {
 InspectorRow dint(const std::string& name, std::int32_t value) {
     InspectorRow r = row(name, S7_DATATYPE_DINT);
     r.value = vemo::ReadValue{true, S7_TYPE_I32, 0, false, static_cast<std::uint32_t>(value), {}};
-    r.valueText = std::to_string(value);
     r.state = RowState::Live;
     return r;
 }
@@ -112,6 +117,53 @@ TEST(InspectorTableOrder, SortsByNameAsPeopleReadThemOrByTypeEitherWay) {
     }
 }
 
+// A large table is sorted a slice per frame, shown in the order added
+// until then, and ends in the order of the sort - rows alike in the order
+// added - also when the rows change while it sorts.
+TEST(InspectorTableOrder, ALargeTableIsSortedASlicePerFrameIntoTheOrderOfTheSort) {
+    const std::uint8_t types[] = {S7_DATATYPE_INT, S7_DATATYPE_REAL, S7_DATATYPE_BOOL, S7_DATATYPE_DINT};
+    std::vector<InspectorRow> rows;
+    for (int i = 0; i < 3000; ++i) {
+        // Numbers out of order (3001 is prime), letters in either case.
+        rows.push_back(row("DB" + std::to_string(i % 7) + (i % 2 != 0 ? ".Motor" : ".motor") +
+                               std::to_string((i * 7919) % 3001),
+                           types[i % 4]));
+    }
+    const auto shownNow = [&](const InspectorTable& table, const std::vector<InspectorRow>& all) {
+        std::vector<std::size_t> shown;
+        for (std::size_t i = 0; i < all.size(); ++i) shown.push_back(table.rowAt(i));
+        return shown;
+    };
+    InspectorTable table;
+    std::uint64_t generation = 1;
+    for (const Sort sort : {Sort{Key::Name, false}, Sort{Key::Name, true}, Sort{Key::Type, false},
+                            Sort{Key::Type, true}}) {
+        SCOPED_TRACE(static_cast<int>(sort.key) * 2 + (sort.descending ? 1 : 0));
+        table.setSort(sort);
+        table.sync(rows, generation, std::chrono::nanoseconds(0));
+        ASSERT_TRUE(table.sorting()) << "a slice is not the whole";
+        EXPECT_EQ(table.rowAt(5), 5u) << "shown as added meanwhile";
+        int frames = 1;
+        while (table.sorting() && frames < 1000) {
+            table.sync(rows, generation, std::chrono::nanoseconds(0));
+            ++frames;
+        }
+        EXPECT_GT(frames, 10);
+        EXPECT_EQ(shownNow(table, rows), table.order(rows));
+    }
+
+    // Rows added and removed halfway: the sort starts over with them.
+    table.setSort({Key::Name, false});
+    table.sync(rows, generation, std::chrono::nanoseconds(0));
+    rows.erase(rows.begin() + 10);
+    rows.push_back(row("DB0.motor0", S7_DATATYPE_INT));
+    ++generation;
+    while (table.sync(rows, generation, std::chrono::nanoseconds(0)), table.sorting()) {
+    }
+    EXPECT_EQ(shownNow(table, rows), table.order(rows));
+    EXPECT_EQ(rows[table.rowAt(0)].name, "DB0.motor0");
+}
+
 // The rows' order belongs to the view: the inspector's refresh, which
 // applies its results by row index, puts each value into its own row
 // however the table shows them, also for a row added while sorted.
@@ -157,7 +209,7 @@ TEST_F(InspectorTableRefresh, EveryValueStaysWithItsRowWhateverTheOrder) {
                                          {"DB1.c", S7_DATATYPE_DINT}});
     const auto expectValues = [&](int refreshNumber) {
         for (const InspectorRow& r : inspector_->rows()) {
-            EXPECT_EQ(r.valueText, std::to_string(r.objectId * 100 + refreshNumber)) << r.name;
+            EXPECT_EQ(decText(r), std::to_string(r.objectId * 100 + refreshNumber)) << r.name;
         }
     };
     InspectorTable table;
@@ -211,27 +263,36 @@ TEST(InspectorTableSelection, ClicksWithCtrlAndShiftSelectAsInAFileManager) {
     table.click(rows, "B", false, false);
     table.click(rows, "D", true, false);
     const std::vector<InspectorRow> fewer = {row("E", 1), row("C", 1), row("A", 1), row("B", 1)};
-    table.sync(fewer);
+    table.sync(rows, 1);
+    EXPECT_EQ(table.selected(rows), (Names{"B", "D"}));
+    table.sync(fewer, 2);
     EXPECT_EQ(table.selected(fewer), (Names{"B"}));
+    EXPECT_EQ(table.selectedCount(), 1u);
     table.click(fewer, "A", false, true);
     EXPECT_EQ(table.selected(fewer), (Names{"A"}));
 }
 
 // The highlight fades in a few steps, each a frame of its own: the window
-// is woken for the next step, not drawn every frame.
+// is woken for the next step, not drawn every frame. Values are watched in
+// the rows drawn, as a frame draws them.
 TEST(InspectorTableHighlight, AChangedValueGlowsAndHasFadedAfterItsTimeInSteps) {
     auto now = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
     InspectorTable table([&] { return now; });
     std::vector<InspectorRow> rows = {row("DB1.a", S7_DATATYPE_DINT), dint("DB1.b", 7)};
-    table.sync(rows);
+    std::uint64_t generation = 1;
+    const auto frame = [&](std::size_t drawn) {
+        table.sync(rows, generation);
+        for (std::size_t i = 0; i < drawn && i < rows.size(); ++i) table.highlight(rows[i]);
+    };
+    frame(2);
     rows[0] = dint("DB1.a", 1);  // its first value: nothing changed
-    table.sync(rows);
+    frame(2);
     EXPECT_FALSE(table.nextHighlightStep());
     EXPECT_EQ(table.highlight("DB1.a"), 0.0f);
 
     rows[1] = dint("DB1.b", 8);
     rows[0].format = vemo::DisplayFormat::Hex;  // shown otherwise, but the same value
-    table.sync(rows);
+    frame(2);
     const auto changed = now;
     const auto step = InspectorTable::kFade / InspectorTable::kFadeSteps;
     EXPECT_EQ(table.nextHighlightStep(), changed + step);
@@ -243,7 +304,7 @@ TEST(InspectorTableHighlight, AChangedValueGlowsAndHasFadedAfterItsTimeInSteps) 
     // Each step down by an equal part, at its time.
     for (int k = 1; k < InspectorTable::kFadeSteps; ++k) {
         now = changed + k * step;
-        table.sync(rows);
+        frame(2);
         EXPECT_EQ(table.nextHighlightStep(), changed + (k + 1) * step);
         EXPECT_FLOAT_EQ(table.highlight("DB1.b"), 1.0f - static_cast<float>(k) / InspectorTable::kFadeSteps);
     }
@@ -251,16 +312,32 @@ TEST(InspectorTableHighlight, AChangedValueGlowsAndHasFadedAfterItsTimeInSteps) 
     now = changed + InspectorTable::kFade;
     EXPECT_FALSE(table.nextHighlightStep()) << "faded: nothing more to draw";
     EXPECT_EQ(table.highlight("DB1.b"), 0.0f);
-    table.sync(rows);
+    frame(2);
     EXPECT_FALSE(table.nextHighlightStep());
 
     // A row removed while it glows ends its highlight with it.
     rows[1] = dint("DB1.b", 9);
-    table.sync(rows);
+    frame(2);
     ASSERT_TRUE(table.nextHighlightStep());
     rows.pop_back();
-    table.sync(rows);
+    ++generation;
+    frame(1);
+    frame(1);
     EXPECT_FALSE(table.nextHighlightStep());
+
+    // A row out of view is not watched: back in view after its value
+    // changed, it starts without a highlight, and glows at its next change.
+    rows.push_back(dint("DB1.b", 9));
+    ++generation;
+    frame(2);
+    frame(1);
+    frame(1);
+    rows[1] = dint("DB1.b", 10);
+    frame(2);
+    EXPECT_EQ(table.highlight("DB1.b"), 0.0f) << "scrolled back into view";
+    rows[1] = dint("DB1.b", 11);
+    frame(2);
+    EXPECT_EQ(table.highlight("DB1.b"), 1.0f);
 }
 
 // Rows of every kind: live, a text with a tab, a quote, a comma and a line

@@ -167,18 +167,18 @@ TEST_F(InspectorViewTest, RemovingMoreThanAFewRowsAtOnceAsksFirst) {
     frames(2);
     view()->clearAll();
     EXPECT_TRUE(rows().empty()) << "three rows go at once";
-    EXPECT_TRUE(view()->pendingRemoval().empty());
+    EXPECT_EQ(view()->pendingRemovalCount(), 0u);
 
     add(tags(5));
     frames(2);
     clickRow("DB1.Tag1");  // the keys go to the inspector now
     view()->clearAll();
-    EXPECT_EQ(view()->pendingRemoval().size(), 5u);
+    EXPECT_EQ(view()->pendingRemovalCount(), 5u);
     frames(3);
     EXPECT_EQ(rows().size(), 5u) << "nothing goes while the question is open";
     window()->saveScreenshot((fs::path(VEMO_TEST_OUTPUT_DIR) / "inspector_clear_all.png").string());
     press(SDL_SCANCODE_ESCAPE);  // the dialog's Cancel
-    EXPECT_TRUE(view()->pendingRemoval().empty());
+    EXPECT_EQ(view()->pendingRemovalCount(), 0u);
     EXPECT_EQ(rows().size(), 5u);
 
     // Delete asks the same for more than three selected rows.
@@ -187,6 +187,29 @@ TEST_F(InspectorViewTest, RemovingMoreThanAFewRowsAtOnceAsksFirst) {
     EXPECT_EQ(view()->pendingRemoval(), rows());
     view()->confirmRemoval(true);
     EXPECT_TRUE(rows().empty());
+}
+
+// However many rows, a frame formats and lays out only those in view, and
+// "Clear all" asks by their number without copying their names.
+TEST_F(InspectorViewTest, OnlyTheRowsInViewAreBuiltAndClearingManyAsksByTheirNumber) {
+    const vemo::test::OwnedSymbols symbols(tags(20000));
+    std::vector<const s7_symbol*> all;
+    for (std::size_t i = 0; i < symbols.size(); ++i) all.push_back(symbols.at(i));
+    ASSERT_EQ(inspector().add(all), 20000u);
+    frames(2);
+    EXPECT_GT(view()->rowsBuilt(), 0u);
+    EXPECT_LT(view()->rowsBuilt(), 100u);
+    EXPECT_TRUE(view()->cellCenter("DB1.Tag1", 0));
+
+    view()->clearAll();
+    EXPECT_EQ(view()->pendingRemovalCount(), 20000u);
+    EXPECT_TRUE(view()->pendingRemoval().empty());
+    frames(2);
+    EXPECT_EQ(rows().size(), 20000u) << "nothing goes while the question is open";
+    view()->confirmRemoval(true);
+    EXPECT_TRUE(rows().empty());
+    frames(2);
+    EXPECT_EQ(view()->rowsBuilt(), 0u);
 }
 
 TEST_F(InspectorViewTest, CtrlCPutsTheSelectedRowsOnTheClipboardForASpreadsheet) {

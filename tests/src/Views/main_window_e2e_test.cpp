@@ -43,6 +43,12 @@
 
 namespace {
 
+// The row's last good value as decimal text; empty before the first.
+std::string decText(const vemo::InspectorRow& row) {
+    return vemo::formatValue(row.value, row.datatype, vemo::DisplayFormat::Dec).text;
+}
+
+
 namespace ui = vemo::ui;
 using vemo::TagInspector;
 using vemo::TreeView;
@@ -205,15 +211,15 @@ TEST_F(MainWindowSession, ConnectShowsTheBlocksAndAPickedTagShowsItsLiveValue) {
     ASSERT_EQ(names(inspector()), (std::vector<std::string>{"Conveyor.BeltSpeed"})) << "twice is once";
     EXPECT_EQ(inspector().rows()[0].typeName, "REAL");
 
-    ASSERT_TRUE(runUntil([&] { return !inspector().rows()[0].valueText.empty(); }));
-    const std::string first = inspector().rows()[0].valueText;
+    ASSERT_TRUE(runUntil([&] { return !decText(inspector().rows()[0]).empty(); }));
+    const std::string first = decText(inspector().rows()[0]);
     const double speed = std::stod(first);
     EXPECT_GE(speed, 1.3);
     EXPECT_LE(speed, 1.7);
-    ASSERT_TRUE(runUntil([&] { return inspector().rows()[0].valueText != first; })) << "the belt speed moves";
+    ASSERT_TRUE(runUntil([&] { return decText(inspector().rows()[0]) != first; })) << "the belt speed moves";
 
     click(treeRow(3, 1, false));  // BottleCount
-    ASSERT_TRUE(runUntil([&] { return !inspector().rows().at(1).valueText.empty(); }));
+    ASSERT_TRUE(runUntil([&] { return !decText(inspector().rows().at(1)).empty(); }));
     window()->injectMouseMove(treeRow(2, 1, false).x, treeRow(2, 1, false).y);  // hover: highlight and tooltip
     frames(2);
     window()->saveScreenshot(shotPath("session_tree_with_live_value.png").string());
@@ -271,7 +277,7 @@ TEST_F(MainWindowSession, LeftToItsOwnLoopTheWindowLoadsRefreshesAndOtherwiseSle
     before = framesDrawn();
     for (int slice = 0; slice < 35; ++slice) {
         app_->runFor(std::chrono::milliseconds(100));
-        seen.insert(inspector().rows()[0].valueText);
+        seen.insert(decText(inspector().rows()[0]));
     }
     EXPECT_GE(seen.size(), 3u) << "the refreshes came every second by themselves";
     EXPECT_LT(framesDrawn() - before, 60u) << "a few frames a second, not sixty";
@@ -293,16 +299,16 @@ TEST_F(MainWindowSession, DisconnectKeepsTreeAndRowsAndConnectingAgainRefreshesT
     connectByTyping();
     openRow(0, 0);
     click(treeRow(3, 1, false));  // BottleCount, counting up
-    ASSERT_TRUE(runUntil([&] { return !inspector().rows().at(0).valueText.empty(); }));
+    ASSERT_TRUE(runUntil([&] { return !decText(inspector().rows().at(0)).empty(); }));
     ASSERT_TRUE(runUntil([&] { return !inspector().refreshing(); }));
 
     const vemo::TreeModel* firstLoad = tree()->model();
-    const std::string value = inspector().rows()[0].valueText;
+    const std::string value = decText(inspector().rows()[0]);
     clickButton();  // Disconnect, handled before any new refresh starts
     ASSERT_EQ(status(), "PLC-Status: DISCONNECTED");
     frames(30);
     EXPECT_FALSE(inspector().refreshing()) << "nothing is read without a connection";
-    EXPECT_EQ(inspector().rows().at(0).valueText, value) << "the value stays while disconnected";
+    EXPECT_EQ(decText(inspector().rows().at(0)), value) << "the value stays while disconnected";
     EXPECT_EQ(inspector().rows().at(0).state, vemo::RowState::Stale) << "and shows that it is old";
     EXPECT_TRUE(vemo::valueCellFor(inspector().rows().at(0)).dimmed);
     ASSERT_EQ(model().roots().size(), 8u);
@@ -319,7 +325,7 @@ TEST_F(MainWindowSession, DisconnectKeepsTreeAndRowsAndConnectingAgainRefreshesT
     EXPECT_EQ(names(inspector()), (std::vector<std::string>{"Conveyor.BottleCount"})) << "the row stays";
     ASSERT_TRUE(runUntil([&] {
         const auto& row = inspector().rows().at(0);
-        return row.state == vemo::RowState::Live && row.valueText != value;
+        return row.state == vemo::RowState::Live && decText(row) != value;
     })) << "and refreshes again without a click";
     EXPECT_EQ(sim_->connectionsAccepted(), 2);
 }
@@ -383,7 +389,7 @@ TEST_F(TwoControllersSession, TheRowsAreFoundAgainOnTheOtherControllerWithoutEve
     click(treeRow(5, 1, false));  // Recipe
     click(treeRow(2, 1, false));  // BeltSpeed
     ASSERT_EQ(names(inspector()), (std::vector<std::string>{"Conveyor.Recipe", "Conveyor.BeltSpeed"}));
-    ASSERT_TRUE(runUntil([&] { return row("Conveyor.Recipe").valueText == "Still water 0.5 l"; }));
+    ASSERT_TRUE(runUntil([&] { return decText(row("Conveyor.Recipe")) == "Still water 0.5 l"; }));
 
     clickButton();  // Disconnect
     typePortAndConnect(other_->port());
@@ -394,11 +400,11 @@ TEST_F(TwoControllersSession, TheRowsAreFoundAgainOnTheOtherControllerWithoutEve
                                     ".");
     bool firstValueSeen = false;
     ASSERT_TRUE(runUntil([&] {
-        firstValueSeen |= row("Conveyor.Recipe").valueText == "Still water 0.5 l";
+        firstValueSeen |= decText(row("Conveyor.Recipe")) == "Still water 0.5 l";
         return row("Conveyor.Recipe").state == vemo::RowState::Live;
     }));
     EXPECT_FALSE(firstValueSeen) << "never the first machine's value under the second one";
-    EXPECT_EQ(row("Conveyor.Recipe").valueText, "Sparkling 1.0 l");
+    EXPECT_EQ(decText(row("Conveyor.Recipe")), "Sparkling 1.0 l");
     EXPECT_EQ(row("Conveyor.BeltSpeed").state, vemo::RowState::Missing);
     EXPECT_EQ(vemo::valueCellFor(row("Conveyor.BeltSpeed")).text, "not in the controller");
     EXPECT_EQ(tree()->notice(), "");
@@ -438,7 +444,7 @@ TEST_F(MainWindowSession, AListingThatFailsClearsTheTreeAndTheValuesAndSaysWhy) 
     connectByTyping();
     openRow(0, 0);
     click(treeRow(3, 1, false));  // BottleCount
-    ASSERT_TRUE(runUntil([&] { return !inspector().rows().at(0).valueText.empty(); }));
+    ASSERT_TRUE(runUntil([&] { return !decText(inspector().rows().at(0)).empty(); }));
 
     vemo::sim::ServerOptions options;
     options.port = 0;
@@ -455,7 +461,7 @@ TEST_F(MainWindowSession, AListingThatFailsClearsTheTreeAndTheValuesAndSaysWhy) 
     EXPECT_FALSE(tree()->headerPanel()->isVisible());
     EXPECT_FALSE(tree()->acceptsTags());
     ASSERT_EQ(names(inspector()), (std::vector<std::string>{"Conveyor.BottleCount"})) << "the name stays";
-    EXPECT_EQ(inspector().rows()[0].valueText, "");
+    EXPECT_EQ(decText(inspector().rows()[0]), "");
     EXPECT_NE(inspector().rows()[0].connection, service_.connectionId()) << "and is never read here";
     frames(3);
     window()->saveScreenshot(shotPath("session_listing_failed.png").string());
@@ -467,7 +473,7 @@ TEST_F(MainWindowSession, AModifiedValueIsWrittenOnlyWhenAllowedAndConfirmedAndT
     openRow(0, 0);
     click(treeRow(2, 1, false));  // BeltSpeed, a REAL that moves
     ASSERT_EQ(names(inspector()), (std::vector<std::string>{"Conveyor.BeltSpeed"}));
-    ASSERT_TRUE(runUntil([&] { return !inspector().rows()[0].valueText.empty(); }));
+    ASSERT_TRUE(runUntil([&] { return !decText(inspector().rows()[0]).empty(); }));
     vemo::InspectorView* view = inspectorView();
 
     EXPECT_EQ(view->requestWrite("Conveyor.BeltSpeed", "2.5"), "writing is not allowed on this connection");
@@ -490,9 +496,9 @@ TEST_F(MainWindowSession, AModifiedValueIsWrittenOnlyWhenAllowedAndConfirmedAndT
     view->confirmWrite(true);
     ASSERT_TRUE(runUntil([&] { return inspector().rows()[0].writeState != vemo::WriteState::Pending; }));
     EXPECT_EQ(inspector().rows()[0].writeState, vemo::WriteState::Written) << inspector().rows()[0].writeNote;
-    EXPECT_EQ(inspector().rows()[0].valueText, "2.5") << "read back";
+    EXPECT_EQ(decText(inspector().rows()[0]), "2.5") << "read back";
     frames(2);
-    EXPECT_EQ(inspector().rows()[0].valueText, "2.5") << "and it stays: the controller holds it now";
+    EXPECT_EQ(decText(inspector().rows()[0]), "2.5") << "and it stays: the controller holds it now";
     window()->saveScreenshot(shotPath("session_written.png").string());
 }
 
@@ -503,7 +509,7 @@ TEST_F(MainWindowSession, AChangedValueIsHighlightedUntilItHasFaded) {
     connectByTyping();
     openRow(0, 0);
     click(treeRow(2, 1, false));  // BeltSpeed, a REAL that moves
-    ASSERT_TRUE(runUntil([&] { return !inspector().rows()[0].valueText.empty(); }));
+    ASSERT_TRUE(runUntil([&] { return !decText(inspector().rows()[0]).empty(); }));
     EXPECT_FALSE(inspectorView()->table().nextHighlightStep()) << "a first value is no change";
     ASSERT_TRUE(runUntil([&] { return inspectorView()->table().nextHighlightStep().has_value(); }))
         << "the next value differs";
@@ -544,7 +550,7 @@ TEST_F(MainWindowSession, AControllerThatDropsTheConnectionIsShownLostAndComesBa
     openRow(0, 0);
     click(treeRow(3, 1, false));  // BottleCount
     ASSERT_TRUE(runUntil([&] { return inspector().rows().at(0).state == vemo::RowState::Live; }));
-    const std::string last = inspector().rows().at(0).valueText;
+    const std::string last = decText(inspector().rows().at(0));
 
     // The controller drops every connection and keeps listening, as one does
     // across a restart.
@@ -552,7 +558,7 @@ TEST_F(MainWindowSession, AControllerThatDropsTheConnectionIsShownLostAndComesBa
     ASSERT_TRUE(runUntil([&] { return status() == "PLC-Status: CONNECTION LOST"; }, std::chrono::seconds(5)))
         << "the next refresh notices the loss";
     EXPECT_EQ(inspector().rows().at(0).state, vemo::RowState::Stale);
-    EXPECT_EQ(inspector().rows().at(0).valueText, last) << "the last value stays, dimmed";
+    EXPECT_EQ(decText(inspector().rows().at(0)), last) << "the last value stays, dimmed";
     EXPECT_TRUE(mainWindow_->messageBar()->isVisible());
     EXPECT_EQ(mainWindow_->messageBar()->headline().rfind("Connection lost: the controller closed the connection, "
                                                           "reconnecting in ",
@@ -565,7 +571,7 @@ TEST_F(MainWindowSession, AControllerThatDropsTheConnectionIsShownLostAndComesBa
     ASSERT_TRUE(runUntil([&] { return status() == "PLC-Status: CONNECTED"; })) << "reconnected after a second";
     ASSERT_TRUE(runUntil([&] {
         const auto& row = inspector().rows().at(0);
-        return row.state == vemo::RowState::Live && row.valueText != last;
+        return row.state == vemo::RowState::Live && decText(row) != last;
     })) << "the row refreshes again without a click";
     EXPECT_FALSE(mainWindow_->messageBar()->isVisible());
     EXPECT_EQ(sim_->connectionsAccepted(), 2);
@@ -640,7 +646,7 @@ TEST_F(IdentitySession, NewThenKnownThenAChangedKeyIsHeldUntilTheOperatorTrustsI
     ASSERT_TRUE(runUntil([&] { return loaded(); }));
     openRow(0, 0);
     click(treeRow(3, 1, false));  // BottleCount
-    ASSERT_TRUE(runUntil([&] { return !inspector().rows().at(0).valueText.empty(); }));
+    ASSERT_TRUE(runUntil([&] { return !decText(inspector().rows().at(0)).empty(); }));
     clickButton();  // Disconnect
 
     // The controller restarts with a new identity at the same address.
@@ -659,7 +665,7 @@ TEST_F(IdentitySession, NewThenKnownThenAChangedKeyIsHeldUntilTheOperatorTrustsI
                   "Connection held: the controller at " + address + " presents another key than the one on record.");
         EXPECT_EQ(tree()->model(), nullptr) << "nothing of the old key's controller stays";
         EXPECT_FALSE(tree()->isLoading()) << "nothing is browsed on a held connection";
-        EXPECT_EQ(inspector().rows().at(0).valueText, "");
+        EXPECT_EQ(decText(inspector().rows().at(0)), "");
         EXPECT_EQ(stored()[0].key.text(), key1) << "the store is untouched until the operator decides";
         if (!trust) {
             window()->saveScreenshot(shotPath("session_identity_changed.png").string());
@@ -884,7 +890,7 @@ TEST_F(HugeArraySession, LoadsOpensScrollsToTheLastElementAndFilters) {
     ASSERT_GT(tree()->scrollView()->getScrollOffset(), 300000.0f * vemo::TreeView::kRowHeight - 1000.0f);
     click(treeRow(2 + 299999, 2, false));
     ASSERT_EQ(names(inspector()), (std::vector<std::string>{"ArrayDB.Values[299999]"}));
-    ASSERT_TRUE(runUntil([&] { return inspector().rows()[0].valueText == "299999"; }));
+    ASSERT_TRUE(runUntil([&] { return decText(inspector().rows()[0]) == "299999"; }));
 
     click(vemo::test::centerOf(tree()->headerPanel()));
     type("[29999");
@@ -991,7 +997,7 @@ TEST_F(MultilingualSession, NamesAndValuesInEveryScriptHaveTheirGlyphs) {
     ASSERT_EQ(inspector().rows().size(), static_cast<std::size_t>(kMembers));
     ASSERT_TRUE(runUntil([&] {
         return std::all_of(inspector().rows().begin(), inspector().rows().end(),
-                           [](const auto& row) { return !row.valueText.empty(); });
+                           [](const auto& row) { return !decText(row).empty(); });
     }));
     frames(10);  // the atlases are rebuilt for new characters within a few frames
 
@@ -1017,8 +1023,8 @@ TEST_F(MultilingualSession, NamesAndValuesInEveryScriptHaveTheirGlyphs) {
     };
     for (const auto& row : inspector().rows()) {
         EXPECT_EQ(glyphsMissing(tree()->treePanel(), row.name), "") << "tree: " << row.name;
-        EXPECT_EQ(glyphsMissing(inspectorView()->panel(), row.name + row.valueText), "")
-            << "inspector: " << row.name << " = " << row.valueText;
+        EXPECT_EQ(glyphsMissing(inspectorView()->panel(), row.name + decText(row)), "")
+            << "inspector: " << row.name << " = " << decText(row);
     }
     window()->saveScreenshot(shotPath("session_names_in_eight_languages.png").string());
     if (!cjk) GTEST_SKIP() << "Chinese, Japanese and Korean not checked: no " << vemo::Theme::kFallbackFontFile;

@@ -13,6 +13,7 @@
 #include "vemo/core/ValueFormat.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -46,7 +47,9 @@ struct ReadResult {
 
     Status status = Status::NotRun;
     std::uint8_t code = S7_OK;        // the library's code of the failed call
-    std::vector<ItemReading> values;  // one per address, in their order, once Read; else none
+    // One per address, in their order, once Read - or, for a read that was
+    // told to stop, one per address of the chunks read; else none.
+    std::vector<ItemReading> values;
 
     bool ok() const { return status == Status::Read; }
 };
@@ -55,7 +58,11 @@ struct ReadResult {
 // how STRING values are shown) are `datatypes`, one for one. The first
 // failing call ends the read and drops the values of the chunks before it.
 // Throws std::invalid_argument when the two differ in length.
+// `goOn`, if given, is asked before every chunk after the first: false ends
+// the read there, Read with the values of the chunks read so far (a refresh
+// that has used up its time).
 ReadResult readInChunks(vemoc_s7_client* client, std::span<const s7_item_address> addresses,
-                        std::span<const std::uint8_t> datatypes, const ReadCalls& calls = {});
+                        std::span<const std::uint8_t> datatypes, const ReadCalls& calls = {},
+                        const std::function<bool()>& goOn = {});
 
 }  // namespace vemo

@@ -3,9 +3,11 @@
 // Rows are added from the tree view and removed from the inspector view, all
 // on the UI thread. Once a second, on a steady beat, and never while the
 // previous refresh is still out, update() hands a snapshot of the rows to
-// the pool's worker, which reads every value under the connection service's lock, in
+// the pool's worker, which reads their values under the connection service's lock, in
 // chunks of the controller's item limit (readInChunks), and posts the
-// results back to the UI thread through the post hook. A result is applied
+// results back to the UI thread through the post hook. A table too large
+// for one beat is read in rounds (kRowsPerRound, kRoundBudgetNs), each
+// going on where the last stopped; lastRound() says how much one read. A result is applied
 // only if the rows have not changed since the snapshot (the generation
 // counter says so).
 //
@@ -39,7 +41,10 @@
 // dispatch to the main thread).
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -47,6 +52,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "vemo/core/ChunkedRead.h"
@@ -80,25 +86,56 @@ enum class WriteState : std::uint8_t {
     Unconfirmed,  // the request went out, its answer never came: the value may have been written
 };
 
+// An item address's path, kept in the row itself up to kInline entries (the
+// paths of a data block's members and array elements are that short), on
+// the heap beyond: a million rows need no million small allocations.
+class ItemPath {
+public:
+    static constexpr std::size_t kInline = 4;
+
+    ItemPath() = default;
+    ItemPath(const ItemPath& other) { assign(other.begin(), other.end()); }
+    ItemPath& operator=(const ItemPath& other) {
+        if (this != &other) assign(other.begin(), other.end());
+        return *this;
+    }
+    ItemPath(ItemPath&&) noexcept = default;
+    ItemPath& operator=(ItemPath&&) noexcept = default;
+    ~ItemPath() = default;
+
+    void assign(const std::uint32_t* first, const std::uint32_t* last);
+    const std::uint32_t* data() const { return heap_ ? heap_.get() : inline_.data(); }
+    std::uint32_t* data() { return heap_ ? heap_.get() : inline_.data(); }
+    const std::uint32_t* begin() const { return data(); }
+    const std::uint32_t* end() const { return data() + size_; }
+    std::uint32_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    bool operator==(const ItemPath& other) const { return std::equal(begin(), end(), other.begin(), other.end()); }
+
+private:
+    std::array<std::uint32_t, kInline> inline_{};
+    std::uint32_t size_ = 0;
+    std::unique_ptr<std::uint32_t[]> heap_;  // only for a path longer than kInline
+};
+
 struct InspectorRow {
     std::string name;           // the tag's full name; the row's identity
     std::string_view typeName;  // s7_datatype_name of the tag's data type; static text
     std::uint8_t datatype = 0;
-    std::string valueText;  // the last good value's decimal text (DEC); empty until the first one
-    ReadValue value;        // the last good value itself, shown in `format`; none until the first one
     DisplayFormat format = DisplayFormat::Dec;  // how the value column shows it: defaultFormat(datatype) when added
     RowState state = RowState::Waiting;
+    WriteState writeState = WriteState::None;
+    ReadValue value;  // the last good value itself, shown in `format`; none until the first one
     std::optional<std::uint64_t> refusal;  // while Refused: the controller's error code
     std::optional<TypeMismatch> mismatch;  // while Mismatch: what was sent for the data type
     std::uint8_t browseFailure = 0;        // while Unreadable: the result code of its block's browse
-    // When valueText was read, in wall-clock time; nullopt before the first value.
+    // When `value` was read, in wall-clock time; nullopt before the first value.
     std::optional<std::chrono::system_clock::time_point> lastGood;
-    WriteState writeState = WriteState::None;
     std::string writeNote;  // the last write's outcome in words; empty before the first
     // Where the variable is read: the item address's identifiers and path.
     std::uint32_t objectId = 0;
     std::uint32_t attributeId = 0;
-    std::vector<std::uint32_t> path;
+    ItemPath path;
     // The connection whose browse gave the address (PlcConnection::connectionId).
     std::uint64_t connection = 0;
 };
@@ -143,7 +180,13 @@ public:
     std::size_t add(std::span<const s7_symbol* const> tags, std::optional<std::uint64_t> browsedOn = std::nullopt);
     // Removes the row of that name, keeping the order of the others.
     void remove(std::string_view name);
-    // Removes every row.
+    // Removes the rows of these names, keeping the order of the others, in
+    // one pass over the rows (time linear in rows and names, one change of
+    // the generation). Names without a row are passed over. Returns how
+    // many rows were removed.
+    std::size_t remove(std::span<const std::string> names);
+    // Removes every row. A large list is released on the worker: freeing a
+    // million rows takes longer than a frame.
     void clear();
     // Appends a row for each variable named by `rows` (full name, data type
     // name, format) that no row has yet, in their order: known by name only,
@@ -177,8 +220,24 @@ public:
 
     // Once per frame: starts a refresh of the rows resolved on the live
     // connection when one is due; marks the rows stale that cannot be read
-    // (all of them while not connected).
+    // (all of them while not connected). Costs nothing per row in a frame
+    // without a refresh or a change of the connection.
     void update();
+    // A refresh reads at most kRowsPerRound rows, and stops between two
+    // requests once it has read for kRoundBudgetNs: a table larger than one
+    // beat can read is read in rounds, each beat going on where the last
+    // one stopped, and the worker is free again for the next beat.
+    static constexpr std::size_t kRowsPerRound = 50'000;
+    static constexpr std::int64_t kRoundBudgetNs = 700'000'000;
+    // What the last refresh that came back read: `read` of the `readable`
+    // rows (those resolved on the live connection). complete() once one
+    // round reads them all.
+    struct Round {
+        std::size_t read = 0;
+        std::size_t readable = 0;
+        bool complete() const { return read >= readable; }
+    };
+    const Round& lastRound() const { return lastRound_; }
     // Nanoseconds from now until update() starts the next refresh (0 when
     // the next update does): while rows wait for it on a standing
     // connection. nullopt while a refresh is out (its result is posted),
@@ -211,11 +270,15 @@ private:
 
     struct WriteDone;
 
-    void apply(std::uint64_t generation, std::vector<std::size_t> rows, ReadResult result);
+    void apply(std::uint64_t generation, std::uint64_t readOn, std::size_t readable, std::vector<std::size_t> rows,
+               ReadResult result);
+    // Hands rows no longer wanted to the worker to be freed there.
+    void release(std::vector<InspectorRow> rows);
     void finishWrite(const std::string& name, WriteDone done);
     // Live and waiting rows turn stale, but those read on `except`.
     void markStale(std::optional<std::uint64_t> except = std::nullopt);
-    static ReadResult refresh(PlcConnection* connection, const ReadCalls& calls, const Snapshot& snapshot);
+    static ReadResult refresh(PlcConnection* connection, const ReadCalls& calls, const Snapshot& snapshot,
+                              const std::function<bool()>& goOn);
 
     PlcConnection* connection_;
     Hooks hooks_;
@@ -223,6 +286,21 @@ private:
     std::int64_t lastRefresh_ = 0;
     std::uint64_t generation_ = 0;
     bool refreshing_ = false;
+    // Where the next round of the refresh starts: the row after the last
+    // one read.
+    std::size_t cursor_ = 0;
+    Round lastRound_;
+    // The last markStale that ran, and for which rows: another one finds
+    // nothing to do until the rows change (the generation), a result sets
+    // rows live again, or it is asked for other rows. A frame then does not
+    // walk a million rows to find none.
+    bool staleMarked_ = false;
+    std::uint64_t staleGeneration_ = 0;
+    std::optional<std::uint64_t> staleExcept_;
+    // How many rows are resolved on the live connection, counted once per
+    // change of the rows or of the connection.
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> readableFor_;  // generation, connection
+    std::size_t readable_ = 0;
     // Expires with the inspector: a result posted after it is gone is dropped.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
