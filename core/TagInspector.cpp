@@ -477,9 +477,14 @@ void TagInspector::apply(std::uint64_t generation, std::uint64_t readOn, std::si
         applyReading(rows_[rows[k]], result.values[k], readAt);
     }
     lastRound_ = Round{read, readable};
-    // The next round begins after the last row read; a round that read
-    // every row it was given goes on after those.
-    if (read > 0) cursor_ = rows[read - 1] + 1;
+    // The next round begins after the last row read, so that a table too
+    // large for one beat is read all through; one that was read whole is
+    // read from its first row again, in the table's order.
+    if (read >= readable) {
+        cursor_ = 0;
+    } else if (read > 0) {
+        cursor_ = rows[read - 1] + 1;
+    }
 }
 
 bool TagInspector::writesAllowed() const { return connection_->writesAllowed(); }
