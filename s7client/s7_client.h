@@ -37,6 +37,7 @@ struct vemoc_s7_client {
     uint32_t max_read_items;     /* items one read request may carry */
     uint32_t aux_item_limit;     /* second limit the controller reports */
     uint32_t timeout_ms;         /* of the last successful connect */
+    uint32_t discarded_answers;  /* the session's count when it ended; 0 from each connect on */
     char plc_type[S7_PLC_TYPE_CAPACITY];
     s7_type_info_cache type_info_cache; /* filled by the first browse; released on disconnect */
 };

@@ -29,6 +29,7 @@ using vemo::test::PeerReply;
 using vemo::test::PeerStep;
 using vemo::test::TlsPeer;
 using vemo::test::TlsPeerOptions;
+using vemo::test::withSequence;
 
 constexpr uint32_t kTimeoutMs = 3000;
 
@@ -77,10 +78,18 @@ Bytes counting(size_t n, uint8_t from = 0) {
     return b;
 }
 
+// Response data whose header (the first 9 bytes) carries `sequence`: the
+// answer to the request of that number.
+Bytes headed(Bytes data, uint16_t sequence = 1) {
+    data.at(7) = static_cast<uint8_t>(sequence >> 8);
+    data.at(8) = static_cast<uint8_t>(sequence);
+    return data;
+}
+
 Bytes asBytes(const s7_response& r) { return r.data == nullptr ? Bytes{} : Bytes(r.data, r.data + r.length); }
 
 TEST(Exchange, RoundTripSendsTheHeaderAndBodyAndReturnsTheResponseData) {
-    const Bytes answer = counting(10, 0xA0);
+    const Bytes answer = headed(counting(10, 0xA0));
     TlsPeerOptions options;
     options.replies = {PeerReply::tls(concat({frame(2, answer), trailer(2)}))};
     TlsPeer peer(options);
@@ -185,8 +194,8 @@ TEST(Exchange, RequestIsCutIntoFramesOfAtMost987DataBytesEachOneTlsWrite) {
 }
 
 TEST(Exchange, ResponseIsReassembledHoweverItArrives) {
-    const Bytes ten = counting(10, 0x30);
-    const Bytes big1 = counting(1974, 1);
+    const Bytes ten = headed(counting(10, 0x30));
+    const Bytes big1 = headed(counting(1974, 1));
     const Bytes big2 = counting(1974, 2);
     struct Case {
         const char* rule;
@@ -200,7 +209,7 @@ TEST(Exchange, ResponseIsReassembledHoweverItArrives) {
          PeerReply::tls(concat({frame(2, big1), frame(2, big2), frame(2, ten), trailer(2)})),
          concat({big1, big2, ten})},
         {"a frame without data", PeerReply::tls(concat({frame(2, {}), frame(2, ten), trailer(2)})), ten},
-        {"bytes behind the trailer are dropped", PeerReply::tls(concat({frame(2, ten), trailer(2), {1, 2, 3}})), ten},
+        {"bytes behind the trailer are not part of it", PeerReply::tls(concat({frame(2, ten), trailer(2), {1, 2, 3}})), ten},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);
@@ -291,7 +300,7 @@ TEST(Exchange, ResponseLimitsOnFramesAndSize) {
         const Bytes last = concat({frame(2, Bytes(c.lastData, 0xA5)), trailer(2)});
         reply.insert(reply.end(), last.begin(), last.end());
         TlsPeerOptions options;
-        options.replies = {PeerReply::tls(std::move(reply)), PeerReply::tls(kOkResponse)};
+        options.replies = {PeerReply::tls(withSequence(std::move(reply), 1)), PeerReply::tls(kOkResponse)};
         TlsPeer peer(options);
         Link link(peer.port());
         ASSERT_EQ(link.rc, S7_OK);
@@ -315,7 +324,8 @@ TEST(Exchange, ResponseLimitsOnFramesAndSize) {
 TEST(Exchange, AnExchangeMayKeepLessThanTheSession) {
     const Bytes answer = concat({frame(2, Bytes(50, 0x5A)), trailer(2)});
     TlsPeerOptions options;
-    options.replies = {PeerReply::tls(answer), PeerReply::tls(answer), PeerReply::tls(answer)};
+    const PeerReply reply = PeerReply::tls(answer).answering();
+    options.replies = {reply, reply, reply};
     TlsPeer peer(options);
     {
         Link link(peer.port());
@@ -386,7 +396,7 @@ TEST(Exchange, ALargeAnswerThatKeepsComingEarnsMoreTime) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);
         Bytes reply;
-        const Bytes data = counting(c.dataBytes);
+        const Bytes data = headed(counting(c.dataBytes));
         for (size_t at = 0; at < data.size(); at += S7_FRAME_MAX_RECEIVE_DATA) {
             const size_t n = std::min<size_t>(S7_FRAME_MAX_RECEIVE_DATA, data.size() - at);
             const Bytes f = frame(2, Bytes(data.begin() + static_cast<std::ptrdiff_t>(at),
@@ -443,7 +453,7 @@ TEST(Exchange, EveryAllocationFailureIsReportedAndLeavesNothing) {
     for (size_t n = 1;; ++n) {
         SCOPED_TRACE(n);
         TlsPeerOptions options;
-        options.replies = {PeerReply::tls(reply)};
+        options.replies = {PeerReply::tls(reply).answering()};
         TlsPeer peer(options);
         Link link(peer.port());
         ASSERT_EQ(link.rc, S7_OK);
@@ -497,7 +507,7 @@ struct ScriptedLink {
 };
 
 TEST(Session, RunsOverAnyLinkAndReassemblesWhateverPiecesItReads) {
-    const Bytes ten = counting(10, 0x30);
+    const Bytes ten = headed(counting(10, 0x30));
     const Bytes big = counting(1974, 7);
     const Bytes script = concat({frame(2, {}), frame(2, ten), frame(2, big), trailer(2), {0x72, 0x02}});
     for (const size_t piece : {size_t{1}, size_t{3}, size_t{4000}}) {

@@ -29,7 +29,8 @@ using vemo::test::TlsPeerOptions;
 constexpr uint32_t kTimeoutMs = 3000;
 
 // One response message in frames of the request's version byte, each with
-// as many data bytes as the client takes in one.
+// as many data bytes as the client takes in one; the peer gives it the
+// request's sequence number.
 PeerReply reply(const Bytes& data, uint8_t version = 2) {
     Bytes message;
     for (size_t at = 0; at < data.size(); at += S7_FRAME_MAX_RECEIVE_DATA) {
@@ -38,7 +39,7 @@ PeerReply reply(const Bytes& data, uint8_t version = 2) {
                           {0x72, version, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)},
                           Bytes(data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(at + n))});
     }
-    return PeerReply::tls(concat({message, {0x72, version, 0x00, 0x00}}));
+    return PeerReply::tls(concat({message, {0x72, version, 0x00, 0x00}})).answering();
 }
 
 Bytes responseHeader(uint16_t functionCode) {
