@@ -534,6 +534,118 @@ TEST(Session, RunsOverAnyLinkAndReassemblesWhateverPiecesItReads) {
     EXPECT_EQ(s7_session_new_over(nullptr), nullptr);
 }
 
+// An answer to request `sequence`: the response header, then `rest`, in
+// frames of at most `frameData` data bytes.
+Bytes answerTo(uint16_t sequence, const Bytes& rest, size_t frameData = 987) {
+    const Bytes data = concat({{0x32, 0x00, 0x00, 0x05, 0x4C, 0x00, 0x00, static_cast<uint8_t>(sequence >> 8),
+                                static_cast<uint8_t>(sequence)},
+                               rest});
+    Bytes message;
+    for (size_t at = 0; at < data.size(); at += frameData) {
+        const size_t n = std::min(frameData, data.size() - at);
+        message = concat({message, frame(2, Bytes(data.begin() + static_cast<long>(at),
+                                                  data.begin() + static_cast<long>(at + n)))});
+    }
+    return concat({message, trailer(2)});
+}
+
+// Answers are matched to their requests by the sequence number at offset 7
+// of the response header. One to any of the 64 requests before (counting
+// the wrap from 0xFFFF to 1) is a request answered twice: it is let go and
+// counted, 16 times in one exchange at most. Any other number ends the
+// session. Every script is read in pieces of 1, 7 and 4000 bytes.
+TEST(Session, AnAnswerIsTakenOnlyForItsOwnRequest) {
+    const Bytes a = {0xAA};
+    const Bytes b = {0xBB};
+    auto repeated = [](const Bytes& message, int n) {
+        Bytes out;
+        for (int i = 0; i < n; ++i) {
+            out = concat({out, message});
+        }
+        return out;
+    };
+    struct Case {
+        const char* rule;
+        uint16_t before;  // the session's sequence number before the first request
+        Bytes script;
+        std::vector<uint8_t> results;  // of the exchanges in turn
+        uint32_t discarded;
+    };
+    const Case cases[] = {
+        {"each answer once", 0, concat({answerTo(1, a), answerTo(2, b)}), {S7_OK, S7_OK}, 0},
+        {"the first answer twice: the copy is let go",
+         0,
+         concat({answerTo(1, a), answerTo(1, a), answerTo(2, b)}),
+         {S7_OK, S7_OK},
+         1},
+        {"a copy whose header comes in frames of 2 bytes",
+         0,
+         concat({answerTo(1, a), answerTo(1, Bytes(3000, 0x11), 2), answerTo(2, b)}),
+         {S7_OK, S7_OK},
+         1},
+        {"an answer to the 64th request before is let go",
+         99,
+         concat({answerTo(36, a), answerTo(100, b)}),
+         {S7_OK},
+         1},
+        {"to the 65th, a protocol error", 99, answerTo(35, a), {S7_ERR_PROTOCOL, S7_ERR_NOT_CONNECTED}, 0},
+        {"an answer to a later request", 0, answerTo(2, b), {S7_ERR_PROTOCOL, S7_ERR_NOT_CONNECTED}, 0},
+        {"an unrelated number", 0, answerTo(0x8001, b), {S7_ERR_PROTOCOL, S7_ERR_NOT_CONNECTED}, 0},
+        {"number 0, which no request carries", 5, answerTo(0, b), {S7_ERR_PROTOCOL, S7_ERR_NOT_CONNECTED}, 0},
+        {"0xFFFF, then 1: a copy of 0xFFFF's answer is let go",
+         0xFFFE,
+         concat({answerTo(0xFFFF, a), answerTo(0xFFFF, a), answerTo(1, b)}),
+         {S7_OK, S7_OK},
+         1},
+        {"after the wrap the window reaches back over it",
+         0xFFFF,
+         concat({answerTo(0xFFC0, a), answerTo(1, b)}),
+         {S7_OK},
+         1},
+        {"but not past 64", 0xFFFF, answerTo(0xFFBF, a), {S7_ERR_PROTOCOL, S7_ERR_NOT_CONNECTED}, 0},
+        {"before any wrap, 0xFFFF is a number not reached", 1, answerTo(0xFFFF, a),
+         {S7_ERR_PROTOCOL, S7_ERR_NOT_CONNECTED}, 0},
+        {"16 answers to an earlier request are let go",
+         0,
+         concat({answerTo(1, a), repeated(answerTo(1, a), 16), answerTo(2, b)}),
+         {S7_OK, S7_OK},
+         16},
+        {"the 17th ends the session",
+         0,
+         concat({answerTo(1, a), repeated(answerTo(1, a), 17), answerTo(2, b)}),
+         {S7_OK, S7_ERR_PROTOCOL, S7_ERR_NOT_CONNECTED},
+         17},
+    };
+    for (const Case& c : cases) {
+        for (const size_t piece : {size_t{1}, size_t{7}, size_t{4000}}) {
+            SCOPED_TRACE(std::string(c.rule) + ", pieces of " + std::to_string(piece));
+            ScriptedLink scripted{{}, c.script, piece};
+            const s7_link link = scripted.link();
+            s7_session* session = s7_session_new_over(&link);
+            ASSERT_NE(session, nullptr);
+            session->sequence = c.before;
+            const Bytes body = {0x34, 0x00, 0x00, 0x00, 0x01};
+            const s7_request request{body.data(), static_cast<uint32_t>(body.size()), S7_FN_READ_VARIABLES, 2};
+            for (size_t i = 0; i < c.results.size(); ++i) {
+                SCOPED_TRACE(i);
+                s7_response response{};
+                EXPECT_EQ(s7_exchange(session, &request, &response, kTimeoutMs), c.results[i]);
+                if (c.results[i] == S7_OK) {
+                    // The own answer: its header carries this request's number.
+                    const Bytes got = asBytes(response);
+                    ASSERT_EQ(got.size(), 10u);
+                    EXPECT_EQ((got[7] << 8) | got[8], session->sequence);
+                } else {
+                    EXPECT_EQ(response.data, nullptr);
+                }
+                s7_response_clear(&response);
+            }
+            EXPECT_EQ(session->discarded_answers, c.discarded);
+            s7_session_free(session);
+        }
+    }
+}
+
 TEST(Session, StartsAtId288AndCountsWithItsWrapRules) {
     EXPECT_EQ(s7_session_new(nullptr), nullptr);
     s7_tls_channel* channel = s7_tls_channel_new(nullptr);
