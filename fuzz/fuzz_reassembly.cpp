@@ -79,32 +79,38 @@ enum class Outcome { Complete, Incomplete, Malformed };
 // The answers of one exchange, for request `sequence`, over bytes [from, to):
 // messages of frames - 0x72, version, u16 length of at most 1974, the data,
 // and the next frame's head; a head of length 0 after a frame is the
-// trailer. The sequence number at data bytes 7-8 of a message picks it: the
-// request's own ends the exchange; one of the 64 before it is let go, 16
-// times at most; any other is malformed. A message of fewer than 9 data
-// bytes counts as the request's own. `data` gets the own answer's data,
-// `end` the position behind its trailer.
+// trailer. Every head of a message has its first one's version, 1 or 2.
+// The sequence number at data bytes 7-8 of a message picks it: the
+// request's own (which must have the request's version) ends the exchange;
+// one of the 64 before it is let go, 16 times at most; any other is
+// malformed. A message of fewer than 9 data bytes counts as the request's
+// own. `data` gets the own answer's data, `end` the position behind its
+// trailer.
 Outcome model(const std::vector<uint8_t>& s, size_t from, size_t to, uint8_t version, uint16_t sequence,
               std::vector<uint8_t>& data, size_t& end) {
     size_t pos = from;
     uint32_t frames = 0;
     uint32_t stale = 0;
     bool earlier = false;
+    uint8_t messageVersion = 0;  // set by a message's first frame
     data.clear();
     for (;;) {
         if (to - pos < S7_FRAME_HEAD_SIZE) {
             return Outcome::Incomplete;
         }
         const uint32_t len = (uint32_t{s[pos + 2]} << 8) | s[pos + 3];
-        if (s[pos] != S7_FRAME_START || s[pos + 1] != version || len > S7_FRAME_MAX_RECEIVE_DATA) {
+        const uint8_t v = s[pos + 1];
+        if (s[pos] != S7_FRAME_START || (v != S7_FRAME_VERSION_1 && v != S7_FRAME_VERSION_2) ||
+            (messageVersion != 0 && v != messageVersion) || len > S7_FRAME_MAX_RECEIVE_DATA) {
             return Outcome::Malformed;
         }
+        messageVersion = v;
         if (to - pos < S7_FRAME_HEAD_SIZE + len + S7_FRAME_TRAILER_SIZE) {
             return Outcome::Incomplete;
         }
         const size_t next = pos + S7_FRAME_HEAD_SIZE + len;
         const uint32_t maxFrames = earlier ? S7_RESPONSE_MAX_DISCARD_FRAMES : S7_RESPONSE_MAX_FRAMES;
-        if (s[next] != S7_FRAME_START || s[next + 1] != version || frames == maxFrames) {
+        if (s[next] != S7_FRAME_START || s[next + 1] != messageVersion || frames == maxFrames) {
             return Outcome::Malformed;
         }
         ++frames;
@@ -116,7 +122,7 @@ Outcome model(const std::vector<uint8_t>& s, size_t from, size_t to, uint8_t ver
             // No wrap within the few exchanges of an input: the window is
             // the 64 numbers below, down to 1.
             earlier = got != sequence && got != 0 && got < sequence && sequence - got <= S7_SEQUENCE_WINDOW;
-            if (got != sequence && !earlier) {
+            if ((got != sequence && !earlier) || (got == sequence && messageVersion != version)) {
                 return Outcome::Malformed;
             }
         }
@@ -124,6 +130,9 @@ Outcome model(const std::vector<uint8_t>& s, size_t from, size_t to, uint8_t ver
         if (s[next + 2] == 0 && s[next + 3] == 0) {
             pos = next + S7_FRAME_TRAILER_SIZE;
             if (!earlier) {
+                if (messageVersion != version) {
+                    return Outcome::Malformed;
+                }
                 end = pos;
                 return Outcome::Complete;
             }
@@ -131,6 +140,7 @@ Outcome model(const std::vector<uint8_t>& s, size_t from, size_t to, uint8_t ver
                 return Outcome::Malformed;
             }
             earlier = false;
+            messageVersion = 0;
             frames = 0;
             data.clear();
         }

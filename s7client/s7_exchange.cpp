@@ -136,11 +136,19 @@ s7_status receiveResponse(s7_session* session, uint8_t version, s7_response* res
     bool earlier = false;     // answers an earlier request
     uint8_t header[S7_RESPONSE_HEADER_SIZE];
     uint32_t headerLength = 0;
+    // The version byte of the answer's frames: its first frame sets it, the
+    // others and the trailer repeat it. An answer to an earlier request has
+    // that request's version, which need not be this one's (session set-up
+    // goes in version 1): only the own answer must carry `version`.
+    uint8_t frameVersion = 0;
     for (;;) {
         while (filled >= S7_FRAME_HEAD_SIZE) {
-            if (buffer[0] != S7_FRAME_START || buffer[1] != version) {
+            const uint8_t v = buffer[1];
+            if (buffer[0] != S7_FRAME_START || (v != S7_FRAME_VERSION_1 && v != S7_FRAME_VERSION_2) ||
+                (frameVersion != 0 && v != frameVersion)) {
                 return S7_STATUS_PROTOCOL;
             }
+            frameVersion = v;
             const uint32_t len = readU16(buffer + 2);
             if (len > S7_FRAME_MAX_RECEIVE_DATA) {
                 return S7_STATUS_PROTOCOL;
@@ -150,7 +158,7 @@ s7_status receiveResponse(s7_session* session, uint8_t version, s7_response* res
             }
             const uint8_t* data = buffer + S7_FRAME_HEAD_SIZE;
             const uint8_t* next = data + len;
-            if (next[0] != S7_FRAME_START || next[1] != version) {
+            if (next[0] != S7_FRAME_START || next[1] != frameVersion) {
                 return S7_STATUS_PROTOCOL;
             }
             const bool letGo = discarding || earlier;
@@ -174,6 +182,8 @@ s7_status receiveResponse(s7_session* session, uint8_t version, s7_response* res
                             }
                             earlier = true;
                             s7_response_clear(response);
+                        } else if (frameVersion != version) {
+                            return S7_STATUS_PROTOCOL;
                         }
                     }
                 }
@@ -217,6 +227,9 @@ s7_status receiveResponse(s7_session* session, uint8_t version, s7_response* res
             if (!earlier) {
                 // Its own answer (or one shorter than a header, which the
                 // caller's parser refuses).
+                if (frameVersion != version) {
+                    return S7_STATUS_PROTOCOL;
+                }
                 return discarding ? S7_STATUS_ANSWER_TOO_LARGE : S7_STATUS_OK;
             }
             if (session->discarded_answers != UINT32_MAX) {
@@ -230,6 +243,7 @@ s7_status receiveResponse(s7_session* session, uint8_t version, s7_response* res
             discarding = false;
             earlier = false;
             headerLength = 0;
+            frameVersion = 0;
         }
         if (filled == S7_FRAME_RECEIVE_BUFFER) {
             return S7_STATUS_PROTOCOL;

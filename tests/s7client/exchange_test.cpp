@@ -536,17 +536,17 @@ TEST(Session, RunsOverAnyLinkAndReassemblesWhateverPiecesItReads) {
 
 // An answer to request `sequence`: the response header, then `rest`, in
 // frames of at most `frameData` data bytes.
-Bytes answerTo(uint16_t sequence, const Bytes& rest, size_t frameData = 987) {
+Bytes answerTo(uint16_t sequence, const Bytes& rest, size_t frameData = 987, uint8_t version = 2) {
     const Bytes data = concat({{0x32, 0x00, 0x00, 0x05, 0x4C, 0x00, 0x00, static_cast<uint8_t>(sequence >> 8),
                                 static_cast<uint8_t>(sequence)},
                                rest});
     Bytes message;
     for (size_t at = 0; at < data.size(); at += frameData) {
         const size_t n = std::min(frameData, data.size() - at);
-        message = concat({message, frame(2, Bytes(data.begin() + static_cast<long>(at),
-                                                  data.begin() + static_cast<long>(at + n)))});
+        message = concat({message, frame(version, Bytes(data.begin() + static_cast<long>(at),
+                                                        data.begin() + static_cast<long>(at + n)))});
     }
-    return concat({message, trailer(2)});
+    return concat({message, trailer(version)});
 }
 
 // Answers are matched to their requests by the sequence number at offset 7
@@ -583,6 +583,15 @@ TEST(Session, AnAnswerIsTakenOnlyForItsOwnRequest) {
          concat({answerTo(1, a), answerTo(1, Bytes(3000, 0x11), 2), answerTo(2, b)}),
          {S7_OK, S7_OK},
          1},
+        {"a copy in version 1 (as session set-up goes) is let go as well",
+         0,
+         concat({answerTo(1, a), answerTo(1, a, 987, 1), answerTo(2, b)}),
+         {S7_OK, S7_OK},
+         1},
+        {"but the own answer must have the request's version", 0, answerTo(1, a, 987, 1),
+         {S7_ERR_PROTOCOL, S7_ERR_NOT_CONNECTED}, 0},
+        {"and so must an own answer shorter than a header", 0, concat({frame(1, {0x32}), trailer(1)}),
+         {S7_ERR_PROTOCOL, S7_ERR_NOT_CONNECTED}, 0},
         {"an answer to the 64th request before is let go",
          99,
          concat({answerTo(36, a), answerTo(100, b)}),
