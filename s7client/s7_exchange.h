@@ -19,7 +19,10 @@
  * number (a later or unrelated request, 0) is a protocol error that ends
  * the session: the stream can no longer be matched to requests. An answer
  * shorter than the header is handed to the caller as it is, whose parser
- * refuses it. Bytes behind an answer's trailer are kept for the next
+ * refuses it. The frames of an answer carry one version byte, 1 or 2; an
+ * answer to an earlier request may carry another than the request waiting
+ * (session set-up goes in version 1), the request's own answer must carry
+ * the request's. Bytes behind an answer's trailer are kept for the next
  * exchange, where they are the start of the next answer: a doubled answer
  * is recognised however the controller's bytes are cut into reads.
  *
