@@ -386,7 +386,9 @@ std::string dateAndTime(const std::string& bytes) {
 }
 
 // DTL: year (big-endian 16 bits), month, day, weekday, hour, minute, second,
-// nanoseconds (big-endian 32 bits). The controller's DTL spans 1970-2262.
+// nanoseconds (big-endian 32 bits). The controller's DTL spans 1970 to
+// 2262-04-11, where its LDT ends too; a value past it could not be typed
+// back.
 std::string dtl(const std::string& bytes) {
     if (bytes.size() != 12) return invalidBytes(bytes);
     const auto byte = [&](std::size_t i) { return static_cast<uint8_t>(bytes[i]); };
@@ -394,8 +396,9 @@ std::string dtl(const std::string& bytes) {
     const unsigned month = byte(2);
     const unsigned day = byte(3);
     const uint32_t ns = (static_cast<uint32_t>(byte(8)) << 24) | (byte(9) << 16) | (byte(10) << 8) | byte(11);
-    if (year < 1970 || year > 2262 || !validDate(year, month, day) || byte(5) > 23 || byte(6) > 59 || byte(7) > 59 ||
-        ns >= 1'000'000'000) {
+    const bool pastEnd = year == 2262 && (month > 4 || (month == 4 && day > 11));
+    if (year < 1970 || year > 2262 || pastEnd || !validDate(year, month, day) || byte(5) > 23 || byte(6) > 59 ||
+        byte(7) > 59 || ns >= 1'000'000'000) {
         return invalidBytes(bytes);
     }
     return fmt::format("DTL#{}-{}", date({year, month, day}), clock(byte(5), byte(6), byte(7), ns, 9));

@@ -236,6 +236,14 @@ s7_value* integerValue(uint8_t wireType, uint64_t bits) {
     }
 }
 
+// What the formatter shows as a valid value, where a data type holds less
+// than its wire type: a text read back must be the text written.
+constexpr uint64_t kLastCount = 999;  // a COUNTER counts 0 to 999
+// DATE: days since 1990-01-01, up to 2168-12-31 (65378).
+constexpr uint64_t kLastDateDay = 65378;
+// LDT: nanoseconds since 1970 in a signed 64-bit count, to 2262-04-11-23:47:16.854775807.
+constexpr uint64_t kLastLdt = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+
 // ------------------------------------------------------------- durations
 
 constexpr uint64_t kNsPerUs = 1000;
@@ -502,6 +510,8 @@ std::optional<std::string> unquote(std::string_view s, size_t hexDigits) {
     return out;
 }
 
+bool isSurrogate(uint64_t code) { return code >= 0xD800 && code <= 0xDFFF; }
+
 // The code points of UTF-8 text; nullopt for broken UTF-8.
 std::optional<std::vector<uint32_t>> codePoints(std::string_view s) {
     std::vector<uint32_t> out;
@@ -530,6 +540,10 @@ std::optional<std::vector<uint32_t>> codePoints(std::string_view s) {
             if ((c & 0xC0) != 0x80) return std::nullopt;
             cp = (cp << 6) | (c & 0x3F);
         }
+        // The shortest form only, and no surrogate half: UTF-16, which a
+        // wide text becomes on the controller, has no unit for either.
+        static constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < kLeast[n] || cp > 0x10FFFF || isSurrogate(cp)) return std::nullopt;
         out.push_back(cp);
         i += n;
     }
@@ -549,7 +563,13 @@ std::string nameOf(uint8_t datatype) { return s7_datatype_name(datatype); }
 
 // An integer that must fit the wire type's range.
 ParsedValue integerOf(const Integer& n, const TypeForm& f, std::string_view shown) {
-    const Range r = rangeOf(f.wireType);
+    Range r = rangeOf(f.wireType);
+    switch (f.datatype) {
+    case S7_DATATYPE_COUNTER: r.hi = kLastCount; break;
+    case S7_DATATYPE_DATE: r.hi = kLastDateDay; break;
+    case S7_DATATYPE_LDT: r.hi = kLastLdt; break;
+    default: break;
+    }
     if (!inRange(n, r)) {
         return fail(fmt::format("{} is out of range for {} ({})", shown, nameOf(f.datatype), rangeText(r)));
     }
@@ -592,6 +612,9 @@ ParsedValue durationOf(const Integer& ns, const TypeForm& f, std::string_view sh
 std::string brokenQuote(std::string_view shown) {
     return fmt::format("{} is not a quoted text (a quote inside is $', a dollar $$)", shown);
 }
+
+// The most UTF-16 units a WSTRING can be declared to hold.
+constexpr uint32_t kLongestWString = 16382;
 
 ParsedValue textOf(std::string_view body, const TypeForm& f, uint32_t capacity, std::string_view shown) {
     const bool wide = f.form == Form::WString || f.form == Form::WChar;
@@ -637,8 +660,10 @@ ParsedValue textOf(std::string_view body, const TypeForm& f, uint32_t capacity, 
     // WSTRING characters are UTF-16 units.
     size_t units = 0;
     for (const uint32_t cp : *cps) units += cp > 0xFFFF ? 2 : 1;
-    if (capacity != 0 && units > capacity) {
-        return fail(fmt::format("{} has {} characters; the WSTRING holds {}", shown, units, capacity));
+    // Without the variable's length, at least no WSTRING holds more.
+    const uint32_t cap = capacity != 0 ? capacity : kLongestWString;
+    if (units > cap) {
+        return fail(fmt::format("{} has {} characters; the WSTRING holds {}", shown, units, cap));
     }
     return made(s7_value_new_string(text.data(), static_cast<uint32_t>(text.size())));
 }
@@ -650,7 +675,12 @@ ParsedValue charOf(std::string_view body, const TypeForm& f, std::string_view sh
     if (!quoted) {
         const Result<std::optional<Integer>> code = parseInteger(body, shown);
         if (!code.value) return fail(code.error);
-        if (*code.value) return integerOf(**code.value, f, shown);
+        if (*code.value) {
+            if (wide && !(*code.value)->negative && isSurrogate((*code.value)->magnitude)) {
+                return fail(fmt::format("{} is half of a UTF-16 surrogate pair, no character by itself", shown));
+            }
+            return integerOf(**code.value, f, shown);
+        }
         return fail(fmt::format("{} is not a character: quote it ('A') or give its code", shown));
     }
     if (!wide) {
@@ -706,29 +736,40 @@ ParsedValue parseValue(std::string_view input, uint8_t datatype, uint32_t capaci
         return integerOf(**n.value, *f, shown);
     }
     case Form::Real: {
+        const bool single = f->wireType == S7_TYPE_F32;
         const std::string u = upper(body);
-        double v = 0;
-        if (u == "INF" || u == "+INF") {
-            v = std::numeric_limits<double>::infinity();
-        } else if (u == "-INF") {
-            v = -std::numeric_limits<double>::infinity();
-        } else if (u == "NAN") {
-            v = std::numeric_limits<double>::quiet_NaN();
-        } else {
-            std::string digits(body);
-            digits.erase(std::remove(digits.begin(), digits.end(), '_'), digits.end());
-            const char* first = digits.data() + (!digits.empty() && digits[0] == '+' ? 1 : 0);
-            const char* last = digits.data() + digits.size();
-            const auto [end, ec] = std::from_chars(first, last, v);
-            if (digits.empty() || end != last || (ec != std::errc() && ec != std::errc::result_out_of_range)) {
-                return fail(fmt::format("{} is not a {} number", shown, nameOf(datatype)));
-            }
-            if (ec == std::errc::result_out_of_range || !std::isfinite(v) ||
-                (f->wireType == S7_TYPE_F32 && std::fabs(v) > std::numeric_limits<float>::max())) {
-                return fail(fmt::format("{} is out of range for {}", shown, nameOf(datatype)));
-            }
+        if (u == "INF" || u == "+INF" || u == "-INF" || u == "NAN") {
+            const double v = u == "NAN"   ? std::numeric_limits<double>::quiet_NaN()
+                             : u == "-INF" ? -std::numeric_limits<double>::infinity()
+                                           : std::numeric_limits<double>::infinity();
+            return made(single ? s7_value_new_f32(static_cast<float>(v)) : s7_value_new_f64(v));
         }
-        return made(f->wireType == S7_TYPE_F32 ? s7_value_new_f32(static_cast<float>(v)) : s7_value_new_f64(v));
+        std::string digits(body);
+        digits.erase(std::remove(digits.begin(), digits.end(), '_'), digits.end());
+        const char* first = digits.data() + (!digits.empty() && digits[0] == '+' ? 1 : 0);
+        const char* last = digits.data() + digits.size();
+        // Read straight into the type's own precision, rounded once to the
+        // nearest: what a REAL prints (3.4028235e+38 for its largest) reads
+        // back as the same number. A value that rounds to infinity, or
+        // that is not 0 and rounds to 0, is out of range: it would not be
+        // written as typed. Subnormal values are taken as they are.
+        float f32 = 0;
+        double f64 = 0;
+        const std::from_chars_result r =
+            single ? std::from_chars(first, last, f32) : std::from_chars(first, last, f64);
+        if (digits.empty() || r.ptr != last || (r.ec != std::errc() && r.ec != std::errc::result_out_of_range)) {
+            return fail(fmt::format("{} is not a {} number", shown, nameOf(datatype)));
+        }
+        if (r.ec == std::errc() && !std::isfinite(single ? double{f32} : f64)) {
+            // "infinity" and the like: inf, -inf and nan are the forms.
+            return fail(fmt::format("{} is not a {} number", shown, nameOf(datatype)));
+        }
+        if (r.ec == std::errc::result_out_of_range) {
+            return fail(fmt::format("{} is out of range for {} ({})", shown, nameOf(datatype),
+                                    single ? "0, or 1e-45 to 3.4028235e+38 either side of it"
+                                           : "0, or 5e-324 to 1.7976931348623157e+308 either side of it"));
+        }
+        return made(single ? s7_value_new_f32(f32) : s7_value_new_f64(f64));
     }
     case Form::Time:
     case Form::LTime:
@@ -738,6 +779,14 @@ ParsedValue parseValue(std::string_view input, uint8_t datatype, uint32_t capaci
         if (!typed) {
             const Result<std::optional<Integer>> n = parseInteger(body, shown);
             if (!n.value) return fail(n.error);
+            if (*n.value && f->form == Form::S5Time && !(*n.value)->negative && (*n.value)->magnitude <= 0xFFFF) {
+                // The word's count is three BCD digits: a nibble above 9 is no time.
+                const uint64_t word = (*n.value)->magnitude;
+                if (((word >> 8) & 0xF) > 9 || ((word >> 4) & 0xF) > 9 || (word & 0xF) > 9) {
+                    return fail(fmt::format("{} is not an {} word: its count is three BCD digits", shown,
+                                            nameOf(datatype)));
+                }
+            }
             if (*n.value) return integerOf(**n.value, *f, shown);
         }
         const Result<Integer> ns = parseDuration(body, shown);
@@ -769,8 +818,8 @@ ParsedValue parseValue(std::string_view input, uint8_t datatype, uint32_t capaci
             const std::optional<int64_t> days = parseDate(rest);
             if (!days || !rest.empty()) return notOne();
             const int64_t since1990 = *days - daysFromCivil(1990, 1, 1);
-            if (since1990 < 0 || since1990 > 0xFFFF) {
-                return fail(fmt::format("{} is out of range for DATE (D#1990-01-01..D#2169-06-06)", shown));
+            if (since1990 < 0 || static_cast<uint64_t>(since1990) > kLastDateDay) {
+                return fail(fmt::format("{} is out of range for DATE (D#1990-01-01..D#2168-12-31)", shown));
             }
             return made(s7_value_new_u16(static_cast<uint16_t>(since1990)));
         }
@@ -784,9 +833,10 @@ ParsedValue parseValue(std::string_view input, uint8_t datatype, uint32_t capaci
         if (!days || !consume(rest, '-')) return notOne();
         const std::optional<uint64_t> ns = parseTimeOfDay(rest, 9);
         if (!ns || !rest.empty()) return notOne();
-        // Nanoseconds since 1970 in 64 unsigned bits: 1970 to 2554.
-        if (*days < 0 || static_cast<uint64_t>(*days) > (std::numeric_limits<uint64_t>::max() - *ns) / kNsPerD) {
-            return fail(fmt::format("{} is out of range for LDT (LDT#1970-01-01-00:00:00..LDT#2554-07-21-23:34:33.709551615)", shown));
+        // Nanoseconds since 1970, as far as a signed 64-bit count goes.
+        if (*days < 0 || static_cast<uint64_t>(*days) > (kLastLdt - *ns) / kNsPerD) {
+            return fail(fmt::format(
+                "{} is out of range for LDT (LDT#1970-01-01-00:00:00..LDT#2262-04-11-23:47:16.854775807)", shown));
         }
         return made(s7_value_new_u64_alt(static_cast<uint64_t>(*days) * kNsPerD + *ns));
     }

@@ -76,50 +76,95 @@ struct PlainChannel {
 
 enum class Outcome { Complete, Incomplete, Malformed };
 
-// The framing of one response over bytes [from, to): 0x72, version, u16
-// length of at most 1974, the data, and the next frame's head; a head of
-// length 0 after a frame is the trailer.
-Outcome model(const std::vector<uint8_t>& s, size_t from, size_t to, uint8_t version, std::vector<uint8_t>& data,
-              size_t& end) {
+// The answers of one exchange, for request `sequence`, over bytes [from, to):
+// messages of frames - 0x72, version, u16 length of at most 1974, the data,
+// and the next frame's head; a head of length 0 after a frame is the
+// trailer. Every head of a message has its first one's version, 1 or 2.
+// The sequence number at data bytes 7-8 of a message picks it: the
+// request's own (which must have the request's version) ends the exchange;
+// one of the 64 before it is let go, 16 times at most; any other is
+// malformed. A message of fewer than 9 data bytes counts as the request's
+// own. `data` gets the own answer's data, `end` the position behind its
+// trailer.
+Outcome model(const std::vector<uint8_t>& s, size_t from, size_t to, uint8_t version, uint16_t sequence,
+              std::vector<uint8_t>& data, size_t& end) {
     size_t pos = from;
     uint32_t frames = 0;
+    uint32_t stale = 0;
+    bool earlier = false;
+    uint8_t messageVersion = 0;  // set by a message's first frame
+    data.clear();
     for (;;) {
         if (to - pos < S7_FRAME_HEAD_SIZE) {
             return Outcome::Incomplete;
         }
         const uint32_t len = (uint32_t{s[pos + 2]} << 8) | s[pos + 3];
-        if (s[pos] != S7_FRAME_START || s[pos + 1] != version || len > S7_FRAME_MAX_RECEIVE_DATA) {
+        const uint8_t v = s[pos + 1];
+        if (s[pos] != S7_FRAME_START || (v != S7_FRAME_VERSION_1 && v != S7_FRAME_VERSION_2) ||
+            (messageVersion != 0 && v != messageVersion) || len > S7_FRAME_MAX_RECEIVE_DATA) {
             return Outcome::Malformed;
         }
+        messageVersion = v;
         if (to - pos < S7_FRAME_HEAD_SIZE + len + S7_FRAME_TRAILER_SIZE) {
             return Outcome::Incomplete;
         }
         const size_t next = pos + S7_FRAME_HEAD_SIZE + len;
-        if (s[next] != S7_FRAME_START || s[next + 1] != version || frames == S7_RESPONSE_MAX_FRAMES) {
+        const uint32_t maxFrames = earlier ? S7_RESPONSE_MAX_DISCARD_FRAMES : S7_RESPONSE_MAX_FRAMES;
+        if (s[next] != S7_FRAME_START || s[next + 1] != messageVersion || frames == maxFrames) {
             return Outcome::Malformed;
         }
         ++frames;
+        const size_t before = data.size();
         data.insert(data.end(), s.begin() + static_cast<std::ptrdiff_t>(pos + S7_FRAME_HEAD_SIZE),
                     s.begin() + static_cast<std::ptrdiff_t>(next));
-        if (s[next + 2] == 0 && s[next + 3] == 0) {
-            end = next + S7_FRAME_TRAILER_SIZE;
-            return Outcome::Complete;
+        if (before < S7_RESPONSE_HEADER_SIZE && data.size() >= S7_RESPONSE_HEADER_SIZE) {
+            const auto got = static_cast<uint16_t>((data[7] << 8) | data[8]);
+            // No wrap within the few exchanges of an input: the window is
+            // the 64 numbers below, down to 1.
+            earlier = got != sequence && got != 0 && got < sequence && sequence - got <= S7_SEQUENCE_WINDOW;
+            if ((got != sequence && !earlier) || (got == sequence && messageVersion != version)) {
+                return Outcome::Malformed;
+            }
         }
         pos = next;
+        if (s[next + 2] == 0 && s[next + 3] == 0) {
+            pos = next + S7_FRAME_TRAILER_SIZE;
+            if (!earlier) {
+                if (messageVersion != version) {
+                    return Outcome::Malformed;
+                }
+                end = pos;
+                return Outcome::Complete;
+            }
+            if (++stale > S7_EXCHANGE_MAX_STALE) {
+                return Outcome::Malformed;
+            }
+            earlier = false;
+            messageVersion = 0;
+            frames = 0;
+            data.clear();
+        }
     }
 }
 
-void check(const PlainChannel& plain, size_t from, uint8_t version, s7_status rc, const s7_response& response) {
+// Checks the exchange against the model; `from` is where its answers start
+// (behind the last answer taken: bytes read past it stay for this one) and
+// moves behind this exchange's answer.
+void check(const PlainChannel& plain, size_t& from, uint8_t version, uint16_t sequence, s7_status rc,
+           const s7_response& response) {
     std::vector<uint8_t> data;
     size_t end = 0;
     const size_t to = plain.handed.size();
-    const Outcome o = model(plain.handed, from, to, version, data, end);
+    const Outcome o = model(plain.handed, from, to, version, sequence, data, end);
     bool right = false;
     switch (rc) {
     case S7_STATUS_OK:
-        // Complete, and only just: the trailer came with the last read.
-        right = o == Outcome::Complete && end > to - plain.lastRead && response.length == data.size() &&
+        // Complete, and only just: the trailer came with the last read, or
+        // with bytes an earlier exchange read past its answer.
+        right = o == Outcome::Complete && (plain.lastRead == 0 || end > to - plain.lastRead) &&
+                response.length == data.size() &&
                 (data.empty() ? response.data == nullptr : std::memcmp(response.data, data.data(), data.size()) == 0);
+        from = end;
         break;
     case S7_STATUS_PROTOCOL: right = o == Outcome::Malformed; break;
     // The stream ended, stalled or broke below the frames: nothing wrong
@@ -158,11 +203,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t body[] = {0x34, 0x00, 0x00, 0x00, 0x00};
     const s7_request request{body, sizeof body, S7_FN_READ_VARIABLES, version};
     s7_response response{};
+    size_t from = 0;
     for (int i = 0; i < kExchanges; ++i) {
-        const size_t from = plain.handed.size();
         plain.lastRead = 0;
         const s7_status rc = s7_exchange(session, &request, &response, 60000);
-        check(plain, from, version, rc, response);
+        check(plain, from, version, session->sequence, rc, response);
         if (rc != S7_STATUS_OK) {
             break;
         }

@@ -25,6 +25,7 @@ void enterStep(vemoc_s7_client* client, uint8_t step) {
 // handle disconnected.
 s7_status connectStack(vemoc_s7_client* client, const char* host, uint16_t port, uint32_t timeout_ms) {
     vemoc_s7_client_disconnect(client);
+    client->discarded_answers = 0;
     // No cause from an earlier connect may outlive this one's failure
     // before its socket connect.
     client->socket->connect_cause = S7_CAUSE_NONE;
@@ -179,6 +180,11 @@ void vemoc_s7_client_disconnect(vemoc_s7_client* client) {
     s7_iso_transport_free(client->transport);
     client->transport = nullptr;
     s7_socket_close(client->socket);
+    if (client->session != nullptr) {
+        // The count outlives the session: the call that failed on one
+        // answer too many is often the one that wants to tell of them.
+        client->discarded_answers = client->session->discarded_answers;
+    }
     s7_session_free(client->session);
     client->session = nullptr;
     client->state = S7_CLIENT_DISCONNECTED;
@@ -239,6 +245,13 @@ uint8_t vemoc_s7_client_get_connect_step(const vemoc_s7_client* client) {
 }
 
 const char* vemoc_s7_client_get_plc_type(const vemoc_s7_client* client) { return client->plc_type; }
+
+uint32_t vemoc_s7_client_get_discarded_answers(const vemoc_s7_client* client) {
+    if (client == nullptr) {
+        return 0;
+    }
+    return client->session != nullptr ? client->session->discarded_answers : client->discarded_answers;
+}
 
 uint8_t vemoc_s7_client_get_max_read_items(const vemoc_s7_client* client, uint32_t* max_read_items) {
     if (client == nullptr || max_read_items == nullptr) {

@@ -40,6 +40,7 @@ struct vemoc_s7_client {
     uint8_t connect_step;         /* S7_STEP_* the last connect reached */
     s7_connect_progress progress; /* told of each connect step; may be null */
     void* progress_context;
+    uint32_t discarded_answers;   /* the session's count when it ended; 0 from each connect on */
     char plc_type[S7_PLC_TYPE_CAPACITY];
     s7_type_info_cache type_info_cache; /* filled by the first browse; released on disconnect */
 };

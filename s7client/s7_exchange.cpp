@@ -20,7 +20,12 @@ bool usesCounterA(uint16_t functionCode) {
 
 uint16_t nextSequence(s7_session* session) {
     // 0 marks the TLS-start request; a session's requests never carry it.
-    session->sequence = session->sequence == 0xFFFF ? uint16_t{1} : static_cast<uint16_t>(session->sequence + 1);
+    if (session->sequence == 0xFFFF) {
+        session->sequence = 1;
+        session->wrapped = 1;
+    } else {
+        session->sequence = static_cast<uint16_t>(session->sequence + 1);
+    }
     return session->sequence;
 }
 
@@ -90,24 +95,60 @@ s7_status append(s7_response* response, const uint8_t* data, uint32_t len) {
     return S7_STATUS_OK;
 }
 
-// Reads one response: its frames' data go into `response` up to `limit`
-// bytes. A longer response is still read to its trailer, so that the
-// stream stays matched to requests, but its data are let go: the caller
-// learns it was too long and may ask for less.
+// True when `sequence` is one of the S7_SEQUENCE_WINDOW numbers before the
+// session's last request, counting the wrap from 0xFFFF to 1 (0 is never a
+// session's number).
+bool isEarlier(const s7_session* session, uint16_t sequence) {
+    const uint16_t current = session->sequence;
+    if (sequence == 0 || sequence == current) {
+        return false;
+    }
+    uint32_t distance = 0;
+    if (sequence < current) {
+        distance = uint32_t{current} - sequence;
+    } else if (session->wrapped != 0) {
+        // 0xFFFF is followed by 1: from `sequence` up to 0xFFFF, then 1 to current.
+        distance = (uint32_t{0xFFFF} - sequence) + current;
+    } else {
+        return false;  // a number the session has not reached yet
+    }
+    return distance <= S7_SEQUENCE_WINDOW;
+}
+
+// Reads the answer to the session's last request: its frames' data go into
+// `response` up to `limit` bytes. A longer answer is still read to its
+// trailer, so that the stream stays matched to requests, but its data are
+// let go: the caller learns it was too long and may ask for less. An
+// answer to an earlier request is read to its trailer, let go and counted,
+// and reading goes on; an answer to any other request is a protocol error.
 s7_status receiveResponse(s7_session* session, uint8_t version, s7_response* response, uint32_t timeout_ms,
                           uint32_t limit) {
     s7_socket* const slot = session->link.socket;
-    uint64_t received = 0;  // response bytes, kept or not
-    uint64_t granted = 0;   // of them, those already paid for with more time
-    bool discarding = false;
-    uint8_t buffer[S7_FRAME_RECEIVE_BUFFER];
-    uint32_t filled = 0;
+    uint8_t* const buffer = session->buffer;
+    uint32_t& filled = session->pending;
+    uint64_t total = 0;    // data bytes of every answer this exchange read
+    uint64_t granted = 0;  // of them, those already paid for with more time
+    uint32_t stale = 0;    // answers to earlier requests let go so far
+    // The answer being read.
+    uint64_t received = 0;  // its data bytes, kept or not
     uint32_t frames = 0;
+    bool discarding = false;  // too long to keep
+    bool earlier = false;     // answers an earlier request
+    uint8_t header[S7_RESPONSE_HEADER_SIZE];
+    uint32_t headerLength = 0;
+    // The version byte of the answer's frames: its first frame sets it, the
+    // others and the trailer repeat it. An answer to an earlier request has
+    // that request's version, which need not be this one's (session set-up
+    // goes in version 1): only the own answer must carry `version`.
+    uint8_t frameVersion = 0;
     for (;;) {
         while (filled >= S7_FRAME_HEAD_SIZE) {
-            if (buffer[0] != S7_FRAME_START || buffer[1] != version) {
+            const uint8_t v = buffer[1];
+            if (buffer[0] != S7_FRAME_START || (v != S7_FRAME_VERSION_1 && v != S7_FRAME_VERSION_2) ||
+                (frameVersion != 0 && v != frameVersion)) {
                 return S7_STATUS_PROTOCOL;
             }
+            frameVersion = v;
             const uint32_t len = readU16(buffer + 2);
             if (len > S7_FRAME_MAX_RECEIVE_DATA) {
                 return S7_STATUS_PROTOCOL;
@@ -115,27 +156,50 @@ s7_status receiveResponse(s7_session* session, uint8_t version, s7_response* res
             if (filled < len + S7_FRAME_HEAD_SIZE + S7_FRAME_TRAILER_SIZE) {
                 break;
             }
-            const uint8_t* next = buffer + S7_FRAME_HEAD_SIZE + len;
-            if (next[0] != S7_FRAME_START || next[1] != version) {
+            const uint8_t* data = buffer + S7_FRAME_HEAD_SIZE;
+            const uint8_t* next = data + len;
+            if (next[0] != S7_FRAME_START || next[1] != frameVersion) {
                 return S7_STATUS_PROTOCOL;
             }
-            if (frames == (discarding ? uint32_t{S7_RESPONSE_MAX_DISCARD_FRAMES} : uint32_t{S7_RESPONSE_MAX_FRAMES})) {
+            const bool letGo = discarding || earlier;
+            if (frames == (letGo ? uint32_t{S7_RESPONSE_MAX_DISCARD_FRAMES} : uint32_t{S7_RESPONSE_MAX_FRAMES})) {
                 return S7_STATUS_PROTOCOL;
             }
             ++frames;
             if (len > 0) {
+                if (headerLength < S7_RESPONSE_HEADER_SIZE) {
+                    // The header may come in pieces, over frames of any size.
+                    const uint32_t n = len < S7_RESPONSE_HEADER_SIZE - headerLength
+                                           ? len
+                                           : uint32_t{S7_RESPONSE_HEADER_SIZE} - headerLength;
+                    std::memcpy(header + headerLength, data, n);
+                    headerLength += n;
+                    if (headerLength == S7_RESPONSE_HEADER_SIZE) {
+                        const uint16_t sequence = readU16(header + S7_RESPONSE_SEQUENCE_OFFSET);
+                        if (sequence != session->sequence) {
+                            if (!isEarlier(session, sequence)) {
+                                return S7_STATUS_PROTOCOL;
+                            }
+                            earlier = true;
+                            s7_response_clear(response);
+                        } else if (frameVersion != version) {
+                            return S7_STATUS_PROTOCOL;
+                        }
+                    }
+                }
                 received += len;
-                if (!discarding && received > limit) {
+                total += len;
+                if (!discarding && !earlier && received > limit) {
                     // Too long to keep: what came so far goes, the rest
                     // is only counted.
                     discarding = true;
                     s7_response_clear(response);
                 }
-                if (discarding && received > S7_RESPONSE_MAX_DISCARD) {
+                if ((discarding || earlier) && received > S7_RESPONSE_MAX_DISCARD) {
                     return S7_STATUS_PROTOCOL;
                 }
-                if (!discarding) {
-                    const s7_status rc = append(response, buffer + S7_FRAME_HEAD_SIZE, len);
+                if (!discarding && !earlier) {
+                    const s7_status rc = append(response, data, len);
                     if (rc != S7_STATUS_OK) {
                         return rc;
                     }
@@ -144,27 +208,49 @@ s7_status receiveResponse(s7_session* session, uint8_t version, s7_response* res
                 // a big program run to megabytes) keeps its connection as
                 // long as the data comes at a rate of 64 KiB per time-out;
                 // a trickle or a flood of empty frames earns nothing. The
-                // size limits above bound the whole.
-                while (received - granted >= S7_RESPONSE_GRANT_SIZE) {
+                // size limits above, and the number of answers to earlier
+                // requests, bound the whole.
+                while (total - granted >= S7_RESPONSE_GRANT_SIZE) {
                     granted += S7_RESPONSE_GRANT_SIZE;
                     s7_socket_extend_request(slot, timeout_ms);
                 }
             }
-            if (next[2] == 0 && next[3] == 0) {
-                // The trailer: the response is complete. Anything behind it
-                // belongs to no request and is dropped.
-                return discarding ? S7_STATUS_ANSWER_TOO_LARGE : S7_STATUS_OK;
-            }
-            const uint32_t consumed = S7_FRAME_HEAD_SIZE + len;
+            const bool last = next[2] == 0 && next[3] == 0;
+            // Past the trailer starts whatever comes next: it stays for the
+            // next answer.
+            const uint32_t consumed = S7_FRAME_HEAD_SIZE + len + (last ? uint32_t{S7_FRAME_TRAILER_SIZE} : 0);
             std::memmove(buffer, buffer + consumed, filled - consumed);
             filled -= consumed;
+            if (!last) {
+                continue;
+            }
+            if (!earlier) {
+                // Its own answer (or one shorter than a header, which the
+                // caller's parser refuses).
+                if (frameVersion != version) {
+                    return S7_STATUS_PROTOCOL;
+                }
+                return discarding ? S7_STATUS_ANSWER_TOO_LARGE : S7_STATUS_OK;
+            }
+            if (session->discarded_answers != UINT32_MAX) {
+                ++session->discarded_answers;
+            }
+            if (++stale > S7_EXCHANGE_MAX_STALE) {
+                return S7_STATUS_PROTOCOL;
+            }
+            received = 0;
+            frames = 0;
+            discarding = false;
+            earlier = false;
+            headerLength = 0;
+            frameVersion = 0;
         }
-        if (filled == sizeof buffer) {
+        if (filled == S7_FRAME_RECEIVE_BUFFER) {
             return S7_STATUS_PROTOCOL;
         }
         int32_t got = 0;
-        const s7_status rc =
-            session->link.read(session->link.context, buffer + filled, sizeof buffer - filled, &got, timeout_ms);
+        const s7_status rc = session->link.read(session->link.context, buffer + filled,
+                                                S7_FRAME_RECEIVE_BUFFER - filled, &got, timeout_ms);
         if (rc != S7_STATUS_OK) {
             return rc;
         }

@@ -9,6 +9,23 @@
  * write; it reassembles the response frames the same way. Requests are
  * strictly sequential: one request, its whole response, then the next.
  *
+ * Answers are matched to their requests by the sequence number of the
+ * response header (its first 9 data bytes, the number at offset 7). An
+ * answer is taken only for the request it answers. An answer to one of the
+ * S7_SEQUENCE_WINDOW requests before it (a controller that answered a
+ * request twice) is read to its end, let go and counted on the session,
+ * and the exchange reads on for its own answer - at most
+ * S7_EXCHANGE_MAX_STALE of them, past which the exchange fails. Any other
+ * number (a later or unrelated request, 0) is a protocol error that ends
+ * the session: the stream can no longer be matched to requests. An answer
+ * shorter than the header is handed to the caller as it is, whose parser
+ * refuses it. The frames of an answer carry one version byte, 1 or 2; an
+ * answer to an earlier request may carry another than the request waiting
+ * (session set-up goes in version 1), the request's own answer must carry
+ * the request's. Bytes behind an answer's trailer are kept for the next
+ * exchange, where they are the start of the next answer: a doubled answer
+ * is recognised however the controller's bytes are cut into reads.
+ *
  * The session borrows the TLS channel, through a link: the two calls that
  * move a message's bytes, and the socket slot whose deadlines bound each
  * exchange. A connection's session links to its channel; a test or a fuzz
@@ -54,7 +71,15 @@ enum {
     S7_RESPONSE_MAX_DISCARD_FRAMES = 0x40000,
     /* Every full 64 KiB of response data received gives the request one
      * more time-out: a large answer that keeps coming is not a stalled one. */
-    S7_RESPONSE_GRANT_SIZE = 0x10000
+    S7_RESPONSE_GRANT_SIZE = 0x10000,
+    /* The response header: the sequence number is the u16 at offset 7. */
+    S7_RESPONSE_HEADER_SIZE = 9,
+    S7_RESPONSE_SEQUENCE_OFFSET = 7,
+    /* Answers to this many requests before the current one (counting the
+     * wrap from 0xFFFF to 1) are let go as answered twice. */
+    S7_SEQUENCE_WINDOW = 64,
+    /* Answers to earlier requests one exchange lets go before it fails. */
+    S7_EXCHANGE_MAX_STALE = 16
 };
 
 /* What a session's messages travel over. `write` sends all len bytes,
@@ -74,6 +99,7 @@ typedef struct s7_session {
     uint32_t counter_a;  /* create object, set values and three codes not sent here */
     uint32_t counter_b;  /* every other function code */
     uint16_t sequence;   /* of the last request sent; never 0 after the first */
+    uint8_t wrapped;     /* the sequence number has gone from 0xFFFF to 1 */
     /* Set when an exchange failed after its request went out: the rest of
      * that response may still be on its way, so the stream can no longer
      * be matched to requests. Every later exchange is refused. */
@@ -82,6 +108,12 @@ typedef struct s7_session {
      * and more than that counts as that. Set lower only by tests, which so
      * make a small program's answers too long to keep. */
     uint32_t response_limit;
+    /* Answers to earlier requests that were let go, over the session's life. */
+    uint32_t discarded_answers;
+    /* Received bytes not yet consumed: the part of an answer read so far,
+     * and after an answer's trailer what came behind it. */
+    uint32_t pending;
+    uint8_t buffer[S7_FRAME_RECEIVE_BUFFER];
 } s7_session;
 
 typedef struct s7_request {
@@ -133,7 +165,9 @@ void s7_response_clear(s7_response* response);
  * framing), S7_STATUS_TLS, S7_STATUS_NOT_CONNECTED (the controller closed
  * the connection, or an earlier exchange of the session failed midway),
  * S7_STATUS_ANSWER_TOO_LARGE (a well-framed response longer than the
- * session keeps, read to its end: the session goes on). Every other
+ * session keeps, read to its end: the session goes on). S7_STATUS_PROTOCOL
+ * also for an answer to another request than this one, or to an earlier
+ * one more than S7_EXCHANGE_MAX_STALE times (see above). Every other
  * failure leaves the session unusable.
  */
 s7_status s7_exchange(s7_session* session, const s7_request* request, s7_response* response, uint32_t timeout_ms);

@@ -362,6 +362,11 @@ TEST(DisplayFormats, DateAndTimeAndDtlFromTheirBytes) {
         {"dtl month 13", blob(dtlMonth13), S7_DATATYPE_DTL, I, "16#07EA0D0A050C2238075BCD15 (invalid)"},
         {"dtl a whole second of ns", blob(dtlWholeSecond), S7_DATATYPE_DTL, I, "16#07EA0C0A050C22383B9ACA15 (invalid)"},
         {"dtl short", blob({1, 2, 3}), S7_DATATYPE_DTL, I, "16#010203 (invalid)"},
+        // DTL ends on 2262-04-11, as LDT does: a later day could not be typed back.
+        {"dtl last day", blob({0x08, 0xD6, 4, 11, 6, 23, 59, 59, 0x3B, 0x9A, 0xC9, 0xFF}), S7_DATATYPE_DTL, I,
+         "DTL#2262-04-11-23:59:59.999999999"},
+        {"dtl past its end", blob({0x08, 0xD6, 4, 12, 7, 0, 0, 0, 0, 0, 0, 0}), S7_DATATYPE_DTL, I,
+         "16#08D6040C0700000000000000 (invalid)"},
         {"dtl decimal is today's", blob(dtl), S7_DATATYPE_DTL, DisplayFormat::Dec, ""},
     });
 }

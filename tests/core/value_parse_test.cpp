@@ -85,7 +85,7 @@ TEST(ValueParse, EveryDataTypeTakesTheFormsEngineersType) {
         {"D#1990-01-01", S7_DATATYPE_DATE, S7_TYPE_U16, 0},
         {"D#2026-12-10", S7_DATATYPE_DATE, S7_TYPE_U16, 13492},
         {"DATE#2024-02-29", S7_DATATYPE_DATE, S7_TYPE_U16, 12477},
-        {"D#2169-06-06", S7_DATATYPE_DATE, S7_TYPE_U16, 65535},
+        {"D#2168-12-31", S7_DATATYPE_DATE, S7_TYPE_U16, 65378},
         {"TOD#06:00:00.000", S7_DATATYPE_TIME_OF_DAY, S7_TYPE_U32, 21600000},
         {"TIME_OF_DAY#23:59:59.999", S7_DATATYPE_TIME_OF_DAY, S7_TYPE_U32, 86399999},
         {"TOD#12:00:00.5", S7_DATATYPE_TIME_OF_DAY, S7_TYPE_U32, 43200500},
@@ -250,8 +250,15 @@ TEST(ValueParse, WhatDoesNotFitIsRefusedWithItsReason) {
         {"", S7_DATATYPE_INT, 0, "no value given"},
         {"T#2s", S7_DATATYPE_DINT, 0, "T#2s is not a DINT value"},
         {"W#16#1", S7_DATATYPE_INT, 0, "W#16#1 is not a INT value"},
-        {"1e39", S7_DATATYPE_REAL, 0, "1e39 is out of range for REAL"},
-        {"1e400", S7_DATATYPE_LREAL, 0, "1e400 is out of range for LREAL"},
+        {"1e39", S7_DATATYPE_REAL, 0, "1e39 is out of range for REAL (0, or 1e-45 to 3.4028235e+38 either side of it)"},
+        {"1e400", S7_DATATYPE_LREAL, 0,
+         "1e400 is out of range for LREAL (0, or 5e-324 to 1.7976931348623157e+308 either side of it)"},
+        {"1e-50", S7_DATATYPE_REAL, 0,
+         "1e-50 is out of range for REAL (0, or 1e-45 to 3.4028235e+38 either side of it)"},
+        {"infinity", S7_DATATYPE_REAL, 0, "infinity is not a REAL number"},
+        {"C#1000", S7_DATATYPE_COUNTER, 0, "C#1000 is out of range for COUNTER (0..999)"},
+        {"55296", S7_DATATYPE_WCHAR, 0, "55296 is half of a UTF-16 surrogate pair, no character by itself"},
+        {"16#0A0A", S7_DATATYPE_S5TIME, 0, "16#0A0A is not an S5TIME word: its count is three BCD digits"},
         {"1,5", S7_DATATYPE_REAL, 0, "1,5 is not a REAL number"},
         {"T#24D_20H_31M_23S_648MS", S7_DATATYPE_TIME, 0,
          "T#24D_20H_31M_23S_648MS is out of range for TIME (T#-24D_20H_31M_23S_648MS..T#24D_20H_31M_23S_647MS)"},
@@ -265,14 +272,16 @@ TEST(ValueParse, WhatDoesNotFitIsRefusedWithItsReason) {
          "S5T#10s_5ms is not a whole number of S5TIME's time base (100 ms at this length)"},
         {"S5T#-1s", S7_DATATYPE_S5TIME, 0, "S5T#-1s is negative; S5TIME holds 0 to 2H_46M_30S"},
         {"D#2026-02-29", S7_DATATYPE_DATE, 0, "D#2026-02-29 is not a DATE (like D#2026-12-10)"},
-        {"D#1989-12-31", S7_DATATYPE_DATE, 0, "D#1989-12-31 is out of range for DATE (D#1990-01-01..D#2169-06-06)"},
+        {"D#1989-12-31", S7_DATATYPE_DATE, 0, "D#1989-12-31 is out of range for DATE (D#1990-01-01..D#2168-12-31)"},
+        {"D#2169-01-01", S7_DATATYPE_DATE, 0, "D#2169-01-01 is out of range for DATE (D#1990-01-01..D#2168-12-31)"},
+        {"65379", S7_DATATYPE_DATE, 0, "65379 is out of range for DATE (0..65378)"},
         {"D#2026-13-01", S7_DATATYPE_DATE, 0, "D#2026-13-01 is not a DATE (like D#2026-12-10)"},
         {"TOD#24:00:00", S7_DATATYPE_TIME_OF_DAY, 0, "TOD#24:00:00 is not a TIME_OF_DAY (like TOD#06:00:00.000)"},
         {"TOD#06:00:00.0001", S7_DATATYPE_TIME_OF_DAY, 0,
          "TOD#06:00:00.0001 is not a TIME_OF_DAY (like TOD#06:00:00.000)"},
         {"86400000", S7_DATATYPE_TIME_OF_DAY, 0, "86400000 is out of range for TIME_OF_DAY (0..86399999)"},
         {"LDT#1969-12-31-23:59:59", S7_DATATYPE_LDT, 0,
-         "LDT#1969-12-31-23:59:59 is out of range for LDT (LDT#1970-01-01-00:00:00..LDT#2554-07-21-23:34:33.709551615)"},
+         "LDT#1969-12-31-23:59:59 is out of range for LDT (LDT#1970-01-01-00:00:00..LDT#2262-04-11-23:47:16.854775807)"},
         {"LDT#2026-12-10 12:00:00", S7_DATATYPE_LDT, 0,
          "LDT#2026-12-10 12:00:00 is not a LDT (like LDT#2026-12-10-12:34:56.123456789)"},
         {"'AB'", S7_DATATYPE_CHAR, 0, "'AB' is not one character of one byte"},
@@ -302,6 +311,128 @@ TEST(ValueParse, WhatDoesNotFitIsRefusedWithItsReason) {
         EXPECT_FALSE(parsed);
         EXPECT_EQ(parsed.value, nullptr);
         EXPECT_EQ(parsed.error, c.error);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The parser and the formatter agree at every data type's edges: a text the
+// parser takes reads back as itself (in the data type's own format), and
+// what it refuses is what the formatter would show as invalid, or what
+// would not be written as typed (a REAL that rounds to 0 or to infinity, a
+// text longer than its variable).
+TEST(ValueParse, WhatItTakesReadsBackAsItselfAndTheRestItRefuses) {
+    struct Case {
+        const char* text;
+        uint8_t datatype;
+        bool taken;
+        uint32_t capacity = 0;
+    };
+    const std::string emoji = "\xF0\x9F\x98\x80";  // two UTF-16 units
+    auto times = [](const std::string& s, int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i) out += s;
+        return out;
+    };
+    // A text shows as it is, and is typed so too.
+    const std::string wide64 = times("a", 64);
+    const std::string wide65 = times("a", 65);
+    const std::string emoji32 = times(emoji, 32);
+    const std::string emoji33 = times(emoji, 33);
+    const std::string longest = times("a", 16382);
+    const std::string tooLong = times("a", 16383);
+    const Case cases[] = {
+        {"true", S7_DATATYPE_BOOL, true},
+        {"false", S7_DATATYPE_BBOOL, true},
+        {"16#FF", S7_DATATYPE_BYTE, true},
+        {"16#FFFF", S7_DATATYPE_WORD, true},
+        {"16#FFFFFFFF", S7_DATATYPE_DWORD, true},
+        {"16#FFFFFFFFFFFFFFFF", S7_DATATYPE_LWORD, true},
+        {"-128", S7_DATATYPE_SINT, true},
+        {"127", S7_DATATYPE_SINT, true},
+        {"-32768", S7_DATATYPE_INT, true},
+        {"-2147483648", S7_DATATYPE_DINT, true},
+        {"-9223372036854775808", S7_DATATYPE_LINT, true},
+        {"9223372036854775807", S7_DATATYPE_LINT, true},
+        {"255", S7_DATATYPE_USINT, true},
+        {"65535", S7_DATATYPE_UINT, true},
+        {"4294967295", S7_DATATYPE_UDINT, true},
+        {"18446744073709551615", S7_DATATYPE_ULINT, true},
+        {"C#0", S7_DATATYPE_COUNTER, true},
+        {"C#999", S7_DATATYPE_COUNTER, true},
+        {"C#1000", S7_DATATYPE_COUNTER, false},
+        {"1000", S7_DATATYPE_COUNTER, false},
+        {"3.4028235e+38", S7_DATATYPE_REAL, true},
+        {"-3.4028235e+38", S7_DATATYPE_REAL, true},
+        {"1.1754944e-38", S7_DATATYPE_REAL, true},
+        {"1e-45", S7_DATATYPE_REAL, true},
+        {"3.4028236e+38", S7_DATATYPE_REAL, false},
+        {"1e-50", S7_DATATYPE_REAL, false},
+        {"-1e-46", S7_DATATYPE_REAL, false},
+        {"1.7976931348623157e+308", S7_DATATYPE_LREAL, true},
+        {"5e-324", S7_DATATYPE_LREAL, true},
+        {"1.7976931348623159e+308", S7_DATATYPE_LREAL, false},
+        {"1e-400", S7_DATATYPE_LREAL, false},
+        {"T#-24D_20H_31M_23S_648MS", S7_DATATYPE_TIME, true},
+        {"T#24D_20H_31M_23S_647MS", S7_DATATYPE_TIME, true},
+        {"T#24D_20H_31M_23S_648MS", S7_DATATYPE_TIME, false},
+        {"LT#-106751D_23H_47M_16S_854MS_775US_808NS", S7_DATATYPE_LTIME, true},
+        {"LT#106751D_23H_47M_16S_854MS_775US_807NS", S7_DATATYPE_LTIME, true},
+        {"S5T#0MS", S7_DATATYPE_S5TIME, true},
+        {"S5T#2H_46M_30S", S7_DATATYPE_S5TIME, true},
+        {"S5T#2H_46M_31S", S7_DATATYPE_S5TIME, false},
+        {"16#00FA", S7_DATATYPE_S5TIME, false},
+        {"D#1990-01-01", S7_DATATYPE_DATE, true},
+        {"D#2168-12-31", S7_DATATYPE_DATE, true},
+        {"D#2169-01-01", S7_DATATYPE_DATE, false},
+        {"65379", S7_DATATYPE_DATE, false},
+        {"TOD#00:00:00.000", S7_DATATYPE_TIME_OF_DAY, true},
+        {"TOD#23:59:59.999", S7_DATATYPE_TIME_OF_DAY, true},
+        {"LTOD#23:59:59.999999999", S7_DATATYPE_LTOD, true},
+        {"LDT#1970-01-01-00:00:00.000000000", S7_DATATYPE_LDT, true},
+        {"LDT#2262-04-11-23:47:16.854775807", S7_DATATYPE_LDT, true},
+        {"LDT#2262-04-11-23:47:16.854775808", S7_DATATYPE_LDT, false},
+        {"9223372036854775808", S7_DATATYPE_LDT, false},
+        {"DT#1990-01-01-00:00:00.000", S7_DATATYPE_DATE_AND_TIME, true},
+        {"DT#2089-12-31-23:59:59.999", S7_DATATYPE_DATE_AND_TIME, true},
+        {"DT#2090-01-01-00:00:00.000", S7_DATATYPE_DATE_AND_TIME, false},
+        {"DTL#1970-01-01-00:00:00.000000000", S7_DATATYPE_DTL, true},
+        {"DTL#2262-04-11-23:59:59.999999999", S7_DATATYPE_DTL, true},
+        {"DTL#2262-04-12-00:00:00.000000000", S7_DATATYPE_DTL, false},
+        {"'$00'", S7_DATATYPE_CHAR, true},
+        {"'$FF'", S7_DATATYPE_CHAR, true},
+        {"WCHAR#'A'", S7_DATATYPE_WCHAR, true},
+        {"WCHAR#'\xED\x9F\xBF'", S7_DATATYPE_WCHAR, true},  // U+D7FF, the last before the surrogates
+        {"WCHAR#'\xEE\x80\x80'", S7_DATATYPE_WCHAR, true},  // U+E000, the first after them
+        {"55296", S7_DATATYPE_WCHAR, false},                 // 0xD800
+        {"16#DFFF", S7_DATATYPE_WCHAR, false},
+        {"WCHAR#'$D800'", S7_DATATYPE_WCHAR, false},
+        {"'\xED\xA0\x80'", S7_DATATYPE_WCHAR, false},  // a surrogate written in UTF-8
+        {"abc", S7_DATATYPE_STRING, true, 3},
+        {"abcd", S7_DATATYPE_STRING, false, 3},
+        {wide64.c_str(), S7_DATATYPE_WSTRING, true, 64},
+        {wide65.c_str(), S7_DATATYPE_WSTRING, false, 64},
+        {emoji32.c_str(), S7_DATATYPE_WSTRING, true, 64},
+        {emoji33.c_str(), S7_DATATYPE_WSTRING, false, 64},
+        {longest.c_str(), S7_DATATYPE_WSTRING, true},
+        {tooLong.c_str(), S7_DATATYPE_WSTRING, false},
+        {"\xED\xA0\x80", S7_DATATYPE_WSTRING, false},
+        {"\xC0\x80", S7_DATATYPE_WSTRING, false},  // an overlong NUL
+    };
+    for (const Case& c : cases) {
+        const std::string text = c.text;
+        SCOPED_TRACE(text.size() > 80 ? text.substr(0, 40) + "... (" + std::to_string(text.size()) + " bytes)" : text);
+        const vemo::ParsedValue parsed = parseValue(text, c.datatype, c.capacity);
+        EXPECT_EQ(bool(parsed), c.taken) << parsed.error;
+        if (parsed) {
+            const vemo::ReadValue read = vemo::ReadValue::of(parsed.value.get());
+            const std::string back = vemo::formatValue(read, c.datatype, vemo::defaultFormat(c.datatype)).text;
+            EXPECT_TRUE(back == text) << "reads back as " << (back.size() > 80 ? back.substr(0, 40) + "..." : back);
+        } else {
+            EXPECT_FALSE(parsed.error.empty());
+        }
     }
 }
 

@@ -372,7 +372,8 @@ TEST(BrowseBounds, WhatYieldsNothingCostsNothingHoweverLongTheNamesAboveIt) {
 
 // ------------------------------------------------------------ over a connection
 
-// One response message in frames of version 2.
+// One response message in frames of version 2, with the request's sequence
+// number.
 PeerReply reply(uint16_t function, const Bytes& body) {
     Bytes data = Bytes{0x32, 0x00, 0x00, static_cast<uint8_t>(function >> 8), static_cast<uint8_t>(function), 0x00,
                        0x00, 0x00, 0x01} +
@@ -383,7 +384,7 @@ PeerReply reply(uint16_t function, const Bytes& body) {
         out = out + Bytes{0x72, 0x02, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)} +
               Bytes(data.begin() + static_cast<long>(pos), data.begin() + static_cast<long>(pos + n));
     }
-    return PeerReply::tls(out + Bytes{0x72, 0x02, 0x00, 0x00});
+    return PeerReply::tls(out + Bytes{0x72, 0x02, 0x00, 0x00}).answering();
 }
 
 // An explore reply: return value, head, the objects, an end byte.

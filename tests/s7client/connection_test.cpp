@@ -109,7 +109,7 @@ TEST(Deadline, ARequestEndsWithinItsTimeOutHoweverTheAnswerDribbles) {
     };
     const Case cases[] = {
         {"empty frames instead of the answer", PeerStep::Request, {}},
-        {"the answer one byte at a time", std::nullopt, {PeerReply::trickle(readAnswer())}},
+        {"the answer one byte at a time", std::nullopt, {PeerReply::trickle(readAnswer()).answering()}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);
@@ -136,15 +136,15 @@ TEST(ConnectionLoss, TheHandleIsDisconnectedAfterAFailureOfTheConnectionAndOnlyT
         uint8_t state;
     };
     const Case cases[] = {
-        {"the answer in time", {PeerReply::tls(readAnswer())}, std::nullopt, S7_OK, S7_CLIENT_CONNECTED},
+        {"the answer in time", {PeerReply::tls(readAnswer()).answering()}, std::nullopt, S7_OK, S7_CLIENT_CONNECTED},
         {"an error entry refuses the item, not the connection",
          {PeerReply::tls(
-             frames({0x32, 0x00, 0x00, 0x05, 0x4C, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x05, 0x00, 0x00}))},
+             frames({0x32, 0x00, 0x00, 0x05, 0x4C, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x05, 0x00, 0x00})).answering()},
          std::nullopt,
          S7_ERR_READ,
          S7_CLIENT_CONNECTED},
         {"an answer that does not parse, framed well",
-         {PeerReply::tls(frames({0x32, 0x00, 0x00, 0x05, 0x4C, 0x00, 0x00, 0x00, 0x01, 0x00}))},
+         {PeerReply::tls(frames({0x32, 0x00, 0x00, 0x05, 0x4C, 0x00, 0x00, 0x00, 0x01, 0x00})).answering()},
          std::nullopt,
          S7_ERR_PROTOCOL,
          S7_CLIENT_CONNECTED},

@@ -29,6 +29,7 @@ using vemo::test::PeerReply;
 using vemo::test::PeerStep;
 using vemo::test::TlsPeer;
 using vemo::test::TlsPeerOptions;
+using vemo::test::withSequence;
 
 constexpr uint32_t kTimeoutMs = 3000;
 
@@ -77,10 +78,18 @@ Bytes counting(size_t n, uint8_t from = 0) {
     return b;
 }
 
+// Response data whose header (the first 9 bytes) carries `sequence`: the
+// answer to the request of that number.
+Bytes headed(Bytes data, uint16_t sequence = 1) {
+    data.at(7) = static_cast<uint8_t>(sequence >> 8);
+    data.at(8) = static_cast<uint8_t>(sequence);
+    return data;
+}
+
 Bytes asBytes(const s7_response& r) { return r.data == nullptr ? Bytes{} : Bytes(r.data, r.data + r.length); }
 
 TEST(Exchange, RoundTripSendsTheHeaderAndBodyAndReturnsTheResponseData) {
-    const Bytes answer = counting(10, 0xA0);
+    const Bytes answer = headed(counting(10, 0xA0));
     TlsPeerOptions options;
     options.replies = {PeerReply::tls(concat({frame(2, answer), trailer(2)}))};
     TlsPeer peer(options);
@@ -185,8 +194,8 @@ TEST(Exchange, RequestIsCutIntoFramesOfAtMost987DataBytesEachOneTlsWrite) {
 }
 
 TEST(Exchange, ResponseIsReassembledHoweverItArrives) {
-    const Bytes ten = counting(10, 0x30);
-    const Bytes big1 = counting(1974, 1);
+    const Bytes ten = headed(counting(10, 0x30));
+    const Bytes big1 = headed(counting(1974, 1));
     const Bytes big2 = counting(1974, 2);
     struct Case {
         const char* rule;
@@ -200,7 +209,7 @@ TEST(Exchange, ResponseIsReassembledHoweverItArrives) {
          PeerReply::tls(concat({frame(2, big1), frame(2, big2), frame(2, ten), trailer(2)})),
          concat({big1, big2, ten})},
         {"a frame without data", PeerReply::tls(concat({frame(2, {}), frame(2, ten), trailer(2)})), ten},
-        {"bytes behind the trailer are dropped", PeerReply::tls(concat({frame(2, ten), trailer(2), {1, 2, 3}})), ten},
+        {"bytes behind the trailer are not part of it", PeerReply::tls(concat({frame(2, ten), trailer(2), {1, 2, 3}})), ten},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);
@@ -291,7 +300,7 @@ TEST(Exchange, ResponseLimitsOnFramesAndSize) {
         const Bytes last = concat({frame(2, Bytes(c.lastData, 0xA5)), trailer(2)});
         reply.insert(reply.end(), last.begin(), last.end());
         TlsPeerOptions options;
-        options.replies = {PeerReply::tls(std::move(reply)), PeerReply::tls(kOkResponse)};
+        options.replies = {PeerReply::tls(withSequence(std::move(reply), 1)), PeerReply::tls(kOkResponse)};
         TlsPeer peer(options);
         Link link(peer.port());
         ASSERT_EQ(link.rc, S7_OK);
@@ -315,7 +324,8 @@ TEST(Exchange, ResponseLimitsOnFramesAndSize) {
 TEST(Exchange, AnExchangeMayKeepLessThanTheSession) {
     const Bytes answer = concat({frame(2, Bytes(50, 0x5A)), trailer(2)});
     TlsPeerOptions options;
-    options.replies = {PeerReply::tls(answer), PeerReply::tls(answer), PeerReply::tls(answer)};
+    const PeerReply reply = PeerReply::tls(answer).answering();
+    options.replies = {reply, reply, reply};
     TlsPeer peer(options);
     {
         Link link(peer.port());
@@ -386,7 +396,7 @@ TEST(Exchange, ALargeAnswerThatKeepsComingEarnsMoreTime) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rule);
         Bytes reply;
-        const Bytes data = counting(c.dataBytes);
+        const Bytes data = headed(counting(c.dataBytes));
         for (size_t at = 0; at < data.size(); at += S7_FRAME_MAX_RECEIVE_DATA) {
             const size_t n = std::min<size_t>(S7_FRAME_MAX_RECEIVE_DATA, data.size() - at);
             const Bytes f = frame(2, Bytes(data.begin() + static_cast<std::ptrdiff_t>(at),
@@ -443,7 +453,7 @@ TEST(Exchange, EveryAllocationFailureIsReportedAndLeavesNothing) {
     for (size_t n = 1;; ++n) {
         SCOPED_TRACE(n);
         TlsPeerOptions options;
-        options.replies = {PeerReply::tls(reply)};
+        options.replies = {PeerReply::tls(reply).answering()};
         TlsPeer peer(options);
         Link link(peer.port());
         ASSERT_EQ(link.rc, S7_OK);
@@ -497,7 +507,7 @@ struct ScriptedLink {
 };
 
 TEST(Session, RunsOverAnyLinkAndReassemblesWhateverPiecesItReads) {
-    const Bytes ten = counting(10, 0x30);
+    const Bytes ten = headed(counting(10, 0x30));
     const Bytes big = counting(1974, 7);
     const Bytes script = concat({frame(2, {}), frame(2, ten), frame(2, big), trailer(2), {0x72, 0x02}});
     for (const size_t piece : {size_t{1}, size_t{3}, size_t{4000}}) {
@@ -522,6 +532,127 @@ TEST(Session, RunsOverAnyLinkAndReassemblesWhateverPiecesItReads) {
     s7_link incomplete{ScriptedLink::write, nullptr, nullptr, nullptr};
     EXPECT_EQ(s7_session_new_over(&incomplete), nullptr);
     EXPECT_EQ(s7_session_new_over(nullptr), nullptr);
+}
+
+// An answer to request `sequence`: the response header, then `rest`, in
+// frames of at most `frameData` data bytes.
+Bytes answerTo(uint16_t sequence, const Bytes& rest, size_t frameData = 987, uint8_t version = 2) {
+    const Bytes data = concat({{0x32, 0x00, 0x00, 0x05, 0x4C, 0x00, 0x00, static_cast<uint8_t>(sequence >> 8),
+                                static_cast<uint8_t>(sequence)},
+                               rest});
+    Bytes message;
+    for (size_t at = 0; at < data.size(); at += frameData) {
+        const size_t n = std::min(frameData, data.size() - at);
+        message = concat({message, frame(version, Bytes(data.begin() + static_cast<long>(at),
+                                                        data.begin() + static_cast<long>(at + n)))});
+    }
+    return concat({message, trailer(version)});
+}
+
+// Answers are matched to their requests by the sequence number at offset 7
+// of the response header. One to any of the 64 requests before (counting
+// the wrap from 0xFFFF to 1) is a request answered twice: it is let go and
+// counted, 16 times in one exchange at most. Any other number ends the
+// session. Every script is read in pieces of 1, 7 and 4000 bytes.
+TEST(Session, AnAnswerIsTakenOnlyForItsOwnRequest) {
+    const Bytes a = {0xAA};
+    const Bytes b = {0xBB};
+    auto repeated = [](const Bytes& message, int n) {
+        Bytes out;
+        for (int i = 0; i < n; ++i) {
+            out = concat({out, message});
+        }
+        return out;
+    };
+    struct Case {
+        const char* rule;
+        uint16_t before;  // the session's sequence number before the first request
+        Bytes script;
+        std::vector<uint8_t> results;  // of the exchanges in turn
+        uint32_t discarded;
+    };
+    const Case cases[] = {
+        {"each answer once", 0, concat({answerTo(1, a), answerTo(2, b)}), {S7_OK, S7_OK}, 0},
+        {"the first answer twice: the copy is let go",
+         0,
+         concat({answerTo(1, a), answerTo(1, a), answerTo(2, b)}),
+         {S7_OK, S7_OK},
+         1},
+        {"a copy whose header comes in frames of 2 bytes",
+         0,
+         concat({answerTo(1, a), answerTo(1, Bytes(3000, 0x11), 2), answerTo(2, b)}),
+         {S7_OK, S7_OK},
+         1},
+        {"a copy in version 1 (as session set-up goes) is let go as well",
+         0,
+         concat({answerTo(1, a), answerTo(1, a, 987, 1), answerTo(2, b)}),
+         {S7_OK, S7_OK},
+         1},
+        {"but the own answer must have the request's version", 0, answerTo(1, a, 987, 1),
+         {S7_ERR_PROTOCOL, S7_ERR_NOT_CONNECTED}, 0},
+        {"and so must an own answer shorter than a header", 0, concat({frame(1, {0x32}), trailer(1)}),
+         {S7_ERR_PROTOCOL, S7_ERR_NOT_CONNECTED}, 0},
+        {"an answer to the 64th request before is let go",
+         99,
+         concat({answerTo(36, a), answerTo(100, b)}),
+         {S7_OK},
+         1},
+        {"to the 65th, a protocol error", 99, answerTo(35, a), {S7_ERR_PROTOCOL, S7_ERR_NOT_CONNECTED}, 0},
+        {"an answer to a later request", 0, answerTo(2, b), {S7_ERR_PROTOCOL, S7_ERR_NOT_CONNECTED}, 0},
+        {"an unrelated number", 0, answerTo(0x8001, b), {S7_ERR_PROTOCOL, S7_ERR_NOT_CONNECTED}, 0},
+        {"number 0, which no request carries", 5, answerTo(0, b), {S7_ERR_PROTOCOL, S7_ERR_NOT_CONNECTED}, 0},
+        {"0xFFFF, then 1: a copy of 0xFFFF's answer is let go",
+         0xFFFE,
+         concat({answerTo(0xFFFF, a), answerTo(0xFFFF, a), answerTo(1, b)}),
+         {S7_OK, S7_OK},
+         1},
+        {"after the wrap the window reaches back over it",
+         0xFFFF,
+         concat({answerTo(0xFFC0, a), answerTo(1, b)}),
+         {S7_OK},
+         1},
+        {"but not past 64", 0xFFFF, answerTo(0xFFBF, a), {S7_ERR_PROTOCOL, S7_ERR_NOT_CONNECTED}, 0},
+        {"before any wrap, 0xFFFF is a number not reached", 1, answerTo(0xFFFF, a),
+         {S7_ERR_PROTOCOL, S7_ERR_NOT_CONNECTED}, 0},
+        {"16 answers to an earlier request are let go",
+         0,
+         concat({answerTo(1, a), repeated(answerTo(1, a), 16), answerTo(2, b)}),
+         {S7_OK, S7_OK},
+         16},
+        {"the 17th ends the session",
+         0,
+         concat({answerTo(1, a), repeated(answerTo(1, a), 17), answerTo(2, b)}),
+         {S7_OK, S7_ERR_PROTOCOL, S7_ERR_NOT_CONNECTED},
+         17},
+    };
+    for (const Case& c : cases) {
+        for (const size_t piece : {size_t{1}, size_t{7}, size_t{4000}}) {
+            SCOPED_TRACE(std::string(c.rule) + ", pieces of " + std::to_string(piece));
+            ScriptedLink scripted{{}, c.script, piece};
+            const s7_link link = scripted.link();
+            s7_session* session = s7_session_new_over(&link);
+            ASSERT_NE(session, nullptr);
+            session->sequence = c.before;
+            const Bytes body = {0x34, 0x00, 0x00, 0x00, 0x01};
+            const s7_request request{body.data(), static_cast<uint32_t>(body.size()), S7_FN_READ_VARIABLES, 2};
+            for (size_t i = 0; i < c.results.size(); ++i) {
+                SCOPED_TRACE(i);
+                s7_response response{};
+                EXPECT_EQ(s7_exchange(session, &request, &response, kTimeoutMs), c.results[i]);
+                if (c.results[i] == S7_OK) {
+                    // The own answer: its header carries this request's number.
+                    const Bytes got = asBytes(response);
+                    ASSERT_EQ(got.size(), 10u);
+                    EXPECT_EQ((got[7] << 8) | got[8], session->sequence);
+                } else {
+                    EXPECT_EQ(response.data, nullptr);
+                }
+                s7_response_clear(&response);
+            }
+            EXPECT_EQ(session->discarded_answers, c.discarded);
+            s7_session_free(session);
+        }
+    }
 }
 
 TEST(Session, StartsAtId288AndCountsWithItsWrapRules) {

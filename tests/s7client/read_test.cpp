@@ -29,7 +29,8 @@ using vemo::test::TlsPeerOptions;
 constexpr uint32_t kTimeoutMs = 3000;
 
 // One response message in frames of the request's version byte, each with
-// as many data bytes as the client takes in one.
+// as many data bytes as the client takes in one; the peer gives it the
+// request's sequence number.
 PeerReply reply(const Bytes& data, uint8_t version = 2) {
     Bytes message;
     for (size_t at = 0; at < data.size(); at += S7_FRAME_MAX_RECEIVE_DATA) {
@@ -38,7 +39,7 @@ PeerReply reply(const Bytes& data, uint8_t version = 2) {
                           {0x72, version, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)},
                           Bytes(data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(at + n))});
     }
-    return PeerReply::tls(concat({message, {0x72, version, 0x00, 0x00}}));
+    return PeerReply::tls(concat({message, {0x72, version, 0x00, 0x00}})).answering();
 }
 
 Bytes responseHeader(uint16_t functionCode) {
@@ -504,6 +505,69 @@ TEST(ClientWrite, NoAnswerEndsAtTheDeadlineAndDisconnects) {
     EXPECT_EQ(vemoc_s7_client_get_loss(client), S7_ERR_TIMEOUT);
     vemoc_s7_client_free(client);
     peer.join();
+}
+
+// A controller that answers every request twice: each read still gets its
+// own answer (2, 4, 6 - not the one before), a write's second answer does
+// not stand in for the read-back, and the handle counts what it let go.
+// The second copy comes in the same TLS record as the first, or in one of
+// its own (which the client reads on the next request).
+TEST(ClientExchange, AControllerThatAnswersTwiceIsMatchedRequestByRequest) {
+    auto readAnswer = [](uint8_t value) {
+        return reply(concat({responseHeader(1356), {0x00, 0x00, 0x01, 0x00, 0x08, value, 0x00, 0x00, 0x00}})).bytes;
+    };
+    const Bytes writeAnswer = reply(concat({responseHeader(1346), {0x00, 0x00, 0x00, 0x00}})).bytes;
+    struct Case {
+        const char* rule;
+        bool ownRecord;
+    };
+    const Case cases[] = {{"the copy in the same record", false}, {"the copy in a record of its own", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rule);
+        auto twice = [&](const Bytes& message) {
+            const Bytes both = concat({message, message});
+            return (c.ownRecord ? PeerReply::paced(both, message.size(), 0) : PeerReply::tls(both)).answering();
+        };
+        TlsPeerOptions options;
+        options.replies = {twice(readAnswer(2)), twice(readAnswer(4)), twice(readAnswer(6)), twice(writeAnswer),
+                           twice(readAnswer(8))};
+        TlsPeer peer(options);
+        {
+            Connected link(peer.port(), 16);
+            ASSERT_EQ(link.rc, S7_OK);
+            EXPECT_EQ(vemoc_s7_client_get_discarded_answers(link.client), 0u);
+            Addresses a(1);
+            auto readOne = [&]() -> int32_t {
+                s7_value** values = nullptr;
+                const uint8_t rc = vemoc_s7_client_read(link.client, a.pointers.data(), 1, &values);
+                EXPECT_EQ(rc, S7_OK);
+                int32_t v = -1;
+                if (rc == S7_OK) {
+                    EXPECT_EQ(s7_value_get_i32(values[0], &v), 0);
+                }
+                freeValues(values, 1);
+                return v;
+            };
+            EXPECT_EQ(readOne(), 2);
+            EXPECT_EQ(readOne(), 4);
+            EXPECT_EQ(readOne(), 6);
+            s7_value* value = s7_value_new_i32(8);
+            const s7_value* values[] = {value};
+            s7_write_result* results = nullptr;
+            EXPECT_EQ(vemoc_s7_client_write(link.client, a.pointers.data(), values, 1, &results), S7_OK);
+            s7_write_results_free(results);
+            s7_value_free(value);
+            EXPECT_EQ(readOne(), 8) << "the read-back after the write";
+            EXPECT_EQ(vemoc_s7_client_get_state(link.client), S7_CLIENT_CONNECTED);
+            // The copy of the last answer is still on its way (or unread).
+            EXPECT_EQ(vemoc_s7_client_get_discarded_answers(link.client), 4u);
+            vemoc_s7_client_disconnect(link.client);
+            EXPECT_EQ(vemoc_s7_client_get_discarded_answers(link.client), 4u) << "kept until the next connect";
+        }
+        peer.join();
+        EXPECT_EQ(peer.log().messages.size(), 5u);
+    }
+    EXPECT_EQ(vemoc_s7_client_get_discarded_answers(nullptr), 0u);
 }
 
 TEST(ObjectRequests, ExploreSendsItsBodyAndParsesTheObjects) {

@@ -130,6 +130,10 @@ Bytes responseTo(const Bytes& request, const Bytes& body) {
     return out;
 }
 
+uint16_t sequenceOf(const Bytes& request) {
+    return request.size() >= 13 ? static_cast<uint16_t>((request[11] << 8) | request[12]) : 0;
+}
+
 EVP_PKEY* makeKey() { return EVP_EC_gen("P-256"); }
 
 X509* makeCertificate(EVP_PKEY* key, bool expired) {
@@ -163,6 +167,32 @@ struct TlsPeer::Engine {
     SSL_CTX* ctx = nullptr;
     ~Engine() { SSL_CTX_free(ctx); }
 };
+
+Bytes withSequence(Bytes bytes, uint16_t sequence) {
+    const uint8_t value[2] = {static_cast<uint8_t>(sequence >> 8), static_cast<uint8_t>(sequence)};
+    size_t pos = 0;
+    size_t dataSeen = 0;  // data bytes of the current message so far
+    bool first = true;    // the message's first head is a frame, whatever its length
+    while (pos + 4 <= bytes.size()) {
+        const size_t len = (size_t{bytes[pos + 2]} << 8) | bytes[pos + 3];
+        if (len == 0 && !first) {
+            dataSeen = 0;  // a trailer: the next message starts
+            first = true;
+            pos += 4;
+            continue;
+        }
+        first = false;
+        for (size_t i = 0; i < len && pos + 4 + i < bytes.size(); ++i) {
+            const size_t at = dataSeen + i;
+            if (at == 7 || at == 8) {
+                bytes[pos + 4 + i] = value[at - 7];
+            }
+        }
+        dataSeen += len;
+        pos += 4 + len;
+    }
+    return bytes;
+}
 
 Bytes TlsPeerOptions::okTlsStartReply() {
     // Response header (0x32, 2 bytes, function 1459, 2 bytes, sequence 0),
@@ -389,7 +419,16 @@ public:
                 }
                 return;
             }
-            if (!answer(options_.replies[next++])) {
+            const PeerReply& reply = options_.replies[next++];
+            if (reply.answersRequest) {
+                PeerReply stamped = reply;
+                stamped.bytes = withSequence(reply.bytes, sequenceOf(log_.messages.back().bytes));
+                if (!answer(stamped)) {
+                    return;
+                }
+                continue;
+            }
+            if (!answer(reply)) {
                 return;
             }
         }

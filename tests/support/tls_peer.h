@@ -42,6 +42,16 @@ struct PeerReply {
     Bytes bytes;
     size_t piece = 0;
     int gapMs = 0;
+    // The peer writes the request's sequence number into the header of each
+    // message of `bytes`, as a controller does; false sends them as written.
+    bool answersRequest = false;
+
+    // The same reply, with the request's sequence number in its header.
+    PeerReply answering() const& {
+        PeerReply r = *this;
+        r.answersRequest = true;
+        return r;
+    }
 
     static PeerReply tls(Bytes b) { return {Kind::Tls, std::move(b)}; }
     static PeerReply singleByteRecords(Bytes b) { return {Kind::SingleByteRecords, std::move(b)}; }
@@ -51,6 +61,12 @@ struct PeerReply {
     static PeerReply closeNotify() { return {Kind::CloseNotify, {}}; }
     static PeerReply close() { return {Kind::Close, {}}; }
 };
+
+// The messages in `bytes` (frames of any version, each message closed by
+// its trailer) with `sequence` at data bytes 7 and 8 of each, where a
+// response header carries it; a message of fewer data bytes is left as it
+// is, and so is whatever follows the last trailer.
+Bytes withSequence(Bytes bytes, uint16_t sequence);
 
 // The controller's side of what connect runs after the handshake: session
 // set-up (create object, set values, get attribute 1842) and the read of the

@@ -142,6 +142,8 @@ const FaultCase kCases[] = {
     {"wrong-version", kListRead, Phase::List, S7_ERR_PROTOCOL, kLost},
     {"oversized-frame", {}, Phase::Connect, S7_ERR_PROTOCOL, kLost},
     {"oversized-frame", kTypeExplore, Phase::Browse, S7_ERR_PROTOCOL, kLost},
+    // Every answer twice: each request still takes its own, the copies go.
+    {"double-answer", {}, Phase::Read, S7_OK, kKept},
 };
 
 std::string nameOf(const char* fault, std::optional<uint64_t> arg) {
@@ -211,6 +213,23 @@ TEST_P(SimulatorFault, GivesTheClientCodeAndLeavesAReusableHandle) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryFault, SimulatorFault, testing::ValuesIn(kCases), caseName);
+
+// A controller that answers every request twice: the copy of each answer
+// comes before the next request's own, which still gets its answer; the
+// handle counts the copies it let go (the last one is not read yet).
+TEST(SimulatorFaults, EveryAnswerTwiceIsMatchedAndTheCopiesCounted) {
+    vemo::sim::ControllerSettings faulty;
+    faulty.fault = Fault::parse("double-answer", std::nullopt);
+    const auto server = startSim(Program::builtIn(), faulty);
+    const Client c = newClient();
+    const FaultCase read{"double-answer", {}, Phase::Read, S7_OK, kKept};
+    ASSERT_EQ(runUntil(c.get(), *server, read), S7_OK);
+    EXPECT_EQ(vemoc_s7_client_get_discarded_answers(c.get()), kVariableRead - 1);
+    Blocks blocks;
+    EXPECT_EQ(vemoc_s7_client_list_datablocks(c.get(), &blocks.list), S7_OK);
+    EXPECT_EQ(blocks.list.count, 3u + 5u);
+    EXPECT_EQ(vemoc_s7_client_get_discarded_answers(c.get()), kVariableRead + 1);
+}
 
 // ---- On the wire. A client made of the library's lower layers sends what
 // reaches the step, then reads the controller's bytes as they come, where

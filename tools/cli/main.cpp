@@ -35,6 +35,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -42,7 +43,9 @@
 #include <map>
 #include <new>
 #include <optional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include <unistd.h>
 
@@ -582,8 +585,25 @@ int main(int argc, char** argv) {
     write->add_flag("--yes", o.yes, "write without asking (required when standard input is no terminal)");
     addFormatOptions(write, o, true);
 
+    // A negative infinity is a value, but CLI11 reads "-inf" as the short
+    // options -i, -n and -f. write has no such options: there the word
+    // goes on with a blank in front, which CLI11 leaves to the positionals
+    // and the value parser trims. After "--" everything is a value anyway.
+    std::vector<std::string> args(argv, argv + argc);
+    const auto subcommand =
+        std::find_if(args.begin() + 1, args.end(), [](const std::string& a) { return a.empty() || a[0] != '-'; });
+    if (subcommand != args.end() && *subcommand == "write") {
+        for (auto it = subcommand + 1; it != args.end() && *it != "--"; ++it) {
+            std::string lower = *it;
+            std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+            if (lower == "-inf") it->insert(0, " ");
+        }
+    }
+    std::vector<char*> pointers;
+    for (std::string& a : args) pointers.push_back(a.data());
+
     try {
-        app.parse(argc, argv);
+        app.parse(argc, pointers.data());
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {

@@ -92,6 +92,8 @@ constexpr Simple kSimple[] = {
      "variable that is a BOOL"},
     {"refuse-write", FaultKind::RefuseWrite, false,
      "refuse item --fault-arg N (default 1) of every write with an error entry (0x8109) and write the others"},
+    {"double-answer", FaultKind::DoubleAnswer, false,
+     "send every answer twice, the copy in a TLS record of its own, from request --fault-arg N (default 1) on"},
 };
 
 }  // namespace

@@ -52,6 +52,7 @@ enum class FaultKind {
                           // missing type some 16 million times
     WrongType,            // every variable read answers with a value of a type that does not fit the variable
     RefuseWrite,          // every write refuses its item N (default 1) with an error entry
+    DoubleAnswer,         // every answer is sent twice, from the N-th request on
 };
 
 // The hostile-types fault: the first data block's member Hostile is an array

@@ -492,6 +492,10 @@ private:
         size_t written = 0;
         ERR_clear_error();
         if (SSL_write_ex(ssl_, framed.data(), framed.size(), &written) != 1) return false;
+        if (fault_.kind == FaultKind::DoubleAnswer && late &&
+            SSL_write_ex(ssl_, framed.data(), framed.size(), &written) != 1) {
+            return false;
+        }
         return flush();
     }
 

@@ -240,6 +240,19 @@ S7_API uint8_t vemoc_s7_client_get_connect_step(const vemoc_s7_client* client);
  * lives. The handle must not be null. */
 S7_API const char* vemoc_s7_client_get_plc_type(const vemoc_s7_client* client);
 
+/*
+ * Answers are matched to their requests: an answer is taken only for the
+ * request it answers. A controller that answers a request twice sends an
+ * answer to an earlier request (one of the 64 before): it is let go and
+ * counted here, and the call reads on for its own answer. More than 16 of
+ * them within one request, or an answer to any other request, is
+ * S7_ERR_PROTOCOL and ends the connection.
+ *
+ * The number of answers to earlier requests let go since the last connect
+ * began, kept after the connection ends until the next connect; 0 for null.
+ */
+S7_API uint32_t vemoc_s7_client_get_discarded_answers(const vemoc_s7_client* client);
+
 /* Stores the largest number of items one read request may carry.
  * S7_ERR_ARGUMENT for null arguments, S7_ERR_NOT_CONNECTED unless connected. */
 S7_API uint8_t vemoc_s7_client_get_max_read_items(const vemoc_s7_client* client, uint32_t* max_read_items);

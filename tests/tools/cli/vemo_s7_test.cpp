@@ -645,6 +645,23 @@ TEST_F(VemoS7, WriteSetsEveryVariableThenReadsThemBack) {
                                                       "Data.Words[3]  INT   -5"}));
 }
 
+// A negative infinity is a value, not a cluster of options, wherever it
+// stands among the pairs.
+TEST_F(VemoS7, MinusInfIsAValueToWrite) {
+    const WriteSim sim(dir_ / "program.json");
+    for (const char* text : {"-inf", "-INF"}) {
+        SCOPED_TRACE(text);
+        const ProcessResult w = sim.tool("write", {"Data.Ratio", text, "Data.Debt", "7", "--yes"});
+        ASSERT_EQ(w.exitCode, 0) << w.err;
+        EXPECT_EQ(lines(sim.tool("read", {"Data.Ratio"}).out), (std::vector<std::string>{"Data.Ratio  REAL  -inf"}));
+        ASSERT_EQ(sim.tool("write", {"Data.Ratio", "1.5", "--yes"}).exitCode, 0);
+    }
+    // For another data type it is refused as any wrong value is.
+    const ProcessResult w = sim.tool("write", {"Data.Debt", "-inf", "--yes"});
+    EXPECT_EQ(w.exitCode, 2);
+    EXPECT_EQ(w.err, "Data.Debt: -inf is not a DINT number\n");
+}
+
 // Nothing is written unless every pair parses, every name resolves and the
 // write is confirmed; the value stays -42.
 TEST_F(VemoS7, WriteRefusesBeforeWritingAnything) {

@@ -42,9 +42,19 @@ struct ParsedValue {
 };
 
 // Parses `text` as a value of `datatype` (S7_DATATYPE_*). `capacity` is the
-// characters a STRING or WSTRING variable holds; 0 when unknown, then a
-// STRING's capacity is the text's length and no text is too long for it.
-// Data types that cannot be written from a text are an error.
+// characters a STRING or WSTRING variable holds (a WSTRING's in UTF-16
+// units, as the controller counts them: a character beyond the basic plane
+// takes two); 0 when unknown, then a STRING's capacity is the text's length
+// and a WSTRING holds up to 16382. Data types that cannot be written from a
+// text are an error.
+//
+// What is taken reads back as itself: a value the formatter would show as
+// invalid is refused (a DATE past 2168-12-31, an LDT past
+// 2262-04-11-23:47:16.854775807, a COUNTER above 999, a WCHAR that is half
+// of a surrogate pair, an S5TIME word whose count is no BCD number), and so
+// is a REAL or LREAL that rounds to infinity or, not being 0, to 0. A REAL
+// is rounded once, straight from the text, so that 3.4028235e+38 (how the
+// largest REAL shows) is the largest REAL; subnormal values are taken.
 ParsedValue parseValue(std::string_view text, uint8_t datatype, uint32_t capacity = 0);
 
 // `value` (as parseValue made it) in the form the controller sent the
