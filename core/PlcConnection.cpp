@@ -421,6 +421,7 @@ bool PlcConnection::notAnswering(SteadyTime now) const {
 }
 
 void PlcConnection::settle() {
+    noteDiscardedAnswers();
     const bool open = vemoc_s7_client_get_state(client_) == S7_CLIENT_CONNECTED;
     if (!wanted_.load()) {
         if (open) vemoc_s7_client_disconnect(client_);
@@ -443,6 +444,26 @@ void PlcConnection::settle() {
     state_.store(ConnectionState::Lost);
     Logger::log(LogLevel::Warn, "Connection to {}:{} lost: {}; reconnecting in {} s", status_.host, status_.port,
                 describe(status_.failure, status_.port, S7_STEP_DONE), delay.count());
+}
+
+void PlcConnection::noteDiscardedAnswers() {
+    // The library counts afresh from every connect.
+    const std::uint32_t discarded = vemoc_s7_client_get_discarded_answers(client_);
+    if (discarded < discardedLogged_) discardedLogged_ = 0;
+    if (discarded == discardedLogged_) return;
+    const std::uint32_t more = discarded - discardedLogged_;
+    discardedLogged_ = discarded;
+    std::string host;
+    std::uint16_t port = 0;
+    {
+        std::lock_guard statusGuard(statusLock_);
+        host = status_.host;
+        port = status_.port;
+    }
+    Logger::log(LogLevel::Warn,
+                "The controller at {}:{} answered an earlier request again: {} such answer{} let go ({} on this "
+                "connection)",
+                host, port, more, more == 1 ? "" : "s", discarded);
 }
 
 ConnectionStatus PlcConnection::status() const {

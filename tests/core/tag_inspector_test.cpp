@@ -5,6 +5,7 @@
 // to a recording fake, or to the real library where the values matter.
 #include "vemo/core/TagInspector.h"
 
+#include "app_test_support.h"
 #include "fake_reads.h"
 #include "test_symbols.h"
 #include "vemo/core/PlcConnection.h"
@@ -15,6 +16,7 @@
 #include "Program.h"
 #include "Server.h"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -919,6 +921,39 @@ TEST_F(TagInspectorTest, ARowShowsItsKeptValueInItsFormat) {
     EXPECT_EQ(rows[0].format, DisplayFormat::Unsigned);
     EXPECT_EQ(rows[1].format, DisplayFormat::Dec);
     EXPECT_EQ(rows[2].format, DisplayFormat::Iec);
+}
+
+// A controller that sends every answer twice: each read takes its own
+// answer, and the log says how many answers to earlier requests were let go.
+TEST(PlcConnectionAnswers, AnswersToEarlierRequestsAreLetGoAndSaidInTheLog) {
+    vemo::sim::ServerOptions options;
+    options.port = 0;
+    options.controller.fault = vemo::sim::Fault::parse("double-answer", std::nullopt);
+    vemo::sim::Server sim(vemo::sim::Program::builtIn(), options);
+    vemo::PlcConnection service;
+    std::string log;
+    {
+        const vemo::test::CapturedStreams captured;
+        ASSERT_EQ(service.connect("127.0.0.1", sim.port()), S7_OK);
+        for (int round = 0; round < 3; ++round) {
+            service.withClient([](vemoc_s7_client* client) {
+                s7_block_list blocks{};
+                EXPECT_EQ(vemoc_s7_client_list_datablocks(client, &blocks), S7_OK);
+                s7_block_list_free(&blocks);
+            });
+        }
+        log = captured.out();
+        EXPECT_EQ(service.getState(), vemo::ConnectionState::Connected) << "the answers were matched, nothing broke";
+        service.disconnect();
+    }
+    std::size_t lines = 0;
+    for (std::size_t at = log.find("answered an earlier request again"); at != std::string::npos;
+         at = log.find("answered an earlier request again", at + 1)) {
+        ++lines;
+    }
+    EXPECT_GE(lines, 1u) << log;
+    EXPECT_NE(log.find("[WARN ]"), std::string::npos) << log;
+    EXPECT_NE(log.find(fmt::format("127.0.0.1:{}", sim.port())), std::string::npos) << log;
 }
 
 }  // namespace

@@ -283,6 +283,10 @@ private:
     // with the handle (a broken connection is Lost) and with the operator (a
     // connection nobody wants any more is closed).
     void settle();
+    // With the mutex held, after a library call: logs the answers to earlier
+    // requests the library let go since the last look (a controller that
+    // answers twice).
+    void noteDiscardedAnswers();
     // With the mutex held: fn with the handle, then settle().
     void runLocked(const std::function<void(vemoc_s7_client*)>& fn);
     // Pool thread: makes the latest requested connect, and the next while
@@ -301,6 +305,9 @@ private:
     StoreLocation store_;
     vemoc_s7_client* client_ = nullptr;
     std::mutex lock_;
+    // Guarded by the mutex: the library's count of answers to earlier
+    // requests that has been logged already.
+    std::uint32_t discardedLogged_ = 0;
     std::atomic<ConnectionState> state_{ConnectionState::Disconnected};
     // The operator wants a connection (connect pressed, not disconnect).
     std::atomic<bool> wanted_{false};
