@@ -8,7 +8,6 @@
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
 #include <fmt/chrono.h>
@@ -291,8 +290,7 @@ std::size_t TagInspector::addUnresolved(const std::vector<WatchRow>& listed) {
     // Room for every row first: the set looks at the rows' names in place.
     const std::size_t before = rows_.size();
     rows_.reserve(before + listed.size());
-    std::unordered_set<std::string_view> present;
-    present.reserve(before + listed.size());
+    NameSet present(before + listed.size());
     for (const InspectorRow& row : rows_) present.insert(row.name);
     for (const WatchRow& wanted : listed) {
         if (wanted.name.empty() || present.contains(wanted.name)) continue;
