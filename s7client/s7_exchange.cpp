@@ -207,10 +207,12 @@ s7_status receiveResponse(s7_session* session, uint8_t version, s7_response* res
                 // A slow link with a large answer (the type descriptions of
                 // a big program run to megabytes) keeps its connection as
                 // long as the data comes at a rate of 64 KiB per time-out;
-                // a trickle or a flood of empty frames earns nothing. The
-                // size limits above, and the number of answers to earlier
-                // requests, bound the whole.
-                while (total - granted >= S7_RESPONSE_GRANT_SIZE) {
+                // a trickle or a flood of empty frames earns nothing. Only
+                // as much data earns time as one answer may keep: bytes read
+                // only to be let go (an answer too long, copies of earlier
+                // answers) must come within the time already earned, so a
+                // controller cannot hold a request for hours.
+                while (total - granted >= S7_RESPONSE_GRANT_SIZE && granted < S7_RESPONSE_MAX_SIZE) {
                     granted += S7_RESPONSE_GRANT_SIZE;
                     s7_socket_extend_request(slot, timeout_ms);
                 }

@@ -156,9 +156,10 @@ void s7_response_clear(s7_response* response);
  * or hold an earlier response, which is released first; on 0 it holds the
  * response data (possibly none), on any failure it is empty. The request
  * and its whole response are bounded by timeout_ms together, plus one more
- * timeout_ms for every full S7_RESPONSE_GRANT_SIZE of response data (and
- * by the deadline of the operation the request belongs to, if any),
- * however the controller cuts its answer into frames, records or bytes.
+ * timeout_ms for every full S7_RESPONSE_GRANT_SIZE of response data, up to
+ * S7_RESPONSE_MAX_SIZE of it (and by the deadline of the operation the
+ * request belongs to, if any), however the controller cuts its answer into
+ * frames, records or bytes.
  *
  * Returns S7_STATUS_OK, or S7_STATUS_ARGUMENT (null arguments, a body of 0
  * bytes), S7_STATUS_NO_MEMORY, S7_STATUS_TIMEOUT, S7_STATUS_PROTOCOL (bad
